@@ -1,0 +1,16 @@
+#!/usr/bin/env bash
+# Sets up, builds and runs every test: once in an ordinary build, once with the address and
+# undefined-behaviour sanitizers. "--quick" skips the sanitizer build.
+set -euo pipefail
+cd "$(dirname "$0")/.."
+scripts/setup.sh
+
+export QT_QPA_PLATFORM=offscreen
+scripts/build.sh build
+ctest --test-dir build --output-on-failure -j "$(nproc)"
+
+if [ "${1:-}" != "--quick" ]; then
+  scripts/build.sh build-sanitize -DCMAKE_BUILD_TYPE=Debug "-DTARVEL_SANITIZERS=address;undefined"
+  ASAN_OPTIONS=detect_leaks=1 UBSAN_OPTIONS=print_stacktrace=1 \
+    ctest --test-dir build-sanitize --output-on-failure -j "$(nproc)"
+fi

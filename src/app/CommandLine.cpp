@@ -1,0 +1,56 @@
+#include "app/CommandLine.h"
+
+namespace tarvel {
+
+Options ParseCommandLine(const std::vector<std::string>& arguments) {
+    Options options;
+    for (std::size_t i = 0; i < arguments.size(); ++i) {
+        const std::string& argument = arguments[i];
+        if (argument == "--help" || argument == "-h") {
+            options.help = true;
+        } else if (argument == "--version") {
+            options.version = true;
+        } else if (argument == "--simulate") {
+            options.simulate = true;
+        } else if (argument == "--port" || argument.rfind("--port=", 0) == 0) {
+            std::string value;
+            if (argument == "--port") {
+                if (i + 1 == arguments.size()) {
+                    options.error = "--port needs a value such as COM1=/dev/ttyUSB0";
+                    return options;
+                }
+                value = arguments[++i];
+            } else {
+                value = argument.substr(7);
+            }
+            const auto assignment = ParsePortAssignment(value);
+            if (!assignment) {
+                options.error = "cannot read the port assignment \"" + value +
+                                "\"; write it as COM1=/dev/ttyUSB0 (COM1 to COM4)";
+                return options;
+            }
+            options.ports.push_back(*assignment);
+        } else {
+            options.error = "unknown argument \"" + argument + "\"";
+            return options;
+        }
+    }
+    return options;
+}
+
+std::string UsageText(const std::string& program) {
+    return "Usage: " + program + " [--simulate] [--port COMn=DEVICE]...\n"
+           "\n"
+           "Diagnostics for an Ascon serial field bus of up to 64 controllers.\n"
+           "\n"
+           "  --simulate             COM1 is a built-in simulated line of five controllers\n"
+           "                         (A, B, E healthy, C silent, D noisy) on a pseudo-terminal\n"
+           "  --port COMn=DEVICE     let the port dialog's COMn (n = 1..4) open DEVICE,\n"
+           "                         for example --port COM1=/dev/ttyUSB0; may be repeated\n"
+           "  --help                 show this text\n"
+           "  --version              show the version\n"
+           "\n"
+           "Without --port, COM1 ... COM4 open /dev/ttyS0 ... /dev/ttyS3.\n";
+}
+
+}  // namespace tarvel

@@ -1,0 +1,22 @@
+#pragma once
+
+#include <string>
+#include <vector>
+
+#include "platform/PortMap.h"
+
+namespace tarvel {
+
+struct Options {
+    std::vector<PortAssignment> ports;
+    bool simulate = false;  // COM1 is the built-in simulated line
+    bool help = false;
+    bool version = false;
+    std::string error;      // set when the command line could not be read
+};
+
+Options ParseCommandLine(const std::vector<std::string>& arguments);
+std::string UsageText(const std::string& program);
+inline constexpr const char* kVersionText = "Line Tarvel 3.beta";
+
+}  // namespace tarvel

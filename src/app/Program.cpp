@@ -1,0 +1,55 @@
+#include "app/Program.h"
+
+#include "app/IntroDlg.h"
+#include "app/TarvelDlg.h"
+#include "serial/SetPortDlg.h"
+#include "serial/TerminalDlg.h"
+
+namespace tarvel {
+
+Program::Program(Platform platform)
+    : platform_(std::move(platform)), port_(platform_.line, primo, platform_.scheduler) {}
+
+Program::~Program() = default;
+
+TarvelDlg& Program::Tarvel() {
+    if (!tarvel_) {
+        tarvel_ = std::make_unique<TarvelDlg>(*this);
+    }
+    return *tarvel_;
+}
+
+IntroDlg& Program::Intro() {
+    if (!intro_) {
+        intro_ = std::make_unique<IntroDlg>();
+    }
+    return *intro_;
+}
+
+SetPortDlg& Program::SetPort() {
+    if (!setPort_) {
+        setPort_ = std::make_unique<SetPortDlg>(primo, port_, Ask(), [this]() -> TextDisplay& {
+            return Tarvel().StatusPanel(2);
+        });
+    }
+    return *setPort_;
+}
+
+TerminalDlg& Program::Terminal() {
+    if (!terminal_) {
+        terminal_ = std::make_unique<TerminalDlg>();
+    }
+    return *terminal_;
+}
+
+bool Program::StartUp() {
+    Intro().exec();
+    SetPort().exec();
+    if (primo.PortAccepted == kFalse) {
+        return false;
+    }
+    Tarvel().show();
+    return true;
+}
+
+}  // namespace tarvel

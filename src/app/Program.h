@@ -1,0 +1,65 @@
+#pragma once
+
+#include <functional>
+#include <memory>
+
+#include "app/Primo.h"
+#include "platform/Prompts.h"
+#include "platform/Scheduler.h"
+#include "platform/SerialLine.h"
+#include "serial/PortService.h"
+
+namespace tarvel {
+
+class IntroDlg;
+class SetPortDlg;
+class TarvelDlg;
+class TerminalDlg;
+
+// What the program needs of its host.
+struct Platform {
+    Scheduler& scheduler;
+    SerialLine& line;
+    Prompts& prompts;
+    // Ends the process at once, wherever it is.
+    std::function<void()> endProcess;
+};
+
+// The program: its shared state, the serial line service, and exactly one instance of each
+// window, created (and loaded) the first time anything touches it, afterwards only hidden and
+// shown.
+class Program {
+public:
+    explicit Program(Platform platform);
+    ~Program();
+    Program(const Program&) = delete;
+    Program& operator=(const Program&) = delete;
+
+    Primo primo;
+
+    PortService& Port() { return port_; }
+    Scheduler& Time() { return platform_.scheduler; }
+    SerialLine& Line() { return platform_.line; }
+    Prompts& Ask() { return platform_.prompts; }
+
+    TarvelDlg& Tarvel();
+    IntroDlg& Intro();
+    SetPortDlg& SetPort();
+    TerminalDlg& Terminal();
+    bool HasTarvel() const { return tarvel_ != nullptr; }
+
+    // Intro window, then the port dialog, then the main window. False when the operator
+    // cancelled the port dialog: the process is to end, and no window is left.
+    bool StartUp();
+    void EndProcess() { platform_.endProcess(); }
+
+private:
+    Platform platform_;
+    PortService port_;
+    std::unique_ptr<TarvelDlg> tarvel_;
+    std::unique_ptr<IntroDlg> intro_;
+    std::unique_ptr<SetPortDlg> setPort_;
+    std::unique_ptr<TerminalDlg> terminal_;
+};
+
+}  // namespace tarvel

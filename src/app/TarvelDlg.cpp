@@ -1,0 +1,202 @@
+#include "app/TarvelDlg.h"
+
+#include <QCloseEvent>
+#include <QComboBox>
+#include <QLabel>
+#include <QLayout>
+#include <QMenuBar>
+#include <QProgressBar>
+#include <QPushButton>
+
+#include "app/Artwork.h"
+#include "app/ClickablePicture.h"
+#include "app/Program.h"
+#include "app/StatusPanels.h"
+#include "platform/Twips.h"
+#include "serial/SetPortDlg.h"
+#include "serial/TerminalDlg.h"
+
+namespace tarvel {
+namespace {
+
+QLabel* GroupTitle(QWidget* parent, const char* text, int left, int top) {
+    auto* title = new QLabel(text, parent);
+    title->move(Pixels(left), Pixels(top));
+    title->adjustSize();
+    return title;
+}
+
+QPushButton* Button(QWidget* parent, const char* text, QRect at) {
+    auto* button = new QPushButton(text, parent);
+    button->setGeometry(at);
+    return button;
+}
+
+QComboBox* DropDown(QWidget* parent, QRect at) {
+    auto* list = new QComboBox(parent);
+    list->setEditable(false);
+    list->setGeometry(at);
+    list->setMaxVisibleItems(16);
+    return list;
+}
+
+QLabel* Display(QWidget* parent, QRect at) {
+    auto* display = new QLabel(parent);
+    display->setGeometry(at);
+    display->setFrameStyle(QFrame::Panel | QFrame::Sunken);
+    display->setAutoFillBackground(true);
+    QPalette palette = display->palette();
+    palette.setColor(QPalette::Window, Qt::white);
+    display->setPalette(palette);
+    display->setIndent(2);
+    return display;
+}
+
+}  // namespace
+
+TarvelDlg::TarvelDlg(Program& program) : program_(program) {
+    setWindowTitle("Tarvel at work");
+    setFont(FormFont());
+    BuildLayout();
+    BuildMenus();
+    ui_.reset(new Controls{
+        WidgetSwitch(CommBtn), WidgetSwitch(StartBtn), WidgetSwitch(StopBtn),
+        WidgetSwitch(ConsolleBtn), WidgetSwitch(ReportBtn), WidgetSwitch(AnalizerBtn),
+        WidgetSwitch(ResetBtn), WidgetSwitch(ViewBtn), ActionSwitch(SearchMenu),
+        ActionSwitch(FileMenu), ComboChoiceList(MaxNumCmb), ComboChoiceList(ControllerCmb),
+        ComboChoiceList(AddressCmb), LabelText(TxLbl), LabelText(RxLbl), LabelText(ErrorLbl),
+        BarProgress(ProgressBar)});
+    table_ = std::make_unique<DeviceTableEditor>(
+        program_.primo, ControllerAddress_,
+        DeviceLists{ui_->MaxNumCmb, ui_->ControllerCmb, ui_->AddressCmb}, program_.Ask());
+    Connect();
+    Form_Load();
+}
+
+TarvelDlg::~TarvelDlg() = default;
+
+void TarvelDlg::BuildLayout() {
+    auto* client = new QWidget(this);
+    client->setFixedSize(TwipsSize(6375, 3630));
+    setCentralWidget(client);
+
+    GroupTitle(client, "Port Setting", 120, 120);
+    CommBtn = Button(client, "Comm", Twips(240, 480, 855, 375));
+
+    GroupTitle(client, "Total Device", 1560, 120);
+    MaxNumCmb = DropDown(client, Twips(1680, 480, 855, 315));
+
+    GroupTitle(client, "Associate", 3000, 120);
+    GroupTitle(client, "Controller", 3120, 360);
+    GroupTitle(client, "Address", 4080, 360);
+    ControllerCmb = DropDown(client, Twips(3120, 600, 855, 315));
+    AddressCmb = DropDown(client, Twips(4080, 600, 855, 315));
+
+    Picture1 = new ClickablePicture(client);
+    Picture1->setGeometry(Twips(5160, 120, 975, 2055));
+    Picture1->setPixmap(LinePicture(Picture1->size()));
+    Picture1->setCursor(Qt::PointingHandCursor);
+    Picture1->setToolTip("About Line Tarvel");
+
+    GroupTitle(client, "Line Scan", 120, 1080);
+    StartBtn = Button(client, "Start", Twips(240, 1440, 735, 375));
+    StopBtn = Button(client, "Stop", Twips(1080, 1440, 735, 375));
+
+    GroupTitle(client, "Terminal", 2040, 1080);
+    ConsolleBtn = Button(client, "Terminal", Twips(2160, 1440, 855, 375));
+
+    GroupTitle(client, "Control Error", 3360, 1080);
+    ReportBtn = Button(client, "Report", Twips(3360, 1440, 735, 375));
+    AnalizerBtn = Button(client, "Analize", Twips(4200, 1440, 735, 375));
+
+    GroupTitle(client, "Send", 120, 2040);
+    TxLbl = Display(client, Twips(120, 2400, 975, 255));
+    GroupTitle(client, "Receive", 1200, 2040);
+    RxLbl = Display(client, Twips(1200, 2400, 2535, 255));
+    GroupTitle(client, "Total Error", 3840, 2040);
+    ErrorLbl = Display(client, Twips(3960, 2400, 435, 255));
+    ErrorLbl->setText("0");
+    ResetBtn = Button(client, "Res", Twips(4440, 2400, 495, 255));
+
+    ViewBtn = new WrappingButton("Controller List", client);
+    ViewBtn->setGeometry(Twips(5280, 2280, 975, 495));
+
+    ProgressBar = new QProgressBar(client);
+    ProgressBar->setGeometry(Twips(0, 2880, 6375, 255));
+    ProgressBar->setTextVisible(false);
+    ProgressBar->setMinimum(0);
+    ProgressBar->reset();
+
+    StatusBar_ = new StatusPanels(client);
+    StatusBar_->setGeometry(Twips(0, 3135, 6375, 495));
+}
+
+void TarvelDlg::BuildMenus() {
+    QMenu* file = menuBar()->addMenu("&File");
+    FileMenu = file->menuAction();
+    ResetMenu = file->addAction("Reset Line Conf.");
+    SaveMEnu = file->addAction("Save Line Conf.");
+    LoadMenu = file->addAction("Load Line Conf.");
+    SearchMenu = menuBar()->addAction("&Search!");
+    ExitMenu = menuBar()->addAction("E&xit !");
+    // Fixed size: the client area with the menu bar on top of it.
+    layout()->activate();
+    setFixedSize(sizeHint());
+}
+
+void TarvelDlg::Connect() {
+    connect(CommBtn, &QPushButton::clicked, this, &TarvelDlg::CommBtn_Click);
+    connect(ConsolleBtn, &QPushButton::clicked, this, &TarvelDlg::ConsolleBtn_Click);
+    connect(StartBtn, &QPushButton::clicked, this, &TarvelDlg::StartBtn_Click);
+    connect(StopBtn, &QPushButton::clicked, this, &TarvelDlg::StopBtn_Click);
+    connect(ResetBtn, &QPushButton::clicked, this, &TarvelDlg::ResetBtn_Click);
+    connect(ReportBtn, &QPushButton::clicked, this, &TarvelDlg::ReportBtn_Click);
+    connect(AnalizerBtn, &QPushButton::clicked, this, &TarvelDlg::AnalizerBtn_Click);
+    connect(ViewBtn, &QPushButton::clicked, this, &TarvelDlg::ViewBtn_Click);
+    connect(Picture1, &ClickablePicture::clicked, this, &TarvelDlg::Picture1_Click);
+    // `activated` comes with every choice of the operator, also of the entry already shown.
+    connect(MaxNumCmb, &QComboBox::activated, this, &TarvelDlg::MaxNumCmb_Click);
+    connect(ControllerCmb, &QComboBox::activated, this, &TarvelDlg::ControllerCmb_Click);
+    connect(AddressCmb, &QComboBox::activated, this, &TarvelDlg::AddressCmb_Click);
+    connect(ResetMenu, &QAction::triggered, this, &TarvelDlg::ResetMenu_Click);
+    connect(SaveMEnu, &QAction::triggered, this, &TarvelDlg::SaveMEnu_Click);
+    connect(LoadMenu, &QAction::triggered, this, &TarvelDlg::LoadMenu_Click);
+    connect(SearchMenu, &QAction::triggered, this, &TarvelDlg::SearchMenu_Click);
+    connect(ExitMenu, &QAction::triggered, this, &TarvelDlg::ExitMenu_Click);
+}
+
+void TarvelDlg::Form_Load() {
+    table_->LoadStartupTable();
+    ui_->StopBtn.SetEnabled(false);
+    ui_->ResetBtn.SetEnabled(false);
+}
+
+TextDisplay& TarvelDlg::StatusPanel(int number) { return StatusBar_->Panel(number); }
+
+void TarvelDlg::CommBtn_Click() { program_.SetPort().exec(); }
+
+void TarvelDlg::ConsolleBtn_Click() { program_.Terminal().exec(); }
+
+void TarvelDlg::ExitMenu_Click() {
+    program_.Port().ClosePort();
+    program_.EndProcess();
+}
+
+void TarvelDlg::closeEvent(QCloseEvent* event) {
+    event->ignore();
+    ExitMenu_Click();
+}
+
+void TarvelDlg::StartBtn_Click() {}
+void TarvelDlg::StopBtn_Click() {}
+void TarvelDlg::ResetBtn_Click() {}
+void TarvelDlg::ReportBtn_Click() {}
+void TarvelDlg::AnalizerBtn_Click() {}
+void TarvelDlg::ViewBtn_Click() {}
+void TarvelDlg::Picture1_Click() {}
+void TarvelDlg::ResetMenu_Click() {}
+void TarvelDlg::SaveMEnu_Click() {}
+void TarvelDlg::LoadMenu_Click() {}
+void TarvelDlg::SearchMenu_Click() {}
+
+}  // namespace tarvel

@@ -1,0 +1,106 @@
+#pragma once
+
+#include <QMainWindow>
+#include <memory>
+
+#include "line/DeviceTableEditor.h"
+#include "platform/QtControls.h"
+
+class QAction;
+class QComboBox;
+class QLabel;
+class QProgressBar;
+class QPushButton;
+
+namespace tarvel {
+
+class ClickablePicture;
+class Program;
+class StatusPanels;
+
+// The main window "Tarvel at work": the hub from which every operation starts. It owns the
+// device table, the status bar and the progress bar; its handlers that belong to a subsystem
+// hand over to that subsystem's logic.
+class TarvelDlg final : public QMainWindow {
+    Q_OBJECT
+public:
+    explicit TarvelDlg(Program& program);
+    ~TarvelDlg() override;
+
+    void Form_Load();
+
+    void CommBtn_Click();
+    void ConsolleBtn_Click();
+    void ExitMenu_Click();
+    void MaxNumCmb_Click() { table_->MaxNumCmb_Click(); }
+    void ControllerCmb_Click() { table_->ControllerCmb_Click(); }
+    void AddressCmb_Click() { table_->AddressCmb_Click(); }
+    void StartBtn_Click();
+    void StopBtn_Click();
+    void ResetBtn_Click();
+    void ReportBtn_Click();
+    void AnalizerBtn_Click();
+    void ViewBtn_Click();
+    void Picture1_Click();
+    void ResetMenu_Click();
+    void SaveMEnu_Click();
+    void LoadMenu_Click();
+    void SearchMenu_Click();
+
+    // The controls, as the subsystems see them.
+    struct Controls {
+        WidgetSwitch CommBtn, StartBtn, StopBtn, ConsolleBtn, ReportBtn, AnalizerBtn, ResetBtn,
+            ViewBtn;
+        ActionSwitch SearchMenu, FileMenu;
+        ComboChoiceList MaxNumCmb, ControllerCmb, AddressCmb;
+        LabelText TxLbl, RxLbl, ErrorLbl;
+        BarProgress ProgressBar;
+    };
+    Controls& Ui() { return *ui_; }
+    TextDisplay& StatusPanel(int number);
+    StatusPanels& StatusBar() { return *StatusBar_; }
+    DeviceTableEditor& DeviceTable() { return *table_; }
+    ControllerAddressTable& ControllerAddress() { return ControllerAddress_; }
+
+protected:
+    // The frame's close control acts like "E&xit !", so the process never lives on with only
+    // hidden windows.
+    void closeEvent(QCloseEvent* event) override;
+
+private:
+    void BuildLayout();
+    void BuildMenus();
+    void Connect();
+
+    Program& program_;
+    ControllerAddressTable ControllerAddress_{};
+
+    QPushButton* CommBtn;
+    QComboBox* MaxNumCmb;
+    QComboBox* ControllerCmb;
+    QComboBox* AddressCmb;
+    ClickablePicture* Picture1;
+    QPushButton* StartBtn;
+    QPushButton* StopBtn;
+    QPushButton* ConsolleBtn;
+    QPushButton* ReportBtn;
+    QPushButton* AnalizerBtn;
+    QLabel* TxLbl;
+    QLabel* RxLbl;
+    QLabel* ErrorLbl;
+    QPushButton* ResetBtn;
+    QPushButton* ViewBtn;
+    QProgressBar* ProgressBar;
+    StatusPanels* StatusBar_;
+    QAction* FileMenu;
+    QAction* ResetMenu;
+    QAction* SaveMEnu;
+    QAction* LoadMenu;
+    QAction* SearchMenu;
+    QAction* ExitMenu;
+
+    std::unique_ptr<Controls> ui_;
+    std::unique_ptr<DeviceTableEditor> table_;
+};
+
+}  // namespace tarvel

@@ -1,0 +1,70 @@
+#include <QApplication>
+#include <cstdio>
+#include <cstdlib>
+#include <iostream>
+
+#include "app/CommandLine.h"
+#include "app/Program.h"
+#include "platform/QtPrompts.h"
+#include "platform/QtScheduler.h"
+#include "platform/QtSerialLine.h"
+#include "sim/PtyBusHost.h"
+
+namespace {
+
+[[noreturn]] void EndNow() {
+    // "E&xit !" ends the process wherever it is, nested dialogs and running loops included;
+    // the serial line has been closed already.
+    std::fflush(nullptr);
+    std::_Exit(EXIT_SUCCESS);
+}
+
+}  // namespace
+
+int main(int argc, char* argv[]) {
+    using namespace tarvel;
+    const Options options = ParseCommandLine(std::vector<std::string>(argv + 1, argv + argc));
+    if (!options.error.empty()) {
+        std::cerr << argv[0] << ": " << options.error << "\n\n" << UsageText(argv[0]);
+        return 2;
+    }
+    if (options.help) {
+        std::cout << UsageText(argv[0]);
+        return 0;
+    }
+    if (options.version) {
+        std::cout << kVersionText << "\n";
+        return 0;
+    }
+
+    QApplication application(argc, argv);
+    QApplication::setApplicationName("Line Tarvel");
+    QApplication::setApplicationVersion("3.beta");
+    QApplication::setQuitOnLastWindowClosed(false);
+
+    PortMap ports;
+    for (const PortAssignment& assignment : options.ports) {
+        ports.Assign(assignment.number, assignment.device);
+    }
+    std::unique_ptr<PtyBusHost> simulatedLine;
+    if (options.simulate) {
+        std::string error;
+        simulatedLine = PtyBusHost::Start(SimulatedBus(DemoControllers(), 0.0, 1), error);
+        if (!simulatedLine) {
+            std::cerr << argv[0] << ": cannot start the simulated line: " << error << "\n";
+            return 1;
+        }
+        ports.Assign(1, simulatedLine->DevicePath());
+        std::cerr << "COM1 is the simulated line on " << simulatedLine->DevicePath()
+                  << " (controllers A, B, E healthy, C silent, D noisy)\n";
+    }
+
+    QtScheduler scheduler;
+    QtSerialLine line(ports);
+    QtPrompts prompts;
+    Program program(Platform{scheduler, line, prompts, [] { EndNow(); }});
+    if (!program.StartUp()) {
+        return 0;
+    }
+    return QApplication::exec();
+}

@@ -1,0 +1,64 @@
+#include "platform/QtControls.h"
+
+#include <QAction>
+#include <QComboBox>
+#include <QLabel>
+#include <QListWidget>
+#include <QProgressBar>
+
+#include <algorithm>
+
+namespace tarvel {
+
+QString ToQt(const std::string& text) {
+    return QString::fromLatin1(text.data(), static_cast<qsizetype>(text.size()));
+}
+
+std::string FromQt(const QString& text) { return text.toLatin1().toStdString(); }
+
+void WidgetSwitch::SetEnabled(bool enabled) { widget_->setEnabled(enabled); }
+bool WidgetSwitch::Enabled() const { return widget_->isEnabled(); }
+
+void ActionSwitch::SetEnabled(bool enabled) { action_->setEnabled(enabled); }
+bool ActionSwitch::Enabled() const { return action_->isEnabled(); }
+
+void LabelText::SetText(const std::string& text) { label_->setText(ToQt(text)); }
+std::string LabelText::Text() const { return FromQt(label_->text()); }
+
+void ComboChoiceList::SetEnabled(bool enabled) { combo_->setEnabled(enabled); }
+bool ComboChoiceList::Enabled() const { return combo_->isEnabled(); }
+void ComboChoiceList::Clear() { combo_->clear(); }
+void ComboChoiceList::AddItem(const std::string& text) { combo_->addItem(ToQt(text)); }
+int ComboChoiceList::Count() const { return combo_->count(); }
+std::string ComboChoiceList::Item(int index) const { return FromQt(combo_->itemText(index)); }
+int ComboChoiceList::Index() const { return combo_->currentIndex(); }
+void ComboChoiceList::SetIndex(int index) { combo_->setCurrentIndex(index); }
+
+void WidgetListBox::AddItem(const std::string& text) { list_->addItem(ToQt(text)); }
+void WidgetListBox::RemoveItem(int index) {
+    if (index >= 0 && index < list_->count()) {
+        delete list_->takeItem(index);
+    }
+}
+void WidgetListBox::Clear() { list_->clear(); }
+int WidgetListBox::Count() const { return list_->count(); }
+std::string WidgetListBox::Item(int index) const {
+    const QListWidgetItem* item = list_->item(index);
+    return item ? FromQt(item->text()) : std::string();
+}
+int WidgetListBox::SelectedIndex() const {
+    const QList<QListWidgetItem*> selected = list_->selectedItems();
+    return selected.isEmpty() ? -1 : list_->row(selected.front());
+}
+void WidgetListBox::SetVisible(bool visible) { list_->setVisible(visible); }
+bool WidgetListBox::Visible() const { return !list_->isHidden(); }
+
+void BarProgress::SetMaximum(int maximum) {
+    // A maximum of 0 would turn the bar into a busy indicator.
+    bar_->setMaximum(std::max(maximum, 1));
+}
+int BarProgress::Maximum() const { return bar_->maximum(); }
+void BarProgress::SetValue(int value) { bar_->setValue(std::clamp(value, 0, bar_->maximum())); }
+int BarProgress::Value() const { return bar_->value(); }
+
+}  // namespace tarvel

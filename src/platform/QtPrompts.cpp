@@ -1,0 +1,82 @@
+#include "platform/QtPrompts.h"
+
+#include <QApplication>
+#include <QFileDialog>
+#include <QMessageBox>
+#include <QStringList>
+
+#include "platform/QtControls.h"
+
+namespace tarvel {
+
+QString QtFilterFor(const std::string& filter) {
+    const QStringList parts = ToQt(filter).split('|');
+    QStringList entries;
+    for (qsizetype i = 0; i + 1 < parts.size(); i += 2) {
+        const QString description = parts[i].trimmed();
+        const QString pattern = parts[i + 1].trimmed();
+        if (description.isEmpty()) {
+            continue;
+        }
+        // Qt reads the patterns from the parentheses at the end of the description.
+        entries << (description.endsWith(')') ? description : description + " (" + pattern + ")");
+    }
+    return entries.join(";;");
+}
+
+MessageAnswer QtPrompts::ShowMessage(const MessageRequest& request) {
+    QMessageBox box(QApplication::activeWindow());
+    box.setWindowTitle(ToQt(request.title));
+    box.setText(ToQt(request.text));
+    if (!request.detail.empty()) {
+        box.setInformativeText(ToQt(request.detail));
+    }
+    switch (request.icon) {
+        case MessageIcon::None: box.setIcon(QMessageBox::NoIcon); break;
+        case MessageIcon::Information: box.setIcon(QMessageBox::Information); break;
+        case MessageIcon::Exclamation: box.setIcon(QMessageBox::Warning); break;
+        case MessageIcon::Critical: box.setIcon(QMessageBox::Critical); break;
+    }
+    if (request.buttons == MessageButtons::RetryCancel) {
+        box.setStandardButtons(QMessageBox::Retry | QMessageBox::Cancel);
+        box.setDefaultButton(QMessageBox::Retry);
+        box.setEscapeButton(QMessageBox::Cancel);
+    } else {
+        box.setStandardButtons(QMessageBox::Ok);
+    }
+    switch (box.exec()) {
+        case QMessageBox::Retry: return MessageAnswer::Retry;
+        case QMessageBox::Cancel: return MessageAnswer::Cancel;
+        default: break;
+    }
+    return request.buttons == MessageButtons::RetryCancel ? MessageAnswer::Cancel
+                                                          : MessageAnswer::Ok;
+}
+
+std::optional<std::string> QtPrompts::ChooseFile(const FileRequest& request, bool save) {
+    QFileDialog dialog(QApplication::activeWindow(), ToQt(request.title));
+    dialog.setAcceptMode(save ? QFileDialog::AcceptSave : QFileDialog::AcceptOpen);
+    dialog.setFileMode(save ? QFileDialog::AnyFile : QFileDialog::ExistingFile);
+    const QStringList filters = QtFilterFor(request.filter).split(";;");
+    dialog.setNameFilters(filters);
+    if (request.filterIndex >= 0 && request.filterIndex < filters.size()) {
+        dialog.selectNameFilter(filters[request.filterIndex]);
+    }
+    dialog.setDefaultSuffix(ToQt(request.defaultExtension));
+    if (dialog.exec() != QDialog::Accepted || dialog.selectedFiles().isEmpty()) {
+        return std::nullopt;
+    }
+    return dialog.selectedFiles().front().toStdString();
+}
+
+std::optional<std::string> QtPrompts::ChooseFileToOpen(const FileRequest& request) {
+    return ChooseFile(request, false);
+}
+
+std::optional<std::string> QtPrompts::ChooseFileToSave(const FileRequest& request) {
+    return ChooseFile(request, true);
+}
+
+void QtPrompts::Beep() { QApplication::beep(); }
+
+}  // namespace tarvel

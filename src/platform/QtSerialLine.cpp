@@ -1,0 +1,181 @@
+#include "platform/QtSerialLine.h"
+
+#include <sys/ioctl.h>
+
+#include <algorithm>
+
+namespace tarvel {
+namespace {
+
+QSerialPort::Parity ToQt(Parity parity) {
+    switch (parity) {
+        case Parity::Even: return QSerialPort::EvenParity;
+        case Parity::Odd: return QSerialPort::OddParity;
+        case Parity::None: break;
+    }
+    return QSerialPort::NoParity;
+}
+
+}  // namespace
+
+QtSerialLine::QtSerialLine(PortMap ports) : ports_(std::move(ports)) {
+    drainWatch_.setSingleShot(true);
+    drainWatch_.setTimerType(Qt::PreciseTimer);
+    QObject::connect(&port_, &QSerialPort::readyRead, &port_, [this] { activity_.Notify(); });
+    QObject::connect(&port_, &QSerialPort::bytesWritten, &port_, [this] {
+        WatchDriverQueue();
+        activity_.Notify();
+    });
+    QObject::connect(&drainWatch_, &QTimer::timeout, &port_, [this] {
+        WatchDriverQueue();
+        activity_.Notify();
+    });
+    QObject::connect(&port_, &QSerialPort::errorOccurred, &port_,
+                     [this](QSerialPort::SerialPortError error) { OnPortError(error); });
+}
+
+QtSerialLine::~QtSerialLine() {
+    if (port_.isOpen()) {
+        port_.close();
+    }
+}
+
+bool QtSerialLine::Fail(std::string reason) {
+    lastError_ = std::move(reason);
+    return false;
+}
+
+bool QtSerialLine::SetCommPort(std::int16_t number) {
+    if (port_.isOpen()) {
+        return Fail("the port must be closed before its number changes");
+    }
+    if (!ports_.DeviceFor(number)) {
+        return Fail("COM" + std::to_string(number) + " is not a port of this host");
+    }
+    number_ = number;
+    return true;
+}
+
+bool QtSerialLine::SetSettings(std::string_view settingsText) {
+    const auto settings = ParseSettingsText(settingsText);
+    if (!settings) {
+        return Fail("the settings \"" + std::string(settingsText) + "\" are not valid");
+    }
+    settings_ = *settings;
+    return !port_.isOpen() || ApplySettings();
+}
+
+bool QtSerialLine::SetInputLen(std::int16_t length) {
+    if (length < 0) {
+        return Fail("the input length cannot be negative");
+    }
+    inputLen_ = length;
+    return true;
+}
+
+bool QtSerialLine::ApplySettings() {
+    const bool applied =
+        port_.setBaudRate(settings_.baud) &&
+        port_.setDataBits(static_cast<QSerialPort::DataBits>(settings_.dataBits)) &&
+        port_.setParity(ToQt(settings_.parity)) &&
+        port_.setStopBits(settings_.stopBits == 2 ? QSerialPort::TwoStop : QSerialPort::OneStop);
+    if (!applied) {
+        return Fail(port_.portName().toStdString() + " refuses the settings: " +
+                    port_.errorString().toStdString());
+    }
+    return true;
+}
+
+bool QtSerialLine::SetPortOpen(bool open) {
+    if (!open) {
+        if (port_.isOpen()) {
+            port_.close();
+        }
+        return true;
+    }
+    if (port_.isOpen()) {
+        return true;
+    }
+    const std::string device = ports_.DeviceFor(number_).value_or("");
+    port_.setPortName(QString::fromStdString(device));
+    if (!port_.open(QIODevice::ReadWrite)) {
+        return Fail(device + ": " + port_.errorString().toStdString());
+    }
+    if (!ApplySettings()) {
+        port_.close();
+        return false;
+    }
+    lastError_.clear();
+    return true;
+}
+
+void QtSerialLine::Output(std::string_view text) {
+    if (!port_.isOpen() || text.empty()) {
+        return;
+    }
+    port_.write(text.data(), static_cast<qint64>(text.size()));
+}
+
+void QtSerialLine::PullFromDriver() {
+    int waiting = 0;
+    if (port_.isOpen() && ::ioctl(port_.handle(), FIONREAD, &waiting) == 0 && waiting > 0) {
+        // With data waiting this returns at once, after moving it into the port's buffer.
+        port_.waitForReadyRead(0);
+    }
+}
+
+std::string QtSerialLine::Input() {
+    if (!port_.isOpen()) {
+        return {};
+    }
+    PullFromDriver();
+    const QByteArray bytes = inputLen_ > 0 ? port_.read(inputLen_) : port_.readAll();
+    return bytes.toStdString();
+}
+
+int QtSerialLine::InBufferCount() {
+    if (!port_.isOpen()) {
+        return 0;
+    }
+    PullFromDriver();
+    return static_cast<int>(port_.bytesAvailable());
+}
+
+int QtSerialLine::DriverOutputQueue() const {
+    int queued = 0;
+    if (!port_.isOpen() || ::ioctl(port_.handle(), TIOCOUTQ, &queued) != 0) {
+        return 0;
+    }
+    return queued;
+}
+
+int QtSerialLine::OutBufferCount() {
+    if (!port_.isOpen()) {
+        return 0;
+    }
+    return static_cast<int>(port_.bytesToWrite()) + DriverOutputQueue();
+}
+
+void QtSerialLine::WatchDriverQueue() {
+    // The driver says nothing when its queue runs empty: look again when it should have.
+    const int queued = DriverOutputQueue();
+    if (queued <= 0) {
+        drainWatch_.stop();
+        return;
+    }
+    const auto wireTime = CharacterTime(settings_) * queued;
+    drainWatch_.start(std::chrono::ceil<std::chrono::milliseconds>(wireTime) +
+                      std::chrono::milliseconds(1));
+}
+
+void QtSerialLine::OnPortError(QSerialPort::SerialPortError error) {
+    if (error != QSerialPort::ResourceError || !port_.isOpen()) {
+        return;
+    }
+    lastError_ = port_.portName().toStdString() + " was lost: " + port_.errorString().toStdString();
+    port_.close();
+    drainWatch_.stop();
+    activity_.Notify();
+}
+
+}  // namespace tarvel

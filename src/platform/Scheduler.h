@@ -1,0 +1,24 @@
+#pragma once
+
+#include <cstdint>
+#include <functional>
+
+#include "platform/Clock.h"
+
+namespace tarvel {
+
+// The one event loop on which the program's coroutines wait. Every callback runs on the
+// user-interface thread, from the loop itself, never from inside the call that schedules it.
+class Scheduler : public Clock {
+public:
+    using TimerId = std::uint64_t;
+
+    // Runs `task` once the clock has reached `when` (as soon as possible when it already has).
+    virtual TimerId CallAt(Instant when, std::function<void()> task) = 0;
+    // Runs `task` after the events that are already pending.
+    virtual void CallSoon(std::function<void()> task) = 0;
+    // Forgets a task of CallAt that has not run yet; an unknown id is ignored.
+    virtual void Cancel(TimerId id) = 0;
+};
+
+}  // namespace tarvel

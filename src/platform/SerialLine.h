@@ -1,0 +1,51 @@
+#pragma once
+
+#include <cstdint>
+#include <string>
+#include <string_view>
+
+#include "platform/Notifier.h"
+
+namespace tarvel {
+
+// The one serial port of the program, with the operations the program uses. Characters are
+// 8-bit: one byte on the wire is one character of a text, both ways.
+//
+// A setter returns false when the host refuses the operation; LastError() then says why. A line
+// that is closed drops what is written to it and has nothing to read, so that no caller can
+// crash or hang on it. When the host takes an open line away (an adapter pulled out), the line
+// closes itself, LastError() names the cause and Activity() is notified.
+class SerialLine {
+public:
+    virtual ~SerialLine() = default;
+
+    // Port number 1 to 4 (the "COM1" ... "COM4" of the port dialog); only while closed.
+    virtual bool SetCommPort(std::int16_t number) = 0;
+    // A settings text such as " 9600,N,8, 1".
+    virtual bool SetSettings(std::string_view settingsText) = 0;
+    // Characters one read returns at most; 0 means everything that is waiting.
+    virtual bool SetInputLen(std::int16_t length) = 0;
+    virtual bool SetPortOpen(bool open) = 0;
+    virtual bool PortOpen() const = 0;
+
+    // Hands `text` to the transmitter and returns at once; the characters go out in the
+    // background.
+    virtual void Output(std::string_view text) = 0;
+    // Takes the received characters that are waiting (all of them, with an input length of 0).
+    virtual std::string Input() = 0;
+    // Received characters waiting to be read.
+    virtual int InBufferCount() = 0;
+    // Characters handed to Output that have not yet left the host.
+    virtual int OutBufferCount() = 0;
+
+    virtual std::string LastError() const = 0;
+
+    // Notified, from the event loop, whenever the received or unsent counts may have changed or
+    // the line was lost. Waits subscribe to it instead of polling.
+    Notifier& Activity() { return activity_; }
+
+protected:
+    Notifier activity_;
+};
+
+}  // namespace tarvel

@@ -1,0 +1,94 @@
+#pragma once
+
+#include <coroutine>
+#include <optional>
+
+#include "platform/Notifier.h"
+#include "platform/Scheduler.h"
+
+// The awaitables on which the program's loops wait. Each one suspends the loop and hands the
+// user-interface thread back to the event loop; the loop resumes from the event loop, never from
+// inside the call that woke it.
+
+namespace tarvel {
+
+// Resumes once the clock has reached `when`. Other handlers keep running meanwhile; the loop that
+// waits takes no step.
+class PauseUntil {
+public:
+    PauseUntil(Scheduler& scheduler, Instant when) : scheduler_(scheduler), when_(when) {}
+    bool await_ready() const noexcept { return false; }
+    void await_suspend(std::coroutine_handle<> loop) {
+        scheduler_.CallAt(when_, [loop] { loop.resume(); });
+    }
+    void await_resume() const noexcept {}
+
+private:
+    Scheduler& scheduler_;
+    Instant when_;
+};
+
+inline PauseUntil Pause(Scheduler& scheduler, Duration span) {
+    return PauseUntil(scheduler, scheduler.Now() + span);
+}
+
+// Resumes after the events that are pending now have been handled.
+class Yield {
+public:
+    explicit Yield(Scheduler& scheduler) : scheduler_(scheduler) {}
+    bool await_ready() const noexcept { return false; }
+    void await_suspend(std::coroutine_handle<> loop) {
+        scheduler_.CallSoon([loop] { loop.resume(); });
+    }
+    void await_resume() const noexcept {}
+
+private:
+    Scheduler& scheduler_;
+};
+
+// Resumes after the next notification of `activity`, or once the clock has reached `deadline`,
+// whichever comes first. Costs nothing while it waits.
+class NextActivity {
+public:
+    NextActivity(Scheduler& scheduler, Notifier& activity, std::optional<Instant> deadline)
+        : scheduler_(scheduler), activity_(activity), deadline_(deadline) {}
+    // Moved only before it suspends: once it waits, callbacks hold its address.
+    NextActivity(NextActivity&&) = default;
+
+    bool await_ready() const noexcept { return false; }
+    void await_suspend(std::coroutine_handle<> loop) {
+        loop_ = loop;
+        subscription_ = activity_.Subscribe([this] { Wake(); });
+        if (deadline_) {
+            timer_ = scheduler_.CallAt(*deadline_, [this] {
+                timer_ = 0;
+                Wake();
+            });
+        }
+    }
+    void await_resume() const noexcept {}
+
+private:
+    void Wake() {
+        if (woken_) {
+            return;
+        }
+        woken_ = true;
+        subscription_.Reset();
+        if (timer_ != 0) {
+            scheduler_.Cancel(timer_);
+            timer_ = 0;
+        }
+        scheduler_.CallSoon([loop = loop_] { loop.resume(); });
+    }
+
+    Scheduler& scheduler_;
+    Notifier& activity_;
+    std::optional<Instant> deadline_;
+    std::coroutine_handle<> loop_;
+    Notifier::Subscription subscription_;
+    Scheduler::TimerId timer_ = 0;
+    bool woken_ = false;
+};
+
+}  // namespace tarvel

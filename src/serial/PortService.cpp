@@ -1,0 +1,37 @@
+#include "serial/PortService.h"
+
+#include "platform/Waits.h"
+
+namespace tarvel {
+
+std::string SettingsText(const Primo& primo) {
+    return primo.BaudText + "," + primo.ParityText + "," + primo.DataBitsText + "," +
+           primo.StopBitsText;
+}
+
+PortService::PortService(SerialLine& line, Primo& primo, Scheduler& scheduler)
+    : line_(line), primo_(primo), scheduler_(scheduler) {}
+
+void PortService::ClosePort() {
+    if (line_.PortOpen()) {
+        line_.SetPortOpen(false);
+    }
+}
+
+bool PortService::OpenPort() {
+    ClosePort();
+    const bool opened = line_.SetCommPort(primo_.PortNumber) &&
+                        line_.SetSettings(SettingsText(primo_)) && line_.SetInputLen(0) &&
+                        line_.SetPortOpen(true);
+    openFailure_ = opened ? std::string() : line_.LastError();
+    return !opened;
+}
+
+QCoro::Task<> PortService::SettleLine() {
+    line_.Input();
+    line_.Output("\r");
+    co_await PauseUntil(scheduler_, scheduler_.Now() + SettleTime);
+    line_.Input();
+}
+
+}  // namespace tarvel

@@ -1,0 +1,54 @@
+#pragma once
+
+#include <QDialog>
+#include <functional>
+
+#include "platform/Controls.h"
+#include "platform/Prompts.h"
+#include "serial/PortChoices.h"
+#include "serial/PortService.h"
+
+class QComboBox;
+class QPushButton;
+
+namespace tarvel {
+
+// The modal dialog in which the operator chooses port, speed, parity, stop bits, retry count and
+// protocol. It is hidden, never destroyed, so it shows the operator's last choices again.
+class SetPortDlg final : public QDialog {
+    Q_OBJECT
+public:
+    // `protocolPanel` gives panel 2 of the main window's status bar (creating the main window on
+    // first use).
+    SetPortDlg(Primo& primo, PortService& port, Prompts& prompts,
+               std::function<TextDisplay&()> protocolPanel, QWidget* parent = nullptr);
+
+    void Form_Load();
+    void OkBtn_Click();
+    void CancelBtn_Click();
+
+    PortChoices Choices() const;
+    void SetChoices(const PortChoices& choices);
+
+    // Escape and the frame's close control act like "Cancel".
+    void reject() override { CancelBtn_Click(); }
+
+private:
+    QComboBox* AddList(const char* label, QRect labelAt, QRect listAt);
+
+    Primo& primo_;
+    PortService& port_;
+    Prompts& prompts_;
+    std::function<TextDisplay&()> protocolPanel_;
+
+    QComboBox* PortCmb;
+    QComboBox* BaudCmb;
+    QComboBox* ParityCmb;
+    QComboBox* StopBitCmb;
+    QComboBox* RetryCmb;
+    QComboBox* ProtocolCmb;
+    QPushButton* OkBtn;
+    QPushButton* CancelBtn;
+};
+
+}  // namespace tarvel

@@ -1,0 +1,149 @@
+#include "sim/PtyBusHost.h"
+
+#include <fcntl.h>
+#include <poll.h>
+#include <pty.h>
+#include <termios.h>
+#include <unistd.h>
+
+#include <algorithm>
+#include <cerrno>
+#include <cstring>
+#include <map>
+
+#include "platform/LineSettings.h"
+
+namespace tarvel {
+namespace {
+
+Instant Now() {
+    return std::chrono::time_point_cast<Duration>(std::chrono::steady_clock::now());
+}
+
+int BaudOf(speed_t speed) {
+    static const std::map<speed_t, int> kSpeeds = {
+        {B50, 50},       {B75, 75},       {B110, 110},     {B134, 134},       {B150, 150},
+        {B200, 200},     {B300, 300},     {B600, 600},     {B1200, 1200},     {B1800, 1800},
+        {B2400, 2400},   {B4800, 4800},   {B9600, 9600},   {B19200, 19200},   {B38400, 38400},
+        {B57600, 57600}, {B115200, 115200}, {B230400, 230400}};
+    const auto found = kSpeeds.find(speed);
+    return found == kSpeeds.end() ? 9600 : found->second;
+}
+
+}  // namespace
+
+Duration TerminalCharacterTime(int fd) {
+    termios settings{};
+    if (::tcgetattr(fd, &settings) != 0) {
+        return CharacterTime(LineSettings{});
+    }
+    LineSettings line;
+    line.baud = BaudOf(::cfgetospeed(&settings));
+    switch (settings.c_cflag & CSIZE) {
+        case CS5: line.dataBits = 5; break;
+        case CS6: line.dataBits = 6; break;
+        case CS7: line.dataBits = 7; break;
+        default: line.dataBits = 8; break;
+    }
+    line.parity = (settings.c_cflag & PARENB) == 0 ? Parity::None
+                  : (settings.c_cflag & PARODD) != 0 ? Parity::Odd
+                                                      : Parity::Even;
+    line.stopBits = (settings.c_cflag & CSTOPB) != 0 ? 2 : 1;
+    return CharacterTime(line);
+}
+
+std::unique_ptr<PtyBusHost> PtyBusHost::Start(SimulatedBus bus, std::string& error) {
+    int master = -1;
+    int slave = -1;
+    char name[256] = {};
+    termios raw{};
+    ::cfmakeraw(&raw);
+    ::cfsetspeed(&raw, B9600);
+    // Raw from the start: the settings a port restores when it closes must not echo.
+    if (::openpty(&master, &slave, name, &raw, nullptr) != 0) {
+        error = std::string("no pseudo-terminal: ") + std::strerror(errno);
+        return nullptr;
+    }
+    int wake[2];
+    if (::pipe2(wake, O_CLOEXEC) != 0) {
+        error = std::string("no pipe: ") + std::strerror(errno);
+        ::close(master);
+        ::close(slave);
+        return nullptr;
+    }
+    ::fcntl(master, F_SETFD, FD_CLOEXEC);
+    ::fcntl(slave, F_SETFD, FD_CLOEXEC);
+    return std::unique_ptr<PtyBusHost>(
+        new PtyBusHost(std::move(bus), master, slave, wake[0], wake[1], name));
+}
+
+PtyBusHost::PtyBusHost(SimulatedBus bus, int master, int slave, int wakeRead, int wakeWrite,
+                       std::string path)
+    : bus_(std::move(bus)),
+      master_(master),
+      slave_(slave),
+      wakeRead_(wakeRead),
+      wakeWrite_(wakeWrite),
+      path_(std::move(path)) {
+    thread_ = std::thread([this] { Run(); });
+}
+
+PtyBusHost::~PtyBusHost() {
+    const char stop = 'x';
+    [[maybe_unused]] const auto written = ::write(wakeWrite_, &stop, 1);
+    thread_.join();
+    for (const int fd : {master_, slave_, wakeRead_, wakeWrite_}) {
+        ::close(fd);
+    }
+}
+
+std::vector<TimedByte> PtyBusHost::Received() const {
+    const std::lock_guard lock(receivedMutex_);
+    return received_;
+}
+
+void PtyBusHost::Run() {
+    std::multimap<Instant, std::uint8_t> outgoing;
+    Instant hostWireFreeAt{};
+    while (true) {
+        timespec timeout{};
+        timespec* wait = nullptr;
+        if (!outgoing.empty()) {
+            const Duration left = std::max(Duration::zero(), outgoing.begin()->first - Now());
+            timeout.tv_sec = static_cast<time_t>(left.count() / 1'000'000'000);
+            timeout.tv_nsec = static_cast<long>(left.count() % 1'000'000'000);
+            wait = &timeout;
+        }
+        pollfd fds[2] = {{master_, POLLIN, 0}, {wakeRead_, POLLIN, 0}};
+        if (::ppoll(fds, 2, wait, nullptr) < 0 && errno != EINTR) {
+            return;
+        }
+        if ((fds[1].revents & POLLIN) != 0) {
+            return;
+        }
+        if ((fds[0].revents & POLLIN) != 0) {
+            std::uint8_t chunk[512];
+            const auto count = ::read(master_, chunk, sizeof chunk);
+            const Instant arrived = Now();
+            // The program's transmitter would have sent these one after the other.
+            const Duration characterTime = TerminalCharacterTime(slave_);
+            for (ssize_t i = 0; i < count; ++i) {
+                hostWireFreeAt = std::max(hostWireFreeAt, arrived) + characterTime;
+                {
+                    const std::lock_guard lock(receivedMutex_);
+                    received_.push_back({arrived, chunk[i]});
+                }
+                for (const TimedByte& answer :
+                     bus_.HostCharacter(chunk[i], hostWireFreeAt, characterTime)) {
+                    outgoing.emplace(answer.end, answer.byte);
+                }
+            }
+        }
+        while (!outgoing.empty() && outgoing.begin()->first <= Now()) {
+            [[maybe_unused]] const auto written = ::write(master_, &outgoing.begin()->second, 1);
+            outgoing.erase(outgoing.begin());
+        }
+    }
+}
+
+}  // namespace tarvel

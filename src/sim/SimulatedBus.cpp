@@ -1,0 +1,94 @@
+#include "sim/SimulatedBus.h"
+
+#include <algorithm>
+#include <utility>
+
+namespace tarvel {
+
+SimulatedBus::SimulatedBus(std::vector<SimulatedController> controllers, double lineNoise,
+                           std::uint64_t seed)
+    : controllers_(std::move(controllers)), lineNoise_(lineNoise), random_(seed) {}
+
+bool SimulatedBus::Chance(double probability) {
+    if (probability <= 0.0) {
+        return false;
+    }
+    return std::uniform_real_distribution<double>(0.0, 1.0)(random_) < probability;
+}
+
+std::uint8_t SimulatedBus::Corrupt(std::uint8_t byte) {
+    // A burst of noise flips some bits of the character, never none.
+    const int mask = std::uniform_int_distribution<int>(1, 255)(random_);
+    return static_cast<std::uint8_t>(byte ^ mask);
+}
+
+std::string SimulatedBus::AnswerTo(const SimulatedController& controller,
+                                   const std::string& frame) {
+    value_ = std::clamp(value_ + std::uniform_int_distribution<int>(-2, 2)(random_), 100, 999);
+    std::string answer(1, controller.address);
+    if (frame.size() > 1 && frame[1] == '?') {
+        answer += std::to_string(value_);
+    } else {
+        answer += "ACK";
+    }
+    answer += '\r';
+    if (controller.fault == ControllerFault::None || !Chance(controller.faultRate)) {
+        return answer;
+    }
+    switch (controller.fault) {
+        case ControllerFault::Silent: return {};
+        case ControllerFault::GarbledLastChar: answer.back() = '\n'; break;
+        case ControllerFault::ExtraChars: answer += "\r\n"; break;
+        case ControllerFault::ShortAnswer: answer.resize(3); break;
+        case ControllerFault::None: break;
+    }
+    return answer;
+}
+
+std::vector<TimedByte> SimulatedBus::HostCharacter(std::uint8_t byte, Instant end,
+                                                   Duration characterTime) {
+    if (Chance(lineNoise_)) {
+        byte = Corrupt(byte);
+    }
+    if (byte != '\r') {
+        // A line that never sees a carriage return must not make a frame grow without end.
+        if (frame_.size() < 256) {
+            frame_.push_back(static_cast<char>(byte));
+        }
+        return {};
+    }
+    const std::string frame = std::exchange(frame_, {});
+    if (frame.empty()) {
+        return {};
+    }
+    const auto addressed = std::find_if(controllers_.begin(), controllers_.end(),
+                                        [&](const auto& c) { return c.address == frame[0]; });
+    if (addressed == controllers_.end()) {
+        return {};
+    }
+    std::vector<TimedByte> answer;
+    Instant at = std::max(end + addressed->answerDelay, wireFreeAt_);
+    for (const char c : AnswerTo(*addressed, frame)) {
+        auto out = static_cast<std::uint8_t>(c);
+        if (Chance(addressed->noise) || Chance(lineNoise_)) {
+            out = Corrupt(out);
+        }
+        at += characterTime;
+        answer.push_back({at, out});
+    }
+    wireFreeAt_ = std::max(wireFreeAt_, at);
+    return answer;
+}
+
+std::vector<SimulatedController> DemoControllers() {
+    using std::chrono::milliseconds;
+    return {
+        {'A', milliseconds(5), ControllerFault::None, 0.0, 0.0},
+        {'B', milliseconds(8), ControllerFault::None, 0.0, 0.0},
+        {'C', milliseconds(5), ControllerFault::Silent, 1.0, 0.0},
+        {'D', milliseconds(12), ControllerFault::None, 0.0, 0.04},
+        {'E', milliseconds(6), ControllerFault::None, 0.0, 0.0},
+    };
+}
+
+}  // namespace tarvel

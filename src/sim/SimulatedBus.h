@@ -1,0 +1,68 @@
+#pragma once
+
+#include <cstdint>
+#include <random>
+#include <string>
+#include <vector>
+
+#include "platform/Clock.h"
+
+namespace tarvel {
+
+enum class ControllerFault {
+    None,
+    Silent,           // never answers
+    GarbledLastChar,  // the closing carriage return comes out as another character
+    ExtraChars,       // answers with characters beyond the closing carriage return
+    ShortAnswer,      // stops after three characters
+};
+
+struct SimulatedController {
+    char address = 'A';
+    // From the end of the request's carriage return to the start of the answer.
+    Duration answerDelay = std::chrono::milliseconds(5);
+    ControllerFault fault = ControllerFault::None;
+    // How often the fault shows, from 0 (never) to 1 (on every answer).
+    double faultRate = 1.0;
+    // Chance that one character of this controller's answers is corrupted on the way.
+    double noise = 0.0;
+};
+
+struct TimedByte {
+    Instant end;  // when the byte's last stop bit has left the wire
+    std::uint8_t byte;
+};
+
+// A multidrop line of controllers speaking the Ascon protocol. Frames run up to a carriage
+// return; a controller answers a frame that begins with its address with five characters: its
+// address, three characters of value and a carriage return. Faults and noise come from a seeded
+// generator, so a line with the same seed behaves the same every time.
+class SimulatedBus {
+public:
+    SimulatedBus(std::vector<SimulatedController> controllers, double lineNoise,
+                 std::uint64_t seed);
+
+    // A character from the host has left the wire at `end`. Returns what the controllers put on
+    // the wire in answer, with the times their characters end; answers never overlap.
+    std::vector<TimedByte> HostCharacter(std::uint8_t byte, Instant end, Duration characterTime);
+
+    const std::vector<SimulatedController>& Controllers() const { return controllers_; }
+
+private:
+    std::string AnswerTo(const SimulatedController& controller, const std::string& frame);
+    bool Chance(double probability);
+    std::uint8_t Corrupt(std::uint8_t byte);
+
+    std::vector<SimulatedController> controllers_;
+    double lineNoise_;
+    std::mt19937_64 random_;
+    std::string frame_;
+    Instant wireFreeAt_{};
+    int value_ = 200;
+};
+
+// The built-in line of the program's simulated port: a few healthy controllers, one that never
+// answers and one that suffers from noise.
+std::vector<SimulatedController> DemoControllers();
+
+}  // namespace tarvel

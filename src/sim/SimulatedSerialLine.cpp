@@ -1,0 +1,166 @@
+#include "sim/SimulatedSerialLine.h"
+
+#include <algorithm>
+#include <utility>
+
+namespace tarvel {
+
+SimulatedSerialLine::SimulatedSerialLine(Scheduler& scheduler) : scheduler_(scheduler) {}
+
+SimulatedSerialLine::~SimulatedSerialLine() {
+    *session_ = false;
+    *alive_ = false;
+}
+
+bool SimulatedSerialLine::Fail(std::string reason) {
+    lastError_ = std::move(reason);
+    return false;
+}
+
+bool SimulatedSerialLine::SetCommPort(std::int16_t number) {
+    if (open_) {
+        return Fail("the port must be closed before its number changes");
+    }
+    if (number < 1 || number > 4) {
+        return Fail("COM" + std::to_string(number) + " is not a port of this host");
+    }
+    number_ = number;
+    return true;
+}
+
+bool SimulatedSerialLine::SetSettings(std::string_view settingsText) {
+    const auto settings = ParseSettingsText(settingsText);
+    if (!settings) {
+        return Fail("the settings \"" + std::string(settingsText) + "\" are not valid");
+    }
+    settings_ = *settings;
+    settingsText_ = std::string(settingsText);
+    return true;
+}
+
+bool SimulatedSerialLine::SetInputLen(std::int16_t length) {
+    if (length < 0) {
+        return Fail("the input length cannot be negative");
+    }
+    inputLen_ = length;
+    return true;
+}
+
+bool SimulatedSerialLine::SetPortOpen(bool open) {
+    if (open == open_) {
+        return true;
+    }
+    if (open) {
+        const auto refused = refusedPorts_.find(number_);
+        if (refused != refusedPorts_.end()) {
+            return Fail("COM" + std::to_string(number_) + ": " + refused->second);
+        }
+        session_ = std::make_shared<bool>(true);
+        open_ = true;
+        ++timesOpened_;
+        lastError_.clear();
+        return true;
+    }
+    *session_ = false;
+    open_ = false;
+    received_.clear();
+    unsent_ = 0;
+    transmitterFreeAt_ = scheduler_.Now();
+    return true;
+}
+
+void SimulatedSerialLine::Output(std::string_view text) {
+    if (!open_) {
+        return;
+    }
+    const Duration characterTime = CharacterTime(settings_);
+    for (const char c : text) {
+        const auto byte = static_cast<std::uint8_t>(c);
+        const Instant end = std::max(scheduler_.Now(), transmitterFreeAt_) + characterTime;
+        transmitterFreeAt_ = end;
+        ++unsent_;
+        scheduler_.CallAt(end, [this, byte, end, characterTime, session = session_] {
+            if (!*session) {
+                return;
+            }
+            --unsent_;
+            transmitted_.push_back({end, byte});
+            if (peer_) {
+                peer_->HostCharacter(byte, end, characterTime);
+            }
+            activity_.Notify();
+        });
+    }
+}
+
+std::string SimulatedSerialLine::Input() {
+    if (inputLen_ > 0 && static_cast<std::size_t>(inputLen_) < received_.size()) {
+        std::string head = received_.substr(0, inputLen_);
+        received_.erase(0, inputLen_);
+        return head;
+    }
+    return std::exchange(received_, {});
+}
+
+void SimulatedSerialLine::DeliverAt(Instant end, std::uint8_t byte) {
+    scheduler_.CallAt(end, [this, byte, alive = alive_] {
+        if (!*alive || !open_) {
+            return;
+        }
+        received_.push_back(static_cast<char>(byte));
+        activity_.Notify();
+    });
+}
+
+void SimulatedSerialLine::DeliverFrom(Instant start, std::string_view bytes) {
+    const Duration characterTime = CharacterTime(settings_);
+    Instant end = start;
+    for (const char c : bytes) {
+        end += characterTime;
+        DeliverAt(end, static_cast<std::uint8_t>(c));
+    }
+}
+
+std::string SimulatedSerialLine::TransmittedText() const {
+    std::string text;
+    for (const auto& sent : transmitted_) {
+        text.push_back(static_cast<char>(sent.byte));
+    }
+    return text;
+}
+
+void SimulatedSerialLine::SetPortAvailable(std::int16_t number, bool available,
+                                           std::string reason) {
+    if (available) {
+        refusedPorts_.erase(number);
+    } else {
+        refusedPorts_[number] = std::move(reason);
+    }
+}
+
+void SimulatedSerialLine::Lose(std::string reason) {
+    if (!open_) {
+        return;
+    }
+    SetPortOpen(false);
+    lastError_ = "COM" + std::to_string(number_) + " was lost: " + reason;
+    scheduler_.CallSoon([this, alive = alive_] {
+        if (*alive) {
+            activity_.Notify();
+        }
+    });
+}
+
+BusPeer::BusPeer(SimulatedSerialLine& line, SimulatedBus bus) : line_(line), bus_(std::move(bus)) {
+    line_.AttachPeer(this);
+}
+
+BusPeer::~BusPeer() { line_.AttachPeer(nullptr); }
+
+void BusPeer::HostCharacter(std::uint8_t byte, Instant end, Duration characterTime) {
+    for (const TimedByte& answer : bus_.HostCharacter(byte, end, characterTime)) {
+        line_.DeliverAt(answer.end, answer.byte);
+    }
+}
+
+}  // namespace tarvel

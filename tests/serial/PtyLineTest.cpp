@@ -1,0 +1,98 @@
+// The real serial path in real time: the program's QSerialPort line on one side of a
+// pseudo-terminal, the simulated bus on the other.
+
+#include <gtest/gtest.h>
+
+#include "platform/QtScheduler.h"
+#include "platform/QtSerialLine.h"
+#include "serial/ReceiveAnswer.h"
+#include "sim/PtyBusHost.h"
+#include "support/LineRig.h"
+#include "support/RealTime.h"
+
+namespace tarvel {
+namespace {
+
+using namespace std::chrono_literals;
+using testing::RunInEventLoop;
+
+struct PtyLine : ::testing::Test {
+    std::unique_ptr<PtyBusHost> host;
+    std::unique_ptr<QtSerialLine> line;
+    QtScheduler scheduler;
+    Primo primo = testing::Primo9600();
+    std::unique_ptr<PortService> port;
+
+    void SetUp() override {
+        std::string error;
+        host = PtyBusHost::Start(
+            SimulatedBus({{'A', 5ms}, {'C', 5ms, ControllerFault::Silent}}, 0.0, 1), error);
+        ASSERT_TRUE(host) << error;
+        PortMap ports;
+        ports.Assign(1, host->DevicePath());
+        line = std::make_unique<QtSerialLine>(ports);
+        port = std::make_unique<PortService>(*line, primo, scheduler);
+        ASSERT_FALSE(port->OpenPort()) << port->OpenFailure();
+    }
+    void TearDown() override {
+        port.reset();
+        line.reset();
+        host.reset();
+    }
+
+    // What the far end received, as text, and the times between its characters.
+    std::string ReceivedText() const {
+        std::string text;
+        for (const auto& byte : host->Received()) {
+            text.push_back(static_cast<char>(byte.byte));
+        }
+        return text;
+    }
+};
+
+QCoro::Task<int> SettleThenRequest(PortService& port) {
+    co_await port.SettleLine();
+    port.Line().Output("A?X  \r");
+    co_return 0;
+}
+
+TEST_F(PtyLine, SettleLineSendsOneCarriageReturnAndPausesTwoTenthsOnTheWire) {
+    RunInEventLoop(SettleThenRequest(*port));
+    const auto until = std::chrono::steady_clock::now() + 1s;
+    while (host->Received().size() < 7 && std::chrono::steady_clock::now() < until) {
+        QEventLoop loop;
+        QTimer::singleShot(10ms, &loop, &QEventLoop::quit);
+        loop.exec();
+    }
+    const auto received = host->Received();
+    ASSERT_EQ(ReceivedText(), "\rA?X  \r");
+    const Duration pause = received[1].end - received[0].end;
+    // Never short; the margin above is for a loaded machine (bench/ prints the exact figure).
+    EXPECT_GE(pause, 200ms);
+    EXPECT_LT(pause, 225ms) << pause.count() << " ns";
+}
+
+TEST_F(PtyLine, AHealthyControllerAnswersThroughTheRealPort) {
+    line->Output("A?X  \r");
+    const std::string answer = RunInEventLoop(ReceiveAnswer(*port, 5, 300ms));
+    ASSERT_EQ(answer.size(), 4u);
+    EXPECT_EQ(answer[0], 'A');
+    EXPECT_EQ(ReceivedText(), "A?X  \r");  // no settling after a good answer
+}
+
+TEST_F(PtyLine, ASilentControllerGivesNoAnswerAndTheLineIsSettledAfterTheTimeOut) {
+    line->Output("C?X  \r");
+    const Instant start = scheduler.Now();
+    EXPECT_EQ(RunInEventLoop(ReceiveAnswer(*port, 5, 300ms)), kNoAnswer);
+    const Duration took = scheduler.Now() - start;
+    EXPECT_GE(took, 500ms);
+    EXPECT_LT(took, 550ms);
+    const auto received = host->Received();
+    ASSERT_EQ(ReceivedText(), "C?X  \r\r");
+    const Duration toSettle = received.back().end - received.front().end;
+    EXPECT_GE(toSettle, 300ms);
+    EXPECT_LT(toSettle, 325ms) << toSettle.count() << " ns";
+}
+
+}  // namespace
+}  // namespace tarvel

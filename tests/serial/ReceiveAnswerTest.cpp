@@ -1,0 +1,130 @@
+#include "serial/ReceiveAnswer.h"
+
+#include <gtest/gtest.h>
+
+#include "support/LineRig.h"
+#include "support/Run.h"
+
+namespace tarvel {
+namespace {
+
+using namespace std::chrono_literals;
+using testing::LineRig;
+using testing::RunToEnd;
+
+constexpr Duration kTimeout = 300ms;
+
+struct ReceiveAnswerTest : ::testing::Test {
+    LineRig rig;
+    std::string Receive() { return RunToEnd(rig.time, ReceiveAnswer(rig.port, 5, kTimeout)); }
+    // The far end sends `text` so that its last character ends at `end` after the start.
+    void AnswerEndingAt(Duration end, std::string_view text) {
+        const auto length = static_cast<int>(text.size());
+        rig.line.DeliverFrom(rig.time.Now() + end - rig.CharacterTime() * length, text);
+    }
+    bool Settled() const { return rig.line.TransmittedText() == "\r"; }
+};
+
+TEST_F(ReceiveAnswerTest, AGoodAnswerEndsTheWaitAtItsFifthCharacterWithoutSettling) {
+    AnswerEndingAt(100ms, "A215\r");
+    EXPECT_EQ(Receive(), "A215");
+    EXPECT_EQ(rig.Elapsed(), 100ms);
+    EXPECT_FALSE(Settled());
+}
+
+TEST_F(ReceiveAnswerTest, SilenceGivesNoAnswerJustAfterTheTimeOutThenTheSettlingPause) {
+    EXPECT_EQ(Receive(), kNoAnswer);
+    EXPECT_GT(rig.Elapsed(), kTimeout + SettleTime);
+    EXPECT_LT(rig.Elapsed(), kTimeout + SettleTime + 1ms);
+    EXPECT_TRUE(Settled());
+}
+
+TEST_F(ReceiveAnswerTest, TooFewCharactersInTimeAreNoAnswerNotAWrongCount) {
+    AnswerEndingAt(50ms, "A21");
+    EXPECT_EQ(Receive(), kNoAnswer);
+    EXPECT_EQ(rig.line.InBufferCount(), 0);
+}
+
+TEST_F(ReceiveAnswerTest, SurplusCharactersAreAWrongCountAndAreThrownAway) {
+    rig.line.DeliverAt(rig.time.Now() + 40ms, 'x');
+    for (const char c : std::string("A215\r\r")) {
+        rig.line.DeliverAt(rig.time.Now() + 60ms, static_cast<std::uint8_t>(c));
+    }
+    EXPECT_EQ(Receive(), kWrongCount);
+    EXPECT_EQ(rig.line.InBufferCount(), 0);
+    EXPECT_TRUE(Settled());
+}
+
+TEST_F(ReceiveAnswerTest, FiveCharactersWithoutTheClosingReturnAreAnUnknownFormat) {
+    AnswerEndingAt(80ms, "A2151");
+    EXPECT_EQ(Receive(), kUnknownFormat);
+    EXPECT_TRUE(Settled());
+}
+
+TEST_F(ReceiveAnswerTest, TheTimeOutIsStrictToTheNanosecond) {
+    AnswerEndingAt(kTimeout, "A215\r");
+    EXPECT_EQ(Receive(), "A215");
+
+    LineRig late;
+    late.line.DeliverFrom(late.time.Now() + kTimeout + 1ns - late.CharacterTime() * 5, "A215\r");
+    EXPECT_EQ(RunToEnd(late.time, ReceiveAnswer(late.port, 5, kTimeout)), kNoAnswer);
+}
+
+TEST_F(ReceiveAnswerTest, AFifthCharacterAfterTheTimeOutIsNoAnswerEvenIfTheRestCameEarly) {
+    AnswerEndingAt(100ms, "A215");
+    rig.line.DeliverAt(rig.time.Now() + 350ms, '\r');
+    EXPECT_EQ(Receive(), kNoAnswer);
+    EXPECT_EQ(rig.line.InBufferCount(), 0);
+}
+
+// A line on which one more character arrives between the count and the read.
+class LateCharacterLine final : public SerialLine {
+public:
+    LateCharacterLine(SimulatedSerialLine& line, char late) : line_(line), late_(late) {}
+    bool SetCommPort(std::int16_t n) override { return line_.SetCommPort(n); }
+    bool SetSettings(std::string_view s) override { return line_.SetSettings(s); }
+    bool SetInputLen(std::int16_t n) override { return line_.SetInputLen(n); }
+    bool SetPortOpen(bool open) override { return line_.SetPortOpen(open); }
+    bool PortOpen() const override { return line_.PortOpen(); }
+    void Output(std::string_view text) override { line_.Output(text); }
+    std::string Input() override {
+        std::string text = line_.Input();
+        if (!text.empty() && late_ != 0) {
+            text.push_back(std::exchange(late_, 0));
+        }
+        return text;
+    }
+    int InBufferCount() override { return line_.InBufferCount(); }
+    int OutBufferCount() override { return line_.OutBufferCount(); }
+    std::string LastError() const override { return line_.LastError(); }
+
+private:
+    SimulatedSerialLine& line_;
+    char late_;
+};
+
+QCoro::Task<std::string> ReceiveOn(SerialLine& line, LineRig& rig) {
+    // Activity of the simulated line drives the wait.
+    auto forward = rig.line.Activity().Subscribe([&line] { line.Activity().Notify(); });
+    PortService port(line, rig.primo, rig.time);
+    co_return co_await ReceiveAnswer(port, 5, kTimeout);
+}
+
+TEST_F(ReceiveAnswerTest, ALateCharacterIsPartOfTheAnswerAndOnlyTheLastCharacterIsJudged) {
+    LateCharacterLine lateReturn(rig.line, '\r');
+    AnswerEndingAt(100ms, "A2151");
+    EXPECT_EQ(RunToEnd(rig.time, ReceiveOn(lateReturn, rig)), "A2151");
+
+    LineRig other;
+    LateCharacterLine lateNoise(other.line, 'x');
+    other.line.DeliverFrom(other.time.Now() + 50ms, "A215\r");
+    EXPECT_EQ(RunToEnd(other.time, ReceiveOn(lateNoise, other)), kUnknownFormat);
+}
+
+TEST_F(ReceiveAnswerTest, OnAClosedLineItAnswersNoAnswerWithoutHanging) {
+    rig.port.ClosePort();
+    EXPECT_EQ(Receive(), kNoAnswer);
+}
+
+}  // namespace
+}  // namespace tarvel

@@ -1,0 +1,102 @@
+#include "sim/SimulatedBus.h"
+
+#include <gtest/gtest.h>
+
+#include <algorithm>
+#include <string>
+
+namespace tarvel {
+namespace {
+
+using namespace std::chrono_literals;
+constexpr Duration kChar = 1ms;
+
+std::vector<TimedByte> Send(SimulatedBus& bus, const std::string& frame, Instant end = {}) {
+    std::vector<TimedByte> answer;
+    for (const char c : frame) {
+        end += kChar;
+        for (const auto& byte : bus.HostCharacter(static_cast<std::uint8_t>(c), end, kChar)) {
+            answer.push_back(byte);
+        }
+    }
+    return answer;
+}
+
+std::string Text(const std::vector<TimedByte>& bytes) {
+    std::string text;
+    for (const auto& b : bytes) {
+        text.push_back(static_cast<char>(b.byte));
+    }
+    return text;
+}
+
+TEST(SimulatedBus, AHealthyControllerAnswersItsAddressWithFiveCharactersAfterItsDelay) {
+    SimulatedBus bus({{'B', 5ms}}, 0.0, 1);
+    const auto answer = Send(bus, "B?X  \r");
+    ASSERT_EQ(answer.size(), 5u);
+    EXPECT_EQ(answer.front().byte, 'B');
+    EXPECT_EQ(answer.back().byte, '\r');
+    // The request's carriage return ends at 6 ms; the answer starts 5 ms later.
+    for (std::size_t i = 0; i < answer.size(); ++i) {
+        EXPECT_EQ(answer[i].end.time_since_epoch(), 11ms + kChar * static_cast<int>(i + 1));
+    }
+}
+
+TEST(SimulatedBus, FramesForOtherAddressesAndLoneCarriageReturnsGetNoAnswer) {
+    SimulatedBus bus({{'A'}}, 0.0, 1);
+    EXPECT_TRUE(Send(bus, "\r").empty());
+    EXPECT_TRUE(Send(bus, "C?X  \r").empty());
+    EXPECT_EQ(Send(bus, "A?X  \r").size(), 5u);
+    // A line that never closes a frame does not grow it without end.
+    EXPECT_TRUE(Send(bus, std::string(10000, 'A')).empty());
+}
+
+TEST(SimulatedBus, EachFaultShowsInTheAnswer) {
+    SimulatedBus bus({{'A', 1ms, ControllerFault::Silent},
+                      {'B', 1ms, ControllerFault::GarbledLastChar},
+                      {'C', 1ms, ControllerFault::ExtraChars},
+                      {'D', 1ms, ControllerFault::ShortAnswer}},
+                     0.0, 1);
+    EXPECT_TRUE(Send(bus, "A?X  \r").empty());
+    const std::string garbled = Text(Send(bus, "B?X  \r"));
+    EXPECT_EQ(garbled.size(), 5u);
+    EXPECT_NE(garbled.back(), '\r');
+    EXPECT_GT(Text(Send(bus, "C?X  \r")).size(), 5u);
+    EXPECT_EQ(Text(Send(bus, "D?X  \r")).size(), 3u);
+}
+
+TEST(SimulatedBus, TheSameSeedGivesTheSameNoisyLine) {
+    auto run = [](std::uint64_t seed) {
+        SimulatedBus bus({{'A', 1ms, ControllerFault::None, 0.0, 0.3}}, 0.0, seed);
+        std::string all;
+        for (int i = 0; i < 50; ++i) {
+            all += Text(Send(bus, "A?X  \r", Instant{} + 100ms * i)) + "|";
+        }
+        return all;
+    };
+    EXPECT_EQ(run(7), run(7));
+    EXPECT_NE(run(7), run(8));
+    SimulatedBus clean({{'A'}}, 0.0, 7);
+    EXPECT_EQ(Text(Send(clean, "A?X  \r")).substr(0, 1), "A");
+}
+
+TEST(SimulatedBus, AnswersNeverOverlapOnTheWire) {
+    SimulatedBus bus({{'A', 0ms}, {'B', 0ms}}, 0.0, 1);
+    auto first = Send(bus, "A?X  \r");
+    auto second = Send(bus, "B?X  \r");  // sent at once, while A still answers
+    ASSERT_EQ(second.size(), 5u);
+    EXPECT_GE(second.front().end, first.back().end + kChar);
+}
+
+TEST(SimulatedBus, TheDemoLineHasHealthySilentAndNoisyControllers) {
+    const auto controllers = DemoControllers();
+    auto has = [&](auto predicate) {
+        return std::any_of(controllers.begin(), controllers.end(), predicate);
+    };
+    EXPECT_TRUE(has([](const auto& c) { return c.fault == ControllerFault::Silent; }));
+    EXPECT_TRUE(has([](const auto& c) { return c.noise > 0.0; }));
+    EXPECT_TRUE(has([](const auto& c) { return c.fault == ControllerFault::None && c.noise == 0; }));
+}
+
+}  // namespace
+}  // namespace tarvel

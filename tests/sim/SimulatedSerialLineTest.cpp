@@ -1,0 +1,96 @@
+#include "sim/SimulatedSerialLine.h"
+
+#include <gtest/gtest.h>
+
+#include "platform/VirtualTime.h"
+
+namespace tarvel {
+namespace {
+
+using namespace std::chrono_literals;
+
+struct OpenLine : ::testing::Test {
+    VirtualTime time;
+    SimulatedSerialLine line{time};
+    void SetUp() override {
+        ASSERT_TRUE(line.SetSettings(" 9600,N,8, 1"));
+        ASSERT_TRUE(line.SetPortOpen(true));
+    }
+};
+
+TEST_F(OpenLine, TheTransmitterSendsOneCharacterAfterTheOtherAtTheLineSpeed) {
+    const Duration character = CharacterTime(line.Settings());
+    line.Output("A?X  \r");
+    EXPECT_EQ(line.OutBufferCount(), 6);
+    time.RunFor(character * 3);
+    EXPECT_EQ(line.OutBufferCount(), 3);
+    time.RunFor(character * 3);
+    EXPECT_EQ(line.OutBufferCount(), 0);
+    EXPECT_EQ(line.TransmittedText(), "A?X  \r");
+    EXPECT_EQ(line.Transmitted().back().end.time_since_epoch(), character * 6);
+    // A second write queues behind the first.
+    line.Output("ab");
+    line.Output("c");
+    time.RunFor(1s);
+    EXPECT_EQ(line.Transmitted().back().end.time_since_epoch(), character * 9);
+}
+
+TEST_F(OpenLine, FarEndCharactersArriveWithTheirLastStopBit) {
+    int notified = 0;
+    auto subscription = line.Activity().Subscribe([&] { ++notified; });
+    line.DeliverFrom(time.Now() + 10ms, "AB");
+    time.RunFor(10ms + CharacterTime(line.Settings()));
+    EXPECT_EQ(line.InBufferCount(), 1);
+    time.RunFor(1s);
+    EXPECT_EQ(line.Input(), "AB");
+    EXPECT_EQ(line.InBufferCount(), 0);
+    EXPECT_EQ(notified, 2);
+}
+
+TEST_F(OpenLine, AClosedLineDropsWritesHasNothingToReadAndLosesWhatWasOnItsWay) {
+    line.Output("AAAA");
+    line.DeliverFrom(time.Now(), "xyz");
+    ASSERT_TRUE(line.SetPortOpen(false));
+    time.RunFor(1s);
+    line.Output("B");
+    time.RunFor(1s);
+    EXPECT_EQ(line.TransmittedText(), "");
+    EXPECT_EQ(line.Input(), "");
+    EXPECT_EQ(line.InBufferCount(), 0);
+    EXPECT_EQ(line.OutBufferCount(), 0);
+}
+
+TEST_F(OpenLine, APortNumberChangesOnlyWhileClosedAndARefusedPortSaysWhy) {
+    EXPECT_FALSE(line.SetCommPort(2));
+    line.SetPortOpen(false);
+    EXPECT_TRUE(line.SetCommPort(2));
+    line.SetPortAvailable(2, false, "in use by another program");
+    EXPECT_FALSE(line.SetPortOpen(true));
+    EXPECT_NE(line.LastError().find("in use by another program"), std::string::npos);
+    line.SetPortAvailable(2, true);
+    EXPECT_TRUE(line.SetPortOpen(true));
+    EXPECT_FALSE(line.SetSettings(" 9600,Q,8, 1"));
+}
+
+TEST_F(OpenLine, ALostLineClosesAndTellsItsListeners) {
+    bool told = false;
+    auto subscription = line.Activity().Subscribe([&] { told = true; });
+    line.Lose("adapter unplugged");
+    EXPECT_FALSE(line.PortOpen());
+    time.RunDue();
+    EXPECT_TRUE(told);
+    EXPECT_NE(line.LastError().find("adapter unplugged"), std::string::npos);
+}
+
+TEST_F(OpenLine, ABusPeerAnswersRequestsOnTheWire) {
+    BusPeer peer(line, SimulatedBus({{'A', 5ms}}, 0.0, 1));
+    line.Output("A?X  \r");
+    time.RunFor(1s);
+    const std::string answer = line.Input();
+    ASSERT_EQ(answer.size(), 5u);
+    EXPECT_EQ(answer.front(), 'A');
+    EXPECT_EQ(answer.back(), '\r');
+}
+
+}  // namespace
+}  // namespace tarvel

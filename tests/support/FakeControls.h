@@ -1,0 +1,81 @@
+#pragma once
+
+#include <algorithm>
+#include <string>
+#include <vector>
+
+#include "platform/Controls.h"
+
+// Controls without widgets, for handlers checked without a display.
+
+namespace tarvel::testing {
+
+class FakeSwitch final : public Switch {
+public:
+    bool enabled = true;
+    void SetEnabled(bool value) override { enabled = value; }
+    bool Enabled() const override { return enabled; }
+};
+
+class FakeText final : public TextDisplay {
+public:
+    std::string text;
+    std::vector<std::string> history;  // every text set, in order
+    void SetText(const std::string& value) override {
+        text = value;
+        history.push_back(value);
+    }
+    std::string Text() const override { return text; }
+};
+
+class FakeChoiceList final : public ChoiceList {
+public:
+    std::vector<std::string> items;
+    int index = -1;
+    bool enabled = true;
+    void SetEnabled(bool value) override { enabled = value; }
+    bool Enabled() const override { return enabled; }
+    void Clear() override {
+        items.clear();
+        index = -1;
+    }
+    void AddItem(const std::string& text) override { items.push_back(text); }
+    int Count() const override { return static_cast<int>(items.size()); }
+    std::string Item(int at) const override { return items.at(at); }
+    int Index() const override { return index; }
+    void SetIndex(int at) override { index = (at >= 0 && at < Count()) ? at : -1; }
+};
+
+class FakeListBox final : public ListBox {
+public:
+    std::vector<std::string> items;
+    int selected = -1;
+    bool visible = true;
+    void AddItem(const std::string& text) override { items.push_back(text); }
+    void RemoveItem(int at) override {
+        if (at >= 0 && at < Count()) {
+            items.erase(items.begin() + at);
+        }
+    }
+    void Clear() override {
+        items.clear();
+        selected = -1;
+    }
+    int Count() const override { return static_cast<int>(items.size()); }
+    std::string Item(int at) const override { return items.at(at); }
+    int SelectedIndex() const override { return selected < Count() ? selected : -1; }
+    void SetVisible(bool value) override { visible = value; }
+    bool Visible() const override { return visible; }
+};
+
+class FakeProgress final : public ProgressDisplay {
+public:
+    int maximum = 100;
+    int value = -1;
+    void SetMaximum(int m) override { maximum = std::max(m, 1); }
+    int Maximum() const override { return maximum; }
+    void SetValue(int v) override { value = std::clamp(v, 0, maximum); }
+    int Value() const override { return value; }
+};
+
+}  // namespace tarvel::testing

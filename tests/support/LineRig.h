@@ -1,0 +1,36 @@
+#pragma once
+
+#include <gtest/gtest.h>
+
+#include "app/Primo.h"
+#include "platform/VirtualTime.h"
+#include "serial/PortService.h"
+#include "sim/SimulatedSerialLine.h"
+
+namespace tarvel::testing {
+
+// Port 1 at 9600 baud, 8N1.
+inline Primo Primo9600() {
+    Primo primo;
+    primo.PortNumber = 1;
+    primo.BaudText = " 9600";
+    primo.ParityText = "N";
+    primo.DataBitsText = "8";
+    primo.StopBitsText = " 1";
+    return primo;
+}
+
+// A simulated line on virtual time, opened at 9600 baud, 8N1, through the port service.
+struct LineRig {
+    VirtualTime time;
+    SimulatedSerialLine line{time};
+    Primo primo = Primo9600();
+    PortService port{line, primo, time};
+
+    LineRig() { EXPECT_FALSE(port.OpenPort()); }
+
+    Duration CharacterTime() const { return tarvel::CharacterTime(line.Settings()); }
+    Duration Elapsed() const { return time.Now().time_since_epoch(); }
+};
+
+}  // namespace tarvel::testing

@@ -1,0 +1,49 @@
+#pragma once
+
+#include <QApplication>
+#include <QTimer>
+#include <QWidget>
+#include <deque>
+#include <functional>
+
+#include "app/Program.h"
+#include "platform/VirtualTime.h"
+#include "sim/SimulatedSerialLine.h"
+#include "support/ScriptedPrompts.h"
+
+namespace tarvel::testing {
+
+// The whole program on virtual time, a simulated line and scripted prompts.
+struct ProgramRig {
+    VirtualTime time;
+    SimulatedSerialLine line{time};
+    ScriptedPrompts prompts;
+    int processEnds = 0;
+    Program program{Platform{time, line, prompts, [this] { ++processEnds; }}};
+};
+
+// Acts on the modal dialogs the code under test opens, one step per dialog, in order.
+class ModalScript {
+public:
+    explicit ModalScript(std::deque<std::function<void(QWidget&)>> steps)
+        : steps_(std::move(steps)) {
+        QObject::connect(&timer_, &QTimer::timeout, [this] {
+            QWidget* modal = QApplication::activeModalWidget();
+            if (modal != nullptr && modal != last_ && !steps_.empty()) {
+                last_ = modal;
+                auto step = std::move(steps_.front());
+                steps_.pop_front();
+                step(*modal);
+            }
+        });
+        timer_.start(5);
+    }
+    bool Done() const { return steps_.empty(); }
+
+private:
+    std::deque<std::function<void(QWidget&)>> steps_;
+    QWidget* last_ = nullptr;
+    QTimer timer_;
+};
+
+}  // namespace tarvel::testing

@@ -1,0 +1,31 @@
+#pragma once
+
+#include <QCoroTask>
+#include <QEventLoop>
+#include <QTimer>
+#include <gtest/gtest.h>
+#include <optional>
+
+#include "support/Run.h"
+
+namespace tarvel::testing {
+
+// Runs a coroutine on Qt's event loop, in real time, until it has finished.
+template <typename T>
+T RunInEventLoop(QCoro::Task<T> task, std::chrono::milliseconds limit = std::chrono::seconds(10)) {
+    std::optional<T> result;
+    QEventLoop loop;
+    QTimer::singleShot(limit, &loop, &QEventLoop::quit);
+    auto waiter = [](QCoro::Task<T> inner, std::optional<T>& out, QEventLoop& l) -> QCoro::Task<> {
+        out = co_await inner;
+        l.quit();
+    };
+    auto running = waiter(std::move(task), result, loop);
+    if (!result) {
+        loop.exec();
+    }
+    EXPECT_TRUE(result.has_value()) << "the coroutine did not finish in time";
+    return std::move(result).value_or(T{});
+}
+
+}  // namespace tarvel::testing

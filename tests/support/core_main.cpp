@@ -1,0 +1,10 @@
+// Test entry for suites that need Qt's event loop (real-time tests on a pseudo-terminal).
+
+#include <QCoreApplication>
+#include <gtest/gtest.h>
+
+int main(int argc, char** argv) {
+    QCoreApplication application(argc, argv);
+    ::testing::InitGoogleTest(&argc, argv);
+    return RUN_ALL_TESTS();
+}
