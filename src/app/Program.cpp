@@ -2,6 +2,7 @@
 
 #include "app/IntroDlg.h"
 #include "app/TarvelDlg.h"
+#include "line/ListDlg.h"
 #include "serial/SetPortDlg.h"
 #include "serial/TerminalDlg.h"
 
@@ -40,6 +41,13 @@ TerminalDlg& Program::Terminal() {
         terminal_ = std::make_unique<TerminalDlg>();
     }
     return *terminal_;
+}
+
+ListDlg& Program::List() {
+    if (!list_) {
+        list_ = std::make_unique<ListDlg>();
+    }
+    return *list_;
 }
 
 bool Program::StartUp() {

@@ -12,6 +12,7 @@
 namespace tarvel {
 
 class IntroDlg;
+class ListDlg;
 class SetPortDlg;
 class TarvelDlg;
 class TerminalDlg;
@@ -46,6 +47,7 @@ public:
     IntroDlg& Intro();
     SetPortDlg& SetPort();
     TerminalDlg& Terminal();
+    ListDlg& List();
     bool HasTarvel() const { return tarvel_ != nullptr; }
 
     // Intro window, then the port dialog, then the main window. False when the operator
@@ -60,6 +62,7 @@ private:
     std::unique_ptr<IntroDlg> intro_;
     std::unique_ptr<SetPortDlg> setPort_;
     std::unique_ptr<TerminalDlg> terminal_;
+    std::unique_ptr<ListDlg> list_;
 };
 
 }  // namespace tarvel

@@ -12,6 +12,8 @@
 #include "app/ClickablePicture.h"
 #include "app/Program.h"
 #include "app/StatusPanels.h"
+#include "line/InfoBox.h"
+#include "line/ListDlg.h"
 #include "platform/Twips.h"
 #include "serial/SetPortDlg.h"
 #include "serial/TerminalDlg.h"
@@ -69,6 +71,8 @@ TarvelDlg::TarvelDlg(Program& program) : program_(program) {
     table_ = std::make_unique<DeviceTableEditor>(
         program_.primo, ControllerAddress_,
         DeviceLists{ui_->MaxNumCmb, ui_->ControllerCmb, ui_->AddressCmb}, program_.Ask());
+    config_ = std::make_unique<LineConfigCommands>(program_.primo, *table_, ui_->ProgressBar,
+                                                   program_.Ask());
     Connect();
     Form_Load();
 }
@@ -192,11 +196,15 @@ void TarvelDlg::StopBtn_Click() {}
 void TarvelDlg::ResetBtn_Click() {}
 void TarvelDlg::ReportBtn_Click() {}
 void TarvelDlg::AnalizerBtn_Click() {}
-void TarvelDlg::ViewBtn_Click() {}
-void TarvelDlg::Picture1_Click() {}
-void TarvelDlg::ResetMenu_Click() {}
-void TarvelDlg::SaveMEnu_Click() {}
-void TarvelDlg::LoadMenu_Click() {}
+
+void TarvelDlg::ViewBtn_Click() {
+    ListDlg& list = program_.List();
+    list.show();
+    list.raise();
+    list.activateWindow();
+}
+
+void TarvelDlg::Picture1_Click() { program_.Ask().ShowMessage(InfoBoxRequest()); }
 void TarvelDlg::SearchMenu_Click() {}
 
 }  // namespace tarvel

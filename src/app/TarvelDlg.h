@@ -4,6 +4,7 @@
 #include <memory>
 
 #include "line/DeviceTableEditor.h"
+#include "line/LineConfigCommands.h"
 #include "platform/QtControls.h"
 
 class QAction;
@@ -42,9 +43,9 @@ public:
     void AnalizerBtn_Click();
     void ViewBtn_Click();
     void Picture1_Click();
-    void ResetMenu_Click();
-    void SaveMEnu_Click();
-    void LoadMenu_Click();
+    void ResetMenu_Click() { config_->ResetMenu_Click(); }
+    void SaveMEnu_Click() { config_->SaveMEnu_Click(); }
+    void LoadMenu_Click() { config_->LoadMenu_Click(); }
     void SearchMenu_Click();
 
     // The controls, as the subsystems see them.
@@ -60,6 +61,7 @@ public:
     TextDisplay& StatusPanel(int number);
     StatusPanels& StatusBar() { return *StatusBar_; }
     DeviceTableEditor& DeviceTable() { return *table_; }
+    LineConfigCommands& LineConfig() { return *config_; }
     ControllerAddressTable& ControllerAddress() { return ControllerAddress_; }
 
 protected:
@@ -101,6 +103,7 @@ private:
 
     std::unique_ptr<Controls> ui_;
     std::unique_ptr<DeviceTableEditor> table_;
+    std::unique_ptr<LineConfigCommands> config_;
 };
 
 }  // namespace tarvel

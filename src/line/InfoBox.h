@@ -1,0 +1,10 @@
+#pragma once
+
+#include "platform/Prompts.h"
+
+namespace tarvel {
+
+// The product's identity, shown by a click on the main window's picture.
+MessageRequest InfoBoxRequest();
+
+}  // namespace tarvel

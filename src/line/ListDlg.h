@@ -1,0 +1,34 @@
+#pragma once
+
+#include <QWidget>
+#include <memory>
+
+#include "platform/QtControls.h"
+
+class QListWidget;
+
+namespace tarvel {
+
+// The controller list window: one line for each controller the line detector found. Shown
+// without blocking the main window; "E&xit !" and the frame's close control hide it, and its
+// lines stay.
+class ListDlg final : public QWidget {
+    Q_OBJECT
+public:
+    explicit ListDlg(QWidget* parent = nullptr);
+    ~ListDlg() override;
+
+    void ExitMenu_Click();
+    // Appends a line; the window does not show itself for it.
+    void AddLine(const std::string& line) { list_->AddItem(line); }
+    ListBox& List() { return *list_; }
+
+protected:
+    void closeEvent(QCloseEvent* event) override;
+
+private:
+    QListWidget* ListBox_;
+    std::unique_ptr<WidgetListBox> list_;
+};
+
+}  // namespace tarvel

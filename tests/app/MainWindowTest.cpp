@@ -1,0 +1,113 @@
+#include <QComboBox>
+#include <QListWidget>
+#include <QTemporaryDir>
+#include <gtest/gtest.h>
+
+#include <fstream>
+
+#include "app/TarvelDlg.h"
+#include "line/ListDlg.h"
+#include "support/ProgramRig.h"
+
+namespace tarvel {
+namespace {
+
+using testing::ProgramRig;
+
+QComboBox* ComboShowing(TarvelDlg& main, int count) {
+    for (QComboBox* combo : main.findChildren<QComboBox*>()) {
+        if (combo->count() == count) {
+            return combo;
+        }
+    }
+    return nullptr;
+}
+
+TEST(ControllerList, OpensBesideTheMainWindowAndKeepsItsLinesWhenHidden) {
+    ProgramRig rig;
+    TarvelDlg& main = rig.program.Tarvel();
+    ListDlg& list = rig.program.List();
+    list.AddLine("Controller  1  Address: A");
+    EXPECT_FALSE(list.isVisible());  // adding a line does not show the window
+
+    main.ViewBtn_Click();
+    EXPECT_TRUE(list.isVisible());
+    EXPECT_FALSE(list.isModal());
+    EXPECT_EQ(list.windowTitle(), "Controller List");
+    list.ExitMenu_Click();
+    EXPECT_FALSE(list.isVisible());
+    main.ViewBtn_Click();
+    list.close();  // the frame's close control hides it like "E&xit !"
+    EXPECT_FALSE(list.isVisible());
+    main.ViewBtn_Click();
+    ASSERT_EQ(list.List().Count(), 1);
+    EXPECT_EQ(list.List().Item(0), "Controller  1  Address: A");
+}
+
+TEST(InfoBox, AClickOnThePictureShowsTheProductsIdentity) {
+    ProgramRig rig;
+    rig.program.Tarvel().Picture1_Click();
+    ASSERT_EQ(rig.prompts.messages.size(), 1u);
+    const MessageRequest& box = rig.prompts.messages[0];
+    EXPECT_EQ(box.title, "Info Box");
+    EXPECT_EQ(box.icon, MessageIcon::Information);
+    EXPECT_EQ(box.buttons, MessageButtons::Ok);
+    std::vector<std::string> lines;
+    std::string::size_type start = 0;
+    for (auto end = box.text.find('\n'); end != std::string::npos;
+         start = end + 1, end = box.text.find('\n', start)) {
+        lines.push_back(box.text.substr(start, end - start));
+    }
+    EXPECT_EQ(start, box.text.size()) << "every line ends with a line feed";
+    ASSERT_EQ(lines.size(), 6u);
+    EXPECT_EQ(lines[0], "The Line Tarvel !");
+    EXPECT_EQ(lines[1], "Version : 3.beta");
+    for (std::size_t i = 2; i < lines.size(); ++i) {
+        EXPECT_EQ(lines[i].substr(8, 2), ": ") << lines[i];
+        EXPECT_GT(lines[i].size(), 10u);
+    }
+}
+
+TEST(DeviceLists, TheOperatorsChoiceRunsTheCheckAndTheRestoringSelectionDoesNot) {
+    ProgramRig rig;
+    TarvelDlg& main = rig.program.Tarvel();
+    QComboBox* count = ComboShowing(main, 64);
+    ASSERT_NE(count, nullptr);
+    count->setCurrentIndex(1);
+    emit count->activated(1);
+    EXPECT_EQ(rig.program.primo.DeviceCount, 2);
+    main.DeviceTable().SelectController(0);
+
+    QComboBox* address = nullptr;
+    for (QComboBox* combo : main.findChildren<QComboBox*>()) {
+        if (combo != count && combo->count() == 64) {
+            address = combo;
+        }
+    }
+    ASSERT_NE(address, nullptr);
+    address->setCurrentIndex(1);
+    emit address->activated(1);
+    EXPECT_EQ(rig.prompts.Texts(), std::vector<std::string>{"The address has been already used !"});
+    EXPECT_EQ(address->currentIndex(), 0);
+    EXPECT_EQ(main.ControllerAddress()[0], 0);
+}
+
+TEST(DeviceLists, LoadingAConfigurationFromTheFileMenuUpdatesTheLists) {
+    ProgramRig rig;
+    TarvelDlg& main = rig.program.Tarvel();
+    QTemporaryDir folder;
+    const std::string path = folder.filePath("line.cfg").toStdString();
+    std::ofstream(path, std::ios::binary) << " 3 \r\n 0 \r\n 2 \r\n 63 \r\n";
+    rig.prompts.files = {path};
+    main.LoadMenu_Click();
+    auto& ui = main.Ui();
+    EXPECT_EQ(ui.MaxNumCmb.Item(ui.MaxNumCmb.Index()), "3");
+    EXPECT_EQ(ui.ControllerCmb.Item(ui.ControllerCmb.Index()), "3");
+    EXPECT_EQ(ui.AddressCmb.Item(ui.AddressCmb.Index()), "63");
+    main.ResetMenu_Click();
+    EXPECT_EQ(ui.MaxNumCmb.Item(ui.MaxNumCmb.Index()), "1");
+    EXPECT_EQ(ui.ProgressBar.Value(), 0);
+}
+
+}  // namespace
+}  // namespace tarvel
