@@ -1,5 +1,7 @@
 #include "app/Program.h"
 
+#include "analysis/AnalizerDlg.h"
+#include "analysis/ClipDlg.h"
 #include "app/IntroDlg.h"
 #include "app/TarvelDlg.h"
 #include "line/ListDlg.h"
@@ -9,7 +11,9 @@
 namespace tarvel {
 
 Program::Program(Platform platform)
-    : platform_(std::move(platform)), port_(platform_.line, primo, platform_.scheduler) {}
+    : platform_(std::move(platform)),
+      port_(platform_.line, primo, platform_.scheduler),
+      lineUse_(platform_.scheduler) {}
 
 Program::~Program() = default;
 
@@ -48,6 +52,21 @@ ListDlg& Program::List() {
         list_ = std::make_unique<ListDlg>();
     }
     return *list_;
+}
+
+ClipDlg& Program::Clip() {
+    if (!clip_) {
+        clip_ = std::make_unique<ClipDlg>(Tarvel().Ui().ReportBtn,
+                                          [this] { Tarvel().AnalizerBtn_Click(); });
+    }
+    return *clip_;
+}
+
+AnalizerDlg& Program::Analizer() {
+    if (!analizer_) {
+        analizer_ = std::make_unique<AnalizerDlg>(Tarvel().Ui().AnalizerBtn);
+    }
+    return *analizer_;
 }
 
 bool Program::StartUp() {

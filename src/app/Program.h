@@ -7,10 +7,13 @@
 #include "platform/Prompts.h"
 #include "platform/Scheduler.h"
 #include "platform/SerialLine.h"
+#include "serial/LineUse.h"
 #include "serial/PortService.h"
 
 namespace tarvel {
 
+class AnalizerDlg;
+class ClipDlg;
 class IntroDlg;
 class ListDlg;
 class SetPortDlg;
@@ -39,6 +42,7 @@ public:
     Primo primo;
 
     PortService& Port() { return port_; }
+    LineUse& LineUser() { return lineUse_; }
     Scheduler& Time() { return platform_.scheduler; }
     SerialLine& Line() { return platform_.line; }
     Prompts& Ask() { return platform_.prompts; }
@@ -48,6 +52,8 @@ public:
     SetPortDlg& SetPort();
     TerminalDlg& Terminal();
     ListDlg& List();
+    ClipDlg& Clip();
+    AnalizerDlg& Analizer();
     bool HasTarvel() const { return tarvel_ != nullptr; }
 
     // Intro window, then the port dialog, then the main window. False when the operator
@@ -58,11 +64,14 @@ public:
 private:
     Platform platform_;
     PortService port_;
+    LineUse lineUse_;
     std::unique_ptr<TarvelDlg> tarvel_;
     std::unique_ptr<IntroDlg> intro_;
     std::unique_ptr<SetPortDlg> setPort_;
     std::unique_ptr<TerminalDlg> terminal_;
     std::unique_ptr<ListDlg> list_;
+    std::unique_ptr<ClipDlg> clip_;
+    std::unique_ptr<AnalizerDlg> analizer_;
 };
 
 }  // namespace tarvel

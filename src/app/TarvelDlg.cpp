@@ -11,6 +11,8 @@
 #include "app/Artwork.h"
 #include "app/ClickablePicture.h"
 #include "app/Program.h"
+#include "analysis/AnalizerDlg.h"
+#include "analysis/ClipDlg.h"
 #include "app/StatusPanels.h"
 #include "line/InfoBox.h"
 #include "line/ListDlg.h"
@@ -73,6 +75,14 @@ TarvelDlg::TarvelDlg(Program& program) : program_(program) {
         DeviceLists{ui_->MaxNumCmb, ui_->ControllerCmb, ui_->AddressCmb}, program_.Ask());
     config_ = std::make_unique<LineConfigCommands>(program_.primo, *table_, ui_->ProgressBar,
                                                    program_.Ask());
+    run_ = std::make_unique<RunControl>(
+        program_.primo, program_.Port(), program_.LineUser(), program_.Ask(),
+        RunPanel{ui_->StartBtn, ui_->StopBtn, ui_->ConsolleBtn, ui_->CommBtn, ui_->SearchMenu,
+                 ui_->MaxNumCmb, ui_->ControllerCmb, ui_->AddressCmb, ui_->ResetBtn, ui_->TxLbl,
+                 ui_->RxLbl, ui_->ErrorLbl, StatusPanel(1), ui_->ProgressBar},
+        ControllerAddress_,
+        ErrorLists{[this]() -> ListBox& { return program_.Clip().List(); },
+                   [this]() -> ListBox& { return program_.Analizer().List(); }});
     Connect();
     Form_Load();
 }
@@ -177,9 +187,25 @@ void TarvelDlg::Form_Load() {
 
 TextDisplay& TarvelDlg::StatusPanel(int number) { return StatusBar_->Panel(number); }
 
-void TarvelDlg::CommBtn_Click() { program_.SetPort().exec(); }
+void TarvelDlg::CommBtn_Click() {
+    (void)ShowWhenLineIsFree(program_.SetPort(), commPending_);
+}
 
-void TarvelDlg::ConsolleBtn_Click() { program_.Terminal().exec(); }
+void TarvelDlg::ConsolleBtn_Click() {
+    (void)ShowWhenLineIsFree(program_.Terminal(), terminalPending_);
+}
+
+QCoro::Task<> TarvelDlg::ShowWhenLineIsFree(QDialog& dialog, bool& pending) {
+    // "Stop" gives these buttons back at once, while the loop still finishes its exchange: the
+    // port dialog (which reopens the port) and the terminal wait for it.
+    if (pending) {
+        co_return;
+    }
+    pending = true;
+    LineUse::Lease lease = co_await program_.LineUser().Acquire();
+    pending = false;
+    dialog.exec();
+}
 
 void TarvelDlg::ExitMenu_Click() {
     program_.Port().ClosePort();
@@ -191,11 +217,16 @@ void TarvelDlg::closeEvent(QCloseEvent* event) {
     ExitMenu_Click();
 }
 
-void TarvelDlg::StartBtn_Click() {}
-void TarvelDlg::StopBtn_Click() {}
-void TarvelDlg::ResetBtn_Click() {}
-void TarvelDlg::ReportBtn_Click() {}
-void TarvelDlg::AnalizerBtn_Click() {}
+void TarvelDlg::ReportBtn_Click() {
+    ui_->ReportBtn.SetEnabled(false);
+    ClipDlg& clip = program_.Clip();
+    clip.show();
+    clip.raise();
+}
+
+void TarvelDlg::AnalizerBtn_Click() {
+    CopyErrorListToAnalyzer(program_.Clip().List(), program_.Analizer(), ui_->AnalizerBtn);
+}
 
 void TarvelDlg::ViewBtn_Click() {
     ListDlg& list = program_.List();

@@ -3,12 +3,16 @@
 #include <QMainWindow>
 #include <memory>
 
+#include <QCoroTask>
+
+#include "engine/RunControl.h"
 #include "line/DeviceTableEditor.h"
 #include "line/LineConfigCommands.h"
 #include "platform/QtControls.h"
 
 class QAction;
 class QComboBox;
+class QDialog;
 class QLabel;
 class QProgressBar;
 class QPushButton;
@@ -36,9 +40,9 @@ public:
     void MaxNumCmb_Click() { table_->MaxNumCmb_Click(); }
     void ControllerCmb_Click() { table_->ControllerCmb_Click(); }
     void AddressCmb_Click() { table_->AddressCmb_Click(); }
-    void StartBtn_Click();
-    void StopBtn_Click();
-    void ResetBtn_Click();
+    void StartBtn_Click() { run_->StartBtn_Click(); }
+    void StopBtn_Click() { run_->StopBtn_Click(); }
+    void ResetBtn_Click() { run_->ResetBtn_Click(); }
     void ReportBtn_Click();
     void AnalizerBtn_Click();
     void ViewBtn_Click();
@@ -62,6 +66,7 @@ public:
     StatusPanels& StatusBar() { return *StatusBar_; }
     DeviceTableEditor& DeviceTable() { return *table_; }
     LineConfigCommands& LineConfig() { return *config_; }
+    RunControl& Run() { return *run_; }
     ControllerAddressTable& ControllerAddress() { return ControllerAddress_; }
 
 protected:
@@ -73,6 +78,8 @@ private:
     void BuildLayout();
     void BuildMenus();
     void Connect();
+    // Opens a modal window that uses the line once no loop is using it any more.
+    QCoro::Task<> ShowWhenLineIsFree(QDialog& dialog, bool& pending);
 
     Program& program_;
     ControllerAddressTable ControllerAddress_{};
@@ -104,6 +111,9 @@ private:
     std::unique_ptr<Controls> ui_;
     std::unique_ptr<DeviceTableEditor> table_;
     std::unique_ptr<LineConfigCommands> config_;
+    std::unique_ptr<RunControl> run_;
+    bool commPending_ = false;
+    bool terminalPending_ = false;
 };
 
 }  // namespace tarvel

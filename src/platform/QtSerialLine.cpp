@@ -1,5 +1,6 @@
 #include "platform/QtSerialLine.h"
 
+#include <poll.h>
 #include <sys/ioctl.h>
 
 #include <algorithm>
@@ -117,8 +118,18 @@ void QtSerialLine::Output(std::string_view text) {
 }
 
 void QtSerialLine::PullFromDriver() {
+    if (!port_.isOpen()) {
+        return;
+    }
+    // A device that has gone (a pseudo-terminal whose far end closed, an adapter pulled out)
+    // says so only here, when nothing else makes the port read.
+    pollfd device{port_.handle(), POLLIN, 0};
+    if (::poll(&device, 1, 0) == 1 && (device.revents & (POLLHUP | POLLERR | POLLNVAL)) != 0) {
+        Lose(device.revents & POLLHUP ? "the device hung up" : "the device reports an error");
+        return;
+    }
     int waiting = 0;
-    if (port_.isOpen() && ::ioctl(port_.handle(), FIONREAD, &waiting) == 0 && waiting > 0) {
+    if (::ioctl(port_.handle(), FIONREAD, &waiting) == 0 && waiting > 0) {
         // With data waiting this returns at once, after moving it into the port's buffer.
         port_.waitForReadyRead(0);
     }
@@ -169,10 +180,13 @@ void QtSerialLine::WatchDriverQueue() {
 }
 
 void QtSerialLine::OnPortError(QSerialPort::SerialPortError error) {
-    if (error != QSerialPort::ResourceError || !port_.isOpen()) {
-        return;
+    if (error == QSerialPort::ResourceError && port_.isOpen()) {
+        Lose(port_.errorString().toStdString());
     }
-    lastError_ = port_.portName().toStdString() + " was lost: " + port_.errorString().toStdString();
+}
+
+void QtSerialLine::Lose(const std::string& reason) {
+    lastError_ = port_.portName().toStdString() + " was lost: " + reason;
     port_.close();
     drainWatch_.stop();
     activity_.Notify();

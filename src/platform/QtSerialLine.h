@@ -36,6 +36,7 @@ private:
     int DriverOutputQueue() const;
     void WatchDriverQueue();
     void OnPortError(QSerialPort::SerialPortError error);
+    void Lose(const std::string& reason);
 
     PortMap ports_;
     QSerialPort port_;

@@ -34,18 +34,6 @@ const std::vector<std::string>& PortDialogEntries::Protocols() {
     return entries;
 }
 
-int LeadingNumber(std::string_view text) {
-    std::size_t at = 0;
-    while (at < text.size() && text[at] == ' ') {
-        ++at;
-    }
-    int value = 0;
-    for (; at < text.size() && text[at] >= '0' && text[at] <= '9' && value < 100000; ++at) {
-        value = value * 10 + (text[at] - '0');
-    }
-    return value;
-}
-
 void ApplyPortChoices(const PortChoices& choices, Primo& primo) {
     primo.PortNumber = static_cast<std::int16_t>(
         LeadingNumber(std::string_view(PortDialogEntries::Ports().at(choices.port)).substr(3)));

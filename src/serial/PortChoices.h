@@ -28,9 +28,6 @@ struct PortChoices {
     int protocol = 0;  // "Ascon"
 };
 
-// The numeric value at the start of a text, after blanks; 0 when there is none.
-int LeadingNumber(std::string_view text);
-
 // Port number, speed, parity, retry count, stop bits and protocol from the choices.
 void ApplyPortChoices(const PortChoices& choices, Primo& primo);
 // "8" data bits without parity, "7" with even or odd parity.

@@ -1,0 +1,71 @@
+#include "analysis/AnalizerDlg.h"
+
+#include <QCloseEvent>
+#include <QListWidget>
+#include <QMenuBar>
+#include <QVBoxLayout>
+
+#include "app/Artwork.h"
+#include "platform/Twips.h"
+
+namespace tarvel {
+
+AnalizerDlg::AnalizerDlg(Switch& analizeButton, QWidget* parent)
+    : QWidget(parent, Qt::Window), analizeButton_(analizeButton) {
+    setWindowTitle("The tarvel's opinions");
+    setFont(FormFont());
+    auto* menu = new QMenuBar(this);
+    QAction* exitMenu = menu->addAction("E&xit !");
+    connect(exitMenu, &QAction::triggered, this, &AnalizerDlg::ExitMenu_Click);
+
+    auto* client = new QWidget(this);
+    client->setFixedSize(TwipsSize(7200, 4200));
+    ListBox_ = new QListWidget(client);
+    ListBox_->setGeometry(Twips(120, 120, 6960, 3960));
+    QFont listFont("Arial");
+    listFont.setPointSizeF(9.75);
+    listFont.setBold(true);
+    ListBox_->setFont(listFont);
+    QPalette palette = ListBox_->palette();
+    palette.setColor(QPalette::Text, Qt::black);
+    palette.setColor(QPalette::Base, Qt::white);
+    ListBox_->setPalette(palette);
+    list_ = std::make_unique<WidgetListBox>(ListBox_);
+
+    auto* layout = new QVBoxLayout(this);
+    layout->setContentsMargins(0, 0, 0, 0);
+    layout->setMenuBar(menu);
+    layout->addWidget(client);
+    layout->setSizeConstraint(QLayout::SetFixedSize);
+}
+
+AnalizerDlg::~AnalizerDlg() = default;
+
+void AnalizerDlg::ExitMenu_Click() {
+    analizeButton_.SetEnabled(true);
+    hide();
+}
+
+void AnalizerDlg::closeEvent(QCloseEvent* event) {
+    event->ignore();
+    ExitMenu_Click();
+}
+
+void CopyErrorListToAnalyzer(ListBox& errors, AnalizerDlg& analyzer, Switch& analizeButton) {
+    ListBox& copy = analyzer.List();
+    const int count = errors.Count();
+    if (count < 1) {
+        copy.SetVisible(false);
+    } else {
+        copy.Clear();
+        for (int i = 0; i < count; ++i) {
+            copy.AddItem(errors.Item(i));
+        }
+        copy.SetVisible(true);
+    }
+    analizeButton.SetEnabled(false);
+    analyzer.show();
+    analyzer.raise();
+}
+
+}  // namespace tarvel

@@ -1,0 +1,32 @@
+#include "engine/Verdict.h"
+
+#include <cstdio>
+
+#include "app/Primo.h"
+
+namespace tarvel {
+
+std::string VerdictMessage(ExchangeVerdict verdict) {
+    switch (verdict) {
+        case ExchangeVerdict::NoAnswer: return "No answer !";
+        case ExchangeVerdict::WrongCount: return "Wrong # of characters !";
+        case ExchangeVerdict::NoCr: return "CR not received !";
+        case ExchangeVerdict::Good: break;
+    }
+    return {};
+}
+
+std::string TimeOfDayText(const TimeOfDay& time) {
+    char text[16];
+    std::snprintf(text, sizeof text, "%02d:%02d:%02d", time.hours % 100, time.minutes % 100,
+                  time.seconds % 100);
+    return text;
+}
+
+std::string ErrorRecord(char address, const TimeOfDay& time, ExchangeVerdict verdict,
+                        int attempt) {
+    return std::string(1, address) + "  " + TimeOfDayText(time) + "  " + VerdictMessage(verdict) +
+           "  " + SignedNumberText(attempt);
+}
+
+}  // namespace tarvel

@@ -1,0 +1,32 @@
+#pragma once
+
+#include <string>
+
+#include "platform/Clock.h"
+
+namespace tarvel {
+
+// What an exchange of the test cycle came to, decided in this order.
+enum class ExchangeVerdict {
+    NoAnswer,    // more than the answer window had elapsed at the start of the last pass
+    WrongCount,  // in time, but the input did not hold exactly five characters
+    NoCr,        // five characters, the fifth not a carriage return
+    Good,
+};
+
+// "No answer !", "Wrong # of characters !", "CR not received !"; empty for a good answer. The
+// first letter is the kind the analysis counts by.
+std::string VerdictMessage(ExchangeVerdict verdict);
+
+// "HH:MM:SS" on the 24-hour clock: always eight characters.
+std::string TimeOfDayText(const TimeOfDay& time);
+
+// One line of the error list: the address in column 1, the time of day in columns 4 to 11, the
+// message from column 14, two blanks, the attempt index with a blank in its sign position. For
+// controller A at 09:15:02, first attempt, no answer: "A  09:15:02  No answer !   0".
+std::string ErrorRecord(char address, const TimeOfDay& time, ExchangeVerdict verdict, int attempt);
+
+// The number of failures that stops a run.
+inline constexpr int ErrorLimit = 900;
+
+}  // namespace tarvel

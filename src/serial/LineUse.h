@@ -1,0 +1,44 @@
+#pragma once
+
+#include <QCoroTask>
+
+#include "platform/Notifier.h"
+#include "platform/Scheduler.h"
+
+namespace tarvel {
+
+// Who uses the one serial line for exchanges: the test run, the line detector, the terminal,
+// the port dialog. One of them at a time; one that asks while another still finishes its last
+// exchange waits for it.
+class LineUse {
+public:
+    explicit LineUse(Scheduler& scheduler) : scheduler_(scheduler) {}
+
+    class Lease {
+    public:
+        Lease() = default;
+        Lease(Lease&& other) noexcept : owner_(std::exchange(other.owner_, nullptr)) {}
+        Lease& operator=(Lease&& other) noexcept;
+        Lease(const Lease&) = delete;
+        Lease& operator=(const Lease&) = delete;
+        ~Lease() { Release(); }
+        void Release();
+
+    private:
+        friend class LineUse;
+        explicit Lease(LineUse* owner) : owner_(owner) {}
+        LineUse* owner_ = nullptr;
+    };
+
+    bool Busy() const { return busy_; }
+    // Resumes once the line is free, then holds it until the lease goes. Without a wait when the
+    // line is free already.
+    QCoro::Task<Lease> Acquire();
+
+private:
+    Scheduler& scheduler_;
+    bool busy_ = false;
+    Notifier released_;
+};
+
+}  // namespace tarvel

@@ -1,0 +1,173 @@
+// A short test run in real time through a pseudo-terminal: the program's QSerialPort line on
+// one side, the simulated bus on the other.
+
+#include <QApplication>
+#include <QEventLoop>
+#include <QMessageBox>
+#include <QTimer>
+#include <gtest/gtest.h>
+
+#include "engine/RunControl.h"
+#include "platform/QtPrompts.h"
+#include "platform/QtScheduler.h"
+#include "platform/QtSerialLine.h"
+#include "sim/PtyBusHost.h"
+#include "support/FakeControls.h"
+#include "support/LineRig.h"
+
+namespace tarvel {
+namespace {
+
+using namespace std::chrono_literals;
+using namespace testing;
+
+void Wait(std::chrono::milliseconds span) {
+    QEventLoop loop;
+    QTimer::singleShot(span, &loop, &QEventLoop::quit);
+    loop.exec();
+}
+
+bool WaitUntil(const std::function<bool()>& done, std::chrono::milliseconds limit = 10s) {
+    const auto until = std::chrono::steady_clock::now() + limit;
+    while (!done() && std::chrono::steady_clock::now() < until) {
+        Wait(5ms);
+    }
+    return done();
+}
+
+struct PtyRun : ::testing::Test {
+    std::unique_ptr<PtyBusHost> host;
+    std::unique_ptr<QtSerialLine> line;
+    QtScheduler scheduler;
+    Primo primo = Primo9600();
+    std::unique_ptr<PortService> port;
+    LineUse lineUse{scheduler};
+    QtPrompts prompts;
+    FakeSwitch StartBtn, StopBtn, ConsolleBtn, CommBtn, SearchMenu, ResetBtn;
+    FakeChoiceList MaxNumCmb, ControllerCmb, AddressCmb;
+    FakeText TxLbl, RxLbl, ErrorLbl, StatusPanel1;
+    FakeProgress ProgressBar;
+    FakeListBox errors, analyzer;
+    ControllerAddressTable table = StartupAddressTable();
+    std::unique_ptr<RunControl> run;
+
+    void SetUp() override {
+        std::string error;
+        host = PtyBusHost::Start(
+            SimulatedBus({{'A', 5ms}, {'C', 5ms, ControllerFault::Silent}}, 0.0, 1), error);
+        ASSERT_TRUE(host) << error;
+        PortMap ports;
+        ports.Assign(1, host->DevicePath());
+        line = std::make_unique<QtSerialLine>(ports);
+        port = std::make_unique<PortService>(*line, primo, scheduler);
+        ASSERT_FALSE(port->OpenPort()) << port->OpenFailure();
+        ErrorLbl.text = "0";
+        for (int count = 1; count <= 64; ++count) {
+            MaxNumCmb.AddItem(std::to_string(count));
+        }
+        run = std::make_unique<RunControl>(
+            primo, *port, lineUse, prompts,
+            RunPanel{StartBtn, StopBtn, ConsolleBtn, CommBtn, SearchMenu, MaxNumCmb,
+                     ControllerCmb, AddressCmb, ResetBtn, TxLbl, RxLbl, ErrorLbl, StatusPanel1,
+                     ProgressBar},
+            table,
+            ErrorLists{[this]() -> ListBox& { return errors; },
+                       [this]() -> ListBox& { return analyzer; }});
+    }
+    void TearDown() override {
+        if (run) {
+            run->StopBtn_Click();
+            WaitUntil([&] { return !run->Active(); });
+        }
+        run.reset();
+        port.reset();
+        line.reset();
+        host.reset();
+    }
+    void Configure(std::vector<std::int16_t> addresses, int retries) {
+        primo.DeviceCount = static_cast<std::int16_t>(addresses.size());
+        MaxNumCmb.index = primo.DeviceCount - 1;
+        std::copy(addresses.begin(), addresses.end(), table.begin());
+        primo.RetryCount = static_cast<std::int16_t>(retries);
+    }
+    std::vector<std::string> Frames() const {
+        std::vector<std::string> frames(1);
+        for (const auto& byte : host->Received()) {
+            if (byte.byte == '\r') {
+                frames.push_back({});
+            } else {
+                frames.back().push_back(static_cast<char>(byte.byte));
+            }
+        }
+        frames.pop_back();
+        return frames;
+    }
+};
+
+TEST_F(PtyRun, ARealTimeRunPutsTheRequestsOnTheWireAndRecordsOnlyTheSilentController) {
+    Configure({0, 2}, 1);
+    run->StartBtn_Click();
+    ASSERT_TRUE(WaitUntil([&] { return errors.Count() >= 4; }));
+    run->StopBtn_Click();
+    ASSERT_TRUE(WaitUntil([&] { return !run->Active(); }));
+
+    const auto frames = Frames();
+    // Settle; then per sweep: A, C, settle, C, settle.
+    ASSERT_GE(frames.size(), 11u);
+    const std::vector<std::string> sweep = {"A?X  ", "C?X  ", "", "C?X  ", ""};
+    EXPECT_EQ(frames[0], "");
+    for (std::size_t i = 1; i < 11; ++i) {
+        EXPECT_EQ(frames[i], sweep[(i - 1) % sweep.size()]) << i;
+    }
+    for (int i = 0; i < errors.Count(); ++i) {
+        const std::string& record = errors.Item(i);
+        EXPECT_EQ(record[0], 'C');
+        EXPECT_EQ(record.substr(13, 11), "No answer !");
+        EXPECT_EQ(record.back(), i % 2 == 0 ? '0' : '1');
+    }
+    EXPECT_EQ(ErrorLbl.text, std::to_string(errors.Count()));
+    EXPECT_EQ(StatusPanel1.text, "The Tarvel has finished !");
+}
+
+TEST_F(PtyRun, AModalMessageBoxDoesNotHoldUpTheRun) {
+    Configure({0}, 0);
+    run->StartBtn_Click();
+    ASSERT_TRUE(WaitUntil([&] { return Frames().size() >= 3; }));
+    std::size_t before = 0;
+    std::size_t after = 0;
+    QTimer::singleShot(1s, [&] {
+        after = Frames().size();
+        if (QWidget* box = QApplication::activeModalWidget()) {
+            box->close();
+        }
+    });
+    before = Frames().size();
+    prompts.ShowMessage({"reading", "Info Box", MessageIcon::Information, MessageButtons::Ok, {}});
+    // About 27 exchanges a second at 9600 baud; the box must not have stopped them.
+    EXPECT_GT(after - before, 15u);
+    EXPECT_EQ(errors.Count(), 0);
+}
+
+TEST_F(PtyRun, TheFarEndGoingAwayEndsTheRunWithoutFalseRecordsAndSaysSo) {
+    Configure({0}, 0);
+    run->StartBtn_Click();
+    ASSERT_TRUE(WaitUntil([&] { return Frames().size() >= 5; }));
+    QString told;
+    QTimer answerer;
+    QObject::connect(&answerer, &QTimer::timeout, [&] {
+        if (auto* box = qobject_cast<QMessageBox*>(QApplication::activeModalWidget())) {
+            told = box->text();
+            box->close();
+        }
+    });
+    answerer.start(10);
+    host.reset();
+    ASSERT_TRUE(WaitUntil([&] { return !run->Active() && !told.isEmpty(); }, 5s));
+    EXPECT_FALSE(line->PortOpen());
+    EXPECT_EQ(errors.Count(), 0);
+    EXPECT_TRUE(told.contains("was lost")) << told.toStdString();
+    EXPECT_TRUE(StartBtn.enabled);
+}
+
+}  // namespace
+}  // namespace tarvel

@@ -1,0 +1,187 @@
+// Start, Stop and Reset: the protocol dispatch, the states of the controls, the one line that
+// never carries two exchanges, and a port that fails during a run.
+
+#include <gtest/gtest.h>
+
+#include "support/EngineRig.h"
+#include "support/FramePeer.h"
+
+namespace tarvel {
+namespace {
+
+using namespace std::chrono_literals;
+using testing::EngineRig;
+using testing::FramePeer;
+
+struct RunControlTest : ::testing::Test, EngineRig {
+    FramePeer peer{line, [this](const std::string& frame, Instant end) {
+                       if (frame[0] == 'A') {
+                           line.DeliverFrom(end + 5ms, "A215\r");
+                       }
+                   }};
+
+    // The run set and Reset, in the order of the control table.
+    std::vector<bool> Controls() const {
+        return {StartBtn.enabled,   StopBtn.enabled,       ConsolleBtn.enabled,
+                CommBtn.enabled,    SearchMenu.enabled,    MaxNumCmb.enabled,
+                ControllerCmb.enabled, AddressCmb.enabled, ResetBtn.enabled};
+    }
+    int Requests() const {
+        return static_cast<int>(std::count_if(peer.frames.begin(), peer.frames.end(),
+                                              [](const auto& f) { return !f.empty(); }));
+    }
+};
+
+TEST_F(RunControlTest, TheControlTableHoldsInEveryState) {
+    const std::vector<bool> opened = {true, false, true, true, true, true, true, true, false};
+    EXPECT_EQ(Controls(), opened);
+    Configure(2, 0);  // B is silent: failures enable Reset
+    run.StartBtn_Click();
+    time.RunFor(300ms);  // past the settling that comes first
+    EXPECT_EQ(Controls(),
+              (std::vector<bool>{false, true, false, false, false, false, false, false, false}));
+    RunUntil([&] { return Errors() == 1; });
+    EXPECT_TRUE(ResetBtn.enabled);
+    run.StopBtn_Click();
+    EXPECT_EQ(Controls(), (std::vector<bool>{true, false, true, true, true, true, true, true, true}));
+    ASSERT_TRUE(RunToEnd());
+    EXPECT_EQ(Controls(), (std::vector<bool>{true, false, true, true, true, true, true, true, true}));
+}
+
+TEST_F(RunControlTest, OtherProtocolsAreAnsweredWithAMessageAndNothingElseChanges) {
+    for (const std::int16_t protocol : {1, 3, 5}) {
+        primo.ProtocolIndex = protocol;
+        prompts.answers = {MessageAnswer::Retry};
+        run.StartBtn_Click();
+    }
+    ASSERT_EQ(prompts.messages.size(), 3u);
+    EXPECT_EQ(prompts.messages[1].text, "Not available Protocol !");
+    EXPECT_EQ(prompts.messages[1].title, "Info Box");
+    EXPECT_EQ(prompts.messages[1].icon, MessageIcon::Critical);
+    EXPECT_EQ(prompts.messages[1].buttons, MessageButtons::RetryCancel);
+    for (const std::int16_t protocol : {-1, 6, 200}) {
+        primo.ProtocolIndex = protocol;
+        run.StartBtn_Click();
+    }
+    time.RunFor(1s);
+    EXPECT_EQ(prompts.messages.size(), 3u);
+    EXPECT_FALSE(run.Active());
+    EXPECT_TRUE(line.Transmitted().empty());
+    EXPECT_EQ(Controls(), (std::vector<bool>{true, false, true, true, true, true, true, true, false}));
+}
+
+TEST_F(RunControlTest, StartWhileAStoppedRunFinishesWaitsForItAndNeverOverlapsExchanges) {
+    Configure(1, 0);
+    table[0] = 1;  // B is silent: every exchange lasts its full window and settle
+    run.StartBtn_Click();
+    RunUntil([&] { return Requests() == 3; });
+    time.RunFor(20ms);
+    run.StopBtn_Click();
+    run.StartBtn_Click();  // Start is enabled again at once
+    run.StartBtn_Click();  // and pressed twice
+    ASSERT_TRUE(RunUntil([&] { return Requests() == 5; }));
+    run.StopBtn_Click();
+    ASSERT_TRUE(RunToEnd());
+    // Nothing goes on the wire during any settling pause, so no two loops shared the line; and
+    // only one second run started.
+    for (std::size_t i = 0; i + 1 < peer.frames.size(); ++i) {
+        if (peer.frames[i].empty()) {
+            EXPECT_GE(peer.ends[i + 1] - peer.ends[i], SettleTime) << "frame " << i;
+        }
+    }
+    EXPECT_EQ(StatusPanel1.history,
+              (std::vector<std::string>{"The Tarvel has working !", "The Tarvel has finished !",
+                                        "The Tarvel has working !",
+                                        "The Tarvel has finished !"}));
+}
+
+TEST_F(RunControlTest, ASecondStartWhileTheRunStartsUpIsIgnored) {
+    run.StartBtn_Click();
+    time.RunFor(50ms);  // inside the first settling pause, before the controls are switched
+    run.StartBtn_Click();
+    RunUntil([&] { return Requests() == 2; });
+    run.StopBtn_Click();
+    ASSERT_TRUE(RunToEnd());
+    time.RunFor(5s);
+    EXPECT_FALSE(run.Active());
+    EXPECT_EQ(StatusPanel1.history.size(), 2u);
+}
+
+TEST_F(RunControlTest, ALostPortEndsTheRunKeepsTheRecordsAndSaysWhy) {
+    Configure(2, 0);
+    run.StartBtn_Click();
+    RunUntil([&] { return Errors() == 2; });
+    const auto records = clipboard.items;
+    time.RunFor(30ms);
+    line.Lose("the USB adapter was unplugged");
+    ASSERT_TRUE(RunToEnd());
+    EXPECT_EQ(clipboard.items, records);  // no false record for the loss
+    EXPECT_EQ(Errors(), 2);
+    EXPECT_EQ(StatusPanel1.text, "The Tarvel has finished !");
+    EXPECT_EQ(Controls(), (std::vector<bool>{true, false, true, true, true, true, true, true, true}));
+    ASSERT_EQ(prompts.messages.size(), 1u);
+    EXPECT_NE(prompts.messages[0].text.find("the USB adapter was unplugged"), std::string::npos);
+    EXPECT_NE(prompts.messages[0].text.find("Comm"), std::string::npos);
+
+    // Reopened, the next run works.
+    ASSERT_FALSE(port.OpenPort());
+    run.StartBtn_Click();
+    RunUntil([&] { return Errors() == 3; });
+    run.StopBtn_Click();
+    ASSERT_TRUE(RunToEnd());
+}
+
+TEST_F(RunControlTest, AClosedPortIsReportedAtStartInsteadOfRecordingFalseErrors) {
+    port.ClosePort();
+    run.StartBtn_Click();
+    time.RunFor(2s);
+    EXPECT_FALSE(run.Active());
+    EXPECT_TRUE(clipboard.items.empty());
+    ASSERT_EQ(prompts.messages.size(), 1u);
+    EXPECT_NE(prompts.messages[0].text.find("closed"), std::string::npos);
+    EXPECT_TRUE(StartBtn.enabled);
+}
+
+// A line whose transmitter never gets its characters out.
+class StuckLine final : public SerialLine {
+public:
+    explicit StuckLine(SimulatedSerialLine& line) : line_(line) {}
+    bool SetCommPort(std::int16_t n) override { return line_.SetCommPort(n); }
+    bool SetSettings(std::string_view s) override { return line_.SetSettings(s); }
+    bool SetInputLen(std::int16_t n) override { return line_.SetInputLen(n); }
+    bool SetPortOpen(bool open) override { return line_.SetPortOpen(open); }
+    bool PortOpen() const override { return line_.PortOpen(); }
+    void Output(std::string_view text) override { unsent_ += static_cast<int>(text.size()); }
+    std::string Input() override { return line_.Input(); }
+    int InBufferCount() override { return line_.InBufferCount(); }
+    int OutBufferCount() override { return unsent_; }
+    std::string LastError() const override { return line_.LastError(); }
+
+private:
+    SimulatedSerialLine& line_;
+    int unsent_ = 0;
+};
+
+TEST(RunControlStuck, AnOutputThatNeverDrainsEndsTheRunAsAPortFailure) {
+    EngineRig rig;
+    StuckLine stuck(rig.line);
+    PortService port(stuck, rig.primo, rig.time);
+    testing::FakeListBox errors;
+    RunControl run(rig.primo, port, rig.lineUse, rig.prompts,
+                   RunPanel{rig.StartBtn, rig.StopBtn, rig.ConsolleBtn, rig.CommBtn,
+                            rig.SearchMenu, rig.MaxNumCmb, rig.ControllerCmb, rig.AddressCmb,
+                            rig.ResetBtn, rig.TxLbl, rig.RxLbl, rig.ErrorLbl, rig.StatusPanel1,
+                            rig.ProgressBar},
+                   rig.table,
+                   ErrorLists{[&]() -> ListBox& { return errors; },
+                              [&]() -> ListBox& { return errors; }});
+    run.StartBtn_Click();
+    ASSERT_TRUE(rig.time.RunUntil([&] { return !run.Active(); }, 1min));
+    EXPECT_LT(rig.Elapsed(), 3s);
+    EXPECT_TRUE(errors.items.empty());
+    ASSERT_EQ(rig.prompts.messages.size(), 1u);
+    EXPECT_NE(rig.prompts.messages[0].text.find("has not sent"), std::string::npos);
+}
+
+}  // namespace
+}  // namespace tarvel
