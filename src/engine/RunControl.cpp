@@ -131,7 +131,7 @@ QCoro::Task<bool> RunControl::OutputDrained() {
         }
         // The line tells when its output moves; the deadline only guards against a driver
         // that does not.
-        co_await NextActivity(time, line.Activity(), time.Now() + 100ms);
+        co_await NextActivity(time, line.OutputActivity(), time.Now() + 100ms);
     }
     co_return true;
 }

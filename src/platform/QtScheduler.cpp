@@ -1,52 +1,59 @@
 #include "platform/QtScheduler.h"
 
 #include <QMetaObject>
-#include <QTimer>
+#include <QTimerEvent>
 
 namespace tarvel {
 
 QtScheduler::QtScheduler() = default;
 
 QtScheduler::~QtScheduler() {
-    for (auto& [id, pending] : pending_) {
-        delete pending.timer;
+    for (const auto& [qtTimer, id] : byQtTimer_) {
+        killTimer(qtTimer);
     }
 }
 
 Scheduler::TimerId QtScheduler::CallAt(Instant when, std::function<void()> task) {
     const TimerId id = nextId_++;
-    auto* timer = new QTimer(&context_);
-    timer->setSingleShot(true);
-    timer->setTimerType(Qt::PreciseTimer);
-    pending_.emplace(id, Pending{timer, when, std::move(task)});
-    QObject::connect(timer, &QTimer::timeout, &context_, [this, id] {
-        const auto found = pending_.find(id);
-        if (found == pending_.end()) {
-            return;
-        }
-        // Qt's timers count whole milliseconds; never run a task before its time.
-        if (Now() < found->second.when) {
-            Arm(id, found->second.when);
-            return;
-        }
-        std::function<void()> task = std::move(found->second.task);
-        found->second.timer->deleteLater();
-        pending_.erase(found);
-        task();
-    });
-    Arm(id, when);
+    pending_.emplace(id, Pending{0, when, std::move(task)});
+    Arm(id);
     return id;
 }
 
-void QtScheduler::Arm(TimerId id, Instant when) {
+void QtScheduler::Arm(TimerId id) {
     using namespace std::chrono;
-    const Duration remaining = when - Now();
+    Pending& pending = pending_.at(id);
+    const Duration remaining = pending.when - Now();
+    // Qt's timers count whole milliseconds: round up, never run a task before its time.
     const auto ms = remaining <= Duration::zero() ? milliseconds(0) : ceil<milliseconds>(remaining);
-    pending_.at(id).timer->start(ms);
+    pending.qtTimer = startTimer(ms, Qt::PreciseTimer);
+    byQtTimer_[pending.qtTimer] = id;
+}
+
+void QtScheduler::timerEvent(QTimerEvent* event) {
+    const int qtTimer = event->timerId();
+    killTimer(qtTimer);
+    const auto owner = byQtTimer_.find(qtTimer);
+    if (owner == byQtTimer_.end()) {
+        return;
+    }
+    const TimerId id = owner->second;
+    byQtTimer_.erase(owner);
+    const auto found = pending_.find(id);
+    if (found == pending_.end()) {
+        return;
+    }
+    if (Now() < found->second.when) {
+        Arm(id);
+        return;
+    }
+    std::function<void()> task = std::move(found->second.task);
+    pending_.erase(found);
+    task();
 }
 
 void QtScheduler::CallSoon(std::function<void()> task) {
-    QMetaObject::invokeMethod(&context_, std::move(task), Qt::QueuedConnection);
+    QMetaObject::invokeMethod(this, std::move(task), Qt::QueuedConnection);
 }
 
 void QtScheduler::Cancel(TimerId id) {
@@ -54,8 +61,8 @@ void QtScheduler::Cancel(TimerId id) {
     if (found == pending_.end()) {
         return;
     }
-    found->second.timer->stop();
-    found->second.timer->deleteLater();
+    killTimer(found->second.qtTimer);
+    byQtTimer_.erase(found->second.qtTimer);
     pending_.erase(found);
 }
 

@@ -5,14 +5,12 @@
 
 #include "platform/Scheduler.h"
 
-class QTimer;
-
 namespace tarvel {
 
 // The scheduler of the running program: Qt's event loop with precise timers and the host's
-// monotonic clock. Each timed task has its own timer, so a task that opens a modal dialog (and
-// with it a nested event loop) does not hold up the others.
-class QtScheduler final : public Scheduler {
+// monotonic clock. Each timed task has a timer of its own, so a task that opens a modal dialog
+// (and with it a nested event loop) does not hold up the others.
+class QtScheduler final : public QObject, public Scheduler {
 public:
     QtScheduler();
     ~QtScheduler() override;
@@ -23,18 +21,21 @@ public:
     void CallSoon(std::function<void()> task) override;
     void Cancel(TimerId id) override;
 
+protected:
+    void timerEvent(QTimerEvent* event) override;
+
 private:
-    void Arm(TimerId id, Instant when);
+    void Arm(TimerId id);
 
     SteadyClock clock_;
-    QObject context_;
     TimerId nextId_ = 1;
     struct Pending {
-        QTimer* timer;
+        int qtTimer;
         Instant when;
         std::function<void()> task;
     };
     std::unordered_map<TimerId, Pending> pending_;
+    std::unordered_map<int, TimerId> byQtTimer_;
 };
 
 }  // namespace tarvel

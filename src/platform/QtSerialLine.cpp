@@ -22,14 +22,11 @@ QSerialPort::Parity ToQt(Parity parity) {
 QtSerialLine::QtSerialLine(PortMap ports) : ports_(std::move(ports)) {
     drainWatch_.setSingleShot(true);
     drainWatch_.setTimerType(Qt::PreciseTimer);
-    QObject::connect(&port_, &QSerialPort::readyRead, &port_, [this] { activity_.Notify(); });
-    QObject::connect(&port_, &QSerialPort::bytesWritten, &port_, [this] {
-        WatchDriverQueue();
-        activity_.Notify();
-    });
+    QObject::connect(&port_, &QSerialPort::readyRead, &port_, [this] { input_.Notify(); });
+    QObject::connect(&port_, &QSerialPort::bytesWritten, &port_, [this] { output_.Notify(); });
     QObject::connect(&drainWatch_, &QTimer::timeout, &port_, [this] {
         WatchDriverQueue();
-        activity_.Notify();
+        output_.Notify();
     });
     QObject::connect(&port_, &QSerialPort::errorOccurred, &port_,
                      [this](QSerialPort::SerialPortError error) { OnPortError(error); });
@@ -121,15 +118,15 @@ void QtSerialLine::PullFromDriver() {
     if (!port_.isOpen()) {
         return;
     }
-    // A device that has gone (a pseudo-terminal whose far end closed, an adapter pulled out)
-    // says so only here, when nothing else makes the port read.
     pollfd device{port_.handle(), POLLIN, 0};
-    if (::poll(&device, 1, 0) == 1 && (device.revents & (POLLHUP | POLLERR | POLLNVAL)) != 0) {
-        Lose(device.revents & POLLHUP ? "the device hung up" : "the device reports an error");
+    if (::poll(&device, 1, 0) != 1) {
         return;
     }
-    int waiting = 0;
-    if (::ioctl(port_.handle(), FIONREAD, &waiting) == 0 && waiting > 0) {
+    // A device that has gone (a pseudo-terminal whose far end closed, an adapter pulled out)
+    // may say so only here, when nothing else makes the port read.
+    if ((device.revents & (POLLHUP | POLLERR | POLLNVAL)) != 0) {
+        Lose(device.revents & POLLHUP ? "the device hung up" : "the device reports an error");
+    } else if ((device.revents & POLLIN) != 0) {
         // With data waiting this returns at once, after moving it into the port's buffer.
         port_.waitForReadyRead(0);
     }
@@ -164,7 +161,11 @@ int QtSerialLine::OutBufferCount() {
     if (!port_.isOpen()) {
         return 0;
     }
-    return static_cast<int>(port_.bytesToWrite()) + DriverOutputQueue();
+    const int driverQueue = DriverOutputQueue();
+    if (driverQueue > 0 && !drainWatch_.isActive()) {
+        WatchDriverQueue();
+    }
+    return static_cast<int>(port_.bytesToWrite()) + driverQueue;
 }
 
 void QtSerialLine::WatchDriverQueue() {
@@ -189,7 +190,7 @@ void QtSerialLine::Lose(const std::string& reason) {
     lastError_ = port_.portName().toStdString() + " was lost: " + reason;
     port_.close();
     drainWatch_.stop();
-    activity_.Notify();
+    NotifyLoss();
 }
 
 }  // namespace tarvel

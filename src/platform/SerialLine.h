@@ -14,7 +14,7 @@ namespace tarvel {
 // A setter returns false when the host refuses the operation; LastError() then says why. A line
 // that is closed drops what is written to it and has nothing to read, so that no caller can
 // crash or hang on it. When the host takes an open line away (an adapter pulled out), the line
-// closes itself, LastError() names the cause and Activity() is notified.
+// closes itself, LastError() names the cause and both activities are notified.
 class SerialLine {
 public:
     virtual ~SerialLine() = default;
@@ -40,12 +40,20 @@ public:
 
     virtual std::string LastError() const = 0;
 
-    // Notified, from the event loop, whenever the received or unsent counts may have changed or
-    // the line was lost. Waits subscribe to it instead of polling.
-    Notifier& Activity() { return activity_; }
+    // Notified, from the event loop, when characters may have arrived or the line was lost.
+    // Waits subscribe to these instead of polling.
+    Notifier& InputActivity() { return input_; }
+    // Notified when characters may have left the host or the line was lost.
+    Notifier& OutputActivity() { return output_; }
 
 protected:
-    Notifier activity_;
+    void NotifyLoss() {
+        input_.Notify();
+        output_.Notify();
+    }
+
+    Notifier input_;
+    Notifier output_;
 };
 
 }  // namespace tarvel

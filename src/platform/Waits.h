@@ -46,12 +46,13 @@ private:
     Scheduler& scheduler_;
 };
 
-// Resumes after the next notification of `activity`, or once the clock has reached `deadline`,
-// whichever comes first. Costs nothing while it waits.
+// Resumes after the next notification of `activity`, or of `alsoWakeOn`, or once the clock has
+// reached `deadline`, whichever comes first. Costs nothing while it waits.
 class NextActivity {
 public:
-    NextActivity(Scheduler& scheduler, Notifier& activity, std::optional<Instant> deadline)
-        : scheduler_(scheduler), activity_(activity), deadline_(deadline) {}
+    NextActivity(Scheduler& scheduler, Notifier& activity, std::optional<Instant> deadline,
+                 Notifier* alsoWakeOn = nullptr)
+        : scheduler_(scheduler), activity_(activity), alsoWakeOn_(alsoWakeOn), deadline_(deadline) {}
     // Moved only before it suspends: once it waits, callbacks hold its address.
     NextActivity(NextActivity&&) = default;
 
@@ -59,6 +60,9 @@ public:
     void await_suspend(std::coroutine_handle<> loop) {
         loop_ = loop;
         subscription_ = activity_.Subscribe([this] { Wake(); });
+        if (alsoWakeOn_ != nullptr) {
+            alsoSubscription_ = alsoWakeOn_->Subscribe([this] { Wake(); });
+        }
         if (deadline_) {
             timer_ = scheduler_.CallAt(*deadline_, [this] {
                 timer_ = 0;
@@ -75,6 +79,7 @@ private:
         }
         woken_ = true;
         subscription_.Reset();
+        alsoSubscription_.Reset();
         if (timer_ != 0) {
             scheduler_.Cancel(timer_);
             timer_ = 0;
@@ -84,11 +89,33 @@ private:
 
     Scheduler& scheduler_;
     Notifier& activity_;
+    Notifier* alsoWakeOn_;
     std::optional<Instant> deadline_;
     std::coroutine_handle<> loop_;
     Notifier::Subscription subscription_;
+    Notifier::Subscription alsoSubscription_;
     Scheduler::TimerId timer_ = 0;
     bool woken_ = false;
+};
+
+// A moment that waits can wake on: its notifier fires once when the clock reaches it. One timer
+// serves every pass of a wait.
+class Alarm {
+public:
+    Alarm(Scheduler& scheduler, Instant when)
+        : scheduler_(scheduler), timer_(scheduler.CallAt(when, [this] {
+              timer_ = 0;
+              rang_.Notify();
+          })) {}
+    Alarm(const Alarm&) = delete;
+    Alarm& operator=(const Alarm&) = delete;
+    ~Alarm() { scheduler_.Cancel(timer_); }
+    Notifier& Rang() { return rang_; }
+
+private:
+    Scheduler& scheduler_;
+    Notifier rang_;
+    Scheduler::TimerId timer_;
 };
 
 }  // namespace tarvel

@@ -88,7 +88,7 @@ void SimulatedSerialLine::Output(std::string_view text) {
             if (peer_) {
                 peer_->HostCharacter(byte, end, characterTime);
             }
-            activity_.Notify();
+            output_.Notify();
         });
     }
 }
@@ -108,7 +108,7 @@ void SimulatedSerialLine::DeliverAt(Instant end, std::uint8_t byte) {
             return;
         }
         received_.push_back(static_cast<char>(byte));
-        activity_.Notify();
+        input_.Notify();
     });
 }
 
@@ -146,7 +146,7 @@ void SimulatedSerialLine::Lose(std::string reason) {
     lastError_ = "COM" + std::to_string(number_) + " was lost: " + reason;
     scheduler_.CallSoon([this, alive = alive_] {
         if (*alive) {
-            activity_.Notify();
+            NotifyLoss();
         }
     });
 }

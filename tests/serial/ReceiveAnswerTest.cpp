@@ -105,7 +105,8 @@ private:
 
 QCoro::Task<std::string> ReceiveOn(SerialLine& line, LineRig& rig) {
     // Activity of the simulated line drives the wait.
-    auto forward = rig.line.Activity().Subscribe([&line] { line.Activity().Notify(); });
+    auto forward =
+        rig.line.InputActivity().Subscribe([&line] { line.InputActivity().Notify(); });
     PortService port(line, rig.primo, rig.time);
     co_return co_await ReceiveAnswer(port, 5, kTimeout);
 }

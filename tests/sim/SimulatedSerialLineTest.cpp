@@ -37,7 +37,7 @@ TEST_F(OpenLine, TheTransmitterSendsOneCharacterAfterTheOtherAtTheLineSpeed) {
 
 TEST_F(OpenLine, FarEndCharactersArriveWithTheirLastStopBit) {
     int notified = 0;
-    auto subscription = line.Activity().Subscribe([&] { ++notified; });
+    auto subscription = line.InputActivity().Subscribe([&] { ++notified; });
     line.DeliverFrom(time.Now() + 10ms, "AB");
     time.RunFor(10ms + CharacterTime(line.Settings()));
     EXPECT_EQ(line.InBufferCount(), 1);
@@ -74,7 +74,7 @@ TEST_F(OpenLine, APortNumberChangesOnlyWhileClosedAndARefusedPortSaysWhy) {
 
 TEST_F(OpenLine, ALostLineClosesAndTellsItsListeners) {
     bool told = false;
-    auto subscription = line.Activity().Subscribe([&] { told = true; });
+    auto subscription = line.OutputActivity().Subscribe([&] { told = true; });
     line.Lose("adapter unplugged");
     EXPECT_FALSE(line.PortOpen());
     time.RunDue();

@@ -1,0 +1,212 @@
+// The test cycle through a pseudo-terminal at 9600 baud, 8N1, against the simulated bus running
+// in a child process: good exchanges per second against the physical limit, the program's CPU
+// time per exchange, and the duration of a sweep over silent controllers.
+
+#include <sched.h>
+#include <signal.h>
+#include <sys/prctl.h>
+#include <sys/resource.h>
+#include <sys/wait.h>
+#include <unistd.h>
+
+#include <QCoreApplication>
+#include <QEventLoop>
+#include <QTimer>
+#include <cstdio>
+
+#include "engine/AsconFrame.h"
+#include "engine/RunControl.h"
+#include "platform/QtScheduler.h"
+#include "platform/QtSerialLine.h"
+#include "sim/PtyBusHost.h"
+#include "support/FakeControls.h"
+#include "support/ScriptedPrompts.h"
+
+namespace {
+
+using namespace tarvel;
+using namespace std::chrono_literals;
+
+constexpr Duration kAnswerDelay = 5ms;
+
+double CpuSeconds() {
+    rusage usage{};
+    getrusage(RUSAGE_SELF, &usage);
+    return static_cast<double>(usage.ru_utime.tv_sec + usage.ru_stime.tv_sec) +
+           static_cast<double>(usage.ru_utime.tv_usec + usage.ru_stime.tv_usec) / 1e6;
+}
+
+long ContextSwitches() {
+    rusage usage{};
+    getrusage(RUSAGE_SELF, &usage);
+    return usage.ru_nvcsw;
+}
+
+double Seconds(Duration d) { return std::chrono::duration<double>(d).count(); }
+
+// The "Send" display, with the time of every request shown in it.
+class TimedText final : public TextDisplay {
+public:
+    explicit TimedText(Scheduler& clock) : clock_(clock) {}
+    void SetText(const std::string& text) override {
+        text_ = text;
+        shown.push_back({clock_.Now(), text});
+    }
+    std::string Text() const override { return text_; }
+    std::vector<std::pair<Instant, std::string>> shown;
+
+private:
+    Scheduler& clock_;
+    std::string text_;
+};
+
+// Starts the simulated line in a child process; returns its device and the child's id.
+std::pair<std::string, pid_t> StartSimulatorProcess() {
+    int path[2];
+    if (pipe(path) != 0) {
+        return {};
+    }
+    const pid_t child = fork();
+    if (child == 0) {
+        prctl(PR_SET_NAME, "bench-simulator");
+        close(path[0]);
+        std::vector<SimulatedController> line;
+        for (const char address : {'A', 'B', 'C', 'D'}) {
+            line.push_back({address, kAnswerDelay});
+        }
+        std::string error;
+        auto host = PtyBusHost::Start(SimulatedBus(line, 0.0, 1), error);
+        const std::string device = host ? host->DevicePath() : "";
+        [[maybe_unused]] auto written = write(path[1], device.c_str(), device.size() + 1);
+        close(path[1]);
+        pause();
+        _exit(0);
+    }
+    close(path[1]);
+    char device[256] = {};
+    [[maybe_unused]] auto got = read(path[0], device, sizeof device - 1);
+    close(path[0]);
+    return {device, child};
+}
+
+void Wait(Duration span) {
+    QEventLoop loop;
+    QTimer::singleShot(std::chrono::ceil<std::chrono::milliseconds>(span), &loop,
+                       &QEventLoop::quit);
+    loop.exec();
+}
+
+}  // namespace
+
+int main(int argc, char* argv[]) {
+    QCoreApplication application(argc, argv);
+    const auto [device, simulator] = StartSimulatorProcess();
+    if (device.empty()) {
+        std::fprintf(stderr, "cannot start the simulated line\n");
+        return 1;
+    }
+    PortMap ports;
+    ports.Assign(1, device);
+    QtSerialLine line(ports);
+    QtScheduler scheduler;
+    Primo primo;
+    primo.PortNumber = 1;
+    primo.BaudText = " 9600";
+    primo.ParityText = "N";
+    primo.DataBitsText = "8";
+    primo.StopBitsText = " 1";
+    PortService port(line, primo, scheduler);
+    if (port.OpenPort()) {
+        std::fprintf(stderr, "cannot open %s: %s\n", device.c_str(), port.OpenFailure().c_str());
+        return 1;
+    }
+    LineUse lineUse(scheduler);
+    testing::ScriptedPrompts prompts;
+    testing::FakeSwitch start, stop, terminal, comm, search, reset;
+    testing::FakeChoiceList count, controller, address;
+    testing::FakeText received, errors, status;
+    TimedText sent(scheduler);
+    testing::FakeProgress progress;
+    testing::FakeListBox errorList, analyzer;
+    for (int n = 1; n <= 64; ++n) {
+        count.AddItem(std::to_string(n));
+    }
+    errors.text = "0";
+    ControllerAddressTable table = StartupAddressTable();
+    RunControl run(primo, port, lineUse, prompts,
+                   RunPanel{start, stop, terminal, comm, search, count, controller, address, reset,
+                            sent, received, errors, status, progress},
+                   table,
+                   ErrorLists{[&]() -> ListBox& { return errorList; },
+                              [&]() -> ListBox& { return analyzer; }});
+
+    // Good exchanges with four healthy controllers: once as the scheduler places the two
+    // processes, once with both on the same core, where the simulator's characters reach the
+    // program without a wake-up across cores (which a real serial port does not need either).
+    auto measure = [&](const char* placement) {
+        primo.DeviceCount = 4;
+        count.index = 3;
+        primo.RetryCount = 0;
+        sent.shown.clear();
+        const double cpu0 = CpuSeconds();
+        const long switches0 = ContextSwitches();
+        run.StartBtn_Click();
+        Wait(10s);
+        run.StopBtn_Click();
+        while (run.Active()) {
+            Wait(10ms);
+        }
+        const double cpu = CpuSeconds() - cpu0;
+        const long switches = ContextSwitches() - switches0;
+        const auto& shown = sent.shown;
+        const std::size_t exchanges = shown.size() - 1;
+        const Duration span = shown.back().first - shown.front().first;
+        const double perSecond = static_cast<double>(exchanges) / Seconds(span);
+        const Duration character = CharacterTime(LineSettings{9600, Parity::None, 8, 1});
+        const Duration limit = RequestPause + character * (6 + 5) + kAnswerDelay;
+        std::printf("%s:\n", placement);
+        std::printf("  good exchanges: %zu in %.3f s = %.2f per second; physical limit %.2f per "
+                    "second (%.3f ms each); ratio %.4f; failures %d\n",
+                    exchanges, Seconds(span), perSecond, 1.0 / Seconds(limit),
+                    Seconds(limit) * 1e3, perSecond * Seconds(limit), errorList.Count());
+        std::printf("  program CPU: %.1f us per exchange, %.3f %% of a core; %.1f wake-ups per "
+                    "exchange\n",
+                    cpu / static_cast<double>(exchanges) * 1e6, cpu / Seconds(span) * 100,
+                    static_cast<double>(switches) / static_cast<double>(exchanges));
+    };
+    measure("program and simulator placed by the scheduler");
+    cpu_set_t firstCore;
+    CPU_ZERO(&firstCore);
+    CPU_SET(0, &firstCore);
+    sched_setaffinity(0, sizeof firstCore, &firstCore);
+    sched_setaffinity(simulator, sizeof firstCore, &firstCore);
+    measure("program and simulator on one core");
+
+    // One sweep over silent controllers (X, Y, Z have no controller on this line).
+    for (const int retries : {0, 1, 2}) {
+        primo.DeviceCount = 3;
+        count.index = 2;
+        table[0] = 23;
+        table[1] = 24;
+        table[2] = 25;
+        primo.RetryCount = static_cast<std::int16_t>(retries);
+        sent.shown.clear();
+        run.StartBtn_Click();
+        const std::size_t perSweep = 3 * static_cast<std::size_t>(retries + 1);
+        while (sent.shown.size() < perSweep + 1) {
+            Wait(5ms);
+        }
+        run.StopBtn_Click();
+        while (run.Active()) {
+            Wait(10ms);
+        }
+        const Duration sweep = sent.shown[perSweep].first - sent.shown[0].first;
+        const double nominal = 3 * (retries + 1) * 0.42;
+        std::printf("sweep over 3 silent controllers, RetryCount %d: %.3f s (n x (r + 1) x 0.42 s "
+                    "= %.2f s, ratio %.4f)\n",
+                    retries, Seconds(sweep), nominal, Seconds(sweep) / nominal);
+    }
+    kill(simulator, SIGTERM);
+    waitpid(simulator, nullptr, 0);
+    return 0;
+}
