@@ -19,7 +19,8 @@
 #include "platform/QtScheduler.h"
 #include "platform/QtSerialLine.h"
 #include "sim/PtyBusHost.h"
-#include "support/FakeControls.h"
+#include "support/FakeRunPanel.h"
+#include "support/LineRig.h"
 #include "support/ScriptedPrompts.h"
 
 namespace {
@@ -43,22 +44,6 @@ long ContextSwitches() {
 }
 
 double Seconds(Duration d) { return std::chrono::duration<double>(d).count(); }
-
-// The "Send" display, with the time of every request shown in it.
-class TimedText final : public TextDisplay {
-public:
-    explicit TimedText(Scheduler& clock) : clock_(clock) {}
-    void SetText(const std::string& text) override {
-        text_ = text;
-        shown.push_back({clock_.Now(), text});
-    }
-    std::string Text() const override { return text_; }
-    std::vector<std::pair<Instant, std::string>> shown;
-
-private:
-    Scheduler& clock_;
-    std::string text_;
-};
 
 // Starts the simulated line in a child process; returns its device and the child's id.
 std::pair<std::string, pid_t> StartSimulatorProcess() {
@@ -109,45 +94,25 @@ int main(int argc, char* argv[]) {
     ports.Assign(1, device);
     QtSerialLine line(ports);
     QtScheduler scheduler;
-    Primo primo;
-    primo.PortNumber = 1;
-    primo.BaudText = " 9600";
-    primo.ParityText = "N";
-    primo.DataBitsText = "8";
-    primo.StopBitsText = " 1";
+    Primo primo = tarvel::testing::Primo9600();
     PortService port(line, primo, scheduler);
     if (port.OpenPort()) {
         std::fprintf(stderr, "cannot open %s: %s\n", device.c_str(), port.OpenFailure().c_str());
         return 1;
     }
     LineUse lineUse(scheduler);
-    testing::ScriptedPrompts prompts;
-    testing::FakeSwitch start, stop, terminal, comm, search, reset;
-    testing::FakeChoiceList count, controller, address;
-    testing::FakeText received, errors, status;
-    TimedText sent(scheduler);
-    testing::FakeProgress progress;
-    testing::FakeListBox errorList, analyzer;
-    for (int n = 1; n <= 64; ++n) {
-        count.AddItem(std::to_string(n));
-    }
-    errors.text = "0";
+    tarvel::testing::ScriptedPrompts prompts;
+    tarvel::testing::FakeRunPanel panel;
+    panel.TxLbl.clock = &scheduler;
     ControllerAddressTable table = StartupAddressTable();
-    RunControl run(primo, port, lineUse, prompts,
-                   RunPanel{start, stop, terminal, comm, search, count, controller, address, reset,
-                            sent, received, errors, status, progress},
-                   table,
-                   ErrorLists{[&]() -> ListBox& { return errorList; },
-                              [&]() -> ListBox& { return analyzer; }});
+    RunControl run(primo, port, lineUse, prompts, panel.Panel(), table, panel.Lists());
 
     // Good exchanges with four healthy controllers: once as the scheduler places the two
     // processes, once with both on the same core, where the simulator's characters reach the
     // program without a wake-up across cores (which a real serial port does not need either).
     auto measure = [&](const char* placement) {
-        primo.DeviceCount = 4;
-        count.index = 3;
-        primo.RetryCount = 0;
-        sent.shown.clear();
+        panel.Configure(primo, 4, 0);
+        panel.TxLbl.times.clear();
         const double cpu0 = CpuSeconds();
         const long switches0 = ContextSwitches();
         run.StartBtn_Click();
@@ -158,9 +123,9 @@ int main(int argc, char* argv[]) {
         }
         const double cpu = CpuSeconds() - cpu0;
         const long switches = ContextSwitches() - switches0;
-        const auto& shown = sent.shown;
+        const auto& shown = panel.TxLbl.times;
         const std::size_t exchanges = shown.size() - 1;
-        const Duration span = shown.back().first - shown.front().first;
+        const Duration span = shown.back() - shown.front();
         const double perSecond = static_cast<double>(exchanges) / Seconds(span);
         const Duration character = CharacterTime(LineSettings{9600, Parity::None, 8, 1});
         const Duration limit = RequestPause + character * (6 + 5) + kAnswerDelay;
@@ -168,7 +133,7 @@ int main(int argc, char* argv[]) {
         std::printf("  good exchanges: %zu in %.3f s = %.2f per second; physical limit %.2f per "
                     "second (%.3f ms each); ratio %.4f; failures %d\n",
                     exchanges, Seconds(span), perSecond, 1.0 / Seconds(limit),
-                    Seconds(limit) * 1e3, perSecond * Seconds(limit), errorList.Count());
+                    Seconds(limit) * 1e3, perSecond * Seconds(limit), panel.clipboard.Count());
         std::printf("  program CPU: %.1f us per exchange, %.3f %% of a core; %.1f wake-ups per "
                     "exchange\n",
                     cpu / static_cast<double>(exchanges) * 1e6, cpu / Seconds(span) * 100,
@@ -184,23 +149,21 @@ int main(int argc, char* argv[]) {
 
     // One sweep over silent controllers (X, Y, Z have no controller on this line).
     for (const int retries : {0, 1, 2}) {
-        primo.DeviceCount = 3;
-        count.index = 2;
+        panel.Configure(primo, 3, retries);
         table[0] = 23;
         table[1] = 24;
         table[2] = 25;
-        primo.RetryCount = static_cast<std::int16_t>(retries);
-        sent.shown.clear();
+        panel.TxLbl.times.clear();
         run.StartBtn_Click();
         const std::size_t perSweep = 3 * static_cast<std::size_t>(retries + 1);
-        while (sent.shown.size() < perSweep + 1) {
+        while (panel.TxLbl.times.size() < perSweep + 1) {
             Wait(5ms);
         }
         run.StopBtn_Click();
         while (run.Active()) {
             Wait(10ms);
         }
-        const Duration sweep = sent.shown[perSweep].first - sent.shown[0].first;
+        const Duration sweep = panel.TxLbl.times[perSweep] - panel.TxLbl.times[0];
         const double nominal = 3 * (retries + 1) * 0.42;
         std::printf("sweep over 3 silent controllers, RetryCount %d: %.3f s (n x (r + 1) x 0.42 s "
                     "= %.2f s, ratio %.4f)\n",

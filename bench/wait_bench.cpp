@@ -9,10 +9,8 @@
 #include <QTimer>
 #include <cstdio>
 
-#include "platform/QtScheduler.h"
-#include "platform/QtSerialLine.h"
 #include "serial/ReceiveAnswer.h"
-#include "sim/PtyBusHost.h"
+#include "support/PtyRig.h"
 
 namespace {
 
@@ -56,29 +54,14 @@ void Settle(QEventLoop& idle) {
 
 int main(int argc, char* argv[]) {
     QCoreApplication application(argc, argv);
-    std::string error;
-    auto host = PtyBusHost::Start(
-        SimulatedBus({{'A', 5ms}, {'C', 5ms, ControllerFault::Silent}}, 0.0, 1), error);
-    if (!host) {
-        std::fprintf(stderr, "no pseudo-terminal: %s\n", error.c_str());
+    tarvel::testing::PtyRig rig({{'A', 5ms}, {'C', 5ms, ControllerFault::Silent}});
+    if (!rig.Ready()) {
+        std::fprintf(stderr, "no simulated line: %s\n", rig.failure.c_str());
         return 1;
     }
-    PortMap ports;
-    ports.Assign(1, host->DevicePath());
-    QtSerialLine line(ports);
-    QtScheduler scheduler;
-    Primo primo;
-    primo.PortNumber = 1;
-    primo.BaudText = " 9600";
-    primo.ParityText = "N";
-    primo.DataBitsText = "8";
-    primo.StopBitsText = " 1";
-    PortService port(line, primo, scheduler);
-    if (port.OpenPort()) {
-        std::fprintf(stderr, "cannot open %s: %s\n", host->DevicePath().c_str(),
-                     port.OpenFailure().c_str());
-        return 1;
-    }
+    QtSerialLine& line = *rig.line;
+    PortService& port = *rig.port;
+    PtyBusHost* host = rig.host.get();
 
     // One second of waiting for a silent controller, five times.
     constexpr int kRounds = 5;

@@ -3,7 +3,6 @@
 #include <QCloseEvent>
 #include <QListWidget>
 #include <QMenuBar>
-#include <QVBoxLayout>
 
 #include "app/Artwork.h"
 #include "platform/Twips.h"
@@ -18,25 +17,11 @@ AnalizerDlg::AnalizerDlg(Switch& analizeButton, QWidget* parent)
     QAction* exitMenu = menu->addAction("E&xit !");
     connect(exitMenu, &QAction::triggered, this, &AnalizerDlg::ExitMenu_Click);
 
-    auto* client = new QWidget(this);
-    client->setFixedSize(TwipsSize(7200, 4200));
+    QWidget* client = FixedClientArea(*this, menu, TwipsSize(7200, 4200));
     ListBox_ = new QListWidget(client);
     ListBox_->setGeometry(Twips(120, 120, 6960, 3960));
-    QFont listFont("Arial");
-    listFont.setPointSizeF(9.75);
-    listFont.setBold(true);
-    ListBox_->setFont(listFont);
-    QPalette palette = ListBox_->palette();
-    palette.setColor(QPalette::Text, Qt::black);
-    palette.setColor(QPalette::Base, Qt::white);
-    ListBox_->setPalette(palette);
+    StyleRecordList(*ListBox_, Qt::black);
     list_ = std::make_unique<WidgetListBox>(ListBox_);
-
-    auto* layout = new QVBoxLayout(this);
-    layout->setContentsMargins(0, 0, 0, 0);
-    layout->setMenuBar(menu);
-    layout->addWidget(client);
-    layout->setSizeConstraint(QLayout::SetFixedSize);
 }
 
 AnalizerDlg::~AnalizerDlg() = default;

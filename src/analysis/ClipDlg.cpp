@@ -4,7 +4,6 @@
 #include <QLabel>
 #include <QListWidget>
 #include <QMenuBar>
-#include <QVBoxLayout>
 
 #include "app/Artwork.h"
 #include "platform/Twips.h"
@@ -33,28 +32,14 @@ ClipDlg::ClipDlg(Switch& reportButton, std::function<void()> analyze, QWidget* p
     connect(analysis, &QAction::triggered, this, &ClipDlg::AnalisysMenu_Click);
     connect(cancel, &QAction::triggered, this, &ClipDlg::CancelMenu_Click);
 
-    auto* client = new QWidget(this);
-    client->setFixedSize(TwipsSize(6600, 4200));
+    QWidget* client = FixedClientArea(*this, menu, TwipsSize(6600, 4200));
     ListBox_ = new QListWidget(client);
     ListBox_->setGeometry(Twips(120, 120, 5160, 3960));
-    QFont listFont("Arial");
-    listFont.setPointSizeF(9.75);
-    listFont.setBold(true);
-    ListBox_->setFont(listFont);
-    QPalette palette = ListBox_->palette();
-    palette.setColor(QPalette::Text, QColor(0, 0, 64));
-    palette.setColor(QPalette::Base, Qt::white);
-    ListBox_->setPalette(palette);
+    StyleRecordList(*ListBox_, QColor(0, 0, 64));
     auto* picture = new QLabel(client);
     picture->setGeometry(Twips(5400, 120, 1080, 1680));
     picture->setPixmap(ControllerPicture(picture->size()));
     list_ = std::make_unique<WidgetListBox>(ListBox_);
-
-    auto* layout = new QVBoxLayout(this);
-    layout->setContentsMargins(0, 0, 0, 0);
-    layout->setMenuBar(menu);
-    layout->addWidget(client);
-    layout->setSizeConstraint(QLayout::SetFixedSize);
 }
 
 ClipDlg::~ClipDlg() = default;

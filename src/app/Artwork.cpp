@@ -1,6 +1,9 @@
 #include "app/Artwork.h"
 
 #include <QApplication>
+#include <QListWidget>
+#include <QMenuBar>
+#include <QVBoxLayout>
 #include <QPainter>
 #include <QStyleOptionButton>
 #include <QStylePainter>
@@ -13,6 +16,28 @@ QFont FormFont() {
     QFont font = QApplication::font();
     font.setPixelSize(11);
     return font;
+}
+
+QWidget* FixedClientArea(QWidget& window, QMenuBar* menu, QSize clientSize) {
+    auto* client = new QWidget(&window);
+    client->setFixedSize(clientSize);
+    auto* layout = new QVBoxLayout(&window);
+    layout->setContentsMargins(0, 0, 0, 0);
+    layout->setMenuBar(menu);
+    layout->addWidget(client);
+    layout->setSizeConstraint(QLayout::SetFixedSize);
+    return client;
+}
+
+void StyleRecordList(QListWidget& list, QColor text) {
+    QFont font("Arial");
+    font.setPointSizeF(9.75);
+    font.setBold(true);
+    list.setFont(font);
+    QPalette palette = list.palette();
+    palette.setColor(QPalette::Text, text);
+    palette.setColor(QPalette::Base, Qt::white);
+    list.setPalette(palette);
 }
 
 void WrappingButton::paintEvent(QPaintEvent*) {
@@ -64,7 +89,7 @@ QPixmap ControllerPicture(QSize size) {
     painter.setPen(QColor(255, 60, 40));
     QFont digits = painter.font();
     digits.setBold(true);
-    digits.setPixelSize(std::max(8, display.height() - 4));
+    digits.setPixelSize(std::max(8, std::min(display.height() - 4, display.width() / 2)));
     painter.setFont(digits);
     painter.drawText(display, Qt::AlignCenter, "215");
     painter.setPen(Qt::NoPen);

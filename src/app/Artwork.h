@@ -3,6 +3,9 @@
 #include <QFont>
 #include <QPixmap>
 #include <QPushButton>
+
+class QListWidget;
+class QMenuBar;
 #include <QSize>
 
 // The program's pictures, drawn rather than shipped as files.
@@ -16,6 +19,13 @@ QPixmap ControllerPicture(QSize size);
 
 // The font of every window: small enough for the fixed layouts.
 QFont FormFont();
+
+// Gives `window` a menu bar and a client area of fixed size under it, and returns the client
+// area for the window's controls.
+QWidget* FixedClientArea(QWidget& window, QMenuBar* menu, QSize clientSize);
+
+// The look of the error and analysis lists: Arial bold 9.75 points, `text` on white.
+void StyleRecordList(QListWidget& list, QColor text);
 
 // A push button whose caption wraps onto a second line when it does not fit.
 class WrappingButton final : public QPushButton {

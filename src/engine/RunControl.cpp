@@ -77,7 +77,7 @@ QCoro::Task<> RunControl::TxAscon() {
     lineFailure_.clear();
     co_await port_.SettleLine();
     primo_.StopFlag = kFalse;
-    DisableRunSet();
+    SwitchRunSet(true);
     startRequested_ = false;
     running_ = true;
     panel_.ProgressBar.SetMaximum(panel_.MaxNumCmb.Index() + 1);
@@ -215,25 +215,16 @@ void RunControl::ResetBtn_Click() {
     panel_.ResetBtn.SetEnabled(false);
 }
 
-void RunControl::DisableRunSet() {
-    panel_.StartBtn.SetEnabled(false);
-    panel_.StopBtn.SetEnabled(true);
-    for (Switch* control : {&panel_.ConsolleBtn, &panel_.CommBtn, &panel_.SearchMenu}) {
-        control->SetEnabled(false);
-    }
-    for (ChoiceList* list : {&panel_.MaxNumCmb, &panel_.ControllerCmb, &panel_.AddressCmb}) {
-        list->SetEnabled(false);
-    }
-}
+void RunControl::RestoreRunSet() { SwitchRunSet(false); }
 
-void RunControl::RestoreRunSet() {
-    panel_.StartBtn.SetEnabled(true);
-    panel_.StopBtn.SetEnabled(false);
-    for (Switch* control : {&panel_.ConsolleBtn, &panel_.CommBtn, &panel_.SearchMenu}) {
-        control->SetEnabled(true);
-    }
-    for (ChoiceList* list : {&panel_.MaxNumCmb, &panel_.ControllerCmb, &panel_.AddressCmb}) {
-        list->SetEnabled(true);
+void RunControl::SwitchRunSet(bool running) {
+    panel_.StartBtn.SetEnabled(!running);
+    panel_.StopBtn.SetEnabled(running);
+    for (Switch* control : {&panel_.ConsolleBtn, &panel_.CommBtn, &panel_.SearchMenu,
+                            static_cast<Switch*>(&panel_.MaxNumCmb),
+                            static_cast<Switch*>(&panel_.ControllerCmb),
+                            static_cast<Switch*>(&panel_.AddressCmb)}) {
+        control->SetEnabled(!running);
     }
 }
 

@@ -68,7 +68,8 @@ private:
     QCoro::Task<bool> OutputDrained();
     void Record(ExchangeVerdict verdict, int attempt);
     void FailLine(std::string reason);
-    void DisableRunSet();
+    // Start off and Stop on with the rest of the run set off while running; the reverse after.
+    void SwitchRunSet(bool running);
 
     Primo& primo_;
     PortService& port_;

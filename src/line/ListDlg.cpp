@@ -4,7 +4,6 @@
 #include <QLabel>
 #include <QListWidget>
 #include <QMenuBar>
-#include <QVBoxLayout>
 
 #include "app/Artwork.h"
 #include "platform/Twips.h"
@@ -18,20 +17,13 @@ ListDlg::ListDlg(QWidget* parent) : QWidget(parent, Qt::Window) {
     QAction* exitMenu = menu->addAction("E&xit !");
     connect(exitMenu, &QAction::triggered, this, &ListDlg::ExitMenu_Click);
 
-    auto* client = new QWidget(this);
-    client->setFixedSize(TwipsSize(4800, 3120));
+    QWidget* client = FixedClientArea(*this, menu, TwipsSize(4800, 3120));
     ListBox_ = new QListWidget(client);
     ListBox_->setGeometry(Twips(120, 120, 3240, 2880));
     auto* picture = new QLabel(client);
     picture->setGeometry(Twips(3480, 120, 1200, 2880));
     picture->setPixmap(ControllerPicture(picture->size()));
     list_ = std::make_unique<WidgetListBox>(ListBox_);
-
-    auto* layout = new QVBoxLayout(this);
-    layout->setContentsMargins(0, 0, 0, 0);
-    layout->setMenuBar(menu);
-    layout->addWidget(client);
-    layout->setSizeConstraint(QLayout::SetFixedSize);
 }
 
 ListDlg::~ListDlg() = default;

@@ -2,7 +2,6 @@
 
 #include <QLabel>
 #include <QMenuBar>
-#include <QVBoxLayout>
 
 #include "app/Artwork.h"
 #include "platform/Twips.h"
@@ -15,16 +14,10 @@ TerminalDlg::TerminalDlg(QWidget* parent) : QDialog(parent) {
     auto* menu = new QMenuBar(this);
     QAction* exitMenu = menu->addAction("&Exit !");
     connect(exitMenu, &QAction::triggered, this, &TerminalDlg::ExitMenu_Click);
-    auto* body = new QWidget(this);
-    body->setFixedSize(TwipsSize(3225, 2730));
+    QWidget* body = FixedClientArea(*this, menu, TwipsSize(3225, 2730));
     auto* note = new QLabel("The terminal is not available yet.", body);
     note->setGeometry(body->rect());
     note->setAlignment(Qt::AlignCenter);
-    auto* layout = new QVBoxLayout(this);
-    layout->setContentsMargins(0, 0, 0, 0);
-    layout->setMenuBar(menu);
-    layout->addWidget(body);
-    layout->setSizeConstraint(QLayout::SetFixedSize);
 }
 
 void TerminalDlg::ExitMenu_Click() { accept(); }

@@ -9,11 +9,8 @@
 
 #include "engine/RunControl.h"
 #include "platform/QtPrompts.h"
-#include "platform/QtScheduler.h"
-#include "platform/QtSerialLine.h"
-#include "sim/PtyBusHost.h"
-#include "support/FakeControls.h"
-#include "support/LineRig.h"
+#include "support/FakeRunPanel.h"
+#include "support/PtyRig.h"
 
 namespace tarvel {
 namespace {
@@ -35,44 +32,18 @@ bool WaitUntil(const std::function<bool()>& done, std::chrono::milliseconds limi
     return done();
 }
 
-struct PtyRun : ::testing::Test {
-    std::unique_ptr<PtyBusHost> host;
-    std::unique_ptr<QtSerialLine> line;
-    QtScheduler scheduler;
-    Primo primo = Primo9600();
-    std::unique_ptr<PortService> port;
+struct PtyRun : ::testing::Test, PtyRig, FakeRunPanel {
     LineUse lineUse{scheduler};
     QtPrompts prompts;
-    FakeSwitch StartBtn, StopBtn, ConsolleBtn, CommBtn, SearchMenu, ResetBtn;
-    FakeChoiceList MaxNumCmb, ControllerCmb, AddressCmb;
-    FakeText TxLbl, RxLbl, ErrorLbl, StatusPanel1;
-    FakeProgress ProgressBar;
-    FakeListBox errors, analyzer;
     ControllerAddressTable table = StartupAddressTable();
     std::unique_ptr<RunControl> run;
+    FakeListBox& errors = clipboard;
 
+    PtyRun() : PtyRig({{'A', 5ms}, {'C', 5ms, ControllerFault::Silent}}) {}
     void SetUp() override {
-        std::string error;
-        host = PtyBusHost::Start(
-            SimulatedBus({{'A', 5ms}, {'C', 5ms, ControllerFault::Silent}}, 0.0, 1), error);
-        ASSERT_TRUE(host) << error;
-        PortMap ports;
-        ports.Assign(1, host->DevicePath());
-        line = std::make_unique<QtSerialLine>(ports);
-        port = std::make_unique<PortService>(*line, primo, scheduler);
-        ASSERT_FALSE(port->OpenPort()) << port->OpenFailure();
-        ErrorLbl.text = "0";
-        for (int count = 1; count <= 64; ++count) {
-            MaxNumCmb.AddItem(std::to_string(count));
-        }
-        run = std::make_unique<RunControl>(
-            primo, *port, lineUse, prompts,
-            RunPanel{StartBtn, StopBtn, ConsolleBtn, CommBtn, SearchMenu, MaxNumCmb,
-                     ControllerCmb, AddressCmb, ResetBtn, TxLbl, RxLbl, ErrorLbl, StatusPanel1,
-                     ProgressBar},
-            table,
-            ErrorLists{[this]() -> ListBox& { return errors; },
-                       [this]() -> ListBox& { return analyzer; }});
+        ASSERT_TRUE(Ready()) << failure;
+        run = std::make_unique<RunControl>(primo, *port, lineUse, prompts, Panel(), table,
+                                           Lists());
     }
     void TearDown() override {
         if (run) {
@@ -85,22 +56,8 @@ struct PtyRun : ::testing::Test {
         host.reset();
     }
     void Configure(std::vector<std::int16_t> addresses, int retries) {
-        primo.DeviceCount = static_cast<std::int16_t>(addresses.size());
-        MaxNumCmb.index = primo.DeviceCount - 1;
+        FakeRunPanel::Configure(primo, static_cast<int>(addresses.size()), retries);
         std::copy(addresses.begin(), addresses.end(), table.begin());
-        primo.RetryCount = static_cast<std::int16_t>(retries);
-    }
-    std::vector<std::string> Frames() const {
-        std::vector<std::string> frames(1);
-        for (const auto& byte : host->Received()) {
-            if (byte.byte == '\r') {
-                frames.push_back({});
-            } else {
-                frames.back().push_back(static_cast<char>(byte.byte));
-            }
-        }
-        frames.pop_back();
-        return frames;
     }
 };
 

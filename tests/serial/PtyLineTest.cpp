@@ -3,11 +3,8 @@
 
 #include <gtest/gtest.h>
 
-#include "platform/QtScheduler.h"
-#include "platform/QtSerialLine.h"
 #include "serial/ReceiveAnswer.h"
-#include "sim/PtyBusHost.h"
-#include "support/LineRig.h"
+#include "support/PtyRig.h"
 #include "support/RealTime.h"
 
 namespace tarvel {
@@ -16,31 +13,9 @@ namespace {
 using namespace std::chrono_literals;
 using testing::RunInEventLoop;
 
-struct PtyLine : ::testing::Test {
-    std::unique_ptr<PtyBusHost> host;
-    std::unique_ptr<QtSerialLine> line;
-    QtScheduler scheduler;
-    Primo primo = testing::Primo9600();
-    std::unique_ptr<PortService> port;
-
-    void SetUp() override {
-        std::string error;
-        host = PtyBusHost::Start(
-            SimulatedBus({{'A', 5ms}, {'C', 5ms, ControllerFault::Silent}}, 0.0, 1), error);
-        ASSERT_TRUE(host) << error;
-        PortMap ports;
-        ports.Assign(1, host->DevicePath());
-        line = std::make_unique<QtSerialLine>(ports);
-        port = std::make_unique<PortService>(*line, primo, scheduler);
-        ASSERT_FALSE(port->OpenPort()) << port->OpenFailure();
-    }
-    void TearDown() override {
-        port.reset();
-        line.reset();
-        host.reset();
-    }
-
-    // What the far end received, as text, and the times between its characters.
+struct PtyLine : ::testing::Test, testing::PtyRig {
+    PtyLine() : PtyRig({{'A', 5ms}, {'C', 5ms, ControllerFault::Silent}}) {}
+    void SetUp() override { ASSERT_TRUE(Ready()) << failure; }
     std::string ReceivedText() const {
         std::string text;
         for (const auto& byte : host->Received()) {

@@ -4,6 +4,7 @@
 #include <string>
 #include <vector>
 
+#include "platform/Clock.h"
 #include "platform/Controls.h"
 
 // Controls without widgets, for handlers checked without a display.
@@ -21,9 +22,14 @@ class FakeText final : public TextDisplay {
 public:
     std::string text;
     std::vector<std::string> history;  // every text set, in order
+    const Clock* clock = nullptr;      // when set, `times` says when each text was set
+    std::vector<Instant> times;
     void SetText(const std::string& value) override {
         text = value;
         history.push_back(value);
+        if (clock != nullptr) {
+            times.push_back(clock->Now());
+        }
     }
     std::string Text() const override { return text; }
 };
