@@ -17,6 +17,7 @@
 #include "line/InfoBox.h"
 #include "line/ListDlg.h"
 #include "platform/Twips.h"
+#include "platform/Waits.h"
 #include "serial/SetPortDlg.h"
 #include "serial/TerminalDlg.h"
 
@@ -188,11 +189,11 @@ void TarvelDlg::Form_Load() {
 TextDisplay& TarvelDlg::StatusPanel(int number) { return StatusBar_->Panel(number); }
 
 void TarvelDlg::CommBtn_Click() {
-    (void)ShowWhenLineIsFree(program_.SetPort(), commPending_);
+    Detach(ShowWhenLineIsFree(program_.SetPort(), commPending_));
 }
 
 void TarvelDlg::ConsolleBtn_Click() {
-    (void)ShowWhenLineIsFree(program_.Terminal(), terminalPending_);
+    Detach(ShowWhenLineIsFree(program_.Terminal(), terminalPending_));
 }
 
 QCoro::Task<> TarvelDlg::ShowWhenLineIsFree(QDialog& dialog, bool& pending) {

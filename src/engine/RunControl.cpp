@@ -14,11 +14,6 @@ constexpr Duration kOutputStuckAfter = 2s;
 // How long an empty sweep (no controller configured) waits before the next.
 constexpr Duration kEmptySweepPause = 100ms;
 
-void Detach(QCoro::Task<> task) {
-    // The coroutine runs on by itself and frees itself when it is done.
-    (void)task;
-}
-
 }  // namespace
 
 RunControl::RunControl(Primo& primo, PortService& port, LineUse& lineUse, Prompts& prompts,

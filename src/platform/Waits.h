@@ -1,5 +1,6 @@
 #pragma once
 
+#include <QCoroTask>
 #include <coroutine>
 #include <optional>
 
@@ -11,6 +12,9 @@
 // inside the call that woke it.
 
 namespace tarvel {
+
+// Lets a coroutine started from a handler run on by itself; it frees itself when it is done.
+inline void Detach(QCoro::Task<> task) { (void)task; }
 
 // Resumes once the clock has reached `when`. Other handlers keep running meanwhile; the loop that
 // waits takes no step.
