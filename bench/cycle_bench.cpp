@@ -132,8 +132,8 @@ int main(int argc, char* argv[]) {
         std::printf("%s:\n", placement);
         std::printf("  good exchanges: %zu in %.3f s = %.2f per second; physical limit %.2f per "
                     "second (%.3f ms each); ratio %.4f; failures %d\n",
-                    exchanges, Seconds(span), perSecond, 1.0 / Seconds(limit),
-                    Seconds(limit) * 1e3, perSecond * Seconds(limit), panel.clipboard.Count());
+                    exchanges, Seconds(span), perSecond, 1.0 / Seconds(limit), Seconds(limit) * 1e3,
+                    perSecond * Seconds(limit), panel.clipboard.Count());
         std::printf("  program CPU: %.1f us per exchange, %.3f %% of a core; %.1f wake-ups per "
                     "exchange\n",
                     cpu / static_cast<double>(exchanges) * 1e6, cpu / Seconds(span) * 100,

@@ -3,10 +3,10 @@
 #include <QApplication>
 #include <QListWidget>
 #include <QMenuBar>
-#include <QVBoxLayout>
 #include <QPainter>
 #include <QStyleOptionButton>
 #include <QStylePainter>
+#include <QVBoxLayout>
 
 #include <algorithm>
 
@@ -47,8 +47,8 @@ void WrappingButton::paintEvent(QPaintEvent*) {
     const QString caption = option.text;
     option.text.clear();
     painter.drawControl(QStyle::CE_PushButton, option);
-    painter.setPen(palette().color(isEnabled() ? QPalette::Active : QPalette::Disabled,
-                                   QPalette::ButtonText));
+    painter.setPen(
+        palette().color(isEnabled() ? QPalette::Active : QPalette::Disabled, QPalette::ButtonText));
     painter.drawText(rect().adjusted(2, 2, -2, -2), Qt::AlignCenter | Qt::TextWordWrap, caption);
 }
 

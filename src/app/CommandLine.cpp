@@ -39,7 +39,8 @@ Options ParseCommandLine(const std::vector<std::string>& arguments) {
 }
 
 std::string UsageText(const std::string& program) {
-    return "Usage: " + program + " [--simulate] [--port COMn=DEVICE]...\n"
+    return "Usage: " + program +
+           " [--simulate] [--port COMn=DEVICE]...\n"
            "\n"
            "Diagnostics for an Ascon serial field bus of up to 64 controllers.\n"
            "\n"

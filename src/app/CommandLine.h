@@ -12,7 +12,7 @@ struct Options {
     bool simulate = false;  // COM1 is the built-in simulated line
     bool help = false;
     bool version = false;
-    std::string error;      // set when the command line could not be read
+    std::string error;  // set when the command line could not be read
 };
 
 Options ParseCommandLine(const std::vector<std::string>& arguments);

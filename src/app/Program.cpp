@@ -33,9 +33,8 @@ IntroDlg& Program::Intro() {
 
 SetPortDlg& Program::SetPort() {
     if (!setPort_) {
-        setPort_ = std::make_unique<SetPortDlg>(primo, port_, Ask(), [this]() -> TextDisplay& {
-            return Tarvel().StatusPanel(2);
-        });
+        setPort_ = std::make_unique<SetPortDlg>(
+            primo, port_, Ask(), [this]() -> TextDisplay& { return Tarvel().StatusPanel(2); });
     }
     return *setPort_;
 }

@@ -8,11 +8,11 @@
 #include <QProgressBar>
 #include <QPushButton>
 
+#include "analysis/AnalizerDlg.h"
+#include "analysis/ClipDlg.h"
 #include "app/Artwork.h"
 #include "app/ClickablePicture.h"
 #include "app/Program.h"
-#include "analysis/AnalizerDlg.h"
-#include "analysis/ClipDlg.h"
 #include "app/StatusPanels.h"
 #include "line/InfoBox.h"
 #include "line/ListDlg.h"
@@ -64,13 +64,13 @@ TarvelDlg::TarvelDlg(Program& program) : program_(program) {
     setFont(FormFont());
     BuildLayout();
     BuildMenus();
-    ui_.reset(new Controls{
-        WidgetSwitch(CommBtn), WidgetSwitch(StartBtn), WidgetSwitch(StopBtn),
-        WidgetSwitch(ConsolleBtn), WidgetSwitch(ReportBtn), WidgetSwitch(AnalizerBtn),
-        WidgetSwitch(ResetBtn), WidgetSwitch(ViewBtn), ActionSwitch(SearchMenu),
-        ActionSwitch(FileMenu), ComboChoiceList(MaxNumCmb), ComboChoiceList(ControllerCmb),
-        ComboChoiceList(AddressCmb), LabelText(TxLbl), LabelText(RxLbl), LabelText(ErrorLbl),
-        BarProgress(ProgressBar)});
+    ui_.reset(new Controls{WidgetSwitch(CommBtn), WidgetSwitch(StartBtn), WidgetSwitch(StopBtn),
+                           WidgetSwitch(ConsolleBtn), WidgetSwitch(ReportBtn),
+                           WidgetSwitch(AnalizerBtn), WidgetSwitch(ResetBtn), WidgetSwitch(ViewBtn),
+                           ActionSwitch(SearchMenu), ActionSwitch(FileMenu),
+                           ComboChoiceList(MaxNumCmb), ComboChoiceList(ControllerCmb),
+                           ComboChoiceList(AddressCmb), LabelText(TxLbl), LabelText(RxLbl),
+                           LabelText(ErrorLbl), BarProgress(ProgressBar)});
     table_ = std::make_unique<DeviceTableEditor>(
         program_.primo, ControllerAddress_,
         DeviceLists{ui_->MaxNumCmb, ui_->ControllerCmb, ui_->AddressCmb}, program_.Ask());
@@ -188,9 +188,7 @@ void TarvelDlg::Form_Load() {
 
 TextDisplay& TarvelDlg::StatusPanel(int number) { return StatusBar_->Panel(number); }
 
-void TarvelDlg::CommBtn_Click() {
-    Detach(ShowWhenLineIsFree(program_.SetPort(), commPending_));
-}
+void TarvelDlg::CommBtn_Click() { Detach(ShowWhenLineIsFree(program_.SetPort(), commPending_)); }
 
 void TarvelDlg::ConsolleBtn_Click() {
     Detach(ShowWhenLineIsFree(program_.Terminal(), terminalPending_));

@@ -34,8 +34,11 @@ void RunControl::StartBtn_Click() {
         case 3:
         case 4:
         case 5:
-            prompts_.ShowMessage({"Not available Protocol !", "Info Box", MessageIcon::Critical,
-                                  MessageButtons::RetryCancel, {}});
+            prompts_.ShowMessage({"Not available Protocol !",
+                                  "Info Box",
+                                  MessageIcon::Critical,
+                                  MessageButtons::RetryCancel,
+                                  {}});
             return;
         default: return;
     }
@@ -64,7 +67,10 @@ QCoro::Task<> RunControl::RunAscon() {
             {"The test run has stopped because the serial line failed:\n" + lineFailure_ +
                  "\n\nThe error list and the error counter are kept. Open the port again with "
                  "\"Comm\".",
-             "Info Box", MessageIcon::Critical, MessageButtons::Ok, {}});
+             "Info Box",
+             MessageIcon::Critical,
+             MessageButtons::Ok,
+             {}});
     }
 }
 
@@ -175,8 +181,8 @@ void RunControl::FailLine(std::string reason) {
 
 void RunControl::Record(ExchangeVerdict verdict, int attempt) {
     ListBox& errors = lists_.clipboard();
-    errors.AddItem(ErrorRecord(primo_.AddressText.front(), port_.Time().LocalTime(), verdict,
-                               attempt));
+    errors.AddItem(
+        ErrorRecord(primo_.AddressText.front(), port_.Time().LocalTime(), verdict, attempt));
     errors.SetVisible(true);
     panel_.RxLbl.SetText(VerdictMessage(verdict));
     panel_.ErrorLbl.SetText(std::to_string(LeadingNumber(panel_.ErrorLbl.Text()) + 1));
@@ -215,10 +221,10 @@ void RunControl::RestoreRunSet() { SwitchRunSet(false); }
 void RunControl::SwitchRunSet(bool running) {
     panel_.StartBtn.SetEnabled(!running);
     panel_.StopBtn.SetEnabled(running);
-    for (Switch* control : {&panel_.ConsolleBtn, &panel_.CommBtn, &panel_.SearchMenu,
-                            static_cast<Switch*>(&panel_.MaxNumCmb),
-                            static_cast<Switch*>(&panel_.ControllerCmb),
-                            static_cast<Switch*>(&panel_.AddressCmb)}) {
+    for (Switch* control :
+         {&panel_.ConsolleBtn, &panel_.CommBtn, &panel_.SearchMenu,
+          static_cast<Switch*>(&panel_.MaxNumCmb), static_cast<Switch*>(&panel_.ControllerCmb),
+          static_cast<Switch*>(&panel_.AddressCmb)}) {
         control->SetEnabled(!running);
     }
 }

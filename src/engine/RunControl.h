@@ -44,8 +44,8 @@ struct ErrorLists {
 // in the error list and counted, until Stop or the error limit.
 class RunControl {
 public:
-    RunControl(Primo& primo, PortService& port, LineUse& lineUse, Prompts& prompts,
-               RunPanel panel, const ControllerAddressTable& table, ErrorLists lists);
+    RunControl(Primo& primo, PortService& port, LineUse& lineUse, Prompts& prompts, RunPanel panel,
+               const ControllerAddressTable& table, ErrorLists lists);
 
     void StartBtn_Click();
     void StopBtn_Click();

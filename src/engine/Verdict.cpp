@@ -23,8 +23,7 @@ std::string TimeOfDayText(const TimeOfDay& time) {
     return text;
 }
 
-std::string ErrorRecord(char address, const TimeOfDay& time, ExchangeVerdict verdict,
-                        int attempt) {
+std::string ErrorRecord(char address, const TimeOfDay& time, ExchangeVerdict verdict, int attempt) {
     return std::string(1, address) + "  " + TimeOfDayText(time) + "  " + VerdictMessage(verdict) +
            "  " + SignedNumberText(attempt);
 }

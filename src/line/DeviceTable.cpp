@@ -2,9 +2,7 @@
 
 namespace tarvel {
 
-char AddressCharacter(int index) {
-    return index == 63 ? '@' : static_cast<char>(65 + index);
-}
+char AddressCharacter(int index) { return index == 63 ? '@' : static_cast<char>(65 + index); }
 
 int AddressIndexOf(char address) {
     return address == '@' ? 63 : static_cast<unsigned char>(address) - 65;

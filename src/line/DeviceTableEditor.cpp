@@ -5,8 +5,8 @@
 
 namespace tarvel {
 
-DeviceTableEditor::DeviceTableEditor(Primo& primo, ControllerAddressTable& table,
-                                     DeviceLists lists, Prompts& prompts)
+DeviceTableEditor::DeviceTableEditor(Primo& primo, ControllerAddressTable& table, DeviceLists lists,
+                                     Prompts& prompts)
     : primo_(primo), table_(table), lists_(lists), prompts_(prompts) {}
 
 void DeviceTableEditor::SelectCount(int entry) {
@@ -54,8 +54,11 @@ void DeviceTableEditor::AddressCmb_Click() {
     const int inUse = std::clamp<int>(primo_.DeviceCount, 0, kMaxControllers);
     for (int i = 0; i < inUse; ++i) {
         if (table_[i] == address && i != position) {
-            prompts_.ShowMessage({"The address has been already used !", "Info Box",
-                                  MessageIcon::None, MessageButtons::Ok, {}});
+            prompts_.ShowMessage({"The address has been already used !",
+                                  "Info Box",
+                                  MessageIcon::None,
+                                  MessageButtons::Ok,
+                                  {}});
             // Put back the address the position has, without checking it again.
             lists_.AddressCmb.SetIndex(table_[position]);
             return;

@@ -4,13 +4,12 @@ namespace tarvel {
 
 MessageRequest InfoBoxRequest() {
     // Each line: a label padded to eight characters, ": ", the value.
-    const std::string text =
-        "The Line Tarvel !\n"
-        "Version : 3.beta\n"
-        "Author  : Line Tarvel developers\n"
-        "Maker   : Line Tarvel project\n"
-        "E-mail  : line-tarvel@example.org\n"
-        "Year    : 2026\n";
+    const std::string text = "The Line Tarvel !\n"
+                             "Version : 3.beta\n"
+                             "Author  : Line Tarvel developers\n"
+                             "Maker   : Line Tarvel project\n"
+                             "E-mail  : line-tarvel@example.org\n"
+                             "Year    : 2026\n";
     return {text, "Info Box", MessageIcon::Information, MessageButtons::Ok, {}};
 }
 

@@ -59,8 +59,8 @@ std::optional<LineSettings> ParseSettingsText(std::string_view text) {
 }
 
 Duration CharacterTime(const LineSettings& settings) {
-    const long long bits = 1 + settings.dataBits + (settings.parity == Parity::None ? 0 : 1) +
-                           settings.stopBits;
+    const long long bits =
+        1 + settings.dataBits + (settings.parity == Parity::None ? 0 : 1) + settings.stopBits;
     return Duration(bits * 1'000'000'000LL / settings.baud);
 }
 

@@ -78,8 +78,8 @@ bool QtSerialLine::ApplySettings() {
         port_.setParity(ToQt(settings_.parity)) &&
         port_.setStopBits(settings_.stopBits == 2 ? QSerialPort::TwoStop : QSerialPort::OneStop);
     if (!applied) {
-        return Fail(port_.portName().toStdString() + " refuses the settings: " +
-                    port_.errorString().toStdString());
+        return Fail(port_.portName().toStdString() +
+                    " refuses the settings: " + port_.errorString().toStdString());
     }
     return true;
 }

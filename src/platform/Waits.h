@@ -56,7 +56,10 @@ class NextActivity {
 public:
     NextActivity(Scheduler& scheduler, Notifier& activity, std::optional<Instant> deadline,
                  Notifier* alsoWakeOn = nullptr)
-        : scheduler_(scheduler), activity_(activity), alsoWakeOn_(alsoWakeOn), deadline_(deadline) {}
+        : scheduler_(scheduler),
+          activity_(activity),
+          alsoWakeOn_(alsoWakeOn),
+          deadline_(deadline) {}
     // Moved only before it suspends: once it waits, callbacks hold its address.
     NextActivity(NextActivity&&) = default;
 

@@ -17,7 +17,8 @@ QCoro::Task<bool> AwaitAnswer(SerialLine& line, Scheduler& scheduler, Duration w
             // This pass ends the wait whatever happens: a plain hand-over, then the count.
             co_await Yield(scheduler);
         } else {
-            co_await NextActivity(scheduler, line.InputActivity(), std::nullopt, &windowPassed.Rang());
+            co_await NextActivity(scheduler, line.InputActivity(), std::nullopt,
+                                  &windowPassed.Rang());
             // This one sleep stands for all the passes a polling loop would have made
             // meanwhile; the one that saw what woke the wait began just before it, so it counts
             // with the time of the wake-up. A character after the window is too late even when

@@ -4,8 +4,7 @@
 
 namespace tarvel {
 
-QCoro::Task<std::string> ReceiveAnswer(PortService& port, std::int16_t expected,
-                                       Duration timeout) {
+QCoro::Task<std::string> ReceiveAnswer(PortService& port, std::int16_t expected, Duration timeout) {
     SerialLine& line = port.Line();
     const bool timedOut = co_await AwaitAnswer(line, port.Time(), timeout, expected);
     const int count = line.InBufferCount();

@@ -15,7 +15,6 @@ inline constexpr const char* kUnknownFormat = "Unknow format !";
 // Waits up to `timeout` for an answer of `expected` characters ending in a carriage return and
 // returns it without that carriage return, or one of kNoAnswer, kWrongCount and kUnknownFormat.
 // The line is settled after every fault.
-QCoro::Task<std::string> ReceiveAnswer(PortService& port, std::int16_t expected,
-                                       Duration timeout);
+QCoro::Task<std::string> ReceiveAnswer(PortService& port, std::int16_t expected, Duration timeout);
 
 }  // namespace tarvel

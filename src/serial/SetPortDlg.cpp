@@ -77,9 +77,9 @@ void SetPortDlg::Form_Load() {
 }
 
 PortChoices SetPortDlg::Choices() const {
-    return PortChoices{PortCmb->currentIndex(),    BaudCmb->currentIndex(),
-                       ParityCmb->currentIndex(),  StopBitCmb->currentIndex(),
-                       RetryCmb->currentIndex(),   ProtocolCmb->currentIndex()};
+    return PortChoices{PortCmb->currentIndex(),   BaudCmb->currentIndex(),
+                       ParityCmb->currentIndex(), StopBitCmb->currentIndex(),
+                       RetryCmb->currentIndex(),  ProtocolCmb->currentIndex()};
 }
 
 void SetPortDlg::SetChoices(const PortChoices& choices) {
@@ -102,9 +102,9 @@ void SetPortDlg::OkBtn_Click() {
             primo_.PortAccepted = kTrue;
             return;
         }
-        const MessageAnswer answer = prompts_.ShowMessage(
-            {"Not available port !", "Info Box", MessageIcon::Critical,
-             MessageButtons::RetryCancel, port_.OpenFailure()});
+        const MessageAnswer answer =
+            prompts_.ShowMessage({"Not available port !", "Info Box", MessageIcon::Critical,
+                                  MessageButtons::RetryCancel, port_.OpenFailure()});
         if (answer != MessageAnswer::Retry) {
             return;
         }

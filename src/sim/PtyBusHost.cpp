@@ -16,15 +16,13 @@
 namespace tarvel {
 namespace {
 
-Instant Now() {
-    return std::chrono::time_point_cast<Duration>(std::chrono::steady_clock::now());
-}
+Instant Now() { return std::chrono::time_point_cast<Duration>(std::chrono::steady_clock::now()); }
 
 int BaudOf(speed_t speed) {
     static const std::map<speed_t, int> kSpeeds = {
-        {B50, 50},       {B75, 75},       {B110, 110},     {B134, 134},       {B150, 150},
-        {B200, 200},     {B300, 300},     {B600, 600},     {B1200, 1200},     {B1800, 1800},
-        {B2400, 2400},   {B4800, 4800},   {B9600, 9600},   {B19200, 19200},   {B38400, 38400},
+        {B50, 50},       {B75, 75},         {B110, 110},      {B134, 134},     {B150, 150},
+        {B200, 200},     {B300, 300},       {B600, 600},      {B1200, 1200},   {B1800, 1800},
+        {B2400, 2400},   {B4800, 4800},     {B9600, 9600},    {B19200, 19200}, {B38400, 38400},
         {B57600, 57600}, {B115200, 115200}, {B230400, 230400}};
     const auto found = kSpeeds.find(speed);
     return found == kSpeeds.end() ? 9600 : found->second;
@@ -45,9 +43,9 @@ Duration TerminalCharacterTime(int fd) {
         case CS7: line.dataBits = 7; break;
         default: line.dataBits = 8; break;
     }
-    line.parity = (settings.c_cflag & PARENB) == 0 ? Parity::None
+    line.parity = (settings.c_cflag & PARENB) == 0   ? Parity::None
                   : (settings.c_cflag & PARODD) != 0 ? Parity::Odd
-                                                      : Parity::Even;
+                                                     : Parity::Even;
     line.stopBits = (settings.c_cflag & CSTOPB) != 0 ? 2 : 1;
     return CharacterTime(line);
 }

@@ -1,7 +1,7 @@
 #include "analysis/ClipDlg.h"
 
-#include <QListWidget>
 #include <gtest/gtest.h>
+#include <QListWidget>
 
 #include "analysis/AnalizerDlg.h"
 #include "app/TarvelDlg.h"
@@ -86,8 +86,7 @@ TEST(ClipDlg, AnalysisOfAnEmptyListOpensTheAnalyzerWithItsListHidden) {
 
 TEST(MainWindowRun, FailuresOfARunLandInTheHiddenClipboardAndReportShowsThem) {
     ProgramRig rig;
-    BusPeer peer(rig.line,
-                 SimulatedBus({{'A', 5ms}, {'B', 5ms, ControllerFault::Silent}}, 0.0, 1));
+    BusPeer peer(rig.line, SimulatedBus({{'A', 5ms}, {'B', 5ms, ControllerFault::Silent}}, 0.0, 1));
     rig.program.SetPort().OkBtn_Click();
     TarvelDlg& main = rig.program.Tarvel();
     main.DeviceTable().SelectCount(1);

@@ -1,7 +1,7 @@
+#include <gtest/gtest.h>
 #include <QComboBox>
 #include <QListWidget>
 #include <QTemporaryDir>
-#include <gtest/gtest.h>
 
 #include <fstream>
 

@@ -1,7 +1,7 @@
+#include <gtest/gtest.h>
 #include <QComboBox>
 #include <QLabel>
 #include <QPushButton>
-#include <gtest/gtest.h>
 
 #include "app/IntroDlg.h"
 #include "app/StatusPanels.h"

@@ -1,11 +1,11 @@
 // A short test run in real time through a pseudo-terminal: the program's QSerialPort line on
 // one side, the simulated bus on the other.
 
+#include <gtest/gtest.h>
 #include <QApplication>
 #include <QEventLoop>
 #include <QMessageBox>
 #include <QTimer>
-#include <gtest/gtest.h>
 
 #include "engine/RunControl.h"
 #include "platform/QtPrompts.h"
@@ -42,8 +42,7 @@ struct PtyRun : ::testing::Test, PtyRig, FakeRunPanel {
     PtyRun() : PtyRig({{'A', 5ms}, {'C', 5ms, ControllerFault::Silent}}) {}
     void SetUp() override {
         ASSERT_TRUE(Ready()) << failure;
-        run = std::make_unique<RunControl>(primo, *port, lineUse, prompts, Panel(), table,
-                                           Lists());
+        run = std::make_unique<RunControl>(primo, *port, lineUse, prompts, Panel(), table, Lists());
     }
     void TearDown() override {
         if (run) {

@@ -22,8 +22,8 @@ struct RunControlTest : ::testing::Test, EngineRig {
 
     // The run set and Reset, in the order of the control table.
     std::vector<bool> Controls() const {
-        return {StartBtn.enabled,   StopBtn.enabled,       ConsolleBtn.enabled,
-                CommBtn.enabled,    SearchMenu.enabled,    MaxNumCmb.enabled,
+        return {StartBtn.enabled,      StopBtn.enabled,    ConsolleBtn.enabled,
+                CommBtn.enabled,       SearchMenu.enabled, MaxNumCmb.enabled,
                 ControllerCmb.enabled, AddressCmb.enabled, ResetBtn.enabled};
     }
     int Requests() const {
@@ -43,9 +43,11 @@ TEST_F(RunControlTest, TheControlTableHoldsInEveryState) {
     RunUntil([&] { return Errors() == 1; });
     EXPECT_TRUE(ResetBtn.enabled);
     run.StopBtn_Click();
-    EXPECT_EQ(Controls(), (std::vector<bool>{true, false, true, true, true, true, true, true, true}));
+    EXPECT_EQ(Controls(),
+              (std::vector<bool>{true, false, true, true, true, true, true, true, true}));
     ASSERT_TRUE(RunToEnd());
-    EXPECT_EQ(Controls(), (std::vector<bool>{true, false, true, true, true, true, true, true, true}));
+    EXPECT_EQ(Controls(),
+              (std::vector<bool>{true, false, true, true, true, true, true, true, true}));
 }
 
 TEST_F(RunControlTest, OtherProtocolsAreAnsweredWithAMessageAndNothingElseChanges) {
@@ -67,7 +69,8 @@ TEST_F(RunControlTest, OtherProtocolsAreAnsweredWithAMessageAndNothingElseChange
     EXPECT_EQ(prompts.messages.size(), 3u);
     EXPECT_FALSE(run.Active());
     EXPECT_TRUE(line.Transmitted().empty());
-    EXPECT_EQ(Controls(), (std::vector<bool>{true, false, true, true, true, true, true, true, false}));
+    EXPECT_EQ(Controls(),
+              (std::vector<bool>{true, false, true, true, true, true, true, true, false}));
 }
 
 TEST_F(RunControlTest, StartWhileAStoppedRunFinishesWaitsForItAndNeverOverlapsExchanges) {
@@ -91,8 +94,7 @@ TEST_F(RunControlTest, StartWhileAStoppedRunFinishesWaitsForItAndNeverOverlapsEx
     }
     EXPECT_EQ(StatusPanel1.history,
               (std::vector<std::string>{"The Tarvel has working !", "The Tarvel has finished !",
-                                        "The Tarvel has working !",
-                                        "The Tarvel has finished !"}));
+                                        "The Tarvel has working !", "The Tarvel has finished !"}));
 }
 
 TEST_F(RunControlTest, ASecondStartWhileTheRunStartsUpIsIgnored) {
@@ -118,7 +120,8 @@ TEST_F(RunControlTest, ALostPortEndsTheRunKeepsTheRecordsAndSaysWhy) {
     EXPECT_EQ(clipboard.items, records);  // no false record for the loss
     EXPECT_EQ(Errors(), 2);
     EXPECT_EQ(StatusPanel1.text, "The Tarvel has finished !");
-    EXPECT_EQ(Controls(), (std::vector<bool>{true, false, true, true, true, true, true, true, true}));
+    EXPECT_EQ(Controls(),
+              (std::vector<bool>{true, false, true, true, true, true, true, true, true}));
     ASSERT_EQ(prompts.messages.size(), 1u);
     EXPECT_NE(prompts.messages[0].text.find("the USB adapter was unplugged"), std::string::npos);
     EXPECT_NE(prompts.messages[0].text.find("Comm"), std::string::npos);
@@ -167,14 +170,13 @@ TEST(RunControlStuck, AnOutputThatNeverDrainsEndsTheRunAsAPortFailure) {
     StuckLine stuck(rig.line);
     PortService port(stuck, rig.primo, rig.time);
     testing::FakeListBox errors;
-    RunControl run(rig.primo, port, rig.lineUse, rig.prompts,
-                   RunPanel{rig.StartBtn, rig.StopBtn, rig.ConsolleBtn, rig.CommBtn,
-                            rig.SearchMenu, rig.MaxNumCmb, rig.ControllerCmb, rig.AddressCmb,
-                            rig.ResetBtn, rig.TxLbl, rig.RxLbl, rig.ErrorLbl, rig.StatusPanel1,
-                            rig.ProgressBar},
-                   rig.table,
-                   ErrorLists{[&]() -> ListBox& { return errors; },
-                              [&]() -> ListBox& { return errors; }});
+    RunControl run(
+        rig.primo, port, rig.lineUse, rig.prompts,
+        RunPanel{rig.StartBtn, rig.StopBtn, rig.ConsolleBtn, rig.CommBtn, rig.SearchMenu,
+                 rig.MaxNumCmb, rig.ControllerCmb, rig.AddressCmb, rig.ResetBtn, rig.TxLbl,
+                 rig.RxLbl, rig.ErrorLbl, rig.StatusPanel1, rig.ProgressBar},
+        rig.table,
+        ErrorLists{[&]() -> ListBox& { return errors; }, [&]() -> ListBox& { return errors; }});
     run.StartBtn_Click();
     ASSERT_TRUE(rig.time.RunUntil([&] { return !run.Active(); }, 1min));
     EXPECT_LT(rig.Elapsed(), 3s);

@@ -8,8 +8,7 @@ namespace tarvel {
 namespace {
 
 TEST(ErrorRecord, HasFixedColumnsUpToTheMessageAndTheAttemptAtTheEnd) {
-    const std::string record =
-        ErrorRecord('A', TimeOfDay{9, 15, 2}, ExchangeVerdict::NoAnswer, 0);
+    const std::string record = ErrorRecord('A', TimeOfDay{9, 15, 2}, ExchangeVerdict::NoAnswer, 0);
     EXPECT_EQ(record, "A  09:15:02  No answer !   0");
     EXPECT_EQ(record.size(), 28u);
     EXPECT_EQ(ErrorRecord('B', {23, 59, 59}, ExchangeVerdict::WrongCount, 4).size(), 40u);

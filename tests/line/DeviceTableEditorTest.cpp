@@ -12,9 +12,8 @@ using testing::FakeChoiceList;
 using testing::ScriptedPrompts;
 
 TEST(AddressRule, MapsIndicesToBusCharactersAndBack) {
-    const std::pair<int, char> pairs[] = {{0, 'A'},  {1, 'B'},  {25, 'Z'},   {26, '['},
-                                          {32, 'a'}, {57, 'z'}, {61, '~'},   {62, '\x7f'},
-                                          {63, '@'}};
+    const std::pair<int, char> pairs[] = {{0, 'A'},  {1, 'B'},  {25, 'Z'},    {26, '['}, {32, 'a'},
+                                          {57, 'z'}, {61, '~'}, {62, '\x7f'}, {63, '@'}};
     for (const auto& [index, character] : pairs) {
         EXPECT_EQ(AddressCharacter(index), character) << index;
         EXPECT_EQ(AddressIndexOf(character), index) << index;

@@ -1,9 +1,9 @@
 #include "platform/QtScheduler.h"
 
+#include <gtest/gtest.h>
 #include <QCoreApplication>
 #include <QEventLoop>
 #include <QTimer>
-#include <gtest/gtest.h>
 
 namespace tarvel {
 namespace {

@@ -105,8 +105,7 @@ private:
 
 QCoro::Task<std::string> ReceiveOn(SerialLine& line, LineRig& rig) {
     // Activity of the simulated line drives the wait.
-    auto forward =
-        rig.line.InputActivity().Subscribe([&line] { line.InputActivity().Notify(); });
+    auto forward = rig.line.InputActivity().Subscribe([&line] { line.InputActivity().Notify(); });
     PortService port(line, rig.primo, rig.time);
     co_return co_await ReceiveAnswer(port, 5, kTimeout);
 }

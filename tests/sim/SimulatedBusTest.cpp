@@ -95,7 +95,8 @@ TEST(SimulatedBus, TheDemoLineHasHealthySilentAndNoisyControllers) {
     };
     EXPECT_TRUE(has([](const auto& c) { return c.fault == ControllerFault::Silent; }));
     EXPECT_TRUE(has([](const auto& c) { return c.noise > 0.0; }));
-    EXPECT_TRUE(has([](const auto& c) { return c.fault == ControllerFault::None && c.noise == 0; }));
+    EXPECT_TRUE(
+        has([](const auto& c) { return c.fault == ControllerFault::None && c.noise == 0; }));
 }
 
 }  // namespace

@@ -26,8 +26,8 @@ struct FakeRunPanel {
     FakeRunPanel& operator=(const FakeRunPanel&) = delete;
 
     RunPanel Panel() {
-        return RunPanel{StartBtn,  StopBtn,       ConsolleBtn, CommBtn, SearchMenu,
-                        MaxNumCmb, ControllerCmb, AddressCmb,  ResetBtn, TxLbl,
+        return RunPanel{StartBtn,  StopBtn,       ConsolleBtn,  CommBtn,    SearchMenu,
+                        MaxNumCmb, ControllerCmb, AddressCmb,   ResetBtn,   TxLbl,
                         RxLbl,     ErrorLbl,      StatusPanel1, ProgressBar};
     }
     ErrorLists Lists() {

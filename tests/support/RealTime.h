@@ -1,9 +1,9 @@
 #pragma once
 
+#include <gtest/gtest.h>
 #include <QCoroTask>
 #include <QEventLoop>
 #include <QTimer>
-#include <gtest/gtest.h>
 #include <optional>
 
 #include "support/Run.h"

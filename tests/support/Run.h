@@ -1,7 +1,7 @@
 #pragma once
 
-#include <QCoroTask>
 #include <gtest/gtest.h>
+#include <QCoroTask>
 #include <optional>
 
 #include "platform/VirtualTime.h"

@@ -16,9 +16,9 @@ class ScriptedPrompts final : public Prompts {
 public:
     std::vector<MessageRequest> messages;
     std::vector<FileRequest> fileRequests;
-    std::deque<MessageAnswer> answers;                       // empty: OK, or Cancel for Retry/Cancel
-    std::deque<std::optional<std::string>> files;            // empty: cancelled
-    std::function<void()> whileOpen;                         // runs inside every prompt
+    std::deque<MessageAnswer> answers;             // empty: OK, or Cancel for Retry/Cancel
+    std::deque<std::optional<std::string>> files;  // empty: cancelled
+    std::function<void()> whileOpen;               // runs inside every prompt
     int beeps = 0;
 
     MessageAnswer ShowMessage(const MessageRequest& request) override {

@@ -1,7 +1,7 @@
 // Test entry for suites that need Qt's event loop (real-time tests on a pseudo-terminal).
 
-#include <QCoreApplication>
 #include <gtest/gtest.h>
+#include <QCoreApplication>
 
 int main(int argc, char** argv) {
     QCoreApplication application(argc, argv);

@@ -1,8 +1,8 @@
 // Test entry for suites that build real windows: a QApplication on the offscreen platform, so
 // no display is needed.
 
-#include <QApplication>
 #include <gtest/gtest.h>
+#include <QApplication>
 
 int main(int argc, char** argv) {
     qputenv("QT_QPA_PLATFORM", "offscreen");
