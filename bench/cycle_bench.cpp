@@ -14,14 +14,12 @@
 #include <QTimer>
 #include <cstdio>
 
-#include "engine/AsconFrame.h"
-#include "engine/RunControl.h"
+#include "core/AsconFrame.h"
+#include "engine/AsconCycle.h"
 #include "platform/QtScheduler.h"
 #include "platform/QtSerialLine.h"
+#include "platform/Tasks.h"
 #include "sim/PtyBusHost.h"
-#include "support/FakeRunPanel.h"
-#include "support/LineRig.h"
-#include "support/ScriptedPrompts.h"
 
 namespace {
 
@@ -74,6 +72,18 @@ std::pair<std::string, pid_t> StartSimulatorProcess() {
     return {device, child};
 }
 
+// When each request was written, and how many exchanges failed.
+struct BenchSink final : CycleSink {
+    std::vector<Instant> written;
+    int failures = 0;
+    void RequestWritten(const Request& request) override { written.push_back(request.written); }
+    void ExchangeJudged(const Exchange& exchange) override { failures += exchange.Failed(); }
+};
+
+QCoro::Task<> RunOnce(AsconCycle& cycle, LineUse& lineUse) {
+    co_await cycle.TxAscon(co_await lineUse.Acquire());
+}
+
 void Wait(Duration span) {
     QEventLoop loop;
     QTimer::singleShot(std::chrono::ceil<std::chrono::milliseconds>(span), &loop,
@@ -92,38 +102,53 @@ int main(int argc, char* argv[]) {
     }
     PortMap ports;
     ports.Assign(1, device);
-    QtSerialLine line(ports);
     QtScheduler scheduler;
-    Primo primo = tarvel::testing::Primo9600();
+    QtSerialLine line(ports, scheduler);
+    Primo primo;
+    primo.PortNumber = 1;
+    primo.BaudText = " 9600";
+    primo.ParityText = "N";
+    primo.DataBitsText = "8";
+    primo.StopBitsText = " 1";
     PortService port(line, primo, scheduler);
     if (port.OpenPort()) {
         std::fprintf(stderr, "cannot open %s: %s\n", device.c_str(), port.OpenFailure().c_str());
         return 1;
     }
     LineUse lineUse(scheduler);
-    tarvel::testing::ScriptedPrompts prompts;
-    tarvel::testing::FakeRunPanel panel;
-    panel.TxLbl.clock = &scheduler;
     ControllerAddressTable table = StartupAddressTable();
-    RunControl run(primo, port, lineUse, prompts, panel.Panel(), table, panel.Lists());
+    AsconCycle cycle(primo, port, table);
+    BenchSink sink;
+    cycle.AddSink(sink);
+    TaskOwner tasks(scheduler, [](const std::string& what) {
+        std::fprintf(stderr, "the run failed: %s\n", what.c_str());
+    });
+    auto runFor = [&](auto until) {
+        tasks.Start(RunOnce(cycle, lineUse));
+        until();
+        primo.StopFlag = kTrue;
+        while (tasks.Running() > 0) {
+            Wait(10ms);
+        }
+    };
+    auto configure = [&](int count, int retries) {
+        primo.DeviceCount = static_cast<std::int16_t>(count);
+        primo.RetryCount = static_cast<std::int16_t>(retries);
+        sink.written.clear();
+        sink.failures = 0;
+    };
 
     // Good exchanges with four healthy controllers: once as the scheduler places the two
     // processes, once with both on the same core, where the simulator's characters reach the
     // program without a wake-up across cores (which a real serial port does not need either).
     auto measure = [&](const char* placement) {
-        panel.Configure(primo, 4, 0);
-        panel.TxLbl.times.clear();
+        configure(4, 0);
         const double cpu0 = CpuSeconds();
         const long switches0 = ContextSwitches();
-        run.StartBtn_Click();
-        Wait(10s);
-        run.StopBtn_Click();
-        while (run.Active()) {
-            Wait(10ms);
-        }
+        runFor([] { Wait(10s); });
         const double cpu = CpuSeconds() - cpu0;
         const long switches = ContextSwitches() - switches0;
-        const auto& shown = panel.TxLbl.times;
+        const auto& shown = sink.written;
         const std::size_t exchanges = shown.size() - 1;
         const Duration span = shown.back() - shown.front();
         const double perSecond = static_cast<double>(exchanges) / Seconds(span);
@@ -133,7 +158,7 @@ int main(int argc, char* argv[]) {
         std::printf("  good exchanges: %zu in %.3f s = %.2f per second; physical limit %.2f per "
                     "second (%.3f ms each); ratio %.4f; failures %d\n",
                     exchanges, Seconds(span), perSecond, 1.0 / Seconds(limit), Seconds(limit) * 1e3,
-                    perSecond * Seconds(limit), panel.clipboard.Count());
+                    perSecond * Seconds(limit), sink.failures);
         std::printf("  program CPU: %.1f us per exchange, %.3f %% of a core; %.1f wake-ups per "
                     "exchange\n",
                     cpu / static_cast<double>(exchanges) * 1e6, cpu / Seconds(span) * 100,
@@ -149,21 +174,17 @@ int main(int argc, char* argv[]) {
 
     // One sweep over silent controllers (X, Y, Z have no controller on this line).
     for (const int retries : {0, 1, 2}) {
-        panel.Configure(primo, 3, retries);
+        configure(3, retries);
         table[0] = 23;
         table[1] = 24;
         table[2] = 25;
-        panel.TxLbl.times.clear();
-        run.StartBtn_Click();
         const std::size_t perSweep = 3 * static_cast<std::size_t>(retries + 1);
-        while (panel.TxLbl.times.size() < perSweep + 1) {
-            Wait(5ms);
-        }
-        run.StopBtn_Click();
-        while (run.Active()) {
-            Wait(10ms);
-        }
-        const Duration sweep = panel.TxLbl.times[perSweep] - panel.TxLbl.times[0];
+        runFor([&] {
+            while (sink.written.size() < perSweep + 1) {
+                Wait(5ms);
+            }
+        });
+        const Duration sweep = sink.written[perSweep] - sink.written[0];
         const double nominal = 3 * (retries + 1) * 0.42;
         std::printf("sweep over 3 silent controllers, RetryCount %d: %.3f s (n x (r + 1) x 0.42 s "
                     "= %.2f s, ratio %.4f)\n",

@@ -8,4 +8,4 @@ scripts/build.sh build >/dev/null
 mkdir -p build/tests/fuzz-corpus
 cd build/tests
 exec ./config_reader_fuzzer -max_total_time="${1:-60}" -print_final_stats=1 fuzz-corpus \
-  ../../tests/line/fuzz/corpus
+  ../../tests/core/fuzz/corpus

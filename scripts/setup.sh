@@ -3,7 +3,7 @@
 set -euo pipefail
 
 packages=(
-  cmake ninja-build g++ clang
+  cmake ninja-build g++ clang clang-format
   qt6-base-dev qt6-serialport-dev qcoro-qt6-dev
   libgtest-dev
 )

@@ -1,9 +1,12 @@
 #!/usr/bin/env bash
-# Sets up, builds and runs every test: once in an ordinary build, once with the address and
-# undefined-behaviour sanitizers. "--quick" skips the sanitizer build.
+# Sets up, checks the layers and the formatting, builds and runs every test: once in an ordinary
+# build, once with the address and undefined-behaviour sanitizers. "--quick" skips the sanitizer
+# build.
 set -euo pipefail
 cd "$(dirname "$0")/.."
 scripts/setup.sh
+scripts/check-layers.sh
+scripts/check-format.sh
 
 export QT_QPA_PLATFORM=offscreen
 scripts/build.sh build

@@ -4,13 +4,13 @@
 #include <QListWidget>
 #include <QMenuBar>
 
-#include "app/Artwork.h"
-#include "platform/Twips.h"
+#include "ui/Artwork.h"
+#include "ui/Twips.h"
 
 namespace tarvel {
 
-AnalizerDlg::AnalizerDlg(Switch& analizeButton, QWidget* parent)
-    : QWidget(parent, Qt::Window), analizeButton_(analizeButton) {
+AnalizerDlg::AnalizerDlg(std::function<Switch&()> analizeButton, QWidget* parent)
+    : QWidget(parent, Qt::Window), analizeButton_(std::move(analizeButton)) {
     setWindowTitle("The tarvel's opinions");
     setFont(FormFont());
     auto* menu = new QMenuBar(this);
@@ -27,7 +27,7 @@ AnalizerDlg::AnalizerDlg(Switch& analizeButton, QWidget* parent)
 AnalizerDlg::~AnalizerDlg() = default;
 
 void AnalizerDlg::ExitMenu_Click() {
-    analizeButton_.SetEnabled(true);
+    analizeButton_().SetEnabled(true);
     hide();
 }
 

@@ -1,9 +1,10 @@
 #pragma once
 
 #include <QWidget>
+#include <functional>
 #include <memory>
 
-#include "platform/QtControls.h"
+#include "ui/QtControls.h"
 
 class QListWidget;
 
@@ -13,8 +14,8 @@ namespace tarvel {
 class AnalizerDlg final : public QWidget {
     Q_OBJECT
 public:
-    // `analizeButton` is the main window's "Analize", given back by "E&xit !".
-    explicit AnalizerDlg(Switch& analizeButton, QWidget* parent = nullptr);
+    // `analizeButton` gives the main window's "Analize", given back by "E&xit !".
+    explicit AnalizerDlg(std::function<Switch&()> analizeButton, QWidget* parent = nullptr);
     ~AnalizerDlg() override;
 
     void ExitMenu_Click();
@@ -24,7 +25,7 @@ protected:
     void closeEvent(QCloseEvent* event) override;
 
 private:
-    Switch& analizeButton_;
+    std::function<Switch&()> analizeButton_;
     QListWidget* ListBox_;
     std::unique_ptr<WidgetListBox> list_;
 };

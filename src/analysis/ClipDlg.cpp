@@ -5,13 +5,16 @@
 #include <QListWidget>
 #include <QMenuBar>
 
-#include "app/Artwork.h"
-#include "platform/Twips.h"
+#include "ui/Artwork.h"
+#include "ui/Twips.h"
 
 namespace tarvel {
 
-ClipDlg::ClipDlg(Switch& reportButton, std::function<void()> analyze, QWidget* parent)
-    : QWidget(parent, Qt::Window), reportButton_(reportButton), analyze_(std::move(analyze)) {
+ClipDlg::ClipDlg(std::function<Switch&()> reportButton, std::function<void()> analyze,
+                 QWidget* parent)
+    : QWidget(parent, Qt::Window),
+      reportButton_(std::move(reportButton)),
+      analyze_(std::move(analyze)) {
     setWindowTitle("ClipBoard");
     setFont(FormFont());
 
@@ -45,7 +48,7 @@ ClipDlg::ClipDlg(Switch& reportButton, std::function<void()> analyze, QWidget* p
 ClipDlg::~ClipDlg() = default;
 
 void ClipDlg::CancelMenu_Click() {
-    reportButton_.SetEnabled(true);
+    reportButton_().SetEnabled(true);
     hide();
 }
 

@@ -4,7 +4,7 @@
 #include <functional>
 #include <memory>
 
-#include "platform/QtControls.h"
+#include "ui/QtControls.h"
 
 class QAction;
 class QListWidget;
@@ -17,8 +17,9 @@ namespace tarvel {
 class ClipDlg final : public QWidget {
     Q_OBJECT
 public:
-    // `reportButton` is the main window's "Report"; `analyze` hands the list to the analyzer.
-    ClipDlg(Switch& reportButton, std::function<void()> analyze, QWidget* parent = nullptr);
+    // `reportButton` gives the main window's "Report"; `analyze` hands the list to the analyzer.
+    ClipDlg(std::function<Switch&()> reportButton, std::function<void()> analyze,
+            QWidget* parent = nullptr);
     ~ClipDlg() override;
 
     void CancelMenu_Click();
@@ -32,7 +33,7 @@ protected:
     void closeEvent(QCloseEvent* event) override;
 
 private:
-    Switch& reportButton_;
+    std::function<Switch&()> reportButton_;
     std::function<void()> analyze_;
     QListWidget* ListBox_;
     std::unique_ptr<WidgetListBox> list_;

@@ -1,5 +1,7 @@
 #include "app/CommandLine.h"
 
+#include "core/Version.h"
+
 namespace tarvel {
 
 Options ParseCommandLine(const std::vector<std::string>& arguments) {
@@ -37,6 +39,8 @@ Options ParseCommandLine(const std::vector<std::string>& arguments) {
     }
     return options;
 }
+
+std::string VersionText() { return std::string("Line Tarvel ") + kVersion; }
 
 std::string UsageText(const std::string& program) {
     return "Usage: " + program +

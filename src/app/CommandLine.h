@@ -17,6 +17,7 @@ struct Options {
 
 Options ParseCommandLine(const std::vector<std::string>& arguments);
 std::string UsageText(const std::string& program);
-inline constexpr const char* kVersionText = "Line Tarvel 3.beta";
+// "Line Tarvel 3.beta", as --version prints it.
+std::string VersionText();
 
 }  // namespace tarvel

@@ -3,8 +3,8 @@
 #include <QLabel>
 #include <QPushButton>
 
-#include "app/Artwork.h"
-#include "platform/Twips.h"
+#include "ui/Artwork.h"
+#include "ui/Twips.h"
 
 namespace tarvel {
 

@@ -55,7 +55,9 @@ ListDlg& Program::List() {
 
 ClipDlg& Program::Clip() {
     if (!clip_) {
-        clip_ = std::make_unique<ClipDlg>(Tarvel().Ui().ReportBtn,
+        // The main window is reached only when a command needs it, never while the clipboard is
+        // being built: building one of the two windows cannot lead back to itself.
+        clip_ = std::make_unique<ClipDlg>([this]() -> Switch& { return Tarvel().Ui().ReportBtn; },
                                           [this] { Tarvel().AnalizerBtn_Click(); });
     }
     return *clip_;
@@ -63,7 +65,8 @@ ClipDlg& Program::Clip() {
 
 AnalizerDlg& Program::Analizer() {
     if (!analizer_) {
-        analizer_ = std::make_unique<AnalizerDlg>(Tarvel().Ui().AnalizerBtn);
+        analizer_ = std::make_unique<AnalizerDlg>(
+            [this]() -> Switch& { return Tarvel().Ui().AnalizerBtn; });
     }
     return *analizer_;
 }

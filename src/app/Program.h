@@ -3,7 +3,7 @@
 #include <functional>
 #include <memory>
 
-#include "app/Primo.h"
+#include "core/Primo.h"
 #include "platform/Prompts.h"
 #include "platform/Scheduler.h"
 #include "platform/SerialLine.h"

@@ -10,16 +10,15 @@
 
 #include "analysis/AnalizerDlg.h"
 #include "analysis/ClipDlg.h"
-#include "app/Artwork.h"
-#include "app/ClickablePicture.h"
 #include "app/Program.h"
-#include "app/StatusPanels.h"
 #include "line/InfoBox.h"
 #include "line/ListDlg.h"
-#include "platform/Twips.h"
-#include "platform/Waits.h"
 #include "serial/SetPortDlg.h"
 #include "serial/TerminalDlg.h"
+#include "ui/Artwork.h"
+#include "ui/ClickablePicture.h"
+#include "ui/StatusPanels.h"
+#include "ui/Twips.h"
 
 namespace tarvel {
 namespace {
@@ -59,7 +58,15 @@ QLabel* Display(QWidget* parent, QRect at) {
 
 }  // namespace
 
-TarvelDlg::TarvelDlg(Program& program) : program_(program) {
+TarvelDlg::TarvelDlg(Program& program)
+    : program_(program), dialogTasks_(program.Time(), [this](const std::string& what) {
+          commPending_ = terminalPending_ = false;
+          program_.Ask().ShowMessage({"A window could not be opened because of an internal "
+                                      "error:\n" +
+                                          what,
+                                      "Info Box", MessageIcon::Critical, MessageButtons::Ok,
+                                      std::string()});
+      }) {
     setWindowTitle("Tarvel at work");
     setFont(FormFont());
     BuildLayout();
@@ -76,14 +83,17 @@ TarvelDlg::TarvelDlg(Program& program) : program_(program) {
         DeviceLists{ui_->MaxNumCmb, ui_->ControllerCmb, ui_->AddressCmb}, program_.Ask());
     config_ = std::make_unique<LineConfigCommands>(program_.primo, *table_, ui_->ProgressBar,
                                                    program_.Ask());
-    run_ = std::make_unique<RunControl>(
-        program_.primo, program_.Port(), program_.LineUser(), program_.Ask(),
-        RunPanel{ui_->StartBtn, ui_->StopBtn, ui_->ConsolleBtn, ui_->CommBtn, ui_->SearchMenu,
-                 ui_->MaxNumCmb, ui_->ControllerCmb, ui_->AddressCmb, ui_->ResetBtn, ui_->TxLbl,
-                 ui_->RxLbl, ui_->ErrorLbl, StatusPanel(1), ui_->ProgressBar},
-        ControllerAddress_,
+    cycle_ = std::make_unique<AsconCycle>(program_.primo, program_.Port(), ControllerAddress_);
+    runDisplay_ = std::make_unique<RunDisplay>(
+        program_.primo,
+        RunControls{ui_->StartBtn, ui_->StopBtn, ui_->ConsolleBtn, ui_->CommBtn, ui_->SearchMenu,
+                    ui_->MaxNumCmb, ui_->ControllerCmb, ui_->AddressCmb, ui_->ResetBtn, ui_->TxLbl,
+                    ui_->RxLbl, ui_->ErrorLbl, StatusPanel(1), ui_->ProgressBar},
         ErrorLists{[this]() -> ListBox& { return program_.Clip().List(); },
                    [this]() -> ListBox& { return program_.Analizer().List(); }});
+    cycle_->AddSink(*runDisplay_);
+    run_ = std::make_unique<RunControl>(program_.primo, program_.Port(), program_.LineUser(),
+                                        program_.Ask(), *cycle_, *runDisplay_);
     Connect();
     Form_Load();
 }
@@ -188,22 +198,27 @@ void TarvelDlg::Form_Load() {
 
 TextDisplay& TarvelDlg::StatusPanel(int number) { return StatusBar_->Panel(number); }
 
-void TarvelDlg::CommBtn_Click() { Detach(ShowWhenLineIsFree(program_.SetPort(), commPending_)); }
+void TarvelDlg::CommBtn_Click() { dialogTasks_.Start(ShowWhenLineIsFree(LineDialog::Port)); }
 
 void TarvelDlg::ConsolleBtn_Click() {
-    Detach(ShowWhenLineIsFree(program_.Terminal(), terminalPending_));
+    dialogTasks_.Start(ShowWhenLineIsFree(LineDialog::Terminal));
 }
 
-QCoro::Task<> TarvelDlg::ShowWhenLineIsFree(QDialog& dialog, bool& pending) {
+QCoro::Task<> TarvelDlg::ShowWhenLineIsFree(LineDialog which) {
     // "Stop" gives these buttons back at once, while the loop still finishes its exchange: the
     // port dialog (which reopens the port) and the terminal wait for it.
+    bool& pending = which == LineDialog::Port ? commPending_ : terminalPending_;
     if (pending) {
         co_return;
     }
     pending = true;
     LineUse::Lease lease = co_await program_.LineUser().Acquire();
     pending = false;
-    dialog.exec();
+    if (which == LineDialog::Port) {
+        program_.SetPort().exec();
+    } else {
+        program_.Terminal().exec();
+    }
 }
 
 void TarvelDlg::ExitMenu_Click() {

@@ -5,14 +5,16 @@
 
 #include <QCoroTask>
 
+#include "engine/AsconCycle.h"
 #include "engine/RunControl.h"
+#include "engine/RunDisplay.h"
 #include "line/DeviceTableEditor.h"
 #include "line/LineConfigCommands.h"
-#include "platform/QtControls.h"
+#include "platform/Tasks.h"
+#include "ui/QtControls.h"
 
 class QAction;
 class QComboBox;
-class QDialog;
 class QLabel;
 class QProgressBar;
 class QPushButton;
@@ -65,7 +67,8 @@ public:
     TextDisplay& StatusPanel(int number);
     StatusPanels& StatusBar() { return *StatusBar_; }
     DeviceTableEditor& DeviceTable() { return *table_; }
-    LineConfigCommands& LineConfig() { return *config_; }
+    AsconCycle& Cycle() { return *cycle_; }
+    RunDisplay& RunView() { return *runDisplay_; }
     RunControl& Run() { return *run_; }
     ControllerAddressTable& ControllerAddress() { return ControllerAddress_; }
 
@@ -78,8 +81,9 @@ private:
     void BuildLayout();
     void BuildMenus();
     void Connect();
+    enum class LineDialog { Port, Terminal };
     // Opens a modal window that uses the line once no loop is using it any more.
-    QCoro::Task<> ShowWhenLineIsFree(QDialog& dialog, bool& pending);
+    QCoro::Task<> ShowWhenLineIsFree(LineDialog which);
 
     Program& program_;
     ControllerAddressTable ControllerAddress_{};
@@ -111,7 +115,10 @@ private:
     std::unique_ptr<Controls> ui_;
     std::unique_ptr<DeviceTableEditor> table_;
     std::unique_ptr<LineConfigCommands> config_;
+    std::unique_ptr<AsconCycle> cycle_;
+    std::unique_ptr<RunDisplay> runDisplay_;
     std::unique_ptr<RunControl> run_;
+    TaskOwner dialogTasks_;
     bool commPending_ = false;
     bool terminalPending_ = false;
 };

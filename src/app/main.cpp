@@ -5,10 +5,11 @@
 
 #include "app/CommandLine.h"
 #include "app/Program.h"
-#include "platform/QtPrompts.h"
+#include "core/Version.h"
 #include "platform/QtScheduler.h"
 #include "platform/QtSerialLine.h"
 #include "sim/PtyBusHost.h"
+#include "ui/QtPrompts.h"
 
 namespace {
 
@@ -33,13 +34,13 @@ int main(int argc, char* argv[]) {
         return 0;
     }
     if (options.version) {
-        std::cout << kVersionText << "\n";
+        std::cout << VersionText() << "\n";
         return 0;
     }
 
     QApplication application(argc, argv);
     QApplication::setApplicationName("Line Tarvel");
-    QApplication::setApplicationVersion("3.beta");
+    QApplication::setApplicationVersion(kVersion);
     QApplication::setQuitOnLastWindowClosed(false);
 
     PortMap ports;
@@ -60,7 +61,7 @@ int main(int argc, char* argv[]) {
     }
 
     QtScheduler scheduler;
-    QtSerialLine line(ports);
+    QtSerialLine line(ports, scheduler);
     QtPrompts prompts;
     Program program(Platform{scheduler, line, prompts, [] { EndNow(); }});
     if (!program.StartUp()) {

@@ -1,7 +1,7 @@
 #pragma once
 
-#include "app/Primo.h"
-#include "line/DeviceTable.h"
+#include "core/DeviceTable.h"
+#include "core/Primo.h"
 #include "platform/Controls.h"
 #include "platform/Prompts.h"
 

@@ -1,11 +1,15 @@
 #include "line/InfoBox.h"
 
+#include "core/Version.h"
+
 namespace tarvel {
 
 MessageRequest InfoBoxRequest() {
     // Each line: a label padded to eight characters, ": ", the value.
     const std::string text = "The Line Tarvel !\n"
-                             "Version : 3.beta\n"
+                             "Version : " +
+                             std::string(kVersion) +
+                             "\n"
                              "Author  : Line Tarvel developers\n"
                              "Maker   : Line Tarvel project\n"
                              "E-mail  : line-tarvel@example.org\n"

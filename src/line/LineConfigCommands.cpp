@@ -2,7 +2,7 @@
 
 #include <fstream>
 
-#include "line/ConfigFile.h"
+#include "core/ConfigFile.h"
 #include "platform/TextFiles.h"
 
 namespace tarvel {

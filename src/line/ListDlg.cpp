@@ -5,8 +5,8 @@
 #include <QListWidget>
 #include <QMenuBar>
 
-#include "app/Artwork.h"
-#include "platform/Twips.h"
+#include "ui/Artwork.h"
+#include "ui/Twips.h"
 
 namespace tarvel {
 

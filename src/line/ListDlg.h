@@ -3,7 +3,7 @@
 #include <QWidget>
 #include <memory>
 
-#include "platform/QtControls.h"
+#include "ui/QtControls.h"
 
 class QListWidget;
 

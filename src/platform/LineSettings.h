@@ -3,7 +3,7 @@
 #include <optional>
 #include <string_view>
 
-#include "platform/Clock.h"
+#include "core/Time.h"
 
 namespace tarvel {
 

@@ -22,14 +22,6 @@ std::optional<std::string> PortMap::DeviceFor(int number) const {
     return found->second;
 }
 
-std::string PortMap::Describe() const {
-    std::string text;
-    for (const auto& [number, device] : devices_) {
-        text += "COM" + std::to_string(number) + " = " + device + "\n";
-    }
-    return text;
-}
-
 std::optional<PortAssignment> ParsePortAssignment(std::string_view text) {
     const auto equals = text.find('=');
     if (equals != 4 || text.substr(0, 3) != "COM" || equals + 1 >= text.size()) {

@@ -18,7 +18,6 @@ public:
     PortMap();
     void Assign(int number, std::string device);
     std::optional<std::string> DeviceFor(int number) const;
-    std::string Describe() const;
 
 private:
     std::map<int, std::string> devices_;

@@ -4,6 +4,7 @@
 #include <sys/ioctl.h>
 
 #include <algorithm>
+#include <utility>
 
 namespace tarvel {
 namespace {
@@ -19,14 +20,18 @@ QSerialPort::Parity ToQt(Parity parity) {
 
 }  // namespace
 
-QtSerialLine::QtSerialLine(PortMap ports) : ports_(std::move(ports)) {
+QtSerialLine::QtSerialLine(PortMap ports, const Clock& clock)
+    : ports_(std::move(ports)), clock_(clock) {
     drainWatch_.setSingleShot(true);
     drainWatch_.setTimerType(Qt::PreciseTimer);
-    QObject::connect(&port_, &QSerialPort::readyRead, &port_, [this] { input_.Notify(); });
-    QObject::connect(&port_, &QSerialPort::bytesWritten, &port_, [this] { output_.Notify(); });
+    QObject::connect(&port_, &QSerialPort::readyRead, &port_, [this] {
+        TakeFromPort();
+        PostInputActivity();
+    });
+    QObject::connect(&port_, &QSerialPort::bytesWritten, &port_, [this] { PostOutputActivity(); });
     QObject::connect(&drainWatch_, &QTimer::timeout, &port_, [this] {
         WatchDriverQueue();
-        output_.Notify();
+        PostOutputActivity();
     });
     QObject::connect(&port_, &QSerialPort::errorOccurred, &port_,
                      [this](QSerialPort::SerialPortError error) { OnPortError(error); });
@@ -89,6 +94,8 @@ bool QtSerialLine::SetPortOpen(bool open) {
         if (port_.isOpen()) {
             port_.close();
         }
+        received_.clear();
+        arrivals_.clear();
         return true;
     }
     if (port_.isOpen()) {
@@ -127,9 +134,21 @@ void QtSerialLine::PullFromDriver() {
     if ((device.revents & (POLLHUP | POLLERR | POLLNVAL)) != 0) {
         Lose(device.revents & POLLHUP ? "the device hung up" : "the device reports an error");
     } else if ((device.revents & POLLIN) != 0) {
-        // With data waiting this returns at once, after moving it into the port's buffer.
+        // With data waiting this returns at once, after moving it into the port's buffer (and
+        // signalling readyRead from inside this call).
         port_.waitForReadyRead(0);
     }
+    TakeFromPort();
+}
+
+void QtSerialLine::TakeFromPort() {
+    if (!port_.isOpen() || port_.bytesAvailable() <= 0) {
+        return;
+    }
+    const QByteArray bytes = port_.readAll();
+    const Instant now = clock_.Now();
+    received_.append(bytes.constData(), static_cast<std::size_t>(bytes.size()));
+    arrivals_.insert(arrivals_.end(), static_cast<std::size_t>(bytes.size()), now);
 }
 
 std::string QtSerialLine::Input() {
@@ -137,8 +156,13 @@ std::string QtSerialLine::Input() {
         return {};
     }
     PullFromDriver();
-    const QByteArray bytes = inputLen_ > 0 ? port_.read(inputLen_) : port_.readAll();
-    return bytes.toStdString();
+    const std::size_t taken = inputLen_ > 0
+                                  ? std::min(received_.size(), static_cast<std::size_t>(inputLen_))
+                                  : received_.size();
+    std::string head = received_.substr(0, taken);
+    received_.erase(0, taken);
+    arrivals_.erase(arrivals_.begin(), arrivals_.begin() + static_cast<std::ptrdiff_t>(taken));
+    return head;
 }
 
 int QtSerialLine::InBufferCount() {
@@ -146,7 +170,14 @@ int QtSerialLine::InBufferCount() {
         return 0;
     }
     PullFromDriver();
-    return static_cast<int>(port_.bytesAvailable());
+    return static_cast<int>(received_.size());
+}
+
+std::optional<Instant> QtSerialLine::ArrivalOf(int index) const {
+    if (index < 0 || static_cast<std::size_t>(index) >= arrivals_.size()) {
+        return std::nullopt;
+    }
+    return arrivals_[static_cast<std::size_t>(index)];
 }
 
 int QtSerialLine::DriverOutputQueue() const {
@@ -189,8 +220,38 @@ void QtSerialLine::OnPortError(QSerialPort::SerialPortError error) {
 void QtSerialLine::Lose(const std::string& reason) {
     lastError_ = port_.portName().toStdString() + " was lost: " + reason;
     port_.close();
+    received_.clear();
+    arrivals_.clear();
     drainWatch_.stop();
-    NotifyLoss();
+    // Often found from inside InBufferCount or Input: the waits hear of it from the event loop.
+    PostInputActivity();
+    PostOutputActivity();
+}
+
+void QtSerialLine::PostInputActivity() {
+    if (std::exchange(inputPosted_, true)) {
+        return;
+    }
+    QMetaObject::invokeMethod(
+        &port_,
+        [this] {
+            inputPosted_ = false;
+            input_.Notify();
+        },
+        Qt::QueuedConnection);
+}
+
+void QtSerialLine::PostOutputActivity() {
+    if (std::exchange(outputPosted_, true)) {
+        return;
+    }
+    QMetaObject::invokeMethod(
+        &port_,
+        [this] {
+            outputPosted_ = false;
+            output_.Notify();
+        },
+        Qt::QueuedConnection);
 }
 
 }  // namespace tarvel

@@ -4,6 +4,9 @@
 #include <string>
 #include <string_view>
 
+#include <optional>
+
+#include "core/Time.h"
 #include "platform/Notifier.h"
 
 namespace tarvel {
@@ -37,11 +40,15 @@ public:
     virtual int InBufferCount() = 0;
     // Characters handed to Output that have not yet left the host.
     virtual int OutBufferCount() = 0;
+    // When the `index`-th of the characters waiting to be read (counted from 0) reached the
+    // host; nothing for an index beyond them.
+    virtual std::optional<Instant> ArrivalOf(int index) const = 0;
 
     virtual std::string LastError() const = 0;
 
-    // Notified, from the event loop, when characters may have arrived or the line was lost.
-    // Waits subscribe to these instead of polling.
+    // Notified when characters may have arrived or the line was lost. Waits subscribe to these
+    // instead of polling. Every notification comes from the event loop, never from inside a call
+    // of this interface, so a listener never runs in the middle of its own caller.
     Notifier& InputActivity() { return input_; }
     // Notified when characters may have left the host or the line was lost.
     Notifier& OutputActivity() { return output_; }

@@ -13,9 +13,6 @@
 
 namespace tarvel {
 
-// Lets a coroutine started from a handler run on by itself; it frees itself when it is done.
-inline void Detach(QCoro::Task<> task) { (void)task; }
-
 // Resumes once the clock has reached `when`. Other handlers keep running meanwhile; the loop that
 // waits takes no step.
 class PauseUntil {

@@ -1,5 +1,7 @@
 #include "serial/PortChoices.h"
 
+#include "core/NumberText.h"
+
 namespace tarvel {
 
 const std::vector<std::string>& PortDialogEntries::Ports() {

@@ -4,7 +4,7 @@
 #include <string_view>
 #include <vector>
 
-#include "app/Primo.h"
+#include "core/Primo.h"
 
 namespace tarvel {
 

@@ -3,7 +3,7 @@
 #include <QCoroTask>
 #include <string>
 
-#include "app/Primo.h"
+#include "core/Primo.h"
 #include "platform/Scheduler.h"
 #include "platform/SerialLine.h"
 

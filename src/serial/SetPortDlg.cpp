@@ -4,9 +4,9 @@
 #include <QLabel>
 #include <QPushButton>
 
-#include "app/Artwork.h"
-#include "platform/QtControls.h"
-#include "platform/Twips.h"
+#include "ui/Artwork.h"
+#include "ui/QtControls.h"
+#include "ui/Twips.h"
 
 namespace tarvel {
 namespace {

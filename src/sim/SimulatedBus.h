@@ -5,7 +5,7 @@
 #include <string>
 #include <vector>
 
-#include "platform/Clock.h"
+#include "core/Time.h"
 
 namespace tarvel {
 

@@ -64,6 +64,7 @@ bool SimulatedSerialLine::SetPortOpen(bool open) {
     *session_ = false;
     open_ = false;
     received_.clear();
+    arrivals_.clear();
     unsent_ = 0;
     transmitterFreeAt_ = scheduler_.Now();
     return true;
@@ -94,12 +95,20 @@ void SimulatedSerialLine::Output(std::string_view text) {
 }
 
 std::string SimulatedSerialLine::Input() {
-    if (inputLen_ > 0 && static_cast<std::size_t>(inputLen_) < received_.size()) {
-        std::string head = received_.substr(0, inputLen_);
-        received_.erase(0, inputLen_);
-        return head;
+    const std::size_t taken = inputLen_ > 0
+                                  ? std::min(received_.size(), static_cast<std::size_t>(inputLen_))
+                                  : received_.size();
+    std::string head = received_.substr(0, taken);
+    received_.erase(0, taken);
+    arrivals_.erase(arrivals_.begin(), arrivals_.begin() + static_cast<std::ptrdiff_t>(taken));
+    return head;
+}
+
+std::optional<Instant> SimulatedSerialLine::ArrivalOf(int index) const {
+    if (index < 0 || static_cast<std::size_t>(index) >= arrivals_.size()) {
+        return std::nullopt;
     }
-    return std::exchange(received_, {});
+    return arrivals_[static_cast<std::size_t>(index)];
 }
 
 void SimulatedSerialLine::DeliverAt(Instant end, std::uint8_t byte) {
@@ -108,6 +117,7 @@ void SimulatedSerialLine::DeliverAt(Instant end, std::uint8_t byte) {
             return;
         }
         received_.push_back(static_cast<char>(byte));
+        arrivals_.push_back(scheduler_.Now());
         input_.Notify();
     });
 }

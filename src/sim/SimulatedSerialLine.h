@@ -1,6 +1,7 @@
 #pragma once
 
 #include <cstdint>
+#include <deque>
 #include <map>
 #include <memory>
 #include <string>
@@ -38,6 +39,7 @@ public:
     std::string Input() override;
     int InBufferCount() override { return static_cast<int>(received_.size()); }
     int OutBufferCount() override { return unsent_; }
+    std::optional<Instant> ArrivalOf(int index) const override;
     std::string LastError() const override { return lastError_; }
 
     // The far end.
@@ -50,7 +52,6 @@ public:
     // What the host has put on the wire so far, with the time each character ended.
     const std::vector<TimedByte>& Transmitted() const { return transmitted_; }
     std::string TransmittedText() const;
-    void ClearTransmitted() { transmitted_.clear(); }
 
     // Makes a port number refuse to open, with the host's reason, or accept again.
     void SetPortAvailable(std::int16_t number, bool available, std::string reason = "busy");
@@ -77,6 +78,7 @@ private:
     LineSettings settings_;
     std::int16_t inputLen_ = 0;
     std::string received_;
+    std::deque<Instant> arrivals_;  // one for each character of received_
     int unsent_ = 0;
     Instant transmitterFreeAt_{};
     std::vector<TimedByte> transmitted_;
@@ -91,7 +93,6 @@ public:
     BusPeer(SimulatedSerialLine& line, SimulatedBus bus);
     ~BusPeer() override;
     void HostCharacter(std::uint8_t byte, Instant end, Duration characterTime) override;
-    SimulatedBus& Bus() { return bus_; }
 
 private:
     SimulatedSerialLine& line_;

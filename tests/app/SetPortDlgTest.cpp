@@ -2,9 +2,9 @@
 
 #include <gtest/gtest.h>
 
-#include "app/StatusPanels.h"
 #include "app/TarvelDlg.h"
 #include "support/ProgramRig.h"
+#include "ui/StatusPanels.h"
 
 namespace tarvel {
 namespace {

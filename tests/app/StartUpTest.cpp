@@ -4,10 +4,10 @@
 #include <QPushButton>
 
 #include "app/IntroDlg.h"
-#include "app/StatusPanels.h"
 #include "app/TarvelDlg.h"
 #include "serial/SetPortDlg.h"
 #include "support/ProgramRig.h"
+#include "ui/StatusPanels.h"
 
 namespace tarvel {
 namespace {

@@ -7,10 +7,12 @@
 #include <QMessageBox>
 #include <QTimer>
 
+#include "engine/AsconCycle.h"
 #include "engine/RunControl.h"
-#include "platform/QtPrompts.h"
+#include "engine/RunDisplay.h"
 #include "support/FakeRunPanel.h"
 #include "support/PtyRig.h"
+#include "ui/QtPrompts.h"
 
 namespace tarvel {
 namespace {
@@ -36,13 +38,18 @@ struct PtyRun : ::testing::Test, PtyRig, FakeRunPanel {
     LineUse lineUse{scheduler};
     QtPrompts prompts;
     ControllerAddressTable table = StartupAddressTable();
+    std::unique_ptr<AsconCycle> cycle;
+    std::unique_ptr<RunDisplay> display;
     std::unique_ptr<RunControl> run;
     FakeListBox& errors = clipboard;
 
     PtyRun() : PtyRig({{'A', 5ms}, {'C', 5ms, ControllerFault::Silent}}) {}
     void SetUp() override {
         ASSERT_TRUE(Ready()) << failure;
-        run = std::make_unique<RunControl>(primo, *port, lineUse, prompts, Panel(), table, Lists());
+        cycle = std::make_unique<AsconCycle>(primo, *port, table);
+        display = std::make_unique<RunDisplay>(primo, Panel(), Lists());
+        cycle->AddSink(*display);
+        run = std::make_unique<RunControl>(primo, *port, lineUse, prompts, *cycle, *display);
     }
     void TearDown() override {
         if (run) {
@@ -50,6 +57,8 @@ struct PtyRun : ::testing::Test, PtyRig, FakeRunPanel {
             WaitUntil([&] { return !run->Active(); });
         }
         run.reset();
+        display.reset();
+        cycle.reset();
         port.reset();
         line.reset();
         host.reset();

@@ -158,6 +158,7 @@ public:
     std::string Input() override { return line_.Input(); }
     int InBufferCount() override { return line_.InBufferCount(); }
     int OutBufferCount() override { return unsent_; }
+    std::optional<Instant> ArrivalOf(int index) const override { return line_.ArrivalOf(index); }
     std::string LastError() const override { return line_.LastError(); }
 
 private:
@@ -169,14 +170,10 @@ TEST(RunControlStuck, AnOutputThatNeverDrainsEndsTheRunAsAPortFailure) {
     EngineRig rig;
     StuckLine stuck(rig.line);
     PortService port(stuck, rig.primo, rig.time);
-    testing::FakeListBox errors;
-    RunControl run(
-        rig.primo, port, rig.lineUse, rig.prompts,
-        RunPanel{rig.StartBtn, rig.StopBtn, rig.ConsolleBtn, rig.CommBtn, rig.SearchMenu,
-                 rig.MaxNumCmb, rig.ControllerCmb, rig.AddressCmb, rig.ResetBtn, rig.TxLbl,
-                 rig.RxLbl, rig.ErrorLbl, rig.StatusPanel1, rig.ProgressBar},
-        rig.table,
-        ErrorLists{[&]() -> ListBox& { return errors; }, [&]() -> ListBox& { return errors; }});
+    AsconCycle cycle(rig.primo, port, rig.table);
+    cycle.AddSink(rig.display);
+    RunControl run(rig.primo, port, rig.lineUse, rig.prompts, cycle, rig.display);
+    testing::FakeListBox& errors = rig.clipboard;
     run.StartBtn_Click();
     ASSERT_TRUE(rig.time.RunUntil([&] { return !run.Active(); }, 1min));
     EXPECT_LT(rig.Elapsed(), 3s);

@@ -6,7 +6,7 @@
 #include <algorithm>
 #include <map>
 
-#include "engine/AsconFrame.h"
+#include "core/AsconFrame.h"
 #include "support/EngineRig.h"
 #include "support/FramePeer.h"
 

@@ -1,5 +1,7 @@
 #include "serial/PortChoices.h"
 
+#include "core/NumberText.h"
+
 #include <gtest/gtest.h>
 
 namespace tarvel {

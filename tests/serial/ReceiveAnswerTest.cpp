@@ -96,6 +96,7 @@ public:
     }
     int InBufferCount() override { return line_.InBufferCount(); }
     int OutBufferCount() override { return line_.OutBufferCount(); }
+    std::optional<Instant> ArrivalOf(int index) const override { return line_.ArrivalOf(index); }
     std::string LastError() const override { return line_.LastError(); }
 
 private:

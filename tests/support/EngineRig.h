@@ -1,27 +1,34 @@
 #pragma once
 
+#include "engine/AsconCycle.h"
 #include "engine/RunControl.h"
+#include "engine/RunDisplay.h"
 #include "support/FakeRunPanel.h"
 #include "support/LineRig.h"
 #include "support/ScriptedPrompts.h"
 
 namespace tarvel::testing {
 
-// The test cycle with its run control on virtual time, a simulated line and controls without
-// widgets, in the state the main window starts in.
+// The test cycle, what the main window shows of it and its run control, on virtual time, a
+// simulated line and controls without widgets, in the state the main window starts in.
 struct EngineRig : LineRig, FakeRunPanel {
     LineUse lineUse{time};
     ScriptedPrompts prompts;
     ControllerAddressTable table = StartupAddressTable();
-    RunControl run{primo, port, lineUse, prompts, Panel(), table, Lists()};
+    AsconCycle cycle{primo, port, table};
+    RunDisplay display{primo, Panel(), Lists()};
+    RunControl run{primo, port, lineUse, prompts, cycle, display};
 
-    EngineRig() { Configure(1, 2); }
+    EngineRig() {
+        cycle.AddSink(display);
+        Configure(1, 2);
+    }
 
     void Configure(int count, int retries) { FakeRunPanel::Configure(primo, count, retries); }
     bool RunUntil(const std::function<bool()>& done, Duration limit = std::chrono::hours(1)) {
         return time.RunUntil(done, limit);
     }
-    // Runs until the cycle has returned.
+    // Runs until the run and what follows it (a message about a failed line) have ended.
     bool RunToEnd(Duration limit = std::chrono::hours(1)) {
         return time.RunUntil([this] { return !run.Active(); }, limit);
     }

@@ -1,6 +1,8 @@
 #pragma once
 
-#include "engine/RunControl.h"
+#include "core/NumberText.h"
+#include "core/Primo.h"
+#include "engine/RunDisplay.h"
 #include "support/FakeControls.h"
 
 namespace tarvel::testing {
@@ -25,10 +27,10 @@ struct FakeRunPanel {
     FakeRunPanel(const FakeRunPanel&) = delete;
     FakeRunPanel& operator=(const FakeRunPanel&) = delete;
 
-    RunPanel Panel() {
-        return RunPanel{StartBtn,  StopBtn,       ConsolleBtn,  CommBtn,    SearchMenu,
-                        MaxNumCmb, ControllerCmb, AddressCmb,   ResetBtn,   TxLbl,
-                        RxLbl,     ErrorLbl,      StatusPanel1, ProgressBar};
+    RunControls Panel() {
+        return RunControls{StartBtn,  StopBtn,       ConsolleBtn,  CommBtn,    SearchMenu,
+                           MaxNumCmb, ControllerCmb, AddressCmb,   ResetBtn,   TxLbl,
+                           RxLbl,     ErrorLbl,      StatusPanel1, ProgressBar};
     }
     ErrorLists Lists() {
         return ErrorLists{[this]() -> ListBox& { return clipboard; },

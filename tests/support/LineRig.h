@@ -2,7 +2,7 @@
 
 #include <gtest/gtest.h>
 
-#include "app/Primo.h"
+#include "core/Primo.h"
 #include "platform/VirtualTime.h"
 #include "serial/PortService.h"
 #include "sim/SimulatedSerialLine.h"

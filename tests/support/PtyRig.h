@@ -28,7 +28,7 @@ struct PtyRig {
         }
         PortMap ports;
         ports.Assign(1, host->DevicePath());
-        line = std::make_unique<QtSerialLine>(ports);
+        line = std::make_unique<QtSerialLine>(ports, scheduler);
         port = std::make_unique<PortService>(*line, primo, scheduler);
         if (port->OpenPort()) {
             failure = port->OpenFailure();

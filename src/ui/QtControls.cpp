@@ -1,4 +1,4 @@
-#include "platform/QtControls.h"
+#include "ui/QtControls.h"
 
 #include <QAction>
 #include <QComboBox>

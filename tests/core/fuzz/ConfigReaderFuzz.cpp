@@ -6,7 +6,7 @@
 #include <sstream>
 #include <string>
 
-#include "line/ConfigFile.h"
+#include "core/ConfigFile.h"
 
 extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size) {
     using namespace tarvel;

@@ -6,7 +6,7 @@
 #include <variant>
 #include <vector>
 
-#include "line/DeviceTable.h"
+#include "core/DeviceTable.h"
 
 // The line configuration file (.cfg): the number of controllers, then the address index of each,
 // one number a line, each written as a blank, the digits, a blank and CR LF. Plain C++ only, so

@@ -1,10 +1,10 @@
-#include "app/StatusPanels.h"
+#include "ui/StatusPanels.h"
 
 #include <QDateTime>
 #include <QLabel>
 #include <QLocale>
 
-#include "platform/Twips.h"
+#include "ui/Twips.h"
 
 namespace tarvel {
 

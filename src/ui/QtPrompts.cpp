@@ -1,11 +1,11 @@
-#include "platform/QtPrompts.h"
+#include "ui/QtPrompts.h"
 
 #include <QApplication>
 #include <QFileDialog>
 #include <QMessageBox>
 #include <QStringList>
 
-#include "platform/QtControls.h"
+#include "ui/QtControls.h"
 
 namespace tarvel {
 

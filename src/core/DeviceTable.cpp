@@ -1,4 +1,4 @@
-#include "line/DeviceTable.h"
+#include "core/DeviceTable.h"
 
 namespace tarvel {
 

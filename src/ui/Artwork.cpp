@@ -1,4 +1,4 @@
-#include "app/Artwork.h"
+#include "ui/Artwork.h"
 
 #include <QApplication>
 #include <QListWidget>

@@ -2,7 +2,7 @@
 
 #include <string>
 
-#include "platform/Clock.h"
+#include "core/Time.h"
 
 namespace tarvel {
 

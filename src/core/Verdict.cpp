@@ -1,8 +1,10 @@
-#include "engine/Verdict.h"
+#include "core/Verdict.h"
+
+#include "core/Exchange.h"
 
 #include <cstdio>
 
-#include "app/Primo.h"
+#include "core/NumberText.h"
 
 namespace tarvel {
 
@@ -26,6 +28,11 @@ std::string TimeOfDayText(const TimeOfDay& time) {
 std::string ErrorRecord(char address, const TimeOfDay& time, ExchangeVerdict verdict, int attempt) {
     return std::string(1, address) + "  " + TimeOfDayText(time) + "  " + VerdictMessage(verdict) +
            "  " + SignedNumberText(attempt);
+}
+
+std::string ErrorRecord(const Exchange& exchange) {
+    return ErrorRecord(exchange.request.address, exchange.timeOfDay, exchange.verdict,
+                       exchange.request.attempt);
 }
 
 }  // namespace tarvel

@@ -1,8 +1,8 @@
-#include "engine/Verdict.h"
+#include "core/Verdict.h"
 
 #include <gtest/gtest.h>
 
-#include "engine/AsconFrame.h"
+#include "core/AsconFrame.h"
 
 namespace tarvel {
 namespace {

@@ -1,4 +1,4 @@
-#include "line/ConfigFile.h"
+#include "core/ConfigFile.h"
 
 #include <gtest/gtest.h>
 

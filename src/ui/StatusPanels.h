@@ -5,7 +5,7 @@
 #include <array>
 #include <memory>
 
-#include "platform/QtControls.h"
+#include "ui/QtControls.h"
 
 class QLabel;
 

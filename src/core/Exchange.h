@@ -1,0 +1,41 @@
+#pragma once
+
+#include <optional>
+#include <string>
+
+#include "core/Time.h"
+#include "core/Verdict.h"
+
+namespace tarvel {
+
+// A request as a loop put it on the line.
+struct Request {
+    char address = 'A';
+    int position = 0;  // the controller's position in the device table, counted from 0
+    int attempt = 0;   // 0 for the first try, up to the retry count
+    std::string frame;
+    Instant written{};  // when it was handed to the transmitter
+};
+
+// One request and what came of it.
+struct Exchange {
+    Request request;
+    ExchangeVerdict verdict = ExchangeVerdict::Good;
+    // The characters read for a five-character answer, closing character included; nothing for
+    // the verdicts that leave the input to the settle step.
+    std::string answer;
+    int received = 0;     // characters waiting when the answer was judged
+    Instant judged{};     // when the verdict was reached
+    TimeOfDay timeOfDay;  // of the verdict, as the error record shows it
+    // When the first and the last of the received characters reached the host, where the line
+    // can tell.
+    std::optional<Instant> firstArrival;
+    std::optional<Instant> lastArrival;
+
+    bool Failed() const { return verdict != ExchangeVerdict::Good; }
+};
+
+// The error list's line for a failed exchange: see ErrorRecord in core/Verdict.h.
+std::string ErrorRecord(const Exchange& exchange);
+
+}  // namespace tarvel

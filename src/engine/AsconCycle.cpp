@@ -1,0 +1,165 @@
+#include "engine/AsconCycle.h"
+
+#include <algorithm>
+
+#include "core/AsconFrame.h"
+#include "platform/Waits.h"
+#include "serial/AnswerWait.h"
+
+namespace tarvel {
+namespace {
+
+// A transmitter that has not sent a few characters in this long is not going to.
+constexpr Duration kOutputStuckAfter = 2s;
+// How long an empty sweep (no controller configured) waits before the next.
+constexpr Duration kEmptySweepPause = 100ms;
+
+}  // namespace
+
+AsconCycle::AsconCycle(Primo& primo, PortService& port, const ControllerAddressTable& table)
+    : primo_(primo), port_(port), table_(table) {}
+
+void AsconCycle::ResetErrors() {
+    errors_ = 0;
+    Tell([](CycleSink& sink) { sink.ErrorsCounted(0); });
+}
+
+QCoro::Task<RunEnd> AsconCycle::TxAscon(LineUse::Lease lease) {
+    // Whatever ends the run, an exception included, leaves the cycle idle.
+    struct Idle {
+        AsconCycle& cycle;
+        ~Idle() { cycle.running_ = cycle.started_ = false; }
+    } idle{*this};
+    running_ = true;
+    started_ = false;
+    lineFailure_.clear();
+    limitReached_ = false;
+    position_ = 0;
+    attempt_ = 0;
+
+    co_await port_.SettleLine();
+    primo_.StopFlag = kFalse;
+    started_ = true;
+    const int controllers = primo_.DeviceCount;
+    Tell([&](CycleSink& sink) { sink.RunStarted(controllers); });
+    while (primo_.StopFlag != kTrue) {
+        co_await Sweep();
+    }
+    lease.Release();
+    const RunEnd end{errors_, limitReached_, lineFailure_};
+    Tell([&](CycleSink& sink) { sink.RunEnded(end); });
+    co_return end;
+}
+
+QCoro::Task<> AsconCycle::Sweep() {
+    // The end of the sweep is fixed when it starts; the table is read afresh for each position.
+    const int end = std::clamp<int>(primo_.DeviceCount, 0, kMaxControllers);
+    if (end == 0) {
+        co_await Pause(port_.Time(), kEmptySweepPause);
+        co_return;
+    }
+    const int attempts = std::max<int>(primo_.RetryCount, 0) + 1;
+    for (int position = 0; position < end; ++position) {
+        position_ = position;
+        primo_.AddressText = std::string(1, AddressCharacter(table_[position]));
+        for (int attempt = 0; attempt < attempts; ++attempt) {
+            attempt_ = attempt;
+            Request request;
+            request.address = primo_.AddressText.front();
+            request.position = position;
+            request.attempt = attempt;
+            const std::optional<Exchange> exchange = co_await Attempt(std::move(request));
+            if (!exchange) {
+                co_return;
+            }
+            if (!exchange->Failed()) {
+                break;
+            }
+            CountFailure();
+            co_await port_.SettleLine();
+            if (primo_.StopFlag == kTrue) {
+                break;
+            }
+        }
+        if (primo_.StopFlag == kTrue) {
+            co_return;
+        }
+    }
+}
+
+QCoro::Task<bool> AsconCycle::OutputDrained() {
+    Scheduler& time = port_.Time();
+    SerialLine& line = port_.Line();
+    const Instant start = time.Now();
+    co_await Yield(time);
+    while (line.OutBufferCount() != 0) {
+        if (time.Now() - start > kOutputStuckAfter) {
+            FailLine("the serial port has not sent its output for two seconds");
+            co_return false;
+        }
+        // The line tells when its output moves; the deadline only guards against a driver
+        // that does not.
+        co_await NextActivity(time, line.OutputActivity(), time.Now() + 100ms);
+    }
+    co_return true;
+}
+
+QCoro::Task<std::optional<Exchange>> AsconCycle::Attempt(Request request) {
+    SerialLine& line = port_.Line();
+    Scheduler& time = port_.Time();
+    if (!co_await OutputDrained()) {
+        co_return std::nullopt;
+    }
+    Tell([&](CycleSink& sink) { sink.AttemptStarting(request.position); });
+    primo_.RequestText = AsconRequest(request.address);
+    request.frame = primo_.RequestText;
+    co_await Pause(time, RequestPause);
+    if (!line.PortOpen()) {
+        FailLine(line.LastError());
+        co_return std::nullopt;
+    }
+    line.Output(request.frame);
+    request.written = time.Now();
+    Tell([&](CycleSink& sink) { sink.RequestWritten(request); });
+    const bool late = co_await AwaitAnswer(line, time, AnswerWindow, AnswerLength);
+    if (!line.PortOpen()) {
+        // What the wait saw is the loss, not the controller: nothing is recorded for it.
+        FailLine(line.LastError());
+        co_return std::nullopt;
+    }
+    Exchange exchange;
+    exchange.request = std::move(request);
+    exchange.received = line.InBufferCount();
+    exchange.judged = time.Now();
+    exchange.timeOfDay = time.LocalTime();
+    exchange.firstArrival = line.ArrivalOf(0);
+    exchange.lastArrival = line.ArrivalOf(exchange.received - 1);
+    if (late) {
+        exchange.verdict = ExchangeVerdict::NoAnswer;
+    } else if (exchange.received != AnswerLength) {
+        exchange.verdict = ExchangeVerdict::WrongCount;
+    } else {
+        exchange.answer = line.Input();
+        const bool closed = !exchange.answer.empty() && exchange.answer.back() == '\r';
+        exchange.verdict = closed ? ExchangeVerdict::Good : ExchangeVerdict::NoCr;
+    }
+    Tell([&](CycleSink& sink) { sink.ExchangeJudged(exchange); });
+    co_return exchange;
+}
+
+void AsconCycle::CountFailure() {
+    ++errors_;
+    Tell([&](CycleSink& sink) { sink.ErrorsCounted(errors_); });
+    if (errors_ >= ErrorLimit) {
+        limitReached_ = true;
+        primo_.StopFlag = kTrue;
+    }
+}
+
+void AsconCycle::FailLine(std::string reason) {
+    lineFailure_ = reason.empty() ? "the port was closed" : std::move(reason);
+    // The run ends as if Stop had been pressed.
+    primo_.StopFlag = kTrue;
+}
+
+}  // namespace tarvel

@@ -1,0 +1,153 @@
+// The test cycle as a program without windows drives it: the engine, a sink that records what
+// it hears, and the run awaited to its end.
+
+#include <gtest/gtest.h>
+
+#include "core/AsconFrame.h"
+#include "engine/AsconCycle.h"
+#include "support/FramePeer.h"
+#include "support/LineRig.h"
+#include "support/Run.h"
+
+namespace tarvel {
+namespace {
+
+using namespace std::chrono_literals;
+
+// Everything the cycle reports, in order, as one line of text each.
+struct RecordingSink final : CycleSink {
+    std::vector<std::string> events;
+    std::vector<Exchange> exchanges;
+    std::vector<Request> requests;
+    std::function<void(const Exchange&)> onJudged;
+
+    void RunStarted(int controllers) override {
+        events.push_back("started " + std::to_string(controllers));
+    }
+    void AttemptStarting(int position) override {
+        events.push_back("attempt at " + std::to_string(position));
+    }
+    void RequestWritten(const Request& request) override {
+        requests.push_back(request);
+        events.push_back("request " + request.frame.substr(0, 1));
+    }
+    void ExchangeJudged(const Exchange& exchange) override {
+        exchanges.push_back(exchange);
+        events.push_back(exchange.Failed() ? VerdictMessage(exchange.verdict) : "good");
+        if (onJudged) {
+            onJudged(exchange);
+        }
+    }
+    void ErrorsCounted(int errors) override { events.push_back("errors " + std::to_string(errors)); }
+    void RunEnded(const RunEnd& end) override {
+        events.push_back("ended " + std::to_string(end.errors) + (end.errorLimit ? " limit" : "") +
+                         (end.lineFailure.empty() ? "" : " failed"));
+    }
+};
+
+QCoro::Task<RunEnd> RunOnce(AsconCycle& cycle, LineUse& lineUse) {
+    co_return co_await cycle.TxAscon(co_await lineUse.Acquire());
+}
+
+struct AsconCycleTest : ::testing::Test, testing::LineRig {
+    LineUse lineUse{time};
+    ControllerAddressTable table = StartupAddressTable();
+    AsconCycle cycle{primo, port, table};
+    RecordingSink sink;
+    // A answers after 12 ms, B is silent.
+    testing::FramePeer peer{line, [this](const std::string& frame, Instant end) {
+                                if (frame[0] == 'A') {
+                                    line.DeliverFrom(end + 12ms, "A215\r");
+                                }
+                            }};
+
+    AsconCycleTest() {
+        cycle.AddSink(sink);
+        primo.DeviceCount = 2;
+        primo.RetryCount = 1;
+    }
+    // Stops the run once `exchanges` exchanges have been judged.
+    void StopAfter(std::size_t exchanges) {
+        sink.onJudged = [this, exchanges](const Exchange&) {
+            if (sink.exchanges.size() == exchanges) {
+                primo.StopFlag = kTrue;
+            }
+        };
+    }
+};
+
+TEST_F(AsconCycleTest, AWholeRunIsReportedInOrderAndAwaitedToItsEnd) {
+    StopAfter(3);
+    const RunEnd end = testing::RunToEnd(time, RunOnce(cycle, lineUse));
+    EXPECT_EQ(end.errors, 2);
+    EXPECT_FALSE(end.errorLimit);
+    EXPECT_TRUE(end.lineFailure.empty());
+    EXPECT_FALSE(cycle.Running());
+    EXPECT_FALSE(lineUse.Busy());
+    const std::vector<std::string> expected = {
+        "started 2", "attempt at 0", "request A", "good",        "attempt at 1",
+        "request B", "No answer !",  "errors 1",  "attempt at 1", "request B",
+        "No answer !", "errors 2",   "ended 2"};
+    EXPECT_EQ(sink.events, expected);
+}
+
+TEST_F(AsconCycleTest, EachExchangeCarriesItsRequestTimeArrivalsAndAttempt) {
+    StopAfter(3);
+    testing::RunToEnd(time, RunOnce(cycle, lineUse));
+    ASSERT_EQ(sink.exchanges.size(), 3u);
+    const Duration character = CharacterTime();
+
+    const Exchange& good = sink.exchanges[0];
+    EXPECT_EQ(good.request.frame, AsconRequest('A'));
+    EXPECT_EQ(good.answer, "A215\r");
+    EXPECT_EQ(good.received, 5);
+    // The request leaves the wire six characters after it was written; the controller waits
+    // 12 ms, then its five characters arrive one after the other.
+    const Instant requestEnd = good.request.written + character * 6;
+    ASSERT_TRUE(good.firstArrival && good.lastArrival);
+    EXPECT_EQ(*good.firstArrival - requestEnd, 12ms + character);
+    EXPECT_EQ(*good.lastArrival - requestEnd, 12ms + character * 5);
+    EXPECT_EQ(good.judged, *good.lastArrival);
+
+    const Exchange& silent = sink.exchanges[2];
+    EXPECT_EQ(silent.request.address, 'B');
+    EXPECT_EQ(silent.request.position, 1);
+    EXPECT_EQ(silent.request.attempt, 1);
+    EXPECT_EQ(silent.verdict, ExchangeVerdict::NoAnswer);
+    EXPECT_FALSE(silent.firstArrival);
+    EXPECT_GT(silent.judged - silent.request.written, AnswerWindow);
+    EXPECT_EQ(ErrorRecord(silent), "B  08:00:00  No answer !   1");
+}
+
+TEST_F(AsconCycleTest, TheErrorLimitEndsTheRunByItselfAndTheCountCarriesOver) {
+    table[0] = 1;  // both positions silent
+    primo.RetryCount = 4;
+    const RunEnd end = testing::RunToEnd(time, RunOnce(cycle, lineUse), 10h);
+    EXPECT_EQ(end.errors, ErrorLimit);
+    EXPECT_TRUE(end.errorLimit);
+    EXPECT_EQ(primo.StopFlag, kTrue);
+    EXPECT_EQ(cycle.Errors(), ErrorLimit);
+
+    // A new run without a reset stops at its first failure; a reset starts the count again.
+    EXPECT_EQ(testing::RunToEnd(time, RunOnce(cycle, lineUse)).errors, ErrorLimit + 1);
+    cycle.ResetErrors();
+    EXPECT_EQ(sink.events.back(), "errors 0");
+    StopAfter(sink.exchanges.size() + 1);
+    EXPECT_EQ(testing::RunToEnd(time, RunOnce(cycle, lineUse)).errors, 1);
+}
+
+TEST_F(AsconCycleTest, ALostLineEndsTheRunWithItsReasonAndNoRecord) {
+    sink.onJudged = [this](const Exchange& exchange) {
+        if (!exchange.Failed()) {
+            time.CallAt(time.Now() + 30ms, [this] { line.Lose("unplugged"); });
+        }
+    };
+    const RunEnd end = testing::RunToEnd(time, RunOnce(cycle, lineUse));
+    EXPECT_EQ(end.errors, 0);
+    EXPECT_NE(end.lineFailure.find("unplugged"), std::string::npos);
+    EXPECT_EQ(sink.events.back(), "ended 0 failed");
+    EXPECT_FALSE(lineUse.Busy());
+}
+
+}  // namespace
+}  // namespace tarvel

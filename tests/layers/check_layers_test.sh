@@ -1,0 +1,35 @@
+#!/usr/bin/env bash
+# The layer check passes on the tree and fails on a copy of it broken on purpose: an upward
+# include, a widget header in subsystem logic, a GUI header in the platform layer.
+set -euo pipefail
+root=$(cd "$(dirname "$0")/../.." && pwd)
+check=$root/scripts/check-layers.sh
+"$check" "$root/src" >/dev/null
+
+scratch=$(mktemp -d)
+trap 'rm -rf "$scratch"' EXIT
+expect_failure() {
+  local what=$1 file=$2 line=$3 expected=$4
+  rm -rf "$scratch/src"
+  cp -r "$root/src" "$scratch/src"
+  printf '%s\n' "$line" >>"$scratch/src/$file"
+  if output=$("$check" "$scratch/src" 2>&1); then
+    echo "FAIL: $what was not caught" >&2
+    exit 1
+  fi
+  if [[ $output != *"$expected"* ]]; then
+    echo "FAIL: $what was caught without naming it: $output" >&2
+    exit 1
+  fi
+  echo "ok: $what"
+}
+expect_failure "engine including app" engine/AsconCycle.h '#include "app/Program.h"' \
+  "engine/AsconCycle.h:"
+expect_failure "core including platform" core/Verdict.cpp '#include "platform/Clock.h"' \
+  "core/Verdict.cpp:"
+expect_failure "a widget header in the port service" serial/PortService.cpp '#include <QWidget>' \
+  "serial/PortService.cpp:"
+expect_failure "a GUI header in the platform layer" platform/Tasks.h '#include <QtGui/QFont>' \
+  "platform/Tasks.h:"
+expect_failure "a window including the main window" analysis/ClipDlg.h '#include "app/TarvelDlg.h"' \
+  "analysis/ClipDlg.h:"
