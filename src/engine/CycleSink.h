@@ -19,9 +19,9 @@ public:
 
 // How a run ended.
 struct RunEnd {
-    int errors = 0;            // the error counter at the end
-    bool errorLimit = false;   // the counter reached the error limit during this run
-    std::string lineFailure;   // why the serial line failed, when it did; empty otherwise
+    int errors = 0;           // the error counter at the end
+    bool errorLimit = false;  // the counter reached the error limit during this run
+    std::string lineFailure;  // why the serial line failed, when it did; empty otherwise
 };
 
 // What the test cycle reports, in the order it happens. The main window shows it; a program

@@ -53,8 +53,9 @@ void RunDisplay::RunEnded(const RunEnd& end) {
 void RunDisplay::SwitchRunSet(bool running) {
     controls_.StartBtn.SetEnabled(!running);
     controls_.StopBtn.SetEnabled(running);
-    for (Switch* control : {&controls_.ConsolleBtn, &controls_.CommBtn, &controls_.SearchMenu,
-                            &controls_.MaxNumCmb, &controls_.ControllerCmb, &controls_.AddressCmb}) {
+    for (Switch* control :
+         {&controls_.ConsolleBtn, &controls_.CommBtn, &controls_.SearchMenu, &controls_.MaxNumCmb,
+          &controls_.ControllerCmb, &controls_.AddressCmb}) {
         control->SetEnabled(!running);
     }
 }

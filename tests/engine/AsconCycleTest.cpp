@@ -38,7 +38,9 @@ struct RecordingSink final : CycleSink {
             onJudged(exchange);
         }
     }
-    void ErrorsCounted(int errors) override { events.push_back("errors " + std::to_string(errors)); }
+    void ErrorsCounted(int errors) override {
+        events.push_back("errors " + std::to_string(errors));
+    }
     void RunEnded(const RunEnd& end) override {
         events.push_back("ended " + std::to_string(end.errors) + (end.errorLimit ? " limit" : "") +
                          (end.lineFailure.empty() ? "" : " failed"));
@@ -85,9 +87,9 @@ TEST_F(AsconCycleTest, AWholeRunIsReportedInOrderAndAwaitedToItsEnd) {
     EXPECT_FALSE(cycle.Running());
     EXPECT_FALSE(lineUse.Busy());
     const std::vector<std::string> expected = {
-        "started 2", "attempt at 0", "request A", "good",        "attempt at 1",
-        "request B", "No answer !",  "errors 1",  "attempt at 1", "request B",
-        "No answer !", "errors 2",   "ended 2"};
+        "started 2",   "attempt at 0", "request A", "good",         "attempt at 1",
+        "request B",   "No answer !",  "errors 1",  "attempt at 1", "request B",
+        "No answer !", "errors 2",     "ended 2"};
     EXPECT_EQ(sink.events, expected);
 }
 

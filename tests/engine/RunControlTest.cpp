@@ -3,6 +3,8 @@
 
 #include <gtest/gtest.h>
 
+#include <stdexcept>
+
 #include "support/EngineRig.h"
 #include "support/FramePeer.h"
 
@@ -143,6 +145,38 @@ TEST_F(RunControlTest, AClosedPortIsReportedAtStartInsteadOfRecordingFalseErrors
     ASSERT_EQ(prompts.messages.size(), 1u);
     EXPECT_NE(prompts.messages[0].text.find("closed"), std::string::npos);
     EXPECT_TRUE(StartBtn.enabled);
+}
+
+// A listener with a fault of its own, as a chart or a log added later might have.
+struct FaultySink final : CycleSink {
+    void ExchangeJudged(const Exchange& exchange) override {
+        if (exchange.Failed()) {
+            throw std::runtime_error("the statistics table is full");
+        }
+    }
+};
+
+TEST_F(RunControlTest, AnExceptionInTheRunIsNamedToTheOperatorAndTheControlsComeBack) {
+    FaultySink faulty;
+    cycle.AddSink(faulty);
+    Configure(2, 0);  // B is silent
+    run.StartBtn_Click();
+    ASSERT_TRUE(RunToEnd());
+    ASSERT_EQ(prompts.messages.size(), 1u);
+    EXPECT_NE(prompts.messages[0].text.find("the statistics table is full"), std::string::npos);
+    EXPECT_EQ(prompts.messages[0].icon, MessageIcon::Critical);
+    // The fault came before the count: Reset stays as the counter left it.
+    EXPECT_EQ(Controls(),
+              (std::vector<bool>{true, false, true, true, true, true, true, true, false}));
+    EXPECT_FALSE(cycle.Running());
+    EXPECT_FALSE(lineUse.Busy());
+    EXPECT_EQ(clipboard.Count(), 1);  // what was recorded before the fault is kept
+
+    // The program goes on: the next run works (and meets the same fault).
+    run.StartBtn_Click();
+    ASSERT_TRUE(RunToEnd());
+    EXPECT_EQ(prompts.messages.size(), 2u);
+    EXPECT_EQ(Requests(), 4);
 }
 
 // A line whose transmitter never gets its characters out.

@@ -76,5 +76,67 @@ TEST_F(PtyLine, ASilentControllerGivesNoAnswerAndTheLineIsSettledAfterTheTimeOut
     EXPECT_LT(toSettle, 325ms) << toSettle.count() << " ns";
 }
 
+// The port's own signals can come from inside a call (Qt reads the driver on request and signals
+// at once); the line's notifications must still come only from the event loop.
+TEST_F(PtyLine, NotificationsComeFromTheEventLoopNeverFromInsideACall) {
+    bool insideCall = false;
+    int heardInside = 0;
+    int inputHeard = 0;
+    int outputHeard = 0;
+    auto input = line->InputActivity().Subscribe([&] {
+        ++inputHeard;
+        heardInside += insideCall;
+    });
+    auto output = line->OutputActivity().Subscribe([&] {
+        ++outputHeard;
+        heardInside += insideCall;
+    });
+    auto busyCalls = [&] {
+        insideCall = true;
+        for (int i = 0; i < 50; ++i) {
+            line->InBufferCount();
+            line->OutBufferCount();
+            line->ArrivalOf(0);
+        }
+        insideCall = false;
+    };
+    auto pass = [](std::chrono::milliseconds span) {
+        QEventLoop loop;
+        QTimer::singleShot(span, &loop, &QEventLoop::quit);
+        loop.exec();
+    };
+
+    // The request leaves in a short pass of the event loop (Qt writes from there); the answer
+    // comes in while the program asks for counts without handing over the thread.
+    insideCall = true;
+    line->Output("A?X  \r");
+    insideCall = false;
+    pass(3ms);
+    const auto until = std::chrono::steady_clock::now() + 300ms;
+    while (std::chrono::steady_clock::now() < until) {
+        busyCalls();
+    }
+    EXPECT_EQ(line->InBufferCount(), 5);
+    ASSERT_TRUE(line->ArrivalOf(4).has_value());
+    EXPECT_LE(*line->ArrivalOf(0), *line->ArrivalOf(4));
+    insideCall = true;
+    EXPECT_EQ(line->Input().size(), 5u);
+    insideCall = false;
+    pass(50ms);
+    EXPECT_GT(inputHeard, 0);
+    EXPECT_GT(outputHeard, 0);
+
+    // The far end goes away; the program finds out inside a count, and hears of it afterwards.
+    const int heardBefore = inputHeard;
+    host.reset();
+    busyCalls();
+    EXPECT_FALSE(line->PortOpen());
+    EXPECT_EQ(inputHeard, heardBefore);
+    pass(50ms);
+    EXPECT_GT(inputHeard, heardBefore);
+    EXPECT_NE(line->LastError().find("was lost"), std::string::npos);
+    EXPECT_EQ(heardInside, 0);
+}
+
 }  // namespace
 }  // namespace tarvel
