@@ -28,9 +28,10 @@ using namespace std::chrono_literals;
 
 constexpr Duration kAnswerDelay = 5ms;
 
-double CpuSeconds() {
+// CPU time of the whole program, or of the calling thread alone.
+double CpuSeconds(int who = RUSAGE_SELF) {
     rusage usage{};
-    getrusage(RUSAGE_SELF, &usage);
+    getrusage(who, &usage);
     return static_cast<double>(usage.ru_utime.tv_sec + usage.ru_stime.tv_sec) +
            static_cast<double>(usage.ru_utime.tv_usec + usage.ru_stime.tv_usec) / 1e6;
 }
@@ -144,9 +145,11 @@ int main(int argc, char* argv[]) {
     auto measure = [&](const char* placement) {
         configure(4, 0);
         const double cpu0 = CpuSeconds();
+        const double threadCpu0 = CpuSeconds(RUSAGE_THREAD);
         const long switches0 = ContextSwitches();
         runFor([] { Wait(10s); });
         const double cpu = CpuSeconds() - cpu0;
+        const double threadCpu = CpuSeconds(RUSAGE_THREAD) - threadCpu0;
         const long switches = ContextSwitches() - switches0;
         const auto& shown = sink.written;
         const std::size_t exchanges = shown.size() - 1;
@@ -163,6 +166,9 @@ int main(int argc, char* argv[]) {
                     "exchange\n",
                     cpu / static_cast<double>(exchanges) * 1e6, cpu / Seconds(span) * 100,
                     static_cast<double>(switches) / static_cast<double>(exchanges));
+        std::printf("  of which the program's thread: %.1f us per exchange, %.3f %% of a core\n",
+                    threadCpu / static_cast<double>(exchanges) * 1e6,
+                    threadCpu / Seconds(span) * 100);
     };
     measure("program and simulator placed by the scheduler");
     cpu_set_t firstCore;

@@ -121,7 +121,8 @@ QCoro::Task<std::optional<Exchange>> AsconCycle::Attempt(Request request) {
     line.Output(request.frame);
     request.written = time.Now();
     Tell([&](CycleSink& sink) { sink.RequestWritten(request); });
-    const bool late = co_await AwaitAnswer(line, time, AnswerWindow, AnswerLength);
+    const AnswerArrival arrival =
+        co_await AwaitAnswer(line, time, request.written, AnswerWindow, AnswerLength);
     if (!line.PortOpen()) {
         // What the wait saw is the loss, not the controller: nothing is recorded for it.
         FailLine(line.LastError());
@@ -129,17 +130,19 @@ QCoro::Task<std::optional<Exchange>> AsconCycle::Attempt(Request request) {
     }
     Exchange exchange;
     exchange.request = std::move(request);
-    exchange.received = line.InBufferCount();
+    exchange.received = arrival.count;
     exchange.judged = time.Now();
     exchange.timeOfDay = time.LocalTime();
-    exchange.firstArrival = line.ArrivalOf(0);
+    if (exchange.received > 0) {
+        exchange.firstArrival = line.ArrivalOf(0);
+    }
     exchange.lastArrival = line.ArrivalOf(exchange.received - 1);
-    if (late) {
+    if (arrival.late) {
         exchange.verdict = ExchangeVerdict::NoAnswer;
     } else if (exchange.received != AnswerLength) {
         exchange.verdict = ExchangeVerdict::WrongCount;
     } else {
-        exchange.answer = line.Input();
+        exchange.answer = line.InputFirst(exchange.received);
         const bool closed = !exchange.answer.empty() && exchange.answer.back() == '\r';
         exchange.verdict = closed ? ExchangeVerdict::Good : ExchangeVerdict::NoCr;
     }

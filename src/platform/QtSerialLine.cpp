@@ -2,8 +2,13 @@
 
 #include <poll.h>
 #include <sys/ioctl.h>
+#include <unistd.h>
 
+#include <QMetaObject>
+#include <QSerialPort>
+#include <QTimer>
 #include <algorithm>
+#include <limits>
 #include <utility>
 
 namespace tarvel {
@@ -18,38 +23,204 @@ QSerialPort::Parity ToQt(Parity parity) {
     return QSerialPort::NoParity;
 }
 
+int DriverOutputQueue(int handle) {
+    int queued = 0;
+    if (handle < 0 || ::ioctl(handle, TIOCOUTQ, &queued) != 0) {
+        return 0;
+    }
+    return queued;
+}
+
+// How often the port's thread looks for a device that has gone without a word (a
+// pseudo-terminal whose far end closed says so only when asked).
+constexpr std::chrono::milliseconds kHangUpCheck(250);
+
 }  // namespace
 
+// The QSerialPort side of the line, on the port's thread. Everything here runs there.
+class QtSerialLine::Port final : public QObject {
+public:
+    Port(QtSerialLine& line, const Clock& clock) : line_(line), clock_(clock) {
+        drainWatch_.setSingleShot(true);
+        drainWatch_.setTimerType(Qt::PreciseTimer);
+        connect(&serial_, &QSerialPort::readyRead, this, &Port::Take);
+        connect(&serial_, &QSerialPort::bytesWritten, this, [this] {
+            line_.portBuffered_ = static_cast<int>(serial_.bytesToWrite());
+            if (line_.outputWanted_) {
+                WatchDrain();
+                TellOutputMoved();
+            }
+        });
+        connect(&drainWatch_, &QTimer::timeout, this, [this] {
+            WatchDrain();
+            TellOutputMoved();
+        });
+        connect(&serial_, &QSerialPort::errorOccurred, this,
+                [this](QSerialPort::SerialPortError error) {
+                    if (error == QSerialPort::ResourceError && serial_.isOpen()) {
+                        Lose(serial_.errorString().toStdString());
+                    }
+                });
+        connect(&hangUpCheck_, &QTimer::timeout, this, &Port::CheckHangUp);
+    }
+
+    // Each returns the reason of a failure, empty on success.
+    std::string Open(const std::string& device, const LineSettings& settings) {
+        serial_.setPortName(QString::fromStdString(device));
+        if (!serial_.open(QIODevice::ReadWrite)) {
+            return device + ": " + serial_.errorString().toStdString();
+        }
+        if (std::string failure = Apply(settings); !failure.empty()) {
+            serial_.close();
+            return failure;
+        }
+        line_.handle_ = serial_.handle();
+        line_.open_ = true;
+        hangUpCheck_.start(kHangUpCheck);
+        return {};
+    }
+
+    std::string Apply(const LineSettings& settings) {
+        const bool applied =
+            serial_.setBaudRate(settings.baud) &&
+            serial_.setDataBits(static_cast<QSerialPort::DataBits>(settings.dataBits)) &&
+            serial_.setParity(ToQt(settings.parity)) &&
+            serial_.setStopBits(settings.stopBits == 2 ? QSerialPort::TwoStop
+                                                       : QSerialPort::OneStop);
+        if (!applied) {
+            return serial_.portName().toStdString() +
+                   " refuses the settings: " + serial_.errorString().toStdString();
+        }
+        characterTime_ = CharacterTime(settings);
+        return {};
+    }
+
+    void Close() {
+        line_.open_ = false;
+        line_.handle_ = -1;
+        hangUpCheck_.stop();
+        drainWatch_.stop();
+        if (serial_.isOpen()) {
+            serial_.close();
+        }
+        line_.portBuffered_ = 0;
+        line_.drainWatched_ = false;
+    }
+
+    // What the program's thread could not hand to the driver itself.
+    void Write(const QByteArray& bytes) {
+        if (serial_.isOpen()) {
+            serial_.write(bytes);
+            line_.portBuffered_ = static_cast<int>(serial_.bytesToWrite());
+        }
+        // Counted as buffered before it stops being counted as handed over: the output count
+        // never dips below what is really still to go.
+        line_.handedOver_ -= static_cast<int>(bytes.size());
+    }
+
+    // The driver says nothing when its queue runs empty: look again when it should have.
+    void WatchDrain() {
+        const int queued = serial_.isOpen() ? DriverOutputQueue(serial_.handle()) : 0;
+        if (queued <= 0) {
+            drainWatch_.stop();
+            line_.drainWatched_ = false;
+            return;
+        }
+        line_.drainWatched_ = true;
+        drainWatch_.start(std::chrono::ceil<std::chrono::milliseconds>(characterTime_ * queued) +
+                          std::chrono::milliseconds(1));
+    }
+
+private:
+    // Only a wait that found output still to go wants to hear that it moved.
+    void TellOutputMoved() {
+        if (line_.outputWanted_.exchange(false)) {
+            line_.PostOutputActivity();
+        }
+    }
+
+    void Take() {
+        const QByteArray bytes = serial_.readAll();
+        if (bytes.isEmpty()) {
+            return;
+        }
+        const Instant now = clock_.Now();
+        std::size_t waiting = 0;
+        {
+            std::lock_guard lock(line_.mutex_);
+            line_.received_.append(bytes.constData(), static_cast<std::size_t>(bytes.size()));
+            line_.arrivals_.insert(line_.arrivals_.end(), static_cast<std::size_t>(bytes.size()),
+                                   now);
+            waiting = line_.received_.size();
+        }
+        if (waiting >= static_cast<std::size_t>(line_.inputThreshold_.load())) {
+            line_.PostInputActivity();
+        }
+    }
+
+    void CheckHangUp() {
+        if (!serial_.isOpen()) {
+            return;
+        }
+        pollfd device{serial_.handle(), POLLIN, 0};
+        if (::poll(&device, 1, 0) == 1 && (device.revents & (POLLHUP | POLLERR | POLLNVAL))) {
+            Lose(device.revents & POLLHUP ? "the device hung up" : "the device reports an error");
+        }
+    }
+
+    void Lose(const std::string& reason) {
+        {
+            // The reason is there before the line reads as closed.
+            std::lock_guard lock(line_.mutex_);
+            line_.lastError_ = serial_.portName().toStdString() + " was lost: " + reason;
+            line_.received_.clear();
+            line_.arrivals_.clear();
+        }
+        Close();
+        line_.PostInputActivity();
+        line_.PostOutputActivity();
+    }
+
+    QtSerialLine& line_;
+    const Clock& clock_;
+    QSerialPort serial_{this};
+    QTimer drainWatch_{this};
+    QTimer hangUpCheck_{this};
+    Duration characterTime_ = CharacterTime(LineSettings{});
+};
+
 QtSerialLine::QtSerialLine(PortMap ports, const Clock& clock)
-    : ports_(std::move(ports)), clock_(clock) {
-    drainWatch_.setSingleShot(true);
-    drainWatch_.setTimerType(Qt::PreciseTimer);
-    QObject::connect(&port_, &QSerialPort::readyRead, &port_, [this] {
-        TakeFromPort();
-        PostInputActivity();
-    });
-    QObject::connect(&port_, &QSerialPort::bytesWritten, &port_, [this] { PostOutputActivity(); });
-    QObject::connect(&drainWatch_, &QTimer::timeout, &port_, [this] {
-        WatchDriverQueue();
-        PostOutputActivity();
-    });
-    QObject::connect(&port_, &QSerialPort::errorOccurred, &port_,
-                     [this](QSerialPort::SerialPortError error) { OnPortError(error); });
+    : ports_(std::move(ports)), port_(std::make_unique<Port>(*this, clock)) {
+    thread_.setObjectName("serial line");
+    port_->moveToThread(&thread_);
+    thread_.start(QThread::TimeCriticalPriority);
 }
 
 QtSerialLine::~QtSerialLine() {
-    if (port_.isOpen()) {
-        port_.close();
-    }
+    OnPortThread([this] { port_->Close(); });
+    thread_.quit();
+    thread_.wait();
+    // Nothing can post to the program's thread any more; what was posted goes with here_.
+}
+
+template <typename Call>
+void QtSerialLine::OnPortThread(Call call) {
+    QMetaObject::invokeMethod(port_.get(), std::move(call), Qt::BlockingQueuedConnection);
 }
 
 bool QtSerialLine::Fail(std::string reason) {
+    std::lock_guard lock(mutex_);
     lastError_ = std::move(reason);
     return false;
 }
 
+std::string QtSerialLine::LastError() const {
+    std::lock_guard lock(mutex_);
+    return lastError_;
+}
+
 bool QtSerialLine::SetCommPort(std::int16_t number) {
-    if (port_.isOpen()) {
+    if (open_) {
         return Fail("the port must be closed before its number changes");
     }
     if (!ports_.DeviceFor(number)) {
@@ -65,7 +236,12 @@ bool QtSerialLine::SetSettings(std::string_view settingsText) {
         return Fail("the settings \"" + std::string(settingsText) + "\" are not valid");
     }
     settings_ = *settings;
-    return !port_.isOpen() || ApplySettings();
+    if (!open_) {
+        return true;
+    }
+    std::string failure;
+    OnPortThread([&] { failure = port_->Apply(settings_); });
+    return failure.empty() || Fail(failure);
 }
 
 bool QtSerialLine::SetInputLen(std::int16_t length) {
@@ -76,89 +252,63 @@ bool QtSerialLine::SetInputLen(std::int16_t length) {
     return true;
 }
 
-bool QtSerialLine::ApplySettings() {
-    const bool applied =
-        port_.setBaudRate(settings_.baud) &&
-        port_.setDataBits(static_cast<QSerialPort::DataBits>(settings_.dataBits)) &&
-        port_.setParity(ToQt(settings_.parity)) &&
-        port_.setStopBits(settings_.stopBits == 2 ? QSerialPort::TwoStop : QSerialPort::OneStop);
-    if (!applied) {
-        return Fail(port_.portName().toStdString() +
-                    " refuses the settings: " + port_.errorString().toStdString());
-    }
-    return true;
-}
-
 bool QtSerialLine::SetPortOpen(bool open) {
+    if (open == open_) {
+        return true;
+    }
     if (!open) {
-        if (port_.isOpen()) {
-            port_.close();
-        }
+        OnPortThread([this] { port_->Close(); });
+        std::lock_guard lock(mutex_);
         received_.clear();
         arrivals_.clear();
         return true;
     }
-    if (port_.isOpen()) {
-        return true;
-    }
     const std::string device = ports_.DeviceFor(number_).value_or("");
-    port_.setPortName(QString::fromStdString(device));
-    if (!port_.open(QIODevice::ReadWrite)) {
-        return Fail(device + ": " + port_.errorString().toStdString());
+    {
+        std::lock_guard lock(mutex_);
+        received_.clear();
+        arrivals_.clear();
     }
-    if (!ApplySettings()) {
-        port_.close();
-        return false;
+    std::string failure;
+    OnPortThread([&] { failure = port_->Open(device, settings_); });
+    if (!failure.empty()) {
+        return Fail(failure);
     }
+    std::lock_guard lock(mutex_);
     lastError_.clear();
     return true;
 }
 
 void QtSerialLine::Output(std::string_view text) {
-    if (!port_.isOpen() || text.empty()) {
+    if (!open_ || text.empty()) {
         return;
     }
-    port_.write(text.data(), static_cast<qint64>(text.size()));
-}
-
-void QtSerialLine::PullFromDriver() {
-    if (!port_.isOpen()) {
-        return;
+    // A request fits the driver's queue: written from here it goes out at once, without waking
+    // the port's thread. What the driver does not take, and anything queued before it, goes
+    // through the port's thread in order.
+    if (handedOver_ == 0 && portBuffered_ == 0) {
+        const ssize_t written = ::write(handle_, text.data(), text.size());
+        if (written > 0) {
+            text.remove_prefix(static_cast<std::size_t>(written));
+        }
+        if (text.empty()) {
+            return;
+        }
     }
-    pollfd device{port_.handle(), POLLIN, 0};
-    if (::poll(&device, 1, 0) != 1) {
-        return;
-    }
-    // A device that has gone (a pseudo-terminal whose far end closed, an adapter pulled out)
-    // may say so only here, when nothing else makes the port read.
-    if ((device.revents & (POLLHUP | POLLERR | POLLNVAL)) != 0) {
-        Lose(device.revents & POLLHUP ? "the device hung up" : "the device reports an error");
-    } else if ((device.revents & POLLIN) != 0) {
-        // With data waiting this returns at once, after moving it into the port's buffer (and
-        // signalling readyRead from inside this call).
-        port_.waitForReadyRead(0);
-    }
-    TakeFromPort();
-}
-
-void QtSerialLine::TakeFromPort() {
-    if (!port_.isOpen() || port_.bytesAvailable() <= 0) {
-        return;
-    }
-    const QByteArray bytes = port_.readAll();
-    const Instant now = clock_.Now();
-    received_.append(bytes.constData(), static_cast<std::size_t>(bytes.size()));
-    arrivals_.insert(arrivals_.end(), static_cast<std::size_t>(bytes.size()), now);
+    QByteArray bytes(text.data(), static_cast<qsizetype>(text.size()));
+    handedOver_ += static_cast<int>(bytes.size());
+    QMetaObject::invokeMethod(
+        port_.get(), [this, bytes] { port_->Write(bytes); }, Qt::QueuedConnection);
 }
 
 std::string QtSerialLine::Input() {
-    if (!port_.isOpen()) {
-        return {};
-    }
-    PullFromDriver();
-    const std::size_t taken = inputLen_ > 0
-                                  ? std::min(received_.size(), static_cast<std::size_t>(inputLen_))
-                                  : received_.size();
+    return InputFirst(inputLen_ > 0 ? inputLen_ : std::numeric_limits<int>::max());
+}
+
+std::string QtSerialLine::InputFirst(int count) {
+    std::lock_guard lock(mutex_);
+    const std::size_t taken =
+        std::min(received_.size(), static_cast<std::size_t>(std::max(count, 0)));
     std::string head = received_.substr(0, taken);
     received_.erase(0, taken);
     arrivals_.erase(arrivals_.begin(), arrivals_.begin() + static_cast<std::ptrdiff_t>(taken));
@@ -166,74 +316,40 @@ std::string QtSerialLine::Input() {
 }
 
 int QtSerialLine::InBufferCount() {
-    if (!port_.isOpen()) {
-        return 0;
-    }
-    PullFromDriver();
+    std::lock_guard lock(mutex_);
     return static_cast<int>(received_.size());
 }
 
 std::optional<Instant> QtSerialLine::ArrivalOf(int index) const {
+    std::lock_guard lock(mutex_);
     if (index < 0 || static_cast<std::size_t>(index) >= arrivals_.size()) {
         return std::nullopt;
     }
     return arrivals_[static_cast<std::size_t>(index)];
 }
 
-int QtSerialLine::DriverOutputQueue() const {
-    int queued = 0;
-    if (!port_.isOpen() || ::ioctl(port_.handle(), TIOCOUTQ, &queued) != 0) {
-        return 0;
-    }
-    return queued;
-}
-
 int QtSerialLine::OutBufferCount() {
-    if (!port_.isOpen()) {
+    if (!open_) {
         return 0;
     }
-    const int driverQueue = DriverOutputQueue();
-    if (driverQueue > 0 && !drainWatch_.isActive()) {
-        WatchDriverQueue();
+    const int driverQueue = DriverOutputQueue(handle_);
+    if (driverQueue > 0 && !drainWatched_.exchange(true)) {
+        QMetaObject::invokeMethod(
+            port_.get(), [this] { port_->WatchDrain(); }, Qt::QueuedConnection);
     }
-    return static_cast<int>(port_.bytesToWrite()) + driverQueue;
-}
-
-void QtSerialLine::WatchDriverQueue() {
-    // The driver says nothing when its queue runs empty: look again when it should have.
-    const int queued = DriverOutputQueue();
-    if (queued <= 0) {
-        drainWatch_.stop();
-        return;
+    const int unsent = handedOver_ + portBuffered_ + driverQueue;
+    if (unsent > 0) {
+        outputWanted_ = true;
     }
-    const auto wireTime = CharacterTime(settings_) * queued;
-    drainWatch_.start(std::chrono::ceil<std::chrono::milliseconds>(wireTime) +
-                      std::chrono::milliseconds(1));
-}
-
-void QtSerialLine::OnPortError(QSerialPort::SerialPortError error) {
-    if (error == QSerialPort::ResourceError && port_.isOpen()) {
-        Lose(port_.errorString().toStdString());
-    }
-}
-
-void QtSerialLine::Lose(const std::string& reason) {
-    lastError_ = port_.portName().toStdString() + " was lost: " + reason;
-    port_.close();
-    received_.clear();
-    arrivals_.clear();
-    drainWatch_.stop();
-    // Often found from inside InBufferCount or Input: the waits hear of it from the event loop.
-    PostInputActivity();
-    PostOutputActivity();
+    return unsent;
 }
 
 void QtSerialLine::PostInputActivity() {
-    if (std::exchange(inputPosted_, true)) {
+    if (inputPosted_.exchange(true)) {
         return;
     }
     QMetaObject::invokeMethod(
-        &port_,
+        &here_,
         [this] {
             inputPosted_ = false;
             input_.Notify();
@@ -242,11 +358,11 @@ void QtSerialLine::PostInputActivity() {
 }
 
 void QtSerialLine::PostOutputActivity() {
-    if (std::exchange(outputPosted_, true)) {
+    if (outputPosted_.exchange(true)) {
         return;
     }
     QMetaObject::invokeMethod(
-        &port_,
+        &here_,
         [this] {
             outputPosted_ = false;
             output_.Notify();

@@ -1,8 +1,11 @@
 #pragma once
 
-#include <QSerialPort>
-#include <QTimer>
+#include <QObject>
+#include <QThread>
+#include <atomic>
 #include <deque>
+#include <memory>
+#include <mutex>
 
 #include "platform/Clock.h"
 #include "platform/LineSettings.h"
@@ -12,54 +15,65 @@
 namespace tarvel {
 
 // The serial line of the running program: a QSerialPort on the host device that the port map
-// gives for the chosen port number. Received characters move into a buffer of the line's own as
-// soon as the port reports them, each stamped with the time it was taken in; the counts include
-// what still sits in the driver, so a wait sees a character as soon as the host has it.
+// gives for the chosen port number.
 //
-// The port's signals can come from inside a call (Qt reads the driver on request and signals at
-// once), so they only fill the buffer; the line's own notifications are posted to the event
-// loop, as the interface promises.
+// The port lives on a small thread of its own, which reads every character as soon as the
+// driver has it and stamps it with the time, so that a busy window (a long repaint, a big list)
+// can neither delay the reading nor make an answer that came in time look late. The program's
+// thread finds the characters, with their stamps, in a buffer the two threads share; the line's
+// notifications reach it from its event loop, never from inside a call.
 class QtSerialLine final : public SerialLine {
 public:
     QtSerialLine(PortMap ports, const Clock& clock);
     ~QtSerialLine() override;
+    QtSerialLine(const QtSerialLine&) = delete;
+    QtSerialLine& operator=(const QtSerialLine&) = delete;
 
     bool SetCommPort(std::int16_t number) override;
     bool SetSettings(std::string_view settingsText) override;
     bool SetInputLen(std::int16_t length) override;
     bool SetPortOpen(bool open) override;
-    bool PortOpen() const override { return port_.isOpen(); }
+    bool PortOpen() const override { return open_; }
     void Output(std::string_view text) override;
     std::string Input() override;
+    std::string InputFirst(int count) override;
     int InBufferCount() override;
     int OutBufferCount() override;
     std::optional<Instant> ArrivalOf(int index) const override;
-    std::string LastError() const override { return lastError_; }
+    std::string LastError() const override;
 
 private:
+    class Port;
+
     bool Fail(std::string reason);
-    bool ApplySettings();
-    void PullFromDriver();
-    void TakeFromPort();
-    int DriverOutputQueue() const;
-    void WatchDriverQueue();
-    void OnPortError(QSerialPort::SerialPortError error);
-    void Lose(const std::string& reason);
+    // Runs `call` on the port's thread and waits for it.
+    template <typename Call>
+    void OnPortThread(Call call);
     void PostInputActivity();
     void PostOutputActivity();
 
     PortMap ports_;
-    const Clock& clock_;
-    QSerialPort port_;
-    QTimer drainWatch_;
     std::int16_t number_ = 1;
     LineSettings settings_;
     std::int16_t inputLen_ = 0;
-    std::string lastError_;
+
+    QObject here_;  // the program's thread, for the notifications posted to it
+    QThread thread_;
+    std::unique_ptr<Port> port_;
+
+    // Shared with the port's thread.
+    mutable std::mutex mutex_;
     std::string received_;
     std::deque<Instant> arrivals_;  // one for each character of received_
-    bool inputPosted_ = false;
-    bool outputPosted_ = false;
+    std::string lastError_;
+    std::atomic<bool> open_ = false;
+    std::atomic<int> handedOver_ = 0;    // given to Output, not yet in the port's own buffer
+    std::atomic<int> portBuffered_ = 0;  // in the port's own buffer, not yet in the driver's
+    std::atomic<int> handle_ = -1;
+    std::atomic<bool> inputPosted_ = false;
+    std::atomic<bool> outputPosted_ = false;
+    std::atomic<bool> drainWatched_ = false;
+    std::atomic<bool> outputWanted_ = false;
 };
 
 }  // namespace tarvel

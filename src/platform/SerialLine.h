@@ -1,5 +1,6 @@
 #pragma once
 
+#include <atomic>
 #include <cstdint>
 #include <string>
 #include <string_view>
@@ -36,6 +37,9 @@ public:
     virtual void Output(std::string_view text) = 0;
     // Takes the received characters that are waiting (all of them, with an input length of 0).
     virtual std::string Input() = 0;
+    // Takes the first `count` of the received characters that are waiting (all of them when
+    // fewer are waiting), whatever the input length; the others stay.
+    virtual std::string InputFirst(int count) = 0;
     // Received characters waiting to be read.
     virtual int InBufferCount() = 0;
     // Characters handed to Output that have not yet left the host.
@@ -53,6 +57,11 @@ public:
     // Notified when characters may have left the host or the line was lost.
     Notifier& OutputActivity() { return output_; }
 
+    // Input activity is notified only once at least `count` characters are waiting (or the
+    // line was lost), so a wait for a whole answer is not woken for each of its characters.
+    // 1 unless a wait says otherwise.
+    void WakeOnInputCount(int count) { inputThreshold_ = count < 1 ? 1 : count; }
+
 protected:
     void NotifyLoss() {
         input_.Notify();
@@ -61,6 +70,7 @@ protected:
 
     Notifier input_;
     Notifier output_;
+    std::atomic<int> inputThreshold_ = 1;
 };
 
 }  // namespace tarvel

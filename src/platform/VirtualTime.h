@@ -28,6 +28,10 @@ public:
     void RunFor(Duration span);
     // Runs the events already due now (and those they schedule for now).
     void RunDue() { RunFor(Duration::zero()); }
+    // The program's thread is busy for `span` (a long repaint, a big list being filled): the
+    // clock moves on, and what fell due meanwhile runs afterwards, late, in its order. Called
+    // from inside an event.
+    void Stall(Duration span) { now_ += span; }
     std::size_t PendingEvents() const { return events_.size(); }
 
 private:

@@ -3,31 +3,54 @@
 #include "platform/Waits.h"
 
 namespace tarvel {
+namespace {
 
-QCoro::Task<bool> AwaitAnswer(SerialLine& line, Scheduler& scheduler, Duration window,
-                              int expected) {
-    const Instant start = scheduler.Now();
-    // Rings at the first moment at which the elapsed time is more than the window.
-    Alarm windowPassed(scheduler, start + window + Duration(1));
-    Duration elapsed{};
-    int count = line.InBufferCount();
-    do {
-        elapsed = scheduler.Now() - start;
-        if (elapsed > window || count >= expected) {
-            // This pass ends the wait whatever happens: a plain hand-over, then the count.
-            co_await Yield(scheduler);
-        } else {
-            co_await NextActivity(scheduler, line.InputActivity(), std::nullopt,
-                                  &windowPassed.Rang());
-            // This one sleep stands for all the passes a polling loop would have made
-            // meanwhile; the one that saw what woke the wait began just before it, so it counts
-            // with the time of the wake-up. A character after the window is too late even when
-            // the pass that slept began inside it.
-            elapsed = scheduler.Now() - start;
+// How many of the waiting characters had arrived by `moment` (stamps never go backwards).
+int ArrivedBy(const SerialLine& line, int waiting, Instant moment) {
+    int count = 0;
+    while (count < waiting) {
+        const auto arrival = line.ArrivalOf(count);
+        if (!arrival || *arrival > moment) {
+            break;
         }
-        count = line.InBufferCount();
-    } while (!(elapsed > window || count >= expected));
-    co_return elapsed > window;
+        ++count;
+    }
+    return count;
+}
+
+}  // namespace
+
+QCoro::Task<AnswerArrival> AwaitAnswer(SerialLine& line, Scheduler& scheduler, Instant start,
+                                       Duration window, int expected) {
+    // A character stamped later than this is too late.
+    const Instant lastInTime = start + window;
+    Alarm windowPassed(scheduler, lastInTime + Duration(1));
+    // Woken by the completing character (or the window's end), not by each one before it.
+    line.WakeOnInputCount(expected);
+    struct Rearm {
+        SerialLine& line;
+        ~Rearm() { line.WakeOnInputCount(1); }
+    } rearm{line};
+    AnswerArrival arrival;
+    while (true) {
+        const int waiting = line.InBufferCount();
+        if (waiting >= expected) {
+            const Instant completed = line.ArrivalOf(expected - 1).value_or(scheduler.Now());
+            arrival.late = completed > lastInTime;
+            arrival.count = ArrivedBy(line, waiting, arrival.late ? lastInTime : completed);
+            break;
+        }
+        if (scheduler.Now() > lastInTime || !line.PortOpen()) {
+            // Whatever comes now is stamped later than the window.
+            arrival.late = true;
+            arrival.count = ArrivedBy(line, waiting, lastInTime);
+            break;
+        }
+        co_await NextActivity(scheduler, line.InputActivity(), std::nullopt, &windowPassed.Rang());
+    }
+    // The last pass hands the thread over too, before the caller judges.
+    co_await Yield(scheduler);
+    co_return arrival;
 }
 
 }  // namespace tarvel

@@ -7,17 +7,29 @@
 
 namespace tarvel {
 
-// The wait for an answer that every exchange makes, right after its request was written: pass
-// after pass, measure the time elapsed since the start, hand the thread to the event loop, then
-// count the characters received. It ends after the pass whose elapsed time was more than
-// `window`, or whose count reached `expected`. Returns true when the answer came too late, that
-// is when the elapsed time of its last pass (measured before the hand-over, not after) exceeded
-// the window; the caller counts the characters again and judges the answer. A character counts as
-// in time when it arrived no later than `window` after the start.
+// How an answer wait ended.
+struct AnswerArrival {
+    // The expected characters had not all arrived when the window ran out.
+    bool late = true;
+    // Characters that had arrived by the moment the wait ended: the arrival of the character
+    // that completed the answer, or the end of the window for a late one.
+    int count = 0;
+};
+
+// The wait for an answer that every exchange makes, right after its request was written at
+// `start`. It ends as soon as `expected` characters have arrived, or once more than `window`
+// has elapsed since `start`.
+//
+// It judges by the time each character reached the host, as the line stamped it, not by when
+// this thread got round to looking: an answer whose completing character arrived no later than
+// start + window is in time, even when a busy window kept the thread from resuming until long
+// after. So the verdict is the one that looking again and again, with nothing else to do, would
+// reach: a polling loop that measures the elapsed time at the start of each pass, hands the
+// thread over, then counts.
 //
 // Between passes the wait sleeps until a character arrives or the window runs out, so it costs
 // nothing while the line is quiet.
-QCoro::Task<bool> AwaitAnswer(SerialLine& line, Scheduler& scheduler, Duration window,
-                              int expected);
+QCoro::Task<AnswerArrival> AwaitAnswer(SerialLine& line, Scheduler& scheduler, Instant start,
+                                       Duration window, int expected);
 
 }  // namespace tarvel

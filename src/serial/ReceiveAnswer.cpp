@@ -6,14 +6,14 @@ namespace tarvel {
 
 QCoro::Task<std::string> ReceiveAnswer(PortService& port, std::int16_t expected, Duration timeout) {
     SerialLine& line = port.Line();
-    const bool timedOut = co_await AwaitAnswer(line, port.Time(), timeout, expected);
-    const int count = line.InBufferCount();
+    const AnswerArrival arrival =
+        co_await AwaitAnswer(line, port.Time(), port.Time().Now(), timeout, expected);
     std::string result;
-    if (timedOut) {
+    if (arrival.late) {
         result = kNoAnswer;
-    } else if (count == expected) {
-        // A character that arrived since the count is read too; only the last one is judged.
-        std::string answer = line.Input();
+    } else if (arrival.count == expected) {
+        // What had arrived by the end of the wait is read; only its last character is judged.
+        std::string answer = line.InputFirst(arrival.count);
         if (!answer.empty() && answer.back() == '\r') {
             answer.pop_back();
             co_return answer;

@@ -95,9 +95,12 @@ void SimulatedSerialLine::Output(std::string_view text) {
 }
 
 std::string SimulatedSerialLine::Input() {
-    const std::size_t taken = inputLen_ > 0
-                                  ? std::min(received_.size(), static_cast<std::size_t>(inputLen_))
-                                  : received_.size();
+    return InputFirst(inputLen_ > 0 ? inputLen_ : static_cast<int>(received_.size()));
+}
+
+std::string SimulatedSerialLine::InputFirst(int count) {
+    const std::size_t taken =
+        std::min(received_.size(), static_cast<std::size_t>(std::max(count, 0)));
     std::string head = received_.substr(0, taken);
     received_.erase(0, taken);
     arrivals_.erase(arrivals_.begin(), arrivals_.begin() + static_cast<std::ptrdiff_t>(taken));
@@ -112,13 +115,17 @@ std::optional<Instant> SimulatedSerialLine::ArrivalOf(int index) const {
 }
 
 void SimulatedSerialLine::DeliverAt(Instant end, std::uint8_t byte) {
-    scheduler_.CallAt(end, [this, byte, alive = alive_] {
+    scheduler_.CallAt(end, [this, byte, end, alive = alive_] {
         if (!*alive || !open_) {
             return;
         }
         received_.push_back(static_cast<char>(byte));
-        arrivals_.push_back(scheduler_.Now());
-        input_.Notify();
+        // The host has the character when its stop bit arrives, however late the program's
+        // thread gets to it.
+        arrivals_.push_back(end);
+        if (received_.size() >= static_cast<std::size_t>(inputThreshold_.load())) {
+            input_.Notify();
+        }
     });
 }
 

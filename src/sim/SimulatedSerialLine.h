@@ -37,6 +37,7 @@ public:
     bool PortOpen() const override { return open_; }
     void Output(std::string_view text) override;
     std::string Input() override;
+    std::string InputFirst(int count) override;
     int InBufferCount() override { return static_cast<int>(received_.size()); }
     int OutBufferCount() override { return unsent_; }
     std::optional<Instant> ArrivalOf(int index) const override;

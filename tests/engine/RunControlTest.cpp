@@ -190,6 +190,7 @@ public:
     bool PortOpen() const override { return line_.PortOpen(); }
     void Output(std::string_view text) override { unsent_ += static_cast<int>(text.size()); }
     std::string Input() override { return line_.Input(); }
+    std::string InputFirst(int count) override { return line_.InputFirst(count); }
     int InBufferCount() override { return line_.InBufferCount(); }
     int OutBufferCount() override { return unsent_; }
     std::optional<Instant> ArrivalOf(int index) const override { return line_.ArrivalOf(index); }

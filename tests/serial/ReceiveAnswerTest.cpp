@@ -87,12 +87,9 @@ public:
     bool SetPortOpen(bool open) override { return line_.SetPortOpen(open); }
     bool PortOpen() const override { return line_.PortOpen(); }
     void Output(std::string_view text) override { line_.Output(text); }
-    std::string Input() override {
-        std::string text = line_.Input();
-        if (!text.empty() && late_ != 0) {
-            text.push_back(std::exchange(late_, 0));
-        }
-        return text;
+    std::string Input() override { return WithLateCharacter(line_.Input()); }
+    std::string InputFirst(int count) override {
+        return WithLateCharacter(line_.InputFirst(count));
     }
     int InBufferCount() override { return line_.InBufferCount(); }
     int OutBufferCount() override { return line_.OutBufferCount(); }
@@ -100,6 +97,13 @@ public:
     std::string LastError() const override { return line_.LastError(); }
 
 private:
+    std::string WithLateCharacter(std::string text) {
+        if (!text.empty() && late_ != 0) {
+            text.push_back(std::exchange(late_, 0));
+        }
+        return text;
+    }
+
     SimulatedSerialLine& line_;
     char late_;
 };
