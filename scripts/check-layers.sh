@@ -1,6 +1,9 @@
 #!/usr/bin/env bash
-# Fails, naming file and line, when a file under src/ includes a layer above its own, or when a
-# file outside the windows (...Dlg.*), ui/ and app/ includes a Qt Widgets or Qt Gui header.
+# Fails, naming file and line, when a file under src/ breaks the layers:
+#  - it includes a folder above its own layer (or reaches out with "..");
+#  - it is not a window (...Dlg.* in serial/, line/, analysis/), nor in ui/ or app/, and
+#    includes a header of Qt's widget and GUI modules, or a window's header;
+#  - it is in core/ and includes anything of Qt or QCoro.
 # Usage: scripts/check-layers.sh [SOURCE_DIR] (default: src of this tree).
 set -euo pipefail
 root=$(cd "$(dirname "$0")/.." && pwd)
@@ -19,20 +22,39 @@ declare -A may_use=(
   [ui]="core platform"
   [app]="core platform sim serial engine line analysis ui"
 )
-# Windows may also use the widget glue and the logic of the other subsystems.
+# The folders that hold windows, and what a window may use besides its folder's layers.
+window_folders=" serial line analysis "
 window_extra="ui serial engine line analysis"
 
-qt_headers=$(find /usr/include -maxdepth 3 -type d -path '*qt6' -print -quit 2>/dev/null || true)
+# Qt's modules whose headers belong to windows only.
+qt_include=$(qtpaths6 --query QT_INSTALL_HEADERS 2>/dev/null || true)
+if [ -z "$qt_include" ] || [ ! -d "$qt_include" ]; then
+  qt_include=$(find /usr/include /usr/local/include /opt -maxdepth 4 -type d -name QtWidgets \
+    -printf '%h\n' -quit 2>/dev/null || true)
+fi
 declare -A gui_header=()
-for module in QtWidgets QtGui; do
-  if [ -n "$qt_headers" ] && [ -d "$qt_headers/$module" ]; then
-    while IFS= read -r name; do gui_header[$name]=1; done < <(ls "$qt_headers/$module")
-  fi
+gui_modules=()
+for module_dir in "$qt_include"/Qt*; do
+  module=$(basename "$module_dir")
+  case "$module" in
+    QtGui | *Widgets | QtCharts | QtPrintSupport | QtQuick* | QtQml* | QtSvg | QtOpenGL)
+      gui_modules+=("$module")
+      while IFS= read -r name; do gui_header[$name]=1; done < <(ls "$module_dir")
+      ;;
+  esac
 done
-if [ ${#gui_header[@]} -eq 0 ]; then
-  echo "check-layers: cannot find the Qt 6 Widgets and Gui headers" >&2
+if [ -z "${gui_header[QWidget]+set}" ]; then
+  echo "check-layers: cannot find the Qt 6 Widgets headers (is qt6-base-dev installed?)" >&2
   exit 2
 fi
+
+is_gui_header() {
+  local header=$1 module
+  for module in "${gui_modules[@]}"; do
+    [[ $header == "$module"/* || $header == "$module" ]] && return 0
+  done
+  [ -n "${gui_header[$header]+set}" ]
+}
 
 include_pattern='^[[:space:]]*#[[:space:]]*include[[:space:]]*(["<])([^">]+)[">]'
 failures=0
@@ -52,29 +74,51 @@ while IFS= read -r file; do
   allowed="$folder ${may_use[$folder]}"
   name=$(basename "$relative")
   window=false
-  case "$name" in *Dlg.h | *Dlg.cpp) window=true; allowed="$allowed $window_extra" ;; esac
+  case "$name" in
+    *Dlg.*)
+      if [[ $window_folders == *" $folder "* ]]; then
+        window=true
+        allowed="$allowed $window_extra"
+      elif [ "$folder" != app ]; then
+        complain "$relative: windows belong in serial/, line/, analysis/ or app/"
+      fi
+      ;;
+  esac
+  gui_allowed=false
+  if $window || [ "$folder" = ui ] || [ "$folder" = app ]; then
+    gui_allowed=true
+  fi
 
   line_number=0
-  while IFS= read -r line; do
+  while IFS= read -r line || [ -n "$line" ]; do
     line_number=$((line_number + 1))
     [[ $line =~ $include_pattern ]] || continue
     header=${BASH_REMATCH[2]}
-    if [ "${BASH_REMATCH[1]}" = '"' ]; then
-      used=${header%%/*}
-      [ "$used" = "$header" ] && continue
-      if [ -n "${may_use[$used]+set}" ] && [[ " $allowed " != *" $used "* ]]; then
-        complain "$relative:$line_number: includes $header, but $folder/ may use only: $allowed"
-      fi
-    else
-      base=${header#QtWidgets/}
-      base=${base#QtGui/}
-      if [ "$folder" != ui ] && [ "$folder" != app ] && ! $window &&
-        { [ -n "${gui_header[$base]+set}" ] || [ "$base" != "$header" ]; }; then
-        complain "$relative:$line_number: includes <$header>; widget and GUI headers belong in the windows (...Dlg), ui/ and app/"
+    where="$relative:$line_number: includes $header"
+    if [[ $header == *..* ]]; then
+      complain "$where; include from the top of src/, not with \"..\""
+      continue
+    fi
+    if [ "$folder" = core ] && [[ $header == Q* || $header == qcoro* || $header == QCoro* ]]; then
+      complain "$where, but core/ is plain C++"
+      continue
+    fi
+    if ! $gui_allowed && is_gui_header "$header"; then
+      complain "$where; widget and GUI headers belong in the windows (...Dlg), ui/ and app/"
+      continue
+    fi
+    used=${header%%/*}
+    [ "$used" = "$header" ] && continue
+    if [ -n "${may_use[$used]+set}" ]; then
+      if [[ " $allowed " != *" $used "* ]]; then
+        complain "$where, but $folder/ may use only: $allowed"
+      elif ! $gui_allowed && [[ $(basename "$header") == *Dlg.* ]]; then
+        complain "$where: only windows, ui/ and app/ may include a window"
       fi
     fi
   done <"$file"
-done < <(find "$src" -type f \( -name '*.h' -o -name '*.cpp' \) | sort)
+done < <(find "$src" -type f \( -name '*.h' -o -name '*.hpp' -o -name '*.hh' -o -name '*.inl' \
+  -o -name '*.cpp' -o -name '*.cc' \) | sort)
 
 if [ $failures -ne 0 ]; then
   echo "check-layers: $failures include(s) break the layers" >&2

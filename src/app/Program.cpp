@@ -1,5 +1,8 @@
 #include "app/Program.h"
 
+#include <stdexcept>
+#include <utility>
+
 #include "analysis/AnalizerDlg.h"
 #include "analysis/ClipDlg.h"
 #include "app/IntroDlg.h"
@@ -19,6 +22,15 @@ Program::~Program() = default;
 
 TarvelDlg& Program::Tarvel() {
     if (!tarvel_) {
+        // A window built while the main window is being built must not ask for it: it would
+        // build a second one, and so on without end.
+        if (std::exchange(buildingTarvel_, true)) {
+            throw std::logic_error("the main window was asked for while it was being built");
+        }
+        struct Built {
+            bool& building;
+            ~Built() { building = false; }
+        } built{buildingTarvel_};
         tarvel_ = std::make_unique<TarvelDlg>(*this);
     }
     return *tarvel_;

@@ -66,6 +66,7 @@ private:
     PortService port_;
     LineUse lineUse_;
     std::unique_ptr<TarvelDlg> tarvel_;
+    bool buildingTarvel_ = false;
     std::unique_ptr<IntroDlg> intro_;
     std::unique_ptr<SetPortDlg> setPort_;
     std::unique_ptr<TerminalDlg> terminal_;

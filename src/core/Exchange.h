@@ -11,8 +11,10 @@ namespace tarvel {
 // A request as a loop put it on the line.
 struct Request {
     char address = 'A';
-    int position = 0;  // the controller's position in the device table, counted from 0
-    int attempt = 0;   // 0 for the first try, up to the retry count
+    // Where the loop stands, counted from 0: the controller's position in the device table in a
+    // test run, the address index in a scan.
+    int position = 0;
+    int attempt = 0;  // 0 for the first try, up to the retry count
     std::string frame;
     Instant written{};  // when it was handed to the transmitter
 };

@@ -1,6 +1,7 @@
 #include "engine/AsconCycle.h"
 
 #include <algorithm>
+#include <stdexcept>
 
 #include "core/AsconFrame.h"
 #include "platform/Waits.h"
@@ -25,11 +26,22 @@ void AsconCycle::ResetErrors() {
 }
 
 QCoro::Task<RunEnd> AsconCycle::TxAscon(LineUse::Lease lease) {
-    // Whatever ends the run, an exception included, leaves the cycle idle.
+    if (!lease.Holds()) {
+        throw std::logic_error("a test run was started without holding the serial line");
+    }
+    if (running_) {
+        throw std::logic_error("a test run was started while another one runs");
+    }
+    // Whatever ends the run, an exception included, leaves the cycle idle and the line free
+    // before anyone hears of the end.
     struct Idle {
         AsconCycle& cycle;
-        ~Idle() { cycle.running_ = cycle.started_ = false; }
-    } idle{*this};
+        LineUse::Lease& lease;
+        ~Idle() {
+            lease.Release();
+            cycle.running_ = cycle.started_ = false;
+        }
+    } idle{*this, lease};
     running_ = true;
     started_ = false;
     lineFailure_.clear();

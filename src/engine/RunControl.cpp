@@ -57,9 +57,8 @@ QCoro::Task<> RunControl::RunAscon() {
 }
 
 void RunControl::ReportInternalFailure(const std::string& what) {
-    waitingForLine_ = false;
     primo_.StopFlag = kTrue;
-    display_.RestoreRunSet();
+    display_.RunAborted();
     prompts_.ShowMessage({"The test run has stopped on an internal error:\n" + what +
                               "\n\nThe error list and the error counter are kept.",
                           "Info Box", MessageIcon::Critical, MessageButtons::Ok, std::string()});

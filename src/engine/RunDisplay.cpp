@@ -50,6 +50,11 @@ void RunDisplay::RunEnded(const RunEnd& end) {
     controls_.StatusPanel1.SetText("The Tarvel has finished !");
 }
 
+void RunDisplay::RunAborted() {
+    RestoreRunSet();
+    controls_.StatusPanel1.SetText("The Tarvel has finished !");
+}
+
 void RunDisplay::SwitchRunSet(bool running) {
     controls_.StartBtn.SetEnabled(!running);
     controls_.StopBtn.SetEnabled(running);

@@ -47,6 +47,8 @@ public:
     void ExchangeJudged(const Exchange& exchange) override;
     void ErrorsCounted(int errors) override;
     void RunEnded(const RunEnd& end) override;
+    // A run that broke off without reporting its end: shown as one that ended on a failure.
+    void RunAborted();
 
     // Runs whenever the counter's caption changes, with the count it now shows: Reset comes on
     // from the first error, and the error limit stops the run.

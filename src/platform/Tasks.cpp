@@ -7,15 +7,17 @@
 namespace tarvel {
 
 TaskOwner::TaskOwner(Scheduler& scheduler, FailureHandler onFailure)
-    : scheduler_(scheduler), onFailure_(std::move(onFailure)) {}
-
-void TaskOwner::Start(QCoro::Task<> task) {
-    ++running_;
-    // The guard's own task object may go at once: a QCoro coroutine runs on without it.
-    Guard(std::move(task));
+    : scheduler_(scheduler), state_(std::make_shared<State>()) {
+    state_->onFailure = std::move(onFailure);
 }
 
-QCoro::Task<> TaskOwner::Guard(QCoro::Task<> task) {
+void TaskOwner::Start(QCoro::Task<> task) {
+    ++state_->running;
+    // The guard's own task object may go at once: a QCoro coroutine runs on without it.
+    Guard(std::move(task), state_);
+}
+
+QCoro::Task<> TaskOwner::Guard(QCoro::Task<> task, std::shared_ptr<State> state) {
     std::string failure;
     try {
         co_await std::move(task);
@@ -27,16 +29,21 @@ QCoro::Task<> TaskOwner::Guard(QCoro::Task<> task) {
     } catch (...) {
         failure = "an error of unknown kind";
     }
-    --running_;
-    if (!failure.empty() && onFailure_) {
-        onFailure_(failure);
+    if (!failure.empty() && state->onFailure) {
+        try {
+            state->onFailure(failure);
+        } catch (...) {
+            // The report itself failed; the count below must still come down.
+        }
     }
-    finished_.Notify();
+    --state->running;
+    state->finished.Notify();
 }
 
 QCoro::Task<> TaskOwner::AllFinished() {
-    while (running_ > 0) {
-        co_await NextActivity(scheduler_, finished_, std::nullopt);
+    const std::shared_ptr<State> state = state_;
+    while (state->running > 0) {
+        co_await NextActivity(scheduler_, state->finished, std::nullopt);
     }
 }
 

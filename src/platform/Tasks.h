@@ -2,6 +2,7 @@
 
 #include <QCoroTask>
 #include <functional>
+#include <memory>
 #include <string>
 
 #include "platform/Notifier.h"
@@ -14,10 +15,12 @@ namespace tarvel {
 // going, lets anyone await the moment none is left, and catches what escapes one of them, so an
 // exception can neither vanish nor leave the controls in their running state.
 //
-// The owner must outlive its coroutines: it belongs to the object whose members they use.
+// The owner belongs to the object whose members its coroutines use, so it lives as long as they
+// may; should it go first all the same, a coroutine that ends later no longer reports to it.
 class TaskOwner {
 public:
-    // Told what escaped a coroutine, by the exception's own text.
+    // Told what escaped a coroutine, by the exception's own text. The coroutine still counts as
+    // running until this returns.
     using FailureHandler = std::function<void(const std::string& what)>;
 
     TaskOwner(Scheduler& scheduler, FailureHandler onFailure);
@@ -27,17 +30,21 @@ public:
     // Runs `task` (already started: coroutines here run up to their first wait when called).
     void Start(QCoro::Task<> task);
 
-    int Running() const { return running_; }
+    int Running() const { return state_->running; }
     // Resumes once no coroutine of this owner is running any more; at once when none is.
     QCoro::Task<> AllFinished();
 
 private:
-    QCoro::Task<> Guard(QCoro::Task<> task);
+    // What the coroutines report to; it outlives the owner while one of them still runs.
+    struct State {
+        FailureHandler onFailure;
+        int running = 0;
+        Notifier finished;
+    };
+    static QCoro::Task<> Guard(QCoro::Task<> task, std::shared_ptr<State> state);
 
     Scheduler& scheduler_;
-    FailureHandler onFailure_;
-    int running_ = 0;
-    Notifier finished_;
+    std::shared_ptr<State> state_;
 };
 
 }  // namespace tarvel

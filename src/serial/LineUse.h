@@ -16,13 +16,14 @@ public:
 
     class Lease {
     public:
-        Lease() = default;
         Lease(Lease&& other) noexcept : owner_(std::exchange(other.owner_, nullptr)) {}
         Lease& operator=(Lease&& other) noexcept;
         Lease(const Lease&) = delete;
         Lease& operator=(const Lease&) = delete;
         ~Lease() { Release(); }
         void Release();
+        // Whether this lease still holds the line.
+        bool Holds() const { return owner_ != nullptr; }
 
     private:
         friend class LineUse;

@@ -7,6 +7,7 @@
 
 #include "support/EngineRig.h"
 #include "support/FramePeer.h"
+#include "support/Run.h"
 
 namespace tarvel {
 namespace {
@@ -160,8 +161,12 @@ TEST_F(RunControlTest, AnExceptionInTheRunIsNamedToTheOperatorAndTheControlsCome
     FaultySink faulty;
     cycle.AddSink(faulty);
     Configure(2, 0);  // B is silent
+    bool lineFreeWhileTold = false;
+    prompts.whileOpen = [&] { lineFreeWhileTold = !lineUse.Busy(); };
     run.StartBtn_Click();
     ASSERT_TRUE(RunToEnd());
+    EXPECT_TRUE(lineFreeWhileTold);  // "Comm" or "Terminal" need not wait for the box
+    EXPECT_EQ(StatusPanel1.text, "The Tarvel has finished !");
     ASSERT_EQ(prompts.messages.size(), 1u);
     EXPECT_NE(prompts.messages[0].text.find("the statistics table is full"), std::string::npos);
     EXPECT_EQ(prompts.messages[0].icon, MessageIcon::Critical);
@@ -177,6 +182,24 @@ TEST_F(RunControlTest, AnExceptionInTheRunIsNamedToTheOperatorAndTheControlsCome
     ASSERT_TRUE(RunToEnd());
     EXPECT_EQ(prompts.messages.size(), 2u);
     EXPECT_EQ(Requests(), 4);
+}
+
+// Hands the cycle a lease that no longer holds the line.
+QCoro::Task<bool> RefusedWithoutTheLine(AsconCycle& cycle, LineUse& lineUse) {
+    LineUse::Lease lease = co_await lineUse.Acquire();
+    lease.Release();
+    try {
+        co_await cycle.TxAscon(std::move(lease));
+    } catch (const std::logic_error&) {
+        co_return true;
+    }
+    co_return false;
+}
+
+TEST_F(RunControlTest, TheCycleRunsOnlyUnderTheLinesLease) {
+    EXPECT_TRUE(testing::RunToEnd(time, RefusedWithoutTheLine(cycle, lineUse)));
+    EXPECT_TRUE(peer.frames.empty());
+    EXPECT_FALSE(cycle.Running());
 }
 
 // A line whose transmitter never gets its characters out.

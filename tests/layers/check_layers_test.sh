@@ -25,11 +25,20 @@ expect_failure() {
 }
 expect_failure "engine including app" engine/AsconCycle.h '#include "app/Program.h"' \
   "engine/AsconCycle.h:"
+expect_failure "a relative include reaching into app" engine/RunControl.cpp \
+  '#include "../app/Program.h"' "engine/RunControl.cpp:"
 expect_failure "core including platform" core/Verdict.cpp '#include "platform/Clock.h"' \
   "core/Verdict.cpp:"
+expect_failure "core including Qt" core/Exchange.h '#include <QString>' "core/Exchange.h:"
 expect_failure "a widget header in the port service" serial/PortService.cpp '#include <QWidget>' \
   "serial/PortService.cpp:"
+expect_failure "a widget header in quotes" engine/RunDisplay.cpp '#include "QtWidgets/QLabel"' \
+  "engine/RunDisplay.cpp:"
 expect_failure "a GUI header in the platform layer" platform/Tasks.h '#include <QtGui/QFont>' \
   "platform/Tasks.h:"
+expect_failure "logic including a window of its own folder" serial/PortService.h \
+  '#include "serial/SetPortDlg.h"' "serial/PortService.h:"
 expect_failure "a window including the main window" analysis/ClipDlg.h '#include "app/TarvelDlg.h"' \
   "analysis/ClipDlg.h:"
+expect_failure "a window outside the window folders" core/PanelDlg.h '#include <QWidget>' \
+  "core/PanelDlg.h"
