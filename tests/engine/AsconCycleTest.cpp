@@ -20,6 +20,7 @@ struct RecordingSink final : CycleSink {
     std::vector<Exchange> exchanges;
     std::vector<Request> requests;
     std::function<void(const Exchange&)> onJudged;
+    std::function<void(const Request&)> onRequest;
 
     void RunStarted(int controllers) override {
         events.push_back("started " + std::to_string(controllers));
@@ -30,6 +31,9 @@ struct RecordingSink final : CycleSink {
     void RequestWritten(const Request& request) override {
         requests.push_back(request);
         events.push_back("request " + request.frame.substr(0, 1));
+        if (onRequest) {
+            onRequest(request);
+        }
     }
     void ExchangeJudged(const Exchange& exchange) override {
         exchanges.push_back(exchange);
@@ -56,10 +60,20 @@ struct AsconCycleTest : ::testing::Test, testing::LineRig {
     ControllerAddressTable table = StartupAddressTable();
     AsconCycle cycle{primo, port, table};
     RecordingSink sink;
-    // A answers after 12 ms, B is silent.
+    // A answers after `answerDelay`, character after character (or all at once), B is silent.
+    Duration answerDelay = 12ms;
+    std::string answer = "A215\r";
+    bool allAtOnce = false;
     testing::FramePeer peer{line, [this](const std::string& frame, Instant end) {
-                                if (frame[0] == 'A') {
-                                    line.DeliverFrom(end + 12ms, "A215\r");
+                                if (frame[0] != 'A') {
+                                    return;
+                                }
+                                if (!allAtOnce) {
+                                    line.DeliverFrom(end + answerDelay, answer);
+                                    return;
+                                }
+                                for (const char c : answer) {
+                                    line.DeliverAt(end + answerDelay, static_cast<std::uint8_t>(c));
                                 }
                             }};
 
@@ -149,6 +163,49 @@ TEST_F(AsconCycleTest, ALostLineEndsTheRunWithItsReasonAndNoRecord) {
     EXPECT_NE(end.lineFailure.find("unplugged"), std::string::npos);
     EXPECT_EQ(sink.events.back(), "ended 0 failed");
     EXPECT_FALSE(lineUse.Busy());
+}
+
+// The program's thread is kept busy for 300 ms from 1 ms after each request (a long repaint, a
+// big list being filled): the verdict is the one an idle thread would reach.
+struct BusyWindow : AsconCycleTest {
+    BusyWindow() {
+        primo.DeviceCount = 1;
+        primo.RetryCount = 0;
+        StopAfter(1);
+        sink.onRequest = [this](const Request& request) {
+            time.CallAt(request.written + 1ms, [this] { time.Stall(300ms); });
+        };
+    }
+};
+
+TEST_F(BusyWindow, AnAnswerThatCameInTimeIsGoodHoweverLateTheThreadLooks) {
+    answerDelay = 10ms;
+    const RunEnd end = testing::RunToEnd(time, RunOnce(cycle, lineUse));
+    ASSERT_EQ(sink.exchanges.size(), 1u);
+    const Exchange& exchange = sink.exchanges[0];
+    EXPECT_EQ(exchange.verdict, ExchangeVerdict::Good);
+    EXPECT_EQ(exchange.answer, "A215\r");
+    EXPECT_EQ(end.errors, 0);
+    EXPECT_GT(exchange.judged - exchange.request.written, 300ms);  // it was judged late ...
+    EXPECT_LT(*exchange.lastArrival - exchange.request.written, AnswerWindow);  // ... but fairly
+}
+
+TEST_F(BusyWindow, AnAnswerThatCameAfterTheWindowIsNoAnswerEvenIfSeenAtTheSameMoment) {
+    answerDelay = 250ms;
+    const RunEnd end = testing::RunToEnd(time, RunOnce(cycle, lineUse));
+    ASSERT_EQ(sink.exchanges.size(), 1u);
+    EXPECT_EQ(sink.exchanges[0].verdict, ExchangeVerdict::NoAnswer);
+    EXPECT_EQ(sink.exchanges[0].received, 0);
+    EXPECT_EQ(end.errors, 1);
+}
+
+TEST_F(BusyWindow, SurplusCharactersThatCameInTimeAreStillAWrongCount) {
+    answerDelay = 10ms;
+    answer = "A2150\r";
+    allAtOnce = true;
+    testing::RunToEnd(time, RunOnce(cycle, lineUse));
+    ASSERT_EQ(sink.exchanges.size(), 1u);
+    EXPECT_EQ(sink.exchanges[0].verdict, ExchangeVerdict::WrongCount);
 }
 
 }  // namespace

@@ -2,10 +2,13 @@
 // one side, the simulated bus on the other.
 
 #include <gtest/gtest.h>
+
 #include <QApplication>
 #include <QEventLoop>
 #include <QMessageBox>
 #include <QTimer>
+#include <algorithm>
+#include <thread>
 
 #include "engine/AsconCycle.h"
 #include "engine/RunControl.h"
@@ -43,7 +46,10 @@ struct PtyRun : ::testing::Test, PtyRig, FakeRunPanel {
     std::unique_ptr<RunControl> run;
     FakeListBox& errors = clipboard;
 
-    PtyRun() : PtyRig({{'A', 5ms}, {'C', 5ms, ControllerFault::Silent}}) {}
+    explicit PtyRun(std::vector<SimulatedController> controllers = {{'A', 5ms},
+                                                                    {'C', 5ms,
+                                                                     ControllerFault::Silent}})
+        : PtyRig(std::move(controllers)) {}
     void SetUp() override {
         ASSERT_TRUE(Ready()) << failure;
         cycle = std::make_unique<AsconCycle>(primo, *port, table);
@@ -132,6 +138,38 @@ TEST_F(PtyRun, TheFarEndGoingAwayEndsTheRunWithoutFalseRecordsAndSaysSo) {
     EXPECT_EQ(errors.Count(), 0);
     EXPECT_TRUE(told.contains("was lost")) << told.toStdString();
     EXPECT_TRUE(StartBtn.enabled);
+}
+
+// Keeps the program's thread busy for 300 ms from 1 ms after every request, as a long repaint
+// or a big list being filled would.
+struct BusyThread final : CycleSink {
+    void RequestWritten(const Request&) override {
+        QTimer::singleShot(1ms, [] { std::this_thread::sleep_for(300ms); });
+    }
+};
+
+struct BusyPtyRun : PtyRun {
+    // A answers after 10 ms, well within the window; B after 250 ms, too late.
+    BusyPtyRun() : PtyRun({{'A', 10ms}, {'B', 250ms}}) {}
+};
+
+TEST_F(BusyPtyRun, ABusyThreadNeitherAccusesAControllerThatAnsweredInTimeNorExcusesALateOne) {
+    BusyThread busy;
+    cycle->AddSink(busy);
+    Configure({0, 1}, 0);
+    run->StartBtn_Click();
+    ASSERT_TRUE(WaitUntil([&] { return errors.Count() >= 2; }));
+    run->StopBtn_Click();
+    ASSERT_TRUE(WaitUntil([&] { return !run->Active(); }));
+    for (int i = 0; i < errors.Count(); ++i) {
+        EXPECT_EQ(errors.Item(i)[0], 'B') << errors.Item(i);
+        EXPECT_EQ(errors.Item(i).substr(13, 11), "No answer !");
+    }
+    // A's answers were shown as good ones: its address and three digits.
+    EXPECT_GE(std::count_if(
+                  RxLbl.history.begin(), RxLbl.history.end(),
+                  [](const std::string& shown) { return shown.size() == 4 && shown[0] == 'A'; }),
+              2);
 }
 
 }  // namespace

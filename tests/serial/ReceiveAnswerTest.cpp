@@ -126,6 +126,19 @@ TEST_F(ReceiveAnswerTest, ALateCharacterIsPartOfTheAnswerAndOnlyTheLastCharacter
     EXPECT_EQ(RunToEnd(other.time, ReceiveOn(lateNoise, other)), kUnknownFormat);
 }
 
+TEST_F(ReceiveAnswerTest, ABusyThreadDoesNotSpoilTheVerdict) {
+    // The program's thread is busy from 1 ms to 401 ms; the answers keep their arrival times.
+    rig.time.CallAt(rig.time.Now() + 1ms, [&] { rig.time.Stall(400ms); });
+    AnswerEndingAt(10ms, "A215\r");
+    EXPECT_EQ(Receive(), "A215");
+    EXPECT_FALSE(Settled());
+
+    LineRig late;
+    late.time.CallAt(late.time.Now() + 1ms, [&] { late.time.Stall(400ms); });
+    late.line.DeliverFrom(late.time.Now() + 350ms - late.CharacterTime() * 5, "A215\r");
+    EXPECT_EQ(RunToEnd(late.time, ReceiveAnswer(late.port, 5, kTimeout)), kNoAnswer);
+}
+
 TEST_F(ReceiveAnswerTest, OnAClosedLineItAnswersNoAnswerWithoutHanging) {
     rig.port.ClosePort();
     EXPECT_EQ(Receive(), kNoAnswer);
