@@ -37,6 +37,9 @@ void RunControl::StartBtn_Click() {
                               port_.Line().LastError()});
         return;
     }
+    // A click on Comm, Terminal or the lists before the run has switched the run set (it does
+    // so after its first settle) would be queued behind the run: nothing of it may be pressed.
+    display_.HoldRunSet();
     waitingForLine_ = true;
     tasks_.Start(RunAscon());
 }

@@ -55,6 +55,11 @@ void RunDisplay::RunAborted() {
     controls_.StatusPanel1.SetText("The Tarvel has finished !");
 }
 
+void RunDisplay::HoldRunSet() {
+    SwitchRunSet(true);
+    controls_.StopBtn.SetEnabled(false);
+}
+
 void RunDisplay::SwitchRunSet(bool running) {
     controls_.StartBtn.SetEnabled(!running);
     controls_.StopBtn.SetEnabled(running);

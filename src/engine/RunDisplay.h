@@ -57,6 +57,9 @@ public:
     // Start off and Stop on with the rest of the run set off while running; the reverse after.
     void SwitchRunSet(bool running);
     void RestoreRunSet() { SwitchRunSet(false); }
+    // The whole run set off, Stop included: a run has been accepted and waits for the line or
+    // settles it, and nothing of the run set may be pressed meanwhile.
+    void HoldRunSet();
     // Reset's part: both lists emptied, the error list hidden, Reset disabled.
     void ClearErrorLists();
 

@@ -1,17 +1,23 @@
 #include <gtest/gtest.h>
 #include <QComboBox>
+#include <QCoreApplication>
+#include <QDialog>
 #include <QListWidget>
+#include <QMenuBar>
+#include <QPushButton>
 #include <QTemporaryDir>
 
 #include <fstream>
 
 #include "app/TarvelDlg.h"
 #include "line/ListDlg.h"
+#include "serial/SetPortDlg.h"
 #include "support/ProgramRig.h"
 
 namespace tarvel {
 namespace {
 
+using namespace std::chrono_literals;
 using testing::ProgramRig;
 
 QComboBox* ComboShowing(TarvelDlg& main, int count) {
@@ -107,6 +113,45 @@ TEST(DeviceLists, LoadingAConfigurationFromTheFileMenuUpdatesTheLists) {
     main.ResetMenu_Click();
     EXPECT_EQ(ui.MaxNumCmb.Item(ui.MaxNumCmb.Index()), "1");
     EXPECT_EQ(ui.ProgressBar.Value(), 0);
+}
+
+TEST(MainWindowRun, NothingOfTheRunSetCanBePressedWhileTheRunSettlesBeforeItsFirstRequest) {
+    ProgramRig rig;
+    rig.program.SetPort().OkBtn_Click();
+    TarvelDlg& main = rig.program.Tarvel();
+    main.show();
+    main.StartBtn_Click();
+    rig.time.RunFor(50ms);  // inside the first settle
+    int dialogs = 0;
+    testing::ModalScript script({[&](QWidget& dialog) {
+        ++dialogs;
+        static_cast<QDialog&>(dialog).reject();
+    }});
+    for (QPushButton* button : main.findChildren<QPushButton*>()) {
+        const QString caption = button->text();
+        if (caption == "Comm" || caption == "Terminal" || caption == "Start" || caption == "Stop") {
+            EXPECT_FALSE(button->isEnabled()) << caption.toStdString();
+            button->click();
+        }
+    }
+    for (QComboBox* list : main.findChildren<QComboBox*>()) {
+        EXPECT_FALSE(list->isEnabled());
+    }
+    for (QAction* action : main.menuBar()->actions()) {
+        if (action->text() == "&Search!") {
+            EXPECT_FALSE(action->isEnabled());
+            action->trigger();
+        }
+    }
+    rig.time.RunFor(300ms);
+    EXPECT_TRUE(main.Ui().StopBtn.Enabled());
+    main.StopBtn_Click();
+    ASSERT_TRUE(rig.time.RunUntil([&] { return !main.Run().Active(); }));
+    for (int i = 0; i < 20; ++i) {
+        rig.time.RunFor(10ms);
+        QCoreApplication::processEvents();
+    }
+    EXPECT_EQ(dialogs, 0);
 }
 
 }  // namespace

@@ -40,7 +40,14 @@ TEST_F(RunControlTest, TheControlTableHoldsInEveryState) {
     EXPECT_EQ(Controls(), opened);
     Configure(2, 0);  // B is silent: failures enable Reset
     run.StartBtn_Click();
-    time.RunFor(300ms);  // past the settling that comes first
+    // From the moment Start is accepted, through the settling that comes first, nothing of the
+    // run set can be pressed; Stop comes on when the run is under way.
+    EXPECT_EQ(Controls(),
+              (std::vector<bool>{false, false, false, false, false, false, false, false, false}));
+    time.RunFor(150ms);
+    EXPECT_EQ(Controls(),
+              (std::vector<bool>{false, false, false, false, false, false, false, false, false}));
+    time.RunFor(150ms);  // past the settling
     EXPECT_EQ(Controls(),
               (std::vector<bool>{false, true, false, false, false, false, false, false, false}));
     RunUntil([&] { return Errors() == 1; });
