@@ -9,36 +9,76 @@ namespace {
 
 std::string NumberLine(int value) { return " " + std::to_string(value) + " \r\n"; }
 
+// One field of a file, read character by character: an optional sign, then digits. It keeps
+// its value (capped far beyond every range) and the start of its text for messages.
+class FieldValue {
+public:
+    void Add(char c) {
+        if (shown_.size() < kShownLength) {
+            shown_.push_back(std::isprint(static_cast<unsigned char>(c)) ? c : '?');
+        }
+        ++length_;
+        if (length_ == 1 && (c == '-' || c == '+')) {
+            negative_ = c == '-';
+        } else if (std::isdigit(static_cast<unsigned char>(c))) {
+            digits_ = true;
+            value_ = std::min<long long>(value_ * 10 + (c - '0'), kCap);
+        } else {
+            valid_ = false;
+        }
+    }
+    std::optional<long long> Value() const {
+        if (!valid_ || !digits_) {
+            return std::nullopt;
+        }
+        return negative_ ? -value_ : value_;
+    }
+    std::string Shown() const { return length_ > kShownLength ? shown_ + "..." : shown_; }
+
+private:
+    static constexpr std::size_t kShownLength = 20;
+    // Anything this large is out of every range; the value stops growing before it overflows.
+    static constexpr long long kCap = 1'000'000'000'000LL;
+
+    std::string shown_;
+    std::size_t length_ = 0;
+    bool negative_ = false;
+    bool digits_ = false;
+    bool valid_ = true;
+    long long value_ = 0;
+};
+
 // Takes the numbers of a file one after the other and knows on which line each one stands.
 class NumberScanner {
 public:
     explicit NumberScanner(std::istream& in) : in_(in) {}
 
-    // The next number, or a problem naming what stood there instead.
+    // The next number, or a problem naming what stood there instead. A field runs up to the
+    // next blank, comma or line end, however long it is: its value is capped, never its length,
+    // so a long run of digits is one number and not two.
     std::variant<long long, ConfigProblem> Next(const std::string& what) {
         SkipBlanks();
-        const int first = in_.peek();
-        if (first == std::char_traits<char>::eof()) {
+        if (in_.peek() == std::char_traits<char>::eof()) {
             return ConfigProblem{"the file ends where " + what + " should be (line " +
                                  std::to_string(line_) + ")"};
         }
-        std::string field;
+        FieldValue field;
         while (true) {
             const int c = in_.peek();
-            if (c == std::char_traits<char>::eof() || IsBlank(c) || c == ',' || field.size() > 40) {
+            if (c == std::char_traits<char>::eof() || IsBlank(c) || c == ',') {
                 break;
             }
-            field.push_back(static_cast<char>(in_.get()));
+            field.Add(static_cast<char>(in_.get()));
         }
         const int fieldLine = line_;
         SkipBlanks();
         if (in_.peek() == ',') {
             in_.get();
         }
-        const auto value = ParseInteger(field);
+        const auto value = field.Value();
         if (!value) {
             return ConfigProblem{what + " on line " + std::to_string(fieldLine) + " is \"" +
-                                 Printable(field) + "\", which is not a whole number"};
+                                 field.Shown() + "\", which is not a whole number"};
         }
         lastLine_ = fieldLine;
         return *value;
@@ -54,35 +94,6 @@ private:
                 ++line_;
             }
         }
-    }
-
-    static std::optional<long long> ParseInteger(const std::string& field) {
-        std::size_t at = 0;
-        bool negative = false;
-        if (!field.empty() && (field[0] == '-' || field[0] == '+')) {
-            negative = field[0] == '-';
-            at = 1;
-        }
-        if (at == field.size()) {
-            return std::nullopt;
-        }
-        long long value = 0;
-        for (; at < field.size(); ++at) {
-            if (!std::isdigit(static_cast<unsigned char>(field[at]))) {
-                return std::nullopt;
-            }
-            // Anything this large is out of every range; stop before it can overflow.
-            value = std::min<long long>(value * 10 + (field[at] - '0'), 1'000'000'000'000LL);
-        }
-        return negative ? -value : value;
-    }
-
-    static std::string Printable(const std::string& field) {
-        std::string shown;
-        for (const char c : field.substr(0, 20)) {
-            shown.push_back(std::isprint(static_cast<unsigned char>(c)) ? c : '?');
-        }
-        return field.size() > 20 ? shown + "..." : shown;
     }
 
     std::istream& in_;

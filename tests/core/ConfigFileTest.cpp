@@ -90,5 +90,17 @@ TEST(ConfigFile, MissingOrUnreadableNumbersAreRefused) {
     EXPECT_FALSE(ProblemWith("-\n").empty());
 }
 
+TEST(ConfigFile, ALongNumberIsOneFieldHoweverManyDigitsItHas) {
+    // Forty-five zeros and a one are the number 1, not two numbers.
+    const auto read = ReadGood(" 2 \r\n " + std::string(45, '0') + "1 \r\n 5 \r\n");
+    EXPECT_EQ(read.addresses, (std::vector<std::int16_t>{1, 5}));
+    // A huge value is refused as what it is, not wrapped round into range.
+    const std::string tooBig = ProblemWith(" 1 \r\n " + std::string(60, '9') + " \r\n");
+    EXPECT_NE(tooBig.find("addresses run from 0 to 63"), std::string::npos) << tooBig;
+    // A long field with a letter at its end is named by its start.
+    const std::string garbled = ProblemWith(" 1 \r\n " + std::string(50, '1') + "x \r\n");
+    EXPECT_NE(garbled.find(std::string(20, '1') + "..."), std::string::npos) << garbled;
+}
+
 }  // namespace
 }  // namespace tarvel
