@@ -53,6 +53,8 @@ QLabel* Display(QWidget* parent, QRect at) {
     palette.setColor(QPalette::Window, Qt::white);
     display->setPalette(palette);
     display->setIndent(2);
+    // What a controller sent or the operator typed is shown as it is, never as markup.
+    display->setTextFormat(Qt::PlainText);
     return display;
 }
 

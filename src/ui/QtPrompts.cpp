@@ -2,6 +2,7 @@
 
 #include <QApplication>
 #include <QFileDialog>
+#include <QLabel>
 #include <QMessageBox>
 #include <QStringList>
 
@@ -27,9 +28,14 @@ QString QtFilterFor(const std::string& filter) {
 MessageAnswer QtPrompts::ShowMessage(const MessageRequest& request) {
     QMessageBox box(QApplication::activeWindow());
     box.setWindowTitle(ToQt(request.title));
+    // Messages carry file names and the host's reasons: shown as they are, never as markup.
+    box.setTextFormat(Qt::PlainText);
     box.setText(ToQt(request.text));
     if (!request.detail.empty()) {
         box.setInformativeText(ToQt(request.detail));
+        for (QLabel* label : box.findChildren<QLabel*>()) {
+            label->setTextFormat(Qt::PlainText);
+        }
     }
     switch (request.icon) {
         case MessageIcon::None: box.setIcon(QMessageBox::NoIcon); break;

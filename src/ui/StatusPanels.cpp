@@ -17,6 +17,7 @@ StatusPanels::StatusPanels(QWidget* parent) : QWidget(parent) {
         panel->setGeometry(Pixels(left), 2, Pixels(widths[i]) - 2, Pixels(495) - 4);
         panel->setAlignment(i < 2 ? Qt::AlignLeft | Qt::AlignVCenter : Qt::AlignCenter);
         panel->setIndent(3);
+        panel->setTextFormat(Qt::PlainText);
         panels_[i] = panel;
         left += widths[i];
     }

@@ -98,6 +98,41 @@ TEST(DeviceLists, TheOperatorsChoiceRunsTheCheckAndTheRestoringSelectionDoesNot)
     EXPECT_EQ(main.ControllerAddress()[0], 0);
 }
 
+// The lists answer the operator's choice (`activated`, which comes also when the entry shown is
+// chosen again), not every change of the entry shown (`currentIndexChanged`, which comes also
+// when the program shows an entry, and not when the same one is chosen again).
+TEST(DeviceLists, TheHandlersRunForTheOperatorsChoiceEvenOfTheSameEntryAndNotForTheProgramsOwn) {
+    ProgramRig rig;
+    TarvelDlg& main = rig.program.Tarvel();
+    QComboBox* count = ComboShowing(main, 64);
+    ASSERT_NE(count, nullptr);
+    count->setCurrentIndex(2);
+    emit count->activated(2);
+    ASSERT_EQ(rig.program.primo.DeviceCount, 3);
+    auto& ui = main.Ui();
+    main.DeviceTable().SelectController(0);
+    ASSERT_EQ(ui.ControllerCmb.Index(), 0);
+
+    // The same count chosen again: its handler runs and shows the last controller once more.
+    emit count->activated(2);
+    EXPECT_EQ(ui.ControllerCmb.Index(), 2);
+
+    // The program showing another entry is no choice: no handler runs, so the address already
+    // used by controller 1 raises no message and changes nothing.
+    QComboBox* address = nullptr;
+    for (QComboBox* combo : main.findChildren<QComboBox*>()) {
+        if (combo != count && combo->count() == 64) {
+            address = combo;
+        }
+    }
+    ASSERT_NE(address, nullptr);
+    address->setCurrentIndex(0);
+    count->setCurrentIndex(0);
+    EXPECT_TRUE(rig.prompts.messages.empty());
+    EXPECT_EQ(rig.program.primo.DeviceCount, 3);
+    EXPECT_EQ(main.ControllerAddress()[2], 2);
+}
+
 TEST(DeviceLists, LoadingAConfigurationFromTheFileMenuUpdatesTheLists) {
     ProgramRig rig;
     TarvelDlg& main = rig.program.Tarvel();

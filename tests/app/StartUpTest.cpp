@@ -62,20 +62,6 @@ TEST(StartUp, OkShowsTheMainWindowInItsStartUpState) {
     }
 }
 
-TEST(StartUp, TheMainWindowIsOfFixedSizeWithItsControlsWhereTheLayoutPutsThem) {
-    ProgramRig rig;
-    TarvelDlg& main = rig.program.Tarvel();
-    EXPECT_EQ(main.centralWidget()->size(), QSize(425, 242));  // 6375 x 3630 twips
-    EXPECT_EQ(main.minimumSize(), main.maximumSize());
-    auto* start = main.findChild<QPushButton*>();
-    ASSERT_NE(start, nullptr);
-    for (QPushButton* button : main.findChildren<QPushButton*>()) {
-        if (button->text() == "Start") {
-            EXPECT_EQ(button->geometry(), QRect(16, 96, 49, 25));  // 240, 1440, 735, 375
-        }
-    }
-}
-
 TEST(StartUp, CommShowsTheLastChoicesAndItsCancelKeepsTheProgramRunning) {
     ProgramRig rig;
     ModalScript start({Accept, [](QWidget& dialog) {

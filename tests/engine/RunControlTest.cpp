@@ -61,22 +61,27 @@ TEST_F(RunControlTest, TheControlTableHoldsInEveryState) {
 }
 
 TEST_F(RunControlTest, OtherProtocolsAreAnsweredWithAMessageAndNothingElseChanges) {
-    for (const std::int16_t protocol : {1, 3, 5}) {
-        primo.ProtocolIndex = protocol;
-        prompts.answers = {MessageAnswer::Retry};
-        run.StartBtn_Click();
+    // Every protocol but Ascon, whichever button closes the box.
+    for (const std::int16_t protocol : {1, 2, 3, 4, 5}) {
+        for (const MessageAnswer answer : {MessageAnswer::Retry, MessageAnswer::Cancel}) {
+            primo.ProtocolIndex = protocol;
+            prompts.answers = {answer};
+            run.StartBtn_Click();
+        }
     }
-    ASSERT_EQ(prompts.messages.size(), 3u);
-    EXPECT_EQ(prompts.messages[1].text, "Not available Protocol !");
-    EXPECT_EQ(prompts.messages[1].title, "Info Box");
-    EXPECT_EQ(prompts.messages[1].icon, MessageIcon::Critical);
-    EXPECT_EQ(prompts.messages[1].buttons, MessageButtons::RetryCancel);
+    ASSERT_EQ(prompts.messages.size(), 10u);
+    for (const MessageRequest& message : prompts.messages) {
+        EXPECT_EQ(message.text, "Not available Protocol !");
+        EXPECT_EQ(message.title, "Info Box");
+        EXPECT_EQ(message.icon, MessageIcon::Critical);
+        EXPECT_EQ(message.buttons, MessageButtons::RetryCancel);
+    }
     for (const std::int16_t protocol : {-1, 6, 200}) {
         primo.ProtocolIndex = protocol;
         run.StartBtn_Click();
     }
     time.RunFor(1s);
-    EXPECT_EQ(prompts.messages.size(), 3u);
+    EXPECT_EQ(prompts.messages.size(), 10u);
     EXPECT_FALSE(run.Active());
     EXPECT_TRUE(line.Transmitted().empty());
     EXPECT_EQ(Controls(),

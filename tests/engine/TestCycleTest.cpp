@@ -215,8 +215,12 @@ TEST_F(Answering, TheNineHundredthFailureStopsTheRunAndANewRunStopsAtItsFirstFai
     EXPECT_EQ(clipboard.Count(), 900);
     EXPECT_EQ(RxLbl.text, "There are too Errors !");
     EXPECT_EQ(primo.StopFlag, kTrue);
+    // The whole run set is back, as after Stop.
     EXPECT_TRUE(StartBtn.enabled);
     EXPECT_FALSE(StopBtn.enabled);
+    EXPECT_TRUE(ConsolleBtn.enabled && CommBtn.enabled && SearchMenu.enabled);
+    EXPECT_TRUE(MaxNumCmb.enabled && ControllerCmb.enabled && AddressCmb.enabled);
+    EXPECT_TRUE(ResetBtn.enabled);
     EXPECT_EQ(StatusPanel1.text, "The Tarvel has finished !");
     // The message of the 900th failure was there for an instant, before the limit's text.
     EXPECT_EQ(RxLbl.history[RxLbl.history.size() - 2], "No answer !");
@@ -225,6 +229,35 @@ TEST_F(Answering, TheNineHundredthFailureStopsTheRunAndANewRunStopsAtItsFirstFai
     ASSERT_TRUE(RunToEnd());
     EXPECT_EQ(Errors(), 901);
     EXPECT_EQ(clipboard.Count(), 901);
+}
+
+TEST_F(Answering, ResetLeavesTheAnalyzersListShownOrHiddenAsItWas) {
+    for (const bool shown : {true, false}) {
+        analyzer.visible = shown;
+        analyzer.AddItem("a copy");
+        run.ResetBtn_Click();
+        EXPECT_TRUE(analyzer.items.empty());
+        EXPECT_EQ(analyzer.visible, shown);
+    }
+}
+
+TEST_F(Answering, AGoodAnswerAfterFailuresLeavesTheListAndTheCounterAsTheyWere) {
+    Configure(1, 1);
+    int requests = 0;
+    // The first two attempts get nothing, every later one a good answer.
+    script = [&](const std::string& frame, Instant end) {
+        if (++requests > 2) {
+            line.DeliverFrom(end + 5ms, std::string(1, frame[0]) + "215\r");
+        }
+    };
+    run.StartBtn_Click();
+    RunUntil([&] { return Requests().size() == 6; });
+    run.StopBtn_Click();
+    ASSERT_TRUE(RunToEnd());
+    EXPECT_EQ(clipboard.Count(), 2);
+    EXPECT_EQ(ErrorLbl.text, "2");
+    EXPECT_TRUE(ResetBtn.enabled);
+    EXPECT_EQ(RxLbl.text, "A215");
 }
 
 TEST_F(Answering, ResetDuringARunEmptiesBothListsAndTheCountStartsAgain) {

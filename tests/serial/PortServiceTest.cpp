@@ -65,6 +65,72 @@ TEST(PortService, ReopeningWithOtherSettingsClosesTheLineFirst) {
     EXPECT_FALSE(rig.line.PortOpen());
 }
 
+// A line that records the port operations OpenPort makes, and refuses the one it is told to.
+class RecordingLine final : public SerialLine {
+public:
+    explicit RecordingLine(SimulatedSerialLine& line) : line_(line) {}
+    std::vector<std::string> calls;
+    std::string refuse;  // the name of the operation to refuse
+
+    bool SetCommPort(std::int16_t n) override {
+        return Note("SetCommPort " + std::to_string(n), line_.SetCommPort(n));
+    }
+    bool SetSettings(std::string_view s) override {
+        return Note("SetSettings" + std::string(s), line_.SetSettings(s));
+    }
+    bool SetInputLen(std::int16_t n) override {
+        return Note("SetInputLen " + std::to_string(n), line_.SetInputLen(n));
+    }
+    bool SetPortOpen(bool open) override {
+        return Note(open ? "SetPortOpen true" : "SetPortOpen false", line_.SetPortOpen(open));
+    }
+    bool PortOpen() const override { return line_.PortOpen(); }
+    void Output(std::string_view text) override { line_.Output(text); }
+    std::string Input() override { return line_.Input(); }
+    std::string InputFirst(int count) override { return line_.InputFirst(count); }
+    int InBufferCount() override { return line_.InBufferCount(); }
+    int OutBufferCount() override { return line_.OutBufferCount(); }
+    std::optional<Instant> ArrivalOf(int index) const override { return line_.ArrivalOf(index); }
+    std::string LastError() const override { return "refused"; }
+
+private:
+    bool Note(const std::string& call, bool done) {
+        calls.push_back(call);
+        return done && call.rfind(refuse.empty() ? "\x01" : refuse, 0) != 0;
+    }
+    SimulatedSerialLine& line_;
+};
+
+TEST(OpenPort, ClosesFirstThenSetsPortSettingsAndAnInputLengthOfZeroThenOpens) {
+    LineRig rig;  // opened once already
+    RecordingLine line(rig.line);
+    PortService port(line, rig.primo, rig.time);
+    line.SetInputLen(3);
+    line.calls.clear();
+    EXPECT_FALSE(port.OpenPort());
+    EXPECT_EQ(line.calls, (std::vector<std::string>{"SetPortOpen false", "SetCommPort 1",
+                                                    "SetSettings 9600,N,8, 1", "SetInputLen 0",
+                                                    "SetPortOpen true"}));
+    // The input length really is 0 again: a read takes everything waiting.
+    rig.line.DeliverFrom(rig.time.Now(), "ABCDEFG");
+    rig.time.RunFor(10ms);
+    EXPECT_EQ(rig.line.Input(), "ABCDEFG");
+}
+
+TEST(OpenPort, NothingIsOpenedAfterAStepThatFailedAndEachAttemptClosesFirst) {
+    for (const std::string step : {"SetCommPort", "SetSettings", "SetInputLen"}) {
+        LineRig rig;
+        RecordingLine line(rig.line);
+        PortService port(line, rig.primo, rig.time);
+        line.refuse = step;
+        EXPECT_TRUE(port.OpenPort()) << step;
+        EXPECT_FALSE(rig.line.PortOpen()) << step;
+        EXPECT_EQ(line.calls.front(), "SetPortOpen false") << step;
+        EXPECT_EQ(line.calls.back().rfind(step, 0), 0u) << step << ": nothing after it";
+        EXPECT_EQ(port.OpenFailure(), "refused");
+    }
+}
+
 TEST(SettleLine, SendsOneCarriageReturnPausesAndDropsAllInput) {
     LineRig rig;
     rig.line.DeliverFrom(rig.time.Now(), "old");
@@ -78,19 +144,12 @@ TEST(SettleLine, SendsOneCarriageReturnPausesAndDropsAllInput) {
     EXPECT_EQ(rig.line.InBufferCount(), 0);
 }
 
-TEST(SettleLine, ACharacterAfterTheLastReadStaysAndMidnightChangesNothing) {
-    VirtualTime time(TimeOfDay{23, 59, 59});
-    SimulatedSerialLine line(time);
-    Primo primo = testing::Primo9600();
-    PortService port(line, primo, time);
-    ASSERT_FALSE(port.OpenPort());
-    time.RunFor(900ms);  // 23:59:59.9
-    line.DeliverAt(time.Now() + SettleTime + 1ms, 'x');
-    RunToEnd(time, port.SettleLine());
-    EXPECT_EQ(time.Now().time_since_epoch(), 1100ms);
-    EXPECT_EQ(time.LocalTime(), (TimeOfDay{0, 0, 0}));
-    time.RunFor(1ms);
-    EXPECT_EQ(line.InBufferCount(), 1);
+TEST(SettleLine, ACharacterAfterTheLastReadStays) {
+    LineRig rig;
+    rig.line.DeliverAt(rig.time.Now() + SettleTime + 1ms, 'x');
+    RunToEnd(rig.time, rig.port.SettleLine());
+    rig.time.RunFor(1ms);
+    EXPECT_EQ(rig.line.InBufferCount(), 1);
 }
 
 TEST(SettleLine, OnAClosedLineItNeitherHangsNorCrashes) {
