@@ -1,11 +1,19 @@
 #!/usr/bin/env bash
-# Runs the configuration reader's fuzz target for SECONDS (default 60); new inputs it finds go
-# to build/tests/fuzz-corpus, crashes to build/tests/.
+# Runs a file reader's fuzz target for SECONDS (default 60): "config" (the line configuration,
+# the default) or "list" (error lists and analyses). New inputs it finds go to
+# build/tests/fuzz-corpus/NAME, crashes to build/tests/.
+# Usage: scripts/fuzz.sh [SECONDS] [config|list]
 set -euo pipefail
 cd "$(dirname "$0")/.."
+seconds=${1:-60}
+case "${2:-config}" in
+  config) name=config_reader seeds=corpus ;;
+  list) name=list_reader seeds=list-corpus ;;
+  *) echo "usage: $0 [SECONDS] [config|list]" >&2; exit 2 ;;
+esac
 scripts/setup.sh
 scripts/build.sh build >/dev/null
-mkdir -p build/tests/fuzz-corpus
+mkdir -p "build/tests/fuzz-corpus/$name"
 cd build/tests
-exec ./config_reader_fuzzer -max_total_time="${1:-60}" -print_final_stats=1 fuzz-corpus \
-  ../../tests/core/fuzz/corpus
+exec "./${name}_fuzzer" -max_total_time="$seconds" -print_final_stats=1 "fuzz-corpus/$name" \
+  "../../tests/core/fuzz/$seeds"

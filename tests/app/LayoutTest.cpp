@@ -34,7 +34,7 @@ QRect TwipRect(int left, int top, int width, int height) {
 struct Row {
     const char* kind;  // "button", "list", "display", "label", "picture", "progress"
     std::optional<QString> text;
-    QRect at;              // for a label only its top left counts
+    QRect at;  // for a label only its top left counts
     bool enabled = true;
 };
 
@@ -45,10 +45,12 @@ std::vector<QWidget*> Candidates(QWidget& parent, const Row& row) {
     auto matches = [&](const QString& text) { return !row.text || *row.text == text; };
     if (kind == "button") {
         for (auto* w : parent.findChildren<QPushButton*>()) {
-            if (matches(w->text())) found.push_back(w);
+            if (matches(w->text()))
+                found.push_back(w);
         }
     } else if (kind == "list") {
-        for (auto* w : parent.findChildren<QComboBox*>()) found.push_back(w);
+        for (auto* w : parent.findChildren<QComboBox*>())
+            found.push_back(w);
     } else if (kind == "label" || kind == "display") {
         for (auto* w : parent.findChildren<QLabel*>()) {
             const bool framed = w->frameShape() != QFrame::NoFrame;
@@ -58,9 +60,11 @@ std::vector<QWidget*> Candidates(QWidget& parent, const Row& row) {
             }
         }
     } else if (kind == "picture") {
-        for (auto* w : parent.findChildren<ClickablePicture*>()) found.push_back(w);
+        for (auto* w : parent.findChildren<ClickablePicture*>())
+            found.push_back(w);
     } else if (kind == "progress") {
-        for (auto* w : parent.findChildren<QProgressBar*>()) found.push_back(w);
+        for (auto* w : parent.findChildren<QProgressBar*>())
+            found.push_back(w);
     }
     return found;
 }
@@ -117,34 +121,34 @@ TEST(Layout, TheMainWindowHasEveryControlOfItsTableWhereTheTableSays) {
     EXPECT_EQ(main.minimumSize(), main.maximumSize());
 
     ExpectLayout(client, {
-        {"label", "Port Setting", TwipRect(120, 120, 0, 0)},
-        {"button", "Comm", TwipRect(240, 480, 855, 375)},
-        {"label", "Total Device", TwipRect(1560, 120, 0, 0)},
-        {"list", {}, TwipRect(1680, 480, 855, 315)},
-        {"label", "Associate", TwipRect(3000, 120, 0, 0)},
-        {"label", "Controller", TwipRect(3120, 360, 0, 0)},
-        {"label", "Address", TwipRect(4080, 360, 0, 0)},
-        {"list", {}, TwipRect(3120, 600, 855, 315)},
-        {"list", {}, TwipRect(4080, 600, 855, 315)},
-        {"picture", {}, TwipRect(5160, 120, 975, 2055)},
-        {"label", "Line Scan", TwipRect(120, 1080, 0, 0)},
-        {"button", "Start", TwipRect(240, 1440, 735, 375)},
-        {"button", "Stop", TwipRect(1080, 1440, 735, 375), false},
-        {"label", "Terminal", TwipRect(2040, 1080, 0, 0)},
-        {"button", "Terminal", TwipRect(2160, 1440, 855, 375)},
-        {"label", "Control Error", TwipRect(3360, 1080, 0, 0)},
-        {"button", "Report", TwipRect(3360, 1440, 735, 375)},
-        {"button", "Analize", TwipRect(4200, 1440, 735, 375)},
-        {"label", "Send", TwipRect(120, 2040, 0, 0)},
-        {"display", "", TwipRect(120, 2400, 975, 255)},
-        {"label", "Receive", TwipRect(1200, 2040, 0, 0)},
-        {"display", "", TwipRect(1200, 2400, 2535, 255)},
-        {"label", "Total Error", TwipRect(3840, 2040, 0, 0)},
-        {"display", "0", TwipRect(3960, 2400, 435, 255)},
-        {"button", "Res", TwipRect(4440, 2400, 495, 255), false},
-        {"button", "Controller List", TwipRect(5280, 2280, 975, 495)},
-        {"progress", {}, TwipRect(0, 2880, 6375, 255)},
-    });
+                             {"label", "Port Setting", TwipRect(120, 120, 0, 0)},
+                             {"button", "Comm", TwipRect(240, 480, 855, 375)},
+                             {"label", "Total Device", TwipRect(1560, 120, 0, 0)},
+                             {"list", {}, TwipRect(1680, 480, 855, 315)},
+                             {"label", "Associate", TwipRect(3000, 120, 0, 0)},
+                             {"label", "Controller", TwipRect(3120, 360, 0, 0)},
+                             {"label", "Address", TwipRect(4080, 360, 0, 0)},
+                             {"list", {}, TwipRect(3120, 600, 855, 315)},
+                             {"list", {}, TwipRect(4080, 600, 855, 315)},
+                             {"picture", {}, TwipRect(5160, 120, 975, 2055)},
+                             {"label", "Line Scan", TwipRect(120, 1080, 0, 0)},
+                             {"button", "Start", TwipRect(240, 1440, 735, 375)},
+                             {"button", "Stop", TwipRect(1080, 1440, 735, 375), false},
+                             {"label", "Terminal", TwipRect(2040, 1080, 0, 0)},
+                             {"button", "Terminal", TwipRect(2160, 1440, 855, 375)},
+                             {"label", "Control Error", TwipRect(3360, 1080, 0, 0)},
+                             {"button", "Report", TwipRect(3360, 1440, 735, 375)},
+                             {"button", "Analize", TwipRect(4200, 1440, 735, 375)},
+                             {"label", "Send", TwipRect(120, 2040, 0, 0)},
+                             {"display", "", TwipRect(120, 2400, 975, 255)},
+                             {"label", "Receive", TwipRect(1200, 2040, 0, 0)},
+                             {"display", "", TwipRect(1200, 2400, 2535, 255)},
+                             {"label", "Total Error", TwipRect(3840, 2040, 0, 0)},
+                             {"display", "0", TwipRect(3960, 2400, 435, 255)},
+                             {"button", "Res", TwipRect(4440, 2400, 495, 255), false},
+                             {"button", "Controller List", TwipRect(5280, 2280, 975, 495)},
+                             {"progress", {}, TwipRect(0, 2880, 6375, 255)},
+                         });
 
     // The status bar and its four panels, left to right: 3025, 1350, 1025, 875 twips wide.
     StatusPanels& status = main.StatusBar();
@@ -187,15 +191,15 @@ TEST(Layout, ThePortDialogHasEveryListOfItsTableWithItsEntriesAndPresets) {
     EXPECT_EQ(dialog.size(), QSize(Px(4260), Px(2760)));
     EXPECT_EQ(dialog.minimumSize(), dialog.maximumSize());
     ExpectLayout(dialog, {
-        {"label", QString::fromUtf8("Port N\u00b0"), TwipRect(240, 300, 0, 0)},
-        {"label", "Baud", TwipRect(240, 900, 0, 0)},
-        {"label", "Parity", TwipRect(240, 1500, 0, 0)},
-        {"label", "StopBit", TwipRect(2160, 300, 0, 0)},
-        {"label", "Retry", TwipRect(2280, 900, 0, 0)},
-        {"label", "Type", TwipRect(2160, 1500, 0, 0)},
-        {"button", "OK", TwipRect(2640, 2160, 495, 375)},
-        {"button", "Cancel", TwipRect(3240, 2160, 735, 375)},
-    });
+                             {"label", QString::fromUtf8("Port N\u00b0"), TwipRect(240, 300, 0, 0)},
+                             {"label", "Baud", TwipRect(240, 900, 0, 0)},
+                             {"label", "Parity", TwipRect(240, 1500, 0, 0)},
+                             {"label", "StopBit", TwipRect(2160, 300, 0, 0)},
+                             {"label", "Retry", TwipRect(2280, 900, 0, 0)},
+                             {"label", "Type", TwipRect(2160, 1500, 0, 0)},
+                             {"button", "OK", TwipRect(2640, 2160, 495, 375)},
+                             {"button", "Cancel", TwipRect(3240, 2160, 735, 375)},
+                         });
     struct ListRow {
         QRect at;
         QStringList entries;
@@ -203,7 +207,8 @@ TEST(Layout, ThePortDialogHasEveryListOfItsTableWithItsEntriesAndPresets) {
     };
     const std::vector<ListRow> lists = {
         {TwipRect(960, 240, 975, 330), {"COM1", "COM2", "COM3", "COM4"}, "COM1"},
-        {TwipRect(960, 840, 975, 330), {"150", "300", "600", "1200", "2400", "4800", "9600"},
+        {TwipRect(960, 840, 975, 330),
+         {"150", "300", "600", "1200", "2400", "4800", "9600"},
          "4800"},
         {TwipRect(960, 1440, 975, 330), {"None", "Even", "Odd"}, "None"},
         {TwipRect(3000, 240, 975, 330), {"1", "2"}, "1"},
