@@ -1,30 +1,69 @@
 #include "analysis/AnalizerDlg.h"
 
 #include <QCloseEvent>
-#include <QListWidget>
+#include <QLabel>
 #include <QMenuBar>
 
+#include <QListView>
 #include "ui/Artwork.h"
+
 #include "ui/Twips.h"
 
 namespace tarvel {
 
-AnalizerDlg::AnalizerDlg(std::function<Switch&()> analizeButton, QWidget* parent)
-    : QWidget(parent, Qt::Window), analizeButton_(std::move(analizeButton)) {
+AnalizerDlg::AnalizerDlg(std::function<Switch&()> analizeButton, Prompts& prompts,
+                         Scheduler& scheduler, QWidget* parent)
+    : QWidget(parent, Qt::Window),
+      analizeButton_(std::move(analizeButton)),
+      commands_(prompts, scheduler),
+      tasks_(scheduler, [&prompts](const std::string& what) {
+          prompts.ShowMessage({"The file could not be handled: " + what, "Info Box",
+                               MessageIcon::Critical, MessageButtons::Ok, std::string()});
+      }) {
     setWindowTitle("The tarvel's opinions");
     setFont(FormFont());
     auto* menu = new QMenuBar(this);
-    QAction* exitMenu = menu->addAction("E&xit !");
-    connect(exitMenu, &QAction::triggered, this, &AnalizerDlg::ExitMenu_Click);
+    QMenu* file = menu->addMenu("&File");
+    connect(file->addAction("Save Analisys"), &QAction::triggered, this,
+            &AnalizerDlg::SaveMEnu_Click);
+    connect(file->addAction("Load Analisys"), &QAction::triggered, this,
+            &AnalizerDlg::LoadMenu_Click);
+    connect(file->addAction("Load Error List"), &QAction::triggered, this,
+            &AnalizerDlg::LoadErrMenu_Click);
+    connect(file->addAction("Del Select Item"), &QAction::triggered, this,
+            &AnalizerDlg::DelErrSelMenu_Click);
+    connect(file->addAction("Delete All"), &QAction::triggered, this,
+            &AnalizerDlg::DelErrMenu_Click);
+    QMenu* analysis = menu->addMenu("&Analisys");
+    connect(analysis->addAction("Start Analisys"), &QAction::triggered, this,
+            &AnalizerDlg::StartMenu_Click);
+    connect(menu->addAction("E&xit !"), &QAction::triggered, this, &AnalizerDlg::ExitMenu_Click);
 
     QWidget* client = FixedClientArea(*this, menu, TwipsSize(7200, 4200));
-    ListBox_ = new QListWidget(client);
-    ListBox_->setGeometry(Twips(120, 120, 6960, 3960));
-    StyleRecordList(*ListBox_, Qt::black);
-    list_ = std::make_unique<WidgetListBox>(ListBox_);
+    list_ = std::make_unique<LineList>(client, Twips(120, 120, 5640, 3960));
+    StyleRecordList(list_->View(), Qt::black);
+    auto* picture = new QLabel(client);
+    picture->setGeometry(Twips(5880, 120, 1200, 2400));
+    picture->setPixmap(ControllerPicture(picture->size()));
+    auto* logo = new QLabel(kMakerLogo, client);
+    logo->setGeometry(Twips(5880, 2640, 1200, 615));
+    logo->setWordWrap(true);
 }
 
 AnalizerDlg::~AnalizerDlg() = default;
+
+void AnalizerDlg::DelErrSelMenu_Click() {
+    // The line the operator selected here, in the analyzer's own list.
+    list_->RemoveItem(list_->SelectedIndex());
+    if (list_->Count() == 0) {
+        list_->SetVisible(false);
+    }
+}
+
+void AnalizerDlg::DelErrMenu_Click() {
+    list_->Clear();
+    list_->SetVisible(false);
+}
 
 void AnalizerDlg::ExitMenu_Click() {
     analizeButton_().SetEnabled(true);
@@ -32,25 +71,9 @@ void AnalizerDlg::ExitMenu_Click() {
 }
 
 void AnalizerDlg::closeEvent(QCloseEvent* event) {
+    // Like "E&xit !": otherwise "Analize" would stay disabled for good.
     event->ignore();
     ExitMenu_Click();
-}
-
-void CopyErrorListToAnalyzer(ListBox& errors, AnalizerDlg& analyzer, Switch& analizeButton) {
-    ListBox& copy = analyzer.List();
-    const int count = errors.Count();
-    if (count < 1) {
-        copy.SetVisible(false);
-    } else {
-        copy.Clear();
-        for (int i = 0; i < count; ++i) {
-            copy.AddItem(errors.Item(i));
-        }
-        copy.SetVisible(true);
-    }
-    analizeButton.SetEnabled(false);
-    analyzer.show();
-    analyzer.raise();
 }
 
 }  // namespace tarvel

@@ -4,34 +4,45 @@
 #include <functional>
 #include <memory>
 
-#include "ui/QtControls.h"
+#include "analysis/ListCommands.h"
+#include "platform/Tasks.h"
+#include "ui/LineList.h"
 
-class QListWidget;
+class QAction;
 
 namespace tarvel {
 
-// The analyzer window "The tarvel's opinions": its own working copy of the error list.
+// The analyzer window "The tarvel's opinions": its own working copy of the error list, which
+// "Start Analisys" turns into the report of each controller, and the list files of both.
 class AnalizerDlg final : public QWidget {
     Q_OBJECT
 public:
     // `analizeButton` gives the main window's "Analize", given back by "E&xit !".
-    explicit AnalizerDlg(std::function<Switch&()> analizeButton, QWidget* parent = nullptr);
+    AnalizerDlg(std::function<Switch&()> analizeButton, Prompts& prompts, Scheduler& scheduler,
+                QWidget* parent = nullptr);
     ~AnalizerDlg() override;
 
+    void SaveMEnu_Click() { tasks_.Start(commands_.Save(*list_, SaveAnalysisRequest())); }
+    void LoadMenu_Click() { tasks_.Start(commands_.Load(*list_, LoadAnalysisRequest())); }
+    void LoadErrMenu_Click() { tasks_.Start(commands_.Load(*list_, LoadErrorListRequest())); }
+    void DelErrSelMenu_Click();
+    void DelErrMenu_Click();
+    void StartMenu_Click() { commands_.Analyse(*list_); }
     void ExitMenu_Click();
+
     ListBox& List() { return *list_; }
+    LineList& ListView() { return *list_; }
+    // A save or load still reading or writing its file.
+    TaskOwner& FileTasks() { return tasks_; }
 
 protected:
     void closeEvent(QCloseEvent* event) override;
 
 private:
     std::function<Switch&()> analizeButton_;
-    QListWidget* ListBox_;
-    std::unique_ptr<WidgetListBox> list_;
+    ListCommands commands_;
+    TaskOwner tasks_;
+    std::unique_ptr<LineList> list_;
 };
-
-// "Analize" and the clipboard's "&Analisys !": the error list copied into the analyzer's list
-// (or, when it is empty, the analyzer's list hidden), "Analize" disabled, the window shown.
-void CopyErrorListToAnalyzer(ListBox& errors, AnalizerDlg& analyzer, Switch& analizeButton);
 
 }  // namespace tarvel

@@ -2,47 +2,49 @@
 
 #include <QCloseEvent>
 #include <QLabel>
-#include <QListWidget>
 #include <QMenuBar>
 
+#include <QListView>
 #include "ui/Artwork.h"
+
 #include "ui/Twips.h"
 
 namespace tarvel {
 
 ClipDlg::ClipDlg(std::function<Switch&()> reportButton, std::function<void()> analyze,
-                 QWidget* parent)
+                 Prompts& prompts, Scheduler& scheduler, QWidget* parent)
     : QWidget(parent, Qt::Window),
       reportButton_(std::move(reportButton)),
-      analyze_(std::move(analyze)) {
+      analyze_(std::move(analyze)),
+      commands_(prompts, scheduler),
+      tasks_(scheduler, [&prompts](const std::string& what) {
+          prompts.ShowMessage({"The error list file could not be handled: " + what, "Info Box",
+                               MessageIcon::Critical, MessageButtons::Ok, std::string()});
+      }) {
     setWindowTitle("ClipBoard");
     setFont(FormFont());
 
     auto* menu = new QMenuBar(this);
     QMenu* file = menu->addMenu("&File");
-    SaveMEnu = file->addAction("Save Error List");
-    LoadMenu = file->addAction("Load Error List");
-    // The list files come with their own commands; until then these two stay greyed.
-    SaveMEnu->setEnabled(false);
-    LoadMenu->setEnabled(false);
+    connect(file->addAction("Save Error List"), &QAction::triggered, this,
+            &ClipDlg::SaveMEnu_Click);
+    connect(file->addAction("Load Error List"), &QAction::triggered, this,
+            &ClipDlg::LoadMenu_Click);
     QMenu* listMenu = menu->addMenu("&ListError");
-    QAction* delSel = listMenu->addAction("Delete Selected");
-    QAction* delAll = listMenu->addAction("Delete All");
-    QAction* analysis = menu->addAction("&Analisys !");
-    QAction* cancel = menu->addAction("E&xit !");
-    connect(delSel, &QAction::triggered, this, &ClipDlg::DelSelMenu_Click);
-    connect(delAll, &QAction::triggered, this, &ClipDlg::DelAllMenu_Click);
-    connect(analysis, &QAction::triggered, this, &ClipDlg::AnalisysMenu_Click);
-    connect(cancel, &QAction::triggered, this, &ClipDlg::CancelMenu_Click);
+    connect(listMenu->addAction("Delete Selected"), &QAction::triggered, this,
+            &ClipDlg::DelSelMenu_Click);
+    connect(listMenu->addAction("Delete All"), &QAction::triggered, this,
+            &ClipDlg::DelAllMenu_Click);
+    connect(menu->addAction("&Analisys !"), &QAction::triggered, this,
+            &ClipDlg::AnalisysMenu_Click);
+    connect(menu->addAction("E&xit !"), &QAction::triggered, this, &ClipDlg::CancelMenu_Click);
 
     QWidget* client = FixedClientArea(*this, menu, TwipsSize(6600, 4200));
-    ListBox_ = new QListWidget(client);
-    ListBox_->setGeometry(Twips(120, 120, 5160, 3960));
-    StyleRecordList(*ListBox_, QColor(0, 0, 64));
+    list_ = std::make_unique<LineList>(client, Twips(120, 120, 5160, 3960));
+    StyleRecordList(list_->View(), QColor(0, 0, 64));
     auto* picture = new QLabel(client);
     picture->setGeometry(Twips(5400, 120, 1080, 1680));
     picture->setPixmap(ControllerPicture(picture->size()));
-    list_ = std::make_unique<WidgetListBox>(ListBox_);
 }
 
 ClipDlg::~ClipDlg() = default;

@@ -4,10 +4,9 @@
 #include <functional>
 #include <memory>
 
-#include "ui/QtControls.h"
-
-class QAction;
-class QListWidget;
+#include "analysis/ListCommands.h"
+#include "platform/Tasks.h"
+#include "ui/LineList.h"
 
 namespace tarvel {
 
@@ -18,16 +17,21 @@ class ClipDlg final : public QWidget {
     Q_OBJECT
 public:
     // `reportButton` gives the main window's "Report"; `analyze` hands the list to the analyzer.
-    ClipDlg(std::function<Switch&()> reportButton, std::function<void()> analyze,
-            QWidget* parent = nullptr);
+    ClipDlg(std::function<Switch&()> reportButton, std::function<void()> analyze, Prompts& prompts,
+            Scheduler& scheduler, QWidget* parent = nullptr);
     ~ClipDlg() override;
 
+    void SaveMEnu_Click() { tasks_.Start(commands_.Save(*list_, SaveErrorListRequest())); }
+    void LoadMenu_Click() { tasks_.Start(commands_.Load(*list_, LoadErrorListRequest())); }
+    // A save or load still reading or writing its file.
+    TaskOwner& FileTasks() { return tasks_; }
     void CancelMenu_Click();
     void DelAllMenu_Click();
     void DelSelMenu_Click();
     void AnalisysMenu_Click() { analyze_(); }
 
     ListBox& List() { return *list_; }
+    LineList& ListView() { return *list_; }
 
 protected:
     void closeEvent(QCloseEvent* event) override;
@@ -35,10 +39,9 @@ protected:
 private:
     std::function<Switch&()> reportButton_;
     std::function<void()> analyze_;
-    QListWidget* ListBox_;
-    std::unique_ptr<WidgetListBox> list_;
-    QAction* SaveMEnu;
-    QAction* LoadMenu;
+    ListCommands commands_;
+    TaskOwner tasks_;
+    std::unique_ptr<LineList> list_;
 };
 
 }  // namespace tarvel

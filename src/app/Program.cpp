@@ -70,7 +70,7 @@ ClipDlg& Program::Clip() {
         // The main window is reached only when a command needs it, never while the clipboard is
         // being built: building one of the two windows cannot lead back to itself.
         clip_ = std::make_unique<ClipDlg>([this]() -> Switch& { return Tarvel().Ui().ReportBtn; },
-                                          [this] { Tarvel().AnalizerBtn_Click(); });
+                                          [this] { Tarvel().AnalizerBtn_Click(); }, Ask(), Time());
     }
     return *clip_;
 }
@@ -78,7 +78,7 @@ ClipDlg& Program::Clip() {
 AnalizerDlg& Program::Analizer() {
     if (!analizer_) {
         analizer_ = std::make_unique<AnalizerDlg>(
-            [this]() -> Switch& { return Tarvel().Ui().AnalizerBtn; });
+            [this]() -> Switch& { return Tarvel().Ui().AnalizerBtn; }, Ask(), Time());
     }
     return *analizer_;
 }

@@ -241,7 +241,11 @@ void TarvelDlg::ReportBtn_Click() {
 }
 
 void TarvelDlg::AnalizerBtn_Click() {
-    CopyErrorListToAnalyzer(program_.Clip().List(), program_.Analizer(), ui_->AnalizerBtn);
+    AnalizerDlg& analyzer = program_.Analizer();
+    CopyErrorList(program_.Clip().List(), analyzer.List());
+    ui_->AnalizerBtn.SetEnabled(false);
+    analyzer.show();
+    analyzer.raise();
 }
 
 void TarvelDlg::ViewBtn_Click() {

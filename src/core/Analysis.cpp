@@ -18,7 +18,9 @@ bool IsAddressCharacter(char c) {
 }
 
 // A share in whole per cent, halves away from zero, without blank or sign.
-std::string Percent(double share) { return std::to_string(static_cast<long long>(std::round(share))); }
+std::string Percent(double share) {
+    return std::to_string(static_cast<long long>(std::round(share)));
+}
 
 // Both counts as single-precision numbers, divided, then times 100 in single precision.
 std::string KindPercent(int count, int total) {
@@ -77,18 +79,18 @@ AnalysisReport Analyse(const std::vector<std::string>& lines) {
         const double share = static_cast<double>(tally.total) / report.records * 100.0;
         report.lines.push_back(" Instrument # " + std::string(1, AddressCharacter(index)) + " - " +
                                SignedNumberText(tally.total) + " Errors ( " + Percent(share) +
-                               "%) - C( " + KindPercent(tally.crCount, tally.total) +
-                               "%) - W( " + KindPercent(tally.wrongCount, tally.total) +
-                               "%) - N( " + KindPercent(tally.noAnswerCount, tally.total) + "%)");
+                               "%) - C( " + KindPercent(tally.crCount, tally.total) + "%) - W( " +
+                               KindPercent(tally.wrongCount, tally.total) + "%) - N( " +
+                               KindPercent(tally.noAnswerCount, tally.total) + "%)");
     }
     for (int index = 0; index < kAddressCount; ++index) {
         const ErrorTally& tally = report.tally[static_cast<std::size_t>(index)];
         if (tally.total == 0) {
             continue;
         }
-        report.lines.push_back(std::string(1, AddressCharacter(index)) +
-                               (tally.noAnswerCount == tally.total ? " Isn't working"
-                                                                   : " Ther is noise on line !"));
+        report.lines.push_back(
+            std::string(1, AddressCharacter(index)) +
+            (tally.noAnswerCount == tally.total ? " Isn't working" : " Ther is noise on line !"));
     }
     return report;
 }

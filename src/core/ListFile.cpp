@@ -86,7 +86,8 @@ std::variant<std::vector<std::string>, ListFileProblem> ReadListFile(std::string
     }
     const std::string_view countText = Trimmed(line);
     if (countText.empty() || countText.size() > 9 ||
-        !std::all_of(countText.begin(), countText.end(), [](char c) { return c >= '0' && c <= '9'; })) {
+        !std::all_of(countText.begin(), countText.end(),
+                     [](char c) { return c >= '0' && c <= '9'; })) {
         return ListFileProblem{"its first line, \"" + Shown(line) +
                                "\", is not the number of its items"};
     }

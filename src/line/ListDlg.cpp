@@ -2,7 +2,6 @@
 
 #include <QCloseEvent>
 #include <QLabel>
-#include <QListWidget>
 #include <QMenuBar>
 
 #include "ui/Artwork.h"
@@ -18,12 +17,10 @@ ListDlg::ListDlg(QWidget* parent) : QWidget(parent, Qt::Window) {
     connect(exitMenu, &QAction::triggered, this, &ListDlg::ExitMenu_Click);
 
     QWidget* client = FixedClientArea(*this, menu, TwipsSize(4800, 3120));
-    ListBox_ = new QListWidget(client);
-    ListBox_->setGeometry(Twips(120, 120, 3240, 2880));
+    list_ = std::make_unique<LineList>(client, Twips(120, 120, 3240, 2880));
     auto* picture = new QLabel(client);
     picture->setGeometry(Twips(3480, 120, 1200, 2880));
     picture->setPixmap(ControllerPicture(picture->size()));
-    list_ = std::make_unique<WidgetListBox>(ListBox_);
 }
 
 ListDlg::~ListDlg() = default;

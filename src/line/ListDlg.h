@@ -3,9 +3,7 @@
 #include <QWidget>
 #include <memory>
 
-#include "ui/QtControls.h"
-
-class QListWidget;
+#include "ui/LineList.h"
 
 namespace tarvel {
 
@@ -27,8 +25,7 @@ protected:
     void closeEvent(QCloseEvent* event) override;
 
 private:
-    QListWidget* ListBox_;
-    std::unique_ptr<WidgetListBox> list_;
+    std::unique_ptr<LineList> list_;
 };
 
 }  // namespace tarvel

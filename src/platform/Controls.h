@@ -1,6 +1,8 @@
 #pragma once
 
 #include <string>
+#include <utility>
+#include <vector>
 
 // The few things the program does with the controls of its windows. Handlers act on these, so
 // they run and are checked without a display; each window binds them to its widgets.
@@ -49,6 +51,11 @@ public:
     virtual int SelectedIndex() const = 0;
     virtual void SetVisible(bool visible) = 0;
     virtual bool Visible() const = 0;
+
+    // Every line at once, without a copy, and all lines replaced at once: what a list of a
+    // million lines needs. The lines stay valid until the list next changes.
+    virtual const std::vector<std::string>& Items() const = 0;
+    virtual void ReplaceAll(std::vector<std::string> items) = 0;
 };
 
 class ProgressDisplay {

@@ -1,6 +1,7 @@
 #include "platform/QtScheduler.h"
 
 #include <QMetaObject>
+#include <QThreadPool>
 #include <QTimerEvent>
 
 namespace tarvel {
@@ -54,6 +55,15 @@ void QtScheduler::timerEvent(QTimerEvent* event) {
 
 void QtScheduler::CallSoon(std::function<void()> task) {
     QMetaObject::invokeMethod(this, std::move(task), Qt::QueuedConnection);
+}
+
+void QtScheduler::RunAside(std::function<void()> work, std::function<void()> done) {
+    QThreadPool::globalInstance()->start(
+        [this, work = std::move(work), done = std::move(done)]() mutable {
+            work();
+            // Posted to the scheduler's own thread; dropped if the scheduler has gone.
+            QMetaObject::invokeMethod(this, std::move(done), Qt::QueuedConnection);
+        });
 }
 
 void QtScheduler::Cancel(TimerId id) {

@@ -20,6 +20,7 @@ public:
     TimerId CallAt(Instant when, std::function<void()> task) override;
     void CallSoon(std::function<void()> task) override;
     void Cancel(TimerId id) override;
+    void RunAside(std::function<void()> work, std::function<void()> done) override;
 
 protected:
     void timerEvent(QTimerEvent* event) override;

@@ -19,6 +19,9 @@ public:
     virtual void CallSoon(std::function<void()> task) = 0;
     // Forgets a task of CallAt that has not run yet; an unknown id is ignored.
     virtual void Cancel(TimerId id) = 0;
+    // Runs `work` away from the program's thread (reading or writing a big file, say), then
+    // `done` on it, from the loop. `work` must touch nothing that the program's thread uses.
+    virtual void RunAside(std::function<void()> work, std::function<void()> done) = 0;
 };
 
 }  // namespace tarvel

@@ -1,5 +1,6 @@
 #include "platform/TextFiles.h"
 
+#include <QFile>
 #include <QSaveFile>
 
 namespace tarvel {
@@ -18,6 +19,19 @@ std::optional<std::string> WriteFileReplacing(const std::string& path, const std
     if (!file.commit()) {
         return file.errorString().toStdString();
     }
+    return std::nullopt;
+}
+
+std::optional<std::string> ReadWholeFile(const std::string& path, std::string& bytes) {
+    QFile file(QString::fromStdString(path));
+    if (!file.open(QIODevice::ReadOnly)) {
+        return file.errorString().toStdString();
+    }
+    const QByteArray read = file.readAll();
+    if (file.error() != QFileDevice::NoError) {
+        return file.errorString().toStdString();
+    }
+    bytes.assign(read.constData(), static_cast<std::size_t>(read.size()));
     return std::nullopt;
 }
 

@@ -9,4 +9,8 @@ namespace tarvel {
 // file in the same folder, which then takes the file's place. Returns the reason of a failure.
 std::optional<std::string> WriteFileReplacing(const std::string& path, const std::string& bytes);
 
+// Reads the whole file at `path` into `bytes`. Returns the reason of a failure, and leaves
+// `bytes` as it was then.
+std::optional<std::string> ReadWholeFile(const std::string& path, std::string& bytes);
+
 }  // namespace tarvel

@@ -26,6 +26,11 @@ Scheduler::TimerId VirtualTime::CallAt(Instant when, std::function<void()> task)
 
 void VirtualTime::CallSoon(std::function<void()> task) { CallAt(now_, std::move(task)); }
 
+void VirtualTime::RunAside(std::function<void()> work, std::function<void()> done) {
+    work();
+    CallSoon(std::move(done));
+}
+
 void VirtualTime::Cancel(TimerId id) {
     const auto due = dueTimes_.find(id);
     if (due == dueTimes_.end()) {

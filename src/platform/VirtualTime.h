@@ -20,6 +20,8 @@ public:
     TimerId CallAt(Instant when, std::function<void()> task) override;
     void CallSoon(std::function<void()> task) override;
     void Cancel(TimerId id) override;
+    // The work runs at once, the completion as soon as the loop gets to it: exact and repeatable.
+    void RunAside(std::function<void()> work, std::function<void()> done) override;
 
     // Runs events in time order until `done()` holds; false when nothing is left to run or the
     // clock would pass now + `limit` first.

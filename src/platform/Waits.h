@@ -2,6 +2,8 @@
 
 #include <QCoroTask>
 #include <coroutine>
+#include <functional>
+#include <memory>
 #include <optional>
 
 #include "platform/Notifier.h"
@@ -120,6 +122,28 @@ private:
     Scheduler& scheduler_;
     Notifier rang_;
     Scheduler::TimerId timer_;
+};
+
+// Runs `work` away from the program's thread and resumes with its result on that thread. The
+// work gets nothing but what it captures by value.
+template <typename Result>
+class Aside {
+public:
+    Aside(Scheduler& scheduler, std::function<Result()> work)
+        : scheduler_(scheduler), work_(std::move(work)) {}
+    bool await_ready() const noexcept { return false; }
+    void await_suspend(std::coroutine_handle<> loop) {
+        auto result = result_;
+        scheduler_.RunAside([work = std::move(work_), result] { result->emplace(work()); },
+                            [loop] { loop.resume(); });
+    }
+    Result await_resume() { return std::move(**result_); }
+
+private:
+    Scheduler& scheduler_;
+    std::function<Result()> work_;
+    // Shared with the work, which may finish after an abandoned wait.
+    std::shared_ptr<std::optional<Result>> result_ = std::make_shared<std::optional<Result>>();
 };
 
 }  // namespace tarvel

@@ -1,7 +1,7 @@
 #include "ui/Artwork.h"
 
+#include <QAbstractItemView>
 #include <QApplication>
-#include <QListWidget>
 #include <QMenuBar>
 #include <QPainter>
 #include <QStyleOptionButton>
@@ -29,7 +29,7 @@ QWidget* FixedClientArea(QWidget& window, QMenuBar* menu, QSize clientSize) {
     return client;
 }
 
-void StyleRecordList(QListWidget& list, QColor text) {
+void StyleRecordList(QAbstractItemView& list, QColor text) {
     QFont font("Arial");
     font.setPointSizeF(9.75);
     font.setBold(true);

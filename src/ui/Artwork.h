@@ -4,7 +4,7 @@
 #include <QPixmap>
 #include <QPushButton>
 
-class QListWidget;
+class QAbstractItemView;
 class QMenuBar;
 #include <QSize>
 
@@ -25,7 +25,7 @@ QFont FormFont();
 QWidget* FixedClientArea(QWidget& window, QMenuBar* menu, QSize clientSize);
 
 // The look of the error and analysis lists: Arial bold 9.75 points, `text` on white.
-void StyleRecordList(QListWidget& list, QColor text);
+void StyleRecordList(QAbstractItemView& list, QColor text);
 
 // A push button whose caption wraps onto a second line when it does not fit.
 class WrappingButton final : public QPushButton {

@@ -3,7 +3,6 @@
 #include <QAction>
 #include <QComboBox>
 #include <QLabel>
-#include <QListWidget>
 #include <QProgressBar>
 
 #include <algorithm>
@@ -33,25 +32,6 @@ int ComboChoiceList::Count() const { return combo_->count(); }
 std::string ComboChoiceList::Item(int index) const { return FromQt(combo_->itemText(index)); }
 int ComboChoiceList::Index() const { return combo_->currentIndex(); }
 void ComboChoiceList::SetIndex(int index) { combo_->setCurrentIndex(index); }
-
-void WidgetListBox::AddItem(const std::string& text) { list_->addItem(ToQt(text)); }
-void WidgetListBox::RemoveItem(int index) {
-    if (index >= 0 && index < list_->count()) {
-        delete list_->takeItem(index);
-    }
-}
-void WidgetListBox::Clear() { list_->clear(); }
-int WidgetListBox::Count() const { return list_->count(); }
-std::string WidgetListBox::Item(int index) const {
-    const QListWidgetItem* item = list_->item(index);
-    return item ? FromQt(item->text()) : std::string();
-}
-int WidgetListBox::SelectedIndex() const {
-    const QList<QListWidgetItem*> selected = list_->selectedItems();
-    return selected.isEmpty() ? -1 : list_->row(selected.front());
-}
-void WidgetListBox::SetVisible(bool visible) { list_->setVisible(visible); }
-bool WidgetListBox::Visible() const { return !list_->isHidden(); }
 
 void BarProgress::SetMaximum(int maximum) {
     // A maximum of 0 would turn the bar into a busy indicator.

@@ -7,7 +7,6 @@
 class QAction;
 class QComboBox;
 class QLabel;
-class QListWidget;
 class QProgressBar;
 class QWidget;
 
@@ -59,23 +58,6 @@ public:
 
 private:
     QComboBox* combo_;
-};
-
-class WidgetListBox final : public ListBox {
-public:
-    explicit WidgetListBox(QListWidget* list) : list_(list) {}
-    void AddItem(const std::string& text) override;
-    void RemoveItem(int index) override;
-    void Clear() override;
-    int Count() const override;
-    std::string Item(int index) const override;
-    int SelectedIndex() const override;
-    // Whether the list is shown in its window, whether or not the window itself is.
-    void SetVisible(bool visible) override;
-    bool Visible() const override;
-
-private:
-    QListWidget* list_;
 };
 
 class BarProgress final : public ProgressDisplay {

@@ -1,7 +1,7 @@
 #include "analysis/ClipDlg.h"
 
 #include <gtest/gtest.h>
-#include <QListWidget>
+#include <QListView>
 
 #include "analysis/AnalizerDlg.h"
 #include "app/TarvelDlg.h"
@@ -15,9 +15,10 @@ namespace {
 using namespace std::chrono_literals;
 using testing::ProgramRig;
 
-void Select(ClipDlg& clip, int row) {
-    auto* list = clip.findChild<QListWidget*>();
-    list->setCurrentRow(row);
+// The operator clicks line `row` of a record list.
+void Select(LineList& list, int row) {
+    QListView& view = list.View();
+    view.setCurrentIndex(view.model()->index(row, 0));
 }
 
 TEST(ClipDlg, ReportOpensItModelesslyAndItsExitOrFrameCloseGiveReportBack) {
@@ -49,12 +50,12 @@ TEST(ClipDlg, DeletingFollowsTheSelectionAndAnEmptiedListIsHidden) {
     list.SetVisible(true);
     clip.DelSelMenu_Click();  // nothing selected: nothing removed
     EXPECT_EQ(list.Count(), 2);
-    Select(clip, 1);
+    Select(clip.ListView(), 1);
     clip.DelSelMenu_Click();
     ASSERT_EQ(list.Count(), 1);
     EXPECT_EQ(list.Item(0)[0], 'A');
     EXPECT_TRUE(list.Visible());
-    Select(clip, 0);
+    Select(clip.ListView(), 0);
     clip.DelSelMenu_Click();
     EXPECT_EQ(list.Count(), 0);
     EXPECT_FALSE(list.Visible());

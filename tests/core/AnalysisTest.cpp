@@ -95,7 +95,7 @@ TEST(Analysis, LinesWithoutTheShapeOfARecordCountNowhere) {
                          "Instrument # A -  1 Errors ( 50%) - C( 0%) - W( 0%) - N( 100%)",
                          "A Ther is noise on line !",
                          "",
-                         "A  9:15:02  No answer !   0",  // the time of day is not 8 characters
+                         "A  9:15:02  No answer !   0",   // the time of day is not 8 characters
                          "A  09:15:02",                   // too short to hold a message
                          "a  09:15:02  No answer !   0",  // "a" is an address too (index 32)
                          Record('A', kN)};

@@ -72,6 +72,11 @@ public:
     int SelectedIndex() const override { return selected < Count() ? selected : -1; }
     void SetVisible(bool value) override { visible = value; }
     bool Visible() const override { return visible; }
+    const std::vector<std::string>& Items() const override { return items; }
+    void ReplaceAll(std::vector<std::string> lines) override {
+        items = std::move(lines);
+        selected = -1;
+    }
 };
 
 class FakeProgress final : public ProgressDisplay {
