@@ -26,8 +26,9 @@ constexpr int kRecords = 1'000'000;
 // Starts `work` from the event loop, runs the loop until `done`, and reports how long that took
 // and the longest gap between two ticks of a 5 ms timer meanwhile (the longest time the window
 // could not react).
-void Measure(const char* what, const std::function<void()>& work,
-             const std::function<bool()>& done = [] { return true; }) {
+void Measure(
+    const char* what, const std::function<void()>& work,
+    const std::function<bool()>& done = [] { return true; }) {
     QElapsedTimer clock;
     qint64 longestGap = 0;
     qint64 lastTick = 0;
@@ -102,18 +103,15 @@ int main(int argc, char* argv[]) {
             [&] { analyzer.List().ReplaceAll(records); });
     Measure("\"Start Analisys\" on that list", [&] { analyzer.StartMenu_Click(); });
     analyzer.List().ReplaceAll(records);
-    TaskOwner tasks(scheduler, [](const std::string& what) {
-        std::printf("  failed: %s\n", what.c_str());
-    });
+    TaskOwner tasks(scheduler,
+                    [](const std::string& what) { std::printf("  failed: %s\n", what.c_str()); });
     auto filesDone = [&] { return tasks.Running() == 0; };
     Measure(
         "saved as a 1,000,000-line .lst",
-        [&] { tasks.Start(Done(commands.SaveTo(analyzer.List(), path))); },
-        filesDone);
+        [&] { tasks.Start(Done(commands.SaveTo(analyzer.List(), path))); }, filesDone);
     Measure(
         "loaded into the analyzer from that file",
-        [&] { tasks.Start(Done(commands.LoadFrom(analyzer.List(), path))); },
-        filesDone);
+        [&] { tasks.Start(Done(commands.LoadFrom(analyzer.List(), path))); }, filesDone);
     std::printf("file size: %.1f MB\n",
                 static_cast<double>(QFileInfo(QString::fromStdString(path)).size()) / 1e6);
     return 0;

@@ -39,14 +39,15 @@ AnalizerDlg::AnalizerDlg(std::function<Switch&()> analizeButton, Prompts& prompt
             &AnalizerDlg::StartMenu_Click);
     connect(menu->addAction("E&xit !"), &QAction::triggered, this, &AnalizerDlg::ExitMenu_Click);
 
-    QWidget* client = FixedClientArea(*this, menu, TwipsSize(7200, 4200));
-    list_ = std::make_unique<LineList>(client, Twips(120, 120, 5640, 3960));
+    // Wide enough for a controller line of a list of a million records.
+    QWidget* client = FixedClientArea(*this, menu, TwipsSize(10560, 4200));
+    list_ = std::make_unique<LineList>(client, Twips(120, 120, 9000, 3960));
     StyleRecordList(list_->View(), Qt::black);
     auto* picture = new QLabel(client);
-    picture->setGeometry(Twips(5880, 120, 1200, 2400));
+    picture->setGeometry(Twips(9240, 120, 1200, 2400));
     picture->setPixmap(ControllerPicture(picture->size()));
     auto* logo = new QLabel(kMakerLogo, client);
-    logo->setGeometry(Twips(5880, 2640, 1200, 615));
+    logo->setGeometry(Twips(9240, 2640, 1200, 615));
     logo->setWordWrap(true);
 }
 

@@ -21,7 +21,7 @@ namespace {
 
 using Lines = std::vector<std::string>;
 
-const Lines kRecords = {"B  09:15:02  No answer !   0",  "A  09:15:02  CR not received !   0",
+const Lines kRecords = {"B  09:15:02  No answer !   0", "A  09:15:02  CR not received !   0",
                         "A  09:15:03  Wrong # of characters !   1", "B  09:15:04  No answer !   1",
                         "A  09:15:05  No answer !   0"};
 

@@ -5,6 +5,7 @@
 #include <gtest/gtest.h>
 
 #include <QAction>
+#include <QFontMetrics>
 #include <QListView>
 #include <QMenu>
 #include <QMenuBar>
@@ -64,9 +65,9 @@ TEST(AnalizerDlg, HasItsCaptionMenusInOrderAndABoldBlackList) {
     ClipDlg& clip = rig.program.Clip();
     QMenuBar* clipBar = clip.findChild<QMenuBar*>();
     ASSERT_NE(clipBar, nullptr);
-    EXPECT_EQ(Menu(*clipBar), (QStringList{"&File", "  Save Error List", "  Load Error List",
-                                           "&ListError", "  Delete Selected", "  Delete All",
-                                           "&Analisys !", "E&xit !"}));
+    EXPECT_EQ(Menu(*clipBar),
+              (QStringList{"&File", "  Save Error List", "  Load Error List", "&ListError",
+                           "  Delete Selected", "  Delete All", "&Analisys !", "E&xit !"}));
 }
 
 TEST(AnalizerDlg, AnalizeCopiesTheListDisablesItselfAndExitOrTheFrameGiveItBack) {
@@ -101,6 +102,17 @@ TEST(AnalizerDlg, StartAnalisysReplacesTheRecordsWithTheReport) {
     EXPECT_TRUE(rig.prompts.messages.empty());
 }
 
+TEST(AnalizerDlg, TheLongestControllerLineFitsTheList) {
+    ProgramRig rig;
+    AnalizerDlg& analyzer = rig.program.Analizer();
+    const QListView& view = analyzer.ListView().View();
+    const QString longest =
+        " Instrument # W -  1000000 Errors ( 100%) - C( 100%) - W( 100%) - N( 100%)";
+    // The list's inside: its width less its frame and a few pixels of margin each side.
+    EXPECT_LT(QFontMetrics(view.font()).horizontalAdvance(longest),
+              view.width() - 2 * view.frameWidth() - 8);
+}
+
 TEST(AnalizerDlg, DelSelectItemRemovesTheLineSelectedInTheAnalyzerItself) {
     ProgramRig rig;
     AnalizerDlg& analyzer = rig.program.Analizer();
@@ -130,14 +142,16 @@ TEST(AnalizerDlg, DelSelectItemRemovesTheLineSelectedInTheAnalyzerItself) {
 
 TEST(AnalizerDlg, AnErrorListSavedFromTheClipboardAndLoadedHereGivesTheReportOfAnalize) {
     ProgramRig rig;
-    BusPeer peer(rig.line, SimulatedBus({{'A', 5ms}, {'B', 5ms, ControllerFault::Silent},
+    BusPeer peer(rig.line, SimulatedBus({{'A', 5ms},
+                                         {'B', 5ms, ControllerFault::Silent},
                                          {'C', 5ms, ControllerFault::GarbledLastChar}},
                                         0.0, 1));
     rig.program.SetPort().OkBtn_Click();
     TarvelDlg& main = rig.program.Tarvel();
     main.DeviceTable().SelectCount(2);
     main.StartBtn_Click();
-    ASSERT_TRUE(rig.time.RunUntil([&] { return main.Run().Active() && main.Cycle().Errors() >= 12; }));
+    ASSERT_TRUE(
+        rig.time.RunUntil([&] { return main.Run().Active() && main.Cycle().Errors() >= 12; }));
     main.StopBtn_Click();
     ASSERT_TRUE(rig.time.RunUntil([&] { return !main.Run().Active(); }));
 
@@ -154,8 +168,7 @@ TEST(AnalizerDlg, AnErrorListSavedFromTheClipboardAndLoadedHereGivesTheReportOfA
     const std::string path = folder.filePath("run.lst").toStdString();
     rig.prompts.files = {path, path};
     auto filesDone = [&] {
-        return rig.program.Clip().FileTasks().Running() == 0 &&
-               analyzer.FileTasks().Running() == 0;
+        return rig.program.Clip().FileTasks().Running() == 0 && analyzer.FileTasks().Running() == 0;
     };
     rig.program.Clip().SaveMEnu_Click();
     ASSERT_TRUE(rig.time.RunUntil(filesDone));
