@@ -6,6 +6,7 @@ RunDisplay::RunDisplay(Primo& primo, RunControls controls, ErrorLists lists)
     : primo_(primo), controls_(controls), lists_(std::move(lists)) {}
 
 void RunDisplay::RunStarted(int controllers) {
+    held_ = false;
     SwitchRunSet(true);
     controls_.ProgressBar.SetMaximum(controllers);
     controls_.StatusPanel1.SetText("The Tarvel has working !");
@@ -51,13 +52,21 @@ void RunDisplay::RunEnded(const RunEnd& end) {
 }
 
 void RunDisplay::RunAborted() {
+    held_ = false;
     RestoreRunSet();
     controls_.StatusPanel1.SetText("The Tarvel has finished !");
 }
 
 void RunDisplay::HoldRunSet() {
+    held_ = true;
     SwitchRunSet(true);
     controls_.StopBtn.SetEnabled(false);
+}
+
+void RunDisplay::RestoreRunSet() {
+    if (!held_) {
+        SwitchRunSet(false);
+    }
 }
 
 void RunDisplay::SwitchRunSet(bool running) {

@@ -56,7 +56,9 @@ public:
 
     // Start off and Stop on with the rest of the run set off while running; the reverse after.
     void SwitchRunSet(bool running);
-    void RestoreRunSet() { SwitchRunSet(false); }
+    // The run set back, as Stop and the error limit give it; not while a run that has been
+    // accepted waits to start (the end of the run before it gives nothing back then).
+    void RestoreRunSet();
     // The whole run set off, Stop included: a run has been accepted and waits for the line or
     // settles it, and nothing of the run set may be pressed meanwhile.
     void HoldRunSet();
@@ -67,6 +69,7 @@ private:
     Primo& primo_;
     RunControls controls_;
     ErrorLists lists_;
+    bool held_ = false;
 };
 
 }  // namespace tarvel

@@ -96,6 +96,8 @@ public:
     }
 
     void Close() {
+        // Not while the program's thread writes to the descriptor itself.
+        std::lock_guard writing(line_.directWrite_);
         line_.open_ = false;
         line_.handle_ = -1;
         hangUpCheck_.stop();
@@ -124,6 +126,7 @@ public:
         if (queued <= 0) {
             drainWatch_.stop();
             line_.drainWatched_ = false;
+            TellOutputMoved();
             return;
         }
         line_.drainWatched_ = true;
@@ -144,10 +147,12 @@ private:
         if (bytes.isEmpty()) {
             return;
         }
-        const Instant now = clock_.Now();
         std::size_t waiting = 0;
         {
+            // Stamped under the lock: whoever reads the clock and then counts sees every
+            // character stamped before that reading.
             std::lock_guard lock(line_.mutex_);
+            const Instant now = clock_.Now();
             line_.received_.append(bytes.constData(), static_cast<std::size_t>(bytes.size()));
             line_.arrivals_.insert(line_.arrivals_.end(), static_cast<std::size_t>(bytes.size()),
                                    now);
@@ -287,7 +292,9 @@ void QtSerialLine::Output(std::string_view text) {
     // the port's thread. What the driver does not take, and anything queued before it, goes
     // through the port's thread in order.
     if (handedOver_ == 0 && portBuffered_ == 0) {
-        const ssize_t written = ::write(handle_, text.data(), text.size());
+        std::lock_guard writing(directWrite_);
+        const int handle = handle_;
+        const ssize_t written = handle < 0 ? -1 : ::write(handle, text.data(), text.size());
         if (written > 0) {
             text.remove_prefix(static_cast<std::size_t>(written));
         }
@@ -332,14 +339,19 @@ int QtSerialLine::OutBufferCount() {
     if (!open_) {
         return 0;
     }
+    // Wanted before anything is counted, so that a move after the count is not missed; and
+    // counted in the order the characters travel, so that none is missed between two counts.
+    outputWanted_ = true;
+    const int handedOver = handedOver_;
+    const int portBuffered = portBuffered_;
     const int driverQueue = DriverOutputQueue(handle_);
     if (driverQueue > 0 && !drainWatched_.exchange(true)) {
         QMetaObject::invokeMethod(
             port_.get(), [this] { port_->WatchDrain(); }, Qt::QueuedConnection);
     }
-    const int unsent = handedOver_ + portBuffered_ + driverQueue;
-    if (unsent > 0) {
-        outputWanted_ = true;
+    const int unsent = handedOver + portBuffered + driverQueue;
+    if (unsent == 0) {
+        outputWanted_ = false;
     }
     return unsent;
 }

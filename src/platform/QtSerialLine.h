@@ -63,6 +63,7 @@ private:
 
     // Shared with the port's thread.
     mutable std::mutex mutex_;
+    std::mutex directWrite_;  // the descriptor stays open while the program's thread writes
     std::string received_;
     std::deque<Instant> arrivals_;  // one for each character of received_
     std::string lastError_;

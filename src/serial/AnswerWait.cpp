@@ -33,14 +33,18 @@ QCoro::Task<AnswerArrival> AwaitAnswer(SerialLine& line, Scheduler& scheduler, I
     } rearm{line};
     AnswerArrival arrival;
     while (true) {
+        // The clock first, then the count: every character stamped before this reading of the
+        // clock is in the count.
+        const Instant now = scheduler.Now();
         const int waiting = line.InBufferCount();
-        if (waiting >= expected) {
-            const Instant completed = line.ArrivalOf(expected - 1).value_or(scheduler.Now());
-            arrival.late = completed > lastInTime;
-            arrival.count = ArrivedBy(line, waiting, arrival.late ? lastInTime : completed);
+        const std::optional<Instant> completed =
+            waiting >= expected ? line.ArrivalOf(expected - 1) : std::nullopt;
+        if (completed) {
+            arrival.late = *completed > lastInTime;
+            arrival.count = ArrivedBy(line, waiting, arrival.late ? lastInTime : *completed);
             break;
         }
-        if (scheduler.Now() > lastInTime || !line.PortOpen()) {
+        if (now > lastInTime || !line.PortOpen()) {
             // Whatever comes now is stamped later than the window.
             arrival.late = true;
             arrival.count = ArrivedBy(line, waiting, lastInTime);

@@ -208,5 +208,20 @@ TEST_F(BusyWindow, SurplusCharactersThatCameInTimeAreStillAWrongCount) {
     EXPECT_EQ(sink.exchanges[0].verdict, ExchangeVerdict::WrongCount);
 }
 
+TEST_F(BusyWindow, AnAnswerCompletingAtTheWindowsEndIsGoodANanosecondLaterIsNot) {
+    const Duration character = CharacterTime();
+    for (const auto& [late, verdict] : {std::pair{Duration::zero(), ExchangeVerdict::Good},
+                                        std::pair{Duration(1), ExchangeVerdict::NoAnswer}}) {
+        // The window runs from the write; the request takes six characters, the answer five.
+        answerDelay = AnswerWindow - character * 11 + late;
+        sink.exchanges.clear();
+        StopAfter(1);
+        testing::RunToEnd(time, RunOnce(cycle, lineUse));
+        ASSERT_EQ(sink.exchanges.size(), 1u);
+        EXPECT_EQ(sink.exchanges[0].verdict, verdict) << late.count() << " ns late";
+        testing::RunToEnd(time, port.SettleLine());
+    }
+}
+
 }  // namespace
 }  // namespace tarvel

@@ -112,6 +112,28 @@ TEST_F(RunControlTest, StartWhileAStoppedRunFinishesWaitsForItAndNeverOverlapsEx
                                         "The Tarvel has working !", "The Tarvel has finished !"}));
 }
 
+TEST_F(RunControlTest, TheEndOfAStoppedRunGivesNothingBackWhileTheNextWaitsToStart) {
+    Configure(1, 0);
+    table[0] = 1;  // B is silent
+    run.StartBtn_Click();
+    RunUntil([&] { return Errors() == ErrorLimit - 1; }, 10h);
+    const int before = Requests();
+    RunUntil([&] { return Requests() == before + 1; });
+    time.RunFor(50ms);  // inside the next exchange, which will be the 900th failure
+    run.StopBtn_Click();
+    run.StartBtn_Click();  // accepted: it waits for the stopped run
+    RunUntil([&] { return !cycle.Running(); });
+    EXPECT_EQ(Errors(), ErrorLimit);
+    EXPECT_EQ(RxLbl.text, "There are too Errors !");
+    // The limit gave nothing back: the next run has the run set.
+    EXPECT_EQ(Controls(),
+              (std::vector<bool>{false, false, false, false, false, false, false, false, true}));
+    ASSERT_TRUE(RunToEnd());  // the new run meets its first failure, 901, and stops
+    EXPECT_EQ(Errors(), ErrorLimit + 1);
+    EXPECT_EQ(Controls(),
+              (std::vector<bool>{true, false, true, true, true, true, true, true, true}));
+}
+
 TEST_F(RunControlTest, ASecondStartWhileTheRunStartsUpIsIgnored) {
     run.StartBtn_Click();
     time.RunFor(50ms);  // inside the first settling pause, before the controls are switched

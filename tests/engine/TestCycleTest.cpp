@@ -255,6 +255,7 @@ TEST_F(Answering, AGoodAnswerAfterFailuresLeavesTheListAndTheCounterAsTheyWere) 
     run.StopBtn_Click();
     ASSERT_TRUE(RunToEnd());
     EXPECT_EQ(clipboard.Count(), 2);
+    EXPECT_TRUE(clipboard.visible);
     EXPECT_EQ(ErrorLbl.text, "2");
     EXPECT_TRUE(ResetBtn.enabled);
     EXPECT_EQ(RxLbl.text, "A215");

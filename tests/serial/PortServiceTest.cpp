@@ -73,16 +73,17 @@ public:
     std::string refuse;  // the name of the operation to refuse
 
     bool SetCommPort(std::int16_t n) override {
-        return Note("SetCommPort " + std::to_string(n), line_.SetCommPort(n));
+        return Call("SetCommPort " + std::to_string(n), [&] { return line_.SetCommPort(n); });
     }
     bool SetSettings(std::string_view s) override {
-        return Note("SetSettings" + std::string(s), line_.SetSettings(s));
+        return Call("SetSettings" + std::string(s), [&] { return line_.SetSettings(s); });
     }
     bool SetInputLen(std::int16_t n) override {
-        return Note("SetInputLen " + std::to_string(n), line_.SetInputLen(n));
+        return Call("SetInputLen " + std::to_string(n), [&] { return line_.SetInputLen(n); });
     }
     bool SetPortOpen(bool open) override {
-        return Note(open ? "SetPortOpen true" : "SetPortOpen false", line_.SetPortOpen(open));
+        return Call(open ? "SetPortOpen true" : "SetPortOpen false",
+                    [&] { return line_.SetPortOpen(open); });
     }
     bool PortOpen() const override { return line_.PortOpen(); }
     void Output(std::string_view text) override { line_.Output(text); }
@@ -94,9 +95,14 @@ public:
     std::string LastError() const override { return "refused"; }
 
 private:
-    bool Note(const std::string& call, bool done) {
+    // Records the operation, then refuses it or has the simulated line carry it out.
+    template <typename Operation>
+    bool Call(const std::string& call, Operation operation) {
         calls.push_back(call);
-        return done && call.rfind(refuse.empty() ? "\x01" : refuse, 0) != 0;
+        if (!refuse.empty() && call.rfind(refuse, 0) == 0) {
+            return false;
+        }
+        return operation();
     }
     SimulatedSerialLine& line_;
 };
@@ -118,7 +124,8 @@ TEST(OpenPort, ClosesFirstThenSetsPortSettingsAndAnInputLengthOfZeroThenOpens) {
 }
 
 TEST(OpenPort, NothingIsOpenedAfterAStepThatFailedAndEachAttemptClosesFirst) {
-    for (const std::string step : {"SetCommPort", "SetSettings", "SetInputLen"}) {
+    for (const std::string step :
+         {"SetCommPort", "SetSettings", "SetInputLen", "SetPortOpen true"}) {
         LineRig rig;
         RecordingLine line(rig.line);
         PortService port(line, rig.primo, rig.time);
@@ -128,6 +135,12 @@ TEST(OpenPort, NothingIsOpenedAfterAStepThatFailedAndEachAttemptClosesFirst) {
         EXPECT_EQ(line.calls.front(), "SetPortOpen false") << step;
         EXPECT_EQ(line.calls.back().rfind(step, 0), 0u) << step << ": nothing after it";
         EXPECT_EQ(port.OpenFailure(), "refused");
+        // Retried, as the port dialog's Retry does: the line stays closed, nothing is left
+        // half open between the attempts.
+        line.calls.clear();
+        EXPECT_TRUE(port.OpenPort());
+        EXPECT_FALSE(rig.line.PortOpen());
+        EXPECT_EQ(line.calls.back().rfind(step, 0), 0u) << step;
     }
 }
 
