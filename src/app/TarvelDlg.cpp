@@ -96,6 +96,15 @@ TarvelDlg::TarvelDlg(Program& program)
     cycle_->AddSink(*runDisplay_);
     run_ = std::make_unique<RunControl>(program_.primo, program_.Port(), program_.LineUser(),
                                         program_.Ask(), *cycle_, *runDisplay_);
+    detector_ = std::make_unique<LineDetector>(program_.primo, program_.Port(), ControllerAddress_);
+    scanDisplay_ = std::make_unique<ScanDisplay>(
+        ScanControls{ui_->StartBtn, ui_->StopBtn, ui_->ConsolleBtn, ui_->CommBtn, ui_->SearchMenu,
+                     ui_->AnalizerBtn, ui_->ReportBtn, ui_->TxLbl, ui_->RxLbl, StatusPanel(1),
+                     ui_->ProgressBar},
+        [this]() -> ListBox& { return program_.List().List(); }, *table_, *runDisplay_);
+    detector_->AddSink(*scanDisplay_);
+    scan_ = std::make_unique<ScanControl>(program_.primo, program_.Port(), program_.LineUser(),
+                                          program_.Ask(), *detector_, *scanDisplay_);
     Connect();
     Form_Load();
 }
@@ -256,6 +265,5 @@ void TarvelDlg::ViewBtn_Click() {
 }
 
 void TarvelDlg::Picture1_Click() { program_.Ask().ShowMessage(InfoBoxRequest()); }
-void TarvelDlg::SearchMenu_Click() {}
 
 }  // namespace tarvel

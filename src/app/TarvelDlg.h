@@ -10,6 +10,9 @@
 #include "engine/RunDisplay.h"
 #include "line/DeviceTableEditor.h"
 #include "line/LineConfigCommands.h"
+#include "line/LineDetector.h"
+#include "line/ScanControl.h"
+#include "line/ScanDisplay.h"
 #include "platform/Tasks.h"
 #include "ui/QtControls.h"
 
@@ -52,7 +55,7 @@ public:
     void ResetMenu_Click() { config_->ResetMenu_Click(); }
     void SaveMEnu_Click() { config_->SaveMEnu_Click(); }
     void LoadMenu_Click() { config_->LoadMenu_Click(); }
-    void SearchMenu_Click();
+    void SearchMenu_Click() { scan_->SearchMenu_Click(); }
 
     // The controls, as the subsystems see them.
     struct Controls {
@@ -70,6 +73,8 @@ public:
     AsconCycle& Cycle() { return *cycle_; }
     RunDisplay& RunView() { return *runDisplay_; }
     RunControl& Run() { return *run_; }
+    LineDetector& Detector() { return *detector_; }
+    ScanControl& Scan() { return *scan_; }
     ControllerAddressTable& ControllerAddress() { return ControllerAddress_; }
 
 protected:
@@ -118,6 +123,9 @@ private:
     std::unique_ptr<AsconCycle> cycle_;
     std::unique_ptr<RunDisplay> runDisplay_;
     std::unique_ptr<RunControl> run_;
+    std::unique_ptr<LineDetector> detector_;
+    std::unique_ptr<ScanDisplay> scanDisplay_;
+    std::unique_ptr<ScanControl> scan_;
     TaskOwner dialogTasks_;
     bool commPending_ = false;
     bool terminalPending_ = false;

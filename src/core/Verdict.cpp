@@ -13,6 +13,8 @@ std::string VerdictMessage(ExchangeVerdict verdict) {
         case ExchangeVerdict::NoAnswer: return "No answer !";
         case ExchangeVerdict::WrongCount: return "Wrong # of characters !";
         case ExchangeVerdict::NoCr: return "CR not received !";
+        case ExchangeVerdict::NotDetected: return "Not detected !";
+        case ExchangeVerdict::UnknownFormat: return "Unknow format !";
         case ExchangeVerdict::Good: break;
     }
     return {};

@@ -7,15 +7,20 @@
 namespace tarvel {
 
 // What an exchange of the test cycle came to, decided in this order.
+// The test cycle's verdicts are the first four; the line detector names a missing answer and a
+// missing carriage return in its own words.
 enum class ExchangeVerdict {
-    NoAnswer,    // more than the answer window had elapsed at the start of the last pass
-    WrongCount,  // in time, but the input did not hold exactly five characters
-    NoCr,        // five characters, the fifth not a carriage return
-    Good,
+    NoAnswer,       // the answer was not complete when the answer window ended
+    WrongCount,     // in time, but the input did not hold exactly five characters
+    NoCr,           // five characters, the fifth not a carriage return
+    Good,           // five characters ending with a carriage return
+    NotDetected,    // the line detector's NoAnswer
+    UnknownFormat,  // the line detector's NoCr
 };
 
-// "No answer !", "Wrong # of characters !", "CR not received !"; empty for a good answer. The
-// first letter is the kind the analysis counts by.
+// "No answer !", "Wrong # of characters !", "CR not received !", "Not detected !",
+// "Unknow format !"; empty for a good answer. The first letter of the test cycle's messages is
+// the kind the analysis counts by.
 std::string VerdictMessage(ExchangeVerdict verdict);
 
 // "HH:MM:SS" on the 24-hour clock: always eight characters.

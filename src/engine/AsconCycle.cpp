@@ -10,8 +10,6 @@
 namespace tarvel {
 namespace {
 
-// A transmitter that has not sent a few characters in this long is not going to.
-constexpr Duration kOutputStuckAfter = 2s;
 // How long an empty sweep (no controller configured) waits before the next.
 constexpr Duration kEmptySweepPause = 100ms;
 
@@ -99,27 +97,11 @@ QCoro::Task<> AsconCycle::Sweep() {
     }
 }
 
-QCoro::Task<bool> AsconCycle::OutputDrained() {
-    Scheduler& time = port_.Time();
-    SerialLine& line = port_.Line();
-    const Instant start = time.Now();
-    co_await Yield(time);
-    while (line.OutBufferCount() != 0) {
-        if (time.Now() - start > kOutputStuckAfter) {
-            FailLine("the serial port has not sent its output for two seconds");
-            co_return false;
-        }
-        // The line tells when its output moves; the deadline only guards against a driver
-        // that does not.
-        co_await NextActivity(time, line.OutputActivity(), time.Now() + 100ms);
-    }
-    co_return true;
-}
-
 QCoro::Task<std::optional<Exchange>> AsconCycle::Attempt(Request request) {
     SerialLine& line = port_.Line();
     Scheduler& time = port_.Time();
-    if (!co_await OutputDrained()) {
+    if (!co_await AwaitOutputDrained(line, time)) {
+        FailLine("the serial port has not sent its output for two seconds");
         co_return std::nullopt;
     }
     Tell([&](CycleSink& sink) { sink.AttemptStarting(request.position); });

@@ -46,7 +46,6 @@ private:
     QCoro::Task<> Sweep();
     // The exchange of one attempt, or nothing when the line failed.
     QCoro::Task<std::optional<Exchange>> Attempt(Request request);
-    QCoro::Task<bool> OutputDrained();
     void CountFailure();
     void FailLine(std::string reason);
     template <typename Call>

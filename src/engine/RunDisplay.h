@@ -62,6 +62,9 @@ public:
     // The whole run set off, Stop included: a run has been accepted and waits for the line or
     // settles it, and nothing of the run set may be pressed meanwhile.
     void HoldRunSet();
+    // Whether an accepted run or scan waits to start: what ends before it gives nothing back.
+    bool Held() const { return held_; }
+    void SetHeld(bool held) { held_ = held; }
     // Reset's part: both lists emptied, the error list hidden, Reset disabled.
     void ClearErrorLists();
 

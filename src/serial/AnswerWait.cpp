@@ -18,7 +18,25 @@ int ArrivedBy(const SerialLine& line, int waiting, Instant moment) {
     return count;
 }
 
+// A transmitter that has not sent a few characters in this long is not going to.
+constexpr Duration kOutputStuckAfter = std::chrono::seconds(2);
+
 }  // namespace
+
+QCoro::Task<bool> AwaitOutputDrained(SerialLine& line, Scheduler& scheduler) {
+    const Instant start = scheduler.Now();
+    co_await Yield(scheduler);
+    while (line.OutBufferCount() != 0) {
+        if (scheduler.Now() - start > kOutputStuckAfter) {
+            co_return false;
+        }
+        // The line tells when its output moves; the deadline only guards against a driver
+        // that does not.
+        co_await NextActivity(scheduler, line.OutputActivity(),
+                              scheduler.Now() + std::chrono::milliseconds(100));
+    }
+    co_return true;
+}
 
 QCoro::Task<AnswerArrival> AwaitAnswer(SerialLine& line, Scheduler& scheduler, Instant start,
                                        Duration window, int expected) {

@@ -32,4 +32,9 @@ struct AnswerArrival {
 QCoro::Task<AnswerArrival> AwaitAnswer(SerialLine& line, Scheduler& scheduler, Instant start,
                                        Duration window, int expected);
 
+// The wait before every request: it hands the thread over once, then waits until the line has
+// sent everything it was given. False when the transmitter has sent nothing for two seconds
+// (a driver that is stuck): the caller treats that as a failed line.
+QCoro::Task<bool> AwaitOutputDrained(SerialLine& line, Scheduler& scheduler);
+
 }  // namespace tarvel
