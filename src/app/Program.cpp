@@ -53,7 +53,7 @@ SetPortDlg& Program::SetPort() {
 
 TerminalDlg& Program::Terminal() {
     if (!terminal_) {
-        terminal_ = std::make_unique<TerminalDlg>();
+        terminal_ = std::make_unique<TerminalDlg>(primo, port_, Ask());
     }
     return *terminal_;
 }

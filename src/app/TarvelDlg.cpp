@@ -228,7 +228,10 @@ QCoro::Task<> TarvelDlg::ShowWhenLineIsFree(LineDialog which) {
     if (which == LineDialog::Port) {
         program_.SetPort().exec();
     } else {
-        program_.Terminal().exec();
+        TerminalDlg& terminal = program_.Terminal();
+        terminal.exec();
+        // An exchange still in progress keeps the line until it has ended.
+        co_await terminal.Exchanges().AllFinished();
     }
 }
 

@@ -108,8 +108,8 @@ QCoro::Task<std::optional<Exchange>> LineDetector::Try(Request request) {
         exchange.verdict = ExchangeVerdict::NotDetected;
     } else if (exchange.received == AnswerLength) {
         exchange.answer = line.InputFirst(exchange.received);
-        exchange.verdict = exchange.answer.back() == '\r' ? ExchangeVerdict::Good
-                                                          : ExchangeVerdict::UnknownFormat;
+        exchange.verdict =
+            exchange.answer.back() == '\r' ? ExchangeVerdict::Good : ExchangeVerdict::UnknownFormat;
     } else {
         // More than five: left in the input for the settle to throw away.
         exchange.verdict = ExchangeVerdict::WrongCount;

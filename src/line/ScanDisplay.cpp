@@ -13,9 +13,9 @@ ScanDisplay::ScanDisplay(ScanControls controls, std::function<ListBox&()> contro
 
 void ScanDisplay::HoldControls() {
     controls_.RxLbl.SetText("");
-    for (Switch* control : {&controls_.SearchMenu, &controls_.StartBtn, &controls_.CommBtn,
-                            &controls_.ConsolleBtn, &controls_.AnalizerBtn, &controls_.ReportBtn,
-                            &controls_.StopBtn}) {
+    for (Switch* control :
+         {&controls_.SearchMenu, &controls_.StartBtn, &controls_.CommBtn, &controls_.ConsolleBtn,
+          &controls_.AnalizerBtn, &controls_.ReportBtn, &controls_.StopBtn}) {
         control->SetEnabled(false);
     }
     runView_.SetHeld(true);
@@ -42,8 +42,8 @@ void ScanDisplay::ExchangeJudged(const Exchange& exchange) {
 void ScanDisplay::ControllerFound(int index, int found) {
     // A controller at "@" is listed like any other.
     controls_.RxLbl.SetText("1 Device Found !");
-    controllerList_().AddItem("Controller " + SignedNumberText(found) + "  Address: " +
-                              std::string(1, AddressCharacter(index)));
+    controllerList_().AddItem("Controller " + SignedNumberText(found) +
+                              "  Address: " + std::string(1, AddressCharacter(index)));
 }
 
 void ScanDisplay::ScanEnded(const ScanEnd& end) {

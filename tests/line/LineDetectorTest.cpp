@@ -23,10 +23,10 @@ struct LineDetectorTest : ::testing::Test, testing::EngineRig {
     DeviceTableEditor editor{primo, table, DeviceLists{MaxNumCmb, ControllerCmb, AddressCmb},
                              prompts};
     LineDetector detector{primo, port, table};
-    ScanDisplay scanDisplay{ScanControls{StartBtn, StopBtn, ConsolleBtn, CommBtn, SearchMenu,
-                                         AnalizerBtn, ReportBtn, TxLbl, RxLbl, StatusPanel1,
-                                         ProgressBar},
-                            [this]() -> ListBox& { return controllerList; }, editor, display};
+    ScanDisplay scanDisplay{
+        ScanControls{StartBtn, StopBtn, ConsolleBtn, CommBtn, SearchMenu, AnalizerBtn, ReportBtn,
+                     TxLbl, RxLbl, StatusPanel1, ProgressBar},
+        [this]() -> ListBox& { return controllerList; }, editor, display};
     ScanControl scan{primo, port, lineUse, prompts, detector, scanDisplay};
 
     // What each address answers (after `delay`, character after character); silence for the
@@ -145,8 +145,7 @@ TEST_F(LineDetectorTest, ClassifiesInOrderTimeFirstThenFormatThenCount) {
         run.StopBtn_Click();
         ASSERT_TRUE(time.RunUntil([&] { return !scan.Active(); }));
         EXPECT_EQ(RequestOrder(), "AA") << c.shown;
-        EXPECT_EQ(std::count(RxLbl.history.begin(), RxLbl.history.end(), c.shown), 2)
-            << c.shown;
+        EXPECT_EQ(std::count(RxLbl.history.begin(), RxLbl.history.end(), c.shown), 2) << c.shown;
         EXPECT_EQ(RxLbl.text, "No devices On Line !");
         EXPECT_EQ(Settles(), 1 + 2) << c.shown;  // the first settle, then one per failure
     }
@@ -201,7 +200,7 @@ TEST_F(LineDetectorTest, StopEndsTheScanAfterTheCurrentAddressWithWhatWasFound) 
 TEST_F(LineDetectorTest, TheControlsAreHeldFromTheClickAndGivenBackAllAtTheEnd) {
     answers = {{'A', "A215\r"}};
     auto states = [&] {
-        return std::vector<bool>{SearchMenu.enabled, StartBtn.enabled,    CommBtn.enabled,
+        return std::vector<bool>{SearchMenu.enabled,  StartBtn.enabled,    CommBtn.enabled,
                                  ConsolleBtn.enabled, AnalizerBtn.enabled, ReportBtn.enabled,
                                  StopBtn.enabled};
     };

@@ -1,0 +1,62 @@
+#include "serial/Terminal.h"
+
+#include "platform/Waits.h"
+#include "serial/ReceiveAnswer.h"
+
+namespace tarvel {
+
+QCoro::Task<std::string> SendTerminalFrames(PortService& port, Primo& primo, std::string command,
+                                            std::string value) {
+    SerialLine& line = port.Line();
+    primo.RequestText = command;
+    if (!primo.RequestText.empty()) {
+        line.Output(primo.RequestText + "\r");
+    }
+    primo.RequestText = value;
+    if (!primo.RequestText.empty()) {
+        co_await Pause(port.Time(), ValueDelay);
+        line.Output(primo.RequestText + "\r");
+    }
+    co_return co_await ReceiveAnswer(port, TerminalAnswerLength, TerminalTimeout);
+}
+
+std::optional<char32_t> CharacterWithout8BitCode(const std::u32string& typed) {
+    for (const char32_t c : typed) {
+        if (c > 0xFF) {
+            return c;
+        }
+    }
+    return std::nullopt;
+}
+
+std::string TerminalInfoText() {
+    // "\xe0" is "a" with a grave accent and "\xe8" "e" with a grave accent, in Latin-1.
+    static const char* const kLines[] = {
+        "Nella finestra di input Command, va inserito",
+        "l'indirizzo del regolatore ( A, B,...) seguito dal",
+        "comando ( ? - ! - * - ^ - >) seguito dal codice",
+        "mnemonico del parametro da editare (4 char.)",
+        "Es. A?PB1 - A*MAN - C?X  ",
+        "Nella finestra Value si deve inserire l'indirizzo",
+        "del regolatore ( A, B,...) seguito dal valore",
+        "del parametro che si vuole modificare formattato",
+        "nel seguente formato( 0000 ).",
+        "Nella finestra Answer si legger\xe0 la stringa di",
+        "ritorno dal regolatore in esame.",
+        "Nei regolatori di recente produzione (XS-XP-XE-XF-MS etc.)",
+        "\xe8 possibile assegnare un valore ad un qualsiasi parametro,",
+        "con una sola stringa composta: dall'indirizzo + il codice di",
+        "assegnazione + il codice mnemonico del parametro + il valore",
+        "da assegnare per un totale di 10 char. Es. A!WL 0012 - A!PB10500",
+        "A!FF 0042 Per ulteriori informazioni, si veda il manuale della ",
+        "comunicazione seriale degli strumenti in esame. ",
+    };
+    std::string text;
+    for (const char* line : kLines) {
+        text += line;
+        text += '\n';
+    }
+    return text;
+}
+
+}  // namespace tarvel

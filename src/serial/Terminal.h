@@ -1,0 +1,33 @@
+#pragma once
+
+#include <QCoroTask>
+#include <optional>
+#include <string>
+
+#include "core/Primo.h"
+#include "serial/PortService.h"
+
+namespace tarvel {
+
+using namespace std::chrono_literals;
+
+// A complete answer to a typed request, its carriage return included.
+inline constexpr int TerminalAnswerLength = 5;
+inline constexpr Duration TerminalTimeout = 300ms;
+// Between the "Command" frame and the "Value" frame.
+inline constexpr Duration ValueDelay = 50ms;
+
+// One exchange of the terminal: the "Command" frame exactly as typed with a carriage return
+// (when there is one), the "Value" frame after ValueDelay (when there is one), then the answer
+// check. Returns the answer without its carriage return, or what went wrong.
+QCoro::Task<std::string> SendTerminalFrames(PortService& port, Primo& primo, std::string command,
+                                            std::string value);
+
+// The first character of `typed` that has no 8-bit code and so cannot go on the line, if any.
+// Typed text is taken as Latin-1: one byte a character.
+std::optional<char32_t> CharacterWithout8BitCode(const std::u32string& typed);
+
+// The text of the terminal's "&Info" box: 18 lines, each ended by a line feed, in Latin-1.
+std::string TerminalInfoText();
+
+}  // namespace tarvel
