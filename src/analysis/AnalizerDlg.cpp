@@ -53,6 +53,24 @@ AnalizerDlg::AnalizerDlg(std::function<Switch&()> analizeButton, Prompts& prompt
 
 AnalizerDlg::~AnalizerDlg() = default;
 
+void AnalizerDlg::SaveMEnu_Click() {
+    if (!commands_.RefuseWhileBusy(tasks_.Running())) {
+        tasks_.Start(commands_.Save(*list_, SaveAnalysisRequest()));
+    }
+}
+
+void AnalizerDlg::LoadMenu_Click() {
+    if (!commands_.RefuseWhileBusy(tasks_.Running())) {
+        tasks_.Start(commands_.Load(*list_, LoadAnalysisRequest()));
+    }
+}
+
+void AnalizerDlg::LoadErrMenu_Click() {
+    if (!commands_.RefuseWhileBusy(tasks_.Running())) {
+        tasks_.Start(commands_.Load(*list_, LoadErrorListRequest()));
+    }
+}
+
 void AnalizerDlg::DelErrSelMenu_Click() {
     // The line the operator selected here, in the analyzer's own list.
     list_->RemoveItem(list_->SelectedIndex());

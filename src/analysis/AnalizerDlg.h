@@ -22,9 +22,9 @@ public:
                 QWidget* parent = nullptr);
     ~AnalizerDlg() override;
 
-    void SaveMEnu_Click() { tasks_.Start(commands_.Save(*list_, SaveAnalysisRequest())); }
-    void LoadMenu_Click() { tasks_.Start(commands_.Load(*list_, LoadAnalysisRequest())); }
-    void LoadErrMenu_Click() { tasks_.Start(commands_.Load(*list_, LoadErrorListRequest())); }
+    void SaveMEnu_Click();
+    void LoadMenu_Click();
+    void LoadErrMenu_Click();
     void DelErrSelMenu_Click();
     void DelErrMenu_Click();
     void StartMenu_Click() { commands_.Analyse(*list_); }

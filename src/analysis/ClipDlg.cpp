@@ -49,6 +49,18 @@ ClipDlg::ClipDlg(std::function<Switch&()> reportButton, std::function<void()> an
 
 ClipDlg::~ClipDlg() = default;
 
+void ClipDlg::SaveMEnu_Click() {
+    if (!commands_.RefuseWhileBusy(tasks_.Running())) {
+        tasks_.Start(commands_.Save(*list_, SaveErrorListRequest()));
+    }
+}
+
+void ClipDlg::LoadMenu_Click() {
+    if (!commands_.RefuseWhileBusy(tasks_.Running())) {
+        tasks_.Start(commands_.Load(*list_, LoadErrorListRequest()));
+    }
+}
+
 void ClipDlg::CancelMenu_Click() {
     reportButton_().SetEnabled(true);
     hide();

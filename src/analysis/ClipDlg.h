@@ -21,8 +21,8 @@ public:
             Scheduler& scheduler, QWidget* parent = nullptr);
     ~ClipDlg() override;
 
-    void SaveMEnu_Click() { tasks_.Start(commands_.Save(*list_, SaveErrorListRequest())); }
-    void LoadMenu_Click() { tasks_.Start(commands_.Load(*list_, LoadErrorListRequest())); }
+    void SaveMEnu_Click();
+    void LoadMenu_Click();
     // A save or load still reading or writing its file.
     TaskOwner& FileTasks() { return tasks_; }
     void CancelMenu_Click();

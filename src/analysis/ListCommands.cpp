@@ -47,7 +47,7 @@ QCoro::Task<bool> ListCommands::SaveTo(const ListBox& list, std::string path) {
         scheduler_, [path, bytes] { return WriteFileReplacing(path, *bytes); });
     const std::optional<std::string> failure = co_await writing;
     if (failure) {
-        Tell("The list could not be saved to\n" + path + "\n" + *failure +
+        Tell("The list could not be saved to\n" + ShownPath(path) + "\n" + *failure +
              "\nAny file that was there is unchanged.");
         co_return false;
     }
@@ -64,6 +64,8 @@ QCoro::Task<> ListCommands::Load(ListBox& list, FileRequest request) {
 }
 
 QCoro::Task<bool> ListCommands::LoadFrom(ListBox& list, std::string path) {
+    const std::uint64_t changesBefore = list.Changes();
+    const int countBefore = list.Count();
     // Read and checked to the end before the list is touched: a file refused changes nothing.
     using Read = std::variant<std::vector<std::string>, ListFileProblem>;
     Aside<Read> reading(scheduler_, [path]() -> Read {
@@ -79,12 +81,27 @@ QCoro::Task<bool> ListCommands::LoadFrom(ListBox& list, std::string path) {
     });
     Read read = co_await reading;
     if (const auto* problem = std::get_if<ListFileProblem>(&read)) {
-        Tell("The file\n" + path + "\n" + problem->text + ".\nThe list is unchanged.");
+        Tell("The file\n" + ShownPath(path) + "\n" + problem->text + ".\nThe list is unchanged.");
         co_return false;
     }
-    list.ReplaceAll(std::move(std::get<std::vector<std::string>>(read)));
+    auto items = std::move(std::get<std::vector<std::string>>(read));
+    // Lines added while the file was read (the records of a run) stay, after the file's.
+    const std::uint64_t changed = list.Changes() - changesBefore;
+    if (changed > 0 && static_cast<std::uint64_t>(list.Count() - countBefore) == changed) {
+        const auto& now = list.Items();
+        items.insert(items.end(), now.begin() + countBefore, now.end());
+    }
+    list.ReplaceAll(std::move(items));
     list.SetVisible(true);
     co_return true;
+}
+
+bool ListCommands::RefuseWhileBusy(int fileTasksRunning) {
+    if (fileTasksRunning == 0) {
+        return false;
+    }
+    Tell("A file of this list is still being read or written. Try again when it is done.");
+    return true;
 }
 
 void ListCommands::Analyse(ListBox& list) {
@@ -97,16 +114,19 @@ void ListCommands::Analyse(ListBox& list) {
         return;
     }
     if (report.records == 0) {
-        Tell("None of the " + std::to_string(count) +
-             " lines of the list is an error record, so there is nothing to analyze.\nThe list "
-             "is left as it is.");
+        Tell((count == 1 ? std::string("The one line of the list is no error record")
+                         : "None of the " + std::to_string(count) +
+                               " lines of the list is an error record") +
+             ", so there is nothing to analyze.\nThe list is left as it is.");
         return;
     }
     list.ReplaceAll(std::move(report.lines));
     if (report.skipped > 0) {
         Tell(std::to_string(report.skipped) + " of the " + std::to_string(count) +
-             " lines of the list are no error records (an analysis's own lines, for example) "
-             "and were left out of the analysis.");
+             " lines of the list " +
+             (report.skipped == 1 ? "is no error record" : "are no error records") +
+             " (an analysis's own lines, for example) and " +
+             (report.skipped == 1 ? "was" : "were") + " left out of the analysis.");
     }
 }
 

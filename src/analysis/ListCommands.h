@@ -39,6 +39,10 @@ public:
     // "Start Analisys": the list becomes the report of the error records it holds.
     void Analyse(ListBox& list);
 
+    // True, with a word to the operator, while a file of the list is still read or written:
+    // one file at a time per list.
+    bool RefuseWhileBusy(int fileTasksRunning);
+
 private:
     void Tell(const std::string& text);
 

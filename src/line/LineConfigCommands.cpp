@@ -44,7 +44,7 @@ bool LineConfigCommands::Save(const std::string& path) {
     const auto failure =
         WriteFileReplacing(path, FormatLineConfiguration(primo_.DeviceCount, table_.Table()));
     if (failure) {
-        Tell("The line configuration could not be saved to\n" + path + "\n" + *failure);
+        Tell("The line configuration could not be saved to\n" + ShownPath(path) + "\n" + *failure);
         return false;
     }
     return true;
@@ -53,12 +53,13 @@ bool LineConfigCommands::Save(const std::string& path) {
 bool LineConfigCommands::Load(const std::string& path) {
     std::ifstream in(path, std::ios::binary);
     if (!in) {
-        Tell("The file\n" + path + "\ncannot be opened. The line configuration is unchanged.");
+        Tell("The file\n" + ShownPath(path) +
+             "\ncannot be opened. The line configuration is unchanged.");
         return false;
     }
     const auto read = ReadLineConfiguration(in);
     if (const auto* problem = std::get_if<ConfigProblem>(&read)) {
-        Tell("The file\n" + path + "\nis not a line configuration: " + problem->text +
+        Tell("The file\n" + ShownPath(path) + "\nis not a line configuration: " + problem->text +
              ".\nThe line configuration is unchanged.");
         return false;
     }

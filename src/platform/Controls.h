@@ -1,5 +1,6 @@
 #pragma once
 
+#include <cstdint>
 #include <string>
 #include <utility>
 #include <vector>
@@ -56,6 +57,8 @@ public:
     // million lines needs. The lines stay valid until the list next changes.
     virtual const std::vector<std::string>& Items() const = 0;
     virtual void ReplaceAll(std::vector<std::string> items) = 0;
+    // How many times the lines have changed, for one who must know whether they did meanwhile.
+    virtual std::uint64_t Changes() const = 0;
 };
 
 class ProgressDisplay {

@@ -9,6 +9,8 @@ namespace tarvel {
 QtScheduler::QtScheduler() = default;
 
 QtScheduler::~QtScheduler() {
+    // Work handed aside posts its completion to this object: none may be left to do so.
+    QThreadPool::globalInstance()->waitForDone();
     for (const auto& [qtTimer, id] : byQtTimer_) {
         killTimer(qtTimer);
     }
@@ -61,7 +63,7 @@ void QtScheduler::RunAside(std::function<void()> work, std::function<void()> don
     QThreadPool::globalInstance()->start(
         [this, work = std::move(work), done = std::move(done)]() mutable {
             work();
-            // Posted to the scheduler's own thread; dropped if the scheduler has gone.
+            // Posted to the scheduler's own thread, which the destructor waits for.
             QMetaObject::invokeMethod(this, std::move(done), Qt::QueuedConnection);
         });
 }

@@ -2,6 +2,7 @@
 
 #include <QCoroTask>
 #include <coroutine>
+#include <exception>
 #include <functional>
 #include <memory>
 #include <optional>
@@ -124,8 +125,9 @@ private:
     Scheduler::TimerId timer_;
 };
 
-// Runs `work` away from the program's thread and resumes with its result on that thread. The
-// work gets nothing but what it captures by value.
+// Runs `work` away from the program's thread and resumes with its result on that thread; what
+// the work throws (running out of memory on a huge file, say) is thrown here. The work gets
+// nothing but what it captures by value.
 template <typename Result>
 class Aside {
 public:
@@ -133,17 +135,32 @@ public:
         : scheduler_(scheduler), work_(std::move(work)) {}
     bool await_ready() const noexcept { return false; }
     void await_suspend(std::coroutine_handle<> loop) {
-        auto result = result_;
-        scheduler_.RunAside([work = std::move(work_), result] { result->emplace(work()); },
-                            [loop] { loop.resume(); });
+        scheduler_.RunAside(
+            [work = std::move(work_), outcome = outcome_] {
+                try {
+                    outcome->result.emplace(work());
+                } catch (...) {
+                    outcome->error = std::current_exception();
+                }
+            },
+            [loop] { loop.resume(); });
     }
-    Result await_resume() { return std::move(**result_); }
+    Result await_resume() {
+        if (outcome_->error) {
+            std::rethrow_exception(outcome_->error);
+        }
+        return std::move(*outcome_->result);
+    }
 
 private:
+    struct Outcome {
+        std::optional<Result> result;
+        std::exception_ptr error;
+    };
     Scheduler& scheduler_;
     std::function<Result()> work_;
-    // Shared with the work, which may finish after an abandoned wait.
-    std::shared_ptr<std::optional<Result>> result_ = std::make_shared<std::optional<Result>>();
+    // Shared with the work, which runs on another thread.
+    std::shared_ptr<Outcome> outcome_ = std::make_shared<Outcome>();
 };
 
 }  // namespace tarvel

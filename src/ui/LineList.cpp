@@ -1,26 +1,53 @@
 #include "ui/LineList.h"
 
+#include <QFontMetrics>
 #include <QListView>
+#include <QThreadPool>
+#include <memory>
 
 #include "ui/QtControls.h"
 
 namespace tarvel {
+namespace {
+
+constexpr std::size_t kFreeAsideFrom = 10'000;
+
+}  // namespace
 
 int LineListModel::rowCount(const QModelIndex& parent) const {
     return parent.isValid() ? 0 : static_cast<int>(lines_.size());
 }
 
 QVariant LineListModel::data(const QModelIndex& index, int role) const {
-    if (role != Qt::DisplayRole || !index.isValid() || index.row() >= rowCount()) {
+    if (!index.isValid() || index.row() >= rowCount()) {
+        return {};
+    }
+    if (role == Qt::SizeHintRole && measure_) {
+        return measure_(lines_[longest_]);
+    }
+    if (role != Qt::DisplayRole) {
         return {};
     }
     return ToQt(lines_[static_cast<std::size_t>(index.row())]);
+}
+
+void LineListModel::FindLongest() {
+    longest_ = 0;
+    for (std::size_t row = 1; row < lines_.size(); ++row) {
+        if (lines_[row].size() > lines_[longest_].size()) {
+            longest_ = row;
+        }
+    }
 }
 
 void LineListModel::Append(std::string line) {
     const int row = rowCount();
     beginInsertRows(QModelIndex(), row, row);
     lines_.push_back(std::move(line));
+    ++changes_;
+    if (lines_.back().size() > lines_[longest_].size()) {
+        longest_ = lines_.size() - 1;
+    }
     endInsertRows();
 }
 
@@ -30,13 +57,22 @@ void LineListModel::RemoveAt(int row) {
     }
     beginRemoveRows(QModelIndex(), row, row);
     lines_.erase(lines_.begin() + row);
+    ++changes_;
+    FindLongest();
     endRemoveRows();
 }
 
 void LineListModel::Replace(std::vector<std::string> lines) {
     beginResetModel();
-    lines_ = std::move(lines);
+    std::swap(lines_, lines);
+    ++changes_;
+    FindLongest();
     endResetModel();
+    // A million lines take a while to free: not on the program's thread.
+    if (lines.size() > kFreeAsideFrom) {
+        auto old = std::make_shared<std::vector<std::string>>(std::move(lines));
+        QThreadPool::globalInstance()->start([old]() mutable { old.reset(); });
+    }
 }
 
 LineList::LineList(QWidget* parent, const QRect& at)
@@ -50,6 +86,10 @@ LineList::LineList(QWidget* parent, const QRect& at)
     view_->setBatchSize(20000);
     view_->setEditTriggers(QAbstractItemView::NoEditTriggers);
     view_->setSelectionMode(QAbstractItemView::SingleSelection);
+    model_->MeasureBy([view = view_](const std::string& line) {
+        const QFontMetrics metrics(view->font());
+        return QSize(metrics.horizontalAdvance(ToQt(line)) + 12, metrics.height() + 2);
+    });
 }
 
 void LineList::AddItem(const std::string& text) { model_->Append(text); }

@@ -1,6 +1,8 @@
 #pragma once
 
 #include <QAbstractListModel>
+#include <QSize>
+#include <functional>
 #include <string>
 #include <vector>
 
@@ -23,12 +25,24 @@ public:
     QVariant data(const QModelIndex& index, int role) const override;
 
     const std::vector<std::string>& Lines() const { return lines_; }
+    std::uint64_t Changes() const { return changes_; }
+
+    // Every line is shown at the size of the longest one, as `measure` finds it: the view then
+    // needs to measure nothing, and scrolls sideways far enough for the longest line.
+    void MeasureBy(std::function<QSize(const std::string&)> measure) {
+        measure_ = std::move(measure);
+    }
     void Append(std::string line);
     void RemoveAt(int row);
     void Replace(std::vector<std::string> lines);
 
 private:
+    void FindLongest();
+
     std::vector<std::string> lines_;
+    std::uint64_t changes_ = 0;
+    std::size_t longest_ = 0;  // the row of the line with the most characters
+    std::function<QSize(const std::string&)> measure_;
 };
 
 // A list box: a list view on its own model.
@@ -47,6 +61,7 @@ public:
     bool Visible() const override;
     const std::vector<std::string>& Items() const override { return model_->Lines(); }
     void ReplaceAll(std::vector<std::string> items) override;
+    std::uint64_t Changes() const override { return model_->Changes(); }
 
     QListView& View() { return *view_; }
 

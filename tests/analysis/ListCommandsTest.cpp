@@ -220,5 +220,30 @@ TEST_F(ListCommandsTest, AnalizeCopiesTheErrorListOrHidesTheAnalyzersWhenItIsEmp
     EXPECT_FALSE(list.visible);
 }
 
+TEST_F(ListCommandsTest, RecordsAddedWhileAFileIsReadStayAfterTheFilesLines) {
+    Write(PathOf("two.lst"), " 2 \r\nfile one\r\nfile two\r\n");
+    Fill({"old"});
+    // The read is under way (here its work is done, its end not yet seen) when a run records.
+    auto loading = commands.LoadFrom(list, PathOf("two.lst"));
+    list.AddItem("B  09:15:09  No answer !   0");
+    EXPECT_TRUE(testing::RunToEnd(time, std::move(loading)));
+    EXPECT_EQ(list.items, (Lines{"file one", "file two", "B  09:15:09  No answer !   0"}));
+
+    // Anything else done to the list meanwhile: the file replaces it, as chosen last.
+    auto again = commands.LoadFrom(list, PathOf("two.lst"));
+    list.Clear();
+    list.AddItem("x");
+    EXPECT_TRUE(testing::RunToEnd(time, std::move(again)));
+    EXPECT_EQ(list.items, (Lines{"file one", "file two"}));
+}
+
+TEST_F(ListCommandsTest, OneFileAtATimePerList) {
+    EXPECT_FALSE(commands.RefuseWhileBusy(0));
+    EXPECT_TRUE(prompts.messages.empty());
+    EXPECT_TRUE(commands.RefuseWhileBusy(1));
+    ASSERT_EQ(prompts.messages.size(), 1u);
+    EXPECT_NE(prompts.messages[0].text.find("still being read or written"), std::string::npos);
+}
+
 }  // namespace
 }  // namespace tarvel

@@ -77,16 +77,30 @@ INSTANTIATE_TEST_SUITE_P(
                     "A Ther is noise on line !", "B Isn't working"}}),
     [](const auto& info) { return "Case" + std::to_string(info.index); });
 
-TEST(Analysis, KindSharesAreComputedInSinglePrecision) {
-    // 1 of 3 in single precision times 100 is 33.333332 and 2 of 3 is 66.666664: whole per
-    // cents 33 and 67 all the same; what matters is that both counts become floats first.
+// Counts whose shares round one way in single precision and the other in double, or with the
+// multiplication done another way: 21 C of 40 is 52.499996 in single precision (52), 52.5 in
+// double (53); 7 W of 40 is 17.500002 in single precision (18), 17.5 in double rounded away from
+// zero too (18) but 17.499998 when 7/40 is taken to double first; the share of all of 23 of 40
+// is 57.49999... in double (57), 57.5 as 23 * 100 / 40 (58).
+TEST(Analysis, KindSharesInSinglePrecisionAndTheShareOfAllInDouble) {
     Lines records;
-    for (int i = 0; i < 2; ++i) {
-        records.push_back(Record('E', kW));
-    }
-    records.push_back(Record('E', kC));
+    for (int i = 0; i < 21; ++i)
+        records.push_back(Record('A', kC));
+    for (int i = 0; i < 7; ++i)
+        records.push_back(Record('A', kW));
+    for (int i = 0; i < 12; ++i)
+        records.push_back(Record('A', kN));
+    for (int i = 0; i < 23; ++i)
+        records.push_back(Record('B', kN));
+    for (int i = 0; i < 17; ++i)
+        records.push_back(Record('C', kN));
     const AnalysisReport report = Analyse(records);
-    EXPECT_EQ(report.lines[1], " Instrument # E -  3 Errors ( 100%) - C( 33%) - W( 67%) - N( 0%)");
+    EXPECT_EQ(report.lines[1], " Instrument # A -  40 Errors ( 50%) - C( 52%) - W( 18%) - N( 30%)");
+    Lines fortyWithB(records.begin(), records.begin() + 17);  // 17 of A
+    for (int i = 0; i < 23; ++i)
+        fortyWithB.push_back(Record('B', kN));
+    EXPECT_EQ(Analyse(fortyWithB).lines[2],
+              " Instrument # B -  23 Errors ( 57%) - C( 0%) - W( 0%) - N( 100%)");
 }
 
 TEST(Analysis, LinesWithoutTheShapeOfARecordCountNowhere) {

@@ -57,16 +57,23 @@ public:
     std::vector<std::string> items;
     int selected = -1;
     bool visible = true;
-    void AddItem(const std::string& text) override { items.push_back(text); }
+    std::uint64_t changes = 0;
+    void AddItem(const std::string& text) override {
+        items.push_back(text);
+        ++changes;
+    }
     void RemoveItem(int at) override {
         if (at >= 0 && at < Count()) {
             items.erase(items.begin() + at);
+            ++changes;
         }
     }
     void Clear() override {
         items.clear();
         selected = -1;
+        ++changes;
     }
+    std::uint64_t Changes() const override { return changes; }
     int Count() const override { return static_cast<int>(items.size()); }
     std::string Item(int at) const override { return items.at(at); }
     int SelectedIndex() const override { return selected < Count() ? selected : -1; }
@@ -76,6 +83,7 @@ public:
     void ReplaceAll(std::vector<std::string> lines) override {
         items = std::move(lines);
         selected = -1;
+        ++changes;
     }
 };
 

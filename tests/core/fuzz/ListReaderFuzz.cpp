@@ -20,6 +20,14 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
         }
         return 0;
     }
+    // As many items as the first line says, read independently of the reader.
+    const std::string_view first = bytes.substr(0, bytes.find('\n'));
+    const auto digits = first.find_first_of("0123456789");
+    const std::size_t count = std::stoul(
+        std::string(first.substr(digits, first.find_first_not_of("0123456789", digits) - digits)));
+    if (items->size() != count) {
+        std::abort();
+    }
     const auto lines = static_cast<std::size_t>(std::count(bytes.begin(), bytes.end(), '\n')) + 1;
     if (items->size() + 1 > lines) {
         std::abort();  // more items than the file has lines after its count
