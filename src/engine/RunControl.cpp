@@ -27,7 +27,7 @@ void RunControl::StartBtn_Click() {
     }
     // A second click while this run starts up, or while it waits for a stopped loop to finish
     // its last exchange, asks for nothing more.
-    if (StartPending() || (lineUse_.Busy() && primo_.StopFlag != kTrue)) {
+    if (StartPending() || (cycle_.Running() && primo_.StopFlag != kTrue)) {
         return;
     }
     if (!port_.Line().PortOpen()) {

@@ -1,12 +1,16 @@
 #include "engine/RunDisplay.h"
 
+#include <utility>
+
 namespace tarvel {
 
 RunDisplay::RunDisplay(Primo& primo, RunControls controls, ErrorLists lists)
     : primo_(primo), controls_(controls), lists_(std::move(lists)) {}
 
 void RunDisplay::RunStarted(int controllers) {
-    held_ = false;
+    if (std::exchange(runPending_, false)) {
+        RemovePendingStart();
+    }
     SwitchRunSet(true);
     controls_.ProgressBar.SetMaximum(controllers);
     controls_.StatusPanel1.SetText("The Tarvel has working !");
@@ -52,19 +56,23 @@ void RunDisplay::RunEnded(const RunEnd& end) {
 }
 
 void RunDisplay::RunAborted() {
-    held_ = false;
+    if (std::exchange(runPending_, false)) {
+        RemovePendingStart();
+    }
     RestoreRunSet();
     controls_.StatusPanel1.SetText("The Tarvel has finished !");
 }
 
 void RunDisplay::HoldRunSet() {
-    held_ = true;
+    if (!std::exchange(runPending_, true)) {
+        AddPendingStart();
+    }
     SwitchRunSet(true);
     controls_.StopBtn.SetEnabled(false);
 }
 
 void RunDisplay::RestoreRunSet() {
-    if (!held_) {
+    if (!Held()) {
         SwitchRunSet(false);
     }
 }

@@ -63,8 +63,14 @@ public:
     // settles it, and nothing of the run set may be pressed meanwhile.
     void HoldRunSet();
     // Whether an accepted run or scan waits to start: what ends before it gives nothing back.
-    bool Held() const { return held_; }
-    void SetHeld(bool held) { held_ = held; }
+    bool Held() const { return pendingStarts_ > 0; }
+    // A scan accepted, and then started or broken off, counts like a run.
+    void AddPendingStart() { ++pendingStarts_; }
+    void RemovePendingStart() {
+        if (pendingStarts_ > 0) {
+            --pendingStarts_;
+        }
+    }
     // Reset's part: both lists emptied, the error list hidden, Reset disabled.
     void ClearErrorLists();
 
@@ -72,7 +78,8 @@ private:
     Primo& primo_;
     RunControls controls_;
     ErrorLists lists_;
-    bool held_ = false;
+    int pendingStarts_ = 0;
+    bool runPending_ = false;  // this display's own run is one of them
 };
 
 }  // namespace tarvel

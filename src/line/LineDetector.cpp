@@ -59,7 +59,10 @@ QCoro::Task<ScanEnd> LineDetector::Scan(LineUse::Lease lease) {
             }
             co_await port_.SettleLine();
         }
-        if (!lineFailure_.empty() || primo_.StopFlag == kTrue) {
+        if (!lineFailure_.empty()) {
+            break;
+        }
+        if (primo_.StopFlag == kTrue) {
             end.stopped = index + 1 < kAddressCount;
             break;
         }

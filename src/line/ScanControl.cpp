@@ -22,7 +22,7 @@ void ScanControl::SearchMenu_Click() {
     // A second click while this scan starts up, or while it waits for a stopped loop to
     // finish its last exchange, asks for nothing more.
     if (waitingForLine_ || detector_.StartingUp() ||
-        (lineUse_.Busy() && primo_.StopFlag != kTrue)) {
+        (detector_.Running() && primo_.StopFlag != kTrue)) {
         return;
     }
     if (!port_.Line().PortOpen()) {

@@ -1,5 +1,7 @@
 #include "line/ScanDisplay.h"
 
+#include <utility>
+
 #include "core/NumberText.h"
 
 namespace tarvel {
@@ -18,14 +20,20 @@ void ScanDisplay::HoldControls() {
           &controls_.AnalizerBtn, &controls_.ReportBtn, &controls_.StopBtn}) {
         control->SetEnabled(false);
     }
-    runView_.SetHeld(true);
+    if (!std::exchange(scanPending_, true)) {
+        runView_.AddPendingStart();
+    }
 }
 
 void ScanDisplay::ScanStarted() {
-    runView_.SetHeld(false);
+    if (std::exchange(scanPending_, false)) {
+        runView_.RemovePendingStart();
+    }
+    // Empty at the start, also when a run that ended just before wrote its last verdict here.
+    controls_.RxLbl.SetText("");
     controls_.StopBtn.SetEnabled(true);
     controls_.StatusPanel1.SetText("Line Detector is working !");
-    // Two minutes on an empty line: the operator sees how far the scan is.
+    // Up to two minutes on an empty line: the operator sees how far the scan is.
     controls_.ProgressBar.SetMaximum(kAddressCount);
 }
 
@@ -52,6 +60,10 @@ void ScanDisplay::ScanEnded(const ScanEnd& end) {
         controls_.RxLbl.SetText("No devices On Line !");
     } else {
         controls_.RxLbl.SetText("Devices Found: " + SignedNumberText(found));
+        // The controllers found are the table, whatever the operator changed meanwhile.
+        for (int k = 0; k < found; ++k) {
+            table_.Table()[static_cast<std::size_t>(k)] = end.found[static_cast<std::size_t>(k)];
+        }
         table_.SelectCount(found - 1);
         table_.SelectController(0);
     }
@@ -60,19 +72,23 @@ void ScanDisplay::ScanEnded(const ScanEnd& end) {
 }
 
 void ScanDisplay::ScanAborted() {
-    runView_.SetHeld(false);
+    if (std::exchange(scanPending_, false)) {
+        runView_.RemovePendingStart();
+    }
     GiveControlsBack();
     controls_.StatusPanel1.SetText("End Line Detector work !");
 }
 
 void ScanDisplay::GiveControlsBack() {
+    controls_.AnalizerBtn.SetEnabled(true);
+    controls_.ReportBtn.SetEnabled(true);
     if (runView_.Held()) {
-        return;  // a run accepted meanwhile has the controls
+        return;  // a run accepted meanwhile has the rest
     }
     // "&Search!" and "Terminal" come back too, or they would stay disabled after a scan that
     // ran to its end.
-    for (Switch* control : {&controls_.StartBtn, &controls_.AnalizerBtn, &controls_.ReportBtn,
-                            &controls_.CommBtn, &controls_.SearchMenu, &controls_.ConsolleBtn}) {
+    for (Switch* control :
+         {&controls_.StartBtn, &controls_.CommBtn, &controls_.SearchMenu, &controls_.ConsolleBtn}) {
         control->SetEnabled(true);
     }
     controls_.StopBtn.SetEnabled(false);

@@ -54,6 +54,7 @@ private:
     std::function<ListBox&()> controllerList_;
     DeviceTableEditor& table_;
     RunDisplay& runView_;
+    bool scanPending_ = false;  // accepted, not yet started
 };
 
 }  // namespace tarvel

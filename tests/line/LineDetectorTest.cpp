@@ -11,6 +11,7 @@
 #include "line/ScanDisplay.h"
 #include "support/EngineRig.h"
 #include "support/FramePeer.h"
+#include "support/Run.h"
 
 namespace tarvel {
 namespace {
@@ -218,6 +219,9 @@ TEST_F(LineDetectorTest, TheControlsAreHeldFromTheClickAndGivenBackAllAtTheEnd) 
 
 TEST_F(LineDetectorTest, AnotherProtocolIsRefusedWithABeepAndNothingElse) {
     primo.ProtocolIndex = 3;
+    RxLbl.text = "A215";
+    TxLbl.text = "A?X  \r";
+    StatusPanel1.text = "The Tarvel has finished !";
     scan.SearchMenu_Click();
     time.RunFor(1s);
     ASSERT_EQ(prompts.messages.size(), 1u);
@@ -229,7 +233,9 @@ TEST_F(LineDetectorTest, AnotherProtocolIsRefusedWithABeepAndNothingElse) {
     EXPECT_FALSE(scan.Active());
     EXPECT_TRUE(peer.frames.empty());
     EXPECT_TRUE(SearchMenu.enabled && StartBtn.enabled);
-    EXPECT_EQ(StatusPanel1.text, "");
+    EXPECT_EQ(RxLbl.text, "A215");
+    EXPECT_EQ(TxLbl.text, "A?X  \r");
+    EXPECT_EQ(StatusPanel1.text, "The Tarvel has finished !");
 }
 
 TEST_F(LineDetectorTest, AScanWaitsForAStoppedRunAndNeverSharesTheLine) {
@@ -248,6 +254,68 @@ TEST_F(LineDetectorTest, AScanWaitsForAStoppedRunAndNeverSharesTheLine) {
         }
     }
     EXPECT_EQ(RequestOrder().substr(0, 3), "BBA");
+}
+
+TEST_F(LineDetectorTest, TheSummaryMakesTheControllersFoundTheTableWhateverWasChanged) {
+    answers = {{'A', "A215\r"}, {'C', "C215\r"}};
+    scan.SearchMenu_Click();
+    ASSERT_TRUE(time.RunUntil([&] { return RequestOrder() == "AB"; }));
+    // The operator sets controller 1 to address 2 meanwhile; C at address 2 is found later.
+    editor.SelectController(0);
+    editor.SelectAddress(2);
+    ASSERT_TRUE(time.RunUntil([&] { return !scan.Active(); }));
+    EXPECT_EQ(table[0], 0);
+    EXPECT_EQ(table[1], 2);
+    EXPECT_TRUE(prompts.messages.empty());  // no "address already used" from the summary
+}
+
+TEST_F(LineDetectorTest, StopThenStartDuringAScanGivesReportAndAnalizeBack) {
+    answers = {{'A', "A215\r"}};
+    scan.SearchMenu_Click();
+    ASSERT_TRUE(time.RunUntil([&] { return RequestOrder() == "AB"; }));
+    run.StopBtn_Click();
+    run.StartBtn_Click();  // waits for the scan's last address
+    ASSERT_TRUE(time.RunUntil([&] { return !scan.Active(); }));
+    EXPECT_TRUE(AnalizerBtn.enabled);
+    EXPECT_TRUE(ReportBtn.enabled);
+    EXPECT_FALSE(StartBtn.enabled);  // the run that waits has the run set
+    ASSERT_TRUE(time.RunUntil([&] { return cycle.Running() && StopBtn.enabled; }));
+    run.StopBtn_Click();
+    ASSERT_TRUE(RunToEnd());
+    EXPECT_TRUE(StartBtn.enabled && SearchMenu.enabled && ConsolleBtn.enabled);
+}
+
+TEST_F(LineDetectorTest, ASearchWhileAnotherUserHoldsTheLineWaitsForItInsteadOfVanishing) {
+    // The terminal still finishing its exchange, say.
+    LineUse::Lease held = testing::RunToEnd(time, lineUse.Acquire());
+    answers = {{'A', "A215\r"}};
+    scan.SearchMenu_Click();
+    time.RunFor(1s);
+    EXPECT_TRUE(scan.Active());
+    EXPECT_TRUE(peer.frames.empty());
+    held.Release();
+    ASSERT_TRUE(time.RunUntil([&] { return !scan.Active(); }));
+    EXPECT_EQ(primo.DeviceCount, 1);
+}
+
+TEST_F(LineDetectorTest, ReceiveIsEmptyWhenTheScanStartsAfterAStoppedRun) {
+    struct Watch final : ScanSink {
+        testing::FakeText& rx;
+        std::string atStart = "not started";
+        explicit Watch(testing::FakeText& r) : rx(r) {}
+        void ScanStarted() override { atStart = rx.text; }
+    } watch(RxLbl);
+    detector.AddSink(watch);
+    Configure(1, 0);
+    table[0] = 1;  // B is silent
+    run.StartBtn_Click();
+    ASSERT_TRUE(time.RunUntil([&] { return RequestOrder() == "B"; }));
+    time.RunFor(20ms);
+    run.StopBtn_Click();
+    scan.SearchMenu_Click();
+    ASSERT_TRUE(time.RunUntil([&] { return watch.atStart != "not started"; }));
+    EXPECT_EQ(watch.atStart, "");
+    EXPECT_EQ(std::count(RxLbl.history.begin(), RxLbl.history.end(), "No answer !"), 1);
 }
 
 }  // namespace

@@ -85,13 +85,26 @@ TEST(TerminalText, TheInfoBoxHasItsEighteenLinesEachEndedByALineFeed) {
         start = end + 1;
     }
     EXPECT_EQ(start, text.size()) << "the last line is ended too";
-    ASSERT_EQ(lines.size(), 18u);
-    EXPECT_EQ(lines[0], "Nella finestra di input Command, va inserito");
-    EXPECT_EQ(lines[4], "Es. A?PB1 - A*MAN - C?X  ");
-    EXPECT_EQ(lines[9], "Nella finestra Answer si legger\xe0 la stringa di");
-    EXPECT_EQ(lines[12], "\xe8 possibile assegnare un valore ad un qualsiasi parametro,");
-    EXPECT_EQ(lines[16], "A!FF 0042 Per ulteriori informazioni, si veda il manuale della ");
-    EXPECT_EQ(lines[17], "comunicazione seriale degli strumenti in esame. ");
+    EXPECT_EQ(lines, (std::vector<std::string>{
+                         "Nella finestra di input Command, va inserito",
+                         "l'indirizzo del regolatore ( A, B,...) seguito dal",
+                         "comando ( ? - ! - * - ^ - >) seguito dal codice",
+                         "mnemonico del parametro da editare (4 char.)",
+                         "Es. A?PB1 - A*MAN - C?X  ",
+                         "Nella finestra Value si deve inserire l'indirizzo",
+                         "del regolatore ( A, B,...) seguito dal valore",
+                         "del parametro che si vuole modificare formattato",
+                         "nel seguente formato( 0000 ).",
+                         "Nella finestra Answer si legger\xe0 la stringa di",
+                         "ritorno dal regolatore in esame.",
+                         "Nei regolatori di recente produzione (XS-XP-XE-XF-MS etc.)",
+                         "\xe8 possibile assegnare un valore ad un qualsiasi parametro,",
+                         "con una sola stringa composta: dall'indirizzo + il codice di",
+                         "assegnazione + il codice mnemonico del parametro + il valore",
+                         "da assegnare per un totale di 10 char. Es. A!WL 0012 - A!PB10500",
+                         "A!FF 0042 Per ulteriori informazioni, si veda il manuale della ",
+                         "comunicazione seriale degli strumenti in esame. ",
+                     }));
 }
 
 }  // namespace

@@ -3,6 +3,7 @@
 #include <gtest/gtest.h>
 #include <QCoroTask>
 #include <optional>
+#include <stdexcept>
 
 #include "platform/VirtualTime.h"
 
@@ -23,9 +24,11 @@ template <typename T>
 T RunToEnd(VirtualTime& time, QCoro::Task<T> task, Duration limit = std::chrono::hours(1)) {
     std::optional<T> result;
     auto waiter = StoreResult(std::move(task), result);
-    EXPECT_TRUE(time.RunUntil([&] { return result.has_value(); }, limit))
-        << "the coroutine did not finish";
-    return std::move(result).value_or(T{});
+    if (!time.RunUntil([&] { return result.has_value(); }, limit)) {
+        ADD_FAILURE() << "the coroutine did not finish";
+        throw std::runtime_error("the coroutine did not finish");
+    }
+    return std::move(*result);
 }
 
 inline void RunToEnd(VirtualTime& time, QCoro::Task<> task,
