@@ -316,6 +316,8 @@ TEST_F(LineDetectorTest, ReceiveIsEmptyWhenTheScanStartsAfterAStoppedRun) {
     ASSERT_TRUE(time.RunUntil([&] { return watch.atStart != "not started"; }));
     EXPECT_EQ(watch.atStart, "");
     EXPECT_EQ(std::count(RxLbl.history.begin(), RxLbl.history.end(), "No answer !"), 1);
+    run.StopBtn_Click();
+    ASSERT_TRUE(time.RunUntil([&] { return !scan.Active(); }));
 }
 
 }  // namespace
