@@ -110,6 +110,7 @@ inline QCoro::Task<> RunOnce(AsconCycle& cycle, LineUse& lineUse) {
 // The program's side: the real serial path opened on the simulator's device, and the cycle.
 struct ProgramSide {
     QtScheduler scheduler;
+    PortMap ports;
     std::unique_ptr<QtSerialLine> line;
     Primo primo;
     std::unique_ptr<PortService> port;
@@ -123,7 +124,6 @@ struct ProgramSide {
 
     // False, with the reason printed, when the line does not open.
     bool Open(const std::string& device) {
-        PortMap ports;
         ports.Assign(1, device);
         line = std::make_unique<QtSerialLine>(ports, scheduler);
         primo.PortNumber = 1;

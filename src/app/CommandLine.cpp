@@ -12,6 +12,8 @@ Options ParseCommandLine(const std::vector<std::string>& arguments) {
             options.help = true;
         } else if (argument == "--version") {
             options.version = true;
+        } else if (argument == "--list-ports") {
+            options.listPorts = true;
         } else if (argument == "--simulate") {
             options.simulate = true;
         } else if (argument == "--port" || argument.rfind("--port=", 0) == 0) {
@@ -52,10 +54,13 @@ std::string UsageText(const std::string& program) {
            "                         (A, B, E healthy, C silent, D noisy) on a pseudo-terminal\n"
            "  --port COMn=DEVICE     let the port dialog's COMn (n = 1..4) open DEVICE,\n"
            "                         for example --port COM1=/dev/ttyUSB0; may be repeated\n"
+           "  --list-ports           show which device COM1 ... COM4 stand for, and end\n"
            "  --help                 show this text\n"
            "  --version              show the version\n"
            "\n"
-           "Without --port, COM1 ... COM4 open /dev/ttyS0 ... /dev/ttyS3.\n";
+           "Without --port, COM1 ... COM4 stand for the serial ports the host has: USB and ACM\n"
+           "adapters first (in the order of their /dev/serial/by-id names), then built-in\n"
+           "UARTs with hardware behind them.\n";
 }
 
 }  // namespace tarvel

@@ -12,7 +12,8 @@ struct Options {
     bool simulate = false;  // COM1 is the built-in simulated line
     bool help = false;
     bool version = false;
-    std::string error;  // set when the command line could not be read
+    bool listPorts = false;  // print what COM1 ... COM4 stand for, and end
+    std::string error;       // set when the command line could not be read
 };
 
 Options ParseCommandLine(const std::vector<std::string>& arguments);

@@ -46,7 +46,8 @@ IntroDlg& Program::Intro() {
 SetPortDlg& Program::SetPort() {
     if (!setPort_) {
         setPort_ = std::make_unique<SetPortDlg>(
-            primo, port_, Ask(), [this]() -> TextDisplay& { return Tarvel().StatusPanel(2); });
+            primo, port_, Ask(), [this]() -> TextDisplay& { return Tarvel().StatusPanel(2); },
+            platform_.ports);
     }
     return *setPort_;
 }

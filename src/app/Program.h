@@ -4,6 +4,7 @@
 #include <memory>
 
 #include "core/Primo.h"
+#include "platform/PortMap.h"
 #include "platform/Prompts.h"
 #include "platform/Scheduler.h"
 #include "platform/SerialLine.h"
@@ -27,6 +28,9 @@ struct Platform {
     Prompts& prompts;
     // Ends the process at once, wherever it is.
     std::function<void()> endProcess;
+    // What COM1 ... COM4 stand for, made again each time the port dialog is shown; none where
+    // the line is not the host's (the simulated line of the tests).
+    PortMap* ports = nullptr;
 };
 
 // The program: its shared state, the serial line service, and exactly one instance of each

@@ -38,15 +38,23 @@ int main(int argc, char* argv[]) {
         return 0;
     }
 
+    QtPortEnumerator hostPorts;
+    PortMap ports(&hostPorts);
+    for (const PortAssignment& assignment : options.ports) {
+        ports.Assign(assignment.number, assignment.device);
+    }
+    if (options.listPorts) {
+        // Without a window: this works on a machine without a display too.
+        for (int number = PortMap::kFirstPort; number <= PortMap::kLastPort; ++number) {
+            std::cout << ports.Describe(number) << "\n";
+        }
+        return 0;
+    }
+
     QApplication application(argc, argv);
     QApplication::setApplicationName("Line Tarvel");
     QApplication::setApplicationVersion(kVersion);
     QApplication::setQuitOnLastWindowClosed(false);
-
-    PortMap ports;
-    for (const PortAssignment& assignment : options.ports) {
-        ports.Assign(assignment.number, assignment.device);
-    }
     std::unique_ptr<PtyBusHost> simulatedLine;
     if (options.simulate) {
         std::string error;
@@ -63,7 +71,7 @@ int main(int argc, char* argv[]) {
     QtScheduler scheduler;
     QtSerialLine line(ports, scheduler);
     QtPrompts prompts;
-    Program program(Platform{scheduler, line, prompts, [] { EndNow(); }});
+    Program program(Platform{scheduler, line, prompts, [] { EndNow(); }, &ports});
     if (!program.StartUp()) {
         return 0;
     }

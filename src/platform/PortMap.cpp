@@ -1,25 +1,130 @@
 #include "platform/PortMap.h"
 
-namespace tarvel {
+#include <QDir>
+#include <QFileInfo>
+#include <QSerialPortInfo>
+#include <algorithm>
+#include <cctype>
+#include <tuple>
 
-PortMap::PortMap() {
-    for (int number = kFirstPort; number <= kLastPort; ++number) {
-#ifdef _WIN32
-        devices_[number] = "COM" + std::to_string(number);
-#else
-        devices_[number] = "/dev/ttyS" + std::to_string(number - 1);
-#endif
+namespace tarvel {
+namespace {
+
+// "/dev/ttyS10" as ("/dev/ttyS", 10), so that ttyS2 comes before ttyS10.
+std::pair<std::string, long> NaturalKey(const std::string& device) {
+    std::size_t digits = device.size();
+    while (digits > 0 && std::isdigit(static_cast<unsigned char>(device[digits - 1]))) {
+        --digits;
     }
+    const std::string number = device.substr(digits);
+    return {device.substr(0, digits), number.empty() || number.size() > 9 ? -1 : std::stol(number)};
 }
 
-void PortMap::Assign(int number, std::string device) { devices_[number] = std::move(device); }
+bool IsPseudoTerminal(const std::string& device) {
+    return device.rfind("/dev/pts/", 0) == 0 || device == "/dev/ptmx";
+}
+
+std::string Name(int number) { return "COM" + std::to_string(number); }
+
+}  // namespace
+
+std::vector<HostPort> QtPortEnumerator::List() const {
+    // Which by-id name points at which device.
+    std::map<std::string, std::string> stableNames;
+    const QDir byId("/dev/serial/by-id");
+    for (const QFileInfo& link : byId.entryInfoList(QDir::System | QDir::Files)) {
+        stableNames[link.canonicalFilePath().toStdString()] = link.fileName().toStdString();
+    }
+    std::vector<HostPort> ports;
+    for (const QSerialPortInfo& info : QSerialPortInfo::availablePorts()) {
+        HostPort port;
+        port.device = info.systemLocation().toStdString();
+        port.description = info.description().toStdString();
+        port.serialNumber = info.serialNumber().toStdString();
+        const auto stable = stableNames.find(port.device);
+        port.stableName = stable == stableNames.end() ? std::string() : stable->second;
+        port.adapter = info.hasVendorIdentifier() || info.portName().startsWith("ttyUSB") ||
+                       info.portName().startsWith("ttyACM");
+        ports.push_back(std::move(port));
+    }
+    return ports;
+}
+
+std::vector<HostPort> OrderedPorts(std::vector<HostPort> ports) {
+    std::erase_if(ports, [](const HostPort& port) { return IsPseudoTerminal(port.device); });
+    std::sort(ports.begin(), ports.end(), [](const HostPort& a, const HostPort& b) {
+        if (a.adapter != b.adapter) {
+            return a.adapter;
+        }
+        // Adapters by the name that stays theirs; without one, and for UARTs, by device.
+        const std::string& aName = a.adapter && !a.stableName.empty() ? a.stableName : a.device;
+        const std::string& bName = b.adapter && !b.stableName.empty() ? b.stableName : b.device;
+        return NaturalKey(aName) < NaturalKey(bName);
+    });
+    return ports;
+}
+
+PortMap::PortMap(const PortEnumerator* enumerator) : enumerator_(enumerator) { Refresh(); }
+
+void PortMap::Assign(int number, std::string device) { assigned_[number] = std::move(device); }
+
+void PortMap::Refresh() {
+    listed_.clear();
+#ifdef _WIN32
+    for (int number = kFirstPort; number <= kLastPort; ++number) {
+        listed_[number] = HostPort{Name(number), {}, {}, {}, false};
+    }
+#else
+    if (enumerator_ == nullptr) {
+        return;
+    }
+    const std::vector<HostPort> ports = OrderedPorts(enumerator_->List());
+    for (int number = kFirstPort;
+         number <= kLastPort && static_cast<std::size_t>(number - kFirstPort) < ports.size();
+         ++number) {
+        listed_[number] = ports[static_cast<std::size_t>(number - kFirstPort)];
+    }
+#endif
+}
 
 std::optional<std::string> PortMap::DeviceFor(int number) const {
-    const auto found = devices_.find(number);
-    if (found == devices_.end()) {
-        return std::nullopt;
+    if (const auto assigned = assigned_.find(number); assigned != assigned_.end()) {
+        return assigned->second;
     }
-    return found->second;
+    if (const auto listed = listed_.find(number); listed != listed_.end()) {
+        return listed->second.device;
+    }
+    return std::nullopt;
+}
+
+std::string PortMap::Describe(int number) const {
+    if (const auto assigned = assigned_.find(number); assigned != assigned_.end()) {
+        return Name(number) + ": " + assigned->second;
+    }
+    const auto listed = listed_.find(number);
+    if (listed == listed_.end()) {
+        return Name(number) + ": no serial port";
+    }
+    std::string text = Name(number) + ": " + listed->second.device;
+    if (!listed->second.description.empty()) {
+        text += ", " + listed->second.description;
+    }
+    if (!listed->second.serialNumber.empty()) {
+        text += ", serial " + listed->second.serialNumber;
+    }
+    return text;
+}
+
+std::string PortMap::NotAttached(int number) const {
+    std::string attached;
+    for (int other = kFirstPort; other <= kLastPort; ++other) {
+        if (DeviceFor(other)) {
+            attached += "\n" + Describe(other);
+        }
+    }
+    return "No serial port is attached as " + Name(number) + "." +
+           (attached.empty() ? std::string(" This host has no serial port.")
+                             : " The ports there are:" + attached);
 }
 
 std::optional<PortAssignment> ParsePortAssignment(std::string_view text) {

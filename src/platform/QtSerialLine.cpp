@@ -194,8 +194,8 @@ private:
     Duration characterTime_ = CharacterTime(LineSettings{});
 };
 
-QtSerialLine::QtSerialLine(PortMap ports, const Clock& clock)
-    : ports_(std::move(ports)), port_(std::make_unique<Port>(*this, clock)) {
+QtSerialLine::QtSerialLine(const PortMap& ports, const Clock& clock)
+    : ports_(ports), port_(std::make_unique<Port>(*this, clock)) {
     thread_.setObjectName("serial line");
     port_->moveToThread(&thread_);
     thread_.start(QThread::TimeCriticalPriority);
@@ -229,7 +229,7 @@ bool QtSerialLine::SetCommPort(std::int16_t number) {
         return Fail("the port must be closed before its number changes");
     }
     if (!ports_.DeviceFor(number)) {
-        return Fail("COM" + std::to_string(number) + " is not a port of this host");
+        return Fail(ports_.NotAttached(number));
     }
     number_ = number;
     return true;
@@ -268,7 +268,11 @@ bool QtSerialLine::SetPortOpen(bool open) {
         arrivals_.clear();
         return true;
     }
-    const std::string device = ports_.DeviceFor(number_).value_or("");
+    const std::optional<std::string> mapped = ports_.DeviceFor(number_);
+    if (!mapped) {
+        return Fail(ports_.NotAttached(number_));
+    }
+    const std::string device = *mapped;
     {
         std::lock_guard lock(mutex_);
         received_.clear();

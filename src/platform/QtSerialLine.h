@@ -24,7 +24,8 @@ namespace tarvel {
 // notifications reach it from its event loop, never from inside a call.
 class QtSerialLine final : public SerialLine {
 public:
-    QtSerialLine(PortMap ports, const Clock& clock);
+    // `ports` says which device each port number stands for; it must outlive the line.
+    QtSerialLine(const PortMap& ports, const Clock& clock);
     ~QtSerialLine() override;
     QtSerialLine(const QtSerialLine&) = delete;
     QtSerialLine& operator=(const QtSerialLine&) = delete;
@@ -52,7 +53,7 @@ private:
     void PostInputActivity();
     void PostOutputActivity();
 
-    PortMap ports_;
+    const PortMap& ports_;
     std::int16_t number_ = 1;
     LineSettings settings_;
     std::int16_t inputLen_ = 0;

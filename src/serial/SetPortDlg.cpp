@@ -21,12 +21,13 @@ void Fill(QComboBox* list, const std::vector<std::string>& entries, int preset) 
 }  // namespace
 
 SetPortDlg::SetPortDlg(Primo& primo, PortService& port, Prompts& prompts,
-                       std::function<TextDisplay&()> protocolPanel, QWidget* parent)
+                       std::function<TextDisplay&()> protocolPanel, PortMap* ports, QWidget* parent)
     : QDialog(parent),
       primo_(primo),
       port_(port),
       prompts_(prompts),
-      protocolPanel_(std::move(protocolPanel)) {
+      protocolPanel_(std::move(protocolPanel)),
+      ports_(ports) {
     setWindowTitle("Configuration Port");
     setFont(FormFont());
     setFixedSize(TwipsSize(4260, 2760));
@@ -89,6 +90,18 @@ void SetPortDlg::SetChoices(const PortChoices& choices) {
     StopBitCmb->setCurrentIndex(choices.stopBits);
     RetryCmb->setCurrentIndex(choices.retry);
     ProtocolCmb->setCurrentIndex(choices.protocol);
+}
+
+void SetPortDlg::showEvent(QShowEvent* event) {
+    // An adapter plugged in since the last showing is there now.
+    if (ports_ != nullptr) {
+        ports_->Refresh();
+        for (int entry = 0; entry < PortCmb->count(); ++entry) {
+            PortCmb->setItemData(entry, ToQt(ports_->Describe(entry + PortMap::kFirstPort)),
+                                 Qt::ToolTipRole);
+        }
+    }
+    QDialog::showEvent(event);
 }
 
 void SetPortDlg::OkBtn_Click() {

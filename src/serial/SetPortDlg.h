@@ -4,6 +4,7 @@
 #include <functional>
 
 #include "platform/Controls.h"
+#include "platform/PortMap.h"
 #include "platform/Prompts.h"
 #include "serial/PortChoices.h"
 #include "serial/PortService.h"
@@ -20,8 +21,11 @@ class SetPortDlg final : public QDialog {
 public:
     // `protocolPanel` gives panel 2 of the main window's status bar (creating the main window on
     // first use).
+    // `ports` (none for a line that is not the host's) is asked again each time the dialog is
+    // shown, and names each port entry's device in its tooltip.
     SetPortDlg(Primo& primo, PortService& port, Prompts& prompts,
-               std::function<TextDisplay&()> protocolPanel, QWidget* parent = nullptr);
+               std::function<TextDisplay&()> protocolPanel, PortMap* ports = nullptr,
+               QWidget* parent = nullptr);
 
     void Form_Load();
     void OkBtn_Click();
@@ -33,6 +37,9 @@ public:
     // Escape and the frame's close control act like "Cancel".
     void reject() override { CancelBtn_Click(); }
 
+protected:
+    void showEvent(QShowEvent* event) override;
+
 private:
     QComboBox* AddList(const char* label, QRect labelAt, QRect listAt);
 
@@ -40,6 +47,7 @@ private:
     PortService& port_;
     Prompts& prompts_;
     std::function<TextDisplay&()> protocolPanel_;
+    PortMap* ports_;
 
     QComboBox* PortCmb;
     QComboBox* BaudCmb;

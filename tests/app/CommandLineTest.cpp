@@ -16,6 +16,8 @@ TEST(CommandLine, ReadsPortAssignmentsTheSimulatedLineHelpAndVersion) {
     EXPECT_TRUE(options.simulate);
     EXPECT_TRUE(options.version);
     EXPECT_TRUE(ParseCommandLine({"--help"}).help);
+    EXPECT_TRUE(ParseCommandLine({"--list-ports"}).listPorts);
+    EXPECT_FALSE(ParseCommandLine({}).listPorts);
     EXPECT_TRUE(ParseCommandLine({}).error.empty());
 }
 

@@ -2,6 +2,8 @@
 
 #include <gtest/gtest.h>
 
+#include <QComboBox>
+
 #include "app/TarvelDlg.h"
 #include "support/ProgramRig.h"
 #include "ui/StatusPanels.h"
@@ -87,6 +89,32 @@ TEST(SetPortDlg, AFailedReopenFollowedByCancelLeavesTheLineClosed) {
     dialog.OkBtn_Click();  // the box is answered with Cancel
     EXPECT_FALSE(rig.line.PortOpen());
     EXPECT_EQ(rig.program.primo.PortAccepted, kTrue);  // keeps its previous value
+}
+
+TEST(SetPortDlg, EachShowingNamesTheDeviceBehindEachPortEntryInItsTooltip) {
+    ProgramRig rig;
+    rig.hostPorts.ports = {{"/dev/ttyUSB0", "FT232R USB UART", "A10K3XYZ", "usb-FTDI-if00", true}};
+    SetPortDlg& dialog = rig.program.SetPort();
+    dialog.show();
+    QComboBox* ports = nullptr;
+    for (QComboBox* list : dialog.findChildren<QComboBox*>()) {
+        if (list->itemText(0) == "COM1") {
+            ports = list;
+        }
+    }
+    ASSERT_NE(ports, nullptr);
+    EXPECT_EQ(ports->itemData(0, Qt::ToolTipRole).toString(),
+              "COM1: /dev/ttyUSB0, FT232R USB UART, serial A10K3XYZ");
+    EXPECT_EQ(ports->itemData(1, Qt::ToolTipRole).toString(), "COM2: no serial port");
+    dialog.hide();
+
+    // Plugged in while the program runs: there at the next showing, the entries unchanged.
+    rig.hostPorts.ports.push_back({"/dev/ttyS0", "", "", "", false});
+    dialog.show();
+    EXPECT_EQ(ports->itemData(1, Qt::ToolTipRole).toString(), "COM2: /dev/ttyS0");
+    EXPECT_EQ(ports->count(), 4);
+    EXPECT_EQ(ports->itemText(1), "COM2");
+    dialog.hide();
 }
 
 }  // namespace

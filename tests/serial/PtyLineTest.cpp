@@ -4,6 +4,7 @@
 #include <gtest/gtest.h>
 
 #include "serial/ReceiveAnswer.h"
+#include "support/FakePorts.h"
 #include "support/PtyRig.h"
 #include "support/RealTime.h"
 
@@ -142,6 +143,23 @@ TEST_F(PtyLine, NotificationsComeFromTheEventLoopNeverFromInsideACall) {
     EXPECT_GT(inputHeard, heardBefore);
     EXPECT_NE(line->LastError().find("was lost"), std::string::npos);
     EXPECT_EQ(heardInside, 0);
+}
+
+TEST(HostPorts, AComPortWithNothingBehindItIsRefusedNamingThePortsThereAre) {
+    testing::FakePortEnumerator host;
+    host.ports = {{"/dev/ttyUSB0", "FT232R USB UART", "A10K3XYZ", "usb-FTDI-if00", true}};
+    PortMap ports(&host);
+    QtScheduler scheduler;
+    QtSerialLine line(ports, scheduler);
+    EXPECT_FALSE(line.SetCommPort(3));
+    EXPECT_EQ(line.LastError(), "No serial port is attached as COM3. The ports there are:\n"
+                                "COM1: /dev/ttyUSB0, FT232R USB UART, serial A10K3XYZ");
+    EXPECT_TRUE(line.SetCommPort(1));
+    // The adapter is unplugged before the port is opened: refused the same way.
+    host.ports.clear();
+    ports.Refresh();
+    EXPECT_FALSE(line.SetPortOpen(true));
+    EXPECT_NE(line.LastError().find("No serial port is attached as COM1"), std::string::npos);
 }
 
 }  // namespace

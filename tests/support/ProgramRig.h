@@ -9,6 +9,7 @@
 #include "app/Program.h"
 #include "platform/VirtualTime.h"
 #include "sim/SimulatedSerialLine.h"
+#include "support/FakePorts.h"
 #include "support/ScriptedPrompts.h"
 
 namespace tarvel::testing {
@@ -19,7 +20,9 @@ struct ProgramRig {
     SimulatedSerialLine line{time};
     ScriptedPrompts prompts;
     int processEnds = 0;
-    Program program{Platform{time, line, prompts, [this] { ++processEnds; }}};
+    FakePortEnumerator hostPorts;
+    PortMap ports{&hostPorts};
+    Program program{Platform{time, line, prompts, [this] { ++processEnds; }, &ports}};
 };
 
 // Acts on the modal dialogs the code under test opens, one step per dialog, in order.

@@ -15,6 +15,7 @@ namespace tarvel::testing {
 // on one side of a pseudo-terminal and a simulated bus on the other. Needs Qt's event loop.
 struct PtyRig {
     std::unique_ptr<PtyBusHost> host;
+    PortMap ports;
     std::unique_ptr<QtSerialLine> line;
     QtScheduler scheduler;
     Primo primo = Primo9600();
@@ -26,7 +27,6 @@ struct PtyRig {
         if (!host) {
             return;
         }
-        PortMap ports;
         ports.Assign(1, host->DevicePath());
         line = std::make_unique<QtSerialLine>(ports, scheduler);
         port = std::make_unique<PortService>(*line, primo, scheduler);

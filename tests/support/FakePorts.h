@@ -1,0 +1,16 @@
+#pragma once
+
+#include <vector>
+
+#include "platform/PortMap.h"
+
+namespace tarvel::testing {
+
+// The host's serial ports as a test says they are.
+class FakePortEnumerator final : public PortEnumerator {
+public:
+    std::vector<HostPort> ports;
+    std::vector<HostPort> List() const override { return ports; }
+};
+
+}  // namespace tarvel::testing
