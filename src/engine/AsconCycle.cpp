@@ -24,24 +24,9 @@ void AsconCycle::ResetErrors() {
 }
 
 QCoro::Task<RunEnd> AsconCycle::TxAscon(LineUse::Lease lease) {
-    if (!lease.Holds()) {
-        throw std::logic_error("a test run was started without holding the serial line");
-    }
-    if (running_) {
-        throw std::logic_error("a test run was started while another one runs");
-    }
     // Whatever ends the run, an exception included, leaves the cycle idle and the line free
     // before anyone hears of the end.
-    struct Idle {
-        AsconCycle& cycle;
-        LineUse::Lease& lease;
-        ~Idle() {
-            lease.Release();
-            cycle.running_ = cycle.started_ = false;
-        }
-    } idle{*this, lease};
-    running_ = true;
-    started_ = false;
+    const LoopOnLine loop(lease, running_, started_, "a test run");
     lineFailure_.clear();
     limitReached_ = false;
     position_ = 0;
@@ -122,15 +107,7 @@ QCoro::Task<std::optional<Exchange>> AsconCycle::Attempt(Request request) {
         FailLine(line.LastError());
         co_return std::nullopt;
     }
-    Exchange exchange;
-    exchange.request = std::move(request);
-    exchange.received = arrival.count;
-    exchange.judged = time.Now();
-    exchange.timeOfDay = time.LocalTime();
-    if (exchange.received > 0) {
-        exchange.firstArrival = line.ArrivalOf(0);
-    }
-    exchange.lastArrival = line.ArrivalOf(exchange.received - 1);
+    Exchange exchange = ExchangeAfter(line, time, std::move(request), arrival);
     if (arrival.late) {
         exchange.verdict = ExchangeVerdict::NoAnswer;
     } else if (exchange.received != AnswerLength) {

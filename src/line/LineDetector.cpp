@@ -12,24 +12,9 @@ LineDetector::LineDetector(Primo& primo, PortService& port, ControllerAddressTab
     : primo_(primo), port_(port), table_(table) {}
 
 QCoro::Task<ScanEnd> LineDetector::Scan(LineUse::Lease lease) {
-    if (!lease.Holds()) {
-        throw std::logic_error("a scan was started without holding the serial line");
-    }
-    if (running_) {
-        throw std::logic_error("a scan was started while another one runs");
-    }
     // Whatever ends the scan, an exception included, leaves the detector idle and the line
     // free before anyone hears of the end.
-    struct Idle {
-        LineDetector& detector;
-        LineUse::Lease& lease;
-        ~Idle() {
-            lease.Release();
-            detector.running_ = detector.started_ = false;
-        }
-    } idle{*this, lease};
-    running_ = true;
-    started_ = false;
+    const LoopOnLine loop(lease, running_, started_, "a scan");
     lineFailure_.clear();
 
     ScanEnd end;
@@ -97,15 +82,7 @@ QCoro::Task<std::optional<Exchange>> LineDetector::Try(Request request) {
         lineFailure_ = line.LastError().empty() ? "the port was closed" : line.LastError();
         co_return std::nullopt;
     }
-    Exchange exchange;
-    exchange.request = std::move(request);
-    exchange.received = arrival.count;
-    exchange.judged = time.Now();
-    exchange.timeOfDay = time.LocalTime();
-    if (exchange.received > 0) {
-        exchange.firstArrival = line.ArrivalOf(0);
-    }
-    exchange.lastArrival = line.ArrivalOf(exchange.received - 1);
+    Exchange exchange = ExchangeAfter(line, time, std::move(request), arrival);
     // The time-out wins even when five characters came at the same moment.
     if (arrival.late) {
         exchange.verdict = ExchangeVerdict::NotDetected;

@@ -153,10 +153,9 @@ private:
             // character stamped before that reading.
             std::lock_guard lock(line_.mutex_);
             const Instant now = clock_.Now();
-            line_.received_.append(bytes.constData(), static_cast<std::size_t>(bytes.size()));
-            line_.arrivals_.insert(line_.arrivals_.end(), static_cast<std::size_t>(bytes.size()),
-                                   now);
-            waiting = line_.received_.size();
+            line_.received_.Append(
+                std::string_view(bytes.constData(), static_cast<std::size_t>(bytes.size())), now);
+            waiting = static_cast<std::size_t>(line_.received_.Count());
         }
         if (waiting >= static_cast<std::size_t>(line_.inputThreshold_.load())) {
             line_.PostInputActivity();
@@ -178,8 +177,7 @@ private:
             // The reason is there before the line reads as closed.
             std::lock_guard lock(line_.mutex_);
             line_.lastError_ = serial_.portName().toStdString() + " was lost: " + reason;
-            line_.received_.clear();
-            line_.arrivals_.clear();
+            line_.received_.Clear();
         }
         Close();
         line_.PostInputActivity();
@@ -264,8 +262,7 @@ bool QtSerialLine::SetPortOpen(bool open) {
     if (!open) {
         OnPortThread([this] { port_->Close(); });
         std::lock_guard lock(mutex_);
-        received_.clear();
-        arrivals_.clear();
+        received_.Clear();
         return true;
     }
     const std::optional<std::string> mapped = ports_.DeviceFor(number_);
@@ -275,8 +272,7 @@ bool QtSerialLine::SetPortOpen(bool open) {
     const std::string device = *mapped;
     {
         std::lock_guard lock(mutex_);
-        received_.clear();
-        arrivals_.clear();
+        received_.Clear();
     }
     std::string failure;
     OnPortThread([&] { failure = port_->Open(device, settings_); });
@@ -318,25 +314,17 @@ std::string QtSerialLine::Input() {
 
 std::string QtSerialLine::InputFirst(int count) {
     std::lock_guard lock(mutex_);
-    const std::size_t taken =
-        std::min(received_.size(), static_cast<std::size_t>(std::max(count, 0)));
-    std::string head = received_.substr(0, taken);
-    received_.erase(0, taken);
-    arrivals_.erase(arrivals_.begin(), arrivals_.begin() + static_cast<std::ptrdiff_t>(taken));
-    return head;
+    return received_.Take(count);
 }
 
 int QtSerialLine::InBufferCount() {
     std::lock_guard lock(mutex_);
-    return static_cast<int>(received_.size());
+    return received_.Count();
 }
 
 std::optional<Instant> QtSerialLine::ArrivalOf(int index) const {
     std::lock_guard lock(mutex_);
-    if (index < 0 || static_cast<std::size_t>(index) >= arrivals_.size()) {
-        return std::nullopt;
-    }
-    return arrivals_[static_cast<std::size_t>(index)];
+    return received_.ArrivalOf(index);
 }
 
 int QtSerialLine::OutBufferCount() {

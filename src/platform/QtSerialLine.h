@@ -3,7 +3,6 @@
 #include <QObject>
 #include <QThread>
 #include <atomic>
-#include <deque>
 #include <memory>
 #include <mutex>
 
@@ -11,6 +10,7 @@
 #include "platform/LineSettings.h"
 #include "platform/PortMap.h"
 #include "platform/SerialLine.h"
+#include "platform/StampedInput.h"
 
 namespace tarvel {
 
@@ -65,8 +65,7 @@ private:
     // Shared with the port's thread.
     mutable std::mutex mutex_;
     std::mutex directWrite_;  // the descriptor stays open while the program's thread writes
-    std::string received_;
-    std::deque<Instant> arrivals_;  // one for each character of received_
+    StampedInput received_;
     std::string lastError_;
     std::atomic<bool> open_ = false;
     std::atomic<int> handedOver_ = 0;    // given to Output, not yet in the port's own buffer

@@ -23,6 +23,20 @@ constexpr Duration kOutputStuckAfter = std::chrono::seconds(2);
 
 }  // namespace
 
+Exchange ExchangeAfter(const SerialLine& line, const Scheduler& scheduler, Request request,
+                       const AnswerArrival& arrival) {
+    Exchange exchange;
+    exchange.request = std::move(request);
+    exchange.received = arrival.count;
+    exchange.judged = scheduler.Now();
+    exchange.timeOfDay = scheduler.LocalTime();
+    if (exchange.received > 0) {
+        exchange.firstArrival = line.ArrivalOf(0);
+        exchange.lastArrival = line.ArrivalOf(exchange.received - 1);
+    }
+    return exchange;
+}
+
 QCoro::Task<bool> AwaitOutputDrained(SerialLine& line, Scheduler& scheduler) {
     const Instant start = scheduler.Now();
     co_await Yield(scheduler);

@@ -2,6 +2,7 @@
 
 #include <QCoroTask>
 
+#include "core/Exchange.h"
 #include "platform/Scheduler.h"
 #include "platform/SerialLine.h"
 
@@ -31,6 +32,12 @@ struct AnswerArrival {
 // nothing while the line is quiet.
 QCoro::Task<AnswerArrival> AwaitAnswer(SerialLine& line, Scheduler& scheduler, Instant start,
                                        Duration window, int expected);
+
+// The exchange as an answer wait leaves it: how many characters had arrived by its end, when
+// the first and the last of them did, and when and at what time of day it was judged. The
+// verdict, and the answer read, are the caller's.
+Exchange ExchangeAfter(const SerialLine& line, const Scheduler& scheduler, Request request,
+                       const AnswerArrival& arrival);
 
 // The wait before every request: it hands the thread over once, then waits until the line has
 // sent everything it was given. False when the transmitter has sent nothing for two seconds

@@ -1,5 +1,8 @@
 #include "serial/LineUse.h"
 
+#include <stdexcept>
+#include <string>
+
 #include "platform/Waits.h"
 
 namespace tarvel {
@@ -17,6 +20,23 @@ void LineUse::Lease::Release() {
         owner_->busy_ = false;
         std::exchange(owner_, nullptr)->released_.Notify();
     }
+}
+
+LoopOnLine::LoopOnLine(LineUse::Lease& lease, bool& running, bool& started, const char* what)
+    : lease_(lease), running_(running), started_(started) {
+    if (!lease.Holds()) {
+        throw std::logic_error(std::string(what) + " was started without holding the serial line");
+    }
+    if (running) {
+        throw std::logic_error(std::string(what) + " was started while another one runs");
+    }
+    running_ = true;
+    started_ = false;
+}
+
+LoopOnLine::~LoopOnLine() {
+    lease_.Release();
+    running_ = started_ = false;
 }
 
 QCoro::Task<LineUse::Lease> LineUse::Acquire() {

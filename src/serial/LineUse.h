@@ -42,4 +42,20 @@ private:
     Notifier released_;
 };
 
+// A loop on the line (a test run, a scan) from its start to its end, however it ends: it needs
+// a lease that holds the line and no run of its own already going; at its end, an exception
+// included, the line is freed first and the loop marked idle.
+class LoopOnLine {
+public:
+    LoopOnLine(LineUse::Lease& lease, bool& running, bool& started, const char* what);
+    LoopOnLine(const LoopOnLine&) = delete;
+    LoopOnLine& operator=(const LoopOnLine&) = delete;
+    ~LoopOnLine();
+
+private:
+    LineUse::Lease& lease_;
+    bool& running_;
+    bool& started_;
+};
+
 }  // namespace tarvel

@@ -63,8 +63,7 @@ bool SimulatedSerialLine::SetPortOpen(bool open) {
     }
     *session_ = false;
     open_ = false;
-    received_.clear();
-    arrivals_.clear();
+    received_.Clear();
     unsent_ = 0;
     transmitterFreeAt_ = scheduler_.Now();
     return true;
@@ -95,23 +94,13 @@ void SimulatedSerialLine::Output(std::string_view text) {
 }
 
 std::string SimulatedSerialLine::Input() {
-    return InputFirst(inputLen_ > 0 ? inputLen_ : static_cast<int>(received_.size()));
+    return InputFirst(inputLen_ > 0 ? inputLen_ : received_.Count());
 }
 
-std::string SimulatedSerialLine::InputFirst(int count) {
-    const std::size_t taken =
-        std::min(received_.size(), static_cast<std::size_t>(std::max(count, 0)));
-    std::string head = received_.substr(0, taken);
-    received_.erase(0, taken);
-    arrivals_.erase(arrivals_.begin(), arrivals_.begin() + static_cast<std::ptrdiff_t>(taken));
-    return head;
-}
+std::string SimulatedSerialLine::InputFirst(int count) { return received_.Take(count); }
 
 std::optional<Instant> SimulatedSerialLine::ArrivalOf(int index) const {
-    if (index < 0 || static_cast<std::size_t>(index) >= arrivals_.size()) {
-        return std::nullopt;
-    }
-    return arrivals_[static_cast<std::size_t>(index)];
+    return received_.ArrivalOf(index);
 }
 
 void SimulatedSerialLine::DeliverAt(Instant end, std::uint8_t byte) {
@@ -119,11 +108,11 @@ void SimulatedSerialLine::DeliverAt(Instant end, std::uint8_t byte) {
         if (!*alive || !open_) {
             return;
         }
-        received_.push_back(static_cast<char>(byte));
         // The host has the character when its stop bit arrives, however late the program's
         // thread gets to it.
-        arrivals_.push_back(end);
-        if (received_.size() >= static_cast<std::size_t>(inputThreshold_.load())) {
+        const char character = static_cast<char>(byte);
+        received_.Append(std::string_view(&character, 1), end);
+        if (received_.Count() >= inputThreshold_.load()) {
             input_.Notify();
         }
     });

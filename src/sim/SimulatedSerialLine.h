@@ -1,7 +1,6 @@
 #pragma once
 
 #include <cstdint>
-#include <deque>
 #include <map>
 #include <memory>
 #include <string>
@@ -10,6 +9,7 @@
 #include "platform/LineSettings.h"
 #include "platform/Scheduler.h"
 #include "platform/SerialLine.h"
+#include "platform/StampedInput.h"
 #include "sim/SimulatedBus.h"
 
 namespace tarvel {
@@ -38,7 +38,7 @@ public:
     void Output(std::string_view text) override;
     std::string Input() override;
     std::string InputFirst(int count) override;
-    int InBufferCount() override { return static_cast<int>(received_.size()); }
+    int InBufferCount() override { return received_.Count(); }
     int OutBufferCount() override { return unsent_; }
     std::optional<Instant> ArrivalOf(int index) const override;
     std::string LastError() const override { return lastError_; }
@@ -78,8 +78,7 @@ private:
     std::string settingsText_;
     LineSettings settings_;
     std::int16_t inputLen_ = 0;
-    std::string received_;
-    std::deque<Instant> arrivals_;  // one for each character of received_
+    StampedInput received_;
     int unsent_ = 0;
     Instant transmitterFreeAt_{};
     std::vector<TimedByte> transmitted_;
