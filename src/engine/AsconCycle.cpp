@@ -1,11 +1,10 @@
 #include "engine/AsconCycle.h"
 
 #include <algorithm>
-#include <stdexcept>
 
 #include "core/AsconFrame.h"
 #include "platform/Waits.h"
-#include "serial/AnswerWait.h"
+#include "serial/AsconExchange.h"
 
 namespace tarvel {
 namespace {
@@ -83,32 +82,21 @@ QCoro::Task<> AsconCycle::Sweep() {
 }
 
 QCoro::Task<std::optional<Exchange>> AsconCycle::Attempt(Request request) {
+    // Named, not temporaries of the co_await: g++ 12 destroys such lambda arguments twice.
+    ExchangeSteps steps{
+        [this](const Request& r) {
+            Tell([&](CycleSink& sink) { sink.AttemptStarting(r.position); });
+        },
+        [this](const Request& r) { Tell([&](CycleSink& sink) { sink.RequestWritten(r); }); }};
+    ExchangeOnLine made = co_await MakeAsconExchange(port_, primo_, std::move(request),
+                                                     RequestPause, AnswerWindow, std::move(steps));
+    if (!made.exchange) {
+        FailLine(std::move(made.lineFailure));
+        co_return std::nullopt;
+    }
     SerialLine& line = port_.Line();
-    Scheduler& time = port_.Time();
-    if (!co_await AwaitOutputDrained(line, time)) {
-        FailLine("the serial port has not sent its output for two seconds");
-        co_return std::nullopt;
-    }
-    Tell([&](CycleSink& sink) { sink.AttemptStarting(request.position); });
-    primo_.RequestText = AsconRequest(request.address);
-    request.frame = primo_.RequestText;
-    co_await Pause(time, RequestPause);
-    if (!line.PortOpen()) {
-        FailLine(line.LastError());
-        co_return std::nullopt;
-    }
-    line.Output(request.frame);
-    request.written = time.Now();
-    Tell([&](CycleSink& sink) { sink.RequestWritten(request); });
-    const AnswerArrival arrival =
-        co_await AwaitAnswer(line, time, request.written, AnswerWindow, AnswerLength);
-    if (!line.PortOpen()) {
-        // What the wait saw is the loss, not the controller: nothing is recorded for it.
-        FailLine(line.LastError());
-        co_return std::nullopt;
-    }
-    Exchange exchange = ExchangeAfter(line, time, std::move(request), arrival);
-    if (arrival.late) {
+    Exchange& exchange = *made.exchange;
+    if (made.late) {
         exchange.verdict = ExchangeVerdict::NoAnswer;
     } else if (exchange.received != AnswerLength) {
         exchange.verdict = ExchangeVerdict::WrongCount;

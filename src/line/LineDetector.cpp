@@ -1,10 +1,7 @@
 #include "line/LineDetector.h"
 
-#include <stdexcept>
-
 #include "core/AsconFrame.h"
-#include "platform/Waits.h"
-#include "serial/AnswerWait.h"
+#include "serial/AsconExchange.h"
 
 namespace tarvel {
 
@@ -59,32 +56,19 @@ QCoro::Task<ScanEnd> LineDetector::Scan(LineUse::Lease lease) {
 }
 
 QCoro::Task<std::optional<Exchange>> LineDetector::Try(Request request) {
+    // Named, not a temporary of the co_await: g++ 12 destroys such lambda arguments twice.
+    ExchangeSteps steps{
+        {}, [this](const Request& r) { Tell([&](ScanSink& sink) { sink.RequestWritten(r); }); }};
+    ExchangeOnLine made = co_await MakeAsconExchange(
+        port_, primo_, std::move(request), ScanRequestPause, ScanAnswerWindow, std::move(steps));
+    if (!made.exchange) {
+        lineFailure_ = std::move(made.lineFailure);
+        co_return std::nullopt;
+    }
     SerialLine& line = port_.Line();
-    Scheduler& time = port_.Time();
-    if (!co_await AwaitOutputDrained(line, time)) {
-        lineFailure_ = "the serial port has not sent its output for two seconds";
-        co_return std::nullopt;
-    }
-    primo_.RequestText = AsconRequest(request.address);
-    request.frame = primo_.RequestText;
-    co_await Pause(time, ScanRequestPause);
-    if (!line.PortOpen()) {
-        lineFailure_ = line.LastError().empty() ? "the port was closed" : line.LastError();
-        co_return std::nullopt;
-    }
-    line.Output(request.frame);
-    request.written = time.Now();
-    Tell([&](ScanSink& sink) { sink.RequestWritten(request); });
-    const AnswerArrival arrival =
-        co_await AwaitAnswer(line, time, request.written, ScanAnswerWindow, AnswerLength);
-    if (!line.PortOpen()) {
-        // What the wait saw is the loss, not the controller.
-        lineFailure_ = line.LastError().empty() ? "the port was closed" : line.LastError();
-        co_return std::nullopt;
-    }
-    Exchange exchange = ExchangeAfter(line, time, std::move(request), arrival);
+    Exchange& exchange = *made.exchange;
     // The time-out wins even when five characters came at the same moment.
-    if (arrival.late) {
+    if (made.late) {
         exchange.verdict = ExchangeVerdict::NotDetected;
     } else if (exchange.received == AnswerLength) {
         exchange.answer = line.InputFirst(exchange.received);
