@@ -1,5 +1,7 @@
 #include "line/LineDetector.h"
 
+#include <algorithm>
+
 #include "core/AsconFrame.h"
 #include "serial/AsconExchange.h"
 

@@ -29,7 +29,6 @@ struct ExchangeOnLine {
 // RequestText), wait for the answer within `window` from the write. A line that is lost or
 // stuck ends it with the reason instead of an exchange.
 QCoro::Task<ExchangeOnLine> MakeAsconExchange(PortService& port, Primo& primo, Request request,
-                                              Duration pause, Duration window,
-                                              ExchangeSteps steps);
+                                              Duration pause, Duration window, ExchangeSteps steps);
 
 }  // namespace tarvel

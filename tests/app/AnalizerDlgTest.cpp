@@ -16,6 +16,7 @@
 #include "core/Analysis.h"
 #include "serial/SetPortDlg.h"
 #include "sim/SimulatedSerialLine.h"
+#include "support/LineListClicks.h"
 #include "support/ProgramRig.h"
 
 namespace tarvel {
@@ -41,10 +42,7 @@ QStringList Menu(QMenuBar& bar) {
     return texts;
 }
 
-void Select(LineList& list, int row) {
-    QListView& view = list.View();
-    view.setCurrentIndex(view.model()->index(row, 0));
-}
+using testing::Select;
 
 TEST(AnalizerDlg, HasItsCaptionMenusInOrderAndABoldBlackList) {
     ProgramRig rig;

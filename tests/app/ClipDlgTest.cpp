@@ -7,6 +7,7 @@
 #include "app/TarvelDlg.h"
 #include "serial/SetPortDlg.h"
 #include "sim/SimulatedSerialLine.h"
+#include "support/LineListClicks.h"
 #include "support/ProgramRig.h"
 
 namespace tarvel {
@@ -15,11 +16,7 @@ namespace {
 using namespace std::chrono_literals;
 using testing::ProgramRig;
 
-// The operator clicks line `row` of a record list.
-void Select(LineList& list, int row) {
-    QListView& view = list.View();
-    view.setCurrentIndex(view.model()->index(row, 0));
-}
+using testing::Select;
 
 TEST(ClipDlg, ReportOpensItModelesslyAndItsExitOrFrameCloseGiveReportBack) {
     ProgramRig rig;
