@@ -1,11 +1,13 @@
 #!/usr/bin/env bash
-# Installs the Debian 12 packages the build, the tests and the program need, when any is missing.
+# Installs the Debian 12 packages the build, the tests, the package and the program need, when any
+# is missing.
 set -euo pipefail
 
 packages=(
   cmake ninja-build g++ clang clang-format
   qt6-base-dev qt6-serialport-dev qcoro-qt6-dev
   libgtest-dev
+  dpkg-dev file desktop-file-utils man-db
 )
 
 missing=()

@@ -1,7 +1,8 @@
 #!/usr/bin/env bash
 # Sets up, checks the layers and the formatting, builds and runs every test: once in an ordinary
-# build, once with the address and undefined-behaviour sanitizers. "--quick" skips the sanitizer
-# build.
+# build, once with the address and undefined-behaviour sanitizers, then builds, installs and
+# checks the Debian package (scripts/package-test.sh). "--quick" skips the sanitizer build and
+# the package.
 set -euo pipefail
 cd "$(dirname "$0")/.."
 scripts/setup.sh
@@ -16,4 +17,5 @@ if [ "${1:-}" != "--quick" ]; then
   scripts/build.sh build-sanitize -DCMAKE_BUILD_TYPE=Debug "-DTARVEL_SANITIZERS=address;undefined"
   ASAN_OPTIONS=detect_leaks=1 UBSAN_OPTIONS=print_stacktrace=1 \
     ctest --test-dir build-sanitize --output-on-failure -j "$(nproc)"
+  scripts/package-test.sh
 fi
