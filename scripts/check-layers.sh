@@ -1,7 +1,7 @@
 #!/usr/bin/env bash
 # Fails, naming file and line, when a file under src/ breaks the layers:
 #  - it includes a folder above its own layer (or reaches out with "..");
-#  - it is not a window (...Dlg.* in serial/, line/, analysis/), nor in ui/ or app/, and
+#  - it is not a window (...Dlg.* in serial/, line/, analysis/, monitor/), nor in ui/ or app/, and
 #    includes a header of Qt's widget and GUI modules, or a window's header;
 #  - it is in core/ and includes anything of Qt or QCoro.
 # Usage: scripts/check-layers.sh [SOURCE_DIR] (default: src of this tree).
@@ -18,13 +18,14 @@ declare -A may_use=(
   [engine]="core platform serial"
   [line]="core platform serial engine"
   [analysis]="core platform serial engine line"
-  [cli]="core platform sim serial engine line analysis"
+  [monitor]="core platform serial engine line"
+  [cli]="core platform sim serial engine line analysis monitor"
   [ui]="core platform"
-  [app]="core platform sim serial engine line analysis ui"
+  [app]="core platform sim serial engine line analysis monitor ui"
 )
 # The folders that hold windows, and what a window may use besides its folder's layers.
-window_folders=" serial line analysis "
-window_extra="ui serial engine line analysis"
+window_folders=" serial line analysis monitor "
+window_extra="ui serial engine line analysis monitor"
 
 # Qt's modules whose headers belong to windows only.
 qt_include=$(qtpaths6 --query QT_INSTALL_HEADERS 2>/dev/null || true)
@@ -80,7 +81,7 @@ while IFS= read -r file; do
         window=true
         allowed="$allowed $window_extra"
       elif [ "$folder" != app ]; then
-        complain "$relative: windows belong in serial/, line/, analysis/ or app/"
+        complain "$relative: windows belong in serial/, line/, analysis/, monitor/ or app/"
       fi
       ;;
   esac

@@ -3,6 +3,9 @@
 #include <poll.h>
 #include <sys/ioctl.h>
 #include <unistd.h>
+#ifdef __linux__
+#include <linux/serial.h>
+#endif
 
 #include <QMetaObject>
 #include <QSerialPort>
@@ -220,6 +223,21 @@ bool QtSerialLine::Fail(std::string reason) {
 std::string QtSerialLine::LastError() const {
     std::lock_guard lock(mutex_);
     return lastError_;
+}
+
+std::optional<UartErrorCounts> QtSerialLine::ErrorCounts() const {
+#ifdef TIOCGICOUNT
+    // A UART or a USB adapter answers; a pseudo-terminal refuses, and so says it keeps no counts.
+    std::lock_guard writing(directWrite_);
+    const int handle = handle_;
+    serial_icounter_struct counts{};
+    if (handle < 0 || ::ioctl(handle, TIOCGICOUNT, &counts) != 0) {
+        return std::nullopt;
+    }
+    return UartErrorCounts{counts.frame, counts.parity, counts.overrun, counts.brk};
+#else
+    return std::nullopt;
+#endif
 }
 
 bool QtSerialLine::SetCommPort(std::int16_t number) {

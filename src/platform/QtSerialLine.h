@@ -42,6 +42,7 @@ public:
     int OutBufferCount() override;
     std::optional<Instant> ArrivalOf(int index) const override;
     std::string LastError() const override;
+    std::optional<UartErrorCounts> ErrorCounts() const override;
 
 private:
     class Port;
@@ -64,7 +65,7 @@ private:
 
     // Shared with the port's thread.
     mutable std::mutex mutex_;
-    std::mutex directWrite_;  // the descriptor stays open while the program's thread writes
+    mutable std::mutex directWrite_;  // the descriptor stays open while the program's thread writes
     StampedInput received_;
     std::string lastError_;
     std::atomic<bool> open_ = false;

@@ -12,6 +12,16 @@
 
 namespace tarvel {
 
+// Line errors the host's driver has counted on a port since it was opened: the clearest sign of
+// electrical noise, where the hardware reports it.
+struct UartErrorCounts {
+    long framing = 0;
+    long parity = 0;
+    long overrun = 0;
+    long breaks = 0;
+    friend bool operator==(const UartErrorCounts&, const UartErrorCounts&) = default;
+};
+
 // The one serial port of the program, with the operations the program uses. Characters are
 // 8-bit: one byte on the wire is one character of a text, both ways.
 //
@@ -49,6 +59,10 @@ public:
     virtual std::optional<Instant> ArrivalOf(int index) const = 0;
 
     virtual std::string LastError() const = 0;
+
+    // What the driver has counted, or nothing when the port is closed or its driver keeps no
+    // such counts (a pseudo-terminal, the simulated line).
+    virtual std::optional<UartErrorCounts> ErrorCounts() const { return std::nullopt; }
 
     // Notified when characters may have arrived or the line was lost. Waits subscribe to these
     // instead of polling. Every notification comes from the event loop, never from inside a call

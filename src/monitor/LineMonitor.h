@@ -1,0 +1,81 @@
+#pragma once
+
+#include <cstdint>
+#include <functional>
+#include <optional>
+
+#include "engine/CycleSink.h"
+#include "line/LineDetector.h"
+#include "monitor/LineStatistics.h"
+#include "monitor/TrafficLog.h"
+#include "platform/Clock.h"
+#include "platform/SerialLine.h"
+
+namespace tarvel {
+
+// What the line monitor knows of the line: the statistics of the current run or scan, the
+// traffic of the last exchanges and the driver's error counts since the run began. It listens
+// to the test cycle and to the line detector like any other sink; windows and the command line
+// read it.
+class LineMonitor {
+public:
+    // The time of one character at the line's present settings.
+    using CharacterTimeSource = std::function<Duration()>;
+    // The driver's error counts, or nothing where the port does not report them.
+    using ErrorCountSource = std::function<std::optional<UartErrorCounts>()>;
+
+    LineMonitor(const Clock& clock, CharacterTimeSource characterTime,
+                ErrorCountSource errorCounts,
+                std::size_t trafficCapacity = TrafficLog::DefaultCapacity);
+    LineMonitor(const LineMonitor&) = delete;
+    LineMonitor& operator=(const LineMonitor&) = delete;
+
+    CycleSink& CycleEvents() { return cycleEvents_; }
+    ScanSink& ScanEvents() { return scanEvents_; }
+
+    const LineStatistics& Statistics() const { return statistics_; }
+    const TrafficLog& Traffic() const { return traffic_; }
+    // Framing, parity, overrun and break errors since the run began, or nothing where the
+    // port does not count them.
+    std::optional<UartErrorCounts> ErrorsSinceStart() const;
+    bool Running() const { return running_; }
+
+    // "Res": the statistics and the traffic start again from nothing.
+    void Reset();
+    // Changes whenever anything shown changes, so a view redraws only when there is news.
+    std::uint64_t Revision() const { return revision_; }
+
+private:
+    struct CycleListener final : CycleSink {
+        explicit CycleListener(LineMonitor& monitor) : monitor_(monitor) {}
+        void RunStarted(int) override;
+        void ExchangeJudged(const Exchange& exchange) override { monitor_.Judged(exchange); }
+        void ErrorsCounted(int errors) override;
+        void RunEnded(const RunEnd&) override { monitor_.Ended(); }
+        LineMonitor& monitor_;
+    };
+    struct ScanListener final : ScanSink {
+        explicit ScanListener(LineMonitor& monitor) : monitor_(monitor) {}
+        void ScanStarted() override;
+        void ExchangeJudged(const Exchange& exchange) override { monitor_.Judged(exchange); }
+        void ScanEnded(const ScanEnd&) override { monitor_.Ended(); }
+        LineMonitor& monitor_;
+    };
+
+    void Began(Duration answerWindow);
+    void Judged(const Exchange& exchange);
+    void Ended();
+
+    const Clock& clock_;
+    CharacterTimeSource characterTime_;
+    ErrorCountSource errorCounts_;
+    CycleListener cycleEvents_{*this};
+    ScanListener scanEvents_{*this};
+    LineStatistics statistics_;
+    TrafficLog traffic_;
+    std::optional<UartErrorCounts> countsAtStart_;
+    bool running_ = false;
+    std::uint64_t revision_ = 0;
+};
+
+}  // namespace tarvel

@@ -1,0 +1,147 @@
+#pragma once
+
+#include <array>
+#include <cstdint>
+#include <optional>
+#include <string>
+#include <vector>
+
+#include "core/Exchange.h"
+#include "core/Time.h"
+
+namespace tarvel {
+
+using namespace std::chrono_literals;
+
+// Response times of one kind, at 0.1 ms resolution: exact count, minimum, mean and maximum, and
+// percentiles from a histogram, so that a day of exchanges takes no more memory than a minute.
+class ResponseTimes {
+public:
+    static constexpr Duration Resolution = 100us;
+    // One second; longer times are counted in the last bin (and the maximum stays exact).
+    static constexpr int Bins = 10000;
+
+    void Add(Duration time);
+    std::int64_t Count() const { return count_; }
+    Duration Minimum() const { return minimum_; }
+    Duration Maximum() const { return maximum_; }
+    Duration Mean() const;
+    // The smallest time that at least `share` (0 to 1) of the samples do not exceed: the
+    // nearest-rank percentile, at the resolution. 0 without samples.
+    Duration Percentile(double share) const;
+    // Samples per bin of Resolution, from 0 on; empty without samples.
+    const std::vector<std::uint32_t>& Histogram() const { return bins_; }
+
+private:
+    std::vector<std::uint32_t> bins_;
+    std::int64_t count_ = 0;
+    Duration sum_{0};
+    Duration minimum_{0};
+    Duration maximum_{0};
+    int lowestBin_ = 0;
+    int highestBin_ = 0;
+};
+
+// What one controller did in a run.
+struct ControllerStatistics {
+    char address = 'A';
+    int requests = 0;  // exchanges judged
+    int good = 0;
+    int noAnswer = 0;
+    int wrongCount = 0;
+    int noCr = 0;
+    int notDetected = 0;    // the line detector's missing answer
+    int unknownFormat = 0;  // the line detector's missing carriage return
+    std::optional<TimeOfDay> lastGood;
+    // Of the good answers, from the end of the request on the wire to the arrival of their
+    // first and of their last character.
+    ResponseTimes toFirst;
+    ResponseTimes toLast;
+    // Failed exchanges in each minute of the run, from its start.
+    std::vector<int> failuresByMinute;
+
+    int Failures() const { return requests - good; }
+    int Missing() const { return noAnswer + notDetected; }  // no complete answer in time
+    int Garbled() const { return wrongCount + noCr + unknownFormat; }  // answers that were wrong
+    double SuccessRate() const;  // percent; 0 without requests
+};
+
+// The statistics of a run, per controller and for the whole line, made from the engine's
+// exchange values as they are judged.
+class LineStatistics {
+public:
+    // A new run starts at `start`: what was counted before is dropped. The response times are
+    // measured from the end of the request, `characterTime` a character after its write.
+    void Begin(Instant start, Duration characterTime, Duration answerWindow);
+    void Add(const Exchange& exchange);
+    void Clear();
+
+    // In the order of their first exchange.
+    const std::vector<ControllerStatistics>& Controllers() const { return controllers_; }
+    const ControllerStatistics* Find(char address) const;
+
+    int Exchanges() const { return exchanges_; }
+    int Good() const { return good_; }
+    double SuccessRate() const;  // percent; 0 without exchanges
+    // Over the run so far: from its start to the last verdict.
+    double ExchangesPerSecond() const;
+    int LongestFailureRun() const { return longestFailureRun_; }
+    const std::vector<int>& FailuresByMinute() const { return failuresByMinute_; }
+    Duration AnswerWindow() const { return answerWindow_; }
+    Instant Start() const { return start_; }
+    bool Begun() const { return begun_; }
+
+private:
+    ControllerStatistics& Slot(char address);
+
+    std::vector<ControllerStatistics> controllers_;
+    std::array<std::int16_t, 256> slotOf_ = EmptySlots();
+    bool begun_ = false;
+    Instant start_{};
+    Instant lastVerdict_{};
+    Duration characterTime_{0};
+    Duration answerWindow_{0};
+    int exchanges_ = 0;
+    int good_ = 0;
+    int failureRun_ = 0;
+    int longestFailureRun_ = 0;
+    std::vector<int> failuresByMinute_;
+
+    static std::array<std::int16_t, 256> EmptySlots() {
+        std::array<std::int16_t, 256> none;
+        none.fill(-1);
+        return none;
+    }
+};
+
+// How a controller behaves, beyond the two verdicts of the analysis.
+enum class Judgement {
+    NotAsked,      // no exchange yet
+    Healthy,       // every exchange good
+    Silent,        // never answered
+    Intermittent,  // good answers, and only missing answers as failures
+    Garbled,       // answers with the wrong number of characters or no carriage return: noise
+    Slow,          // answers good, but late in the answer window
+};
+
+// The thresholds of the judgements, in one place.
+struct JudgementThresholds {
+    // A controller is slow when this share of its answers...
+    static constexpr double SlowPercentile = 0.95;
+    // ...take longer than this share of the answer window to complete.
+    static constexpr double SlowShareOfWindow = 0.75;
+};
+
+struct Assessment {
+    Judgement judgement = Judgement::NotAsked;
+    std::string reason;  // a sentence for the operator: why this judgement
+};
+
+Assessment Assess(const ControllerStatistics& controller, Duration answerWindow);
+// "healthy", "silent", "intermittent", "garbled", "slow"; "-" before the first exchange.
+std::string JudgementName(Judgement judgement);
+
+// Milliseconds with one decimal: "13.0".
+std::string Milliseconds(Duration time);
+
+}  // namespace tarvel

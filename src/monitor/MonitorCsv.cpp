@@ -1,0 +1,106 @@
+#include "monitor/MonitorCsv.h"
+
+#include <cstdio>
+
+#include "core/Verdict.h"
+
+namespace tarvel {
+namespace {
+
+std::string Number(double value) {
+    char text[32];
+    std::snprintf(text, sizeof text, "%.1f", value);
+    return text;
+}
+
+}  // namespace
+
+std::string CsvField(std::string_view field) {
+    if (field.find_first_of(",\"\r\n") == std::string_view::npos) {
+        return std::string(field);
+    }
+    std::string quoted = "\"";
+    for (const char c : field) {
+        if (c == '"') {
+            quoted += '"';
+        }
+        quoted += c;
+    }
+    quoted += '"';
+    return quoted;
+}
+
+std::string CsvRecord(const std::vector<std::string>& fields) {
+    std::string record;
+    for (std::size_t i = 0; i < fields.size(); ++i) {
+        if (i > 0) {
+            record += ',';
+        }
+        record += CsvField(fields[i]);
+    }
+    record += "\r\n";
+    return record;
+}
+
+std::string TrafficCsv(const TrafficLog& log) {
+    std::string csv = CsvRecord({"exchange", "ms from run start", "time of day", "direction",
+                                 "address", "characters", "hex", "text", "verdict"});
+    csv.reserve(log.Size() * 2 * 80);
+    const auto add = [&csv](const TrafficRow& row) {
+        csv += CsvRecord({std::to_string(row.number), Milliseconds(row.sinceRunStart),
+                          TimeOfDayText(row.timeOfDay), row.answer ? "answer" : "request",
+                          std::string(1, row.address), std::to_string(row.characters), row.hex,
+                          row.text, row.verdict});
+    };
+    for (std::size_t i = 0; i < log.Size(); ++i) {
+        add(RequestRow(log, i));
+        add(AnswerRow(log, i));
+    }
+    return csv;
+}
+
+const std::vector<std::string>& StatisticsColumns() {
+    static const std::vector<std::string> columns{
+        "Address", "Requests", "Good", "No answer", "Wrong # of characters", "CR not received",
+        "Not detected", "Unknow format", "Success %", "First min ms", "First mean ms",
+        "First p95 ms", "First max ms", "Last min ms", "Last mean ms", "Last p95 ms",
+        "Last max ms", "Last good answer", "Judgement"};
+    return columns;
+}
+
+std::vector<std::string> StatisticsFields(const ControllerStatistics& controller,
+                                          Duration answerWindow) {
+    std::vector<std::string> fields{std::string(1, controller.address),
+                                    std::to_string(controller.requests),
+                                    std::to_string(controller.good),
+                                    std::to_string(controller.noAnswer),
+                                    std::to_string(controller.wrongCount),
+                                    std::to_string(controller.noCr),
+                                    std::to_string(controller.notDetected),
+                                    std::to_string(controller.unknownFormat),
+                                    Number(controller.SuccessRate())};
+    for (const ResponseTimes* times : {&controller.toFirst, &controller.toLast}) {
+        const bool any = times->Count() > 0;
+        fields.push_back(any ? Milliseconds(times->Minimum()) : "");
+        fields.push_back(any ? Milliseconds(times->Mean()) : "");
+        fields.push_back(any ? Milliseconds(times->Percentile(0.95)) : "");
+        fields.push_back(any ? Milliseconds(times->Maximum()) : "");
+    }
+    fields.push_back(controller.lastGood ? TimeOfDayText(*controller.lastGood) : "");
+    fields.push_back(JudgementName(Assess(controller, answerWindow).judgement));
+    return fields;
+}
+
+std::string StatisticsCsv(const LineStatistics& statistics) {
+    std::vector<std::string> header = StatisticsColumns();
+    header.push_back("Why");
+    std::string csv = CsvRecord(header);
+    for (const ControllerStatistics& controller : statistics.Controllers()) {
+        std::vector<std::string> fields = StatisticsFields(controller, statistics.AnswerWindow());
+        fields.push_back(Assess(controller, statistics.AnswerWindow()).reason);
+        csv += CsvRecord(fields);
+    }
+    return csv;
+}
+
+}  // namespace tarvel

@@ -1,0 +1,107 @@
+#include "monitor/TrafficLog.h"
+
+#include <algorithm>
+
+namespace tarvel {
+namespace {
+
+void AppendUtf8(std::string& text, char32_t code) {
+    if (code < 0x80) {
+        text += static_cast<char>(code);
+    } else if (code < 0x800) {
+        text += static_cast<char>(0xC0 | (code >> 6));
+        text += static_cast<char>(0x80 | (code & 0x3F));
+    } else {
+        text += static_cast<char>(0xE0 | (code >> 12));
+        text += static_cast<char>(0x80 | ((code >> 6) & 0x3F));
+        text += static_cast<char>(0x80 | (code & 0x3F));
+    }
+}
+
+}  // namespace
+
+TrafficLog::TrafficLog(std::size_t capacity) : capacity_(std::max<std::size_t>(capacity, 1)) {}
+
+void TrafficLog::Add(const Exchange& exchange, Instant runStart) {
+    ++added_;
+    if (entries_.size() < capacity_) {
+        entries_.push_back(TrafficEntry{exchange, runStart});
+        return;
+    }
+    entries_[oldest_] = TrafficEntry{exchange, runStart};
+    oldest_ = (oldest_ + 1) % capacity_;
+}
+
+void TrafficLog::Clear() {
+    entries_.clear();
+    entries_.shrink_to_fit();
+    oldest_ = 0;
+    added_ = 0;
+}
+
+const TrafficEntry& TrafficLog::At(std::size_t index) const {
+    return entries_[(oldest_ + index) % entries_.size()];
+}
+
+TrafficRow RequestRow(const TrafficLog& log, std::size_t index) {
+    const TrafficEntry& entry = log.At(index);
+    const Request& request = entry.exchange.request;
+    TrafficRow row;
+    row.number = log.NumberOf(index);
+    row.sinceRunStart = request.written - entry.runStart;
+    row.timeOfDay = entry.exchange.timeOfDay;
+    row.address = request.address;
+    row.characters = static_cast<int>(request.frame.size());
+    row.hex = HexText(request.frame);
+    row.text = VisibleText(request.frame);
+    return row;
+}
+
+TrafficRow AnswerRow(const TrafficLog& log, std::size_t index) {
+    const TrafficEntry& entry = log.At(index);
+    const Exchange& exchange = entry.exchange;
+    TrafficRow row;
+    row.number = log.NumberOf(index);
+    row.answer = true;
+    row.sinceRunStart = exchange.firstArrival.value_or(exchange.judged) - entry.runStart;
+    row.timeOfDay = exchange.timeOfDay;
+    row.address = exchange.request.address;
+    row.characters = exchange.received;
+    row.hex = HexText(exchange.answer);
+    row.text = VisibleText(exchange.answer);
+    row.verdict = exchange.Failed() ? VerdictMessage(exchange.verdict) : "good";
+    return row;
+}
+
+std::string HexText(std::string_view bytes) {
+    static constexpr char digits[] = "0123456789ABCDEF";
+    std::string hex;
+    hex.reserve(bytes.size() * 3);
+    for (const char c : bytes) {
+        const auto byte = static_cast<unsigned char>(c);
+        if (!hex.empty()) {
+            hex += ' ';
+        }
+        hex += digits[byte >> 4];
+        hex += digits[byte & 0x0F];
+    }
+    return hex;
+}
+
+std::string VisibleText(std::string_view bytes) {
+    std::string text;
+    text.reserve(bytes.size() * 3);
+    for (const char c : bytes) {
+        const auto byte = static_cast<unsigned char>(c);
+        if (byte < 0x20) {
+            AppendUtf8(text, 0x2400 + byte);  // the control pictures: U+240D for CR
+        } else if (byte == 0x7F) {
+            AppendUtf8(text, 0x2421);
+        } else {
+            AppendUtf8(text, byte);
+        }
+    }
+    return text;
+}
+
+}  // namespace tarvel

@@ -1,0 +1,68 @@
+#pragma once
+
+#include <cstdint>
+#include <string>
+#include <string_view>
+#include <vector>
+
+#include "core/Exchange.h"
+
+namespace tarvel {
+
+// One exchange as the traffic log keeps it.
+struct TrafficEntry {
+    Exchange exchange;
+    Instant runStart{};  // of the run it belongs to, for the times shown from it
+};
+
+// The last exchanges on the line, oldest first: a ring, so that a run of a day keeps the same
+// memory as a run of an hour.
+class TrafficLog {
+public:
+    static constexpr std::size_t DefaultCapacity = 100000;
+
+    explicit TrafficLog(std::size_t capacity = DefaultCapacity);
+
+    void Add(const Exchange& exchange, Instant runStart);
+    void Clear();
+
+    std::size_t Capacity() const { return capacity_; }
+    std::size_t Size() const { return entries_.size(); }
+    // 0 is the oldest entry kept.
+    const TrafficEntry& At(std::size_t index) const;
+    // Exchanges added since the last Clear, those dropped from the ring included.
+    std::uint64_t Added() const { return added_; }
+    // The number of the entry at `index`, counted from 1 since the last Clear.
+    std::uint64_t NumberOf(std::size_t index) const { return added_ - Size() + index + 1; }
+
+private:
+    std::size_t capacity_;
+    std::vector<TrafficEntry> entries_;
+    std::size_t oldest_ = 0;
+    std::uint64_t added_ = 0;
+};
+
+// One line of the traffic as the log shows it: a request, or what came back for it.
+struct TrafficRow {
+    std::uint64_t number = 0;  // of the exchange
+    bool answer = false;       // false for the request
+    Duration sinceRunStart{0};
+    TimeOfDay timeOfDay;
+    char address = 'A';
+    int characters = 0;  // on the line: the request's, or those received for the answer
+    std::string hex;     // the bytes, "41 3F 58 20 20 0D"
+    std::string text;    // the bytes as UTF-8 text with control characters made visible
+    std::string verdict;  // empty for a request; "good" or the failure's message for an answer
+};
+
+// The two rows of the entry at `index`: its request and its answer.
+TrafficRow RequestRow(const TrafficLog& log, std::size_t index);
+TrafficRow AnswerRow(const TrafficLog& log, std::size_t index);
+
+// Bytes as two hex digits each, separated by blanks.
+std::string HexText(std::string_view bytes);
+// Bytes as UTF-8 text: printable characters as they are, control characters as their Unicode
+// pictures (a carriage return as "␍"), bytes above 127 as Latin-1.
+std::string VisibleText(std::string_view bytes);
+
+}  // namespace tarvel

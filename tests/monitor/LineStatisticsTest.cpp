@@ -1,0 +1,274 @@
+// Statistics, judgements, the traffic ring and the CSV texts, from exchange values made by hand.
+
+#include <gtest/gtest.h>
+
+#include "monitor/LineStatistics.h"
+#include "monitor/MonitorCsv.h"
+#include "monitor/TrafficLog.h"
+
+namespace tarvel {
+namespace {
+
+using namespace std::chrono_literals;
+
+const Instant kStart{std::chrono::hours(1)};
+
+// An exchange with `address`, written at `at` after the start; a good one completes its answer
+// `response` after the end of its 6-character request (1 ms a character here).
+Exchange Made(char address, ExchangeVerdict verdict, Duration at = 0ms,
+              Duration response = 10ms) {
+    Exchange exchange;
+    exchange.request.address = address;
+    exchange.request.frame = std::string(1, address) + "?X  \r";
+    exchange.request.written = kStart + at;
+    exchange.verdict = verdict;
+    const Instant requestEnd = exchange.request.written + 6ms;
+    if (verdict == ExchangeVerdict::Good) {
+        exchange.answer = std::string(1, address) + "215\r";
+        exchange.received = 5;
+        exchange.firstArrival = requestEnd + response - 4ms;
+        exchange.lastArrival = requestEnd + response;
+        exchange.judged = *exchange.lastArrival;
+    } else {
+        exchange.judged = exchange.request.written + 201ms;
+    }
+    return exchange;
+}
+
+LineStatistics Begun(Duration window = 200ms) {
+    LineStatistics statistics;
+    statistics.Begin(kStart, 1ms, window);
+    return statistics;
+}
+
+TEST(ResponseTimesTest, PercentilesOfAKnownSetAreTheNearestRank) {
+    ResponseTimes times;
+    for (int ms = 100; ms >= 1; --ms) {  // the order of arrival does not matter
+        times.Add(std::chrono::milliseconds(ms));
+    }
+    EXPECT_EQ(times.Count(), 100);
+    EXPECT_EQ(times.Minimum(), 1ms);
+    EXPECT_EQ(times.Maximum(), 100ms);
+    EXPECT_EQ(times.Mean(), 50500us);
+    EXPECT_EQ(times.Percentile(0.95), 95ms);
+    EXPECT_EQ(times.Percentile(0.50), 50ms);
+    EXPECT_EQ(times.Percentile(1.0), 100ms);
+    EXPECT_EQ(times.Percentile(0.0), 1ms);
+}
+
+TEST(ResponseTimesTest, TimesAreKeptToATenthOfAMillisecondAndLongOnesStayExact) {
+    ResponseTimes times;
+    times.Add(13041667ns);  // rounds to 13.0
+    times.Add(13050000ns);  // rounds half up to 13.1
+    EXPECT_EQ(times.Percentile(0.5), 13000us);
+    EXPECT_EQ(times.Percentile(1.0), 13100us);
+    EXPECT_EQ(Milliseconds(times.Minimum()), "13.0");
+
+    ResponseTimes slow;
+    slow.Add(2500ms);  // beyond the histogram
+    slow.Add(-1ms);    // an arrival stamped before the request's end counts as 0
+    EXPECT_EQ(slow.Minimum(), 0ms);
+    EXPECT_EQ(slow.Percentile(1.0), 2500ms);
+    EXPECT_EQ(slow.Histogram().size(), static_cast<std::size_t>(ResponseTimes::Bins));
+
+    EXPECT_EQ(ResponseTimes{}.Percentile(0.95), 0ms);
+    EXPECT_TRUE(ResponseTimes{}.Histogram().empty());
+}
+
+TEST(LineStatisticsTest, CountsEachVerdictPerControllerInTheOrderTheyFirstAnswer) {
+    LineStatistics statistics = Begun();
+    statistics.Add(Made('B', ExchangeVerdict::NoAnswer, 0ms));
+    statistics.Add(Made('A', ExchangeVerdict::Good, 300ms, 12ms));
+    statistics.Add(Made('A', ExchangeVerdict::WrongCount, 600ms));
+    statistics.Add(Made('A', ExchangeVerdict::NoCr, 900ms));
+    statistics.Add(Made('A', ExchangeVerdict::Good, 1200ms, 20ms));
+    statistics.Add(Made('@', ExchangeVerdict::NotDetected, 1500ms));
+    statistics.Add(Made('@', ExchangeVerdict::UnknownFormat, 1800ms));
+
+    ASSERT_EQ(statistics.Controllers().size(), 3u);
+    EXPECT_EQ(statistics.Controllers()[0].address, 'B');
+    const ControllerStatistics& a = *statistics.Find('A');
+    EXPECT_EQ(a.requests, 4);
+    EXPECT_EQ(a.good, 2);
+    EXPECT_EQ(a.wrongCount, 1);
+    EXPECT_EQ(a.noCr, 1);
+    EXPECT_DOUBLE_EQ(a.SuccessRate(), 50.0);
+    EXPECT_EQ(a.toLast.Minimum(), 12ms);
+    EXPECT_EQ(a.toLast.Maximum(), 20ms);
+    EXPECT_EQ(a.toFirst.Mean(), 12ms);  // (8 + 16) / 2
+    ASSERT_TRUE(a.lastGood.has_value());
+    const ControllerStatistics& at = *statistics.Find('@');
+    EXPECT_EQ(at.notDetected, 1);
+    EXPECT_EQ(at.unknownFormat, 1);
+    EXPECT_EQ(statistics.Find('Z'), nullptr);
+
+    EXPECT_EQ(statistics.Exchanges(), 7);
+    EXPECT_EQ(statistics.Good(), 2);
+    EXPECT_NEAR(statistics.SuccessRate(), 200.0 / 7, 1e-9);
+    EXPECT_EQ(statistics.LongestFailureRun(), 2);
+}
+
+TEST(LineStatisticsTest, TheLongestRunOfFailuresAndTheFailuresOfEachMinute) {
+    LineStatistics statistics = Begun();
+    const ExchangeVerdict pattern[] = {
+        ExchangeVerdict::NoAnswer, ExchangeVerdict::NoAnswer, ExchangeVerdict::Good,
+        ExchangeVerdict::NoAnswer, ExchangeVerdict::NoCr,     ExchangeVerdict::NoAnswer,
+        ExchangeVerdict::Good,     ExchangeVerdict::NoAnswer};
+    Duration at = 0ms;
+    for (const ExchangeVerdict verdict : pattern) {
+        statistics.Add(Made('A', verdict, at));
+        at += 25s;
+    }
+    EXPECT_EQ(statistics.LongestFailureRun(), 3);
+    // Failures judged at 0:00, 0:25, 1:15, 1:40, 2:05 and 2:55.
+    EXPECT_EQ(statistics.FailuresByMinute(), (std::vector<int>{2, 2, 2}));
+    EXPECT_EQ(statistics.Find('A')->failuresByMinute, (std::vector<int>{2, 2, 2}));
+    // Eight exchanges from the start to the last verdict, 175.201 s later.
+    EXPECT_NEAR(statistics.ExchangesPerSecond(), 8 / 175.201, 1e-9);
+
+    statistics.Begin(kStart + 1h, 1ms, 200ms);
+    EXPECT_EQ(statistics.Exchanges(), 0);
+    EXPECT_TRUE(statistics.Controllers().empty());
+    EXPECT_TRUE(statistics.FailuresByMinute().empty());
+    EXPECT_EQ(statistics.LongestFailureRun(), 0);
+}
+
+struct JudgementCase {
+    const char* name;
+    std::vector<ExchangeVerdict> verdicts;
+    Duration response;
+    Judgement expected;
+};
+
+TEST(JudgementTest, EachMixOfExchangesHasItsJudgementAndAReason) {
+    using V = ExchangeVerdict;
+    const JudgementCase cases[] = {
+        {"all good", {V::Good, V::Good, V::Good}, 10ms, Judgement::Healthy},
+        {"never answered", {V::NoAnswer, V::NoAnswer}, 10ms, Judgement::Silent},
+        {"never found by a scan", {V::NotDetected, V::NotDetected}, 10ms, Judgement::Silent},
+        {"misses some", {V::Good, V::NoAnswer, V::Good}, 10ms, Judgement::Intermittent},
+        {"a wrong length", {V::Good, V::WrongCount, V::NoAnswer}, 10ms, Judgement::Garbled},
+        {"no CR only", {V::NoCr}, 10ms, Judgement::Garbled},
+        {"a scan's unknown format", {V::Good, V::UnknownFormat}, 10ms, Judgement::Garbled},
+        // 75 % of the 200 ms window is 150 ms.
+        {"late in the window", {V::Good, V::Good}, 151ms, Judgement::Slow},
+        {"just in the limit", {V::Good, V::Good}, 150ms, Judgement::Healthy},
+        {"slow and missing", {V::Good, V::NoAnswer}, 180ms, Judgement::Intermittent},
+        {"nothing yet", {}, 10ms, Judgement::NotAsked},
+    };
+    for (const JudgementCase& mix : cases) {
+        LineStatistics statistics = Begun();
+        for (const ExchangeVerdict verdict : mix.verdicts) {
+            statistics.Add(Made('C', verdict, 0ms, mix.response));
+        }
+        ControllerStatistics none;
+        none.address = 'C';
+        const ControllerStatistics* controller = statistics.Find('C');
+        const Assessment assessment = Assess(controller ? *controller : none, 200ms);
+        EXPECT_EQ(assessment.judgement, mix.expected) << mix.name;
+        EXPECT_FALSE(assessment.reason.empty()) << mix.name;
+    }
+
+    // One slow answer in twenty stays under the 95th percentile.
+    LineStatistics mostlyFast = Begun();
+    for (int i = 0; i < 19; ++i) {
+        mostlyFast.Add(Made('C', V::Good, 0ms, 10ms));
+    }
+    mostlyFast.Add(Made('C', V::Good, 0ms, 190ms));
+    EXPECT_EQ(Assess(*mostlyFast.Find('C'), 200ms).judgement, Judgement::Healthy);
+    mostlyFast.Add(Made('C', V::Good, 0ms, 190ms));
+    const Assessment slow = Assess(*mostlyFast.Find('C'), 200ms);
+    EXPECT_EQ(slow.judgement, Judgement::Slow);
+    EXPECT_NE(slow.reason.find("190.0 ms"), std::string::npos) << slow.reason;
+}
+
+TEST(TrafficLogTest, TheRingKeepsExactlyItsLastEntriesInOrder) {
+    TrafficLog log;
+    ASSERT_EQ(log.Capacity(), 100000u);
+    const int added = 100000 + 7;
+    for (int i = 0; i < added; ++i) {
+        Exchange exchange = Made('A', ExchangeVerdict::Good, std::chrono::milliseconds(i));
+        exchange.request.attempt = i;  // marks the entry
+        log.Add(exchange, kStart);
+    }
+    EXPECT_EQ(log.Size(), 100000u);
+    EXPECT_EQ(log.Added(), static_cast<std::uint64_t>(added));
+    EXPECT_EQ(log.At(0).exchange.request.attempt, 7);
+    EXPECT_EQ(log.NumberOf(0), 8u);
+    EXPECT_EQ(log.At(99999).exchange.request.attempt, added - 1);
+    EXPECT_EQ(log.NumberOf(99999), static_cast<std::uint64_t>(added));
+    for (std::size_t i = 1; i < log.Size(); i += 997) {
+        EXPECT_EQ(log.At(i).exchange.request.attempt, log.At(i - 1).exchange.request.attempt + 1);
+    }
+    log.Clear();
+    EXPECT_EQ(log.Size(), 0u);
+    EXPECT_EQ(log.Added(), 0u);
+}
+
+TEST(TrafficLogTest, RowsShowTimesBytesAndVerdicts) {
+    TrafficLog log(4);
+    Exchange good = Made('A', ExchangeVerdict::Good, 1500ms, 12ms);
+    good.timeOfDay = {9, 15, 2};
+    log.Add(good, kStart);
+    log.Add(Made('B', ExchangeVerdict::NoAnswer, 1800ms), kStart);
+
+    const TrafficRow request = RequestRow(log, 0);
+    EXPECT_FALSE(request.answer);
+    EXPECT_EQ(request.sinceRunStart, 1500ms);
+    EXPECT_EQ(request.hex, "41 3F 58 20 20 0D");
+    EXPECT_EQ(request.text, "A?X  \u240D");
+    EXPECT_EQ(request.characters, 6);
+    EXPECT_TRUE(request.verdict.empty());
+    const TrafficRow answer = AnswerRow(log, 0);
+    EXPECT_EQ(answer.sinceRunStart, 1500ms + 6ms + 8ms);  // the first character's arrival
+    EXPECT_EQ(answer.text, "A215\u240D");
+    EXPECT_EQ(answer.verdict, "good");
+    EXPECT_EQ(answer.timeOfDay, (TimeOfDay{9, 15, 2}));
+    const TrafficRow silence = AnswerRow(log, 1);
+    EXPECT_EQ(silence.sinceRunStart, 1800ms + 201ms);  // when it was judged
+    EXPECT_EQ(silence.hex, "");
+    EXPECT_EQ(silence.verdict, "No answer !");
+
+    EXPECT_EQ(VisibleText(std::string("\x00\n\x1F\x7F \xE9", 6)),
+              "\u2400\u240A\u241F\u2421 \u00E9");
+    EXPECT_EQ(HexText(std::string("\x00\xFF", 2)), "00 FF");
+}
+
+TEST(MonitorCsvTest, FieldsAreQuotedOnlyWhenTheyMustBe) {
+    EXPECT_EQ(CsvField("No answer !"), "No answer !");
+    EXPECT_EQ(CsvField("a,b"), "\"a,b\"");
+    EXPECT_EQ(CsvField("say \"hi\""), "\"say \"\"hi\"\"\"");
+    EXPECT_EQ(CsvField("two\r\nlines"), "\"two\r\nlines\"");
+    EXPECT_EQ(CsvField(""), "");
+    EXPECT_EQ(CsvRecord({"a", "b,c", ""}), "a,\"b,c\",\r\n");
+}
+
+TEST(MonitorCsvTest, TrafficAndStatisticsHaveAHeaderAndOneRecordPerLine) {
+    TrafficLog log;
+    Exchange comma = Made(',', ExchangeVerdict::NoCr, 0ms);  // an address that needs quoting
+    comma.answer = ",21\"";
+    comma.received = 5;
+    comma.timeOfDay = {23, 59, 59};
+    log.Add(comma, kStart);
+    EXPECT_EQ(TrafficCsv(log),
+              "exchange,ms from run start,time of day,direction,address,characters,hex,text,"
+              "verdict\r\n"
+              "1,0.0,23:59:59,request,\",\",6,2C 3F 58 20 20 0D,\",?X  \u240D\",\r\n"
+              "1,201.0,23:59:59,answer,\",\",5,2C 32 31 22,\",21\"\"\",CR not received !\r\n");
+
+    LineStatistics statistics = Begun();
+    statistics.Add(Made('A', ExchangeVerdict::Good, 0ms, 12ms));
+    statistics.Add(Made('B', ExchangeVerdict::NoAnswer, 0ms));
+    const std::string csv = StatisticsCsv(statistics);
+    EXPECT_EQ(std::count(csv.begin(), csv.end(), '\n'), 3);
+    EXPECT_EQ(csv.rfind("Address,Requests,Good,No answer,", 0), 0u);
+    EXPECT_NE(csv.find("\r\nA,1,1,0,0,0,0,0,100.0,8.0,8.0,8.0,8.0,12.0,12.0,12.0,12.0,"),
+              std::string::npos)
+        << csv;
+    EXPECT_NE(csv.find("\r\nB,1,0,1,0,0,0,0,0.0,,,,,,,,,,silent,No answer to any of 1 requests."),
+              std::string::npos)
+        << csv;
+}
+
+}  // namespace
+}  // namespace tarvel
