@@ -5,7 +5,7 @@ set -euo pipefail
 
 packages=(
   cmake ninja-build g++ clang clang-format
-  qt6-base-dev qt6-serialport-dev qcoro-qt6-dev
+  qt6-base-dev qt6-serialport-dev qt6-charts-dev qcoro-qt6-dev
   libgtest-dev
   dpkg-dev file desktop-file-utils man-db
 )
