@@ -5,7 +5,9 @@ set -euo pipefail
 
 packages=(
   cmake ninja-build g++ clang clang-format
-  qt6-base-dev qt6-serialport-dev qt6-charts-dev qcoro-qt6-dev
+  qt6-base-dev qt6-serialport-dev qcoro-qt6-dev
+  # Debian 12's Qt Charts needs the Qt OpenGL development files but does not depend on them.
+  qt6-charts-dev libqt6opengl6-dev
   libgtest-dev
   dpkg-dev file desktop-file-utils man-db
 )
