@@ -1,0 +1,389 @@
+#include "cli/CliOptions.h"
+
+#include <algorithm>
+#include <charconv>
+#include <map>
+
+#include "core/DeviceTable.h"
+
+namespace tarvel {
+namespace {
+
+std::optional<int> WholeNumber(const std::string& text) {
+    int value = 0;
+    const char* end = text.data() + text.size();
+    const auto [stop, failure] = std::from_chars(text.data(), end, value);
+    if (text.empty() || failure != std::errc() || stop != end) {
+        return std::nullopt;
+    }
+    return value;
+}
+
+// The position of `value` among the port dialog's entries, compared without case.
+std::optional<int> EntryIndex(const std::vector<std::string>& entries, std::string value) {
+    std::transform(value.begin(), value.end(), value.begin(),
+                   [](unsigned char c) { return static_cast<char>(std::tolower(c)); });
+    for (std::size_t i = 0; i < entries.size(); ++i) {
+        std::string entry = entries[i];
+        std::transform(entry.begin(), entry.end(), entry.begin(),
+                       [](unsigned char c) { return static_cast<char>(std::tolower(c)); });
+        if (entry == value) {
+            return static_cast<int>(i);
+        }
+    }
+    return std::nullopt;
+}
+
+std::string Joined(const std::vector<std::string>& entries, const char* separator) {
+    std::string text;
+    for (const std::string& entry : entries) {
+        text += (text.empty() ? "" : separator) + entry;
+    }
+    return text;
+}
+
+// "--port": COMn, COMn=DEVICE, or a device that COM1 then stands for.
+bool ReadPort(const std::string& value, CliOptions& options) {
+    if (value.empty()) {
+        return false;
+    }
+    if (const auto assignment = ParsePortAssignment(value)) {
+        options.assignments.push_back(*assignment);
+        options.line.port = assignment->number - 1;
+        return true;
+    }
+    if (const auto number = EntryIndex(PortDialogEntries::Ports(), value)) {
+        options.line.port = *number;
+        return true;
+    }
+    if (EntryIndex({"com"}, value.substr(0, 3)) && value.find('/') == std::string::npos) {
+        return false;  // COM0, COM5: no such entry, and surely no device name
+    }
+    options.assignments.push_back(PortAssignment{1, value});
+    options.line.port = 0;
+    return true;
+}
+
+std::optional<std::vector<char>> ReadAddresses(const std::string& text) {
+    std::vector<char> addresses;
+    std::size_t from = 0;
+    while (from <= text.size()) {
+        const std::size_t comma = std::min(text.find(',', from), text.size());
+        const std::string item = text.substr(from, comma - from);
+        if (item.size() != 1 || AddressIndexOf(item[0]) < 0 ||
+            AddressIndexOf(item[0]) >= kAddressCount) {
+            return std::nullopt;
+        }
+        addresses.push_back(item[0]);
+        from = comma + 1;
+    }
+    if (addresses.size() > static_cast<std::size_t>(kMaxControllers)) {
+        return std::nullopt;
+    }
+    return addresses;
+}
+
+const std::map<std::string, CliCommand>& Commands() {
+    static const std::map<std::string, CliCommand> commands{{"scan", CliCommand::Scan},
+                                                            {"test", CliCommand::Test},
+                                                            {"analyse", CliCommand::Analyse},
+                                                            {"analyze", CliCommand::Analyse},
+                                                            {"send", CliCommand::Send}};
+    return commands;
+}
+
+bool IsLineCommand(CliCommand command) {
+    return command == CliCommand::Scan || command == CliCommand::Test ||
+           command == CliCommand::Send;
+}
+
+}  // namespace
+
+std::optional<Duration> ParseDuration(const std::string& text) {
+    if (text.empty()) {
+        return std::nullopt;
+    }
+    Duration unit = std::chrono::seconds(1);
+    std::string digits = text;
+    switch (text.back()) {
+    case 's': digits.pop_back(); break;
+    case 'm': unit = std::chrono::minutes(1), digits.pop_back(); break;
+    case 'h': unit = std::chrono::hours(1), digits.pop_back(); break;
+    default: break;
+    }
+    const auto number = WholeNumber(digits);
+    // Up to a year: longer is a typing error, and would overflow the clock's arithmetic.
+    if (!number || *number <= 0 || unit * static_cast<std::int64_t>(*number) > std::chrono::hours(24 * 366)) {
+        return std::nullopt;
+    }
+    return unit * static_cast<std::int64_t>(*number);
+}
+
+CliOptions ParseCliArguments(const std::vector<std::string>& arguments) {
+    CliOptions options;
+    bool portGiven = false;
+    // Options that take a value: what to do with it, and what the message says they take.
+    struct ValueOption {
+        std::string allowed;
+        bool (*read)(const std::string& value, CliOptions& options);
+    };
+    static const std::map<std::string, ValueOption> valueOptions{
+        {"--port",
+         {"a device such as /dev/ttyUSB0, COM1 to COM4, or COMn=DEVICE",
+          [](const std::string& v, CliOptions& o) { return ReadPort(v, o); }}},
+        {"--baud",
+         {Joined(PortDialogEntries::Bauds(), ", "),
+          [](const std::string& v, CliOptions& o) {
+              const auto index = EntryIndex(PortDialogEntries::Bauds(), v);
+              o.line.baud = index.value_or(o.line.baud);
+              return index.has_value();
+          }}},
+        {"--parity",
+         {"none, even or odd",
+          [](const std::string& v, CliOptions& o) {
+              const auto index = EntryIndex(PortDialogEntries::Parities(), v);
+              o.line.parity = index.value_or(o.line.parity);
+              return index.has_value();
+          }}},
+        {"--stop-bits",
+         {"1 or 2",
+          [](const std::string& v, CliOptions& o) {
+              const auto index = EntryIndex(PortDialogEntries::StopBits(), v);
+              o.line.stopBits = index.value_or(o.line.stopBits);
+              return index.has_value();
+          }}},
+        {"--retry",
+         {"0 to 4",
+          [](const std::string& v, CliOptions& o) {
+              const auto index = EntryIndex(PortDialogEntries::Retries(), v);
+              o.line.retry = index.value_or(o.line.retry);
+              return index.has_value();
+          }}},
+        {"--cfg", {"a file name", [](const std::string& v, CliOptions& o) {
+                       o.cfgFile = v;
+                       return !v.empty();
+                   }}},
+        {"--lst", {"a file name", [](const std::string& v, CliOptions& o) {
+                       o.lstFile = v;
+                       return !v.empty();
+                   }}},
+        {"--dat", {"a file name", [](const std::string& v, CliOptions& o) {
+                       o.datFile = v;
+                       return !v.empty();
+                   }}},
+        {"--addresses",
+         {"address characters separated by commas, such as A,B,@",
+          [](const std::string& v, CliOptions& o) {
+              const auto addresses = ReadAddresses(v);
+              o.addresses = addresses.value_or(std::vector<char>{});
+              return addresses.has_value();
+          }}},
+        {"--duration",
+         {"a time such as 90s, 10m or 8h",
+          [](const std::string& v, CliOptions& o) {
+              o.duration = ParseDuration(v);
+              return o.duration.has_value();
+          }}},
+        {"--sweeps",
+         {"a whole number from 1 on",
+          [](const std::string& v, CliOptions& o) {
+              const auto sweeps = WholeNumber(v);
+              if (sweeps && *sweeps > 0) {
+                  o.sweeps = sweeps;
+              }
+              return sweeps && *sweeps > 0;
+          }}},
+        {"--value", {"a frame", [](const std::string& v, CliOptions& o) {
+                         o.value = v;
+                         return true;
+                     }}},
+    };
+
+    std::vector<std::string> positional;
+    bool optionsEnded = false;  // after "--", a frame may begin with "-"
+    for (std::size_t i = 0; i < arguments.size(); ++i) {
+        std::string argument = arguments[i];
+        if (optionsEnded || argument == "--") {
+            if (optionsEnded) {
+                positional.push_back(argument);
+            }
+            optionsEnded = true;
+            continue;
+        }
+        std::optional<std::string> attached;
+        if (argument.rfind("--", 0) == 0) {
+            if (const std::size_t equals = argument.find('='); equals != std::string::npos) {
+                attached = argument.substr(equals + 1);
+                argument.resize(equals);
+            }
+        }
+        if (argument == "--help" || argument == "-h") {
+            options.help = true;
+        } else if (argument == "--version") {
+            options.version = true;
+        } else if (argument == "--list-ports") {
+            options.listPorts = true;
+        } else if (argument == "--json") {
+            options.json = true;
+        } else if (argument == "--simulate") {
+            options.simulate = true;
+        } else if (const auto found = valueOptions.find(argument); found != valueOptions.end()) {
+            if (!attached && i + 1 == arguments.size()) {
+                options.error = argument + " needs a value: " + found->second.allowed;
+                return options;
+            }
+            const std::string value = attached ? *attached : arguments[++i];
+            if (!found->second.read(value, options)) {
+                options.error = "invalid " + argument + " \"" + value +
+                                "\": allowed are " + found->second.allowed;
+                return options;
+            }
+            portGiven = portGiven || argument == "--port";
+        } else if (argument.size() > 1 && argument[0] == '-') {
+            options.error = "unknown option \"" + argument + "\"; see --help";
+            return options;
+        } else {
+            positional.push_back(arguments[i]);
+        }
+    }
+    if (!positional.empty()) {
+        const auto command = Commands().find(positional[0]);
+        if (command == Commands().end()) {
+            options.error =
+                "unknown command \"" + positional[0] + "\": allowed are scan, test, analyse, send";
+            return options;
+        }
+        options.command = command->second;
+    }
+
+    if (options.help || options.version || options.listPorts) {
+        return options;
+    }
+    const std::size_t operands = positional.empty() ? 0 : positional.size() - 1;
+    switch (options.command) {
+    case CliCommand::None:
+        options.error = "no command given: scan, test, analyse or send; see --help";
+        return options;
+    case CliCommand::Analyse:
+        if (operands != 1) {
+            options.error = "analyse takes one error list file (FILE.lst)";
+            return options;
+        }
+        options.listFile = positional[1];
+        break;
+    case CliCommand::Send:
+        if (operands != 1) {
+            options.error = "send takes one frame, such as 'A?X  '";
+            return options;
+        }
+        options.frame = positional[1];
+        break;
+    case CliCommand::Scan:
+    case CliCommand::Test:
+        if (operands != 0) {
+            options.error = "unexpected argument \"" + positional[1] + "\"; see --help";
+            return options;
+        }
+        break;
+    }
+    if (options.command == CliCommand::Test) {
+        if (options.cfgFile.empty() == options.addresses.empty()) {
+            options.error = "test needs either --cfg FILE or --addresses A,B,...";
+            return options;
+        }
+        if (options.duration && options.sweeps) {
+            options.error = "test takes --duration or --sweeps, not both";
+            return options;
+        }
+    }
+    if (options.simulate && portGiven) {
+        options.error = "--simulate and --port exclude each other";
+        return options;
+    }
+    if (!IsLineCommand(options.command) && (portGiven || options.simulate)) {
+        options.error = CommandName(options.command) + " uses no line: --port and --simulate do not apply";
+        return options;
+    }
+    return options;
+}
+
+std::string CommandName(CliCommand command) {
+    switch (command) {
+    case CliCommand::Scan: return "scan";
+    case CliCommand::Test: return "test";
+    case CliCommand::Analyse: return "analyse";
+    case CliCommand::Send: return "send";
+    case CliCommand::None: break;
+    }
+    return "";
+}
+
+std::string CliUsage() {
+    return "Usage: line-tarvel-cli COMMAND [OPTIONS]\n"
+           "       line-tarvel-cli --help | --version | --list-ports\n"
+           "\n"
+           "Diagnostics for an Ascon serial field bus of up to 64 controllers, without a window.\n"
+           "\n"
+           "Commands:\n"
+           "  scan                  find the controllers on the line (addresses A to @)\n"
+           "  test                  the test cycle over a line configuration\n"
+           "  analyse FILE.lst      the analysis report of an error list\n"
+           "  send FRAME            one hand-typed request and its answer\n"
+           "\n"
+           "Line options (scan, test, send):\n"
+           "  --port DEVICE         a device such as /dev/ttyUSB0, or COM1 to COM4;\n"
+           "                        COMn=DEVICE makes COMn stand for DEVICE\n"
+           "  --baud N              150, 300, 600, 1200, 2400, 4800 or 9600 (4800)\n"
+           "  --parity P            none, even or odd: 7 data bits with parity, 8 without (none)\n"
+           "  --stop-bits N         1 or 2 (1)\n"
+           "  --retry N             further attempts after a failed exchange, 0 to 4 (2)\n"
+           "  --simulate            the built-in simulated line: A, B, E healthy, C silent,\n"
+           "                        D noisy\n"
+           "\n"
+           "  --json                print one JSON document instead of text (scan, test,\n"
+           "                        analyse)\n"
+           "  --help                this text; COMMAND --help tells more of a command\n"
+           "  --version             the version\n"
+           "  --list-ports          what COM1 to COM4 stand for on this host\n"
+           "\n"
+           "Exit status: 0 all well, 1 the line showed failures or nothing was found,\n"
+           "2 a usage error, 3 the port or a file failed.\n";
+}
+
+std::string CommandUsage(CliCommand command) {
+    switch (command) {
+    case CliCommand::Scan:
+        return "Usage: line-tarvel-cli scan [LINE OPTIONS] [--cfg FILE] [--json]\n"
+               "\n"
+               "Asks each of the 64 addresses A to @ in turn and prints one line per controller\n"
+               "found, then the summary. --cfg FILE writes the controllers found as a line\n"
+               "configuration. Ctrl+C stops after the address being tried.\n"
+               "Exit status 0 when a controller was found, 1 when none, 3 when the port failed.\n";
+    case CliCommand::Test:
+        return "Usage: line-tarvel-cli test [LINE OPTIONS] (--cfg FILE | --addresses A,B,...)\n"
+               "                            [--duration TIME | --sweeps N]\n"
+               "                            [--lst FILE] [--dat FILE] [--json]\n"
+               "\n"
+               "Runs the test cycle: every controller asked in turn, again and again, for TIME\n"
+               "(90s, 10m, 8h) or N sweeps, until Ctrl+C without either; the run stops by itself\n"
+               "at 900 errors. --lst writes the error list, --dat the analysis report. Prints\n"
+               "the analysis report and the statistics of each controller.\n"
+               "Exit status 0 when every exchange was good, 1 when any failed, 3 when the port\n"
+               "or a file failed.\n";
+    case CliCommand::Analyse:
+        return "Usage: line-tarvel-cli analyse FILE.lst [--dat FILE] [--json]\n"
+               "\n"
+               "Prints the analysis report of an error list; --dat FILE saves it.\n"
+               "Exit status 0, or 3 when a file could not be read or written.\n";
+    case CliCommand::Send:
+        return "Usage: line-tarvel-cli send FRAME [--value FRAME] [LINE OPTIONS]\n"
+               "\n"
+               "Sends FRAME with a carriage return (and the value frame 0.05 s later), waits\n"
+               "0.3 s for a five-character answer and prints it, or what went wrong.\n"
+               "Exit status 0 for an answer, 1 for none, 3 when the port failed.\n";
+    case CliCommand::None: break;
+    }
+    return CliUsage();
+}
+
+}  // namespace tarvel

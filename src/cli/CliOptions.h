@@ -1,0 +1,52 @@
+#pragma once
+
+#include <optional>
+#include <string>
+#include <vector>
+
+#include "core/Time.h"
+#include "platform/PortMap.h"
+#include "serial/PortChoices.h"
+
+namespace tarvel {
+
+enum class CliCommand { None, Scan, Test, Analyse, Send };
+
+// What the command line of line-tarvel-cli asks for.
+struct CliOptions {
+    CliCommand command = CliCommand::None;
+    bool help = false;
+    bool version = false;
+    bool listPorts = false;
+    bool json = false;
+
+    // The line, as the port dialog would choose it; port 1 unless --port says otherwise.
+    PortChoices line;
+    std::vector<PortAssignment> assignments;
+    bool simulate = false;
+
+    std::string cfgFile;  // scan: written; test: read
+    std::vector<char> addresses;  // test: instead of a configuration file
+    std::optional<Duration> duration;
+    std::optional<int> sweeps;
+    std::string lstFile;
+    std::string datFile;
+    std::string listFile;  // analyse: the error list read
+    std::string frame;     // send
+    std::optional<std::string> value;
+
+    // Set when the command line could not be read: one line naming the option and what it
+    // takes.
+    std::string error;
+};
+
+CliOptions ParseCliArguments(const std::vector<std::string>& arguments);
+
+// "90s", "10m", "8h", or seconds without a unit; nothing for anything else or for 0.
+std::optional<Duration> ParseDuration(const std::string& text);
+
+std::string CliUsage();
+std::string CommandUsage(CliCommand command);
+std::string CommandName(CliCommand command);
+
+}  // namespace tarvel

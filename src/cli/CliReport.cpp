@@ -1,0 +1,179 @@
+#include "cli/CliReport.h"
+
+#include <QJsonDocument>
+#include <algorithm>
+#include <cmath>
+#include <cstdio>
+
+#include "core/Verdict.h"
+#include "monitor/MonitorCsv.h"
+
+namespace tarvel {
+namespace {
+
+QString Text(const std::string& text) { return QString::fromStdString(text); }
+
+// A text of 8-bit characters, one byte each, as the list files hold them.
+QString Latin1(const std::string& text) {
+    return QString::fromLatin1(text.data(), static_cast<qsizetype>(text.size()));
+}
+
+double Rounded(double value, double step) { return std::round(value / step) * step; }
+
+QJsonValue TimesJson(const ResponseTimes& times) {
+    if (times.Count() == 0) {
+        return QJsonValue::Null;
+    }
+    const auto ms = [](Duration time) {
+        return Rounded(std::chrono::duration<double, std::milli>(time).count(), 0.1);
+    };
+    return QJsonObject{{"min", ms(times.Minimum())},
+                       {"mean", ms(times.Mean())},
+                       {"p95", ms(times.Percentile(0.95))},
+                       {"max", ms(times.Maximum())}};
+}
+
+}  // namespace
+
+std::string StatisticsTable(const LineStatistics& statistics) {
+    // Short headings, in the order of StatisticsColumns().
+    std::vector<std::string> header{"Addr",     "Req",      "Good",     "NoAns",    "Wrong#",
+                                    "NoCR",     "NotDet",   "UnkFmt",   "Good%",    "1st min",
+                                    "1st mean", "1st p95",  "1st max",  "Last min", "Last mean",
+                                    "Last p95", "Last max", "Last good", "Judgement"};
+    std::vector<std::vector<std::string>> rows{header};
+    for (const ControllerStatistics& controller : statistics.Controllers()) {
+        rows.push_back(StatisticsFields(controller, statistics.AnswerWindow()));
+        for (std::string& field : rows.back()) {
+            if (field.empty()) {
+                field = "-";
+            }
+        }
+    }
+    std::vector<std::size_t> widths(header.size(), 0);
+    for (const auto& row : rows) {
+        for (std::size_t i = 0; i < row.size() && i < widths.size(); ++i) {
+            widths[i] = std::max(widths[i], row[i].size());
+        }
+    }
+    std::string table;
+    for (const auto& row : rows) {
+        std::string line;
+        for (std::size_t i = 0; i < row.size() && i < widths.size(); ++i) {
+            const std::string pad(widths[i] - row[i].size(), ' ');
+            // Address and judgement to the left, numbers to the right.
+            const bool left = i == 0 || i + 1 == widths.size();
+            line += (i == 0 ? "" : "  ") + (left ? row[i] + pad : pad + row[i]);
+        }
+        while (!line.empty() && line.back() == ' ') {
+            line.pop_back();
+        }
+        table += line + "\n";
+    }
+    return table;
+}
+
+std::string LineSummary(const LineStatistics& statistics,
+                        const std::optional<UartErrorCounts>& driverErrors) {
+    char text[300];
+    std::snprintf(text, sizeof text,
+                  "Line: %d exchanges, %.2f exchanges/s, %.1f %% good, longest run of failures "
+                  "%d; driver errors: ",
+                  statistics.Exchanges(), statistics.ExchangesPerSecond(),
+                  statistics.SuccessRate(), statistics.LongestFailureRun());
+    std::string summary = text;
+    if (driverErrors) {
+        std::snprintf(text, sizeof text, "framing %ld, parity %ld, overrun %ld, break %ld",
+                      driverErrors->framing, driverErrors->parity, driverErrors->overrun,
+                      driverErrors->breaks);
+        summary += text;
+    } else {
+        summary += "not reported by this port";
+    }
+    return summary + "\n";
+}
+
+QJsonObject ControllerJson(const ControllerStatistics& controller, Duration answerWindow) {
+    const Assessment assessment = Assess(controller, answerWindow);
+    return QJsonObject{
+        {"address", Latin1(std::string(1, controller.address))},
+        {"requests", controller.requests},
+        {"good", controller.good},
+        {"noAnswer", controller.noAnswer},
+        {"wrongCount", controller.wrongCount},
+        {"noCr", controller.noCr},
+        {"notDetected", controller.notDetected},
+        {"unknownFormat", controller.unknownFormat},
+        {"successRate", Rounded(controller.SuccessRate(), 0.1)},
+        {"responseToFirstMs", TimesJson(controller.toFirst)},
+        {"responseToLastMs", TimesJson(controller.toLast)},
+        {"lastGood", controller.lastGood ? QJsonValue(Text(TimeOfDayText(*controller.lastGood)))
+                                         : QJsonValue(QJsonValue::Null)},
+        {"judgement", Text(JudgementName(assessment.judgement))},
+        {"reason", Text(assessment.reason)},
+    };
+}
+
+QJsonArray ControllersJson(const LineStatistics& statistics) {
+    QJsonArray controllers;
+    for (const ControllerStatistics& controller : statistics.Controllers()) {
+        controllers.append(ControllerJson(controller, statistics.AnswerWindow()));
+    }
+    return controllers;
+}
+
+QJsonObject LineJson(const LineStatistics& statistics,
+                     const std::optional<UartErrorCounts>& driverErrors) {
+    QJsonValue errors = QJsonValue::Null;
+    if (driverErrors) {
+        errors = QJsonObject{{"framing", static_cast<qint64>(driverErrors->framing)},
+                             {"parity", static_cast<qint64>(driverErrors->parity)},
+                             {"overrun", static_cast<qint64>(driverErrors->overrun)},
+                             {"break", static_cast<qint64>(driverErrors->breaks)}};
+    }
+    return QJsonObject{{"exchanges", statistics.Exchanges()},
+                       {"good", statistics.Good()},
+                       {"successRate", Rounded(statistics.SuccessRate(), 0.1)},
+                       {"exchangesPerSecond", Rounded(statistics.ExchangesPerSecond(), 0.01)},
+                       {"longestFailureRun", statistics.LongestFailureRun()},
+                       {"driverErrors", errors}};
+}
+
+QJsonObject AnalysisJson(const AnalysisReport& report) {
+    QJsonArray controllers;
+    for (int index = 0; index < kAddressCount; ++index) {
+        const ErrorTally& tally = report.tally[index];
+        if (tally.total == 0) {
+            continue;
+        }
+        // The analysis's own verdict: a controller whose every failure was a missing answer is
+        // dead, the others suffer from noise.
+        const bool dead = tally.noAnswerCount == tally.total;
+        controllers.append(QJsonObject{
+            {"address", Latin1(std::string(1, AddressCharacter(index)))},
+            {"errors", tally.total},
+            {"noAnswer", tally.noAnswerCount},
+            {"wrongCount", tally.wrongCount},
+            {"noCr", tally.crCount},
+            {"verdict", dead ? "Isn't working" : "Ther is noise on line !"},
+        });
+    }
+    return QJsonObject{{"records", report.records},
+                       {"skipped", report.skipped},
+                       {"controllers", controllers},
+                       {"report", TextsJson(report.lines)}};
+}
+
+QJsonArray TextsJson(const std::vector<std::string>& texts) {
+    QJsonArray array;
+    for (const std::string& text : texts) {
+        array.append(Latin1(text));
+    }
+    return array;
+}
+
+std::string JsonText(const QJsonObject& document) {
+    return QJsonDocument(document).toJson(QJsonDocument::Indented).toStdString();
+}
+
+}  // namespace tarvel

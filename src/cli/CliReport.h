@@ -1,0 +1,31 @@
+#pragma once
+
+#include <QJsonArray>
+#include <QJsonObject>
+#include <optional>
+#include <string>
+#include <vector>
+
+#include "core/Analysis.h"
+#include "monitor/LineStatistics.h"
+#include "platform/SerialLine.h"
+
+namespace tarvel {
+
+// The statistics of each controller as an aligned text table, a header line first.
+std::string StatisticsTable(const LineStatistics& statistics);
+// "Line: 4.3 exchanges/s, 93.1 % good, longest run of failures 3; driver errors: ..."
+std::string LineSummary(const LineStatistics& statistics,
+                        const std::optional<UartErrorCounts>& driverErrors);
+
+// The JSON forms; README.md documents them.
+QJsonObject ControllerJson(const ControllerStatistics& controller, Duration answerWindow);
+QJsonArray ControllersJson(const LineStatistics& statistics);
+QJsonObject LineJson(const LineStatistics& statistics,
+                     const std::optional<UartErrorCounts>& driverErrors);
+QJsonObject AnalysisJson(const AnalysisReport& report);
+QJsonArray TextsJson(const std::vector<std::string>& texts);
+// The document, indented, with a final line end.
+std::string JsonText(const QJsonObject& document);
+
+}  // namespace tarvel

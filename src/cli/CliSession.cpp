@@ -1,0 +1,423 @@
+#include "cli/CliSession.h"
+
+#include <QString>
+#include <cstdio>
+#include <ostream>
+#include <sstream>
+
+#include "cli/CliReport.h"
+#include "core/Analysis.h"
+#include "core/AsconFrame.h"
+#include "core/ConfigFile.h"
+#include "core/ListFile.h"
+#include "engine/AsconCycle.h"
+#include "line/LineDetector.h"
+#include "platform/LineSettings.h"
+#include "platform/TextFiles.h"
+#include "serial/ReceiveAnswer.h"
+#include "serial/Terminal.h"
+
+namespace tarvel {
+namespace {
+
+std::string Seconds(Duration time) {
+    char text[32];
+    std::snprintf(text, sizeof text, "%.0f s", std::chrono::duration<double>(time).count());
+    return text;
+}
+
+// Progress on one line of a terminal, rewritten in place.
+void ShowProgress(std::ostream& err, const std::string& text) {
+    err << "\r" << text << "\x1b[K" << std::flush;
+}
+
+void EndProgress(std::ostream& err) { err << "\r\x1b[K" << std::flush; }
+
+}  // namespace
+
+// Hears the test cycle and the line detector: progress for the operator, the error list, the
+// sweeps and the stop.
+class CliSession::ProgressSink final : public CycleSink, public ScanSink {
+public:
+    explicit ProgressSink(CliSession& session) : session_(session) {}
+
+    // The test cycle.
+    void RunStarted(int controllers) override {
+        controllers_ = controllers;
+        Started();
+    }
+    void AttemptStarting(int position) override {
+        if (session_.host_.progress) {
+            char text[160];
+            std::snprintf(text, sizeof text, "sweep %d, controller %c (%d of %d), %s, errors %d",
+                          sweeps_ + 1, AddressCharacter(session_.table_[position]), position + 1,
+                          controllers_, Seconds(Elapsed()).c_str(),
+                          static_cast<int>(records.size()));
+            ShowProgress(session_.host_.err, text);
+        }
+    }
+    void ExchangeJudged(const Exchange& exchange) override {
+        if (!inCycle_) {
+            return;
+        }
+        if (exchange.Failed()) {
+            records.push_back(ErrorRecord(exchange));
+        }
+        // A sweep ends with the last controller's good answer or its last attempt.
+        const bool lastAttempt =
+            !exchange.Failed() || exchange.request.attempt >= session_.primo_.RetryCount;
+        if (lastAttempt && exchange.request.position == controllers_ - 1) {
+            ++sweeps_;
+            if (session_.options_.sweeps && sweeps_ >= *session_.options_.sweeps) {
+                session_.primo_.StopFlag = kTrue;
+            }
+        }
+    }
+    void RunEnded(const RunEnd&) override { Ended(); }
+
+    // The line detector.
+    void ScanStarted() override {
+        inCycle_ = false;
+        Started();
+    }
+    void AddressStarting(int index) override {
+        if (session_.host_.progress) {
+            char text[160];
+            std::snprintf(text, sizeof text, "address %c (%d of %d), %s, found %d",
+                          AddressCharacter(index), index + 1, kAddressCount,
+                          Seconds(Elapsed()).c_str(), found_);
+            ShowProgress(session_.host_.err, text);
+        }
+    }
+    void ControllerFound(int index, int found) override {
+        found_ = found;
+        if (session_.options_.json) {
+            return;
+        }
+        if (session_.host_.progress) {
+            EndProgress(session_.host_.err);
+        }
+        session_.host_.out << "Controller " << AddressCharacter(index) << " found (address "
+                           << index << ")\n"
+                           << std::flush;
+    }
+    void ScanEnded(const ScanEnd&) override { Ended(); }
+
+    Duration Elapsed() const { return session_.host_.scheduler.Now() - start_; }
+    int Sweeps() const { return sweeps_; }
+
+    std::vector<std::string> records;  // the error list
+
+private:
+    void Started() {
+        start_ = session_.host_.scheduler.Now();
+        // Ctrl+C in the settle before the loop began: the loop has just cleared StopFlag.
+        session_.StopIfAsked();
+    }
+    void Ended() {
+        if (session_.host_.progress) {
+            EndProgress(session_.host_.err);
+        }
+    }
+
+    CliSession& session_;
+    Instant start_{};
+    int controllers_ = 0;
+    int sweeps_ = 0;
+    int found_ = 0;
+    bool inCycle_ = true;
+};
+
+CliSession::CliSession(const CliOptions& options, CliHost host)
+    : options_(options),
+      host_(std::move(host)),
+      port_(host_.line, primo_, host_.scheduler),
+      lineUse_(host_.scheduler),
+      monitor_(
+          host_.scheduler,
+          [this] {
+              const auto settings = ParseSettingsText(SettingsText(primo_));
+              return settings ? CharacterTime(*settings) : Duration{0};
+          },
+          [this] { return host_.line.ErrorCounts(); }),
+      progress_(std::make_unique<ProgressSink>(*this)) {
+    ApplyPortChoices(options_.line, primo_);
+    primo_.DataBitsText = DataBitsFor(primo_.ParityText);
+}
+
+CliSession::~CliSession() { port_.ClosePort(); }
+
+void CliSession::Stop() {
+    stopAsked_ = true;
+    primo_.StopFlag = kTrue;
+}
+
+void CliSession::StopIfAsked() {
+    if (stopAsked_) {
+        primo_.StopFlag = kTrue;
+    }
+}
+
+QCoro::Task<int> CliSession::Run() {
+    switch (options_.command) {
+    case CliCommand::Scan: co_return co_await Scan();
+    case CliCommand::Test: co_return co_await Test();
+    case CliCommand::Send: co_return co_await Send();
+    case CliCommand::Analyse: co_return Analyse();
+    case CliCommand::None: break;
+    }
+    co_return kUsageError;
+}
+
+bool CliSession::OpenLine() {
+    if (!port_.OpenPort()) {
+        return true;
+    }
+    const int number = primo_.PortNumber;
+    const std::string device = host_.describePort ? host_.describePort(number) : std::string();
+    host_.err << "line-tarvel-cli: cannot open COM" << number
+              << (device.empty() ? "" : " (" + device + ")") << ": " << port_.OpenFailure()
+              << "\n";
+    return false;
+}
+
+bool CliSession::Write(const std::string& path, const std::string& bytes, const char* what) {
+    if (const auto failure = WriteFileReplacing(path, bytes)) {
+        host_.err << "line-tarvel-cli: cannot write the " << what << " " << path << ": "
+                  << *failure << "\n";
+        return false;
+    }
+    return true;
+}
+
+bool CliSession::LoadConfiguration() {
+    if (options_.cfgFile.empty()) {
+        primo_.DeviceCount = static_cast<std::int16_t>(options_.addresses.size());
+        for (std::size_t i = 0; i < options_.addresses.size(); ++i) {
+            table_[i] = static_cast<std::int16_t>(AddressIndexOf(options_.addresses[i]));
+        }
+        return true;
+    }
+    std::string bytes;
+    if (const auto failure = ReadWholeFile(options_.cfgFile, bytes)) {
+        host_.err << "line-tarvel-cli: cannot read the line configuration " << options_.cfgFile
+                  << ": " << *failure << "\n";
+        return false;
+    }
+    std::istringstream in(bytes);
+    const auto read = ReadLineConfiguration(in);
+    if (const auto* problem = std::get_if<ConfigProblem>(&read)) {
+        host_.err << "line-tarvel-cli: " << options_.cfgFile
+                  << " is no line configuration: " << problem->text << "\n";
+        return false;
+    }
+    const auto& configuration = std::get<LineConfiguration>(read);
+    primo_.DeviceCount = configuration.deviceCount;
+    for (std::size_t i = 0; i < configuration.addresses.size(); ++i) {
+        table_[i] = configuration.addresses[i];
+    }
+    return true;
+}
+
+QCoro::Task<int> CliSession::Scan() {
+    if (!OpenLine()) {
+        co_return kPortOrFileFailed;
+    }
+    LineDetector detector(primo_, port_, table_);
+    detector.AddSink(monitor_.ScanEvents());
+    detector.AddSink(*progress_);
+    const ScanEnd end = co_await detector.Scan(co_await lineUse_.Acquire());
+
+    bool filesWritten = true;
+    if (!options_.cfgFile.empty()) {
+        if (end.found.empty()) {
+            host_.err << "line-tarvel-cli: no controller found, so " << options_.cfgFile
+                      << " is not written\n";
+        } else {
+            filesWritten = Write(
+                options_.cfgFile,
+                FormatLineConfiguration(static_cast<std::int16_t>(end.found.size()), table_),
+                "line configuration");
+        }
+    }
+    const LineStatistics& statistics = monitor_.Statistics();
+    if (options_.json) {
+        QJsonArray found;
+        for (const std::int16_t index : end.found) {
+            found.append(QString(QChar::fromLatin1(AddressCharacter(index))));
+        }
+        host_.out << JsonText(QJsonObject{
+            {"command", "scan"},
+            {"found", found},
+            {"stopped", end.stopped},
+            {"lineFailure", end.lineFailure.empty()
+                                ? QJsonValue(QJsonValue::Null)
+                                : QJsonValue(QString::fromStdString(end.lineFailure))},
+            {"seconds", std::chrono::duration<double>(progress_->Elapsed()).count()},
+            {"line", LineJson(statistics, monitor_.ErrorsSinceStart())},
+            {"controllers", ControllersJson(statistics)},
+        });
+    } else {
+        std::string names;
+        for (const std::int16_t index : end.found) {
+            names += std::string(" ") + AddressCharacter(index);
+        }
+        host_.out << (end.stopped ? "Scan stopped: " : "Scan finished: ") << end.found.size()
+                  << (end.found.size() == 1 ? " controller" : " controllers") << " found"
+                  << (end.found.empty() ? "" : ":" + names) << " ("
+                  << Seconds(progress_->Elapsed()) << ")\n";
+    }
+    if (!end.lineFailure.empty()) {
+        host_.err << "line-tarvel-cli: the serial line failed: " << end.lineFailure << "\n";
+        co_return kPortOrFileFailed;
+    }
+    if (!filesWritten) {
+        co_return kPortOrFileFailed;
+    }
+    co_return end.found.empty() ? kLineFailures : kAllWell;
+}
+
+QCoro::Task<int> CliSession::Test() {
+    if (!LoadConfiguration() || !OpenLine()) {
+        co_return kPortOrFileFailed;
+    }
+    AsconCycle cycle(primo_, port_, table_);
+    cycle.AddSink(monitor_.CycleEvents());
+    cycle.AddSink(*progress_);
+    std::optional<Scheduler::TimerId> timer;
+    if (options_.duration) {
+        timer = host_.scheduler.CallAt(host_.scheduler.Now() + *options_.duration,
+                                       [this] { primo_.StopFlag = kTrue; });
+    }
+    const RunEnd end = co_await cycle.TxAscon(co_await lineUse_.Acquire());
+    if (timer) {
+        host_.scheduler.Cancel(*timer);
+    }
+
+    const std::vector<std::string>& records = progress_->records;
+    const AnalysisReport report = tarvel::Analyse(records);
+    bool filesWritten = true;
+    if (!options_.lstFile.empty()) {
+        filesWritten = Write(options_.lstFile, FormatListFile(records), "error list") &&
+                       filesWritten;
+    }
+    if (!options_.datFile.empty()) {
+        filesWritten = Write(options_.datFile, FormatListFile(report.lines), "analysis report") &&
+                       filesWritten;
+    }
+
+    const LineStatistics& statistics = monitor_.Statistics();
+    const char* why = end.errorLimit            ? "the error limit"
+                      : !end.lineFailure.empty() ? "a failed line"
+                      : stopAsked_               ? "Ctrl+C"
+                      : options_.sweeps          ? "the sweeps asked for"
+                      : options_.duration        ? "the time asked for"
+                                                 : "Stop";
+    if (options_.json) {
+        host_.out << JsonText(QJsonObject{
+            {"command", "test"},
+            {"controllers", ControllersJson(statistics)},
+            {"sweeps", progress_->Sweeps()},
+            {"seconds", std::chrono::duration<double>(progress_->Elapsed()).count()},
+            {"errors", end.errors},
+            {"errorLimit", end.errorLimit},
+            {"stoppedBy", why},
+            {"lineFailure", end.lineFailure.empty()
+                                ? QJsonValue(QJsonValue::Null)
+                                : QJsonValue(QString::fromStdString(end.lineFailure))},
+            {"line", LineJson(statistics, monitor_.ErrorsSinceStart())},
+            {"records", TextsJson(records)},
+            {"analysis", AnalysisJson(report)},
+        });
+    } else {
+        std::ostream& out = host_.out;
+        out << "Test run over " << primo_.DeviceCount
+            << (primo_.DeviceCount == 1 ? " controller: " : " controllers: ")
+            << progress_->Sweeps() << (progress_->Sweeps() == 1 ? " sweep, " : " sweeps, ")
+            << statistics.Exchanges() << " exchanges in " << Seconds(progress_->Elapsed())
+            << ", " << end.errors << (end.errors == 1 ? " error" : " errors")
+            << "; ended by " << why << "\n\n";
+        out << "Analysis:\n";
+        for (const std::string& line : report.lines) {
+            out << line << "\n";
+        }
+        out << "\nStatistics (response times in ms from the end of the request):\n"
+            << StatisticsTable(statistics) << LineSummary(statistics, monitor_.ErrorsSinceStart());
+    }
+    if (!end.lineFailure.empty()) {
+        host_.err << "line-tarvel-cli: the serial line failed: " << end.lineFailure << "\n";
+        co_return kPortOrFileFailed;
+    }
+    if (!filesWritten) {
+        co_return kPortOrFileFailed;
+    }
+    co_return end.errors == 0 && records.empty() ? kAllWell : kLineFailures;
+}
+
+QCoro::Task<int> CliSession::Send() {
+    // The command line comes as UTF-8; the line takes one byte a character, as the terminal
+    // window does.
+    std::string frames[2];
+    const std::string typed[2] = {options_.frame, options_.value.value_or("")};
+    for (int i = 0; i < 2; ++i) {
+        const QString text = QString::fromUtf8(typed[i].data(), static_cast<qsizetype>(typed[i].size()));
+        for (const QChar c : text) {
+            if (c.unicode() > 0xFF) {
+                host_.err << "line-tarvel-cli: the frame holds a character without an 8-bit code; "
+                             "nothing was sent\n";
+                co_return kUsageError;
+            }
+        }
+        frames[i] = text.toLatin1().toStdString();
+    }
+    if (!OpenLine()) {
+        co_return kPortOrFileFailed;
+    }
+    const std::string answer = co_await SendTerminalFrames(port_, primo_, frames[0], frames[1]);
+    host_.out << QString::fromLatin1(answer.data(), static_cast<qsizetype>(answer.size())).toStdString()
+              << "\n";
+    if (!port_.Line().PortOpen()) {
+        host_.err << "line-tarvel-cli: the serial line failed: " << port_.Line().LastError()
+                  << "\n";
+        co_return kPortOrFileFailed;
+    }
+    const bool failed = answer == kNoAnswer || answer == kWrongCount || answer == kUnknownFormat;
+    co_return failed ? kLineFailures : kAllWell;
+}
+
+int CliSession::Analyse() {
+    std::string bytes;
+    if (const auto failure = ReadWholeFile(options_.listFile, bytes)) {
+        host_.err << "line-tarvel-cli: cannot read the error list " << options_.listFile << ": "
+                  << *failure << "\n";
+        return kPortOrFileFailed;
+    }
+    const auto read = ReadListFile(bytes);
+    if (const auto* problem = std::get_if<ListFileProblem>(&read)) {
+        host_.err << "line-tarvel-cli: " << options_.listFile
+                  << " is no list file: " << problem->text << "\n";
+        return kPortOrFileFailed;
+    }
+    const AnalysisReport report = tarvel::Analyse(std::get<std::vector<std::string>>(read));
+    if (report.skipped > 0) {
+        host_.err << "line-tarvel-cli: " << report.skipped
+                  << (report.skipped == 1 ? " line is" : " lines are")
+                  << " no error record and left out\n";
+    }
+    if (!options_.datFile.empty() &&
+        !Write(options_.datFile, FormatListFile(report.lines), "analysis report")) {
+        return kPortOrFileFailed;
+    }
+    if (options_.json) {
+        QJsonObject document = AnalysisJson(report);
+        document.insert("command", "analyse");
+        host_.out << JsonText(document);
+    } else {
+        for (const std::string& line : report.lines) {
+            host_.out << line << "\n";
+        }
+    }
+    return kAllWell;
+}
+
+}  // namespace tarvel

@@ -1,0 +1,82 @@
+#pragma once
+
+#include <QCoroTask>
+#include <functional>
+#include <iosfwd>
+#include <optional>
+#include <string>
+#include <vector>
+
+#include "cli/CliOptions.h"
+#include "core/DeviceTable.h"
+#include "core/Primo.h"
+#include "monitor/LineMonitor.h"
+#include "platform/Scheduler.h"
+#include "platform/SerialLine.h"
+#include "serial/LineUse.h"
+#include "serial/PortService.h"
+
+namespace tarvel {
+
+// The exit statuses of line-tarvel-cli.
+enum ExitStatus : int {
+    kAllWell = 0,      // every exchange good, a controller found, an answer came
+    kLineFailures = 1, // failed exchanges, nothing found, no answer
+    kUsageError = 2,
+    kPortOrFileFailed = 3,
+};
+
+// What a session prints on and runs on. `describePort` names the device behind a port number
+// for messages, where the host knows it.
+struct CliHost {
+    Scheduler& scheduler;
+    SerialLine& line;
+    std::ostream& out;
+    std::ostream& err;
+    bool progress = false;  // show progress on `err` (it is a terminal)
+    std::function<std::string(int)> describePort;
+};
+
+// One command of line-tarvel-cli, from opening the port to the report: the same test cycle,
+// line detector, terminal exchange, analysis and file formats as the windows, with the line
+// monitor's statistics.
+class CliSession {
+public:
+    CliSession(const CliOptions& options, CliHost host);
+    ~CliSession();
+    CliSession(const CliSession&) = delete;
+    CliSession& operator=(const CliSession&) = delete;
+
+    // Runs the command to its end and returns the exit status.
+    QCoro::Task<int> Run();
+    // Ctrl+C: like Stop, the exchange in progress ends properly, then the files and the report.
+    void Stop();
+
+    const LineMonitor& Monitor() const { return monitor_; }
+
+private:
+    class ProgressSink;
+
+    QCoro::Task<int> Scan();
+    QCoro::Task<int> Test();
+    QCoro::Task<int> Send();
+    int Analyse();
+    // Opens the line; false, with the reason on standard error, when it cannot be.
+    bool OpenLine();
+    // Writes `bytes` to `path`; false, with the reason on standard error, when it cannot.
+    bool Write(const std::string& path, const std::string& bytes, const char* what);
+    bool LoadConfiguration();
+    void StopIfAsked();
+
+    const CliOptions& options_;
+    CliHost host_;
+    Primo primo_;
+    PortService port_;
+    LineUse lineUse_;
+    ControllerAddressTable table_ = StartupAddressTable();
+    LineMonitor monitor_;
+    bool stopAsked_ = false;
+    std::unique_ptr<ProgressSink> progress_;
+};
+
+}  // namespace tarvel
