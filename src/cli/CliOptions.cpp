@@ -106,14 +106,15 @@ std::optional<Duration> ParseDuration(const std::string& text) {
     Duration unit = std::chrono::seconds(1);
     std::string digits = text;
     switch (text.back()) {
-    case 's': digits.pop_back(); break;
-    case 'm': unit = std::chrono::minutes(1), digits.pop_back(); break;
-    case 'h': unit = std::chrono::hours(1), digits.pop_back(); break;
-    default: break;
+        case 's': digits.pop_back(); break;
+        case 'm': unit = std::chrono::minutes(1), digits.pop_back(); break;
+        case 'h': unit = std::chrono::hours(1), digits.pop_back(); break;
+        default: break;
     }
     const auto number = WholeNumber(digits);
     // Up to a year: longer is a typing error, and would overflow the clock's arithmetic.
-    if (!number || *number <= 0 || unit * static_cast<std::int64_t>(*number) > std::chrono::hours(24 * 366)) {
+    const auto mostUnits = std::chrono::hours(24 * 366) / unit;
+    if (!number || *number <= 0 || *number > mostUnits) {
         return std::nullopt;
     }
     return unit * static_cast<std::int64_t>(*number);
@@ -159,18 +160,24 @@ CliOptions ParseCliArguments(const std::vector<std::string>& arguments) {
               o.line.retry = index.value_or(o.line.retry);
               return index.has_value();
           }}},
-        {"--cfg", {"a file name", [](const std::string& v, CliOptions& o) {
-                       o.cfgFile = v;
-                       return !v.empty();
-                   }}},
-        {"--lst", {"a file name", [](const std::string& v, CliOptions& o) {
-                       o.lstFile = v;
-                       return !v.empty();
-                   }}},
-        {"--dat", {"a file name", [](const std::string& v, CliOptions& o) {
-                       o.datFile = v;
-                       return !v.empty();
-                   }}},
+        {"--cfg",
+         {"a file name",
+          [](const std::string& v, CliOptions& o) {
+              o.cfgFile = v;
+              return !v.empty();
+          }}},
+        {"--lst",
+         {"a file name",
+          [](const std::string& v, CliOptions& o) {
+              o.lstFile = v;
+              return !v.empty();
+          }}},
+        {"--dat",
+         {"a file name",
+          [](const std::string& v, CliOptions& o) {
+              o.datFile = v;
+              return !v.empty();
+          }}},
         {"--addresses",
          {"address characters separated by commas, such as A,B,@",
           [](const std::string& v, CliOptions& o) {
@@ -193,10 +200,12 @@ CliOptions ParseCliArguments(const std::vector<std::string>& arguments) {
               }
               return sweeps && *sweeps > 0;
           }}},
-        {"--value", {"a frame", [](const std::string& v, CliOptions& o) {
-                         o.value = v;
-                         return true;
-                     }}},
+        {"--value",
+         {"a frame",
+          [](const std::string& v, CliOptions& o) {
+              o.value = v;
+              return true;
+          }}},
     };
 
     std::vector<std::string> positional;
@@ -234,8 +243,8 @@ CliOptions ParseCliArguments(const std::vector<std::string>& arguments) {
             }
             const std::string value = attached ? *attached : arguments[++i];
             if (!found->second.read(value, options)) {
-                options.error = "invalid " + argument + " \"" + value +
-                                "\": allowed are " + found->second.allowed;
+                options.error = "invalid " + argument + " \"" + value + "\": allowed are " +
+                                found->second.allowed;
                 return options;
             }
             portGiven = portGiven || argument == "--port";
@@ -261,30 +270,30 @@ CliOptions ParseCliArguments(const std::vector<std::string>& arguments) {
     }
     const std::size_t operands = positional.empty() ? 0 : positional.size() - 1;
     switch (options.command) {
-    case CliCommand::None:
-        options.error = "no command given: scan, test, analyse or send; see --help";
-        return options;
-    case CliCommand::Analyse:
-        if (operands != 1) {
-            options.error = "analyse takes one error list file (FILE.lst)";
+        case CliCommand::None:
+            options.error = "no command given: scan, test, analyse or send; see --help";
             return options;
-        }
-        options.listFile = positional[1];
-        break;
-    case CliCommand::Send:
-        if (operands != 1) {
-            options.error = "send takes one frame, such as 'A?X  '";
-            return options;
-        }
-        options.frame = positional[1];
-        break;
-    case CliCommand::Scan:
-    case CliCommand::Test:
-        if (operands != 0) {
-            options.error = "unexpected argument \"" + positional[1] + "\"; see --help";
-            return options;
-        }
-        break;
+        case CliCommand::Analyse:
+            if (operands != 1) {
+                options.error = "analyse takes one error list file (FILE.lst)";
+                return options;
+            }
+            options.listFile = positional[1];
+            break;
+        case CliCommand::Send:
+            if (operands != 1) {
+                options.error = "send takes one frame, such as 'A?X  '";
+                return options;
+            }
+            options.frame = positional[1];
+            break;
+        case CliCommand::Scan:
+        case CliCommand::Test:
+            if (operands != 0) {
+                options.error = "unexpected argument \"" + positional[1] + "\"; see --help";
+                return options;
+            }
+            break;
     }
     if (options.command == CliCommand::Test) {
         if (options.cfgFile.empty() == options.addresses.empty()) {
@@ -301,7 +310,8 @@ CliOptions ParseCliArguments(const std::vector<std::string>& arguments) {
         return options;
     }
     if (!IsLineCommand(options.command) && (portGiven || options.simulate)) {
-        options.error = CommandName(options.command) + " uses no line: --port and --simulate do not apply";
+        options.error =
+            CommandName(options.command) + " uses no line: --port and --simulate do not apply";
         return options;
     }
     return options;
@@ -309,11 +319,11 @@ CliOptions ParseCliArguments(const std::vector<std::string>& arguments) {
 
 std::string CommandName(CliCommand command) {
     switch (command) {
-    case CliCommand::Scan: return "scan";
-    case CliCommand::Test: return "test";
-    case CliCommand::Analyse: return "analyse";
-    case CliCommand::Send: return "send";
-    case CliCommand::None: break;
+        case CliCommand::Scan: return "scan";
+        case CliCommand::Test: return "test";
+        case CliCommand::Analyse: return "analyse";
+        case CliCommand::Send: return "send";
+        case CliCommand::None: break;
     }
     return "";
 }
@@ -352,36 +362,41 @@ std::string CliUsage() {
 
 std::string CommandUsage(CliCommand command) {
     switch (command) {
-    case CliCommand::Scan:
-        return "Usage: line-tarvel-cli scan [LINE OPTIONS] [--cfg FILE] [--json]\n"
-               "\n"
-               "Asks each of the 64 addresses A to @ in turn and prints one line per controller\n"
-               "found, then the summary. --cfg FILE writes the controllers found as a line\n"
-               "configuration. Ctrl+C stops after the address being tried.\n"
-               "Exit status 0 when a controller was found, 1 when none, 3 when the port failed.\n";
-    case CliCommand::Test:
-        return "Usage: line-tarvel-cli test [LINE OPTIONS] (--cfg FILE | --addresses A,B,...)\n"
-               "                            [--duration TIME | --sweeps N]\n"
-               "                            [--lst FILE] [--dat FILE] [--json]\n"
-               "\n"
-               "Runs the test cycle: every controller asked in turn, again and again, for TIME\n"
-               "(90s, 10m, 8h) or N sweeps, until Ctrl+C without either; the run stops by itself\n"
-               "at 900 errors. --lst writes the error list, --dat the analysis report. Prints\n"
-               "the analysis report and the statistics of each controller.\n"
-               "Exit status 0 when every exchange was good, 1 when any failed, 3 when the port\n"
-               "or a file failed.\n";
-    case CliCommand::Analyse:
-        return "Usage: line-tarvel-cli analyse FILE.lst [--dat FILE] [--json]\n"
-               "\n"
-               "Prints the analysis report of an error list; --dat FILE saves it.\n"
-               "Exit status 0, or 3 when a file could not be read or written.\n";
-    case CliCommand::Send:
-        return "Usage: line-tarvel-cli send FRAME [--value FRAME] [LINE OPTIONS]\n"
-               "\n"
-               "Sends FRAME with a carriage return (and the value frame 0.05 s later), waits\n"
-               "0.3 s for a five-character answer and prints it, or what went wrong.\n"
-               "Exit status 0 for an answer, 1 for none, 3 when the port failed.\n";
-    case CliCommand::None: break;
+        case CliCommand::Scan:
+            return "Usage: line-tarvel-cli scan [LINE OPTIONS] [--cfg FILE] [--json]\n"
+                   "\n"
+                   "Asks each of the 64 addresses A to @ in turn and prints one line per "
+                   "controller\n"
+                   "found, then the summary. --cfg FILE writes the controllers found as a line\n"
+                   "configuration. Ctrl+C stops after the address being tried.\n"
+                   "Exit status 0 when a controller was found, 1 when none, 3 when the port "
+                   "failed.\n";
+        case CliCommand::Test:
+            return "Usage: line-tarvel-cli test [LINE OPTIONS] (--cfg FILE | --addresses A,B,...)\n"
+                   "                            [--duration TIME | --sweeps N]\n"
+                   "                            [--lst FILE] [--dat FILE] [--json]\n"
+                   "\n"
+                   "Runs the test cycle: every controller asked in turn, again and again, for "
+                   "TIME\n"
+                   "(90s, 10m, 8h) or N sweeps, until Ctrl+C without either; the run stops by "
+                   "itself\n"
+                   "at 900 errors. --lst writes the error list, --dat the analysis report. Prints\n"
+                   "the analysis report and the statistics of each controller.\n"
+                   "Exit status 0 when every exchange was good, 1 when any failed, 3 when the "
+                   "port\n"
+                   "or a file failed.\n";
+        case CliCommand::Analyse:
+            return "Usage: line-tarvel-cli analyse FILE.lst [--dat FILE] [--json]\n"
+                   "\n"
+                   "Prints the analysis report of an error list; --dat FILE saves it.\n"
+                   "Exit status 0, or 3 when a file could not be read or written.\n";
+        case CliCommand::Send:
+            return "Usage: line-tarvel-cli send FRAME [--value FRAME] [LINE OPTIONS]\n"
+                   "\n"
+                   "Sends FRAME with a carriage return (and the value frame 0.05 s later), waits\n"
+                   "0.3 s for a five-character answer and prints it, or what went wrong.\n"
+                   "Exit status 0 for an answer, 1 for none, 3 when the port failed.\n";
+        case CliCommand::None: break;
     }
     return CliUsage();
 }

@@ -25,7 +25,7 @@ struct CliOptions {
     std::vector<PortAssignment> assignments;
     bool simulate = false;
 
-    std::string cfgFile;  // scan: written; test: read
+    std::string cfgFile;          // scan: written; test: read
     std::vector<char> addresses;  // test: instead of a configuration file
     std::optional<Duration> duration;
     std::optional<int> sweeps;

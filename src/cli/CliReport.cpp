@@ -37,9 +37,9 @@ QJsonValue TimesJson(const ResponseTimes& times) {
 
 std::string StatisticsTable(const LineStatistics& statistics) {
     // Short headings, in the order of StatisticsColumns().
-    std::vector<std::string> header{"Addr",     "Req",      "Good",     "NoAns",    "Wrong#",
-                                    "NoCR",     "NotDet",   "UnkFmt",   "Good%",    "1st min",
-                                    "1st mean", "1st p95",  "1st max",  "Last min", "Last mean",
+    std::vector<std::string> header{"Addr",     "Req",      "Good",      "NoAns",    "Wrong#",
+                                    "NoCR",     "NotDet",   "UnkFmt",    "Good%",    "1st min",
+                                    "1st mean", "1st p95",  "1st max",   "Last min", "Last mean",
                                     "Last p95", "Last max", "Last good", "Judgement"};
     std::vector<std::vector<std::string>> rows{header};
     for (const ControllerStatistics& controller : statistics.Controllers()) {
@@ -79,8 +79,8 @@ std::string LineSummary(const LineStatistics& statistics,
     std::snprintf(text, sizeof text,
                   "Line: %d exchanges, %.2f exchanges/s, %.1f %% good, longest run of failures "
                   "%d; driver errors: ",
-                  statistics.Exchanges(), statistics.ExchangesPerSecond(),
-                  statistics.SuccessRate(), statistics.LongestFailureRun());
+                  statistics.Exchanges(), statistics.ExchangesPerSecond(), statistics.SuccessRate(),
+                  statistics.LongestFailureRun());
     std::string summary = text;
     if (driverErrors) {
         std::snprintf(text, sizeof text, "framing %ld, parity %ld, overrun %ld, break %ld",

@@ -160,11 +160,11 @@ void CliSession::StopIfAsked() {
 
 QCoro::Task<int> CliSession::Run() {
     switch (options_.command) {
-    case CliCommand::Scan: co_return co_await Scan();
-    case CliCommand::Test: co_return co_await Test();
-    case CliCommand::Send: co_return co_await Send();
-    case CliCommand::Analyse: co_return Analyse();
-    case CliCommand::None: break;
+        case CliCommand::Scan: co_return co_await Scan();
+        case CliCommand::Test: co_return co_await Test();
+        case CliCommand::Send: co_return co_await Send();
+        case CliCommand::Analyse: co_return Analyse();
+        case CliCommand::None: break;
     }
     co_return kUsageError;
 }
@@ -173,18 +173,15 @@ bool CliSession::OpenLine() {
     if (!port_.OpenPort()) {
         return true;
     }
-    const int number = primo_.PortNumber;
-    const std::string device = host_.describePort ? host_.describePort(number) : std::string();
-    host_.err << "line-tarvel-cli: cannot open COM" << number
-              << (device.empty() ? "" : " (" + device + ")") << ": " << port_.OpenFailure()
-              << "\n";
+    // The host's reason names the device.
+    host_.err << "line-tarvel-cli: cannot open the port: " << port_.OpenFailure() << "\n";
     return false;
 }
 
 bool CliSession::Write(const std::string& path, const std::string& bytes, const char* what) {
     if (const auto failure = WriteFileReplacing(path, bytes)) {
-        host_.err << "line-tarvel-cli: cannot write the " << what << " " << path << ": "
-                  << *failure << "\n";
+        host_.err << "line-tarvel-cli: cannot write the " << what << " " << path << ": " << *failure
+                  << "\n";
         return false;
     }
     return true;
@@ -234,10 +231,10 @@ QCoro::Task<int> CliSession::Scan() {
             host_.err << "line-tarvel-cli: no controller found, so " << options_.cfgFile
                       << " is not written\n";
         } else {
-            filesWritten = Write(
-                options_.cfgFile,
-                FormatLineConfiguration(static_cast<std::int16_t>(end.found.size()), table_),
-                "line configuration");
+            filesWritten =
+                Write(options_.cfgFile,
+                      FormatLineConfiguration(static_cast<std::int16_t>(end.found.size()), table_),
+                      "line configuration");
         }
     }
     const LineStatistics& statistics = monitor_.Statistics();
@@ -264,8 +261,8 @@ QCoro::Task<int> CliSession::Scan() {
         }
         host_.out << (end.stopped ? "Scan stopped: " : "Scan finished: ") << end.found.size()
                   << (end.found.size() == 1 ? " controller" : " controllers") << " found"
-                  << (end.found.empty() ? "" : ":" + names) << " ("
-                  << Seconds(progress_->Elapsed()) << ")\n";
+                  << (end.found.empty() ? "" : ":" + names) << " (" << Seconds(progress_->Elapsed())
+                  << ")\n";
     }
     if (!end.lineFailure.empty()) {
         host_.err << "line-tarvel-cli: the serial line failed: " << end.lineFailure << "\n";
@@ -298,8 +295,8 @@ QCoro::Task<int> CliSession::Test() {
     const AnalysisReport report = tarvel::Analyse(records);
     bool filesWritten = true;
     if (!options_.lstFile.empty()) {
-        filesWritten = Write(options_.lstFile, FormatListFile(records), "error list") &&
-                       filesWritten;
+        filesWritten =
+            Write(options_.lstFile, FormatListFile(records), "error list") && filesWritten;
     }
     if (!options_.datFile.empty()) {
         filesWritten = Write(options_.datFile, FormatListFile(report.lines), "analysis report") &&
@@ -307,7 +304,7 @@ QCoro::Task<int> CliSession::Test() {
     }
 
     const LineStatistics& statistics = monitor_.Statistics();
-    const char* why = end.errorLimit            ? "the error limit"
+    const char* why = end.errorLimit             ? "the error limit"
                       : !end.lineFailure.empty() ? "a failed line"
                       : stopAsked_               ? "Ctrl+C"
                       : options_.sweeps          ? "the sweeps asked for"
@@ -332,11 +329,10 @@ QCoro::Task<int> CliSession::Test() {
     } else {
         std::ostream& out = host_.out;
         out << "Test run over " << primo_.DeviceCount
-            << (primo_.DeviceCount == 1 ? " controller: " : " controllers: ")
-            << progress_->Sweeps() << (progress_->Sweeps() == 1 ? " sweep, " : " sweeps, ")
-            << statistics.Exchanges() << " exchanges in " << Seconds(progress_->Elapsed())
-            << ", " << end.errors << (end.errors == 1 ? " error" : " errors")
-            << "; ended by " << why << "\n\n";
+            << (primo_.DeviceCount == 1 ? " controller: " : " controllers: ") << progress_->Sweeps()
+            << (progress_->Sweeps() == 1 ? " sweep, " : " sweeps, ") << statistics.Exchanges()
+            << " exchanges in " << Seconds(progress_->Elapsed()) << ", " << end.errors
+            << (end.errors == 1 ? " error" : " errors") << "; ended by " << why << "\n\n";
         out << "Analysis:\n";
         for (const std::string& line : report.lines) {
             out << line << "\n";
@@ -360,7 +356,8 @@ QCoro::Task<int> CliSession::Send() {
     std::string frames[2];
     const std::string typed[2] = {options_.frame, options_.value.value_or("")};
     for (int i = 0; i < 2; ++i) {
-        const QString text = QString::fromUtf8(typed[i].data(), static_cast<qsizetype>(typed[i].size()));
+        const QString text =
+            QString::fromUtf8(typed[i].data(), static_cast<qsizetype>(typed[i].size()));
         for (const QChar c : text) {
             if (c.unicode() > 0xFF) {
                 host_.err << "line-tarvel-cli: the frame holds a character without an 8-bit code; "
@@ -374,8 +371,9 @@ QCoro::Task<int> CliSession::Send() {
         co_return kPortOrFileFailed;
     }
     const std::string answer = co_await SendTerminalFrames(port_, primo_, frames[0], frames[1]);
-    host_.out << QString::fromLatin1(answer.data(), static_cast<qsizetype>(answer.size())).toStdString()
-              << "\n";
+    host_.out
+        << QString::fromLatin1(answer.data(), static_cast<qsizetype>(answer.size())).toStdString()
+        << "\n";
     if (!port_.Line().PortOpen()) {
         host_.err << "line-tarvel-cli: the serial line failed: " << port_.Line().LastError()
                   << "\n";

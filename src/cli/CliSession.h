@@ -20,21 +20,19 @@ namespace tarvel {
 
 // The exit statuses of line-tarvel-cli.
 enum ExitStatus : int {
-    kAllWell = 0,      // every exchange good, a controller found, an answer came
-    kLineFailures = 1, // failed exchanges, nothing found, no answer
+    kAllWell = 0,       // every exchange good, a controller found, an answer came
+    kLineFailures = 1,  // failed exchanges, nothing found, no answer
     kUsageError = 2,
     kPortOrFileFailed = 3,
 };
 
-// What a session prints on and runs on. `describePort` names the device behind a port number
-// for messages, where the host knows it.
+// What a session prints on and runs on.
 struct CliHost {
     Scheduler& scheduler;
     SerialLine& line;
     std::ostream& out;
     std::ostream& err;
     bool progress = false;  // show progress on `err` (it is a terminal)
-    std::function<std::string(int)> describePort;
 };
 
 // One command of line-tarvel-cli, from opening the port to the report: the same test cycle,

@@ -78,9 +78,7 @@ int main(int argc, char* argv[]) {
     QtScheduler scheduler;
     QtSerialLine line(ports, scheduler);
     const bool progress = ::isatty(STDERR_FILENO) == 1 && !options.json;
-    CliSession session(
-        options, CliHost{scheduler, line, std::cout, std::cerr, progress,
-                         [&ports](int number) { return ports.DeviceFor(number).value_or(""); }});
+    CliSession session(options, CliHost{scheduler, line, std::cout, std::cerr, progress});
 
     QSocketNotifier interrupted(interruptPipe[0], QSocketNotifier::Read);
     QObject::connect(&interrupted, &QSocketNotifier::activated, [&session] {

@@ -1,0 +1,104 @@
+// Reading line-tarvel-cli's command line: what each option takes, and a one-line refusal naming
+// the option and its allowed values for anything else.
+
+#include <gtest/gtest.h>
+
+#include "cli/CliOptions.h"
+
+namespace tarvel {
+namespace {
+
+using namespace std::chrono_literals;
+
+CliOptions Parse(std::vector<std::string> arguments) { return ParseCliArguments(arguments); }
+
+TEST(CliOptionsTest, LineOptionsChooseThePortDialogsEntries) {
+    const CliOptions options = Parse({"scan", "--baud", "9600", "--parity=even", "--stop-bits",
+                                      "2", "--retry", "0", "--port", "/dev/ttyUSB0"});
+    ASSERT_EQ(options.error, "");
+    EXPECT_EQ(options.command, CliCommand::Scan);
+    EXPECT_EQ(PortDialogEntries::Bauds()[options.line.baud], "9600");
+    EXPECT_EQ(PortDialogEntries::Parities()[options.line.parity], "Even");
+    EXPECT_EQ(PortDialogEntries::StopBits()[options.line.stopBits], "2");
+    EXPECT_EQ(PortDialogEntries::Retries()[options.line.retry], "0");
+    // A device is reached as COM1.
+    EXPECT_EQ(options.line.port, 0);
+    ASSERT_EQ(options.assignments.size(), 1u);
+    EXPECT_EQ(options.assignments[0].device, "/dev/ttyUSB0");
+
+    // The presets are the port dialog's, but for the retries.
+    const CliOptions presets = Parse({"scan"});
+    EXPECT_EQ(PortDialogEntries::Bauds()[presets.line.baud], "4800");
+    EXPECT_EQ(PortDialogEntries::Retries()[presets.line.retry], "2");
+    EXPECT_TRUE(presets.assignments.empty());
+
+    const CliOptions com3 = Parse({"send", "A?X  ", "--port", "COM3=/dev/ttyS7"});
+    EXPECT_EQ(com3.line.port, 2);
+    EXPECT_EQ(com3.assignments[0].number, 3);
+    EXPECT_EQ(Parse({"send", "A?X  ", "--port", "com2"}).line.port, 1);
+}
+
+TEST(CliOptionsTest, CommandsTakeTheirOperandsAndFiles) {
+    const CliOptions test = Parse({"test", "--addresses", "A,B,@", "--sweeps", "3", "--lst",
+                                   "night.lst", "--dat", "night.dat", "--json"});
+    ASSERT_EQ(test.error, "");
+    EXPECT_EQ(test.addresses, (std::vector<char>{'A', 'B', '@'}));
+    EXPECT_EQ(test.sweeps, 3);
+    EXPECT_EQ(test.lstFile, "night.lst");
+    EXPECT_TRUE(test.json);
+
+    EXPECT_EQ(Parse({"test", "--cfg", "line.cfg", "--duration", "10m"}).duration, 10min);
+    EXPECT_EQ(Parse({"analyse", "list.lst"}).listFile, "list.lst");
+    const CliOptions send = Parse({"send", "--value", "A=123", "--", "-odd"});
+    EXPECT_EQ(send.frame, "-odd");
+    EXPECT_EQ(send.value, "A=123");
+    EXPECT_TRUE(Parse({"test", "--help"}).help);
+    EXPECT_EQ(Parse({"test", "--help"}).command, CliCommand::Test);
+
+    EXPECT_EQ(ParseDuration("90s"), 90s);
+    EXPECT_EQ(ParseDuration("45"), 45s);
+    EXPECT_EQ(ParseDuration("8h"), 8h);
+    for (const char* bad : {"", "0m", "-5s", "5d", "m", "1.5h", "9999999h"}) {
+        EXPECT_FALSE(ParseDuration(bad).has_value()) << bad;
+    }
+}
+
+TEST(CliOptionsTest, EveryInvalidCommandLineIsRefusedWithAMessageThatNamesTheProblem) {
+    struct Case {
+        std::vector<std::string> arguments;
+        std::string message;  // a part of the expected message
+    };
+    const Case cases[] = {
+        {{"scan", "--baud", "1234"},
+         "invalid --baud \"1234\": allowed are 150, 300, 600, 1200, 2400, 4800, 9600"},
+        {{"scan", "--parity", "mark"}, "invalid --parity \"mark\": allowed are none, even or odd"},
+        {{"scan", "--stop-bits", "3"}, "--stop-bits \"3\": allowed are 1 or 2"},
+        {{"scan", "--retry", "5"}, "--retry \"5\": allowed are 0 to 4"},
+        {{"scan", "--port", "COM5"}, "invalid --port \"COM5\""},
+        {{"scan", "--baud"}, "--baud needs a value"},
+        {{"scan", "--colour"}, "unknown option \"--colour\""},
+        {{"fly"}, "unknown command \"fly\""},
+        {{}, "no command given"},
+        {{"scan", "extra"}, "unexpected argument \"extra\""},
+        {{"test"}, "test needs either --cfg FILE or --addresses"},
+        {{"test", "--cfg", "a.cfg", "--addresses", "A"}, "either --cfg FILE or --addresses"},
+        {{"test", "--addresses", "A,,B"}, "invalid --addresses"},
+        {{"test", "--addresses", "#"}, "invalid --addresses"},
+        {{"test", "--addresses", "A", "--sweeps", "0"}, "--sweeps \"0\""},
+        {{"test", "--addresses", "A", "--sweeps", "2", "--duration", "1m"}, "not both"},
+        {{"test", "--addresses", "A", "--duration", "soon"}, "--duration \"soon\""},
+        {{"analyse"}, "analyse takes one error list file"},
+        {{"analyse", "a.lst", "--simulate"}, "analyse uses no line"},
+        {{"send"}, "send takes one frame"},
+        {{"scan", "--simulate", "--port", "/dev/ttyS0"}, "exclude each other"},
+    };
+    for (const Case& bad : cases) {
+        const CliOptions options = Parse(bad.arguments);
+        EXPECT_NE(options.error.find(bad.message), std::string::npos)
+            << "got \"" << options.error << "\" for: " << ::testing::PrintToString(bad.arguments);
+        EXPECT_EQ(options.error.find('\n'), std::string::npos);
+    }
+}
+
+}  // namespace
+}  // namespace tarvel
