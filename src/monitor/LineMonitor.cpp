@@ -23,8 +23,7 @@ void LineMonitor::CycleListener::ErrorsCounted(int errors) {
 void LineMonitor::ScanListener::ScanStarted() { monitor_.Began(ScanAnswerWindow); }
 
 void LineMonitor::Began(Duration answerWindow) {
-    statistics_.Begin(clock_.Now(), characterTime_ ? characterTime_() : Duration{0},
-                      answerWindow);
+    statistics_.Begin(clock_.Now(), characterTime_ ? characterTime_() : Duration{0}, answerWindow);
     countsAtStart_ = errorCounts_ ? errorCounts_() : std::nullopt;
     running_ = true;
     ++revision_;
@@ -64,10 +63,9 @@ std::optional<UartErrorCounts> LineMonitor::ErrorsSinceStart() const {
     if (!now) {
         return std::nullopt;
     }
-    return UartErrorCounts{now->framing - countsAtStart_->framing,
-                           now->parity - countsAtStart_->parity,
-                           now->overrun - countsAtStart_->overrun,
-                           now->breaks - countsAtStart_->breaks};
+    return UartErrorCounts{
+        now->framing - countsAtStart_->framing, now->parity - countsAtStart_->parity,
+        now->overrun - countsAtStart_->overrun, now->breaks - countsAtStart_->breaks};
 }
 
 }  // namespace tarvel

@@ -24,8 +24,7 @@ public:
     // The driver's error counts, or nothing where the port does not report them.
     using ErrorCountSource = std::function<std::optional<UartErrorCounts>()>;
 
-    LineMonitor(const Clock& clock, CharacterTimeSource characterTime,
-                ErrorCountSource errorCounts,
+    LineMonitor(const Clock& clock, CharacterTimeSource characterTime, ErrorCountSource errorCounts,
                 std::size_t trafficCapacity = TrafficLog::DefaultCapacity);
     LineMonitor(const LineMonitor&) = delete;
     LineMonitor& operator=(const LineMonitor&) = delete;

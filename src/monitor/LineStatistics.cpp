@@ -94,27 +94,27 @@ void LineStatistics::Add(const Exchange& exchange) {
     ++exchanges_;
     lastVerdict_ = std::max(lastVerdict_, exchange.judged);
     switch (exchange.verdict) {
-    case ExchangeVerdict::Good: {
-        ++controller.good;
-        ++good_;
-        failureRun_ = 0;
-        controller.lastGood = exchange.timeOfDay;
-        const Instant requestEnd =
-            exchange.request.written +
-            characterTime_ * static_cast<std::int64_t>(exchange.request.frame.size());
-        if (exchange.firstArrival) {
-            controller.toFirst.Add(*exchange.firstArrival - requestEnd);
+        case ExchangeVerdict::Good: {
+            ++controller.good;
+            ++good_;
+            failureRun_ = 0;
+            controller.lastGood = exchange.timeOfDay;
+            const Instant requestEnd =
+                exchange.request.written +
+                characterTime_ * static_cast<std::int64_t>(exchange.request.frame.size());
+            if (exchange.firstArrival) {
+                controller.toFirst.Add(*exchange.firstArrival - requestEnd);
+            }
+            if (exchange.lastArrival) {
+                controller.toLast.Add(*exchange.lastArrival - requestEnd);
+            }
+            return;
         }
-        if (exchange.lastArrival) {
-            controller.toLast.Add(*exchange.lastArrival - requestEnd);
-        }
-        return;
-    }
-    case ExchangeVerdict::NoAnswer: ++controller.noAnswer; break;
-    case ExchangeVerdict::WrongCount: ++controller.wrongCount; break;
-    case ExchangeVerdict::NoCr: ++controller.noCr; break;
-    case ExchangeVerdict::NotDetected: ++controller.notDetected; break;
-    case ExchangeVerdict::UnknownFormat: ++controller.unknownFormat; break;
+        case ExchangeVerdict::NoAnswer: ++controller.noAnswer; break;
+        case ExchangeVerdict::WrongCount: ++controller.wrongCount; break;
+        case ExchangeVerdict::NoCr: ++controller.noCr; break;
+        case ExchangeVerdict::NotDetected: ++controller.notDetected; break;
+        case ExchangeVerdict::UnknownFormat: ++controller.unknownFormat; break;
     }
     longestFailureRun_ = std::max(longestFailureRun_, ++failureRun_);
     const auto minute =
@@ -152,8 +152,8 @@ Assessment Assess(const ControllerStatistics& controller, Duration answerWindow)
                       controller.Missing(), controller.requests);
         return {Judgement::Intermittent, text};
     }
-    const Duration slowFrom = std::chrono::duration_cast<Duration>(
-        answerWindow * JudgementThresholds::SlowShareOfWindow);
+    const Duration slowFrom =
+        std::chrono::duration_cast<Duration>(answerWindow * JudgementThresholds::SlowShareOfWindow);
     const Duration percentile = controller.toLast.Percentile(JudgementThresholds::SlowPercentile);
     if (controller.toLast.Count() > 0 && percentile > slowFrom) {
         std::snprintf(text, sizeof text,
@@ -170,19 +170,20 @@ Assessment Assess(const ControllerStatistics& controller, Duration answerWindow)
 
 std::string JudgementName(Judgement judgement) {
     switch (judgement) {
-    case Judgement::NotAsked: return "-";
-    case Judgement::Healthy: return "healthy";
-    case Judgement::Silent: return "silent";
-    case Judgement::Intermittent: return "intermittent";
-    case Judgement::Garbled: return "garbled";
-    case Judgement::Slow: return "slow";
+        case Judgement::NotAsked: return "-";
+        case Judgement::Healthy: return "healthy";
+        case Judgement::Silent: return "silent";
+        case Judgement::Intermittent: return "intermittent";
+        case Judgement::Garbled: return "garbled";
+        case Judgement::Slow: return "slow";
     }
     return "-";
 }
 
 std::string Milliseconds(Duration time) {
     char text[32];
-    std::snprintf(text, sizeof text, "%.1f", std::chrono::duration<double, std::milli>(time).count());
+    std::snprintf(text, sizeof text, "%.1f",
+                  std::chrono::duration<double, std::milli>(time).count());
     return text;
 }
 

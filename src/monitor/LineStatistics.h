@@ -61,7 +61,7 @@ struct ControllerStatistics {
     std::vector<int> failuresByMinute;
 
     int Failures() const { return requests - good; }
-    int Missing() const { return noAnswer + notDetected; }  // no complete answer in time
+    int Missing() const { return noAnswer + notDetected; }             // no complete answer in time
     int Garbled() const { return wrongCount + noCr + unknownFormat; }  // answers that were wrong
     double SuccessRate() const;  // percent; 0 without requests
 };

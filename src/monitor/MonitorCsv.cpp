@@ -60,25 +60,36 @@ std::string TrafficCsv(const TrafficLog& log) {
 }
 
 const std::vector<std::string>& StatisticsColumns() {
-    static const std::vector<std::string> columns{
-        "Address", "Requests", "Good", "No answer", "Wrong # of characters", "CR not received",
-        "Not detected", "Unknow format", "Success %", "First min ms", "First mean ms",
-        "First p95 ms", "First max ms", "Last min ms", "Last mean ms", "Last p95 ms",
-        "Last max ms", "Last good answer", "Judgement"};
+    static const std::vector<std::string> columns{"Address",
+                                                  "Requests",
+                                                  "Good",
+                                                  "No answer",
+                                                  "Wrong # of characters",
+                                                  "CR not received",
+                                                  "Not detected",
+                                                  "Unknow format",
+                                                  "Success %",
+                                                  "First min ms",
+                                                  "First mean ms",
+                                                  "First p95 ms",
+                                                  "First max ms",
+                                                  "Last min ms",
+                                                  "Last mean ms",
+                                                  "Last p95 ms",
+                                                  "Last max ms",
+                                                  "Last good answer",
+                                                  "Judgement"};
     return columns;
 }
 
 std::vector<std::string> StatisticsFields(const ControllerStatistics& controller,
                                           Duration answerWindow) {
-    std::vector<std::string> fields{std::string(1, controller.address),
-                                    std::to_string(controller.requests),
-                                    std::to_string(controller.good),
-                                    std::to_string(controller.noAnswer),
-                                    std::to_string(controller.wrongCount),
-                                    std::to_string(controller.noCr),
-                                    std::to_string(controller.notDetected),
-                                    std::to_string(controller.unknownFormat),
-                                    Number(controller.SuccessRate())};
+    std::vector<std::string> fields{
+        std::string(1, controller.address),     std::to_string(controller.requests),
+        std::to_string(controller.good),        std::to_string(controller.noAnswer),
+        std::to_string(controller.wrongCount),  std::to_string(controller.noCr),
+        std::to_string(controller.notDetected), std::to_string(controller.unknownFormat),
+        Number(controller.SuccessRate())};
     for (const ResponseTimes* times : {&controller.toFirst, &controller.toLast}) {
         const bool any = times->Count() > 0;
         fields.push_back(any ? Milliseconds(times->Minimum()) : "");

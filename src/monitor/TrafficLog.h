@@ -49,9 +49,9 @@ struct TrafficRow {
     Duration sinceRunStart{0};
     TimeOfDay timeOfDay;
     char address = 'A';
-    int characters = 0;  // on the line: the request's, or those received for the answer
-    std::string hex;     // the bytes, "41 3F 58 20 20 0D"
-    std::string text;    // the bytes as UTF-8 text with control characters made visible
+    int characters = 0;   // on the line: the request's, or those received for the answer
+    std::string hex;      // the bytes, "41 3F 58 20 20 0D"
+    std::string text;     // the bytes as UTF-8 text with control characters made visible
     std::string verdict;  // empty for a request; "good" or the failure's message for an answer
 };
 

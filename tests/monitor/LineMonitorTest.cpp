@@ -18,8 +18,7 @@ using namespace std::chrono_literals;
 
 struct LineMonitorTest : ::testing::Test, testing::EngineRig {
     std::optional<UartErrorCounts> driverCounts;
-    LineMonitor monitor{time, [this] { return CharacterTime(); },
-                        [this] { return driverCounts; }};
+    LineMonitor monitor{time, [this] { return CharacterTime(); }, [this] { return driverCounts; }};
     // What each address answers, 12 ms after the request, character after character.
     std::map<char, std::string> answers{{'A', "A215\r"}};
     testing::FramePeer peer{line, [this](const std::string& frame, Instant end) {
@@ -69,7 +68,8 @@ TEST_F(LineMonitorTest, ResponseTimesFollowFromTheWireTime) {
     EXPECT_EQ(statistics.Exchanges(), a->requests + b->requests);
     EXPECT_EQ(statistics.LongestFailureRun(), 1);
     const TrafficEntry& last = monitor.Traffic().At(monitor.Traffic().Size() - 1);
-    const double seconds = std::chrono::duration<double>(last.exchange.judged - last.runStart).count();
+    const double seconds =
+        std::chrono::duration<double>(last.exchange.judged - last.runStart).count();
     EXPECT_DOUBLE_EQ(statistics.ExchangesPerSecond(), statistics.Exchanges() / seconds);
     EXPECT_FALSE(monitor.Running());
     EXPECT_EQ(monitor.Traffic().Size(), static_cast<std::size_t>(statistics.Exchanges()));

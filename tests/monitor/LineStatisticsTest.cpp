@@ -15,8 +15,7 @@ const Instant kStart{std::chrono::hours(1)};
 
 // An exchange with `address`, written at `at` after the start; a good one completes its answer
 // `response` after the end of its 6-character request (1 ms a character here).
-Exchange Made(char address, ExchangeVerdict verdict, Duration at = 0ms,
-              Duration response = 10ms) {
+Exchange Made(char address, ExchangeVerdict verdict, Duration at = 0ms, Duration response = 10ms) {
     Exchange exchange;
     exchange.request.address = address;
     exchange.request.frame = std::string(1, address) + "?X  \r";
@@ -110,10 +109,10 @@ TEST(LineStatisticsTest, CountsEachVerdictPerControllerInTheOrderTheyFirstAnswer
 
 TEST(LineStatisticsTest, TheLongestRunOfFailuresAndTheFailuresOfEachMinute) {
     LineStatistics statistics = Begun();
-    const ExchangeVerdict pattern[] = {
-        ExchangeVerdict::NoAnswer, ExchangeVerdict::NoAnswer, ExchangeVerdict::Good,
-        ExchangeVerdict::NoAnswer, ExchangeVerdict::NoCr,     ExchangeVerdict::NoAnswer,
-        ExchangeVerdict::Good,     ExchangeVerdict::NoAnswer};
+    const ExchangeVerdict pattern[] = {ExchangeVerdict::NoAnswer, ExchangeVerdict::NoAnswer,
+                                       ExchangeVerdict::Good,     ExchangeVerdict::NoAnswer,
+                                       ExchangeVerdict::NoCr,     ExchangeVerdict::NoAnswer,
+                                       ExchangeVerdict::Good,     ExchangeVerdict::NoAnswer};
     Duration at = 0ms;
     for (const ExchangeVerdict verdict : pattern) {
         statistics.Add(Made('A', verdict, at));
