@@ -13,8 +13,8 @@ using namespace std::chrono_literals;
 CliOptions Parse(std::vector<std::string> arguments) { return ParseCliArguments(arguments); }
 
 TEST(CliOptionsTest, LineOptionsChooseThePortDialogsEntries) {
-    const CliOptions options = Parse({"scan", "--baud", "9600", "--parity=even", "--stop-bits",
-                                      "2", "--retry", "0", "--port", "/dev/ttyUSB0"});
+    const CliOptions options = Parse({"scan", "--baud", "9600", "--parity=even", "--stop-bits", "2",
+                                      "--retry", "0", "--port", "/dev/ttyUSB0"});
     ASSERT_EQ(options.error, "");
     EXPECT_EQ(options.command, CliCommand::Scan);
     EXPECT_EQ(PortDialogEntries::Bauds()[options.line.baud], "9600");

@@ -70,12 +70,11 @@ struct CliSessionTest : ::testing::Test {
 TEST_F(CliSessionTest, AScanFindsExactlyTheControllersThatAnswerAndWritesTheirTable) {
     const int status = Run({"scan", "--retry", "0", "--baud", "9600", "--cfg", File("found.cfg")});
     EXPECT_EQ(status, kAllWell);
-    EXPECT_EQ(out.str(),
-              "Controller A found (address 0)\n"
-              "Controller B found (address 1)\n"
-              "Controller D found (address 3)\n"
-              "Controller E found (address 4)\n"
-              "Scan finished: 4 controllers found: A B D E (36 s)\n");
+    EXPECT_EQ(out.str(), "Controller A found (address 0)\n"
+                         "Controller B found (address 1)\n"
+                         "Controller D found (address 3)\n"
+                         "Controller E found (address 4)\n"
+                         "Scan finished: 4 controllers found: A B D E (36 s)\n");
     EXPECT_EQ(Read("found.cfg"), " 4 \r\n 0 \r\n 1 \r\n 3 \r\n 4 \r\n");
     EXPECT_EQ(err.str(), "");
 }
@@ -91,8 +90,8 @@ TEST_F(CliSessionTest, AScanOfAnEmptyLineFindsNothingAndWritesNoTable) {
 }
 
 TEST_F(CliSessionTest, ATestWritesTheFailuresAsItsErrorListAndTheirAnalysis) {
-    const int status = Run({"test", "--addresses", "A,C", "--sweeps", "4", "--retry", "1",
-                            "--lst", File("run.lst"), "--dat", File("run.dat")});
+    const int status = Run({"test", "--addresses", "A,C", "--sweeps", "4", "--retry", "1", "--lst",
+                            File("run.lst"), "--dat", File("run.dat")});
     EXPECT_EQ(status, kLineFailures);
 
     const auto records = std::get<std::vector<std::string>>(ReadListFile(Read("run.lst")));
@@ -186,9 +185,9 @@ TEST_F(CliSessionTest, APortThatFailsEndsWithStatus3AndTheHostsReason) {
     EXPECT_EQ(Run({"analyse", File("missing.lst")}), kPortOrFileFailed);
     EXPECT_NE(err.str().find("cannot read the error list"), std::string::npos);
     EXPECT_EQ(Run({"test", "--cfg", File("missing.cfg")}), kPortOrFileFailed);
-    EXPECT_EQ(Run({"test", "--addresses", "A", "--sweeps", "1", "--lst",
-                   File("no/such/folder/run.lst")}),
-              kPortOrFileFailed);
+    EXPECT_EQ(
+        Run({"test", "--addresses", "A", "--sweeps", "1", "--lst", File("no/such/folder/run.lst")}),
+        kPortOrFileFailed);
     EXPECT_NE(err.str().find("cannot write the error list"), std::string::npos);
 }
 
