@@ -53,6 +53,8 @@ public:
     // What the host has put on the wire so far, with the time each character ended.
     const std::vector<TimedByte>& Transmitted() const { return transmitted_; }
     std::string TransmittedText() const;
+    // Forgets what was transmitted, so that a long run on virtual time keeps its memory.
+    void ClearTransmitted() { transmitted_.clear(); }
 
     // Makes a port number refuse to open, with the host's reason, or accept again.
     void SetPortAvailable(std::int16_t number, bool available, std::string reason = "busy");
