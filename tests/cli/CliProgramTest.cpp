@@ -111,8 +111,7 @@ TEST_F(CliProgramTest, UsageErrorsAndPortsThatDoNotOpenHaveTheirOwnStatus) {
 
     const Finished noPort = Run({"scan", "--port", File("no-such-device")});
     EXPECT_EQ(noPort.status, 3);
-    EXPECT_NE(noPort.err.find("cannot open the port: " + File("no-such-device")),
-              std::string::npos)
+    EXPECT_NE(noPort.err.find("cannot open the port: " + File("no-such-device")), std::string::npos)
         << noPort.err;
 
     const Finished help = Run({"--help"});
