@@ -138,14 +138,14 @@ int main(int argc, char* argv[]) {
     std::printf("statistics and ring: %.3f us per exchange\n", perExchange);
     std::printf("peak memory: %.1f MB before, %.1f MB after, growth %.1f MB\n", before, after,
                 after - before);
-    std::printf("whole run on virtual time: %.1f s (%.2f us per exchange, engine included)\n",
-                wall, wall * 1e6 / timed.judged);
+    std::printf("whole run on virtual time: %.1f s (%.2f us per exchange, engine included)\n", wall,
+                wall * 1e6 / timed.judged);
 
     const auto csvStart = std::chrono::steady_clock::now();
     const std::string traffic = TrafficCsv(monitor.Traffic());
-    std::printf("traffic CSV of the ring: %.1f MB in %.0f ms\n", traffic.size() / 1e6,
-                std::chrono::duration<double, std::milli>(std::chrono::steady_clock::now() -
-                                                          csvStart)
-                    .count());
+    std::printf(
+        "traffic CSV of the ring: %.1f MB in %.0f ms\n", traffic.size() / 1e6,
+        std::chrono::duration<double, std::milli>(std::chrono::steady_clock::now() - csvStart)
+            .count());
     return 0;
 }
