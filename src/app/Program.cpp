@@ -8,6 +8,7 @@
 #include "app/IntroDlg.h"
 #include "app/TarvelDlg.h"
 #include "line/ListDlg.h"
+#include "monitor/MonitorDlg.h"
 #include "serial/SetPortDlg.h"
 #include "serial/TerminalDlg.h"
 
@@ -82,6 +83,15 @@ AnalizerDlg& Program::Analizer() {
             [this]() -> Switch& { return Tarvel().Ui().AnalizerBtn; }, Ask(), Time());
     }
     return *analizer_;
+}
+
+MonitorDlg& Program::Monitor() {
+    if (!monitor_) {
+        // The monitor itself belongs to the main window, which listens to every run from the
+        // start; the window only shows it.
+        monitor_ = std::make_unique<MonitorDlg>(Tarvel().Monitor(), Ask(), Time());
+    }
+    return *monitor_;
 }
 
 bool Program::StartUp() {

@@ -17,6 +17,7 @@ class AnalizerDlg;
 class ClipDlg;
 class IntroDlg;
 class ListDlg;
+class MonitorDlg;
 class SetPortDlg;
 class TarvelDlg;
 class TerminalDlg;
@@ -58,6 +59,7 @@ public:
     ListDlg& List();
     ClipDlg& Clip();
     AnalizerDlg& Analizer();
+    MonitorDlg& Monitor();
     bool HasTarvel() const { return tarvel_ != nullptr; }
 
     // Intro window, then the port dialog, then the main window. False when the operator
@@ -77,6 +79,7 @@ private:
     std::unique_ptr<ListDlg> list_;
     std::unique_ptr<ClipDlg> clip_;
     std::unique_ptr<AnalizerDlg> analizer_;
+    std::unique_ptr<MonitorDlg> monitor_;
 };
 
 }  // namespace tarvel

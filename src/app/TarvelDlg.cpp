@@ -13,6 +13,8 @@
 #include "app/Program.h"
 #include "line/InfoBox.h"
 #include "line/ListDlg.h"
+#include "monitor/MonitorDlg.h"
+#include "platform/LineSettings.h"
 #include "serial/SetPortDlg.h"
 #include "serial/TerminalDlg.h"
 #include "ui/Artwork.h"
@@ -94,6 +96,15 @@ TarvelDlg::TarvelDlg(Program& program)
         ErrorLists{[this]() -> ListBox& { return program_.Clip().List(); },
                    [this]() -> ListBox& { return program_.Analizer().List(); }});
     cycle_->AddSink(*runDisplay_);
+    monitor_ = std::make_unique<LineMonitor>(
+        program_.Time(),
+        [this] {
+            // Read at the start of each run, so a change of speed in "Comm" counts from the next.
+            const auto settings = ParseSettingsText(SettingsText(program_.primo));
+            return settings ? CharacterTime(*settings) : Duration{0};
+        },
+        [this] { return program_.Line().ErrorCounts(); });
+    cycle_->AddSink(monitor_->CycleEvents());
     run_ = std::make_unique<RunControl>(program_.primo, program_.Port(), program_.LineUser(),
                                         program_.Ask(), *cycle_, *runDisplay_);
     detector_ = std::make_unique<LineDetector>(program_.primo, program_.Port(), ControllerAddress_);
@@ -103,6 +114,7 @@ TarvelDlg::TarvelDlg(Program& program)
                      ui_->ProgressBar},
         [this]() -> ListBox& { return program_.List().List(); }, *table_, *runDisplay_);
     detector_->AddSink(*scanDisplay_);
+    detector_->AddSink(monitor_->ScanEvents());
     scan_ = std::make_unique<ScanControl>(program_.primo, program_.Port(), program_.LineUser(),
                                           program_.Ask(), *detector_, *scanDisplay_);
     Connect();
@@ -175,6 +187,7 @@ void TarvelDlg::BuildMenus() {
     LoadMenu = file->addAction("Load Line Conf.");
     SearchMenu = menuBar()->addAction("&Search!");
     ExitMenu = menuBar()->addAction("E&xit !");
+    MonitorMenu = menuBar()->addAction("&Monitor");
     // Fixed size: the client area with the menu bar on top of it.
     layout()->activate();
     setFixedSize(sizeHint());
@@ -199,6 +212,7 @@ void TarvelDlg::Connect() {
     connect(LoadMenu, &QAction::triggered, this, &TarvelDlg::LoadMenu_Click);
     connect(SearchMenu, &QAction::triggered, this, &TarvelDlg::SearchMenu_Click);
     connect(ExitMenu, &QAction::triggered, this, &TarvelDlg::ExitMenu_Click);
+    connect(MonitorMenu, &QAction::triggered, this, &TarvelDlg::MonitorMenu_Click);
 }
 
 void TarvelDlg::Form_Load() {
@@ -265,6 +279,14 @@ void TarvelDlg::ViewBtn_Click() {
     list.show();
     list.raise();
     list.activateWindow();
+}
+
+void TarvelDlg::MonitorMenu_Click() {
+    // Beside the main window, never modal: it only reads the monitor, so runs go on.
+    MonitorDlg& monitor = program_.Monitor();
+    monitor.show();
+    monitor.raise();
+    monitor.activateWindow();
 }
 
 void TarvelDlg::Picture1_Click() { program_.Ask().ShowMessage(InfoBoxRequest()); }

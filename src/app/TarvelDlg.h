@@ -13,6 +13,7 @@
 #include "line/LineDetector.h"
 #include "line/ScanControl.h"
 #include "line/ScanDisplay.h"
+#include "monitor/LineMonitor.h"
 #include "platform/Tasks.h"
 #include "ui/QtControls.h"
 
@@ -56,6 +57,7 @@ public:
     void SaveMEnu_Click() { config_->SaveMEnu_Click(); }
     void LoadMenu_Click() { config_->LoadMenu_Click(); }
     void SearchMenu_Click() { scan_->SearchMenu_Click(); }
+    void MonitorMenu_Click();
 
     // The controls, as the subsystems see them.
     struct Controls {
@@ -76,6 +78,8 @@ public:
     LineDetector& Detector() { return *detector_; }
     ScanControl& Scan() { return *scan_; }
     ControllerAddressTable& ControllerAddress() { return ControllerAddress_; }
+    // Listens to every run and scan, whether or not its window is open.
+    LineMonitor& Monitor() { return *monitor_; }
 
 protected:
     // The frame's close control acts like "E&xit !", so the process never lives on with only
@@ -116,6 +120,7 @@ private:
     QAction* LoadMenu;
     QAction* SearchMenu;
     QAction* ExitMenu;
+    QAction* MonitorMenu;
 
     std::unique_ptr<Controls> ui_;
     std::unique_ptr<DeviceTableEditor> table_;
@@ -126,6 +131,7 @@ private:
     std::unique_ptr<LineDetector> detector_;
     std::unique_ptr<ScanDisplay> scanDisplay_;
     std::unique_ptr<ScanControl> scan_;
+    std::unique_ptr<LineMonitor> monitor_;
     TaskOwner dialogTasks_;
     bool commPending_ = false;
     bool terminalPending_ = false;

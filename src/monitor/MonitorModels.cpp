@@ -229,10 +229,11 @@ int TrafficModel::Follow() {
 }
 
 const TrafficRow* TrafficModel::RowAt(int row) const {
-    if (row != cachedRow_) {
+    if (row != cachedRow_ || log_.Added() != cachedAdded_) {
         const std::uint64_t number = first_ + static_cast<std::uint64_t>(row / 2);
         const std::uint64_t oldest = log_.Added() - log_.Size() + 1;
         cachedRow_ = row;
+        cachedAdded_ = log_.Added();
         cachedValid_ = number >= oldest && number <= log_.Added() && !LogCleared();
         if (cachedValid_) {
             const auto at = static_cast<std::size_t>(number - oldest);

@@ -89,8 +89,10 @@ private:
     std::uint64_t first_ = 1;
     std::uint64_t count_ = 0;
     FailureStyle style_;
-    // A view asks for every cell of a row, one after the other: the row is made once.
+    // A view asks for every cell of a row, one after the other: the row is made once (and again
+    // when the log has changed since, which may have dropped it).
     mutable int cachedRow_ = -1;
+    mutable std::uint64_t cachedAdded_ = 0;
     mutable bool cachedValid_ = false;
     mutable TrafficRow cached_;
 };

@@ -1,0 +1,534 @@
+#include "monitor/MonitorDlg.h"
+
+#include <QAreaSeries>
+#include <QBoxLayout>
+#include <QChart>
+#include <QChartView>
+#include <QComboBox>
+#include <QFontDatabase>
+#include <QHeaderView>
+#include <QLabel>
+#include <QLineSeries>
+#include <QPushButton>
+#include <QScrollBar>
+#include <QSortFilterProxyModel>
+#include <QSplitter>
+#include <QTableView>
+#include <QValueAxis>
+#include <algorithm>
+#include <cmath>
+
+#include "ui/Artwork.h"
+
+namespace tarvel {
+namespace {
+
+using namespace std::chrono_literals;
+
+constexpr Duration kRefreshPeriod = 250ms;
+// Charts cost more to draw than tables: every other refresh at most.
+constexpr int kRefreshesPerChart = 2;
+// Bins of the histogram as drawn, in steps of ResponseTimes::Resolution: 1 ms and wider, as
+// many as keep the bars from turning into a comb.
+constexpr int kBinSteps[] = {10, 20, 50, 100, 200, 500, 1000, 2000};
+constexpr int kMostBins = 40;
+// The points of a series are marked only while they are few enough to tell apart.
+constexpr int kMostMarkedMinutes = 30;
+
+struct Look {
+    QColor back;
+    QColor text;
+};
+
+// Colours an operator tells apart at a glance, with dark text that stays readable on each.
+Look LookOf(Judgement judgement) {
+    switch (judgement) {
+        case Judgement::Healthy: return {QColor(0xc6, 0xef, 0xce), QColor(0x00, 0x55, 0x00)};
+        case Judgement::Intermittent: return {QColor(0xff, 0xc8, 0x57), QColor(0x5a, 0x38, 0x00)};
+        case Judgement::Slow: return {QColor(0xff, 0xf1, 0x8c), QColor(0x5a, 0x4a, 0x00)};
+        case Judgement::Garbled: return {QColor(0xf4, 0xa6, 0xa6), QColor(0x78, 0x00, 0x00)};
+        case Judgement::Silent: return {QColor(0xc8, 0xc8, 0xc8), QColor(0x8b, 0x00, 0x00)};
+        case Judgement::NotAsked: break;
+    }
+    return {};
+}
+
+QVariant JudgementLook(Judgement judgement, int role) {
+    const Look look = LookOf(judgement);
+    if (!look.back.isValid()) {
+        return {};
+    }
+    switch (role) {
+        case Qt::BackgroundRole: return QBrush(look.back);
+        case Qt::ForegroundRole: return QBrush(look.text);
+        case Qt::FontRole: {
+            QFont bold;
+            bold.setBold(true);
+            return bold;
+        }
+        default: return {};
+    }
+}
+
+QVariant FailedAnswerLook(int role) {
+    return role == Qt::ForegroundRole ? QVariant(QBrush(QColor(0xa0, 0x00, 0x00))) : QVariant();
+}
+
+QTableView* Table(QWidget* parent, const char* name) {
+    auto* view = new QTableView(parent);
+    view->setObjectName(name);
+    view->setEditTriggers(QAbstractItemView::NoEditTriggers);
+    view->setSelectionBehavior(QAbstractItemView::SelectRows);
+    view->setSelectionMode(QAbstractItemView::SingleSelection);
+    view->setWordWrap(false);
+    view->verticalHeader()->hide();
+    // One line of one font per row: the view never measures a row, however many there are.
+    view->verticalHeader()->setSectionResizeMode(QHeaderView::Fixed);
+    view->verticalHeader()->setDefaultSectionSize(view->fontMetrics().height() + 6);
+    return view;
+}
+
+QPushButton* Button(QWidget* parent, const char* text) {
+    auto* button = new QPushButton(text, parent);
+    button->setAutoDefault(false);
+    return button;
+}
+
+QChartView* ChartView(QChart* chart, QWidget* parent) {
+    chart->setMargins(QMargins(4, 4, 4, 4));
+    chart->setBackgroundRoundness(0);
+    auto* view = new QChartView(chart, parent);
+    view->setRenderHint(QPainter::Antialiasing);
+    view->setMinimumSize(360, 220);
+    return view;
+}
+
+QValueAxis* Axis(const char* title, const char* format) {
+    auto* axis = new QValueAxis;
+    axis->setTitleText(title);
+    axis->setLabelFormat(format);
+    return axis;
+}
+
+void Attach(QChart& chart, QAbstractSeries* series, QValueAxis* x, QValueAxis* y) {
+    chart.addSeries(series);
+    series->attachAxis(x);
+    series->attachAxis(y);
+}
+
+// A nice upper end for a count axis, and a tick count that lands on whole numbers.
+void CountRange(QValueAxis& axis, double highest) {
+    const double top = std::max(4.0, std::ceil(highest * 1.1));
+    axis.setRange(0, top);
+    axis.applyNiceNumbers();
+}
+
+}  // namespace
+
+MonitorDlg::MonitorDlg(const LineMonitor& monitor, Prompts& prompts, Scheduler& scheduler,
+                       QWidget* parent)
+    : QWidget(parent, Qt::Window),
+      monitor_(monitor),
+      scheduler_(scheduler),
+      files_(monitor, prompts, scheduler),
+      tasks_(scheduler, [&prompts](const std::string& what) {
+          prompts.ShowMessage({"The line monitor's file could not be handled: " + what,
+                               "Line Monitor", MessageIcon::Critical, MessageButtons::Ok,
+                               std::string()});
+      }) {
+    setWindowTitle("Line Monitor");
+    setObjectName("MonitorDlg");
+    setFont(FormFont());
+    BuildLayout();
+    resize(1240, 900);
+}
+
+MonitorDlg::~MonitorDlg() { scheduler_.Cancel(tick_); }
+
+void MonitorDlg::BuildLayout() {
+    statistics_ = new StatisticsModel(monitor_, this);
+    statistics_->StyleJudgementsBy(&JudgementLook);
+    sorted_ = new QSortFilterProxyModel(this);
+    sorted_->setSourceModel(statistics_);
+    sorted_->setSortRole(SortRole);
+    sorted_->setDynamicSortFilter(true);
+    traffic_ = new TrafficModel(monitor_.Traffic(), this);
+    traffic_->StyleFailuresBy(&FailedAnswerLook);
+
+    auto* layout = new QVBoxLayout(this);
+    layout->setContentsMargins(8, 8, 8, 8);
+
+    auto* top = new QHBoxLayout;
+    summary_ = new QLabel(this);
+    summary_->setObjectName("summary");
+    summary_->setTextFormat(Qt::PlainText);
+    summary_->setTextInteractionFlags(Qt::TextSelectableByMouse);
+    top->addWidget(summary_, 1);
+    saveStatisticsBtn_ = Button(this, "Save Statistics...");
+    top->addWidget(saveStatisticsBtn_, 0, Qt::AlignBottom);
+    layout->addLayout(top);
+
+    auto* parts = new QSplitter(Qt::Vertical, this);
+    parts->setChildrenCollapsible(false);
+    layout->addWidget(parts, 1);
+
+    statisticsView_ = Table(parts, "statistics");
+    statisticsView_->setModel(sorted_);
+    statisticsView_->setSortingEnabled(true);
+    statisticsView_->horizontalHeader()->setSortIndicator(0, Qt::AscendingOrder);
+    statisticsView_->horizontalHeader()->setSectionResizeMode(QHeaderView::ResizeToContents);
+    statisticsView_->setAlternatingRowColors(true);
+    statisticsView_->setMinimumHeight(120);
+    parts->addWidget(statisticsView_);
+
+    parts->addWidget(BuildCharts());
+
+    auto* trafficPart = new QWidget(parts);
+    auto* trafficLayout = new QVBoxLayout(trafficPart);
+    trafficLayout->setContentsMargins(0, 4, 0, 0);
+    auto* trafficBar = new QHBoxLayout;
+    trafficCaption_ = new QLabel(trafficPart);
+    trafficCaption_->setTextFormat(Qt::PlainText);
+    trafficBar->addWidget(trafficCaption_, 1);
+    pauseBtn_ = Button(trafficPart, "Pause");
+    pauseBtn_->setCheckable(true);
+    pauseBtn_->setToolTip("Holds the traffic view still; the monitor goes on recording");
+    trafficBar->addWidget(pauseBtn_);
+    saveTrafficBtn_ = Button(trafficPart, "Save Traffic...");
+    trafficBar->addWidget(saveTrafficBtn_);
+    trafficLayout->addLayout(trafficBar);
+    trafficView_ = Table(trafficPart, "traffic");
+    trafficView_->setFont(QFontDatabase::systemFont(QFontDatabase::FixedFont));
+    trafficView_->verticalHeader()->setDefaultSectionSize(trafficView_->fontMetrics().height() + 4);
+    trafficView_->setModel(traffic_);
+    const int digit = trafficView_->fontMetrics().horizontalAdvance('0');
+    const int widths[] = {9, 10, 10, 9, 8, 11, 36, 16};
+    for (int column = 0; column < static_cast<int>(std::size(widths)); ++column) {
+        trafficView_->setColumnWidth(column, widths[column] * digit + 12);
+    }
+    trafficView_->horizontalHeader()->setStretchLastSection(true);
+    trafficView_->setMinimumHeight(140);
+    trafficLayout->addWidget(trafficView_);
+    parts->addWidget(trafficPart);
+    parts->setSizes({190, 300, 330});
+
+    connect(saveStatisticsBtn_, &QPushButton::clicked, this, &MonitorDlg::SaveStatisticsBtn_Click);
+    connect(saveTrafficBtn_, &QPushButton::clicked, this, &MonitorDlg::SaveTrafficBtn_Click);
+    connect(pauseBtn_, &QPushButton::toggled, this, &MonitorDlg::PauseBtn_Click);
+    connect(trafficView_->verticalScrollBar(), &QScrollBar::valueChanged, this, [this](int value) {
+        following_ = value >= trafficView_->verticalScrollBar()->maximum();
+    });
+}
+
+QWidget* MonitorDlg::BuildCharts() {
+    auto* charts = new QWidget(this);
+    auto* row = new QHBoxLayout(charts);
+    row->setContentsMargins(0, 0, 0, 0);
+
+    failuresChart_ = new QChart;
+    failuresChart_->setTitle("Failures per minute of the run");
+    failuresChart_->legend()->setAlignment(Qt::AlignRight);
+    minuteAxis_ = Axis("minute of the run", "%d");
+    failureCountAxis_ = Axis("failed exchanges", "%d");
+    failuresChart_->addAxis(minuteAxis_, Qt::AlignBottom);
+    failuresChart_->addAxis(failureCountAxis_, Qt::AlignLeft);
+    failuresTotal_ = new QLineSeries;
+    failuresTotal_->setName("all");
+    failuresTotal_->setPen(QPen(QColor(0x20, 0x20, 0x20), 3));
+    Attach(*failuresChart_, failuresTotal_, minuteAxis_, failureCountAxis_);
+    minuteAxis_->setRange(1, 2);
+    CountRange(*failureCountAxis_, 0);
+    failuresView_ = ChartView(failuresChart_, charts);
+    row->addWidget(failuresView_, 1);
+
+    auto* histogramPart = new QWidget(charts);
+    auto* histogramLayout = new QVBoxLayout(histogramPart);
+    histogramLayout->setContentsMargins(0, 0, 0, 0);
+    auto* choices = new QHBoxLayout;
+    choices->addWidget(new QLabel("Response times of", histogramPart));
+    controllerChoice_ = new QComboBox(histogramPart);
+    controllerChoice_->setObjectName("controllerChoice");
+    controllerChoice_->setMinimumContentsLength(3);
+    choices->addWidget(controllerChoice_);
+    choices->addWidget(new QLabel("to the", histogramPart));
+    edgeChoice_ = new QComboBox(histogramPart);
+    edgeChoice_->setObjectName("edgeChoice");
+    edgeChoice_->addItems({"first character", "last character"});
+    edgeChoice_->setCurrentIndex(1);
+    choices->addWidget(edgeChoice_);
+    choices->addStretch(1);
+    histogramLayout->addLayout(choices);
+
+    histogramChart_ = new QChart;
+    histogramChart_->legend()->hide();
+    millisecondAxis_ = Axis("ms from the end of the request", "%.0f");
+    answerCountAxis_ = Axis("good answers", "%d");
+    histogramChart_->addAxis(millisecondAxis_, Qt::AlignBottom);
+    histogramChart_->addAxis(answerCountAxis_, Qt::AlignLeft);
+    histogramOutline_ = new QLineSeries;
+    histogramArea_ = new QAreaSeries(histogramOutline_);
+    histogramArea_->setBrush(QColor(0x4a, 0x7e, 0xbb));
+    histogramArea_->setPen(QPen(QColor(0x1f, 0x3f, 0x66), 1));
+    Attach(*histogramChart_, histogramArea_, millisecondAxis_, answerCountAxis_);
+    millisecondAxis_->setRange(0, 20);
+    CountRange(*answerCountAxis_, 0);
+    histogramView_ = ChartView(histogramChart_, histogramPart);
+    histogramLayout->addWidget(histogramView_, 1);
+    row->addWidget(histogramPart, 1);
+
+    const auto redraw = [this] {
+        if (isVisible()) {
+            RedrawHistogram();
+        }
+    };
+    connect(controllerChoice_, &QComboBox::activated, this, redraw);
+    connect(edgeChoice_, &QComboBox::activated, this, redraw);
+    return charts;
+}
+
+void MonitorDlg::showEvent(QShowEvent* event) {
+    QWidget::showEvent(event);
+    if (tick_ == 0) {
+        // What changed while the window was hidden is shown at once, charts included.
+        ticksSinceCharts_ = kRefreshesPerChart;
+        Tick();
+    }
+}
+
+void MonitorDlg::hideEvent(QHideEvent* event) {
+    QWidget::hideEvent(event);
+    scheduler_.Cancel(tick_);
+    tick_ = 0;
+}
+
+void MonitorDlg::Tick() {
+    tick_ = scheduler_.CallAt(scheduler_.Now() + kRefreshPeriod, [this] { Tick(); });
+    Refresh();
+}
+
+void MonitorDlg::Refresh() {
+    const std::uint64_t revision = monitor_.Revision();
+    const bool news = revision != shownRevision_;
+    if (news) {
+        shownRevision_ = revision;
+        statistics_->Refresh();
+        FillControllerChoice();
+        if (!paused_ || traffic_->LogCleared()) {
+            FollowTraffic();
+        }
+    }
+    // The driver's counts move without news from the monitor.
+    if (news || monitor_.Running()) {
+        RefreshSummary();
+        RefreshTrafficCaption();
+    }
+    if (++ticksSinceCharts_ >= kRefreshesPerChart && chartsRevision_ != revision) {
+        ticksSinceCharts_ = 0;
+        chartsRevision_ = revision;
+        RedrawCharts();
+    }
+}
+
+void MonitorDlg::RefreshSummary() {
+    const LineStatistics& statistics = monitor_.Statistics();
+    QString text = QString::asprintf(
+        "Exchanges per second: %.1f     Success: %.1f %%     Longest run of failures: %d     "
+        "Exchanges counted: %d",
+        statistics.ExchangesPerSecond(), statistics.SuccessRate(), statistics.LongestFailureRun(),
+        statistics.Exchanges());
+    text += "\nLine errors counted by the port's driver since the run started: ";
+    if (const std::optional<UartErrorCounts> errors = monitor_.ErrorsSinceStart()) {
+        text += QString::asprintf("framing %ld, parity %ld, overrun %ld, break %ld",
+                                  errors->framing, errors->parity, errors->overrun, errors->breaks);
+    } else if (statistics.Begun() || monitor_.Running() || monitor_.Traffic().Added() > 0) {
+        text += "not reported by this port";
+    } else {
+        text += "none yet, counted from the start of a run";
+    }
+    summary_->setText(text);
+}
+
+QString MonitorDlg::SummaryText() const { return summary_->text(); }
+
+void MonitorDlg::RefreshTrafficCaption() {
+    const TrafficLog& log = monitor_.Traffic();
+    QString text = QString::asprintf("Traffic: the last %zu exchanges are kept; %zu now",
+                                     log.Capacity(), log.Size());
+    if (paused_) {
+        const std::uint64_t shownUpTo = traffic_->FirstNumber() + traffic_->Exchanges();
+        const std::uint64_t behind = log.Added() + 1 > shownUpTo ? log.Added() + 1 - shownUpTo : 0;
+        text += QString::asprintf(".  Paused: %llu more recorded meanwhile",
+                                  static_cast<unsigned long long>(behind));
+    }
+    trafficCaption_->setText(text);
+}
+
+void MonitorDlg::FollowTraffic() {
+    const bool following = following_;
+    const int dropped = traffic_->Follow();
+    QScrollBar& bar = *trafficView_->verticalScrollBar();
+    if (following) {
+        trafficView_->scrollToBottom();
+    } else if (dropped > 0) {
+        // The rows the operator is reading stay where they are while older ones leave the top.
+        bar.setValue(std::max(0, bar.value() - dropped));
+    }
+}
+
+void MonitorDlg::PauseBtn_Click(bool paused) {
+    if (pauseBtn_->isChecked() != paused) {
+        pauseBtn_->setChecked(paused);  // comes back here through `toggled`
+        return;
+    }
+    paused_ = paused;
+    if (!paused_) {
+        FollowTraffic();
+    }
+    RefreshTrafficCaption();
+}
+
+void MonitorDlg::SaveTrafficBtn_Click() {
+    if (!files_.RefuseWhileBusy(tasks_.Running())) {
+        tasks_.Start(files_.SaveTraffic());
+    }
+}
+
+void MonitorDlg::SaveStatisticsBtn_Click() {
+    if (!files_.RefuseWhileBusy(tasks_.Running())) {
+        tasks_.Start(files_.SaveStatistics());
+    }
+}
+
+void MonitorDlg::FillControllerChoice() {
+    std::string addresses;
+    for (const ControllerStatistics& controller : monitor_.Statistics().Controllers()) {
+        addresses += controller.address;
+    }
+    if (addresses == choiceAddresses_) {
+        return;
+    }
+    const QVariant chosen = controllerChoice_->currentData();
+    choiceAddresses_ = addresses;
+    controllerChoice_->clear();
+    for (const char address : addresses) {
+        controllerChoice_->addItem(QString(QLatin1Char(address)), int(address));
+    }
+    const int again = chosen.isValid() ? controllerChoice_->findData(chosen) : -1;
+    controllerChoice_->setCurrentIndex(again >= 0 ? again : 0);
+}
+
+void MonitorDlg::RedrawCharts() {
+    RedrawFailures();
+    RedrawHistogram();
+    ++chartRedraws_;
+}
+
+void MonitorDlg::RedrawFailures() {
+    const LineStatistics& statistics = monitor_.Statistics();
+    // The run so far, in minutes begun, also where no minute has had a failure yet.
+    std::size_t minutes = statistics.FailuresByMinute().size();
+    if (statistics.ExchangesPerSecond() > 0) {
+        const double seconds = statistics.Exchanges() / statistics.ExchangesPerSecond();
+        minutes = std::max(minutes, static_cast<std::size_t>(seconds / 60) + 1);
+    }
+    const bool marked = minutes <= kMostMarkedMinutes;
+    int highest = 0;
+    const auto points = [&](const std::vector<int>& byMinute) {
+        QList<QPointF> list;
+        list.reserve(static_cast<qsizetype>(minutes));
+        for (std::size_t minute = 0; minute < minutes; ++minute) {
+            const int failures = minute < byMinute.size() ? byMinute[minute] : 0;
+            highest = std::max(highest, failures);
+            list.append(QPointF(static_cast<double>(minute + 1), failures));
+        }
+        return list;
+    };
+    failuresTotal_->replace(points(statistics.FailuresByMinute()));
+    failuresTotal_->setPointsVisible(marked);
+
+    std::map<char, QLineSeries*> kept;
+    for (const ControllerStatistics& controller : statistics.Controllers()) {
+        if (controller.Failures() == 0) {
+            continue;
+        }
+        QLineSeries*& series = failuresOf_[controller.address];
+        if (series == nullptr) {
+            series = new QLineSeries;
+            series->setName(QString(QLatin1Char(controller.address)));
+            Attach(*failuresChart_, series, minuteAxis_, failureCountAxis_);
+        }
+        series->replace(points(controller.failuresByMinute));
+        series->setPointsVisible(marked);
+        kept[controller.address] = series;
+        failuresOf_.erase(controller.address);
+    }
+    // Controllers gone with a new run or "Res" take their lines with them.
+    for (auto& [address, series] : failuresOf_) {
+        failuresChart_->removeSeries(series);
+        delete series;
+    }
+    failuresOf_ = std::move(kept);
+    minuteAxis_->setRange(1, std::max<double>(2, static_cast<double>(minutes)));
+    minuteAxis_->setTickCount(
+        static_cast<int>(std::min<std::size_t>(std::max<std::size_t>(minutes, 2), 11)));
+    CountRange(*failureCountAxis_, highest);
+}
+
+void MonitorDlg::RedrawHistogram() {
+    const QVariant chosen = controllerChoice_->currentData();
+    const ControllerStatistics* controller =
+        chosen.isValid() ? monitor_.Statistics().Find(static_cast<char>(chosen.toInt())) : nullptr;
+    const bool toLast = edgeChoice_->currentIndex() == 1;
+    const ResponseTimes* times = controller == nullptr ? nullptr
+                                 : toLast              ? &controller->toLast
+                                                       : &controller->toFirst;
+    if (times == nullptr || times->Count() == 0) {
+        histogramOutline_->clear();
+        histogramChart_->setTitle(controller == nullptr
+                                      ? QString("Response times: no exchange yet")
+                                      : QString("Response times of %1: no good answer yet")
+                                            .arg(QLatin1Char(controller->address)));
+        return;
+    }
+    const std::vector<std::uint32_t>& bins = times->Histogram();
+    const auto first = std::find_if(bins.begin(), bins.end(), [](auto n) { return n > 0; });
+    const auto last = std::find_if(bins.rbegin(), bins.rend(), [](auto n) { return n > 0; });
+    const int lowest = static_cast<int>(first - bins.begin());
+    const int highest = static_cast<int>(bins.rend() - last) - 1;
+    int step = kBinSteps[std::size(kBinSteps) - 1];
+    for (const int candidate : kBinSteps) {
+        if (highest / candidate - lowest / candidate + 1 <= kMostBins) {
+            step = candidate;
+            break;
+        }
+    }
+    // One empty bin either side, so the outermost bars stand clear of the frame.
+    const int from = std::max(0, (lowest / step - 1) * step);
+    const int to = (highest / step + 2) * step;
+    const double millisecondsPerStep =
+        std::chrono::duration<double, std::milli>(ResponseTimes::Resolution).count();
+    QList<QPointF> outline;
+    outline.append(QPointF(from * millisecondsPerStep, 0));
+    std::uint32_t tallest = 0;
+    for (int bin = from; bin < to; bin += step) {
+        std::uint32_t count = 0;
+        for (int i = bin; i < std::min(bin + step, ResponseTimes::Bins); ++i) {
+            count += bins[static_cast<std::size_t>(i)];
+        }
+        tallest = std::max(tallest, count);
+        outline.append(QPointF(bin * millisecondsPerStep, count));
+        outline.append(QPointF((bin + step) * millisecondsPerStep, count));
+    }
+    outline.append(QPointF(to * millisecondsPerStep, 0));
+    histogramOutline_->replace(outline);
+    millisecondAxis_->setRange(from * millisecondsPerStep, to * millisecondsPerStep);
+    CountRange(*answerCountAxis_, tallest);
+    histogramChart_->setTitle(
+        QString("Response times of %1 to the %2 character: %3 good answers, %4 ms bins")
+            .arg(QLatin1Char(controller->address))
+            .arg(toLast ? "last" : "first")
+            .arg(times->Count())
+            .arg(step * millisecondsPerStep));
+}
+
+}  // namespace tarvel

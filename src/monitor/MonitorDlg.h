@@ -1,0 +1,115 @@
+#pragma once
+
+#include <QWidget>
+#include <cstdint>
+#include <map>
+#include <memory>
+#include <string>
+
+#include "monitor/LineMonitor.h"
+#include "monitor/MonitorFiles.h"
+#include "monitor/MonitorModels.h"
+#include "platform/Tasks.h"
+
+class QAreaSeries;
+class QChart;
+class QChartView;
+class QComboBox;
+class QLabel;
+class QLineSeries;
+class QPushButton;
+class QSortFilterProxyModel;
+class QTableView;
+class QValueAxis;
+
+namespace tarvel {
+
+// The window "Line Monitor": what the line monitor knows of the run, shown while the run goes
+// on. It only reads the monitor, never the line, so it can stay open through runs and scans.
+// While it is visible it catches up with the monitor about four times a second, and only when
+// something changed; its charts at most twice a second.
+class MonitorDlg final : public QWidget {
+    Q_OBJECT
+public:
+    MonitorDlg(const LineMonitor& monitor, Prompts& prompts, Scheduler& scheduler,
+               QWidget* parent = nullptr);
+    ~MonitorDlg() override;
+
+    void SaveTrafficBtn_Click();
+    void SaveStatisticsBtn_Click();
+    // The traffic view stands still while paused; the monitor goes on recording, and the view
+    // catches up once the pause ends.
+    void PauseBtn_Click(bool paused);
+    // A save still formatting or writing its file.
+    TaskOwner& FileTasks() { return tasks_; }
+
+    // What the window shows.
+    QString SummaryText() const;
+    QTableView& StatisticsView() { return *statisticsView_; }
+    QTableView& TrafficView() { return *trafficView_; }
+    const StatisticsModel& StatisticsTable() const { return *statistics_; }
+    const TrafficModel& TrafficTable() const { return *traffic_; }
+    QPushButton& PauseButton() { return *pauseBtn_; }
+    // Times the charts have been drawn anew.
+    int ChartRedraws() const { return chartRedraws_; }
+
+protected:
+    void showEvent(QShowEvent* event) override;
+    void hideEvent(QHideEvent* event) override;
+
+private:
+    void BuildLayout();
+    QWidget* BuildCharts();
+    void Tick();
+    void Refresh();
+    void RefreshSummary();
+    void RefreshTrafficCaption();
+    void FollowTraffic();
+    void FillControllerChoice();
+    void RedrawCharts();
+    void RedrawFailures();
+    void RedrawHistogram();
+
+    const LineMonitor& monitor_;
+    Scheduler& scheduler_;
+    MonitorFiles files_;
+    TaskOwner tasks_;
+
+    StatisticsModel* statistics_;
+    TrafficModel* traffic_;
+    QSortFilterProxyModel* sorted_;
+    QLabel* summary_;
+    QLabel* trafficCaption_;
+    QTableView* statisticsView_;
+    QTableView* trafficView_;
+    QPushButton* pauseBtn_;
+    QPushButton* saveTrafficBtn_;
+    QPushButton* saveStatisticsBtn_;
+
+    QChart* failuresChart_;
+    QChartView* failuresView_;
+    QLineSeries* failuresTotal_;
+    std::map<char, QLineSeries*> failuresOf_;
+    QValueAxis* minuteAxis_;
+    QValueAxis* failureCountAxis_;
+    QChart* histogramChart_;
+    QChartView* histogramView_;
+    QLineSeries* histogramOutline_;
+    QAreaSeries* histogramArea_;
+    QValueAxis* millisecondAxis_;
+    QValueAxis* answerCountAxis_;
+    QComboBox* controllerChoice_;
+    QComboBox* edgeChoice_;
+    std::string choiceAddresses_;
+
+    Scheduler::TimerId tick_ = 0;
+    std::uint64_t shownRevision_ = ~std::uint64_t{0};
+    std::uint64_t chartsRevision_ = ~std::uint64_t{0};
+    int ticksSinceCharts_ = 0;
+    int chartRedraws_ = 0;
+    bool paused_ = false;
+    // The operator has left the traffic view at its end: new rows scroll into view.
+    bool following_ = true;
+};
+
+}  // namespace tarvel
