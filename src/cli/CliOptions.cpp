@@ -47,7 +47,14 @@ bool ReadPort(const std::string& value, CliOptions& options) {
     if (value.empty()) {
         return false;
     }
-    if (const auto assignment = ParsePortAssignment(value)) {
+    const bool namesCom = EntryIndex({"com"}, value.substr(0, 3)).has_value();
+    if (namesCom && value.find('=') != std::string::npos) {
+        // Meant as COMn=DEVICE: read mistyped, it would open a device of that odd name and
+        // fail only once the line is wanted.
+        const auto assignment = ParsePortAssignment("COM" + value.substr(3));
+        if (!assignment) {
+            return false;
+        }
         options.assignments.push_back(*assignment);
         options.line.port = assignment->number - 1;
         return true;
@@ -56,7 +63,7 @@ bool ReadPort(const std::string& value, CliOptions& options) {
         options.line.port = *number;
         return true;
     }
-    if (EntryIndex({"com"}, value.substr(0, 3)) && value.find('/') == std::string::npos) {
+    if (namesCom && value.find('/') == std::string::npos) {
         return false;  // COM0, COM5: no such entry, and surely no device name
     }
     options.assignments.push_back(PortAssignment{1, value});
@@ -72,6 +79,11 @@ std::optional<std::vector<char>> ReadAddresses(const std::string& text) {
         const std::string item = text.substr(from, comma - from);
         if (item.size() != 1 || AddressIndexOf(item[0]) < 0 ||
             AddressIndexOf(item[0]) >= kAddressCount) {
+            return std::nullopt;
+        }
+        // The window refuses an address used twice: the cycle would ask that controller twice
+        // a sweep and count its exchanges twice.
+        if (std::find(addresses.begin(), addresses.end(), item[0]) != addresses.end()) {
             return std::nullopt;
         }
         addresses.push_back(item[0]);
@@ -130,7 +142,7 @@ CliOptions ParseCliArguments(const std::vector<std::string>& arguments) {
     };
     static const std::map<std::string, ValueOption> valueOptions{
         {"--port",
-         {"a device such as /dev/ttyUSB0, COM1 to COM4, or COMn=DEVICE",
+         {"a device such as /dev/ttyUSB0, COM1 to COM4, or COMn=DEVICE with n from 1 to 4",
           [](const std::string& v, CliOptions& o) { return ReadPort(v, o); }}},
         {"--baud",
          {Joined(PortDialogEntries::Bauds(), ", "),
@@ -179,7 +191,7 @@ CliOptions ParseCliArguments(const std::vector<std::string>& arguments) {
               return !v.empty();
           }}},
         {"--addresses",
-         {"address characters separated by commas, such as A,B,@",
+         {"different address characters separated by commas, such as A,B,@",
           [](const std::string& v, CliOptions& o) {
               const auto addresses = ReadAddresses(v);
               o.addresses = addresses.value_or(std::vector<char>{});

@@ -36,6 +36,10 @@ TEST(CliOptionsTest, LineOptionsChooseThePortDialogsEntries) {
     EXPECT_EQ(com3.line.port, 2);
     EXPECT_EQ(com3.assignments[0].number, 3);
     EXPECT_EQ(Parse({"send", "A?X  ", "--port", "com2"}).line.port, 1);
+    const CliOptions lowerCase = Parse({"scan", "--port=com4=/dev/ttyUSB1"});
+    ASSERT_EQ(lowerCase.error, "");
+    EXPECT_EQ(lowerCase.line.port, 3);
+    EXPECT_EQ(lowerCase.assignments[0].device, "/dev/ttyUSB1");
 }
 
 TEST(CliOptionsTest, CommandsTakeTheirOperandsAndFiles) {
@@ -84,6 +88,7 @@ TEST(CliOptionsTest, EveryInvalidCommandLineIsRefusedWithAMessageThatNamesThePro
         {{"test", "--cfg", "a.cfg", "--addresses", "A"}, "either --cfg FILE or --addresses"},
         {{"test", "--addresses", "A,,B"}, "invalid --addresses"},
         {{"test", "--addresses", "#"}, "invalid --addresses"},
+        {{"test", "--addresses", "A,B,A"}, "invalid --addresses \"A,B,A\""},
         {{"test", "--addresses", "A", "--sweeps", "0"}, "--sweeps \"0\""},
         {{"test", "--addresses", "A", "--sweeps", "2", "--duration", "1m"}, "not both"},
         {{"test", "--addresses", "A", "--duration", "soon"}, "--duration \"soon\""},
@@ -98,6 +103,22 @@ TEST(CliOptionsTest, EveryInvalidCommandLineIsRefusedWithAMessageThatNamesThePro
             << "got \"" << options.error << "\" for: " << ::testing::PrintToString(bad.arguments);
         EXPECT_EQ(options.error.find('\n'), std::string::npos);
     }
+}
+
+TEST(CliOptionsTest, APortValueThatLooksLikeComnEqualsDeviceMustBeOne) {
+    // Taken for a device name, each would fail only once the line is wanted, with status 3.
+    for (const char* bad : {"COM5=/dev/ttyUSB0", "com0=/dev/ttyUSB0", "COM=/dev/ttyUSB0",
+                            "COM12=/dev/ttyUSB0", "Com1=", "COM1:/dev/ttyUSB0=x"}) {
+        const CliOptions options = Parse({"scan", "--port", bad});
+        EXPECT_EQ(options.error, "invalid --port \"" + std::string(bad) +
+                                     "\": allowed are a device such as /dev/ttyUSB0, COM1 to "
+                                     "COM4, or COMn=DEVICE with n from 1 to 4")
+            << bad;
+        EXPECT_TRUE(options.assignments.empty()) << bad;
+    }
+    // A device whose name merely holds "com" or "=" is still a device.
+    EXPECT_EQ(Parse({"scan", "--port", "/dev/com=1"}).assignments.at(0).device, "/dev/com=1");
+    EXPECT_EQ(Parse({"scan", "--port", "./COM5"}).assignments.at(0).device, "./COM5");
 }
 
 }  // namespace
