@@ -26,7 +26,10 @@ struct Exchange {
     // The characters read for a five-character answer, closing character included; nothing for
     // the verdicts that leave the input to the settle step.
     std::string answer;
-    int received = 0;     // characters waiting when the answer was judged
+    int received = 0;  // characters waiting when the answer was judged
+    // Those characters themselves, whatever the verdict, for whoever shows what went over the
+    // wire: the settle step discards them from the line when the verdict is a failure.
+    std::string arrived;
     Instant judged{};     // when the verdict was reached
     TimeOfDay timeOfDay;  // of the verdict, as the error record shows it
     // When the first and the last of the received characters reached the host, where the line

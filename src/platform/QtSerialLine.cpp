@@ -335,6 +335,11 @@ std::string QtSerialLine::InputFirst(int count) {
     return received_.Take(count);
 }
 
+std::string QtSerialLine::Peek(int count) const {
+    std::lock_guard lock(mutex_);
+    return received_.Peek(count);
+}
+
 int QtSerialLine::InBufferCount() {
     std::lock_guard lock(mutex_);
     return received_.Count();

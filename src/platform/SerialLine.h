@@ -50,6 +50,9 @@ public:
     // Takes the first `count` of the received characters that are waiting (all of them when
     // fewer are waiting), whatever the input length; the others stay.
     virtual std::string InputFirst(int count) = 0;
+    // A copy of the first `count` of the received characters that are waiting (all of them when
+    // fewer are waiting); they stay waiting.
+    virtual std::string Peek(int count) const = 0;
     // Received characters waiting to be read.
     virtual int InBufferCount() = 0;
     // Characters handed to Output that have not yet left the host.

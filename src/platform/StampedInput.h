@@ -26,6 +26,10 @@ public:
         arrivals_.erase(arrivals_.begin(), arrivals_.begin() + static_cast<std::ptrdiff_t>(taken));
         return head;
     }
+    std::string Peek(int count) const {
+        return characters_.substr(
+            0, std::min(characters_.size(), static_cast<std::size_t>(std::max(count, 0))));
+    }
     std::optional<Instant> ArrivalOf(int index) const {
         if (index < 0 || static_cast<std::size_t>(index) >= arrivals_.size()) {
             return std::nullopt;

@@ -31,6 +31,7 @@ Exchange ExchangeAfter(const SerialLine& line, const Scheduler& scheduler, Reque
     exchange.judged = scheduler.Now();
     exchange.timeOfDay = scheduler.LocalTime();
     if (exchange.received > 0) {
+        exchange.arrived = line.Peek(exchange.received);
         exchange.firstArrival = line.ArrivalOf(0);
         exchange.lastArrival = line.ArrivalOf(exchange.received - 1);
     }

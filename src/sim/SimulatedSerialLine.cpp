@@ -99,6 +99,8 @@ std::string SimulatedSerialLine::Input() {
 
 std::string SimulatedSerialLine::InputFirst(int count) { return received_.Take(count); }
 
+std::string SimulatedSerialLine::Peek(int count) const { return received_.Peek(count); }
+
 std::optional<Instant> SimulatedSerialLine::ArrivalOf(int index) const {
     return received_.ArrivalOf(index);
 }

@@ -38,6 +38,7 @@ public:
     void Output(std::string_view text) override;
     std::string Input() override;
     std::string InputFirst(int count) override;
+    std::string Peek(int count) const override;
     int InBufferCount() override { return received_.Count(); }
     int OutBufferCount() override { return unsent_; }
     std::optional<Instant> ArrivalOf(int index) const override;

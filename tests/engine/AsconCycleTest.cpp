@@ -135,6 +135,34 @@ TEST_F(AsconCycleTest, EachExchangeCarriesItsRequestTimeArrivalsAndAttempt) {
     EXPECT_EQ(ErrorRecord(silent), "B  08:00:00  No answer !   1");
 }
 
+TEST_F(AsconCycleTest, WhatCameOverTheWireIsKeptWhateverTheVerdict) {
+    primo.DeviceCount = 1;
+    primo.RetryCount = 0;
+    allAtOnce = true;
+    const auto judged = [this](const std::string& sent) {
+        answer = sent;
+        sink.exchanges.clear();
+        StopAfter(1);
+        testing::RunToEnd(time, RunOnce(cycle, lineUse));
+        return sink.exchanges.at(0);
+    };
+    const Exchange good = judged("A215\r");
+    EXPECT_EQ(good.verdict, ExchangeVerdict::Good);
+    EXPECT_EQ(good.arrived, "A215\r");
+    const Exchange surplus = judged("A2150\r");
+    EXPECT_EQ(surplus.verdict, ExchangeVerdict::WrongCount);
+    EXPECT_EQ(surplus.arrived, "A2150\r");
+    EXPECT_TRUE(surplus.answer.empty());
+    const Exchange partial = judged("A21");
+    EXPECT_EQ(partial.verdict, ExchangeVerdict::NoAnswer);
+    EXPECT_EQ(partial.received, 3);
+    EXPECT_EQ(partial.arrived, "A21");
+    // Kept, not taken: the settle step still clears them from the line before the next request.
+    const Exchange next = judged("A215\r");
+    EXPECT_EQ(next.verdict, ExchangeVerdict::Good);
+    EXPECT_EQ(next.arrived, "A215\r");
+}
+
 TEST_F(AsconCycleTest, TheErrorLimitEndsTheRunByItselfAndTheCountCarriesOver) {
     table[0] = 1;  // both positions silent
     primo.RetryCount = 4;

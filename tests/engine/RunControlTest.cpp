@@ -248,6 +248,7 @@ public:
     void Output(std::string_view text) override { unsent_ += static_cast<int>(text.size()); }
     std::string Input() override { return line_.Input(); }
     std::string InputFirst(int count) override { return line_.InputFirst(count); }
+    std::string Peek(int count) const override { return line_.Peek(count); }
     int InBufferCount() override { return line_.InBufferCount(); }
     int OutBufferCount() override { return unsent_; }
     std::optional<Instant> ArrivalOf(int index) const override { return line_.ArrivalOf(index); }

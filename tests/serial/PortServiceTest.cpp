@@ -89,6 +89,7 @@ public:
     void Output(std::string_view text) override { line_.Output(text); }
     std::string Input() override { return line_.Input(); }
     std::string InputFirst(int count) override { return line_.InputFirst(count); }
+    std::string Peek(int count) const override { return line_.Peek(count); }
     int InBufferCount() override { return line_.InBufferCount(); }
     int OutBufferCount() override { return line_.OutBufferCount(); }
     std::optional<Instant> ArrivalOf(int index) const override { return line_.ArrivalOf(index); }
