@@ -20,6 +20,7 @@ AsconCycle::AsconCycle(Primo& primo, PortService& port, const ControllerAddressT
 void AsconCycle::ResetErrors() {
     errors_ = 0;
     Tell([](CycleSink& sink) { sink.ErrorsCounted(0); });
+    Tell([](CycleSink& sink) { sink.ErrorsReset(); });
 }
 
 QCoro::Task<RunEnd> AsconCycle::TxAscon(LineUse::Lease lease) {

@@ -34,6 +34,9 @@ public:
     virtual void AttemptStarting(int /*position*/) {}
     // The error counter has a new value: after a failed exchange, or after a reset.
     virtual void ErrorsCounted(int /*errors*/) {}
+    // "Res": the error counter and everything counted with it start again from nothing. Comes
+    // after the counter's new value, 0.
+    virtual void ErrorsReset() {}
     virtual void RunEnded(const RunEnd& /*end*/) {}
 };
 

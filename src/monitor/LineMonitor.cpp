@@ -13,13 +13,6 @@ LineMonitor::LineMonitor(const Clock& clock, CharacterTimeSource characterTime,
 
 void LineMonitor::CycleListener::RunStarted(int) { monitor_.Began(AnswerWindow); }
 
-void LineMonitor::CycleListener::ErrorsCounted(int errors) {
-    // The counter goes back to 0 only on "Res", which clears the statistics with the error list.
-    if (errors == 0) {
-        monitor_.Reset();
-    }
-}
-
 void LineMonitor::ScanListener::ScanStarted() { monitor_.Began(ScanAnswerWindow); }
 
 void LineMonitor::Began(Duration answerWindow) {
@@ -29,6 +22,8 @@ void LineMonitor::Began(Duration answerWindow) {
     ++revision_;
 }
 
+void LineMonitor::Written() { requestWritten_ = clock_.LocalTime(); }
+
 void LineMonitor::Judged(const Exchange& exchange) {
     if (!statistics_.Begun()) {
         // Counting goes on after "Res" in the middle of a run, from that moment.
@@ -36,7 +31,7 @@ void LineMonitor::Judged(const Exchange& exchange) {
                           statistics_.AnswerWindow());
     }
     statistics_.Add(exchange);
-    traffic_.Add(exchange, statistics_.Start());
+    traffic_.Add(exchange, statistics_.Start(), requestWritten_);
     ++revision_;
 }
 

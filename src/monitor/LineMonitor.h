@@ -48,20 +48,23 @@ private:
     struct CycleListener final : CycleSink {
         explicit CycleListener(LineMonitor& monitor) : monitor_(monitor) {}
         void RunStarted(int) override;
+        void RequestWritten(const Request&) override { monitor_.Written(); }
         void ExchangeJudged(const Exchange& exchange) override { monitor_.Judged(exchange); }
-        void ErrorsCounted(int errors) override;
+        void ErrorsReset() override { monitor_.Reset(); }
         void RunEnded(const RunEnd&) override { monitor_.Ended(); }
         LineMonitor& monitor_;
     };
     struct ScanListener final : ScanSink {
         explicit ScanListener(LineMonitor& monitor) : monitor_(monitor) {}
         void ScanStarted() override;
+        void RequestWritten(const Request&) override { monitor_.Written(); }
         void ExchangeJudged(const Exchange& exchange) override { monitor_.Judged(exchange); }
         void ScanEnded(const ScanEnd&) override { monitor_.Ended(); }
         LineMonitor& monitor_;
     };
 
     void Began(Duration answerWindow);
+    void Written();
     void Judged(const Exchange& exchange);
     void Ended();
 
@@ -73,6 +76,7 @@ private:
     LineStatistics statistics_;
     TrafficLog traffic_;
     std::optional<UartErrorCounts> countsAtStart_;
+    TimeOfDay requestWritten_;
     bool running_ = false;
     std::uint64_t revision_ = 0;
 };

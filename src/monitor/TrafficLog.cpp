@@ -1,6 +1,7 @@
 #include "monitor/TrafficLog.h"
 
 #include <algorithm>
+#include <cassert>
 
 namespace tarvel {
 namespace {
@@ -22,13 +23,13 @@ void AppendUtf8(std::string& text, char32_t code) {
 
 TrafficLog::TrafficLog(std::size_t capacity) : capacity_(std::max<std::size_t>(capacity, 1)) {}
 
-void TrafficLog::Add(const Exchange& exchange, Instant runStart) {
+void TrafficLog::Add(const Exchange& exchange, Instant runStart, TimeOfDay written) {
     ++added_;
     if (entries_.size() < capacity_) {
-        entries_.push_back(TrafficEntry{exchange, runStart});
+        entries_.push_back(TrafficEntry{exchange, runStart, written});
         return;
     }
-    entries_[oldest_] = TrafficEntry{exchange, runStart};
+    entries_[oldest_] = TrafficEntry{exchange, runStart, written};
     oldest_ = (oldest_ + 1) % capacity_;
 }
 
@@ -40,6 +41,7 @@ void TrafficLog::Clear() {
 }
 
 const TrafficEntry& TrafficLog::At(std::size_t index) const {
+    assert(index < entries_.size());
     return entries_[(oldest_ + index) % entries_.size()];
 }
 
@@ -49,7 +51,7 @@ TrafficRow RequestRow(const TrafficLog& log, std::size_t index) {
     TrafficRow row;
     row.number = log.NumberOf(index);
     row.sinceRunStart = request.written - entry.runStart;
-    row.timeOfDay = entry.exchange.timeOfDay;
+    row.timeOfDay = entry.written;
     row.address = request.address;
     row.characters = static_cast<int>(request.frame.size());
     row.hex = HexText(request.frame);
@@ -67,8 +69,9 @@ TrafficRow AnswerRow(const TrafficLog& log, std::size_t index) {
     row.timeOfDay = exchange.timeOfDay;
     row.address = exchange.request.address;
     row.characters = exchange.received;
-    row.hex = HexText(exchange.answer);
-    row.text = VisibleText(exchange.answer);
+    // All that had arrived by the verdict, also when it was too little, too much or too late.
+    row.hex = HexText(exchange.arrived);
+    row.text = VisibleText(exchange.arrived);
     row.verdict = exchange.Failed() ? VerdictMessage(exchange.verdict) : "good";
     return row;
 }
@@ -89,14 +92,27 @@ std::string HexText(std::string_view bytes) {
 }
 
 std::string VisibleText(std::string_view bytes) {
+    // The ASCII names, not Unicode's control pictures: few fonts have those, and a CSV file
+    // read by any program shows these as they are.
+    static constexpr const char* names[] = {"NUL", "SOH", "STX", "ETX", "EOT", "ENQ", "ACK", "BEL",
+                                            "BS",  "HT",  "LF",  "VT",  "FF",  "CR",  "SO",  "SI",
+                                            "DLE", "DC1", "DC2", "DC3", "DC4", "NAK", "SYN", "ETB",
+                                            "CAN", "EM",  "SUB", "ESC", "FS",  "GS",  "RS",  "US"};
     std::string text;
-    text.reserve(bytes.size() * 3);
+    text.reserve(bytes.size() + 8);
     for (const char c : bytes) {
         const auto byte = static_cast<unsigned char>(c);
-        if (byte < 0x20) {
-            AppendUtf8(text, 0x2400 + byte);  // the control pictures: U+240D for CR
-        } else if (byte == 0x7F) {
-            AppendUtf8(text, 0x2421);
+        if (byte < 0x20 || byte == 0x7F) {
+            text += '<';
+            text += byte == 0x7F ? "DEL" : names[byte];
+            text += '>';
+        } else if (byte >= 0x80 && byte < 0xA0) {
+            // Noise makes these often; as Latin-1 they would show as nothing at all.
+            static constexpr char digits[] = "0123456789ABCDEF";
+            text += '<';
+            text += digits[byte >> 4];
+            text += digits[byte & 0x0F];
+            text += '>';
         } else {
             AppendUtf8(text, byte);
         }

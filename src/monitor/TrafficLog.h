@@ -13,6 +13,7 @@ namespace tarvel {
 struct TrafficEntry {
     Exchange exchange;
     Instant runStart{};  // of the run it belongs to, for the times shown from it
+    TimeOfDay written;   // the request's; the exchange holds its verdict's
 };
 
 // The last exchanges on the line, oldest first: a ring, so that a run of a day keeps the same
@@ -23,12 +24,12 @@ public:
 
     explicit TrafficLog(std::size_t capacity = DefaultCapacity);
 
-    void Add(const Exchange& exchange, Instant runStart);
+    void Add(const Exchange& exchange, Instant runStart, TimeOfDay written);
     void Clear();
 
     std::size_t Capacity() const { return capacity_; }
     std::size_t Size() const { return entries_.size(); }
-    // 0 is the oldest entry kept.
+    // 0 is the oldest entry kept; `index` below Size().
     const TrafficEntry& At(std::size_t index) const;
     // Exchanges added since the last Clear, those dropped from the ring included.
     std::uint64_t Added() const { return added_; }
@@ -61,8 +62,9 @@ TrafficRow AnswerRow(const TrafficLog& log, std::size_t index);
 
 // Bytes as two hex digits each, separated by blanks.
 std::string HexText(std::string_view bytes);
-// Bytes as UTF-8 text: printable characters as they are, control characters as their Unicode
-// pictures (a carriage return as "␍"), bytes above 127 as Latin-1.
+// Bytes as UTF-8 text: printable characters as they are, control characters by their ASCII
+// names in angle brackets (a carriage return as "<CR>"), the other control characters of
+// Latin-1 in hex ("<85>"), the rest of Latin-1 as it is.
 std::string VisibleText(std::string_view bytes);
 
 }  // namespace tarvel
