@@ -10,7 +10,16 @@ packages=(
   qt6-charts-dev libqt6opengl6-dev
   libgtest-dev
   dpkg-dev file desktop-file-utils man-db
+  # A locale with a decimal comma, for the tests that numbers in files never take it.
+  locales
 )
+
+run_as_root() {
+  if [ "$(id -u)" -eq 0 ]; then "$@"; else sudo "$@"; fi
+}
+comma_locale() {
+  locale -a | grep -qix 'de_DE.utf8' || run_as_root localedef -i de_DE -f UTF-8 de_DE.UTF-8
+}
 
 missing=()
 for package in "${packages[@]}"; do
@@ -18,12 +27,11 @@ for package in "${packages[@]}"; do
     missing+=("$package")
 done
 if [ ${#missing[@]} -eq 0 ]; then
+  comma_locale
   exit 0
 fi
 
-run_as_root() {
-  if [ "$(id -u)" -eq 0 ]; then "$@"; else sudo "$@"; fi
-}
 echo "Installing: ${missing[*]}"
 run_as_root apt-get update
 run_as_root env DEBIAN_FRONTEND=noninteractive apt-get install -y --no-install-recommends "${missing[@]}"
+comma_locale

@@ -2,7 +2,7 @@
 
 #include <algorithm>
 #include <cmath>
-#include <cstdio>
+#include <string>
 
 namespace tarvel {
 namespace {
@@ -50,7 +50,8 @@ Duration ResponseTimes::Percentile(double share) const {
     for (int bin = lowestBin_; bin <= highestBin_; ++bin) {
         seen += bins_[bin];
         if (seen >= rank) {
-            return bin == Bins - 1 ? maximum_ : bin * Resolution;
+            // A bin's time is rounded; the extremes are exact and bound it.
+            return bin == Bins - 1 ? maximum_ : std::clamp(bin * Resolution, minimum_, maximum_);
         }
     }
     return maximum_;
@@ -91,6 +92,8 @@ const ControllerStatistics* LineStatistics::Find(char address) const {
 void LineStatistics::Add(const Exchange& exchange) {
     ControllerStatistics& controller = Slot(exchange.request.address);
     ++controller.requests;
+    controller.requestTime =
+        characterTime_ * static_cast<std::int64_t>(exchange.request.frame.size());
     ++exchanges_;
     lastVerdict_ = std::max(lastVerdict_, exchange.judged);
     switch (exchange.verdict) {
@@ -99,9 +102,7 @@ void LineStatistics::Add(const Exchange& exchange) {
             ++good_;
             failureRun_ = 0;
             controller.lastGood = exchange.timeOfDay;
-            const Instant requestEnd =
-                exchange.request.written +
-                characterTime_ * static_cast<std::int64_t>(exchange.request.frame.size());
+            const Instant requestEnd = exchange.request.written + controller.requestTime;
             if (exchange.firstArrival) {
                 controller.toFirst.Add(*exchange.firstArrival - requestEnd);
             }
@@ -130,42 +131,59 @@ double LineStatistics::ExchangesPerSecond() const {
     return seconds <= 0 ? 0.0 : exchanges_ / seconds;
 }
 
+namespace {
+
+// From the end of the request: what the window leaves the controller for its answer.
+Duration SlowFrom(const ControllerStatistics& controller, Duration answerWindow) {
+    const Duration left = std::max(answerWindow - controller.requestTime, Duration{0});
+    return std::chrono::duration_cast<Duration>(left * JudgementThresholds::SlowShareOfWindow);
+}
+
+std::string Percent(double share) { return std::to_string(std::lround(share * 100)) + " %"; }
+
+}  // namespace
+
 Assessment Assess(const ControllerStatistics& controller, Duration answerWindow) {
-    char text[200];
     if (controller.requests == 0) {
         return {Judgement::NotAsked, "No exchange with this controller yet."};
     }
+    const std::string ofAll = " of " + std::to_string(controller.requests);
     if (controller.Garbled() > 0) {
-        std::snprintf(text, sizeof text,
-                      "%d of %d exchanges brought an answer with the wrong number of characters or "
-                      "no carriage return: the sign of noise on the line.",
-                      controller.Garbled(), controller.requests);
-        return {Judgement::Garbled, text};
+        return {Judgement::Garbled,
+                std::to_string(controller.Garbled()) + ofAll +
+                    (controller.requests == 1 ? " exchange" : " exchanges") +
+                    " brought an answer with the wrong number of characters or no carriage "
+                    "return: the sign of noise on the line."};
     }
     if (controller.good == 0) {
-        std::snprintf(text, sizeof text, "No answer to any of %d requests.", controller.requests);
-        return {Judgement::Silent, text};
+        return {Judgement::Silent,
+                "No answer to any of " + std::to_string(controller.requests) + " requests."};
     }
-    if (controller.Missing() > 0) {
-        std::snprintf(text, sizeof text,
-                      "%d of %d requests got no answer in time; every answer that came was good.",
-                      controller.Missing(), controller.requests);
-        return {Judgement::Intermittent, text};
-    }
-    const Duration slowFrom =
-        std::chrono::duration_cast<Duration>(answerWindow * JudgementThresholds::SlowShareOfWindow);
+    const Duration slowFrom = SlowFrom(controller, answerWindow);
     const Duration percentile = controller.toLast.Percentile(JudgementThresholds::SlowPercentile);
-    if (controller.toLast.Count() > 0 && percentile > slowFrom) {
-        std::snprintf(text, sizeof text,
-                      "Every answer was good, but %.0f %% of them took up to %s ms to complete, "
-                      "more than %s ms (%.0f %% of the %s ms answer window).",
-                      JudgementThresholds::SlowPercentile * 100, Milliseconds(percentile).c_str(),
-                      Milliseconds(slowFrom).c_str(), JudgementThresholds::SlowShareOfWindow * 100,
-                      Milliseconds(answerWindow).c_str());
-        return {Judgement::Slow, text};
+    const bool late = controller.toLast.Count() > 0 && percentile > slowFrom;
+    // "95 % of them took up to 170.2 ms to complete, more than 145.3 ms (75 % of the 193.8 ms
+    // the answer window leaves after the request)"
+    const std::string lateness =
+        Percent(JudgementThresholds::SlowPercentile) + " of them took up to " +
+        Milliseconds(percentile) + " ms to complete, more than " + Milliseconds(slowFrom) +
+        " ms (" + Percent(JudgementThresholds::SlowShareOfWindow) + " of the " +
+        Milliseconds(std::max(answerWindow - controller.requestTime, Duration{0})) +
+        " ms the answer window leaves after the request)";
+    if (controller.Missing() > 0) {
+        // The controller that grows slower loses answers to the window first: say so.
+        return {Judgement::Intermittent,
+                std::to_string(controller.Missing()) + ofAll +
+                    " requests got no answer in time; every answer that came was good" +
+                    (late ? ", but " + lateness : std::string()) + "."};
     }
-    std::snprintf(text, sizeof text, "All %d exchanges were good.", controller.requests);
-    return {Judgement::Healthy, text};
+    if (late) {
+        return {Judgement::Slow, "Every answer was good, but " + lateness + "."};
+    }
+    return {Judgement::Healthy,
+            controller.requests == 1
+                ? std::string("The only exchange was good.")
+                : "All " + std::to_string(controller.requests) + " exchanges were good."};
 }
 
 std::string JudgementName(Judgement judgement) {
@@ -180,11 +198,24 @@ std::string JudgementName(Judgement judgement) {
     return "-";
 }
 
-std::string Milliseconds(Duration time) {
-    char text[32];
-    std::snprintf(text, sizeof text, "%.1f",
-                  std::chrono::duration<double, std::milli>(time).count());
-    return text;
+namespace {
+
+std::string Tenths(std::int64_t tenths) {
+    const bool negative = tenths < 0;
+    const std::uint64_t magnitude =
+        negative ? 0 - static_cast<std::uint64_t>(tenths) : static_cast<std::uint64_t>(tenths);
+    return (negative ? "-" : "") + std::to_string(magnitude / 10) + "." +
+           std::to_string(magnitude % 10);
 }
+
+}  // namespace
+
+std::string Milliseconds(Duration time) {
+    constexpr std::int64_t tenth = std::chrono::duration_cast<Duration>(100us).count();
+    const std::int64_t ns = time.count();
+    return Tenths(ns >= 0 ? (ns + tenth / 2) / tenth : -((-ns + tenth / 2) / tenth));
+}
+
+std::string OneDecimal(double value) { return Tenths(std::llround(value * 10)); }
 
 }  // namespace tarvel

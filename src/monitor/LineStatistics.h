@@ -53,6 +53,9 @@ struct ControllerStatistics {
     int notDetected = 0;    // the line detector's missing answer
     int unknownFormat = 0;  // the line detector's missing carriage return
     std::optional<TimeOfDay> lastGood;
+    // The request's own time on the wire: the answer window runs from its write, the response
+    // times from its end.
+    Duration requestTime{0};
     // Of the good answers, from the end of the request on the wire to the arrival of their
     // first and of their last character.
     ResponseTimes toFirst;
@@ -128,7 +131,8 @@ enum class Judgement {
 struct JudgementThresholds {
     // A controller is slow when this share of its answers...
     static constexpr double SlowPercentile = 0.95;
-    // ...take longer than this share of the answer window to complete.
+    // ...take longer than this share of the answer window to complete, counted like the
+    // response times from the end of the request: of the time the window leaves the controller.
     static constexpr double SlowShareOfWindow = 0.75;
 };
 
@@ -141,7 +145,10 @@ Assessment Assess(const ControllerStatistics& controller, Duration answerWindow)
 // "healthy", "silent", "intermittent", "garbled", "slow"; "-" before the first exchange.
 std::string JudgementName(Judgement judgement);
 
-// Milliseconds with one decimal: "13.0".
+// Milliseconds with one decimal, rounded half away from zero: "13.0". Never in the host's
+// locale: files and columns read the same everywhere.
 std::string Milliseconds(Duration time);
+// A number with one decimal, rounded like Milliseconds: "94.4".
+std::string OneDecimal(double value);
 
 }  // namespace tarvel

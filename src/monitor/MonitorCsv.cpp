@@ -1,20 +1,8 @@
 #include "monitor/MonitorCsv.h"
 
-#include <cstdio>
-
 #include "core/Verdict.h"
 
 namespace tarvel {
-namespace {
-
-std::string Number(double value) {
-    char text[32];
-    std::snprintf(text, sizeof text, "%.1f", value);
-    return text;
-}
-
-}  // namespace
-
 std::string CsvField(std::string_view field) {
     if (field.find_first_of(",\"\r\n") == std::string_view::npos) {
         return std::string(field);
@@ -89,7 +77,7 @@ std::vector<std::string> StatisticsFields(const ControllerStatistics& controller
         std::to_string(controller.good),        std::to_string(controller.noAnswer),
         std::to_string(controller.wrongCount),  std::to_string(controller.noCr),
         std::to_string(controller.notDetected), std::to_string(controller.unknownFormat),
-        Number(controller.SuccessRate())};
+        OneDecimal(controller.SuccessRate())};
     for (const ResponseTimes* times : {&controller.toFirst, &controller.toLast}) {
         const bool any = times->Count() > 0;
         fields.push_back(any ? Milliseconds(times->Minimum()) : "");

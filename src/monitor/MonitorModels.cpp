@@ -1,6 +1,7 @@
 #include "monitor/MonitorModels.h"
 
 #include <algorithm>
+#include <charconv>
 #include <cstdlib>
 
 #include "core/DeviceTable.h"
@@ -19,9 +20,11 @@ QVariant SortKey(const std::string& field) {
     if (field.empty()) {
         return {};
     }
-    char* end = nullptr;
-    const double value = std::strtod(field.c_str(), &end);
-    if (end == field.c_str() + field.size()) {
+    // Not strtod: the host's locale may want a decimal comma.
+    double value = 0;
+    const char* end = field.data() + field.size();
+    const auto [stop, error] = std::from_chars(field.data(), end, value);
+    if (error == std::errc() && stop == end) {
         return value;
     }
     return Latin1(field);

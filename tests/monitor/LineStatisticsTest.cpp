@@ -23,7 +23,7 @@ Exchange Made(char address, ExchangeVerdict verdict, Duration at = 0ms, Duration
     exchange.verdict = verdict;
     const Instant requestEnd = exchange.request.written + 6ms;
     if (verdict == ExchangeVerdict::Good) {
-        exchange.answer = std::string(1, address) + "215\r";
+        exchange.answer = exchange.arrived = std::string(1, address) + "215\r";
         exchange.received = 5;
         exchange.firstArrival = requestEnd + response - 4ms;
         exchange.lastArrival = requestEnd + response;
@@ -57,11 +57,21 @@ TEST(ResponseTimesTest, PercentilesOfAKnownSetAreTheNearestRank) {
 
 TEST(ResponseTimesTest, TimesAreKeptToATenthOfAMillisecondAndLongOnesStayExact) {
     ResponseTimes times;
-    times.Add(13041667ns);  // rounds to 13.0
-    times.Add(13050000ns);  // rounds half up to 13.1
-    EXPECT_EQ(times.Percentile(0.5), 13000us);
-    EXPECT_EQ(times.Percentile(1.0), 13100us);
+    times.Add(13041667ns);  // in the bin of 13.0
+    times.Add(13050000ns);  // in the bin of 13.1 (half up)
+    times.Add(13160000ns);  // in the bin of 13.2
+    EXPECT_EQ(times.Percentile(0.5), 13100us);
+    // A bin's rounded time never falls outside the exact extremes: the 95th percentile is never
+    // shown above the maximum.
+    EXPECT_EQ(times.Percentile(0.1), 13041667ns);
+    EXPECT_EQ(times.Percentile(1.0), 13160000ns);
     EXPECT_EQ(Milliseconds(times.Minimum()), "13.0");
+    EXPECT_EQ(Milliseconds(13050000ns), "13.1");
+    EXPECT_EQ(Milliseconds(17250000ns), "17.3");
+    EXPECT_EQ(Milliseconds(-17250000ns), "-17.3");
+    EXPECT_EQ(Milliseconds(0ns), "0.0");
+    EXPECT_EQ(OneDecimal(94.44), "94.4");
+    EXPECT_EQ(OneDecimal(100.0), "100.0");
 
     ResponseTimes slow;
     slow.Add(2500ms);  // beyond the histogram
@@ -149,9 +159,9 @@ TEST(JudgementTest, EachMixOfExchangesHasItsJudgementAndAReason) {
         {"a wrong length", {V::Good, V::WrongCount, V::NoAnswer}, 10ms, Judgement::Garbled},
         {"no CR only", {V::NoCr}, 10ms, Judgement::Garbled},
         {"a scan's unknown format", {V::Good, V::UnknownFormat}, 10ms, Judgement::Garbled},
-        // 75 % of the 200 ms window is 150 ms.
-        {"late in the window", {V::Good, V::Good}, 151ms, Judgement::Slow},
-        {"just in the limit", {V::Good, V::Good}, 150ms, Judgement::Healthy},
+        // The 200 ms window leaves 194 ms after the 6 ms request; 75 % of that is 145.5 ms.
+        {"late in the window", {V::Good, V::Good}, 145600us, Judgement::Slow},
+        {"just in the limit", {V::Good, V::Good}, 145500us, Judgement::Healthy},
         {"slow and missing", {V::Good, V::NoAnswer}, 180ms, Judgement::Intermittent},
         {"nothing yet", {}, 10ms, Judgement::NotAsked},
     };
@@ -179,6 +189,38 @@ TEST(JudgementTest, EachMixOfExchangesHasItsJudgementAndAReason) {
     const Assessment slow = Assess(*mostlyFast.Find('C'), 200ms);
     EXPECT_EQ(slow.judgement, Judgement::Slow);
     EXPECT_NE(slow.reason.find("190.0 ms"), std::string::npos) << slow.reason;
+
+    // A controller that misses answers and is late with the others: both are said.
+    LineStatistics missingAndLate = Begun();
+    missingAndLate.Add(Made('C', V::Good, 0ms, 180ms));
+    missingAndLate.Add(Made('C', V::NoAnswer));
+    const Assessment intermittent = Assess(*missingAndLate.Find('C'), 200ms);
+    EXPECT_EQ(intermittent.judgement, Judgement::Intermittent);
+    EXPECT_NE(intermittent.reason.find("180.0 ms"), std::string::npos) << intermittent.reason;
+}
+
+TEST(JudgementTest, AtALowSpeedTheRequestsOwnTimeIsNotCountedAgainstTheController) {
+    // 1200 baud 8N1: 8.33 ms a character, 50 ms for the request. Its answer can complete at
+    // most 150 ms after the request's end; slow is from 112.5 ms on.
+    LineStatistics statistics;
+    statistics.Begin(kStart, 8333333ns, 200ms);
+    const auto written = [](Duration response) {
+        Exchange exchange = Made('C', ExchangeVerdict::Good, 0ms, response);
+        const Instant requestEnd = exchange.request.written + 6 * 8333333ns;
+        exchange.firstArrival = requestEnd + response - 4ms;
+        exchange.lastArrival = exchange.judged = requestEnd + response;
+        return exchange;
+    };
+    statistics.Add(written(100ms));
+    EXPECT_EQ(Assess(*statistics.Find('C'), 200ms).judgement, Judgement::Healthy);
+    EXPECT_EQ(statistics.Find('C')->toLast.Maximum(), 100ms);
+    statistics.Add(written(120ms));
+    statistics.Add(written(120ms));
+    const Assessment slow = Assess(*statistics.Find('C'), 200ms);
+    EXPECT_EQ(slow.judgement, Judgement::Slow);
+    EXPECT_NE(slow.reason.find("112.5 ms"), std::string::npos) << slow.reason;
+    EXPECT_NE(slow.reason.find("150.0 ms the answer window leaves"), std::string::npos)
+        << slow.reason;
 }
 
 TEST(TrafficLogTest, TheRingKeepsExactlyItsLastEntriesInOrder) {
@@ -188,7 +230,7 @@ TEST(TrafficLogTest, TheRingKeepsExactlyItsLastEntriesInOrder) {
     for (int i = 0; i < added; ++i) {
         Exchange exchange = Made('A', ExchangeVerdict::Good, std::chrono::milliseconds(i));
         exchange.request.attempt = i;  // marks the entry
-        log.Add(exchange, kStart);
+        log.Add(exchange, kStart, {});
     }
     EXPECT_EQ(log.Size(), 100000u);
     EXPECT_EQ(log.Added(), static_cast<std::uint64_t>(added));
@@ -208,28 +250,41 @@ TEST(TrafficLogTest, RowsShowTimesBytesAndVerdicts) {
     TrafficLog log(4);
     Exchange good = Made('A', ExchangeVerdict::Good, 1500ms, 12ms);
     good.timeOfDay = {9, 15, 2};
-    log.Add(good, kStart);
-    log.Add(Made('B', ExchangeVerdict::NoAnswer, 1800ms), kStart);
+    log.Add(good, kStart, {9, 15, 1});
+    // Three characters and then nothing: they are shown, though the verdict is "No answer !".
+    Exchange partial = Made('B', ExchangeVerdict::NoAnswer, 1800ms);
+    partial.arrived = "B2\x85";
+    partial.received = 3;
+    partial.firstArrival = partial.request.written + 9ms;
+    log.Add(partial, kStart, {9, 15, 2});
 
     const TrafficRow request = RequestRow(log, 0);
     EXPECT_FALSE(request.answer);
     EXPECT_EQ(request.sinceRunStart, 1500ms);
     EXPECT_EQ(request.hex, "41 3F 58 20 20 0D");
-    EXPECT_EQ(request.text, "A?X  \u240D");
+    EXPECT_EQ(request.text, "A?X  <CR>");
     EXPECT_EQ(request.characters, 6);
     EXPECT_TRUE(request.verdict.empty());
+    EXPECT_EQ(request.timeOfDay, (TimeOfDay{9, 15, 1}));  // its own, not its verdict's
     const TrafficRow answer = AnswerRow(log, 0);
     EXPECT_EQ(answer.sinceRunStart, 1500ms + 6ms + 8ms);  // the first character's arrival
-    EXPECT_EQ(answer.text, "A215\u240D");
+    EXPECT_EQ(answer.text, "A215<CR>");
     EXPECT_EQ(answer.verdict, "good");
     EXPECT_EQ(answer.timeOfDay, (TimeOfDay{9, 15, 2}));
-    const TrafficRow silence = AnswerRow(log, 1);
-    EXPECT_EQ(silence.sinceRunStart, 1800ms + 201ms);  // when it was judged
+    const TrafficRow partialAnswer = AnswerRow(log, 1);
+    EXPECT_EQ(partialAnswer.sinceRunStart, 1800ms + 9ms);  // its first character's arrival
+    EXPECT_EQ(partialAnswer.characters, 3);
+    EXPECT_EQ(partialAnswer.hex, "42 32 85");
+    EXPECT_EQ(partialAnswer.text, "B2<85>");
+    EXPECT_EQ(partialAnswer.verdict, "No answer !");
+    log.Add(Made('C', ExchangeVerdict::NoAnswer, 2100ms), kStart, {});
+    const TrafficRow silence = AnswerRow(log, 2);
+    EXPECT_EQ(silence.sinceRunStart, 2100ms + 201ms);  // when it was judged
     EXPECT_EQ(silence.hex, "");
-    EXPECT_EQ(silence.verdict, "No answer !");
+    EXPECT_EQ(silence.text, "");
 
-    EXPECT_EQ(VisibleText(std::string("\x00\n\x1F\x7F \xE9", 6)),
-              "\u2400\u240A\u241F\u2421 \u00E9");
+    EXPECT_EQ(VisibleText(std::string("\x00\n\x1F\x7F \xE9\x9F\xA0", 8)),
+              "<NUL><LF><US><DEL> \u00E9<9F>\u00A0");
     EXPECT_EQ(HexText(std::string("\x00\xFF", 2)), "00 FF");
 }
 
@@ -238,6 +293,8 @@ TEST(MonitorCsvTest, FieldsAreQuotedOnlyWhenTheyMustBe) {
     EXPECT_EQ(CsvField("a,b"), "\"a,b\"");
     EXPECT_EQ(CsvField("say \"hi\""), "\"say \"\"hi\"\"\"");
     EXPECT_EQ(CsvField("two\r\nlines"), "\"two\r\nlines\"");
+    EXPECT_EQ(CsvField("lone\rCR"), "\"lone\rCR\"");
+    EXPECT_EQ(CsvField("lone\nLF"), "\"lone\nLF\"");
     EXPECT_EQ(CsvField(""), "");
     EXPECT_EQ(CsvRecord({"a", "b,c", ""}), "a,\"b,c\",\r\n");
 }
@@ -245,15 +302,15 @@ TEST(MonitorCsvTest, FieldsAreQuotedOnlyWhenTheyMustBe) {
 TEST(MonitorCsvTest, TrafficAndStatisticsHaveAHeaderAndOneRecordPerLine) {
     TrafficLog log;
     Exchange comma = Made(',', ExchangeVerdict::NoCr, 0ms);  // an address that needs quoting
-    comma.answer = ",21\"";
-    comma.received = 5;
+    comma.arrived = ",21\"";
+    comma.received = 4;
     comma.timeOfDay = {23, 59, 59};
-    log.Add(comma, kStart);
+    log.Add(comma, kStart, {23, 59, 58});
     EXPECT_EQ(TrafficCsv(log),
               "exchange,ms from run start,time of day,direction,address,characters,hex,text,"
               "verdict\r\n"
-              "1,0.0,23:59:59,request,\",\",6,2C 3F 58 20 20 0D,\",?X  \u240D\",\r\n"
-              "1,201.0,23:59:59,answer,\",\",5,2C 32 31 22,\",21\"\"\",CR not received !\r\n");
+              "1,0.0,23:59:58,request,\",\",6,2C 3F 58 20 20 0D,\",?X  <CR>\",\r\n"
+              "1,201.0,23:59:59,answer,\",\",4,2C 32 31 22,\",21\"\"\",CR not received !\r\n");
 
     LineStatistics statistics = Begun();
     statistics.Add(Made('A', ExchangeVerdict::Good, 0ms, 12ms));

@@ -1,9 +1,16 @@
 // The traffic table over a ring that wraps: rows leave the top as the ring drops exchanges,
 // a view that is not brought up to date keeps showing what it showed, and "Res" empties it.
+// The statistics table and the files keep the decimal point in any locale.
 
 #include "monitor/MonitorModels.h"
 
 #include <gtest/gtest.h>
+
+#include <clocale>
+#include <cstdio>
+#include <string>
+
+#include "monitor/MonitorCsv.h"
 
 #include "platform/VirtualTime.h"
 
@@ -87,6 +94,48 @@ TEST_F(TrafficTable, ResEmptiesItEvenWhenExchangesFollowBeforeItIsBroughtUpToDat
     ASSERT_EQ(model.rowCount(), 4);
     EXPECT_EQ(Cell(0, 0), "1");
     EXPECT_EQ(Cell(0, 4), "E");
+}
+
+// The host's locale, as Qt sets it for the program, may want a decimal comma: the table, its
+// sorting and the files keep the point.
+TEST(DecimalComma, NeitherTheTableNorItsSortingNorTheFilesTakeIt) {
+    const std::string before = std::setlocale(LC_NUMERIC, nullptr);
+    if (std::setlocale(LC_NUMERIC, "de_DE.UTF-8") == nullptr) {
+        GTEST_SKIP() << "no de_DE.UTF-8 locale here (scripts/setup.sh makes one)";
+    }
+    char comma[8];
+    std::snprintf(comma, sizeof comma, "%.1f", 1.5);
+    EXPECT_STREQ(comma, "1,5");
+
+    VirtualTime time;
+    LineMonitor monitor{time, [] { return 1ms; }, [] { return std::nullopt; }};
+    monitor.CycleEvents().RunStarted(1);
+    Exchange exchange;
+    exchange.request.address = 'A';
+    exchange.request.frame = "A?X  \r";
+    exchange.request.written = time.Now();
+    exchange.answer = exchange.arrived = "A215\r";
+    exchange.received = 5;
+    exchange.firstArrival = time.Now() + 6ms + 9250us;
+    exchange.lastArrival = exchange.judged = time.Now() + 6ms + 13250us;
+    monitor.CycleEvents().ExchangeJudged(exchange);
+    exchange.verdict = ExchangeVerdict::NoAnswer;
+    monitor.CycleEvents().ExchangeJudged(exchange);
+
+    StatisticsModel table(monitor);
+    table.Refresh();
+    const auto column = [](const std::string& title) {
+        const auto& columns = StatisticsColumns();
+        return static_cast<int>(std::find(columns.begin(), columns.end(), title) - columns.begin());
+    };
+    EXPECT_EQ(table.Field(0, column("Success %")), "50.0");
+    EXPECT_EQ(table.Field(0, column("Last max ms")), "13.3");
+    EXPECT_EQ(table.data(table.index(0, column("Last max ms")), SortRole).toDouble(), 13.3);
+    const std::string csv = StatisticsCsv(monitor.Statistics());
+    EXPECT_NE(csv.find(",50.0,9.3,9.3,9.3,9.3,13.3,"), std::string::npos) << csv;
+    EXPECT_NE(TrafficCsv(monitor.Traffic()).find(",15.3,"), std::string::npos);
+
+    std::setlocale(LC_NUMERIC, before.c_str());
 }
 
 }  // namespace
