@@ -104,9 +104,34 @@ const std::map<std::string, CliCommand>& Commands() {
     return commands;
 }
 
-bool IsLineCommand(CliCommand command) {
-    return command == CliCommand::Scan || command == CliCommand::Test ||
-           command == CliCommand::Send;
+// The options without a value, and what each sets.
+const std::map<std::string, bool CliOptions::*>& Flags() {
+    static const std::map<std::string, bool CliOptions::*> flags{
+        {"--help", &CliOptions::help},       {"-h", &CliOptions::help},
+        {"--version", &CliOptions::version}, {"--list-ports", &CliOptions::listPorts},
+        {"--json", &CliOptions::json},       {"--simulate", &CliOptions::simulate}};
+    return flags;
+}
+
+// The options each command takes; --help and --version go with any. Any other is refused, so
+// that a misplaced option cannot pass for one that had an effect.
+const std::map<CliCommand, std::vector<std::string>>& OptionsTaken() {
+    static const std::vector<std::string> line{"--port",      "--baud",  "--parity",
+                                               "--stop-bits", "--retry", "--simulate"};
+    const auto with = [](std::vector<std::string> options) {
+        options.insert(options.end(), line.begin(), line.end());
+        return options;
+    };
+    static const std::map<CliCommand, std::vector<std::string>> taken{
+        {CliCommand::Scan, with({"--cfg", "--json"})},
+        {CliCommand::Test,
+         with({"--cfg", "--addresses", "--duration", "--sweeps", "--lst", "--dat", "--json"})},
+        {CliCommand::Analyse, {"--dat", "--json"}},
+        {CliCommand::Send, with({"--value"})},
+        // What COM1 to COM4 stand for, with the assignments of --port.
+        {CliCommand::ListPorts, {"--port"}},
+    };
+    return taken;
 }
 
 }  // namespace
@@ -134,7 +159,6 @@ std::optional<Duration> ParseDuration(const std::string& text) {
 
 CliOptions ParseCliArguments(const std::vector<std::string>& arguments) {
     CliOptions options;
-    bool portGiven = false;
     // Options that take a value: what to do with it, and what the message says they take.
     struct ValueOption {
         std::string allowed;
@@ -198,7 +222,7 @@ CliOptions ParseCliArguments(const std::vector<std::string>& arguments) {
               return addresses.has_value();
           }}},
         {"--duration",
-         {"a time such as 90s, 10m or 8h",
+         {"a time such as 90s, 10m, 8h, or 90 (seconds)",
           [](const std::string& v, CliOptions& o) {
               o.duration = ParseDuration(v);
               return o.duration.has_value();
@@ -221,6 +245,13 @@ CliOptions ParseCliArguments(const std::vector<std::string>& arguments) {
     };
 
     std::vector<std::string> positional;
+    std::vector<std::string> given;  // the options, as named here
+    // The first mistake is the one told; reading goes on, for a --help or --version after it.
+    const auto refuse = [&options](std::string message) {
+        if (options.error.empty()) {
+            options.error = std::move(message);
+        }
+    };
     bool optionsEnded = false;  // after "--", a frame may begin with "-"
     for (std::size_t i = 0; i < arguments.size(); ++i) {
         std::string argument = arguments[i];
@@ -238,53 +269,71 @@ CliOptions ParseCliArguments(const std::vector<std::string>& arguments) {
                 argument.resize(equals);
             }
         }
-        if (argument == "--help" || argument == "-h") {
-            options.help = true;
-        } else if (argument == "--version") {
-            options.version = true;
-        } else if (argument == "--list-ports") {
-            options.listPorts = true;
-        } else if (argument == "--json") {
-            options.json = true;
-        } else if (argument == "--simulate") {
-            options.simulate = true;
-        } else if (const auto found = valueOptions.find(argument); found != valueOptions.end()) {
+        const auto flag = Flags().find(argument);
+        const auto valueOption = valueOptions.find(argument);
+        if (flag != Flags().end()) {
+            if (attached) {
+                refuse(argument + " takes no value");
+            }
+            options.*(flag->second) = true;
+            given.push_back(argument == "-h" ? "--help" : argument);
+        } else if (valueOption != valueOptions.end()) {
             if (!attached && i + 1 == arguments.size()) {
-                options.error = argument + " needs a value: " + found->second.allowed;
-                return options;
+                refuse(argument + " needs a value: " + valueOption->second.allowed);
+                break;
             }
             const std::string value = attached ? *attached : arguments[++i];
-            if (!found->second.read(value, options)) {
-                options.error = "invalid " + argument + " \"" + value + "\": allowed are " +
-                                found->second.allowed;
-                return options;
+            if (!valueOption->second.read(value, options)) {
+                refuse("invalid " + argument + " \"" + value + "\": allowed are " +
+                       valueOption->second.allowed);
             }
-            portGiven = portGiven || argument == "--port";
+            given.push_back(argument);
         } else if (argument.size() > 1 && argument[0] == '-') {
-            options.error = "unknown option \"" + argument + "\"; see --help";
-            return options;
+            refuse("unknown option \"" + argument + "\"; see --help");
         } else {
             positional.push_back(arguments[i]);
         }
     }
+    // What a confused user types to learn more goes before anything wrong.
     if (!positional.empty()) {
-        const auto command = Commands().find(positional[0]);
-        if (command == Commands().end()) {
-            options.error =
-                "unknown command \"" + positional[0] + "\": allowed are scan, test, analyse, send";
-            return options;
+        if (const auto command = Commands().find(positional[0]); command != Commands().end()) {
+            options.command = command->second;
         }
-        options.command = command->second;
     }
-
-    if (options.help || options.version || options.listPorts) {
+    if (options.help || options.version) {
+        options.error.clear();
         return options;
     }
+    if (!options.error.empty()) {
+        return options;
+    }
+    if (!positional.empty() && options.command == CliCommand::None) {
+        options.error =
+            "unknown command \"" + positional[0] + "\": allowed are scan, test, analyse, send";
+        return options;
+    }
+    if (options.listPorts) {
+        if (options.command != CliCommand::None) {
+            options.error = "--list-ports goes without a command";
+            return options;
+        }
+        options.command = CliCommand::ListPorts;
+    }
+    if (options.command == CliCommand::None) {
+        options.error = "no command given: scan, test, analyse or send; see --help";
+        return options;
+    }
+    const std::vector<std::string>& taken = OptionsTaken().at(options.command);
+    for (const std::string& option : given) {
+        if (option != "--list-ports" &&
+            std::find(taken.begin(), taken.end(), option) == taken.end()) {
+            options.error = CommandName(options.command) + " does not take " + option;
+            return options;
+        }
+    }
+
     const std::size_t operands = positional.empty() ? 0 : positional.size() - 1;
     switch (options.command) {
-        case CliCommand::None:
-            options.error = "no command given: scan, test, analyse or send; see --help";
-            return options;
         case CliCommand::Analyse:
             if (operands != 1) {
                 options.error = "analyse takes one error list file (FILE.lst)";
@@ -306,6 +355,8 @@ CliOptions ParseCliArguments(const std::vector<std::string>& arguments) {
                 return options;
             }
             break;
+        case CliCommand::ListPorts:
+        case CliCommand::None: break;
     }
     if (options.command == CliCommand::Test) {
         if (options.cfgFile.empty() == options.addresses.empty()) {
@@ -317,13 +368,8 @@ CliOptions ParseCliArguments(const std::vector<std::string>& arguments) {
             return options;
         }
     }
-    if (options.simulate && portGiven) {
+    if (options.simulate && std::find(given.begin(), given.end(), "--port") != given.end()) {
         options.error = "--simulate and --port exclude each other";
-        return options;
-    }
-    if (!IsLineCommand(options.command) && (portGiven || options.simulate)) {
-        options.error =
-            CommandName(options.command) + " uses no line: --port and --simulate do not apply";
         return options;
     }
     return options;
@@ -335,6 +381,7 @@ std::string CommandName(CliCommand command) {
         case CliCommand::Test: return "test";
         case CliCommand::Analyse: return "analyse";
         case CliCommand::Send: return "send";
+        case CliCommand::ListPorts: return "--list-ports";
         case CliCommand::None: break;
     }
     return "";
@@ -408,6 +455,7 @@ std::string CommandUsage(CliCommand command) {
                    "Sends FRAME with a carriage return (and the value frame 0.05 s later), waits\n"
                    "0.3 s for a five-character answer and prints it, or what went wrong.\n"
                    "Exit status 0 for an answer, 1 for none, 3 when the port failed.\n";
+        case CliCommand::ListPorts:
         case CliCommand::None: break;
     }
     return CliUsage();

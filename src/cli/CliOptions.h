@@ -10,7 +10,8 @@
 
 namespace tarvel {
 
-enum class CliCommand { None, Scan, Test, Analyse, Send };
+// ListPorts is --list-ports, which goes without a command.
+enum class CliCommand { None, Scan, Test, Analyse, Send, ListPorts };
 
 // What the command line of line-tarvel-cli asks for.
 struct CliOptions {
@@ -36,7 +37,7 @@ struct CliOptions {
     std::optional<std::string> value;
 
     // Set when the command line could not be read: one line naming the option and what it
-    // takes.
+    // takes. Never with --help or --version: those are answered whatever else is wrong.
     std::string error;
 };
 

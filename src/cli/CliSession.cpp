@@ -164,6 +164,7 @@ QCoro::Task<int> CliSession::Run() {
         case CliCommand::Test: co_return co_await Test();
         case CliCommand::Send: co_return co_await Send();
         case CliCommand::Analyse: co_return Analyse();
+        case CliCommand::ListPorts:
         case CliCommand::None: break;
     }
     co_return kUsageError;

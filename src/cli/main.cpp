@@ -43,20 +43,20 @@ int main(int argc, char* argv[]) {
         std::cout << "line-tarvel-cli " << kVersion << "\n";
         return kAllWell;
     }
+    if (!options.error.empty()) {
+        std::cerr << "line-tarvel-cli: " << options.error << "\n";
+        return kUsageError;
+    }
     QtPortEnumerator hostPorts;
     PortMap ports(&hostPorts);
     for (const PortAssignment& assignment : options.assignments) {
         ports.Assign(assignment.number, assignment.device);
     }
-    if (options.listPorts) {
+    if (options.command == CliCommand::ListPorts) {
         for (int number = PortMap::kFirstPort; number <= PortMap::kLastPort; ++number) {
             std::cout << ports.Describe(number) << "\n";
         }
         return kAllWell;
-    }
-    if (!options.error.empty()) {
-        std::cerr << "line-tarvel-cli: " << options.error << "\n";
-        return kUsageError;
     }
 
     QCoreApplication application(argc, argv);

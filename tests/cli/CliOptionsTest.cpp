@@ -93,7 +93,6 @@ TEST(CliOptionsTest, EveryInvalidCommandLineIsRefusedWithAMessageThatNamesThePro
         {{"test", "--addresses", "A", "--sweeps", "2", "--duration", "1m"}, "not both"},
         {{"test", "--addresses", "A", "--duration", "soon"}, "--duration \"soon\""},
         {{"analyse"}, "analyse takes one error list file"},
-        {{"analyse", "a.lst", "--simulate"}, "analyse uses no line"},
         {{"send"}, "send takes one frame"},
         {{"scan", "--simulate", "--port", "/dev/ttyS0"}, "exclude each other"},
     };
@@ -119,6 +118,45 @@ TEST(CliOptionsTest, APortValueThatLooksLikeComnEqualsDeviceMustBeOne) {
     // A device whose name merely holds "com" or "=" is still a device.
     EXPECT_EQ(Parse({"scan", "--port", "/dev/com=1"}).assignments.at(0).device, "/dev/com=1");
     EXPECT_EQ(Parse({"scan", "--port", "./COM5"}).assignments.at(0).device, "./COM5");
+}
+
+TEST(CliOptionsTest, ACommandRefusesTheOptionsItDoesNotTake) {
+    const std::pair<std::vector<std::string>, std::string> misplaced[] = {
+        {{"scan", "--lst", "x.lst"}, "scan does not take --lst"},
+        {{"scan", "--addresses", "A"}, "scan does not take --addresses"},
+        {{"send", "A?X  ", "--json"}, "send does not take --json"},
+        {{"send", "A?X  ", "--cfg=x.cfg"}, "send does not take --cfg"},
+        {{"analyse", "f.lst", "--baud", "9600"}, "analyse does not take --baud"},
+        {{"analyze", "f.lst", "--simulate"}, "analyse does not take --simulate"},
+        {{"test", "--addresses", "A", "--value", "x"}, "test does not take --value"},
+        {{"--list-ports", "--baud", "9600"}, "--list-ports does not take --baud"},
+        {{"--list-ports", "scan"}, "--list-ports goes without a command"},
+    };
+    for (const auto& [arguments, message] : misplaced) {
+        EXPECT_EQ(Parse(arguments).error, message) << ::testing::PrintToString(arguments);
+    }
+    const CliOptions listPorts = Parse({"--list-ports", "--port", "COM2=/dev/ttyUSB3"});
+    ASSERT_EQ(listPorts.error, "");
+    EXPECT_EQ(listPorts.command, CliCommand::ListPorts);
+    EXPECT_EQ(listPorts.assignments.at(0).number, 2);
+}
+
+TEST(CliOptionsTest, HelpAndVersionAreAnsweredWhateverElseIsWrong) {
+    for (const std::vector<std::string>& arguments : std::vector<std::vector<std::string>>{
+             {"--baud", "1234", "--help"}, {"--help", "fly"}, {"--list-ports", "scan", "-h"}}) {
+        const CliOptions options = Parse(arguments);
+        EXPECT_TRUE(options.help) << ::testing::PrintToString(arguments);
+        EXPECT_EQ(options.error, "") << ::testing::PrintToString(arguments);
+    }
+    const CliOptions scanHelp = Parse({"scan", "--lst", "x", "--help"});
+    EXPECT_EQ(scanHelp.command, CliCommand::Scan);
+    EXPECT_EQ(scanHelp.error, "");
+    const CliOptions version = Parse({"--list-ports", "--baud", "5", "--version"});
+    EXPECT_TRUE(version.version);
+    EXPECT_EQ(version.error, "");
+    // Without them the mistake is told, --list-ports or not.
+    EXPECT_NE(Parse({"--list-ports", "scan", "--baud", "5"}).error.find("invalid --baud"),
+              std::string::npos);
 }
 
 }  // namespace

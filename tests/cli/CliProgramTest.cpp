@@ -108,6 +108,14 @@ TEST_F(CliProgramTest, UsageErrorsAndPortsThatDoNotOpenHaveTheirOwnStatus) {
               "4800, 9600\n");
     EXPECT_EQ(Run({"frobnicate"}).status, 2);
     EXPECT_EQ(Run({"test", "--simulate"}).status, 2);
+    // Refused before any port is tried: not a device of that name, not an ignored option.
+    const Finished badAssignment = Run({"scan", "--port", "COM5=/dev/ttyUSB0"});
+    EXPECT_EQ(badAssignment.status, 2);
+    EXPECT_NE(badAssignment.err.find("invalid --port \"COM5=/dev/ttyUSB0\""), std::string::npos)
+        << badAssignment.err;
+    const Finished misplaced = Run({"send", "A?X  ", "--json"});
+    EXPECT_EQ(misplaced.status, 2);
+    EXPECT_EQ(misplaced.err, "line-tarvel-cli: send does not take --json\n");
 
     const Finished noPort = Run({"scan", "--port", File("no-such-device")});
     EXPECT_EQ(noPort.status, 3);
@@ -118,6 +126,10 @@ TEST_F(CliProgramTest, UsageErrorsAndPortsThatDoNotOpenHaveTheirOwnStatus) {
     EXPECT_EQ(help.status, 0);
     EXPECT_NE(help.out.find("Usage: line-tarvel-cli COMMAND"), std::string::npos);
     EXPECT_EQ(Run({"scan", "--help"}).out.rfind("Usage: line-tarvel-cli scan", 0), 0u);
+    // Help goes before the mistakes around it.
+    const Finished helpAfterMistake = Run({"--baud", "1234", "--help"});
+    EXPECT_EQ(helpAfterMistake.status, 0);
+    EXPECT_EQ(helpAfterMistake.out, help.out);
     EXPECT_EQ(Run({"--version"}).out, "line-tarvel-cli 3.beta\n");
 }
 
