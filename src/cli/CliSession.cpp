@@ -159,6 +159,18 @@ void CliSession::StopIfAsked() {
 }
 
 QCoro::Task<int> CliSession::Run() {
+    // Nobody above would hear of an escaped exception: the program would wait for ever.
+    try {
+        co_return co_await RunCommand();
+    } catch (const std::exception& failure) {
+        host_.err << "line-tarvel-cli: " << failure.what() << "\n";
+    } catch (...) {
+        host_.err << "line-tarvel-cli: an unknown failure ended the command\n";
+    }
+    co_return kPortOrFileFailed;
+}
+
+QCoro::Task<int> CliSession::RunCommand() {
     switch (options_.command) {
         case CliCommand::Scan: co_return co_await Scan();
         case CliCommand::Test: co_return co_await Test();

@@ -45,7 +45,8 @@ public:
     CliSession(const CliSession&) = delete;
     CliSession& operator=(const CliSession&) = delete;
 
-    // Runs the command to its end and returns the exit status.
+    // Runs the command to its end and returns the exit status. Whatever escapes the command is
+    // told on standard error and ends it with kPortOrFileFailed.
     QCoro::Task<int> Run();
     // Ctrl+C: like Stop, the exchange in progress ends properly, then the files and the report.
     void Stop();
@@ -65,6 +66,7 @@ private:
     bool Write(const std::string& path, const std::string& bytes, const char* what);
     bool LoadConfiguration();
     void StopIfAsked();
+    QCoro::Task<int> RunCommand();
 
     const CliOptions& options_;
     CliHost host_;

@@ -29,6 +29,7 @@ struct CliSessionTest : ::testing::Test {
     SimulatedSerialLine line{time};
     std::optional<BusPeer> bus{std::in_place, line, SimulatedBus(DemoControllers(), 0.0, 1)};
     std::ostringstream out;
+    std::ostream* output = &out;  // what the session prints its results on
     std::ostringstream err;
     bool progress = false;
     std::filesystem::path folder;
@@ -54,7 +55,7 @@ struct CliSessionTest : ::testing::Test {
     int Run(const std::vector<std::string>& arguments) {
         const CliOptions options = ParseCliArguments(arguments);
         EXPECT_EQ(options.error, "");
-        CliSession session(options, CliHost{time, line, out, err, progress});
+        CliSession session(options, CliHost{time, line, *output, err, progress});
         std::optional<int> status;
         auto task = testing::StoreResult(session.Run(), status);
         if (meanwhile) {
@@ -151,6 +152,18 @@ TEST_F(CliSessionTest, CtrlCDuringTheFirstSettleIsNotForgotten) {
     EXPECT_EQ(Run({"test", "--addresses", "A", "--lst", File("run.lst")}), kAllWell);
     EXPECT_NE(out.str().find("0 exchanges"), std::string::npos) << out.str();
     EXPECT_EQ(Read("run.lst"), " 0 \r\n");
+}
+
+TEST_F(CliSessionTest, AFailureThatEscapesTheCommandEndsItWithStatus3) {
+    // Standard output gone in the middle of a scan, as a full disk would make it.
+    struct FailingBuffer : std::streambuf {
+        int overflow(int) override { throw std::runtime_error("standard output failed"); }
+    } failing;
+    std::ostream broken(&failing);
+    broken.exceptions(std::ios::badbit);
+    output = &broken;
+    EXPECT_EQ(Run({"scan", "--retry", "0"}), kPortOrFileFailed);
+    EXPECT_EQ(err.str(), "line-tarvel-cli: standard output failed\n");
 }
 
 TEST_F(CliSessionTest, TheErrorLimitStopsTheRunByItself) {
