@@ -69,7 +69,7 @@ public:
         if (lastAttempt && exchange.request.position == controllers_ - 1) {
             ++sweeps_;
             if (session_.options_.sweeps && sweeps_ >= *session_.options_.sweeps) {
-                session_.primo_.StopFlag = kTrue;
+                session_.StopRun("the sweeps asked for");
             }
         }
     }
@@ -147,13 +147,17 @@ CliSession::CliSession(const CliOptions& options, CliHost host)
 
 CliSession::~CliSession() { port_.ClosePort(); }
 
-void CliSession::Stop() {
-    stopAsked_ = true;
+void CliSession::Stop(std::string signalName) { StopRun(std::move(signalName)); }
+
+void CliSession::StopRun(std::string cause) {
+    if (stopCause_.empty()) {
+        stopCause_ = std::move(cause);
+    }
     primo_.StopFlag = kTrue;
 }
 
 void CliSession::StopIfAsked() {
-    if (stopAsked_) {
+    if (!stopCause_.empty()) {
         primo_.StopFlag = kTrue;
     }
 }
@@ -297,7 +301,7 @@ QCoro::Task<int> CliSession::Test() {
     std::optional<Scheduler::TimerId> timer;
     if (options_.duration) {
         timer = host_.scheduler.CallAt(host_.scheduler.Now() + *options_.duration,
-                                       [this] { primo_.StopFlag = kTrue; });
+                                       [this] { StopRun("the time asked for"); });
     }
     const RunEnd end = co_await cycle.TxAscon(co_await lineUse_.Acquire());
     if (timer) {
@@ -317,12 +321,10 @@ QCoro::Task<int> CliSession::Test() {
     }
 
     const LineStatistics& statistics = monitor_.Statistics();
-    const char* why = end.errorLimit             ? "the error limit"
-                      : !end.lineFailure.empty() ? "a failed line"
-                      : stopAsked_               ? "Ctrl+C"
-                      : options_.sweeps          ? "the sweeps asked for"
-                      : options_.duration        ? "the time asked for"
-                                                 : "Stop";
+    // Nothing else sets StopFlag, so one of these is always there.
+    const std::string why = end.errorLimit             ? "the error limit"
+                            : !end.lineFailure.empty() ? "a failed line"
+                                                       : stopCause_;
     if (options_.json) {
         host_.out << JsonText(QJsonObject{
             {"command", "test"},
@@ -331,7 +333,7 @@ QCoro::Task<int> CliSession::Test() {
             {"seconds", std::chrono::duration<double>(progress_->Elapsed()).count()},
             {"errors", end.errors},
             {"errorLimit", end.errorLimit},
-            {"stoppedBy", why},
+            {"stoppedBy", QString::fromStdString(why)},
             {"lineFailure", end.lineFailure.empty()
                                 ? QJsonValue(QJsonValue::Null)
                                 : QJsonValue(QString::fromStdString(end.lineFailure))},

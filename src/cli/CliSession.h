@@ -48,8 +48,9 @@ public:
     // Runs the command to its end and returns the exit status. Whatever escapes the command is
     // told on standard error and ends it with kPortOrFileFailed.
     QCoro::Task<int> Run();
-    // Ctrl+C: like Stop, the exchange in progress ends properly, then the files and the report.
-    void Stop();
+    // A signal: like Stop, the exchange in progress ends properly, then the files and the
+    // report, which says the run was ended by `signalName` ("Ctrl+C", "SIGTERM").
+    void Stop(std::string signalName);
 
     const LineMonitor& Monitor() const { return monitor_; }
 
@@ -65,6 +66,9 @@ private:
     // Writes `bytes` to `path`; false, with the reason on standard error, when it cannot.
     bool Write(const std::string& path, const std::string& bytes, const char* what);
     bool LoadConfiguration();
+    // Ends the run after the exchange in progress; the first cause given is the one reported.
+    void StopRun(std::string cause);
+    // Stops again a loop that has just cleared StopFlag, when a stop came before it began.
     void StopIfAsked();
     QCoro::Task<int> RunCommand();
 
@@ -75,7 +79,7 @@ private:
     LineUse lineUse_;
     ControllerAddressTable table_ = StartupAddressTable();
     LineMonitor monitor_;
-    bool stopAsked_ = false;
+    std::string stopCause_;  // empty until something asks the run to stop
     std::unique_ptr<ProgressSink> progress_;
 };
 

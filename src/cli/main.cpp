@@ -3,27 +3,19 @@
 #include <QCoreApplication>
 #include <QSocketNotifier>
 #include <QTimer>
-#include <csignal>
 #include <cstdio>
 #include <iostream>
 #include <optional>
 
 #include "cli/CliOptions.h"
 #include "cli/CliSession.h"
+#include "cli/StopSignals.h"
 #include "core/Version.h"
 #include "platform/QtScheduler.h"
 #include "platform/QtSerialLine.h"
 #include "sim/PtyBusHost.h"
 
 namespace {
-
-// Ctrl+C reaches the event loop through a pipe: the handler itself may do nothing but write.
-int interruptPipe[2] = {-1, -1};
-
-void OnInterrupt(int) {
-    const char byte = 1;
-    [[maybe_unused]] const auto written = ::write(interruptPipe[1], &byte, 1);
-}
 
 QCoro::Task<> RunSession(tarvel::CliSession& session, int& status) {
     status = co_await session.Run();
@@ -71,7 +63,8 @@ int main(int argc, char* argv[]) {
         ports.Assign(1, simulatedLine->DevicePath());
     }
 
-    if (::pipe2(interruptPipe, O_CLOEXEC | O_NONBLOCK) != 0) {
+    int signalPipe[2] = {-1, -1};
+    if (::pipe2(signalPipe, O_CLOEXEC | O_NONBLOCK) != 0) {
         std::perror("line-tarvel-cli: pipe");
         return kPortOrFileFailed;
     }
@@ -80,18 +73,18 @@ int main(int argc, char* argv[]) {
     const bool progress = ::isatty(STDERR_FILENO) == 1 && !options.json;
     CliSession session(options, CliHost{scheduler, line, std::cout, std::cerr, progress});
 
-    QSocketNotifier interrupted(interruptPipe[0], QSocketNotifier::Read);
-    QObject::connect(&interrupted, &QSocketNotifier::activated, [&session] {
-        char bytes[16];
-        while (::read(interruptPipe[0], bytes, sizeof bytes) > 0) {
+    QSocketNotifier signalled(signalPipe[0], QSocketNotifier::Read);
+    QObject::connect(&signalled, &QSocketNotifier::activated, [&session, &signalPipe, progress] {
+        unsigned char number = 0;
+        while (::read(signalPipe[0], &number, 1) > 0) {
+            if (progress) {
+                std::cerr << "\r\x1b[Kline-tarvel-cli: stopping after the exchange in progress; "
+                             "Ctrl+C again ends at once\n";
+            }
+            session.Stop(StopSignalName(number));
         }
-        session.Stop();
     });
-    struct sigaction action {};
-    action.sa_handler = OnInterrupt;
-    sigemptyset(&action.sa_mask);
-    ::sigaction(SIGINT, &action, nullptr);
-    ::sigaction(SIGTERM, &action, nullptr);
+    CatchStopSignals(signalPipe[1]);
 
     // Started from the event loop, so that even a command that needs no waiting ends it.
     int status = kUsageError;

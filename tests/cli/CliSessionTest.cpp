@@ -136,7 +136,7 @@ TEST_F(CliSessionTest, AHealthyLineEndsWellAfterItsTimeAndItsErrorListIsEmpty) {
 
 TEST_F(CliSessionTest, CtrlCEndsTheRunProperlyAndTheFilesAreComplete) {
     meanwhileAfter = 7;
-    meanwhile = [](CliSession& session) { session.Stop(); };
+    meanwhile = [](CliSession& session) { session.Stop("Ctrl+C"); };
     EXPECT_EQ(Run({"test", "--addresses", "A,C", "--retry", "0", "--lst", File("run.lst")}),
               kLineFailures);
     const auto records = std::get<std::vector<std::string>>(ReadListFile(Read("run.lst")));
@@ -144,11 +144,20 @@ TEST_F(CliSessionTest, CtrlCEndsTheRunProperlyAndTheFilesAreComplete) {
     EXPECT_EQ(records.size(), 4u);
     EXPECT_NE(out.str().find("8 exchanges"), std::string::npos) << out.str();
     EXPECT_NE(out.str().find("ended by Ctrl+C"), std::string::npos);
+
+    // Another signal is named as it is, and wins over the sweeps still to come.
+    out.str("");
+    meanwhile = [](CliSession& session) { session.Stop("SIGTERM"); };
+    EXPECT_EQ(Run({"test", "--addresses", "A,B", "--sweeps", "50", "--json"}), kAllWell);
+    const QJsonObject document =
+        QJsonDocument::fromJson(QByteArray::fromStdString(out.str())).object();
+    EXPECT_EQ(document["stoppedBy"].toString(), "SIGTERM");
+    EXPECT_EQ(document["line"].toObject()["exchanges"].toInt(), 8);
 }
 
 TEST_F(CliSessionTest, CtrlCDuringTheFirstSettleIsNotForgotten) {
     meanwhileAfter = 0;
-    meanwhile = [](CliSession& session) { session.Stop(); };
+    meanwhile = [](CliSession& session) { session.Stop("Ctrl+C"); };
     EXPECT_EQ(Run({"test", "--addresses", "A", "--lst", File("run.lst")}), kAllWell);
     EXPECT_NE(out.str().find("0 exchanges"), std::string::npos) << out.str();
     EXPECT_EQ(Read("run.lst"), " 0 \r\n");
