@@ -58,6 +58,7 @@ public:
     }
     void ExchangeJudged(const Exchange& exchange) override {
         if (!inCycle_) {
+            scanFailures_ += exchange.Failed() ? 1 : 0;
             return;
         }
         if (exchange.Failed()) {
@@ -83,9 +84,9 @@ public:
     void AddressStarting(int index) override {
         if (session_.host_.progress) {
             char text[160];
-            std::snprintf(text, sizeof text, "address %c (%d of %d), %s, found %d",
+            std::snprintf(text, sizeof text, "address %c (%d of %d), %s, found %d, errors %d",
                           AddressCharacter(index), index + 1, kAddressCount,
-                          Seconds(Elapsed()).c_str(), found_);
+                          Seconds(Elapsed()).c_str(), found_, scanFailures_);
             ShowProgress(session_.host_.err, text);
         }
     }
@@ -125,6 +126,7 @@ private:
     int controllers_ = 0;
     int sweeps_ = 0;
     int found_ = 0;
+    int scanFailures_ = 0;  // the scan's failed exchanges, most of them at empty addresses
     bool inCycle_ = true;
 };
 

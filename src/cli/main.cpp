@@ -70,7 +70,8 @@ int main(int argc, char* argv[]) {
     }
     QtScheduler scheduler;
     QtSerialLine line(ports, scheduler);
-    const bool progress = ::isatty(STDERR_FILENO) == 1 && !options.json;
+    // JSON goes to standard output, so progress on a terminal does not disturb it.
+    const bool progress = ::isatty(STDERR_FILENO) == 1;
     CliSession session(options, CliHost{scheduler, line, std::cout, std::cerr, progress});
 
     QSocketNotifier signalled(signalPipe[0], QSocketNotifier::Read);
