@@ -35,6 +35,10 @@ QJsonValue TimesJson(const ResponseTimes& times) {
 
 }  // namespace
 
+std::string Counted(long count, const std::string& noun) {
+    return std::to_string(count) + " " + noun + (count == 1 ? "" : "s");
+}
+
 std::string StatisticsTable(const LineStatistics& statistics) {
     // Short headings, in the order of StatisticsColumns().
     std::vector<std::string> header{"Addr",     "Req",      "Good",      "NoAns",    "Wrong#",
@@ -77,11 +81,10 @@ std::string LineSummary(const LineStatistics& statistics,
                         const std::optional<UartErrorCounts>& driverErrors) {
     char text[300];
     std::snprintf(text, sizeof text,
-                  "Line: %d exchanges, %.2f exchanges/s, %.1f %% good, longest run of failures "
-                  "%d; driver errors: ",
-                  statistics.Exchanges(), statistics.ExchangesPerSecond(), statistics.SuccessRate(),
+                  ", %.2f exchanges/s, %.1f %% good, longest run of failures %d; driver errors: ",
+                  statistics.ExchangesPerSecond(), statistics.SuccessRate(),
                   statistics.LongestFailureRun());
-    std::string summary = text;
+    std::string summary = "Line: " + Counted(statistics.Exchanges(), "exchange") + text;
     if (driverErrors) {
         std::snprintf(text, sizeof text, "framing %ld, parity %ld, overrun %ld, break %ld",
                       driverErrors->framing, driverErrors->parity, driverErrors->overrun,

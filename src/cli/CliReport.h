@@ -12,9 +12,13 @@
 
 namespace tarvel {
 
+// "1 exchange", "2 exchanges": a count with its noun, which takes an "s" but after 1.
+std::string Counted(long count, const std::string& noun);
+
 // The statistics of each controller as an aligned text table, a header line first.
 std::string StatisticsTable(const LineStatistics& statistics);
-// "Line: 4.3 exchanges/s, 93.1 % good, longest run of failures 3; driver errors: ..."
+// "Line: 120 exchanges, 4.30 exchanges/s, 93.1 % good, longest run of failures 3; driver errors:
+// ..."
 std::string LineSummary(const LineStatistics& statistics,
                         const std::optional<UartErrorCounts>& driverErrors);
 

@@ -278,8 +278,8 @@ QCoro::Task<int> CliSession::Scan() {
         for (const std::int16_t index : end.found) {
             names += std::string(" ") + AddressCharacter(index);
         }
-        host_.out << (end.stopped ? "Scan stopped: " : "Scan finished: ") << end.found.size()
-                  << (end.found.size() == 1 ? " controller" : " controllers") << " found"
+        host_.out << (end.stopped ? "Scan stopped: " : "Scan finished: ")
+                  << Counted(static_cast<long>(end.found.size()), "controller") << " found"
                   << (end.found.empty() ? "" : ":" + names) << " (" << Seconds(progress_->Elapsed())
                   << ")\n";
     }
@@ -345,11 +345,11 @@ QCoro::Task<int> CliSession::Test() {
         });
     } else {
         std::ostream& out = host_.out;
-        out << "Test run over " << primo_.DeviceCount
-            << (primo_.DeviceCount == 1 ? " controller: " : " controllers: ") << progress_->Sweeps()
-            << (progress_->Sweeps() == 1 ? " sweep, " : " sweeps, ") << statistics.Exchanges()
-            << " exchanges in " << Seconds(progress_->Elapsed()) << ", " << end.errors
-            << (end.errors == 1 ? " error" : " errors") << "; ended by " << why << "\n\n";
+        out << "Test run over " << Counted(primo_.DeviceCount, "controller") << ": "
+            << Counted(progress_->Sweeps(), "sweep") << ", "
+            << Counted(statistics.Exchanges(), "exchange") << " in "
+            << Seconds(progress_->Elapsed()) << ", " << Counted(end.errors, "error")
+            << "; ended by " << why << "\n\n";
         out << "Analysis:\n";
         for (const std::string& line : report.lines) {
             out << line << "\n";
@@ -415,9 +415,8 @@ int CliSession::Analyse() {
     }
     const AnalysisReport report = tarvel::Analyse(std::get<std::vector<std::string>>(read));
     if (report.skipped > 0) {
-        host_.err << "line-tarvel-cli: " << report.skipped
-                  << (report.skipped == 1 ? " line is" : " lines are")
-                  << " no error record and left out\n";
+        host_.err << "line-tarvel-cli: " << Counted(report.skipped, "line")
+                  << (report.skipped == 1 ? " is" : " are") << " no error record and left out\n";
     }
     if (!options_.datFile.empty() &&
         !Write(options_.datFile, FormatListFile(report.lines), "analysis report")) {

@@ -165,6 +165,14 @@ TEST_F(CliSessionTest, CtrlCDuringTheFirstSettleIsNotForgotten) {
     EXPECT_EQ(Read("run.lst"), " 0 \r\n");
 }
 
+TEST_F(CliSessionTest, CountsOfOneAreSingular) {
+    EXPECT_EQ(Run({"test", "--addresses", "A", "--sweeps", "1"}), kAllWell);
+    EXPECT_NE(out.str().find("over 1 controller: 1 sweep, 1 exchange in 0 s, 0 errors;"),
+              std::string::npos)
+        << out.str();
+    EXPECT_NE(out.str().find("\nLine: 1 exchange, "), std::string::npos) << out.str();
+}
+
 TEST_F(CliSessionTest, AFailureThatEscapesTheCommandEndsItWithStatus3) {
     // Standard output gone in the middle of a scan, as a full disk would make it.
     struct FailingBuffer : std::streambuf {
