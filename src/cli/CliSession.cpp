@@ -327,6 +327,8 @@ QCoro::Task<int> CliSession::Test() {
     const std::string why = end.errorLimit             ? "the error limit"
                             : !end.lineFailure.empty() ? "a failed line"
                                                        : stopCause_;
+    // Stopped before its first exchange, a run has seen no failure and proved nothing either.
+    const bool nothingAsked = statistics.Exchanges() == 0;
     if (options_.json) {
         host_.out << JsonText(QJsonObject{
             {"command", "test"},
@@ -349,7 +351,11 @@ QCoro::Task<int> CliSession::Test() {
             << Counted(progress_->Sweeps(), "sweep") << ", "
             << Counted(statistics.Exchanges(), "exchange") << " in "
             << Seconds(progress_->Elapsed()) << ", " << Counted(end.errors, "error")
-            << "; ended by " << why << "\n\n";
+            << "; ended by " << why << "\n";
+        if (nothingAsked) {
+            out << "No exchange was made: nothing is known of the line.\n";
+        }
+        out << "\n";
         out << "Analysis:\n";
         for (const std::string& line : report.lines) {
             out << line << "\n";
@@ -364,7 +370,7 @@ QCoro::Task<int> CliSession::Test() {
     if (!filesWritten) {
         co_return kPortOrFileFailed;
     }
-    co_return end.errors == 0 && records.empty() ? kAllWell : kLineFailures;
+    co_return end.errors == 0 && records.empty() && !nothingAsked ? kAllWell : kLineFailures;
 }
 
 QCoro::Task<int> CliSession::Send() {

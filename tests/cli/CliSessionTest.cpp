@@ -157,11 +157,16 @@ TEST_F(CliSessionTest, CtrlCEndsTheRunProperlyAndTheFilesAreComplete) {
     EXPECT_EQ(document["line"].toObject()["exchanges"].toInt(), 8);
 }
 
-TEST_F(CliSessionTest, CtrlCDuringTheFirstSettleIsNotForgotten) {
+TEST_F(CliSessionTest, ARunStoppedBeforeItsFirstExchangeReportsThatNothingWasAsked) {
     meanwhileAfter = 0;
     meanwhile = [](CliSession& session) { session.Stop("Ctrl+C"); };
-    EXPECT_EQ(Run({"test", "--addresses", "A", "--lst", File("run.lst")}), kAllWell);
-    EXPECT_NE(out.str().find("0 exchanges"), std::string::npos) << out.str();
+    // A stop in the settle before the first exchange is kept; and a run that asked nothing is not
+    // "all well".
+    EXPECT_EQ(Run({"test", "--addresses", "A", "--lst", File("run.lst")}), kLineFailures);
+    EXPECT_NE(out.str().find("1 controller: 0 sweeps, 0 exchanges in 0 s, 0 errors; ended by "
+                             "Ctrl+C\nNo exchange was made"),
+              std::string::npos)
+        << out.str();
     EXPECT_EQ(Read("run.lst"), " 0 \r\n");
 }
 
