@@ -178,6 +178,18 @@ TEST_F(CliSessionTest, CountsOfOneAreSingular) {
     EXPECT_NE(out.str().find("\nLine: 1 exchange, "), std::string::npos) << out.str();
 }
 
+TEST_F(CliSessionTest, CtrlCDuringAScanWritesTheControllersFoundSoFar) {
+    meanwhileAfter = 2;  // A and B have answered
+    meanwhile = [](CliSession& session) { session.Stop("Ctrl+C"); };
+    EXPECT_EQ(Run({"scan", "--retry", "0", "--cfg", File("found.cfg")}), kAllWell);
+    EXPECT_NE(out.str().find("Scan stopped: 2 controllers found: A B ("), std::string::npos)
+        << out.str();
+    std::istringstream written(Read("found.cfg"));
+    const auto configuration = std::get<LineConfiguration>(ReadLineConfiguration(written));
+    EXPECT_EQ(configuration.deviceCount, 2);
+    EXPECT_EQ(Read("found.cfg"), " 2 \r\n 0 \r\n 1 \r\n");
+}
+
 TEST_F(CliSessionTest, AFailureThatEscapesTheCommandEndsItWithStatus3) {
     // Standard output gone in the middle of a scan, as a full disk would make it.
     struct FailingBuffer : std::streambuf {
