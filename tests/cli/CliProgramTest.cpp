@@ -133,6 +133,18 @@ TEST_F(CliProgramTest, UsageErrorsAndPortsThatDoNotOpenHaveTheirOwnStatus) {
     EXPECT_EQ(Run({"--version"}).out, "line-tarvel-cli 3.beta\n");
 }
 
+TEST_F(CliProgramTest, SendPrintsTheAnswerOfASimulatedController) {
+    const Finished answered = Run({"send", "--simulate", "A?X  "});
+    EXPECT_EQ(answered.status, 0) << answered.err;
+    ASSERT_EQ(answered.out.size(), 5u) << answered.out;  // the answer without its CR, a line end
+    EXPECT_EQ(answered.out[0], 'A');
+    EXPECT_EQ(answered.err, "");
+
+    const Finished silent = Run({"send", "--simulate", "--", "C?X  "});
+    EXPECT_EQ(silent.status, 1) << silent.err;
+    EXPECT_EQ(silent.out, "No answer !\n");
+}
+
 TEST_F(CliProgramTest, CtrlCEndsTheRunProperlyAndTheFilesAreComplete) {
     QProcess process;
     Start(process, {"test", "--simulate", "--addresses", "A,C", "--retry", "0", "--lst",
