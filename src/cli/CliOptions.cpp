@@ -387,74 +387,115 @@ std::string CommandName(CliCommand command) {
     return "";
 }
 
-std::string CliUsage() {
-    return "Usage: line-tarvel-cli COMMAND [OPTIONS]\n"
-           "       line-tarvel-cli --help | --version | --list-ports\n"
-           "\n"
-           "Diagnostics for an Ascon serial field bus of up to 64 controllers, without a window.\n"
-           "\n"
-           "Commands:\n"
-           "  scan                  find the controllers on the line (addresses A to @)\n"
-           "  test                  the test cycle over a line configuration\n"
-           "  analyse FILE.lst      the analysis report of an error list\n"
-           "  send FRAME            one hand-typed request and its answer\n"
-           "\n"
-           "Line options (scan, test, send):\n"
-           "  --port DEVICE         a device such as /dev/ttyUSB0, or COM1 to COM4;\n"
-           "                        COMn=DEVICE makes COMn stand for DEVICE\n"
-           "  --baud N              150, 300, 600, 1200, 2400, 4800 or 9600 (4800)\n"
-           "  --parity P            none, even or odd: 7 data bits with parity, 8 without (none)\n"
-           "  --stop-bits N         1 or 2 (1)\n"
-           "  --retry N             further attempts after a failed exchange, 0 to 4 (2)\n"
-           "  --simulate            the built-in simulated line: A, B, E healthy, C silent,\n"
-           "                        D noisy\n"
-           "\n"
-           "  --json                print one JSON document instead of text (scan, test,\n"
-           "                        analyse)\n"
-           "  --help                this text; COMMAND --help tells more of a command\n"
-           "  --version             the version\n"
-           "  --list-ports          what COM1 to COM4 stand for on this host\n"
-           "\n"
-           "Exit status: 0 all well, 1 the line showed failures or nothing was found,\n"
-           "2 a usage error, 3 the port or a file failed.\n";
-}
+namespace {
+
+const char kLineOptions[] =
+    "Line options (scan, test, send):\n"
+    "  --port DEVICE         a device such as /dev/ttyUSB0, or COM1 to COM4 as the\n"
+    "                        window program maps them (see --list-ports); COMn=DEVICE\n"
+    "                        makes COMn stand for DEVICE. Without --port: COM1, the\n"
+    "                        host's first serial port\n"
+    "  --baud N              150, 300, 600, 1200, 2400, 4800 or 9600 (4800)\n"
+    "  --parity P            none, even or odd: 7 data bits with parity, 8 without\n"
+    "                        (none)\n"
+    "  --stop-bits N         1 or 2 (1)\n"
+    "  --retry N             further attempts after a failed exchange, 0 to 4 (2)\n"
+    "  --simulate            the built-in simulated line instead of a port: A, B, E\n"
+    "                        healthy, C silent, D noisy; not with --port\n";
+
+const char kProgressAndStop[] =
+    "Progress goes to standard error when it is a terminal. Ctrl+C (or SIGTERM) stops\n"
+    "after the exchange in progress; then the files are written and the report is\n"
+    "printed. A second Ctrl+C or SIGTERM ends the program at once.\n";
+
+const char kProgramUsage[] =
+    "Usage: line-tarvel-cli COMMAND [OPTIONS]\n"
+    "       line-tarvel-cli --list-ports [--port COMn=DEVICE]\n"
+    "       line-tarvel-cli --help | -h | --version\n"
+    "\n"
+    "Diagnostics for an Ascon serial field bus of up to 64 controllers, without a\n"
+    "window.\n"
+    "\n"
+    "Commands:\n"
+    "  scan                  find the controllers on the line (addresses A to @)\n"
+    "  test                  the test cycle over a line configuration\n"
+    "  analyse FILE.lst      the analysis report of an error list (also \"analyze\")\n"
+    "  send FRAME            one hand-typed request and its answer\n"
+    "\n";
+
+const char kOtherOptions[] =
+    "Other options:\n"
+    "  --json                print one JSON document instead of text (scan, test,\n"
+    "                        analyse)\n"
+    "  --help, -h            this text; COMMAND --help tells more of a command\n"
+    "  --version             the version\n"
+    "  --list-ports          what COM1 to COM4 stand for on this host\n"
+    "\n"
+    "A value follows its option or is joined to it: --baud 9600 or --baud=9600.\n"
+    "\"--\" ends the options, so that a frame starting with \"-\" can follow. A command\n"
+    "refuses the options it does not take. --help and --version are answered whatever\n"
+    "else the command line holds.\n"
+    "\n"
+    "Exit status: 0 all well, 1 the line showed failures, nothing was found or no\n"
+    "exchange was made, 2 a usage error, 3 the port or a file failed.\n";
+
+const char kScanUsage[] =
+    "Usage: line-tarvel-cli scan [LINE OPTIONS] [--cfg FILE] [--json]\n"
+    "\n"
+    "Asks each of the 64 addresses A to @ in turn and prints one line per controller\n"
+    "found, then the summary. --cfg FILE writes the controllers found as a line\n"
+    "configuration, also when the scan was stopped.\n";
+
+const char kScanStatus[] =
+    "Exit status 0 when a controller was found, 1 when none, 3 when the port or the\n"
+    "--cfg file failed.\n";
+
+const char kTestUsage[] =
+    "Usage: line-tarvel-cli test [LINE OPTIONS] (--cfg FILE | --addresses A,B,...)\n"
+    "                            [--duration TIME | --sweeps N]\n"
+    "                            [--lst FILE] [--dat FILE] [--json]\n"
+    "\n"
+    "Runs the test cycle: every controller asked in turn, again and again, for TIME\n"
+    "(90s, 10m, 8h, or 90 for seconds) or N sweeps, until Ctrl+C without either; the\n"
+    "run stops by itself at 900 errors. --addresses names each controller once. --lst\n"
+    "writes the error list, --dat the analysis report. Prints the analysis report and\n"
+    "the statistics of each controller.\n";
+
+const char kTestStatus[] =
+    "Exit status 0 when every exchange was good, 1 when any failed or none was made\n"
+    "(stopped at once), 3 when the port or a file failed.\n";
+
+const char kAnalyseUsage[] =
+    "Usage: line-tarvel-cli analyse FILE.lst [--dat FILE] [--json]\n"
+    "\n"
+    "Prints the analysis report of an error list; --dat FILE saves it. \"analyze\" is\n"
+    "the same command. It uses no line.\n"
+    "Exit status 0, or 3 when a file could not be read or written.\n";
+
+const char kSendUsage[] =
+    "Usage: line-tarvel-cli send [LINE OPTIONS] [--value FRAME] [--] FRAME\n"
+    "\n"
+    "Sends FRAME with a carriage return (and the value frame 0.05 s later), waits\n"
+    "0.3 s for a five-character answer and prints it, or what went wrong. Put \"--\"\n"
+    "before a FRAME that starts with \"-\".\n";
+
+const char kSendStatus[] = "Exit status 0 for an answer, 1 for none, 3 when the port failed.\n";
+
+}  // namespace
+
+std::string CliUsage() { return std::string(kProgramUsage) + kLineOptions + "\n" + kOtherOptions; }
 
 std::string CommandUsage(CliCommand command) {
     switch (command) {
         case CliCommand::Scan:
-            return "Usage: line-tarvel-cli scan [LINE OPTIONS] [--cfg FILE] [--json]\n"
-                   "\n"
-                   "Asks each of the 64 addresses A to @ in turn and prints one line per "
-                   "controller\n"
-                   "found, then the summary. --cfg FILE writes the controllers found as a line\n"
-                   "configuration. Ctrl+C stops after the address being tried.\n"
-                   "Exit status 0 when a controller was found, 1 when none, 3 when the port "
-                   "failed.\n";
+            return std::string(kScanUsage) + "\n" + kProgressAndStop + "\n" + kLineOptions + "\n" +
+                   kScanStatus;
         case CliCommand::Test:
-            return "Usage: line-tarvel-cli test [LINE OPTIONS] (--cfg FILE | --addresses A,B,...)\n"
-                   "                            [--duration TIME | --sweeps N]\n"
-                   "                            [--lst FILE] [--dat FILE] [--json]\n"
-                   "\n"
-                   "Runs the test cycle: every controller asked in turn, again and again, for "
-                   "TIME\n"
-                   "(90s, 10m, 8h) or N sweeps, until Ctrl+C without either; the run stops by "
-                   "itself\n"
-                   "at 900 errors. --lst writes the error list, --dat the analysis report. Prints\n"
-                   "the analysis report and the statistics of each controller.\n"
-                   "Exit status 0 when every exchange was good, 1 when any failed, 3 when the "
-                   "port\n"
-                   "or a file failed.\n";
-        case CliCommand::Analyse:
-            return "Usage: line-tarvel-cli analyse FILE.lst [--dat FILE] [--json]\n"
-                   "\n"
-                   "Prints the analysis report of an error list; --dat FILE saves it.\n"
-                   "Exit status 0, or 3 when a file could not be read or written.\n";
+            return std::string(kTestUsage) + "\n" + kProgressAndStop + "\n" + kLineOptions + "\n" +
+                   kTestStatus;
+        case CliCommand::Analyse: return kAnalyseUsage;
         case CliCommand::Send:
-            return "Usage: line-tarvel-cli send FRAME [--value FRAME] [LINE OPTIONS]\n"
-                   "\n"
-                   "Sends FRAME with a carriage return (and the value frame 0.05 s later), waits\n"
-                   "0.3 s for a five-character answer and prints it, or what went wrong.\n"
-                   "Exit status 0 for an answer, 1 for none, 3 when the port failed.\n";
+            return std::string(kSendUsage) + "\n" + kLineOptions + "\n" + kSendStatus;
         case CliCommand::ListPorts:
         case CliCommand::None: break;
     }
