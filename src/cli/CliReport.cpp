@@ -18,14 +18,12 @@ QString Latin1(const std::string& text) {
     return QString::fromLatin1(text.data(), static_cast<qsizetype>(text.size()));
 }
 
-double Rounded(double value, double step) { return std::round(value / step) * step; }
-
 QJsonValue TimesJson(const ResponseTimes& times) {
     if (times.Count() == 0) {
         return QJsonValue::Null;
     }
     const auto ms = [](Duration time) {
-        return Rounded(std::chrono::duration<double, std::milli>(time).count(), 0.1);
+        return Rounded(std::chrono::duration<double, std::milli>(time).count(), 1);
     };
     return QJsonObject{{"min", ms(times.Minimum())},
                        {"mean", ms(times.Mean())},
@@ -34,6 +32,12 @@ QJsonValue TimesJson(const ResponseTimes& times) {
 }
 
 }  // namespace
+
+double Rounded(double value, int decimals) {
+    // Divided, not multiplied by 0.1: the result is the double nearest the decimal.
+    const double scale = std::pow(10.0, decimals);
+    return std::round(value * scale) / scale;
+}
 
 std::string Counted(long count, const std::string& noun) {
     return std::to_string(count) + " " + noun + (count == 1 ? "" : "s");
@@ -107,7 +111,7 @@ QJsonObject ControllerJson(const ControllerStatistics& controller, Duration answ
         {"noCr", controller.noCr},
         {"notDetected", controller.notDetected},
         {"unknownFormat", controller.unknownFormat},
-        {"successRate", Rounded(controller.SuccessRate(), 0.1)},
+        {"successRate", Rounded(controller.SuccessRate(), 1)},
         {"responseToFirstMs", TimesJson(controller.toFirst)},
         {"responseToLastMs", TimesJson(controller.toLast)},
         {"lastGood", controller.lastGood ? QJsonValue(Text(TimeOfDayText(*controller.lastGood)))
@@ -136,8 +140,8 @@ QJsonObject LineJson(const LineStatistics& statistics,
     }
     return QJsonObject{{"exchanges", statistics.Exchanges()},
                        {"good", statistics.Good()},
-                       {"successRate", Rounded(statistics.SuccessRate(), 0.1)},
-                       {"exchangesPerSecond", Rounded(statistics.ExchangesPerSecond(), 0.01)},
+                       {"successRate", Rounded(statistics.SuccessRate(), 1)},
+                       {"exchangesPerSecond", Rounded(statistics.ExchangesPerSecond(), 2)},
                        {"longestFailureRun", statistics.LongestFailureRun()},
                        {"driverErrors", errors}};
 }

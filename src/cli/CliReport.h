@@ -12,6 +12,10 @@
 
 namespace tarvel {
 
+// `value` to `decimals` places, which JSON then prints as short as that: 7.6, not
+// 7.6000000000000005.
+double Rounded(double value, int decimals);
+
 // "1 exchange", "2 exchanges": a count with its noun, which takes an "s" but after 1.
 std::string Counted(long count, const std::string& noun);
 

@@ -269,7 +269,7 @@ QCoro::Task<int> CliSession::Scan() {
             {"lineFailure", end.lineFailure.empty()
                                 ? QJsonValue(QJsonValue::Null)
                                 : QJsonValue(QString::fromStdString(end.lineFailure))},
-            {"seconds", std::chrono::duration<double>(progress_->Elapsed()).count()},
+            {"seconds", Rounded(std::chrono::duration<double>(progress_->Elapsed()).count(), 1)},
             {"line", LineJson(statistics, monitor_.ErrorsSinceStart())},
             {"controllers", ControllersJson(statistics)},
         });
@@ -334,7 +334,7 @@ QCoro::Task<int> CliSession::Test() {
             {"command", "test"},
             {"controllers", ControllersJson(statistics)},
             {"sweeps", progress_->Sweeps()},
-            {"seconds", std::chrono::duration<double>(progress_->Elapsed()).count()},
+            {"seconds", Rounded(std::chrono::duration<double>(progress_->Elapsed()).count(), 1)},
             {"errors", end.errors},
             {"errorLimit", end.errorLimit},
             {"stoppedBy", QString::fromStdString(why)},

@@ -8,6 +8,7 @@
 #include <QJsonObject>
 #include <filesystem>
 #include <fstream>
+#include <regex>
 #include <sstream>
 
 #include "cli/CliSession.h"
@@ -254,6 +255,8 @@ TEST_F(CliSessionTest, ATestReadsItsControllersFromALineConfiguration) {
     EXPECT_EQ(controllers[0].toObject()["requests"].toInt(), 2);
     EXPECT_EQ(controllers[0].toObject()["judgement"].toString(), "healthy");
     EXPECT_GT(controllers[0].toObject()["responseToLastMs"].toObject()["p95"].toDouble(), 5.0);
+    // Times to 0.1 ms print so, not as the binary fraction nearest it (7.6000000000000005).
+    EXPECT_FALSE(std::regex_search(out.str(), std::regex("[0-9]\\.[0-9]{3}"))) << out.str();
     EXPECT_EQ(document["sweeps"].toInt(), 2);
     EXPECT_EQ(document["errors"].toInt(), 0);
     EXPECT_EQ(document["stoppedBy"].toString(), "the sweeps asked for");
