@@ -47,6 +47,7 @@ expected=$(printf '%s\n' \
   ./usr/bin/line-tarvel \
   ./usr/bin/line-tarvel-cli \
   ./usr/share/applications/line-tarvel.desktop \
+  ./usr/share/doc/line-tarvel/copyright \
   ./usr/share/icons/hicolor/scalable/apps/line-tarvel.svg \
   ./usr/share/man/man1/line-tarvel-cli.1.gz)
 actual=$(dpkg-deb -c "$deb" | awk '$1 !~ /^d/ { print $6 }' | sort)
