@@ -125,13 +125,14 @@ private:
     std::unique_ptr<Controls> ui_;
     std::unique_ptr<DeviceTableEditor> table_;
     std::unique_ptr<LineConfigCommands> config_;
+    // Before the loops it listens to, so that it outlives them.
+    std::unique_ptr<LineMonitor> monitor_;
     std::unique_ptr<AsconCycle> cycle_;
     std::unique_ptr<RunDisplay> runDisplay_;
     std::unique_ptr<RunControl> run_;
     std::unique_ptr<LineDetector> detector_;
     std::unique_ptr<ScanDisplay> scanDisplay_;
     std::unique_ptr<ScanControl> scan_;
-    std::unique_ptr<LineMonitor> monitor_;
     TaskOwner dialogTasks_;
     bool commPending_ = false;
     bool terminalPending_ = false;

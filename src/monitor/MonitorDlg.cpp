@@ -9,10 +9,12 @@
 #include <QHeaderView>
 #include <QLabel>
 #include <QLineSeries>
+#include <QPainter>
 #include <QPushButton>
 #include <QScrollBar>
 #include <QSortFilterProxyModel>
 #include <QSplitter>
+#include <QStyledItemDelegate>
 #include <QTableView>
 #include <QValueAxis>
 #include <algorithm>
@@ -25,15 +27,13 @@ namespace {
 
 using namespace std::chrono_literals;
 
-constexpr Duration kRefreshPeriod = 250ms;
-// Charts cost more to draw than tables: every other refresh at most.
-constexpr int kRefreshesPerChart = 2;
 // Bins of the histogram as drawn, in steps of ResponseTimes::Resolution: 1 ms and wider, as
 // many as keep the bars from turning into a comb.
 constexpr int kBinSteps[] = {10, 20, 50, 100, 200, 500, 1000, 2000};
 constexpr int kMostBins = 40;
-// The points of a series are marked only while they are few enough to tell apart.
-constexpr int kMostMarkedMinutes = 30;
+// Steps of the failures chart at most, and lines of controllers in it beside the total.
+constexpr std::size_t kMostSteps = 240;
+constexpr std::size_t kMostFailureLines = 8;
 
 struct Look {
     QColor back;
@@ -74,13 +74,55 @@ QVariant FailedAnswerLook(int role) {
     return role == Qt::ForegroundRole ? QVariant(QBrush(QColor(0xa0, 0x00, 0x00))) : QVariant();
 }
 
+// A cell as plain text on its colours. The style's own item painting lays every text out
+// several times to place icons, check boxes and elision these tables never have; with the
+// tables redrawn through a run, that was most of the window's cost.
+class PlainCell final : public QStyledItemDelegate {
+public:
+    using QStyledItemDelegate::QStyledItemDelegate;
+
+    void paint(QPainter* painter, const QStyleOptionViewItem& option,
+               const QModelIndex& index) const override {
+        const bool selected = option.state & QStyle::State_Selected;
+        const QPalette::ColorGroup group =
+            option.state & QStyle::State_Active ? QPalette::Active : QPalette::Inactive;
+        const QVariant background = index.data(Qt::BackgroundRole);
+        if (selected) {
+            painter->fillRect(option.rect, option.palette.brush(group, QPalette::Highlight));
+        } else if (background.canConvert<QBrush>()) {
+            painter->fillRect(option.rect, background.value<QBrush>());
+        }
+        const QVariant foreground = index.data(Qt::ForegroundRole);
+        painter->setPen(selected ? option.palette.color(group, QPalette::HighlightedText)
+                        : foreground.canConvert<QBrush>()
+                            ? foreground.value<QBrush>().color()
+                            : option.palette.color(group, QPalette::Text));
+        const QVariant font = index.data(Qt::FontRole);
+        painter->setFont(font.canConvert<QFont>() ? font.value<QFont>() : option.font);
+        const QVariant alignment = index.data(Qt::TextAlignmentRole);
+        const int flags =
+            alignment.isValid() ? alignment.toInt() : int(Qt::AlignLeft | Qt::AlignVCenter);
+        painter->drawText(option.rect.adjusted(4, 0, -4, 0), flags | Qt::TextSingleLine,
+                          index.data(Qt::DisplayRole).toString());
+    }
+};
+
+// A label is laid out and painted again whenever it is given a text, the same or not.
+void SetText(QLabel& label, const QString& text) {
+    if (label.text() != text) {
+        label.setText(text);
+    }
+}
+
 QTableView* Table(QWidget* parent, const char* name) {
     auto* view = new QTableView(parent);
+    view->setItemDelegate(new PlainCell(view));
     view->setObjectName(name);
     view->setEditTriggers(QAbstractItemView::NoEditTriggers);
     view->setSelectionBehavior(QAbstractItemView::SelectRows);
     view->setSelectionMode(QAbstractItemView::SingleSelection);
     view->setWordWrap(false);
+    view->setTextElideMode(Qt::ElideNone);
     view->verticalHeader()->hide();
     // One line of one font per row: the view never measures a row, however many there are.
     view->verticalHeader()->setSectionResizeMode(QHeaderView::Fixed);
@@ -98,7 +140,9 @@ QChartView* ChartView(QChart* chart, QWidget* parent) {
     chart->setMargins(QMargins(4, 4, 4, 4));
     chart->setBackgroundRoundness(0);
     auto* view = new QChartView(chart, parent);
-    view->setRenderHint(QPainter::Antialiasing);
+    // Steps and bars are upright lines, sharp without antialiasing, which costs a good part of
+    // each redraw.
+    view->setRenderHint(QPainter::Antialiasing, false);
     view->setMinimumSize(360, 220);
     return view;
 }
@@ -176,9 +220,12 @@ void MonitorDlg::BuildLayout() {
     statisticsView_->setModel(sorted_);
     statisticsView_->setSortingEnabled(true);
     statisticsView_->horizontalHeader()->setSortIndicator(0, Qt::AscendingOrder);
-    statisticsView_->horizontalHeader()->setSectionResizeMode(QHeaderView::ResizeToContents);
+    statisticsView_->resizeColumnsToContents();
     statisticsView_->setAlternatingRowColors(true);
     statisticsView_->setMinimumHeight(120);
+    // The judgement is what the operator looks for first: beside the address, whatever the width
+    // of the window. Only the view moves it; the files keep the columns' order.
+    statisticsView_->horizontalHeader()->moveSection(statistics_->JudgementColumn(), 1);
     parts->addWidget(statisticsView_);
 
     parts->addWidget(BuildCharts());
@@ -201,10 +248,16 @@ void MonitorDlg::BuildLayout() {
     trafficView_->setFont(QFontDatabase::systemFont(QFontDatabase::FixedFont));
     trafficView_->verticalHeader()->setDefaultSectionSize(trafficView_->fontMetrics().height() + 4);
     trafficView_->setModel(traffic_);
+    // Wide enough for the widest value or the title, whichever is wider: the view never
+    // measures the rows of a ring of a hundred thousand exchanges.
     const int digit = trafficView_->fontMetrics().horizontalAdvance('0');
     const int widths[] = {9, 10, 10, 9, 8, 11, 36, 16};
     for (int column = 0; column < static_cast<int>(std::size(widths)); ++column) {
-        trafficView_->setColumnWidth(column, widths[column] * digit + 12);
+        const QString name =
+            traffic_->headerData(column, Qt::Horizontal, Qt::DisplayRole).toString();
+        const int title =
+            trafficView_->horizontalHeader()->fontMetrics().horizontalAdvance(name) + 16;
+        trafficView_->setColumnWidth(column, std::max(widths[column] * digit + 12, title));
     }
     trafficView_->horizontalHeader()->setStretchLastSection(true);
     trafficView_->setMinimumHeight(140);
@@ -228,7 +281,7 @@ QWidget* MonitorDlg::BuildCharts() {
     failuresChart_ = new QChart;
     failuresChart_->setTitle("Failures per minute of the run");
     failuresChart_->legend()->setAlignment(Qt::AlignRight);
-    minuteAxis_ = Axis("minute of the run", "%d");
+    minuteAxis_ = Axis("minutes since the run started", "%d");
     failureCountAxis_ = Axis("failed exchanges", "%d");
     failuresChart_->addAxis(minuteAxis_, Qt::AlignBottom);
     failuresChart_->addAxis(failureCountAxis_, Qt::AlignLeft);
@@ -236,7 +289,7 @@ QWidget* MonitorDlg::BuildCharts() {
     failuresTotal_->setName("all");
     failuresTotal_->setPen(QPen(QColor(0x20, 0x20, 0x20), 3));
     Attach(*failuresChart_, failuresTotal_, minuteAxis_, failureCountAxis_);
-    minuteAxis_->setRange(1, 2);
+    minuteAxis_->setRange(0, 1);
     CountRange(*failureCountAxis_, 0);
     failuresView_ = ChartView(failuresChart_, charts);
     row->addWidget(failuresView_, 1);
@@ -278,7 +331,7 @@ QWidget* MonitorDlg::BuildCharts() {
 
     const auto redraw = [this] {
         if (isVisible()) {
-            RedrawHistogram();
+            RedrawCharts();
         }
     };
     connect(controllerChoice_, &QComboBox::activated, this, redraw);
@@ -289,8 +342,7 @@ QWidget* MonitorDlg::BuildCharts() {
 void MonitorDlg::showEvent(QShowEvent* event) {
     QWidget::showEvent(event);
     if (tick_ == 0) {
-        // What changed while the window was hidden is shown at once, charts included.
-        ticksSinceCharts_ = kRefreshesPerChart;
+        // What changed while the window was hidden is shown at once.
         Tick();
     }
 }
@@ -302,7 +354,7 @@ void MonitorDlg::hideEvent(QHideEvent* event) {
 }
 
 void MonitorDlg::Tick() {
-    tick_ = scheduler_.CallAt(scheduler_.Now() + kRefreshPeriod, [this] { Tick(); });
+    tick_ = scheduler_.CallAt(scheduler_.Now() + RefreshPeriod, [this] { Tick(); });
     Refresh();
 }
 
@@ -312,7 +364,9 @@ void MonitorDlg::Refresh() {
     if (news) {
         shownRevision_ = revision;
         statistics_->Refresh();
+        FitStatisticsColumns();
         FillControllerChoice();
+        RedrawCharts();
         if (!paused_ || traffic_->LogCleared()) {
             FollowTraffic();
         }
@@ -322,10 +376,22 @@ void MonitorDlg::Refresh() {
         RefreshSummary();
         RefreshTrafficCaption();
     }
-    if (++ticksSinceCharts_ >= kRefreshesPerChart && chartsRevision_ != revision) {
-        ticksSinceCharts_ = 0;
-        chartsRevision_ = revision;
-        RedrawCharts();
+}
+
+void MonitorDlg::FitStatisticsColumns() {
+    // Columns only grow, and only when a text grew: measuring every cell at each refresh would
+    // cost more than all the rest of the window.
+    widest_.resize(static_cast<std::size_t>(statistics_->columnCount()), 0);
+    for (int column = 0; column < statistics_->columnCount(); ++column) {
+        std::size_t widest = 0;
+        for (int row = 0; row < statistics_->rowCount(); ++row) {
+            widest = std::max(widest, statistics_->Field(row, column).size());
+        }
+        if (widest > widest_[static_cast<std::size_t>(column)]) {
+            widest_[static_cast<std::size_t>(column)] = widest;
+            statisticsView_->resizeColumnToContents(
+                sorted_->mapFromSource(statistics_->index(0, column)).column());
+        }
     }
 }
 
@@ -345,7 +411,7 @@ void MonitorDlg::RefreshSummary() {
     } else {
         text += "none yet, counted from the start of a run";
     }
-    summary_->setText(text);
+    SetText(*summary_, text);
 }
 
 QString MonitorDlg::SummaryText() const { return summary_->text(); }
@@ -360,7 +426,7 @@ void MonitorDlg::RefreshTrafficCaption() {
         text += QString::asprintf(".  Paused: %llu more recorded meanwhile",
                                   static_cast<unsigned long long>(behind));
     }
-    trafficCaption_->setText(text);
+    SetText(*trafficCaption_, text);
 }
 
 void MonitorDlg::FollowTraffic() {
@@ -418,59 +484,104 @@ void MonitorDlg::FillControllerChoice() {
 }
 
 void MonitorDlg::RedrawCharts() {
-    RedrawFailures();
-    RedrawHistogram();
-    ++chartRedraws_;
+    // Each chart only when what it shows has changed: on a healthy line the failures do not
+    // move for hours, and a histogram only with the answers of its controller.
+    const LineStatistics& statistics = monitor_.Statistics();
+    const auto runStart = statistics.Start().time_since_epoch().count();
+    const FailuresContent failures{runStart, MinutesOfRun(),
+                                   statistics.Exchanges() - statistics.Good()};
+    const QVariant chosen = controllerChoice_->currentData();
+    const ControllerStatistics* controller =
+        chosen.isValid() ? statistics.Find(static_cast<char>(chosen.toInt())) : nullptr;
+    const HistogramContent histogram{
+        runStart, chosen.isValid() ? chosen.toInt() : -1,
+        controller ? controller->toFirst.Count() + controller->toLast.Count() : -1,
+        edgeChoice_->currentIndex()};
+    bool redrawn = false;
+    if (failures != failuresShown_) {
+        failuresShown_ = failures;
+        RedrawFailures();
+        redrawn = true;
+    }
+    if (histogram != histogramShown_) {
+        histogramShown_ = histogram;
+        RedrawHistogram();
+        redrawn = true;
+    }
+    chartRedraws_ += redrawn;
 }
 
-void MonitorDlg::RedrawFailures() {
+std::size_t MonitorDlg::MinutesOfRun() const {
     const LineStatistics& statistics = monitor_.Statistics();
-    // The run so far, in minutes begun, also where no minute has had a failure yet.
+    // In minutes begun, also where no minute has had a failure yet.
     std::size_t minutes = statistics.FailuresByMinute().size();
     if (statistics.ExchangesPerSecond() > 0) {
         const double seconds = statistics.Exchanges() / statistics.ExchangesPerSecond();
         minutes = std::max(minutes, static_cast<std::size_t>(seconds / 60) + 1);
     }
-    const bool marked = minutes <= kMostMarkedMinutes;
-    int highest = 0;
-    const auto points = [&](const std::vector<int>& byMinute) {
+    return std::max<std::size_t>(minutes, 1);
+}
+
+void MonitorDlg::RedrawFailures() {
+    const LineStatistics& statistics = monitor_.Statistics();
+    const std::size_t minutes = MinutesOfRun();
+    // A step per minute, from its start to its end, so that the first minute shows as a line
+    // too. A long run is drawn in steps of several minutes, each at its mean per minute: a day
+    // would otherwise be thousands of points per line, redrawn every second.
+    const std::size_t width = (minutes + kMostSteps - 1) / kMostSteps;
+    double highest = 0;
+    const auto steps = [&](const std::vector<int>& byMinute) {
         QList<QPointF> list;
-        list.reserve(static_cast<qsizetype>(minutes));
-        for (std::size_t minute = 0; minute < minutes; ++minute) {
-            const int failures = minute < byMinute.size() ? byMinute[minute] : 0;
-            highest = std::max(highest, failures);
-            list.append(QPointF(static_cast<double>(minute + 1), failures));
+        list.reserve(static_cast<qsizetype>(2 * (minutes / width + 1)));
+        for (std::size_t first = 0; first < minutes; first += width) {
+            const std::size_t end = std::min(first + width, minutes);
+            int failures = 0;
+            for (std::size_t minute = first; minute < std::min(end, byMinute.size()); ++minute) {
+                failures += byMinute[minute];
+            }
+            const double perMinute = static_cast<double>(failures) / static_cast<double>(width);
+            highest = std::max(highest, perMinute);
+            list.append(QPointF(static_cast<double>(first), perMinute));
+            list.append(QPointF(static_cast<double>(end), perMinute));
         }
         return list;
     };
-    failuresTotal_->replace(points(statistics.FailuresByMinute()));
-    failuresTotal_->setPointsVisible(marked);
+    failuresTotal_->replace(steps(statistics.FailuresByMinute()));
 
-    std::map<char, QLineSeries*> kept;
+    // The controllers with the most failures have a line each; more would hide one another.
+    std::vector<const ControllerStatistics*> failing;
     for (const ControllerStatistics& controller : statistics.Controllers()) {
-        if (controller.Failures() == 0) {
-            continue;
+        if (controller.Failures() > 0) {
+            failing.push_back(&controller);
         }
-        QLineSeries*& series = failuresOf_[controller.address];
+    }
+    std::stable_sort(failing.begin(), failing.end(),
+                     [](const auto* a, const auto* b) { return a->Failures() > b->Failures(); });
+    failing.resize(std::min(failing.size(), kMostFailureLines));
+    std::map<char, QLineSeries*> kept;
+    for (const ControllerStatistics* controller : failing) {
+        QLineSeries*& series = failuresOf_[controller->address];
         if (series == nullptr) {
             series = new QLineSeries;
-            series->setName(QString(QLatin1Char(controller.address)));
+            series->setName(QString(QLatin1Char(controller->address)));
             Attach(*failuresChart_, series, minuteAxis_, failureCountAxis_);
         }
-        series->replace(points(controller.failuresByMinute));
-        series->setPointsVisible(marked);
-        kept[controller.address] = series;
-        failuresOf_.erase(controller.address);
+        series->replace(steps(controller->failuresByMinute));
+        kept[controller->address] = series;
+        failuresOf_.erase(controller->address);
     }
-    // Controllers gone with a new run or "Res" take their lines with them.
+    // Lines of controllers gone with a new run or "Res", or outdone by others, are taken away.
     for (auto& [address, series] : failuresOf_) {
         failuresChart_->removeSeries(series);
         delete series;
     }
     failuresOf_ = std::move(kept);
-    minuteAxis_->setRange(1, std::max<double>(2, static_cast<double>(minutes)));
-    minuteAxis_->setTickCount(
-        static_cast<int>(std::min<std::size_t>(std::max<std::size_t>(minutes, 2), 11)));
+    failureCountAxis_->setTitleText(
+        width == 1
+            ? QString("failed exchanges")
+            : QString("failed exchanges a minute, mean of %1").arg(static_cast<qulonglong>(width)));
+    minuteAxis_->setRange(0, static_cast<double>(minutes));
+    minuteAxis_->setTickCount(static_cast<int>(std::min<std::size_t>(minutes, 10)) + 1);
     CountRange(*failureCountAxis_, highest);
 }
 

@@ -114,11 +114,16 @@ void StatisticsModel::Refresh() {
     }
     const int kept = static_cast<int>(rows_.size());
     const int added = static_cast<int>(rows.size()) - kept;
+    // Only the rows that changed are painted again: between two refreshes a few controllers
+    // have had an exchange, not all of them.
     for (int i = 0; i < kept; ++i) {
-        rows_[static_cast<std::size_t>(i)] = std::move(rows[static_cast<std::size_t>(i)]);
-    }
-    if (kept > 0) {
-        emit dataChanged(index(0, 0), index(kept - 1, columnCount() - 1));
+        Row& row = rows_[static_cast<std::size_t>(i)];
+        Row& now = rows[static_cast<std::size_t>(i)];
+        if (row.fields == now.fields && row.reason == now.reason) {
+            continue;
+        }
+        row = std::move(now);
+        emit dataChanged(index(i, 0), index(i, columnCount() - 1));
     }
     if (added > 0) {
         beginInsertRows(QModelIndex(), kept, kept + added - 1);

@@ -62,6 +62,12 @@ TEST_F(PtyLine, AHealthyControllerAnswersThroughTheRealPort) {
     EXPECT_EQ(ReceivedText(), "A?X  \r");  // no settling after a good answer
 }
 
+TEST_F(PtyLine, APseudoTerminalKeepsNoLineErrorCountsAndSaysSo) {
+    // The driver of a pseudo-terminal refuses TIOCGICOUNT: nothing, rather than made-up zeros.
+    EXPECT_TRUE(line->PortOpen());
+    EXPECT_EQ(line->ErrorCounts(), std::nullopt);
+}
+
 TEST_F(PtyLine, ASilentControllerGivesNoAnswerAndTheLineIsSettledAfterTheTimeOut) {
     line->Output("C?X  \r");
     const Instant start = scheduler.Now();
