@@ -1,4 +1,5 @@
 #include <QApplication>
+#include <clocale>
 #include <cstdio>
 #include <cstdlib>
 #include <iostream>
@@ -52,6 +53,11 @@ int main(int argc, char* argv[]) {
     }
 
     QApplication application(argc, argv);
+    // Qt takes the host's locale for the C library too; numbers in reports and files keep the
+    // decimal point whatever the language of the desktop.
+    std::setlocale(LC_NUMERIC, "C");
+    // Lets a Wayland desktop match the window to its desktop entry and icon.
+    QGuiApplication::setDesktopFileName("line-tarvel");
     QApplication::setApplicationName("Line Tarvel");
     QApplication::setApplicationVersion(kVersion);
     QApplication::setQuitOnLastWindowClosed(false);

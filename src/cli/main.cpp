@@ -3,6 +3,7 @@
 #include <QCoreApplication>
 #include <QSocketNotifier>
 #include <QTimer>
+#include <clocale>
 #include <cstdio>
 #include <iostream>
 #include <optional>
@@ -52,6 +53,9 @@ int main(int argc, char* argv[]) {
     }
 
     QCoreApplication application(argc, argv);
+    // Qt takes the host's locale for the C library too; numbers in reports and files keep the
+    // decimal point whatever the language of the desktop.
+    std::setlocale(LC_NUMERIC, "C");
     std::unique_ptr<PtyBusHost> simulatedLine;
     if (options.simulate) {
         std::string error;
