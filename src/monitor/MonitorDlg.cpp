@@ -318,7 +318,8 @@ QWidget* MonitorDlg::BuildCharts() {
     answerCountAxis_ = Axis("good answers", "%d");
     histogramChart_->addAxis(millisecondAxis_, Qt::AlignBottom);
     histogramChart_->addAxis(answerCountAxis_, Qt::AlignLeft);
-    histogramOutline_ = new QLineSeries;
+    // An area series does not own its outline: the chart does.
+    histogramOutline_ = new QLineSeries(histogramChart_);
     histogramArea_ = new QAreaSeries(histogramOutline_);
     histogramArea_->setBrush(QColor(0x4a, 0x7e, 0xbb));
     histogramArea_->setPen(QPen(QColor(0x1f, 0x3f, 0x66), 1));

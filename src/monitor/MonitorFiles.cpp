@@ -25,7 +25,9 @@ QCoro::Task<> MonitorFiles::SaveTraffic() {
     // The ring goes on filling while the file is written: the copy is the traffic as it was
     // when the operator chose the file.
     auto snapshot = std::make_shared<const TrafficLog>(monitor_.Traffic());
-    co_await Write(*path, "traffic", [snapshot] { return TrafficCsv(*snapshot); });
+    // Made apart from the co_await: g++ 12 destroys temporaries of a co_await expression twice.
+    QCoro::Task<> writing = Write(*path, "traffic", [snapshot] { return TrafficCsv(*snapshot); });
+    co_await std::move(writing);
 }
 
 QCoro::Task<> MonitorFiles::SaveStatistics() {
@@ -35,7 +37,8 @@ QCoro::Task<> MonitorFiles::SaveStatistics() {
     }
     // At most 64 rows: made here, written aside like the traffic.
     auto text = std::make_shared<const std::string>(StatisticsCsv(monitor_.Statistics()));
-    co_await Write(*path, "statistics", [text] { return *text; });
+    QCoro::Task<> writing = Write(*path, "statistics", [text] { return *text; });
+    co_await std::move(writing);
 }
 
 QCoro::Task<> MonitorFiles::Write(std::string path, std::string what,

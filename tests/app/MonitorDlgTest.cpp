@@ -105,6 +105,7 @@ TEST_F(MonitorWindow, ItsMenuEntryComesAfterTheOthersAndOpensOneWindowThatLeaves
     main.StartBtn_Click();
     RunExchanges(6);
     EXPECT_TRUE(main.Run().Active());
+    Stop();
 }
 
 TEST_F(MonitorWindow, DuringARunItShowsEachControllerItsJudgementTheSummaryAndEveryExchange) {
