@@ -157,7 +157,9 @@ Assessment Assess(const ControllerStatistics& controller, Duration answerWindow)
     }
     if (controller.good == 0) {
         return {Judgement::Silent,
-                "No answer to any of " + std::to_string(controller.requests) + " requests."};
+                controller.requests == 1
+                    ? std::string("No answer to its only request.")
+                    : "No answer to any of " + std::to_string(controller.requests) + " requests."};
     }
     const Duration slowFrom = SlowFrom(controller, answerWindow);
     const Duration percentile = controller.toLast.Percentile(JudgementThresholds::SlowPercentile);
