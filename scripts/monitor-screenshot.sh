@@ -9,19 +9,7 @@ set -euo pipefail
 cd "$(dirname "$0")/.."
 run_seconds="${1:-45}"
 
-scripts/setup.sh
-tools=(xvfb xdotool imagemagick)
-missing=()
-for package in "${tools[@]}"; do
-  dpkg-query -W -f='${Status}' "$package" 2>/dev/null | grep -q "install ok installed" ||
-    missing+=("$package")
-done
-if [ ${#missing[@]} -gt 0 ]; then
-  run_as_root() { if [ "$(id -u)" -eq 0 ]; then "$@"; else sudo "$@"; fi; }
-  run_as_root apt-get update
-  run_as_root env DEBIAN_FRONTEND=noninteractive apt-get install -y --no-install-recommends \
-    "${missing[@]}"
-fi
+scripts/setup.sh xvfb xdotool imagemagick
 scripts/build.sh build >/dev/null
 
 work="$(mktemp -d)"

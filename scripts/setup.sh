@@ -1,6 +1,6 @@
 #!/usr/bin/env bash
 # Installs the Debian 12 packages the build, the tests, the package and the program need, when any
-# is missing.
+# is missing; packages given as arguments too (scripts/setup.sh xvfb xdotool).
 set -euo pipefail
 
 packages=(
@@ -12,6 +12,7 @@ packages=(
   dpkg-dev file desktop-file-utils man-db
   # A locale with a decimal comma, for the tests that numbers in files never take it.
   locales
+  "$@"
 )
 
 run_as_root() {
