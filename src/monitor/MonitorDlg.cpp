@@ -154,6 +154,14 @@ QValueAxis* Axis(const char* title, const char* format) {
     return axis;
 }
 
+// A chart with its two value axes, time along the bottom and counts up the left.
+QChart* ChartOver(QValueAxis* x, QValueAxis* y) {
+    auto* chart = new QChart;
+    chart->addAxis(x, Qt::AlignBottom);
+    chart->addAxis(y, Qt::AlignLeft);
+    return chart;
+}
+
 void Attach(QChart& chart, QAbstractSeries* series, QValueAxis* x, QValueAxis* y) {
     chart.addSeries(series);
     series->attachAxis(x);
@@ -278,13 +286,11 @@ QWidget* MonitorDlg::BuildCharts() {
     auto* row = new QHBoxLayout(charts);
     row->setContentsMargins(0, 0, 0, 0);
 
-    failuresChart_ = new QChart;
-    failuresChart_->setTitle("Failures per minute of the run");
-    failuresChart_->legend()->setAlignment(Qt::AlignRight);
     minuteAxis_ = Axis("minutes since the run started", "%d");
     failureCountAxis_ = Axis("failed exchanges", "%d");
-    failuresChart_->addAxis(minuteAxis_, Qt::AlignBottom);
-    failuresChart_->addAxis(failureCountAxis_, Qt::AlignLeft);
+    failuresChart_ = ChartOver(minuteAxis_, failureCountAxis_);
+    failuresChart_->setTitle("Failures per minute of the run");
+    failuresChart_->legend()->setAlignment(Qt::AlignRight);
     failuresTotal_ = new QLineSeries;
     failuresTotal_->setName("all");
     failuresTotal_->setPen(QPen(QColor(0x20, 0x20, 0x20), 3));
@@ -312,12 +318,10 @@ QWidget* MonitorDlg::BuildCharts() {
     choices->addStretch(1);
     histogramLayout->addLayout(choices);
 
-    histogramChart_ = new QChart;
-    histogramChart_->legend()->hide();
     millisecondAxis_ = Axis("ms from the end of the request", "%.0f");
     answerCountAxis_ = Axis("good answers", "%d");
-    histogramChart_->addAxis(millisecondAxis_, Qt::AlignBottom);
-    histogramChart_->addAxis(answerCountAxis_, Qt::AlignLeft);
+    histogramChart_ = ChartOver(millisecondAxis_, answerCountAxis_);
+    histogramChart_->legend()->hide();
     // An area series does not own its outline: the chart does.
     histogramOutline_ = new QLineSeries(histogramChart_);
     histogramArea_ = new QAreaSeries(histogramOutline_);

@@ -9,13 +9,17 @@
 
 namespace tarvel {
 
-FileRequest SaveTrafficRequest() {
-    return {"Save Traffic", "CSV Files (*.csv)|*.csv|All files (*.*)| *.*|", "csv", 0};
+namespace {
+
+FileRequest SaveCsvRequest(std::string title) {
+    return {std::move(title), "CSV Files (*.csv)|*.csv|All files (*.*)| *.*|", "csv", 0};
 }
 
-FileRequest SaveStatisticsRequest() {
-    return {"Save Statistics", "CSV Files (*.csv)|*.csv|All files (*.*)| *.*|", "csv", 0};
-}
+}  // namespace
+
+FileRequest SaveTrafficRequest() { return SaveCsvRequest("Save Traffic"); }
+
+FileRequest SaveStatisticsRequest() { return SaveCsvRequest("Save Statistics"); }
 
 QCoro::Task<> MonitorFiles::SaveTraffic() {
     const auto path = prompts_.ChooseFileToSave(SaveTrafficRequest());
