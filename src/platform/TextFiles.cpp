@@ -2,11 +2,187 @@
 
 #include <QFile>
 #include <QSaveFile>
+#include <QString>
+
+#include <fcntl.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include <algorithm>
+#include <cerrno>
+#include <cstdint>
+#include <istream>
+#include <streambuf>
+#include <utility>
 
 namespace tarvel {
 namespace {
 
 std::string Latin1(const QString& text) { return text.toLatin1().toStdString(); }
+
+std::string HostReason(int error) { return Latin1(qt_error_string(error)); }
+
+// What a path that is no regular file is, as it follows the path.
+std::optional<std::string> NotARegularFile(mode_t mode) {
+    if (S_ISREG(mode)) {
+        return std::nullopt;
+    }
+    if (S_ISDIR(mode)) {
+        return "is a folder, not a file";
+    }
+    if (S_ISCHR(mode)) {
+        return "is a character device, not a file";
+    }
+    if (S_ISBLK(mode)) {
+        return "is a block device, not a file";
+    }
+    if (S_ISFIFO(mode)) {
+        return "is a FIFO (named pipe), not a file";
+    }
+    if (S_ISSOCK(mode)) {
+        return "is a socket, not a file";
+    }
+    return "is not a regular file";
+}
+
+std::string SizeText(std::uint64_t bytes) {
+    constexpr std::uint64_t kKiB = 1024;
+    if (bytes > 0 && bytes % (kKiB * kKiB * kKiB) == 0) {
+        return std::to_string(bytes / (kKiB * kKiB * kKiB)) + " GiB";
+    }
+    if (bytes > 0 && bytes % (kKiB * kKiB) == 0) {
+        return std::to_string(bytes / (kKiB * kKiB)) + " MiB";
+    }
+    if (bytes > 0 && bytes % kKiB == 0) {
+        return std::to_string(bytes / kKiB) + " KiB";
+    }
+    return std::to_string(bytes) + (bytes == 1 ? " byte" : " bytes");
+}
+
+FileRefusal TooLarge(SizeLimit limit) {
+    return {FileRefusal::Cause::TooLarge,
+            "is larger than " + SizeText(limit.bytes) + ", more than " + limit.beyond + " can be"};
+}
+
+// A file descriptor closed with its scope.
+class OpenFile {
+public:
+    explicit OpenFile(int fd) : fd_(fd) {}
+    OpenFile(OpenFile&& other) noexcept : fd_(std::exchange(other.fd_, -1)) {}
+    OpenFile(const OpenFile&) = delete;
+    OpenFile& operator=(const OpenFile&) = delete;
+    OpenFile& operator=(OpenFile&&) = delete;
+    ~OpenFile() {
+        if (fd_ >= 0) {
+            ::close(fd_);
+        }
+    }
+    int Fd() const { return fd_; }
+
+private:
+    int fd_;
+};
+
+// Opens `path` for reading if it is a regular file. The path is looked at before it is opened,
+// so that no device is opened at all; what was opened is looked at again, since the path may
+// have changed in between, and O_NONBLOCK keeps a FIFO put there meanwhile from blocking the
+// open. Reads block again afterwards, as a regular file's always do.
+std::variant<OpenFile, FileRefusal> OpenRegularFile(const std::string& path, struct stat& status) {
+    if (::stat(path.c_str(), &status) != 0) {
+        return FileRefusal{FileRefusal::Cause::CannotOpen, HostReason(errno)};
+    }
+    if (auto what = NotARegularFile(status.st_mode)) {
+        return FileRefusal{FileRefusal::Cause::NotAFile, std::move(*what)};
+    }
+    int fd = -1;
+    do {
+        fd = ::open(path.c_str(), O_RDONLY | O_NONBLOCK | O_CLOEXEC | O_NOCTTY);
+    } while (fd < 0 && errno == EINTR);
+    if (fd < 0) {
+        return FileRefusal{FileRefusal::Cause::CannotOpen, HostReason(errno)};
+    }
+    OpenFile file(fd);
+    if (::fstat(fd, &status) != 0) {
+        return FileRefusal{FileRefusal::Cause::CannotOpen, HostReason(errno)};
+    }
+    if (auto what = NotARegularFile(status.st_mode)) {
+        return FileRefusal{FileRefusal::Cause::NotAFile, std::move(*what)};
+    }
+    const int flags = ::fcntl(fd, F_GETFL);
+    if (flags < 0 || ::fcntl(fd, F_SETFL, flags & ~O_NONBLOCK) != 0) {
+        return FileRefusal{FileRefusal::Cause::CannotOpen, HostReason(errno)};
+    }
+    return file;
+}
+
+// read(2) again when a signal interrupts it. Returns the bytes read, 0 at the end, -1 on failure.
+ssize_t ReadSome(int fd, char* into, std::size_t size) {
+    ssize_t got = -1;
+    do {
+        got = ::read(fd, into, size);
+    } while (got < 0 && errno == EINTR);
+    return got;
+}
+
+// A stream over an open file that gives at most `limit` bytes, read a small piece at a time so
+// that a reader that stops early leaves the rest of the file unread.
+class BoundedFileBuffer : public std::streambuf {
+public:
+    BoundedFileBuffer(int fd, std::size_t limit) : fd_(fd), limit_(limit) {}
+
+    // The stream asked for more than `limit` bytes and the file had more.
+    bool Overran() const { return overran_; }
+    // The errno of a failed read, or 0.
+    int Error() const { return error_; }
+    // The last byte given, when some were.
+    std::optional<char> LastByte() const { return lastByte_; }
+
+protected:
+    int_type underflow() override {
+        if (gptr() < egptr()) {
+            return traits_type::to_int_type(*gptr());
+        }
+        if (ended_) {
+            return traits_type::eof();
+        }
+        if (given_ >= limit_) {
+            char probe = 0;
+            const ssize_t got = ReadSome(fd_, &probe, 1);
+            overran_ = got > 0;
+            return End(got < 0 ? errno : 0);
+        }
+        const std::size_t want = std::min(sizeof(piece_), limit_ - given_);
+        const ssize_t got = ReadSome(fd_, piece_, want);
+        if (got <= 0) {
+            return End(got < 0 ? errno : 0);
+        }
+        given_ += static_cast<std::size_t>(got);
+        lastByte_ = piece_[got - 1];
+        setg(piece_, piece_, piece_ + got);
+        return traits_type::to_int_type(piece_[0]);
+    }
+
+private:
+    int_type End(int error) {
+        ended_ = true;
+        error_ = error;
+        return traits_type::eof();
+    }
+
+    int fd_;
+    std::size_t limit_;
+    std::size_t given_ = 0;
+    bool ended_ = false;
+    bool overran_ = false;
+    int error_ = 0;
+    std::optional<char> lastByte_;
+    // One read takes any .cfg the program writes.
+    char piece_[1024];
+};
+
+bool SeparatesNumbers(char c) {
+    return c == ' ' || c == '\t' || c == '\r' || c == '\n' || c == ',';
+}
 
 }  // namespace
 
@@ -31,17 +207,96 @@ std::optional<std::string> WriteFileReplacing(const std::string& path, const std
     return std::nullopt;
 }
 
-std::optional<std::string> ReadWholeFile(const std::string& path, std::string& bytes) {
-    QFile file(QString::fromStdString(path));
-    if (!file.open(QIODevice::ReadOnly)) {
-        return Latin1(file.errorString());
+std::string AfterPath(const FileRefusal& refusal) {
+    switch (refusal.cause) {
+        case FileRefusal::Cause::CannotOpen:
+        case FileRefusal::Cause::CannotRead: return "cannot be read: " + refusal.text;
+        case FileRefusal::Cause::NotAFile:
+        case FileRefusal::Cause::TooLarge: break;
     }
-    const QByteArray read = file.readAll();
-    if (file.error() != QFileDevice::NoError) {
-        return Latin1(file.errorString());
+    return refusal.text;
+}
+
+std::optional<FileRefusal> ReadRegularFile(const std::string& path, std::string& bytes,
+                                           SizeLimit limit) {
+    struct stat status {};
+    auto opened = OpenRegularFile(path, status);
+    if (auto* refusal = std::get_if<FileRefusal>(&opened)) {
+        return std::move(*refusal);
     }
-    bytes.assign(read.constData(), static_cast<std::size_t>(read.size()));
+    const OpenFile file(std::get<OpenFile>(std::move(opened)));
+    if (static_cast<std::uint64_t>(status.st_size) > limit.bytes) {
+        return TooLarge(limit);
+    }
+    // One byte past the limit tells a file that grew beyond it while it was read.
+    const std::uint64_t most =
+        std::min<std::uint64_t>(limit.bytes, std::uint64_t{SIZE_MAX} - 1) + 1;
+    std::string read(static_cast<std::size_t>(std::min<std::uint64_t>(
+                         static_cast<std::uint64_t>(status.st_size) + 1, most)),
+                     '\0');
+    std::size_t used = 0;
+    while (true) {
+        if (used == read.size()) {
+            if (used >= most) {
+                break;
+            }
+            // Files of /proc say they are empty and are not; a file may grow while it is read.
+            read.resize(static_cast<std::size_t>(
+                std::min<std::uint64_t>(std::max<std::size_t>(2 * used, 4096), most)));
+        }
+        const ssize_t got = ReadSome(file.Fd(), read.data() + used, read.size() - used);
+        if (got < 0) {
+            return FileRefusal{FileRefusal::Cause::CannotRead, HostReason(errno)};
+        }
+        if (got == 0) {
+            break;
+        }
+        used += static_cast<std::size_t>(got);
+    }
+    if (used > limit.bytes) {
+        return TooLarge(limit);
+    }
+    read.resize(used);
+    bytes.swap(read);
     return std::nullopt;
+}
+
+std::optional<std::string> ReadWholeFile(const std::string& path, std::string& bytes,
+                                         SizeLimit limit) {
+    if (auto refusal = ReadRegularFile(path, bytes, limit)) {
+        return std::move(refusal->text);
+    }
+    return std::nullopt;
+}
+
+std::variant<LineConfiguration, ConfigProblem, FileRefusal> ReadLineConfigurationFile(
+    const std::string& path, std::size_t readLimit) {
+    struct stat status {};
+    auto opened = OpenRegularFile(path, status);
+    if (auto* refusal = std::get_if<FileRefusal>(&opened)) {
+        return std::move(*refusal);
+    }
+    const OpenFile file(std::get<OpenFile>(std::move(opened)));
+    BoundedFileBuffer buffer(file.Fd(), readLimit);
+    std::istream in(&buffer);
+    auto read = ReadLineConfiguration(in);
+    if (buffer.Error() != 0) {
+        return FileRefusal{FileRefusal::Cause::CannotRead, HostReason(buffer.Error())};
+    }
+    if (!buffer.Overran()) {
+        if (auto* configuration = std::get_if<LineConfiguration>(&read)) {
+            return std::move(*configuration);
+        }
+        return std::get<ConfigProblem>(std::move(read));
+    }
+    // The reader took the first `readLimit` bytes for the whole file. Its configuration stands
+    // only if its last number ended before them: then no field runs on past them and what
+    // follows is never part of the numbers. Anything else it said may be untrue of the file.
+    const auto last = buffer.LastByte();
+    if (std::holds_alternative<LineConfiguration>(read) && last && SeparatesNumbers(*last)) {
+        return std::get<LineConfiguration>(std::move(read));
+    }
+    return ConfigProblem{"its numbers do not end within its first " + SizeText(readLimit)};
 }
 
 }  // namespace tarvel
