@@ -70,8 +70,8 @@ QCoro::Task<bool> ListCommands::LoadFrom(ListBox& list, std::string path) {
     using Read = std::variant<std::vector<std::string>, ListFileProblem>;
     Aside<Read> reading(scheduler_, [path]() -> Read {
         std::string bytes;
-        if (const auto failure = ReadWholeFile(path, bytes)) {
-            return ListFileProblem{"cannot be read: " + *failure};
+        if (const auto refusal = ReadRegularFile(path, bytes, kListFileLimit)) {
+            return ListFileProblem{AfterPath(*refusal)};
         }
         Read items = ReadListFile(bytes);
         if (auto* problem = std::get_if<ListFileProblem>(&items)) {

@@ -1,7 +1,5 @@
 #include "line/LineConfigCommands.h"
 
-#include <fstream>
-
 #include "core/ConfigFile.h"
 #include "platform/TextFiles.h"
 
@@ -51,19 +49,21 @@ bool LineConfigCommands::Save(const std::string& path) {
 }
 
 bool LineConfigCommands::Load(const std::string& path) {
-    std::ifstream in(path, std::ios::binary);
-    if (!in) {
-        Tell("The file\n" + ShownPath(path) +
-             "\ncannot be opened. The line configuration is unchanged.");
+    const auto read = ReadLineConfigurationFile(path);
+    if (const auto* refusal = std::get_if<FileRefusal>(&read)) {
+        const std::string what = refusal->cause == FileRefusal::Cause::CannotOpen
+                                     ? std::string("cannot be opened")
+                                     : AfterPath(*refusal);
+        Tell("The file\n" + ShownPath(path) + "\n" + what +
+             ". The line configuration is unchanged.");
         return false;
     }
-    const auto read = ReadLineConfiguration(in);
     if (const auto* problem = std::get_if<ConfigProblem>(&read)) {
         Tell("The file\n" + ShownPath(path) + "\nis not a line configuration: " + problem->text +
              ".\nThe line configuration is unchanged.");
         return false;
     }
-    // Only a file read to its end and found sound changes the table.
+    // Only a file whose numbers were all read and found sound changes the table.
     const auto& configuration = std::get<LineConfiguration>(read);
     primo_.DeviceCount = configuration.deviceCount;
     for (std::size_t k = 0; k < configuration.addresses.size(); ++k) {

@@ -5,9 +5,12 @@
 
 #include <gtest/gtest.h>
 
+#include <sys/stat.h>
+#include <unistd.h>
 #include <QDir>
 #include <QFileInfo>
 #include <QTemporaryDir>
+
 #include <fstream>
 #include <sstream>
 
@@ -15,6 +18,7 @@
 #include "support/FakeControls.h"
 #include "support/Run.h"
 #include "support/ScriptedPrompts.h"
+#include "support/Watchdog.h"
 
 namespace tarvel {
 namespace {
@@ -136,11 +140,18 @@ TEST_F(ListCommandsTest, ACancelledLoadOnlyShowsTheListEvenAnEmptyOne) {
 TEST_F(ListCommandsTest, AFileThatCannotBeLoadedIsNamedAndTheListStaysAsItWas) {
     Write(PathOf("words.lst"), "twelve\r\na\r\n");
     Write(PathOf("short.lst"), " 5 \r\na\r\nb\r\n");
+    ASSERT_EQ(::mkfifo(PathOf("pipe.lst").c_str(), 0600), 0);
+    Write(PathOf("huge.dat"), " 1 \r\na\r\n");
+    ASSERT_EQ(::truncate(PathOf("huge.dat").c_str(), (off_t{1} << 30) + 1), 0);  // sparse
     const std::vector<std::pair<std::string, std::string>> cases = {
-        {PathOf("missing.lst"), "cannot be read"},
+        {PathOf("missing.lst"), "\ncannot be read: No such file or directory.\n"},
         {PathOf("words.lst"), "\"twelve\""},
         {PathOf("short.lst"), "announces 5 items but holds 2"},
+        {"/dev/zero", "\nis a character device, not a file.\n"},
+        {PathOf("pipe.lst"), "\nis a FIFO (named pipe), not a file.\n"},
+        {PathOf("huge.dat"), "\nis larger than 1 GiB, more than a list file can be.\n"},
     };
+    const testing::Watchdog watchdog;
     for (const auto& [path, reason] : cases) {
         Fill(kRecords);
         list.visible = false;

@@ -5,6 +5,7 @@
 #include <QFile>
 #include <QTemporaryDir>
 
+#include <sys/stat.h>
 #include <unistd.h>
 
 #include <fstream>
@@ -12,6 +13,7 @@
 
 #include "support/FakeControls.h"
 #include "support/ScriptedPrompts.h"
+#include "support/Watchdog.h"
 
 namespace tarvel {
 namespace {
@@ -136,6 +138,34 @@ TEST_F(Commands, ARefusedFileChangesNothingAndNamesTheFileAndTheProblem) {
     EXPECT_FALSE(commands.Load(PathOf("missing.cfg")));
     ASSERT_EQ(prompts.messages.size(), 1u);
     EXPECT_NE(prompts.messages[0].text.find("cannot be opened"), std::string::npos);
+}
+
+TEST_F(Commands, ADeviceAFifoOrAnEndlessFileIsRefusedAtOnceAndNamed) {
+    Configure({4, 5});
+    ASSERT_EQ(::mkfifo(PathOf("pipe.cfg").c_str(), 0600), 0);
+    Write(PathOf("blanks.cfg"), std::string(1 << 20, ' '));
+    const std::vector<std::pair<std::string, std::string>> cases = {
+        {"/dev/zero", "\nis a character device, not a file. The line configuration is unchanged."},
+        {PathOf("pipe.cfg"),
+         "\nis a FIFO (named pipe), not a file. The line configuration is unchanged."},
+        {folder.path().toStdString(),
+         "\nis a folder, not a file. The line configuration is unchanged."},
+        {PathOf("blanks.cfg"),
+         "\nis not a line configuration: its numbers do not end within its first 64 KiB.\n"
+         "The line configuration is unchanged."},
+    };
+    const testing::Watchdog watchdog;
+    for (const auto& [path, text] : cases) {
+        prompts.messages.clear();
+        prompts.files = {path};
+        commands.LoadMenu_Click();
+        EXPECT_EQ(primo.DeviceCount, 2);
+        EXPECT_EQ(table[0], 4);
+        EXPECT_EQ(table[1], 5);
+        EXPECT_EQ(controller.items.size(), 2u);
+        ASSERT_EQ(prompts.messages.size(), 1u);
+        EXPECT_EQ(prompts.messages[0].text, "The file\n" + path + text);
+    }
 }
 
 TEST_F(Commands, AFailedSaveSaysSoAndLeavesWhatWasThereInPlace) {
