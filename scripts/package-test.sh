@@ -1,8 +1,10 @@
 #!/usr/bin/env bash
-# Builds the Debian package in build-package/ (a Release build without tests), installs it with
-# apt-get (through sudo when not root) and checks what got installed: the files the package
-# holds, what it depends on, that line-tarvel-cli runs from /usr/bin without Qt's GUI libraries,
-# and that the desktop entry and the manual page are sound.
+# Builds the Debian package in build-package/ (a Release build without tests, with Debian's
+# hardening flags), checks it with lintian (no error, no warning), installs it with apt-get
+# (through sudo when not root) and checks what got installed: the files the package holds, what
+# it depends on, the programs' hardening, that line-tarvel-cli runs from /usr/bin without Qt's
+# GUI libraries, the desktop entry, the AppStream metadata, the manual pages, the bash
+# completion and the simulator.
 set -euo pipefail
 cd "$(dirname "$0")/.."
 
@@ -26,11 +28,73 @@ check_installed_scan() {
     fail "line-tarvel-cli scan --simulate did not find exactly A, B, D and E"
 }
 
+# bash-completion finds the completion of line-tarvel-cli by itself, and it offers the
+# commands, the options of a command and the values of an option.
+check_completion() {
+  [ -f "$completion" ] || fail "$completion is not installed"
+  local registered
+  registered=$(bash -c 'source /usr/share/bash-completion/bash_completion
+    source "$1"; complete -p line-tarvel-cli' - "$completion") ||
+    fail "$completion registers no completion for line-tarvel-cli"
+  echo "$registered"
+  # words typed; what the last one must complete to
+  expect_completion 'line-tarvel-cli ' 'scan test analyse analyze send'
+  expect_completion 'line-tarvel-cli test --baud ' '150 300 600 1200 2400 4800 9600'
+  expect_completion 'line-tarvel-cli scan --parity ' 'none even odd'
+  expect_completion 'line-tarvel-cli scan --stop-bits ' '1 2'
+  expect_completion 'line-tarvel-cli scan --retry ' '0 1 2 3 4'
+  expect_completion 'line-tarvel-cli scan --' \
+    '--port --baud --parity --stop-bits --retry --simulate --cfg --traffic --stats --json --help'
+}
+expect_completion() {
+  local offered
+  offered=$(bash -c 'source /usr/share/bash-completion/bash_completion
+    _completion_loader line-tarvel-cli # what bash does at the first Tab
+    function=$(complete -p line-tarvel-cli | sed -n "s/.* -F \([^ ]*\) .*/\1/p")
+    read -ra COMP_WORDS <<<"$1"
+    [[ $1 == *" " ]] && COMP_WORDS+=("")
+    COMP_LINE=$1 COMP_POINT=${#1} COMP_CWORD=$((${#COMP_WORDS[@]} - 1))
+    "$function" line-tarvel-cli "${COMP_WORDS[COMP_CWORD]}" "${COMP_WORDS[COMP_CWORD - 1]}"
+    echo "${COMPREPLY[*]}"' - "$1")
+  [ "$offered" = "$2" ] || fail "completing \"$1\" offers \"$offered\", not \"$2\""
+}
+
+# The simulator prints its device and answers there: line-tarvel-cli asks controller A once.
+check_simulator() {
+  local output device answer status=0
+  output=$(mktemp)
+  /usr/bin/line-tarvel-sim >"$output" &
+  local simulator=$!
+  for _ in $(seq 50); do
+    device=$(head -n1 "$output")
+    [ -n "$device" ] && break
+    sleep 0.1
+  done
+  rm -f "$output"
+  if [ -z "$device" ] || [ ! -c "$device" ]; then
+    kill "$simulator" 2>/dev/null || true
+    fail "line-tarvel-sim printed no device (\"$device\")"
+  fi
+  echo "line-tarvel-sim: $device"
+  answer=$(timeout 20 /usr/bin/line-tarvel-cli send 'A?X  ' --port "$device" 2>&1) || status=$?
+  kill -TERM "$simulator"
+  local simulator_status=0
+  wait "$simulator" || simulator_status=$?
+  printf '%s\n' "$answer"
+  [ "$status" -eq 0 ] || fail "line-tarvel-cli send on line-tarvel-sim's $device ended with $status"
+  [ "$simulator_status" -eq 0 ] || fail "line-tarvel-sim ended with $simulator_status on SIGTERM"
+}
+
 scripts/setup.sh
-# -O2 as Debian builds its packages; CMake's -O3 makes g++ 12 warn falsely (-Wrestrict) in
-# std::string's operator+, and warnings are errors here.
-scripts/build.sh build-package -DCMAKE_BUILD_TYPE=Release "-DCMAKE_CXX_FLAGS_RELEASE=-O2 -DNDEBUG" \
-  -DBUILD_TESTING=OFF
+# Debian's hardening flags, all of them: the stack protector, _FORTIFY_SOURCE, a read-only
+# relocation table bound at start (relro, bind-now); g++ makes position-independent programs by
+# default. -O2 as Debian builds its packages: CMake's -O3 makes g++ 12 warn falsely (-Wrestrict)
+# in std::string's operator+, and warnings are errors here.
+export DEB_BUILD_MAINT_OPTIONS=hardening=+all
+cxx_flags="$(dpkg-buildflags --get CPPFLAGS) $(dpkg-buildflags --get CXXFLAGS)"
+linker_flags=$(dpkg-buildflags --get LDFLAGS)
+scripts/build.sh build-package -DCMAKE_BUILD_TYPE=Release -DCMAKE_CXX_FLAGS_RELEASE=-DNDEBUG \
+  "-DCMAKE_CXX_FLAGS=$cxx_flags" "-DCMAKE_EXE_LINKER_FLAGS=$linker_flags" -DBUILD_TESTING=OFF
 rm -f build-package/line-tarvel_*.deb
 (cd build-package && cpack -G DEB)
 debs=(build-package/line-tarvel_*.deb)
@@ -42,19 +106,41 @@ deb=${debs[0]}
 echo "== $deb ($(du -h "$deb" | cut -f1))"
 dpkg-deb -c "$deb"
 
-# Exactly these files, nothing else: no libraries, no tests, no benchmarks, no simulator.
-expected=$(printf '%s\n' \
-  ./usr/bin/line-tarvel \
-  ./usr/bin/line-tarvel-cli \
-  ./usr/share/applications/line-tarvel.desktop \
-  ./usr/share/doc/line-tarvel/copyright \
-  ./usr/share/icons/hicolor/scalable/apps/line-tarvel.svg \
-  ./usr/share/man/man1/line-tarvel-cli.1.gz)
-actual=$(dpkg-deb -c "$deb" | awk '$1 !~ /^d/ { print $6 }' | sort)
+# Exactly these files, nothing else: no libraries, no tests, no benchmarks.
+metainfo_id=$(sed -n 's/^TARVEL_APPSTREAM_ID:STRING=//p' build-package/CMakeCache.txt)
+metainfo=/usr/share/metainfo/$metainfo_id.metainfo.xml
+completion=$(pkg-config --variable=completionsdir bash-completion)/line-tarvel-cli
+expected=$(printf '.%s\n' \
+  /usr/bin/line-tarvel \
+  /usr/bin/line-tarvel-cli \
+  /usr/bin/line-tarvel-sim \
+  /usr/share/applications/line-tarvel.desktop \
+  "$completion" \
+  /usr/share/doc/line-tarvel/README.md.gz \
+  /usr/share/doc/line-tarvel/changelog.Debian.gz \
+  /usr/share/doc/line-tarvel/changelog.gz \
+  /usr/share/doc/line-tarvel/copyright \
+  /usr/share/icons/hicolor/scalable/apps/line-tarvel.svg \
+  /usr/share/man/man1/line-tarvel-cli.1.gz \
+  /usr/share/man/man1/line-tarvel-sim.1.gz \
+  /usr/share/man/man1/line-tarvel.1.gz \
+  "$metainfo" | LC_ALL=C sort)
+actual=$(dpkg-deb -c "$deb" | awk '$1 !~ /^d/ { print $6 }' | LC_ALL=C sort)
 if [ "$actual" != "$expected" ]; then
   diff <(echo "$expected") <(echo "$actual") >&2 || true
   fail "the package does not hold exactly the expected files (- missing, + unexpected)"
 fi
+
+# The Debian changelog's latest entry is this package's version.
+package_version=$(dpkg-deb -f "$deb" Version)
+changelog_version=$(dpkg-parsechangelog -l build-package/packaging/changelog.Debian -S Version)
+[ "$changelog_version" = "$package_version" ] ||
+  fail "changelog.Debian's latest entry is $changelog_version, the package $package_version"
+
+# Informational and pedantic tags are shown, errors and warnings fail.
+echo "== lintian"
+lintian --info --display-info --pedantic --fail-on error,warning "$deb" ||
+  fail "lintian reports errors or warnings on $deb"
 
 depends=$(dpkg-deb -f "$deb" Depends)
 echo "Depends: $depends"
@@ -83,9 +169,46 @@ if grep -q 'not found' <<<"$libraries$(ldd /usr/bin/line-tarvel)"; then
 fi
 
 desktop-file-validate /usr/share/applications/line-tarvel.desktop
-# The packaged page as built: some systems leave manual pages out when installing.
-warnings=$(LC_ALL=C.UTF-8 MANWIDTH=80 man --warnings -l build-package/packaging/line-tarvel-cli.1.gz 2>&1 >/dev/null)
-[ -z "$warnings" ] || fail "the manual page has warnings: $warnings"
 
+# Every file was compiled with the flags dpkg-buildflags gives (hardening-check below sees the
+# linker's).
+for flag in -D_FORTIFY_SOURCE=2 -fstack-protector-strong; do
+  if grep '"command"' build-package/compile_commands.json | grep -v -q -- "$flag"; then
+    fail "a file was compiled without $flag"
+  fi
+done
+
+# Control flow protection (-fcf-protection) is not among Debian 12's hardening flags, and none of
+# the libraries the programs load (Qt, libstdc++, libc) is built with it, so it could not take
+# effect. In
+# line-tarvel-sim every call that _FORTIFY_SOURCE could check (read, memcpy, ppoll) either has
+# its size proved at build time or a buffer whose size the compiler cannot know, so none turns
+# into a checked call and hardening-check finds none there, though the loop above shows that it
+# was compiled with _FORTIFY_SOURCE.
+echo "== hardening-check"
+hardening-check --nocfprotection /usr/bin/line-tarvel /usr/bin/line-tarvel-cli ||
+  fail "an installed program lacks a hardening feature"
+hardening-check --nocfprotection --nofortify /usr/bin/line-tarvel-sim ||
+  fail "line-tarvel-sim lacks a hardening feature"
+
+echo "== appstreamcli validate"
+appstreamcli validate --no-net "$metainfo" || fail "$metainfo does not validate"
+# The package's tree as a whole: the metadata's launchable names a desktop entry it holds.
+tree=$(mktemp -d)
+dpkg-deb -x "$deb" "$tree"
+tree_status=0
+appstreamcli validate-tree --no-net "$tree" || tree_status=$?
+rm -rf "$tree"
+[ "$tree_status" -eq 0 ] || fail "the package's AppStream metadata and desktop entry do not agree"
+
+# The packaged pages as built: some systems leave manual pages out when installing.
+for page in line-tarvel line-tarvel-cli line-tarvel-sim; do
+  warnings=$(LC_ALL=C.UTF-8 MANWIDTH=80 man --warnings -l "build-package/packaging/$page.1.gz" \
+    2>&1 >/dev/null)
+  [ -z "$warnings" ] || fail "the manual page $page.1 has warnings: $warnings"
+done
+
+check_completion
+check_simulator
 check_installed_scan
 echo "Package: $deb installed and checked."

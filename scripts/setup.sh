@@ -10,6 +10,9 @@ packages=(
   qt6-charts-dev libqt6opengl6-dev
   libgtest-dev
   dpkg-dev file desktop-file-utils man-db
+  # What scripts/package-test.sh checks the package with: lintian, hardening-check (devscripts),
+  # appstreamcli, and bash-completion's loader and completions folder.
+  lintian devscripts appstream bash-completion
   # A locale with a decimal comma, for the tests that numbers in files never take it.
   locales
   "$@"
