@@ -21,6 +21,14 @@ Program::Program(Platform platform)
 
 Program::~Program() = default;
 
+LineDescription Program::LineInUse() const {
+    std::string device;
+    if (platform_.ports != nullptr) {
+        device = platform_.ports->DeviceFor(primo.PortNumber).value_or("");
+    }
+    return DescribeLine(primo, std::move(device), "COM" + std::to_string(primo.PortNumber));
+}
+
 TarvelDlg& Program::Tarvel() {
     if (!tarvel_) {
         // A window built while the main window is being built must not ask for it: it would

@@ -3,6 +3,7 @@
 #include <functional>
 #include <memory>
 
+#include "core/LineDescription.h"
 #include "core/Primo.h"
 #include "platform/PortMap.h"
 #include "platform/Prompts.h"
@@ -51,6 +52,8 @@ public:
     Scheduler& Time() { return platform_.scheduler; }
     SerialLine& Line() { return platform_.line; }
     Prompts& Ask() { return platform_.prompts; }
+    // The port chosen in the port dialog, the device behind it and its settings.
+    LineDescription LineInUse() const;
 
     TarvelDlg& Tarvel();
     IntroDlg& Intro();

@@ -104,6 +104,7 @@ TarvelDlg::TarvelDlg(Program& program)
             return settings ? CharacterTime(*settings) : Duration{0};
         },
         [this] { return program_.Line().ErrorCounts(); });
+    monitor_->SetLineSource([this] { return program_.LineInUse(); });
     cycle_->AddSink(monitor_->CycleEvents());
     run_ = std::make_unique<RunControl>(program_.primo, program_.Port(), program_.LineUser(),
                                         program_.Ask(), *cycle_, *runDisplay_);

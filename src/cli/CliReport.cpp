@@ -6,6 +6,7 @@
 #include <cstdio>
 
 #include "core/Verdict.h"
+#include "core/Version.h"
 #include "monitor/MonitorCsv.h"
 
 namespace tarvel {
@@ -114,7 +115,7 @@ QJsonObject ControllerJson(const ControllerStatistics& controller, Duration answ
         {"successRate", Rounded(controller.SuccessRate(), 1)},
         {"responseToFirstMs", TimesJson(controller.toFirst)},
         {"responseToLastMs", TimesJson(controller.toLast)},
-        {"lastGood", controller.lastGood ? QJsonValue(Text(TimeOfDayText(*controller.lastGood)))
+        {"lastGood", controller.lastGood ? QJsonValue(Text(Iso8601(*controller.lastGood)))
                                          : QJsonValue(QJsonValue::Null)},
         {"judgement", Text(JudgementName(assessment.judgement))},
         {"reason", Text(assessment.reason)},
@@ -181,6 +182,42 @@ QJsonArray TextsJson(const std::vector<std::string>& texts) {
 
 std::string JsonText(const QJsonObject& document) {
     return QJsonDocument(document).toJson(QJsonDocument::Indented).toStdString();
+}
+
+void AddProvenance(QJsonObject& document, const Provenance& provenance) {
+    document.insert("program", QJsonObject{{"name", "line-tarvel-cli"}, {"version", kVersion}});
+    document.insert("started", Text(Iso8601(provenance.started)));
+    document.insert("ended", Text(Iso8601(provenance.ended)));
+    if (!provenance.line) {
+        return;
+    }
+    const LineDescription& line = *provenance.line;
+    document.insert("port",
+                    QJsonObject{{"device", Text(line.device)},
+                                {"entry", line.entry.empty() ? QJsonValue(QJsonValue::Null)
+                                                             : QJsonValue(Text(line.entry))}});
+    document.insert("settings", QJsonObject{{"baud", line.baud},
+                                            {"parity", Text(ParityName(line.parity))},
+                                            {"dataBits", line.dataBits},
+                                            {"stopBits", line.stopBits},
+                                            {"retry", line.retry}});
+}
+
+std::string ProvenanceLine(const std::string& command, const Provenance& provenance) {
+    std::string text = std::string("line-tarvel-cli ") + kVersion + ", " + command;
+    if (provenance.line) {
+        text += " on " + PortText(*provenance.line) + " at " + SettingsSummary(*provenance.line);
+    }
+    return text + ", from " + Iso8601(provenance.started) + " to " + Iso8601(provenance.ended);
+}
+
+QJsonArray RecordsJson(const std::vector<TimedRecord>& records) {
+    QJsonArray array;
+    for (const TimedRecord& record : records) {
+        array.append(
+            QJsonObject{{"text", Latin1(record.text)}, {"dateTime", Text(Iso8601(record.at))}});
+    }
+    return array;
 }
 
 }  // namespace tarvel

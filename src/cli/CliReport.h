@@ -7,6 +7,8 @@
 #include <vector>
 
 #include "core/Analysis.h"
+#include "core/LineDescription.h"
+#include "core/Time.h"
 #include "monitor/LineStatistics.h"
 #include "platform/SerialLine.h"
 
@@ -33,6 +35,26 @@ QJsonObject LineJson(const LineStatistics& statistics,
                      const std::optional<UartErrorCounts>& driverErrors);
 QJsonObject AnalysisJson(const AnalysisReport& report);
 QJsonArray TextsJson(const std::vector<std::string>& texts);
+// What a report or a JSON document covers: when, and on which line with which settings (nothing
+// for a command that uses no line).
+struct Provenance {
+    LocalDateTime started;
+    LocalDateTime ended;
+    std::optional<LineDescription> line;
+};
+// "program", "started", "ended", and for a line "port" and "settings".
+void AddProvenance(QJsonObject& document, const Provenance& provenance);
+// The first line of a text report: "line-tarvel-cli 3.beta, test on /dev/ttyUSB0 (COM1) at
+// 9600 8N1, retry 2, from 2026-12-09T02:11:05+01:00 to 2026-12-09T10:11:05+01:00".
+std::string ProvenanceLine(const std::string& command, const Provenance& provenance);
+
+// An error record with the moment it was made.
+struct TimedRecord {
+    std::string text;
+    LocalDateTime at;
+};
+QJsonArray RecordsJson(const std::vector<TimedRecord>& records);
+
 // The document, indented, with a final line end.
 std::string JsonText(const QJsonObject& document);
 

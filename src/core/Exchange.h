@@ -30,8 +30,8 @@ struct Exchange {
     // Those characters themselves, whatever the verdict, for whoever shows what went over the
     // wire: the settle step discards them from the line when the verdict is a failure.
     std::string arrived;
-    Instant judged{};     // when the verdict was reached
-    TimeOfDay timeOfDay;  // of the verdict, as the error record shows it
+    Instant judged{};        // when the verdict was reached
+    LocalDateTime judgedAt;  // the wall clock at the verdict; the error record shows its time
     // When the first and the last of the received characters reached the host, where the line
     // can tell.
     std::optional<Instant> firstArrival;

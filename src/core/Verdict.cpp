@@ -33,7 +33,7 @@ std::string ErrorRecord(char address, const TimeOfDay& time, ExchangeVerdict ver
 }
 
 std::string ErrorRecord(const Exchange& exchange) {
-    return ErrorRecord(exchange.request.address, exchange.timeOfDay, exchange.verdict,
+    return ErrorRecord(exchange.request.address, exchange.judgedAt.time, exchange.verdict,
                        exchange.request.attempt);
 }
 

@@ -18,11 +18,14 @@ void LineMonitor::ScanListener::ScanStarted() { monitor_.Began(ScanAnswerWindow)
 void LineMonitor::Began(Duration answerWindow) {
     statistics_.Begin(clock_.Now(), characterTime_ ? characterTime_() : Duration{0}, answerWindow);
     countsAtStart_ = errorCounts_ ? errorCounts_() : std::nullopt;
+    if (lineSource_) {
+        line_ = std::make_shared<const LineDescription>(lineSource_());
+    }
     running_ = true;
     ++revision_;
 }
 
-void LineMonitor::Written() { requestWritten_ = clock_.LocalTime(); }
+void LineMonitor::Written() { requestWritten_ = clock_.LocalNow(); }
 
 void LineMonitor::Judged(const Exchange& exchange) {
     if (!statistics_.Begun()) {
@@ -31,7 +34,7 @@ void LineMonitor::Judged(const Exchange& exchange) {
                           statistics_.AnswerWindow());
     }
     statistics_.Add(exchange);
-    traffic_.Add(exchange, statistics_.Start(), requestWritten_);
+    traffic_.Add(exchange, statistics_.Start(), requestWritten_, line_);
     ++revision_;
 }
 

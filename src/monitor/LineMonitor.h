@@ -29,11 +29,18 @@ public:
     LineMonitor(const LineMonitor&) = delete;
     LineMonitor& operator=(const LineMonitor&) = delete;
 
+    // Where the port and settings of each run are read when it begins; without it the traffic
+    // and the statistics say nothing of them.
+    using LineSource = std::function<LineDescription()>;
+    void SetLineSource(LineSource source) { lineSource_ = std::move(source); }
+
     CycleSink& CycleEvents() { return cycleEvents_; }
     ScanSink& ScanEvents() { return scanEvents_; }
 
     const LineStatistics& Statistics() const { return statistics_; }
     const TrafficLog& Traffic() const { return traffic_; }
+    // The port and settings of the current or last run.
+    const LineDescription& Line() const { return *line_; }
     // Framing, parity, overrun and break errors since the run began, or nothing where the
     // port does not count them.
     std::optional<UartErrorCounts> ErrorsSinceStart() const;
@@ -71,12 +78,14 @@ private:
     const Clock& clock_;
     CharacterTimeSource characterTime_;
     ErrorCountSource errorCounts_;
+    LineSource lineSource_;
+    std::shared_ptr<const LineDescription> line_ = std::make_shared<const LineDescription>();
     CycleListener cycleEvents_{*this};
     ScanListener scanEvents_{*this};
     LineStatistics statistics_;
     TrafficLog traffic_;
     std::optional<UartErrorCounts> countsAtStart_;
-    TimeOfDay requestWritten_;
+    LocalDateTime requestWritten_;
     bool running_ = false;
     std::uint64_t revision_ = 0;
 };

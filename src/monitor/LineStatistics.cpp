@@ -101,7 +101,7 @@ void LineStatistics::Add(const Exchange& exchange) {
             ++controller.good;
             ++good_;
             failureRun_ = 0;
-            controller.lastGood = exchange.timeOfDay;
+            controller.lastGood = exchange.judgedAt;
             const Instant requestEnd = exchange.request.written + controller.requestTime;
             if (exchange.firstArrival) {
                 controller.toFirst.Add(*exchange.firstArrival - requestEnd);

@@ -52,7 +52,7 @@ struct ControllerStatistics {
     int noCr = 0;
     int notDetected = 0;    // the line detector's missing answer
     int unknownFormat = 0;  // the line detector's missing carriage return
-    std::optional<TimeOfDay> lastGood;
+    std::optional<LocalDateTime> lastGood;
     // The request's own time on the wire: the answer window runs from its write, the response
     // times from its end.
     Duration requestTime{0};

@@ -30,19 +30,39 @@ std::string CsvRecord(const std::vector<std::string>& fields) {
     return record;
 }
 
+namespace {
+
+const char* const kDateTimeColumn = "date-time";
+const char* const kPortColumn = "port";
+const char* const kSettingsColumn = "settings";
+
+std::string TrafficRecord(const TrafficRow& row) {
+    const LineDescription line = row.line ? *row.line : LineDescription{};
+    return CsvRecord({std::to_string(row.number), Milliseconds(row.sinceRunStart),
+                      TimeOfDayText(row.at.time), row.answer ? "answer" : "request",
+                      std::string(1, row.address), std::to_string(row.characters), row.hex,
+                      row.text, row.verdict, Iso8601(row.at), row.line ? PortText(line) : "",
+                      row.line ? SettingsSummary(line) : ""});
+}
+
+}  // namespace
+
+std::string TrafficCsvHeader() {
+    return CsvRecord({"exchange", "ms from run start", "time of day", "direction", "address",
+                      "characters", "hex", "text", "verdict", kDateTimeColumn, kPortColumn,
+                      kSettingsColumn});
+}
+
+std::string TrafficCsvRecords(const TrafficEntry& entry, std::uint64_t number) {
+    return TrafficRecord(RequestRow(entry, number)) + TrafficRecord(AnswerRow(entry, number));
+}
+
 std::string TrafficCsv(const TrafficLog& log) {
-    std::string csv = CsvRecord({"exchange", "ms from run start", "time of day", "direction",
-                                 "address", "characters", "hex", "text", "verdict"});
-    csv.reserve(log.Size() * 2 * 80);
-    const auto add = [&csv](const TrafficRow& row) {
-        csv += CsvRecord({std::to_string(row.number), Milliseconds(row.sinceRunStart),
-                          TimeOfDayText(row.timeOfDay), row.answer ? "answer" : "request",
-                          std::string(1, row.address), std::to_string(row.characters), row.hex,
-                          row.text, row.verdict});
-    };
+    std::string csv = TrafficCsvHeader();
+    csv.reserve(log.Size() * 2 * 120);
     for (std::size_t i = 0; i < log.Size(); ++i) {
-        add(RequestRow(log, i));
-        add(AnswerRow(log, i));
+        csv += TrafficRecord(RequestRow(log, i));
+        csv += TrafficRecord(AnswerRow(log, i));
     }
     return csv;
 }
@@ -85,18 +105,23 @@ std::vector<std::string> StatisticsFields(const ControllerStatistics& controller
         fields.push_back(any ? Milliseconds(times->Percentile(0.95)) : "");
         fields.push_back(any ? Milliseconds(times->Maximum()) : "");
     }
-    fields.push_back(controller.lastGood ? TimeOfDayText(*controller.lastGood) : "");
+    fields.push_back(controller.lastGood ? TimeOfDayText(controller.lastGood->time) : "");
     fields.push_back(JudgementName(Assess(controller, answerWindow).judgement));
     return fields;
 }
 
-std::string StatisticsCsv(const LineStatistics& statistics) {
+std::string StatisticsCsv(const LineStatistics& statistics, const LineDescription& line,
+                          const LocalDateTime& madeAt) {
     std::vector<std::string> header = StatisticsColumns();
-    header.push_back("Why");
+    header.insert(header.end(), {"Why", kDateTimeColumn, kPortColumn, kSettingsColumn});
     std::string csv = CsvRecord(header);
+    const std::string when = Iso8601(madeAt);
+    const std::string port = PortText(line);
+    const std::string settings = SettingsSummary(line);
     for (const ControllerStatistics& controller : statistics.Controllers()) {
         std::vector<std::string> fields = StatisticsFields(controller, statistics.AnswerWindow());
-        fields.push_back(Assess(controller, statistics.AnswerWindow()).reason);
+        fields.insert(fields.end(),
+                      {Assess(controller, statistics.AnswerWindow()).reason, when, port, settings});
         csv += CsvRecord(fields);
     }
     return csv;

@@ -15,10 +15,20 @@ namespace tarvel {
 std::string CsvField(std::string_view field);
 std::string CsvRecord(const std::vector<std::string>& fields);
 
+// Every row of both files ends with its date and time (ISO 8601 with the UTC offset), the port
+// and the settings: columns rather than a comment row, so that a row keeps saying where it comes
+// from when files are joined, filtered or sorted, and every CSV reader takes the file as it is.
+// They come last, so the earlier columns keep their places.
+
 // The traffic log, a header row and then two records per exchange, request and answer.
 std::string TrafficCsv(const TrafficLog& log);
-// The statistics table, a header row and then one record per controller.
-std::string StatisticsCsv(const LineStatistics& statistics);
+std::string TrafficCsvHeader();
+// The two records of one exchange, as TrafficCsv writes them.
+std::string TrafficCsvRecords(const TrafficEntry& entry, std::uint64_t number);
+// The statistics table, a header row and then one record per controller, as they stood at
+// `madeAt` on the line `line`.
+std::string StatisticsCsv(const LineStatistics& statistics, const LineDescription& line,
+                          const LocalDateTime& madeAt);
 
 // The columns of the statistics table, as its header and its CSV show them.
 const std::vector<std::string>& StatisticsColumns();

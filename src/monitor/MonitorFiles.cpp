@@ -40,7 +40,8 @@ QCoro::Task<> MonitorFiles::SaveStatistics() {
         co_return;
     }
     // At most 64 rows: made here, written aside like the traffic.
-    auto text = std::make_shared<const std::string>(StatisticsCsv(monitor_.Statistics()));
+    auto text = std::make_shared<const std::string>(
+        StatisticsCsv(monitor_.Statistics(), monitor_.Line(), scheduler_.LocalNow()));
     QCoro::Task<> writing = Write(*path, "statistics", [text] { return *text; });
     co_await std::move(writing);
 }

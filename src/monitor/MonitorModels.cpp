@@ -283,7 +283,7 @@ QVariant TrafficModel::data(const QModelIndex& index, int role) const {
     switch (index.column()) {
         case 0: return QVariant::fromValue<qulonglong>(row.number);
         case 1: return Latin1(Milliseconds(row.sinceRunStart));
-        case 2: return Latin1(TimeOfDayText(row.timeOfDay));
+        case 2: return Latin1(TimeOfDayText(row.at.time));
         case 3: return row.answer ? QStringLiteral("answer") : QStringLiteral("request");
         case 4: return QString(QLatin1Char(row.address));
         case 5: return row.characters;

@@ -23,13 +23,14 @@ void AppendUtf8(std::string& text, char32_t code) {
 
 TrafficLog::TrafficLog(std::size_t capacity) : capacity_(std::max<std::size_t>(capacity, 1)) {}
 
-void TrafficLog::Add(const Exchange& exchange, Instant runStart, TimeOfDay written) {
+void TrafficLog::Add(const Exchange& exchange, Instant runStart, const LocalDateTime& written,
+                     std::shared_ptr<const LineDescription> line) {
     ++added_;
     if (entries_.size() < capacity_) {
-        entries_.push_back(TrafficEntry{exchange, runStart, written});
+        entries_.push_back(TrafficEntry{exchange, runStart, written, std::move(line)});
         return;
     }
-    entries_[oldest_] = TrafficEntry{exchange, runStart, written};
+    entries_[oldest_] = TrafficEntry{exchange, runStart, written, std::move(line)};
     oldest_ = (oldest_ + 1) % capacity_;
 }
 
@@ -46,12 +47,20 @@ const TrafficEntry& TrafficLog::At(std::size_t index) const {
 }
 
 TrafficRow RequestRow(const TrafficLog& log, std::size_t index) {
-    const TrafficEntry& entry = log.At(index);
+    return RequestRow(log.At(index), log.NumberOf(index));
+}
+
+TrafficRow AnswerRow(const TrafficLog& log, std::size_t index) {
+    return AnswerRow(log.At(index), log.NumberOf(index));
+}
+
+TrafficRow RequestRow(const TrafficEntry& entry, std::uint64_t number) {
     const Request& request = entry.exchange.request;
     TrafficRow row;
-    row.number = log.NumberOf(index);
+    row.number = number;
+    row.line = entry.line;
     row.sinceRunStart = request.written - entry.runStart;
-    row.timeOfDay = entry.written;
+    row.at = entry.written;
     row.address = request.address;
     row.characters = static_cast<int>(request.frame.size());
     row.hex = HexText(request.frame);
@@ -59,14 +68,14 @@ TrafficRow RequestRow(const TrafficLog& log, std::size_t index) {
     return row;
 }
 
-TrafficRow AnswerRow(const TrafficLog& log, std::size_t index) {
-    const TrafficEntry& entry = log.At(index);
+TrafficRow AnswerRow(const TrafficEntry& entry, std::uint64_t number) {
     const Exchange& exchange = entry.exchange;
     TrafficRow row;
-    row.number = log.NumberOf(index);
+    row.number = number;
+    row.line = entry.line;
     row.answer = true;
     row.sinceRunStart = exchange.firstArrival.value_or(exchange.judged) - entry.runStart;
-    row.timeOfDay = exchange.timeOfDay;
+    row.at = exchange.judgedAt;
     row.address = exchange.request.address;
     row.characters = exchange.received;
     // All that had arrived by the verdict, also when it was too little, too much or too late.

@@ -1,19 +1,23 @@
 #pragma once
 
 #include <cstdint>
+#include <memory>
 #include <string>
 #include <string_view>
 #include <vector>
 
 #include "core/Exchange.h"
+#include "core/LineDescription.h"
 
 namespace tarvel {
 
 // One exchange as the traffic log keeps it.
 struct TrafficEntry {
     Exchange exchange;
-    Instant runStart{};  // of the run it belongs to, for the times shown from it
-    TimeOfDay written;   // the request's; the exchange holds its verdict's
+    Instant runStart{};     // of the run it belongs to, for the times shown from it
+    LocalDateTime written;  // the request's; the exchange holds its verdict's
+    // The port and settings of its run, shared by every entry of that run.
+    std::shared_ptr<const LineDescription> line;
 };
 
 // The last exchanges on the line, oldest first: a ring, so that a run of a day keeps the same
@@ -24,7 +28,8 @@ public:
 
     explicit TrafficLog(std::size_t capacity = DefaultCapacity);
 
-    void Add(const Exchange& exchange, Instant runStart, TimeOfDay written);
+    void Add(const Exchange& exchange, Instant runStart, const LocalDateTime& written,
+             std::shared_ptr<const LineDescription> line = nullptr);
     void Clear();
 
     std::size_t Capacity() const { return capacity_; }
@@ -48,17 +53,21 @@ struct TrafficRow {
     std::uint64_t number = 0;  // of the exchange
     bool answer = false;       // false for the request
     Duration sinceRunStart{0};
-    TimeOfDay timeOfDay;
+    LocalDateTime at;  // on the wall clock
     char address = 'A';
     int characters = 0;   // on the line: the request's, or those received for the answer
     std::string hex;      // the bytes, "41 3F 58 20 20 0D"
     std::string text;     // the bytes as UTF-8 text with control characters made visible
     std::string verdict;  // empty for a request; "good" or the failure's message for an answer
+    std::shared_ptr<const LineDescription> line;  // nothing where the run did not say
 };
 
 // The two rows of the entry at `index`: its request and its answer.
 TrafficRow RequestRow(const TrafficLog& log, std::size_t index);
 TrafficRow AnswerRow(const TrafficLog& log, std::size_t index);
+// The same for an entry numbered `number`, wherever it is kept.
+TrafficRow RequestRow(const TrafficEntry& entry, std::uint64_t number);
+TrafficRow AnswerRow(const TrafficEntry& entry, std::uint64_t number);
 
 // Bytes as two hex digits each, separated by blanks.
 std::string HexText(std::string_view bytes);

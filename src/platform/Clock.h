@@ -8,15 +8,17 @@ class Clock {
 public:
     virtual ~Clock() = default;
     virtual Instant Now() const = 0;
+    // The local date and time with the offset from UTC, for the evidence an operator keeps.
+    virtual LocalDateTime LocalNow() const = 0;
     // The local time of day, for the records an operator reads.
-    virtual TimeOfDay LocalTime() const = 0;
+    TimeOfDay LocalTime() const { return LocalNow().time; }
 };
 
 // The host's monotonic clock and local wall time.
 class SteadyClock final : public Clock {
 public:
     Instant Now() const override;
-    TimeOfDay LocalTime() const override;
+    LocalDateTime LocalNow() const override;
 };
 
 }  // namespace tarvel

@@ -16,7 +16,7 @@ public:
     ~QtScheduler() override;
 
     Instant Now() const override { return clock_.Now(); }
-    TimeOfDay LocalTime() const override { return clock_.LocalTime(); }
+    LocalDateTime LocalNow() const override { return clock_.LocalNow(); }
     TimerId CallAt(Instant when, std::function<void()> task) override;
     void CallSoon(std::function<void()> task) override;
     void Cancel(TimerId id) override;

@@ -2,16 +2,11 @@
 
 namespace tarvel {
 
-VirtualTime::VirtualTime(TimeOfDay startOfDay) : startOfDay_(startOfDay) {}
+VirtualTime::VirtualTime(TimeOfDay startOfDay, CalendarDate startDate, int utcOffsetMinutes)
+    : start_{startDate, startOfDay, utcOffsetMinutes} {}
 
-TimeOfDay VirtualTime::LocalTime() const {
-    using namespace std::chrono;
-    constexpr long long kDay = 24 * 3600;
-    const long long start =
-        startOfDay_.hours * 3600LL + startOfDay_.minutes * 60LL + startOfDay_.seconds;
-    const long long now = (start + duration_cast<seconds>(now_.time_since_epoch()).count()) % kDay;
-    return TimeOfDay{static_cast<int>(now / 3600), static_cast<int>(now / 60 % 60),
-                     static_cast<int>(now % 60)};
+LocalDateTime VirtualTime::LocalNow() const {
+    return Later(start_, std::chrono::duration_cast<std::chrono::seconds>(now_.time_since_epoch()));
 }
 
 Scheduler::TimerId VirtualTime::CallAt(Instant when, std::function<void()> task) {

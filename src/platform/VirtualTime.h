@@ -13,10 +13,12 @@ namespace tarvel {
 // they were scheduled, so every run repeats exactly.
 class VirtualTime final : public Scheduler {
 public:
-    explicit VirtualTime(TimeOfDay startOfDay = {8, 0, 0});
+    // The wall clock reads `startOfDay` on `startDate` when the virtual clock starts.
+    explicit VirtualTime(TimeOfDay startOfDay = {8, 0, 0}, CalendarDate startDate = {2026, 12, 9},
+                         int utcOffsetMinutes = 60);
 
     Instant Now() const override { return now_; }
-    TimeOfDay LocalTime() const override;
+    LocalDateTime LocalNow() const override;
     TimerId CallAt(Instant when, std::function<void()> task) override;
     void CallSoon(std::function<void()> task) override;
     void Cancel(TimerId id) override;
@@ -40,7 +42,7 @@ private:
     bool RunNextUntil(Instant horizon);
 
     Instant now_{};
-    TimeOfDay startOfDay_;
+    LocalDateTime start_;
     TimerId nextId_ = 1;
     // Keyed by (time, id): ids grow, so equal times run in scheduling order.
     std::map<std::pair<Instant, TimerId>, std::function<void()>> events_;

@@ -29,7 +29,7 @@ Exchange ExchangeAfter(const SerialLine& line, const Scheduler& scheduler, Reque
     exchange.request = std::move(request);
     exchange.received = arrival.count;
     exchange.judged = scheduler.Now();
-    exchange.timeOfDay = scheduler.LocalTime();
+    exchange.judgedAt = scheduler.LocalNow();
     if (exchange.received > 0) {
         exchange.arrived = line.Peek(exchange.received);
         exchange.firstArrival = line.ArrivalOf(0);

@@ -267,7 +267,8 @@ TEST_F(MonitorWindow, SavesWriteTheCsvAndAFailedSaveNamesTheFileAndWhy) {
         }
     }
     ASSERT_TRUE(saved());
-    EXPECT_EQ(Read(statistics), StatisticsCsv(monitor.Statistics()));
+    EXPECT_EQ(Read(statistics),
+              StatisticsCsv(monitor.Statistics(), monitor.Line(), rig.time.LocalNow()));
     ASSERT_EQ(rig.prompts.fileRequests.size(), 1u);
     EXPECT_EQ(rig.prompts.fileRequests[0].defaultExtension, "csv");
 

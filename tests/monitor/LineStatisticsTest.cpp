@@ -249,14 +249,14 @@ TEST(TrafficLogTest, TheRingKeepsExactlyItsLastEntriesInOrder) {
 TEST(TrafficLogTest, RowsShowTimesBytesAndVerdicts) {
     TrafficLog log(4);
     Exchange good = Made('A', ExchangeVerdict::Good, 1500ms, 12ms);
-    good.timeOfDay = {9, 15, 2};
-    log.Add(good, kStart, {9, 15, 1});
+    good.judgedAt = {{2026, 12, 9}, {9, 15, 2}, 60};
+    log.Add(good, kStart, {{2026, 12, 9}, {9, 15, 1}, 60});
     // Three characters and then nothing: they are shown, though the verdict is "No answer !".
     Exchange partial = Made('B', ExchangeVerdict::NoAnswer, 1800ms);
     partial.arrived = "B2\x85";
     partial.received = 3;
     partial.firstArrival = partial.request.written + 9ms;
-    log.Add(partial, kStart, {9, 15, 2});
+    log.Add(partial, kStart, {{2026, 12, 9}, {9, 15, 2}, 60});
 
     const TrafficRow request = RequestRow(log, 0);
     EXPECT_FALSE(request.answer);
@@ -265,12 +265,12 @@ TEST(TrafficLogTest, RowsShowTimesBytesAndVerdicts) {
     EXPECT_EQ(request.text, "A?X  <CR>");
     EXPECT_EQ(request.characters, 6);
     EXPECT_TRUE(request.verdict.empty());
-    EXPECT_EQ(request.timeOfDay, (TimeOfDay{9, 15, 1}));  // its own, not its verdict's
+    EXPECT_EQ(request.at.time, (TimeOfDay{9, 15, 1}));  // its own, not its verdict's
     const TrafficRow answer = AnswerRow(log, 0);
     EXPECT_EQ(answer.sinceRunStart, 1500ms + 6ms + 8ms);  // the first character's arrival
     EXPECT_EQ(answer.text, "A215<CR>");
     EXPECT_EQ(answer.verdict, "good");
-    EXPECT_EQ(answer.timeOfDay, (TimeOfDay{9, 15, 2}));
+    EXPECT_EQ(answer.at.time, (TimeOfDay{9, 15, 2}));
     const TrafficRow partialAnswer = AnswerRow(log, 1);
     EXPECT_EQ(partialAnswer.sinceRunStart, 1800ms + 9ms);  // its first character's arrival
     EXPECT_EQ(partialAnswer.characters, 3);
@@ -304,20 +304,37 @@ TEST(MonitorCsvTest, TrafficAndStatisticsHaveAHeaderAndOneRecordPerLine) {
     Exchange comma = Made(',', ExchangeVerdict::NoCr, 0ms);  // an address that needs quoting
     comma.arrived = ",21\"";
     comma.received = 4;
-    comma.timeOfDay = {23, 59, 59};
-    log.Add(comma, kStart, {23, 59, 58});
+    // Written just before midnight, judged just after: each row has its own date.
+    comma.judgedAt = {{2026, 12, 31}, {0, 0, 0}, -300};
+    const auto line = std::make_shared<const LineDescription>(
+        LineDescription{"/dev/ttyUSB0", "COM2", 9600, 'E', 7, 1, 2});
+    log.Add(comma, kStart, {{2026, 12, 30}, {23, 59, 59}, -300}, line);
+    log.Add(comma, kStart, {{2026, 12, 30}, {23, 59, 59}, -300});  // a run that said nothing
     EXPECT_EQ(TrafficCsv(log),
               "exchange,ms from run start,time of day,direction,address,characters,hex,text,"
-              "verdict\r\n"
-              "1,0.0,23:59:58,request,\",\",6,2C 3F 58 20 20 0D,\",?X  <CR>\",\r\n"
-              "1,201.0,23:59:59,answer,\",\",4,2C 32 31 22,\",21\"\"\",CR not received !\r\n");
+              "verdict,date-time,port,settings\r\n"
+              "1,0.0,23:59:59,request,\",\",6,2C 3F 58 20 20 0D,\",?X  <CR>\",,"
+              "2026-12-30T23:59:59-05:00,/dev/ttyUSB0 (COM2),\"9600 7E1, retry 2\"\r\n"
+              "1,201.0,00:00:00,answer,\",\",4,2C 32 31 22,\",21\"\"\",CR not received !,"
+              "2026-12-31T00:00:00-05:00,/dev/ttyUSB0 (COM2),\"9600 7E1, retry 2\"\r\n"
+              "2,0.0,23:59:59,request,\",\",6,2C 3F 58 20 20 0D,\",?X  <CR>\",,"
+              "2026-12-30T23:59:59-05:00,,\r\n"
+              "2,201.0,00:00:00,answer,\",\",4,2C 32 31 22,\",21\"\"\",CR not received !,"
+              "2026-12-31T00:00:00-05:00,,\r\n");
+    EXPECT_EQ(
+        TrafficCsvHeader() + TrafficCsvRecords(log.At(0), 1) + TrafficCsvRecords(log.At(1), 2),
+        TrafficCsv(log));
 
     LineStatistics statistics = Begun();
     statistics.Add(Made('A', ExchangeVerdict::Good, 0ms, 12ms));
     statistics.Add(Made('B', ExchangeVerdict::NoAnswer, 0ms));
-    const std::string csv = StatisticsCsv(statistics);
+    const std::string csv = StatisticsCsv(statistics, *line, {{2027, 1, 2}, {3, 4, 5}, 90});
     EXPECT_EQ(std::count(csv.begin(), csv.end(), '\n'), 3);
     EXPECT_EQ(csv.rfind("Address,Requests,Good,No answer,", 0), 0u);
+    EXPECT_NE(csv.find(",Judgement,Why,date-time,port,settings\r\n"), std::string::npos) << csv;
+    EXPECT_NE(csv.find(",2027-01-02T03:04:05+01:30,/dev/ttyUSB0 (COM2),\"9600 7E1, retry 2\"\r\n"),
+              std::string::npos)
+        << csv;
     EXPECT_NE(csv.find("\r\nA,1,1,0,0,0,0,0,100.0,8.0,8.0,8.0,8.0,12.0,12.0,12.0,12.0,"),
               std::string::npos)
         << csv;

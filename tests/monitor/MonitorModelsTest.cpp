@@ -131,7 +131,7 @@ TEST(DecimalComma, NeitherTheTableNorItsSortingNorTheFilesTakeIt) {
     EXPECT_EQ(table.Field(0, column("Success %")), "50.0");
     EXPECT_EQ(table.Field(0, column("Last max ms")), "13.3");
     EXPECT_EQ(table.data(table.index(0, column("Last max ms")), SortRole).toDouble(), 13.3);
-    const std::string csv = StatisticsCsv(monitor.Statistics());
+    const std::string csv = StatisticsCsv(monitor.Statistics(), monitor.Line(), time.LocalNow());
     EXPECT_NE(csv.find(",50.0,9.3,9.3,9.3,9.3,13.3,"), std::string::npos) << csv;
     EXPECT_NE(TrafficCsv(monitor.Traffic()).find(",15.3,"), std::string::npos);
 
