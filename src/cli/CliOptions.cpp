@@ -57,10 +57,12 @@ bool ReadPort(const std::string& value, CliOptions& options) {
         }
         options.assignments.push_back(*assignment);
         options.line.port = assignment->number - 1;
+        options.portEntry = "COM" + std::to_string(assignment->number);
         return true;
     }
     if (const auto number = EntryIndex(PortDialogEntries::Ports(), value)) {
         options.line.port = *number;
+        options.portEntry = PortDialogEntries::Ports()[static_cast<std::size_t>(*number)];
         return true;
     }
     if (namesCom && value.find('/') == std::string::npos) {
@@ -68,25 +70,38 @@ bool ReadPort(const std::string& value, CliOptions& options) {
     }
     options.assignments.push_back(PortAssignment{1, value});
     options.line.port = 0;
+    options.portEntry.clear();
     return true;
 }
 
+bool IsAddress(char c) { return AddressIndexOf(c) >= 0 && AddressIndexOf(c) < kAddressCount; }
+
+// "A,C,E", "A-E,@": single addresses and ranges in the order of the address rule.
 std::optional<std::vector<char>> ReadAddresses(const std::string& text) {
     std::vector<char> addresses;
     std::size_t from = 0;
     while (from <= text.size()) {
         const std::size_t comma = std::min(text.find(',', from), text.size());
         const std::string item = text.substr(from, comma - from);
-        if (item.size() != 1 || AddressIndexOf(item[0]) < 0 ||
-            AddressIndexOf(item[0]) >= kAddressCount) {
+        std::vector<char> named;
+        if (item.size() == 1 && IsAddress(item[0])) {
+            named.push_back(item[0]);
+        } else if (item.size() == 3 && item[1] == '-' && IsAddress(item[0]) && IsAddress(item[2]) &&
+                   AddressIndexOf(item[0]) < AddressIndexOf(item[2])) {
+            for (int index = AddressIndexOf(item[0]); index <= AddressIndexOf(item[2]); ++index) {
+                named.push_back(AddressCharacter(index));
+            }
+        } else {
             return std::nullopt;
         }
-        // The window refuses an address used twice: the cycle would ask that controller twice
-        // a sweep and count its exchanges twice.
-        if (std::find(addresses.begin(), addresses.end(), item[0]) != addresses.end()) {
-            return std::nullopt;
+        for (const char address : named) {
+            // The window refuses an address used twice: the cycle would ask that controller
+            // twice a sweep and count its exchanges twice.
+            if (std::find(addresses.begin(), addresses.end(), address) != addresses.end()) {
+                return std::nullopt;
+            }
+            addresses.push_back(address);
         }
-        addresses.push_back(item[0]);
         from = comma + 1;
     }
     if (addresses.size() > static_cast<std::size_t>(kMaxControllers)) {
@@ -123,9 +138,9 @@ const std::map<CliCommand, std::vector<std::string>>& OptionsTaken() {
         return options;
     };
     static const std::map<CliCommand, std::vector<std::string>> taken{
-        {CliCommand::Scan, with({"--cfg", "--json"})},
-        {CliCommand::Test,
-         with({"--cfg", "--addresses", "--duration", "--sweeps", "--lst", "--dat", "--json"})},
+        {CliCommand::Scan, with({"--cfg", "--traffic", "--stats", "--json"})},
+        {CliCommand::Test, with({"--cfg", "--addresses", "--duration", "--sweeps", "--lst", "--dat",
+                                 "--traffic", "--stats", "--json"})},
         {CliCommand::Analyse, {"--dat", "--json"}},
         {CliCommand::Send, with({"--value"})},
         // What COM1 to COM4 stand for, with the assignments of --port.
@@ -214,8 +229,20 @@ CliOptions ParseCliArguments(const std::vector<std::string>& arguments) {
               o.datFile = v;
               return !v.empty();
           }}},
+        {"--traffic",
+         {"a file name",
+          [](const std::string& v, CliOptions& o) {
+              o.trafficFile = v;
+              return !v.empty();
+          }}},
+        {"--stats",
+         {"a file name",
+          [](const std::string& v, CliOptions& o) {
+              o.statsFile = v;
+              return !v.empty();
+          }}},
         {"--addresses",
-         {"different address characters separated by commas, such as A,B,@",
+         {"different addresses or ranges of them separated by commas, such as A,B,@ or A-E,@",
           [](const std::string& v, CliOptions& o) {
               const auto addresses = ReadAddresses(v);
               o.addresses = addresses.value_or(std::vector<char>{});
@@ -359,13 +386,33 @@ CliOptions ParseCliArguments(const std::vector<std::string>& arguments) {
         case CliCommand::None: break;
     }
     if (options.command == CliCommand::Test) {
-        if (options.cfgFile.empty() == options.addresses.empty()) {
+        if (!options.cfgFile.empty() && !options.addresses.empty()) {
+            options.error = "test takes --cfg FILE or --addresses A,B,..., not both";
+            return options;
+        }
+        if (options.cfgFile.empty() && options.addresses.empty()) {
             options.error = "test needs either --cfg FILE or --addresses A,B,...";
             return options;
         }
         if (options.duration && options.sweeps) {
             options.error = "test takes --duration or --sweeps, not both";
             return options;
+        }
+    }
+    // Two outputs in one file would overwrite each other, and a test's own line configuration
+    // would be lost under its error list.
+    const std::vector<std::pair<std::string, const std::string*>> files{
+        {"--cfg", &options.cfgFile},
+        {"--lst", &options.lstFile},
+        {"--dat", &options.datFile},
+        {"--traffic", &options.trafficFile},
+        {"--stats", &options.statsFile}};
+    for (std::size_t i = 0; i < files.size(); ++i) {
+        for (std::size_t j = i + 1; j < files.size(); ++j) {
+            if (!files[i].second->empty() && *files[i].second == *files[j].second) {
+                options.error = files[i].first + " and " + files[j].first + " name the same file";
+                return options;
+            }
         }
     }
     if (options.simulate && std::find(given.begin(), given.end(), "--port") != given.end()) {
@@ -439,38 +486,52 @@ const char kOtherOptions[] =
     "Exit status: 0 all well, 1 the line showed failures, nothing was found or no\n"
     "exchange was made, 2 a usage error, 3 the port or a file failed.\n";
 
+const char kEvidenceFiles[] =
+    "Every file is checked before the line is opened: a file that cannot be written\n"
+    "ends the program (status 3) before a byte is sent. While the command runs, each\n"
+    "file holds what was done up to half a second ago, complete, so a run that is\n"
+    "killed or loses its power leaves its evidence: the line configuration, the error\n"
+    "list, the analysis report and the statistics are replaced whole (through a\n"
+    "temporary file in the same folder), the traffic is appended as it happens.\n"
+    "  --traffic FILE        every request and answer, as CSV\n"
+    "  --stats FILE          the statistics of each controller, as CSV\n"
+    "Each CSV row ends with its date and time (ISO 8601), the port and the settings.\n";
+
 const char kScanUsage[] =
-    "Usage: line-tarvel-cli scan [LINE OPTIONS] [--cfg FILE] [--json]\n"
+    "Usage: line-tarvel-cli scan [LINE OPTIONS] [--cfg FILE] [--traffic FILE]\n"
+    "                            [--stats FILE] [--json]\n"
     "\n"
     "Asks each of the 64 addresses A to @ in turn and prints one line per controller\n"
     "found, then the summary. --cfg FILE writes the controllers found as a line\n"
     "configuration, also when the scan was stopped.\n";
 
 const char kScanStatus[] =
-    "Exit status 0 when a controller was found, 1 when none, 3 when the port or the\n"
-    "--cfg file failed.\n";
+    "Exit status: 0 a controller was found, 1 none was found, 2 a usage error, 3 the\n"
+    "port or a file failed.\n";
 
 const char kTestUsage[] =
     "Usage: line-tarvel-cli test [LINE OPTIONS] (--cfg FILE | --addresses A,B,...)\n"
     "                            [--duration TIME | --sweeps N]\n"
-    "                            [--lst FILE] [--dat FILE] [--json]\n"
+    "                            [--lst FILE] [--dat FILE] [--traffic FILE]\n"
+    "                            [--stats FILE] [--json]\n"
     "\n"
     "Runs the test cycle: every controller asked in turn, again and again, for TIME\n"
     "(90s, 10m, 8h, or 90 for seconds) or N sweeps, until Ctrl+C without either; the\n"
-    "run stops by itself at 900 errors. --addresses names each controller once. --lst\n"
-    "writes the error list, --dat the analysis report. Prints the analysis report and\n"
-    "the statistics of each controller.\n";
+    "run stops by itself at 900 errors. --addresses names each controller once, and\n"
+    "takes ranges: A-E,@. --lst writes the error list, --dat the analysis report.\n"
+    "Prints the analysis report and the statistics of each controller.\n";
 
 const char kTestStatus[] =
-    "Exit status 0 when every exchange was good, 1 when any failed or none was made\n"
-    "(stopped at once), 3 when the port or a file failed.\n";
+    "Exit status: 0 every exchange was good, 1 an exchange failed or none was made\n"
+    "(stopped at once), 2 a usage error, 3 the port or a file failed.\n";
 
 const char kAnalyseUsage[] =
     "Usage: line-tarvel-cli analyse FILE.lst [--dat FILE] [--json]\n"
     "\n"
     "Prints the analysis report of an error list; --dat FILE saves it. \"analyze\" is\n"
     "the same command. It uses no line.\n"
-    "Exit status 0, or 3 when a file could not be read or written.\n";
+    "Exit status: 0 the report was made, 2 a usage error, 3 a file could not be read\n"
+    "or written.\n";
 
 const char kSendUsage[] =
     "Usage: line-tarvel-cli send [LINE OPTIONS] [--value FRAME] [--] FRAME\n"
@@ -479,7 +540,8 @@ const char kSendUsage[] =
     "0.3 s for a five-character answer and prints it, or what went wrong. Put \"--\"\n"
     "before a FRAME that starts with \"-\".\n";
 
-const char kSendStatus[] = "Exit status 0 for an answer, 1 for none, 3 when the port failed.\n";
+const char kSendStatus[] =
+    "Exit status: 0 an answer came, 1 none came, 2 a usage error, 3 the port failed.\n";
 
 }  // namespace
 
@@ -488,11 +550,11 @@ std::string CliUsage() { return std::string(kProgramUsage) + kLineOptions + "\n"
 std::string CommandUsage(CliCommand command) {
     switch (command) {
         case CliCommand::Scan:
-            return std::string(kScanUsage) + "\n" + kProgressAndStop + "\n" + kLineOptions + "\n" +
-                   kScanStatus;
+            return std::string(kScanUsage) + "\n" + kEvidenceFiles + "\n" + kProgressAndStop +
+                   "\n" + kLineOptions + "\n" + kScanStatus;
         case CliCommand::Test:
-            return std::string(kTestUsage) + "\n" + kProgressAndStop + "\n" + kLineOptions + "\n" +
-                   kTestStatus;
+            return std::string(kTestUsage) + "\n" + kEvidenceFiles + "\n" + kProgressAndStop +
+                   "\n" + kLineOptions + "\n" + kTestStatus;
         case CliCommand::Analyse: return kAnalyseUsage;
         case CliCommand::Send:
             return std::string(kSendUsage) + "\n" + kLineOptions + "\n" + kSendStatus;

@@ -24,6 +24,9 @@ struct CliOptions {
     // The line, as the port dialog would choose it; port 1 unless --port says otherwise.
     PortChoices line;
     std::vector<PortAssignment> assignments;
+    // "COM2" when the port was named as a port dialog entry (COM1 without --port); empty for a
+    // device named directly.
+    std::string portEntry = "COM1";
     bool simulate = false;
 
     std::string cfgFile;          // scan: written; test: read
@@ -32,8 +35,10 @@ struct CliOptions {
     std::optional<int> sweeps;
     std::string lstFile;
     std::string datFile;
-    std::string listFile;  // analyse: the error list read
-    std::string frame;     // send
+    std::string trafficFile;  // scan, test: every request and answer, as CSV
+    std::string statsFile;    // scan, test: the statistics of each controller, as CSV
+    std::string listFile;     // analyse: the error list read
+    std::string frame;        // send
     std::optional<std::string> value;
 
     // Set when the command line could not be read: one line naming the option and what it

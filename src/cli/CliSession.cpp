@@ -10,8 +10,11 @@
 #include "core/AsconFrame.h"
 #include "core/ConfigFile.h"
 #include "core/ListFile.h"
+#include "core/Version.h"
 #include "engine/AsconCycle.h"
 #include "line/LineDetector.h"
+#include "monitor/MonitorCsv.h"
+#include "platform/DurableFiles.h"
 #include "platform/LineSettings.h"
 #include "platform/TextFiles.h"
 #include "serial/ReceiveAnswer.h"
@@ -57,12 +60,18 @@ public:
         }
     }
     void ExchangeJudged(const Exchange& exchange) override {
+        // The monitor has heard it first: its traffic holds it as the last entry.
+        const TrafficLog& traffic = session_.monitor_.Traffic();
+        if (traffic.Size() > 0) {
+            session_.files_.Append(
+                TrafficCsvRecords(traffic.At(traffic.Size() - 1), traffic.Added()));
+        }
         if (!inCycle_) {
             scanFailures_ += exchange.Failed() ? 1 : 0;
             return;
         }
         if (exchange.Failed()) {
-            records.push_back(ErrorRecord(exchange));
+            records.push_back(TimedRecord{ErrorRecord(exchange), exchange.judgedAt});
         }
         // A sweep ends with the last controller's good answer or its last attempt.
         const bool lastAttempt =
@@ -106,8 +115,9 @@ public:
 
     Duration Elapsed() const { return session_.host_.scheduler.Now() - start_; }
     int Sweeps() const { return sweeps_; }
+    int Found() const { return found_; }
 
-    std::vector<std::string> records;  // the error list
+    std::vector<TimedRecord> records;  // the error list
 
 private:
     void Started() {
@@ -142,9 +152,30 @@ CliSession::CliSession(const CliOptions& options, CliHost host)
               return settings ? CharacterTime(*settings) : Duration{0};
           },
           [this] { return host_.line.ErrorCounts(); }),
-      progress_(std::make_unique<ProgressSink>(*this)) {
+      progress_(std::make_unique<ProgressSink>(*this)),
+      files_(host_.scheduler, host_.err),
+      started_(host_.scheduler.LocalNow()) {
     ApplyPortChoices(options_.line, primo_);
     primo_.DataBitsText = DataBitsFor(primo_.ParityText);
+    monitor_.SetLineSource([this] { return Line(); });
+}
+
+LineDescription CliSession::Line() const {
+    return DescribeLine(primo_, host_.portDevice, options_.portEntry);
+}
+
+Provenance CliSession::MadeOf(bool usesLine) const {
+    return Provenance{started_, host_.scheduler.LocalNow(),
+                      usesLine ? std::optional<LineDescription>(Line()) : std::nullopt};
+}
+
+std::vector<std::string> CliSession::RecordTexts() const {
+    std::vector<std::string> texts;
+    texts.reserve(progress_->records.size());
+    for (const TimedRecord& record : progress_->records) {
+        texts.push_back(record.text);
+    }
+    return texts;
 }
 
 CliSession::~CliSession() { port_.ClosePort(); }
@@ -197,13 +228,33 @@ bool CliSession::OpenLine() {
     return false;
 }
 
-bool CliSession::Write(const std::string& path, const std::string& bytes, const char* what) {
-    if (const auto failure = WriteFileReplacing(path, bytes)) {
-        host_.err << "line-tarvel-cli: cannot write the " << what << " " << path << ": " << *failure
-                  << "\n";
-        return false;
+bool CliSession::PrepareFiles() {
+    const bool scan = options_.command == CliCommand::Scan;
+    bool prepared = true;
+    const auto document = [&](const std::string& path, const char* what,
+                              RunFiles::Content content) {
+        prepared = prepared && (path.empty() || files_.AddDocument(path, what, std::move(content)));
+    };
+    if (scan) {
+        document(options_.cfgFile, "line configuration", [this]() -> std::optional<std::string> {
+            // The table holds the controllers found so far; none found, no file.
+            if (progress_->Found() == 0) {
+                return std::nullopt;
+            }
+            return FormatLineConfiguration(static_cast<std::int16_t>(progress_->Found()), table_);
+        });
+    } else {
+        document(options_.lstFile, "error list", [this] { return FormatListFile(RecordTexts()); });
+        document(options_.datFile, "analysis report",
+                 [this] { return FormatListFile(tarvel::Analyse(RecordTexts()).lines); });
     }
-    return true;
+    document(options_.statsFile, "statistics", [this] {
+        return StatisticsCsv(monitor_.Statistics(), monitor_.Line(), host_.scheduler.LocalNow());
+    });
+    if (prepared && !options_.trafficFile.empty()) {
+        prepared = files_.AddLog(options_.trafficFile, "traffic", TrafficCsvHeader());
+    }
+    return prepared;
 }
 
 bool CliSession::LoadConfiguration() {
@@ -214,16 +265,14 @@ bool CliSession::LoadConfiguration() {
         }
         return true;
     }
-    std::string bytes;
-    if (const auto failure = ReadWholeFile(options_.cfgFile, bytes)) {
-        host_.err << "line-tarvel-cli: cannot read the line configuration " << options_.cfgFile
-                  << ": " << *failure << "\n";
+    const auto read = ReadLineConfigurationFile(options_.cfgFile);
+    if (const auto* refusal = std::get_if<FileRefusal>(&read)) {
+        host_.err << "line-tarvel-cli: cannot read the line configuration "
+                  << ShownPath(options_.cfgFile) << ": " << refusal->text << "\n";
         return false;
     }
-    std::istringstream in(bytes);
-    const auto read = ReadLineConfiguration(in);
     if (const auto* problem = std::get_if<ConfigProblem>(&read)) {
-        host_.err << "line-tarvel-cli: " << options_.cfgFile
+        host_.err << "line-tarvel-cli: " << ShownPath(options_.cfgFile)
                   << " is no line configuration: " << problem->text << "\n";
         return false;
     }
@@ -236,33 +285,34 @@ bool CliSession::LoadConfiguration() {
 }
 
 QCoro::Task<int> CliSession::Scan() {
-    if (!OpenLine()) {
+    if (!PrepareFiles() || !OpenLine()) {
         co_return kPortOrFileFailed;
+    }
+    if (!options_.json) {
+        host_.out << std::string("line-tarvel-cli ") + kVersion + ", scan on " + PortText(Line()) +
+                         " at " + SettingsSummary(Line()) + ", from " + Iso8601(started_)
+                  << "\n"
+                  << std::flush;
     }
     LineDetector detector(primo_, port_, table_);
     detector.AddSink(monitor_.ScanEvents());
     detector.AddSink(*progress_);
+    files_.Start();
     const ScanEnd end = co_await detector.Scan(co_await lineUse_.Acquire());
 
-    bool filesWritten = true;
-    if (!options_.cfgFile.empty()) {
-        if (end.found.empty()) {
-            host_.err << "line-tarvel-cli: no controller found, so " << options_.cfgFile
-                      << " is not written\n";
-        } else {
-            filesWritten =
-                Write(options_.cfgFile,
-                      FormatLineConfiguration(static_cast<std::int16_t>(end.found.size()), table_),
-                      "line configuration");
-        }
+    const bool filesWritten = co_await files_.Finish();
+    if (!options_.cfgFile.empty() && end.found.empty()) {
+        host_.err << "line-tarvel-cli: no controller found, so " << ShownPath(options_.cfgFile)
+                  << " is not written\n";
     }
     const LineStatistics& statistics = monitor_.Statistics();
+    const Provenance provenance = MadeOf(true);
     if (options_.json) {
         QJsonArray found;
         for (const std::int16_t index : end.found) {
             found.append(QString(QChar::fromLatin1(AddressCharacter(index))));
         }
-        host_.out << JsonText(QJsonObject{
+        QJsonObject document{
             {"command", "scan"},
             {"found", found},
             {"stopped", end.stopped},
@@ -272,7 +322,9 @@ QCoro::Task<int> CliSession::Scan() {
             {"seconds", Rounded(std::chrono::duration<double>(progress_->Elapsed()).count(), 1)},
             {"line", LineJson(statistics, monitor_.ErrorsSinceStart())},
             {"controllers", ControllersJson(statistics)},
-        });
+        };
+        AddProvenance(document, provenance);
+        host_.out << JsonText(document);
     } else {
         std::string names;
         for (const std::int16_t index : end.found) {
@@ -281,7 +333,7 @@ QCoro::Task<int> CliSession::Scan() {
         host_.out << (end.stopped ? "Scan stopped: " : "Scan finished: ")
                   << Counted(static_cast<long>(end.found.size()), "controller") << " found"
                   << (end.found.empty() ? "" : ":" + names) << " (" << Seconds(progress_->Elapsed())
-                  << ")\n";
+                  << ", ended " << Iso8601(provenance.ended) << ")\n";
     }
     if (!end.lineFailure.empty()) {
         host_.err << "line-tarvel-cli: the serial line failed: " << end.lineFailure << "\n";
@@ -294,12 +346,13 @@ QCoro::Task<int> CliSession::Scan() {
 }
 
 QCoro::Task<int> CliSession::Test() {
-    if (!LoadConfiguration() || !OpenLine()) {
+    if (!LoadConfiguration() || !PrepareFiles() || !OpenLine()) {
         co_return kPortOrFileFailed;
     }
     AsconCycle cycle(primo_, port_, table_);
     cycle.AddSink(monitor_.CycleEvents());
     cycle.AddSink(*progress_);
+    files_.Start();
     std::optional<Scheduler::TimerId> timer;
     if (options_.duration) {
         timer = host_.scheduler.CallAt(host_.scheduler.Now() + *options_.duration,
@@ -310,17 +363,10 @@ QCoro::Task<int> CliSession::Test() {
         host_.scheduler.Cancel(*timer);
     }
 
-    const std::vector<std::string>& records = progress_->records;
+    const bool filesWritten = co_await files_.Finish();
+    const std::vector<std::string> records = RecordTexts();
     const AnalysisReport report = tarvel::Analyse(records);
-    bool filesWritten = true;
-    if (!options_.lstFile.empty()) {
-        filesWritten =
-            Write(options_.lstFile, FormatListFile(records), "error list") && filesWritten;
-    }
-    if (!options_.datFile.empty()) {
-        filesWritten = Write(options_.datFile, FormatListFile(report.lines), "analysis report") &&
-                       filesWritten;
-    }
+    const Provenance provenance = MadeOf(true);
 
     const LineStatistics& statistics = monitor_.Statistics();
     // Nothing else sets StopFlag, so one of these is always there.
@@ -330,7 +376,7 @@ QCoro::Task<int> CliSession::Test() {
     // Stopped before its first exchange, a run has seen no failure and proved nothing either.
     const bool nothingAsked = statistics.Exchanges() == 0;
     if (options_.json) {
-        host_.out << JsonText(QJsonObject{
+        QJsonObject document{
             {"command", "test"},
             {"controllers", ControllersJson(statistics)},
             {"sweeps", progress_->Sweeps()},
@@ -342,11 +388,14 @@ QCoro::Task<int> CliSession::Test() {
                                 ? QJsonValue(QJsonValue::Null)
                                 : QJsonValue(QString::fromStdString(end.lineFailure))},
             {"line", LineJson(statistics, monitor_.ErrorsSinceStart())},
-            {"records", TextsJson(records)},
+            {"records", RecordsJson(progress_->records)},
             {"analysis", AnalysisJson(report)},
-        });
+        };
+        AddProvenance(document, provenance);
+        host_.out << JsonText(document);
     } else {
         std::ostream& out = host_.out;
+        out << ProvenanceLine("test", provenance) << "\n";
         out << "Test run over " << Counted(primo_.DeviceCount, "controller") << ": "
             << Counted(progress_->Sweeps(), "sweep") << ", "
             << Counted(statistics.Exchanges(), "exchange") << " in "
@@ -408,14 +457,14 @@ QCoro::Task<int> CliSession::Send() {
 
 int CliSession::Analyse() {
     std::string bytes;
-    if (const auto failure = ReadWholeFile(options_.listFile, bytes)) {
-        host_.err << "line-tarvel-cli: cannot read the error list " << options_.listFile << ": "
-                  << *failure << "\n";
+    if (const auto refusal = ReadRegularFile(options_.listFile, bytes)) {
+        host_.err << "line-tarvel-cli: cannot read the error list " << ShownPath(options_.listFile)
+                  << ": " << refusal->text << "\n";
         return kPortOrFileFailed;
     }
     const auto read = ReadListFile(bytes);
     if (const auto* problem = std::get_if<ListFileProblem>(&read)) {
-        host_.err << "line-tarvel-cli: " << options_.listFile
+        host_.err << "line-tarvel-cli: " << ShownPath(options_.listFile)
                   << " is no list file: " << problem->text << "\n";
         return kPortOrFileFailed;
     }
@@ -424,13 +473,17 @@ int CliSession::Analyse() {
         host_.err << "line-tarvel-cli: " << Counted(report.skipped, "line")
                   << (report.skipped == 1 ? " is" : " are") << " no error record and left out\n";
     }
-    if (!options_.datFile.empty() &&
-        !Write(options_.datFile, FormatListFile(report.lines), "analysis report")) {
-        return kPortOrFileFailed;
+    if (!options_.datFile.empty()) {
+        if (const auto failure = WriteFileDurably(options_.datFile, FormatListFile(report.lines))) {
+            host_.err << "line-tarvel-cli: cannot write the analysis report "
+                      << ShownPath(options_.datFile) << ": " << *failure << "\n";
+            return kPortOrFileFailed;
+        }
     }
     if (options_.json) {
         QJsonObject document = AnalysisJson(report);
         document.insert("command", "analyse");
+        AddProvenance(document, MadeOf(false));
         host_.out << JsonText(document);
     } else {
         for (const std::string& line : report.lines) {

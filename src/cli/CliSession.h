@@ -8,7 +8,10 @@
 #include <vector>
 
 #include "cli/CliOptions.h"
+#include "cli/CliReport.h"
+#include "cli/RunFiles.h"
 #include "core/DeviceTable.h"
+#include "core/LineDescription.h"
 #include "core/Primo.h"
 #include "monitor/LineMonitor.h"
 #include "platform/Scheduler.h"
@@ -33,6 +36,8 @@ struct CliHost {
     std::ostream& out;
     std::ostream& err;
     bool progress = false;  // show progress on `err` (it is a terminal)
+    // The device behind the port the options chose, for the reports; empty when none is.
+    std::string portDevice;
 };
 
 // One command of line-tarvel-cli, from opening the port to the report: the same test cycle,
@@ -63,9 +68,13 @@ private:
     int Analyse();
     // Opens the line; false, with the reason on standard error, when it cannot be.
     bool OpenLine();
-    // Writes `bytes` to `path`; false, with the reason on standard error, when it cannot.
-    bool Write(const std::string& path, const std::string& bytes, const char* what);
+    // The output files of a scan or a test, checked before the line is opened; false, with the
+    // reason on standard error, when any cannot be written.
+    bool PrepareFiles();
     bool LoadConfiguration();
+    LineDescription Line() const;
+    Provenance MadeOf(bool usesLine) const;
+    std::vector<std::string> RecordTexts() const;
     // Ends the run after the exchange in progress; the first cause given is the one reported.
     void StopRun(std::string cause);
     // Stops again a loop that has just cleared StopFlag, when a stop came before it began.
@@ -81,6 +90,8 @@ private:
     LineMonitor monitor_;
     std::string stopCause_;  // empty until something asks the run to stop
     std::unique_ptr<ProgressSink> progress_;
+    RunFiles files_;
+    LocalDateTime started_;
 };
 
 }  // namespace tarvel

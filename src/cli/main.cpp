@@ -76,7 +76,8 @@ int main(int argc, char* argv[]) {
     QtSerialLine line(ports, scheduler);
     // JSON goes to standard output, so progress on a terminal does not disturb it.
     const bool progress = ::isatty(STDERR_FILENO) == 1;
-    CliSession session(options, CliHost{scheduler, line, std::cout, std::cerr, progress});
+    const std::string device = ports.DeviceFor(options.line.port + 1).value_or("");
+    CliSession session(options, CliHost{scheduler, line, std::cout, std::cerr, progress, device});
 
     QSocketNotifier signalled(signalPipe[0], QSocketNotifier::Read);
     QObject::connect(&signalled, &QSocketNotifier::activated, [&session, &signalPipe, progress] {

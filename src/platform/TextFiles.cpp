@@ -1,7 +1,6 @@
 #include "platform/TextFiles.h"
 
 #include <QFile>
-#include <QSaveFile>
 #include <QString>
 
 #include <fcntl.h>
@@ -14,6 +13,8 @@
 #include <istream>
 #include <streambuf>
 #include <utility>
+
+#include "platform/DurableFiles.h"
 
 namespace tarvel {
 namespace {
@@ -189,19 +190,23 @@ bool SeparatesNumbers(char c) {
 std::string ShownPath(const std::string& path) { return Latin1(QString::fromStdString(path)); }
 
 std::optional<std::string> WriteFileReplacing(const std::string& path, const std::string& bytes) {
-    QSaveFile file(QString::fromStdString(path));
+    auto prepared = ReplacedFile::Prepare(path);
+    if (auto* file = std::get_if<ReplacedFile>(&prepared)) {
+        return file->Replace(bytes);
+    }
     // A folder that takes no new file still lets an existing file be written over.
-    file.setDirectWriteFallback(true);
-    if (!file.open(QIODevice::WriteOnly)) {
+    struct stat status {};
+    if (::stat(path.c_str(), &status) != 0 || !S_ISREG(status.st_mode) ||
+        ::access(path.c_str(), W_OK) != 0) {
+        return std::get<std::string>(prepared);
+    }
+    QFile file(QString::fromStdString(path));
+    if (!file.open(QIODevice::WriteOnly | QIODevice::Truncate)) {
         return Latin1(file.errorString());
     }
     if (file.write(bytes.data(), static_cast<qint64>(bytes.size())) !=
-        static_cast<qint64>(bytes.size())) {
-        const std::string reason = Latin1(file.errorString());
-        file.cancelWriting();
-        return reason;
-    }
-    if (!file.commit()) {
+            static_cast<qint64>(bytes.size()) ||
+        !file.flush() || ::fsync(file.handle()) != 0) {
         return Latin1(file.errorString());
     }
     return std::nullopt;

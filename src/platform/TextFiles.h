@@ -11,8 +11,9 @@
 namespace tarvel {
 
 // Replaces the file at `path` with `bytes`, or leaves it as it was: the bytes go to a temporary
-// file in the same folder, which then takes the file's place (written in place only when the
-// folder takes no new file). Returns the reason of a failure, in Latin-1.
+// file in the same folder, which then takes the file's place, lasting on the disk (ReplacedFile);
+// written in place only when the folder takes no new file. Returns the reason of a failure, in
+// Latin-1.
 std::optional<std::string> WriteFileReplacing(const std::string& path, const std::string& bytes);
 
 // Paths are the host's (UTF-8); the program's texts are Latin-1, one byte a character. A path

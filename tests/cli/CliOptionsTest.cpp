@@ -52,6 +52,29 @@ TEST(CliOptionsTest, CommandsTakeTheirOperandsAndFiles) {
     EXPECT_TRUE(test.json);
 
     EXPECT_EQ(Parse({"test", "--cfg", "line.cfg", "--duration", "10m"}).duration, 10min);
+    // Ranges in the order of the address rule, mixed with single addresses.
+    EXPECT_EQ(Parse({"test", "--addresses", "A-E,@"}).addresses,
+              (std::vector<char>{'A', 'B', 'C', 'D', 'E', '@'}));
+    EXPECT_EQ(Parse({"test", "--addresses", "Z-\\"}).addresses,
+              (std::vector<char>{'Z', '[', '\\'}));
+    EXPECT_EQ(Parse({"test", "--addresses", "A-@"}).addresses.size(), 64u);
+    const CliOptions evidence = Parse({"scan", "--traffic", "t.csv", "--stats", "s.csv"});
+    EXPECT_EQ(evidence.trafficFile, "t.csv");
+    EXPECT_EQ(evidence.statsFile, "s.csv");
+    // Which entry chose the port, for the reports.
+    EXPECT_EQ(Parse({"scan"}).portEntry, "COM1");
+    EXPECT_EQ(Parse({"scan", "--port", "com3"}).portEntry, "COM3");
+    EXPECT_EQ(Parse({"scan", "--port", "COM2=/dev/ttyUSB0"}).portEntry, "COM2");
+    EXPECT_EQ(Parse({"scan", "--port", "/dev/ttyUSB0"}).portEntry, "");
+    // Each command's help names every exit status.
+    for (const CliCommand command :
+         {CliCommand::Scan, CliCommand::Test, CliCommand::Analyse, CliCommand::Send}) {
+        const std::string help = CommandUsage(command);
+        for (const char* status : {" 0 ", " 2 a usage error", " 3 "}) {
+            EXPECT_NE(help.find(status), std::string::npos) << CommandName(command) << status;
+        }
+    }
+    EXPECT_NE(CommandUsage(CliCommand::Test).find(" 1 an exchange failed"), std::string::npos);
     EXPECT_EQ(Parse({"analyse", "list.lst"}).listFile, "list.lst");
     const CliOptions send = Parse({"send", "--value", "A=123", "--", "-odd"});
     EXPECT_EQ(send.frame, "-odd");
@@ -85,10 +108,20 @@ TEST(CliOptionsTest, EveryInvalidCommandLineIsRefusedWithAMessageThatNamesThePro
         {{}, "no command given"},
         {{"scan", "extra"}, "unexpected argument \"extra\""},
         {{"test"}, "test needs either --cfg FILE or --addresses"},
-        {{"test", "--cfg", "a.cfg", "--addresses", "A"}, "either --cfg FILE or --addresses"},
+        {{"test", "--cfg", "a.cfg", "--addresses", "A"},
+         "--cfg FILE or --addresses A,B,..., not both"},
         {{"test", "--addresses", "A,,B"}, "invalid --addresses"},
         {{"test", "--addresses", "#"}, "invalid --addresses"},
         {{"test", "--addresses", "A,B,A"}, "invalid --addresses \"A,B,A\""},
+        {{"test", "--addresses", "A-C,B"}, "invalid --addresses \"A-C,B\""},
+        {{"test", "--addresses", "E-A"}, "invalid --addresses"},
+        {{"test", "--addresses", "A-"}, "invalid --addresses"},
+        {{"test", "--addresses", "A--C"}, "invalid --addresses"},
+        {{"test", "--addresses", "A", "--lst", "x", "--dat", "x"},
+         "--lst and --dat name the same file"},
+        {{"test", "--cfg", "line.cfg", "--traffic", "line.cfg"},
+         "--cfg and --traffic name the same file"},
+        {{"scan", "--lst", "x.lst"}, "scan does not take --lst"},
         {{"test", "--addresses", "A", "--sweeps", "0"}, "--sweeps \"0\""},
         {{"test", "--addresses", "A", "--sweeps", "2", "--duration", "1m"}, "not both"},
         {{"test", "--addresses", "A", "--duration", "soon"}, "--duration \"soon\""},

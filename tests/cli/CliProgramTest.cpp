@@ -10,6 +10,7 @@
 #include "core/Analysis.h"
 #include "core/ListFile.h"
 #include "platform/TextFiles.h"
+#include "sim/PtyBusHost.h"
 
 namespace tarvel {
 namespace {
@@ -160,6 +161,77 @@ TEST_F(CliProgramTest, CtrlCEndsTheRunProperlyAndTheFilesAreComplete) {
     EXPECT_GE(records.size(), 1u);
     EXPECT_EQ(Read("run.dat"), FormatListFile(Analyse(records).lines));
     EXPECT_NE(stopped.out.find(Analyse(records).lines.front()), std::string::npos);
+}
+
+// Failed answers in a traffic CSV, in order: "C No answer !".
+std::vector<std::string> FailuresIn(const std::string& traffic) {
+    std::vector<std::string> failures;
+    std::istringstream rows(traffic);
+    std::string row;
+    std::getline(rows, row);  // the header
+    while (std::getline(rows, row)) {
+        EXPECT_EQ(row.back(), '\r') << "a row cut short: " << row;
+        const std::size_t answer = row.find(",answer,");
+        if (answer != std::string::npos && row.find(",good,") == std::string::npos) {
+            const std::string address = row.substr(answer + 8, 1);
+            const std::size_t verdict = row.find(" !,");
+            const std::size_t start = row.rfind(',', verdict) + 1;
+            failures.push_back(address + " " + row.substr(start, verdict + 2 - start));
+        }
+    }
+    return failures;
+}
+
+TEST_F(CliProgramTest, ARunKilledOutrightLeavesItsEvidenceUpToASecondBeforeTheKill) {
+    QProcess process;
+    Start(process, {"test", "--simulate", "--addresses", "A-E", "--retry", "0", "--lst",
+                    File("night.lst"), "--dat", File("night.dat"), "--traffic", File("traffic.csv"),
+                    "--stats", File("stats.csv")});
+    EXPECT_FALSE(process.waitForFinished(3300));
+    ASSERT_EQ(process.state(), QProcess::Running);
+    ::kill(static_cast<pid_t>(process.processId()), SIGKILL);
+    EXPECT_TRUE(process.waitForFinished(10000));
+
+    // The traffic holds every exchange up to the kill, each row whole; the error list every
+    // failure but those of the last second, in the same order.
+    const std::vector<std::string> failures = FailuresIn(Read("traffic.csv"));
+    const auto records = std::get<std::vector<std::string>>(ReadListFile(Read("night.lst")));
+    // C fails about twice a second, and the files lag a second at most.
+    ASSERT_GE(failures.size(), 4u);
+    EXPECT_LE(records.size(), failures.size());
+    EXPECT_GE(records.size() + 3, failures.size());
+    for (std::size_t i = 0; i < records.size(); ++i) {
+        EXPECT_EQ(records[i].substr(0, 1) + " " + records[i].substr(13, records[i].find(" !") - 11),
+                  failures[i]);
+    }
+    const Finished analyse = Run({"analyse", File("night.lst")});
+    EXPECT_EQ(analyse.status, 0) << analyse.err;
+    EXPECT_EQ(analyse.out.rfind(" The total numbers of Errors is:", 0), 0u) << analyse.out;
+    EXPECT_FALSE(std::holds_alternative<ListFileProblem>(ReadListFile(Read("night.dat"))));
+    const std::string statistics = Read("stats.csv");
+    EXPECT_EQ(std::count(statistics.begin(), statistics.end(), '\n'), 6) << statistics;
+}
+
+TEST_F(CliProgramTest, AFileThatCannotBeWrittenEndsTheProgramBeforeAByteReachesTheLine) {
+    std::string error;
+    const auto peer = PtyBusHost::Start(SimulatedBus(DemoControllers(), 0.0, 1), error);
+    ASSERT_TRUE(peer) << error;
+    for (const std::vector<std::string>& command :
+         {std::vector<std::string>{"test", "--addresses", "A", "--lst", File("nowhere/x.lst")},
+          std::vector<std::string>{"scan", "--traffic", File("nowhere/t.csv")}}) {
+        std::vector<std::string> arguments = command;
+        arguments.insert(arguments.end(), {"--port", peer->DevicePath()});
+        const Finished refused = Run(arguments);
+        EXPECT_EQ(refused.status, 3);
+        EXPECT_EQ(std::count(refused.err.begin(), refused.err.end(), '\n'), 1) << refused.err;
+        EXPECT_NE(refused.err.find(File("nowhere/")), std::string::npos) << refused.err;
+        EXPECT_NE(refused.err.find(": No such file or directory\n"), std::string::npos);
+    }
+    EXPECT_TRUE(peer->Received().empty());
+
+    // The same line takes a request once the files can be written.
+    EXPECT_EQ(Run({"send", "A?X  ", "--port", peer->DevicePath()}).status, 0);
+    EXPECT_FALSE(peer->Received().empty());
 }
 
 TEST_F(CliProgramTest, TheProgramNeedsNeitherQtWidgetsNorQtGui) {

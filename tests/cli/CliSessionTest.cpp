@@ -12,9 +12,11 @@
 #include <sstream>
 
 #include "cli/CliSession.h"
+#include "cli/RunFiles.h"
 #include "core/Analysis.h"
 #include "core/ConfigFile.h"
 #include "core/ListFile.h"
+#include "monitor/MonitorCsv.h"
 #include "platform/TextFiles.h"
 #include "platform/VirtualTime.h"
 #include "sim/SimulatedSerialLine.h"
@@ -38,7 +40,7 @@ struct CliSessionTest : ::testing::Test {
     std::function<void(CliSession&)> meanwhile;
     std::uint64_t meanwhileAfter = 0;
 
-    CliSessionTest() {
+    explicit CliSessionTest(TimeOfDay startOfDay = {8, 0, 0}) : time(startOfDay) {
         folder = std::filesystem::temp_directory_path() /
                  ("cli-session-" + std::to_string(::getpid()) + "-" +
                   ::testing::UnitTest::GetInstance()->current_test_info()->name());
@@ -56,7 +58,7 @@ struct CliSessionTest : ::testing::Test {
     int Run(const std::vector<std::string>& arguments) {
         const CliOptions options = ParseCliArguments(arguments);
         EXPECT_EQ(options.error, "");
-        CliSession session(options, CliHost{time, line, *output, err, progress});
+        CliSession session(options, CliHost{time, line, *output, err, progress, "/dev/ttyS9"});
         std::optional<int> status;
         auto task = testing::StoreResult(session.Run(), status);
         if (meanwhile) {
@@ -72,11 +74,15 @@ struct CliSessionTest : ::testing::Test {
 TEST_F(CliSessionTest, AScanFindsExactlyTheControllersThatAnswerAndWritesTheirTable) {
     const int status = Run({"scan", "--retry", "0", "--baud", "9600", "--cfg", File("found.cfg")});
     EXPECT_EQ(status, kAllWell);
-    EXPECT_EQ(out.str(), "Controller A found (address 0)\n"
-                         "Controller B found (address 1)\n"
-                         "Controller D found (address 3)\n"
-                         "Controller E found (address 4)\n"
-                         "Scan finished: 4 controllers found: A B D E (36 s)\n");
+    EXPECT_EQ(
+        out.str(),
+        "line-tarvel-cli 3.beta, scan on /dev/ttyS9 (COM1) at 9600 8N1, retry 0, from "
+        "2026-12-09T08:00:00+01:00\n"
+        "Controller A found (address 0)\n"
+        "Controller B found (address 1)\n"
+        "Controller D found (address 3)\n"
+        "Controller E found (address 4)\n"
+        "Scan finished: 4 controllers found: A B D E (36 s, ended 2026-12-09T08:00:36+01:00)\n");
     EXPECT_EQ(Read("found.cfg"), " 4 \r\n 0 \r\n 1 \r\n 3 \r\n 4 \r\n");
     EXPECT_EQ(err.str(), "");
 }
@@ -291,6 +297,165 @@ TEST_F(CliSessionTest, JsonOfAScanAndOfAnAnalysis) {
     EXPECT_EQ(controllers[0].toObject()["verdict"].toString(), "Isn't working");
     EXPECT_EQ(controllers[1].toObject()["verdict"].toString(), "Ther is noise on line !");
     EXPECT_NE(err.str().find("1 line is no error record"), std::string::npos);
+}
+
+// A test started just before midnight: every date-time says which day it belongs to.
+struct MidnightCliSessionTest : CliSessionTest {
+    MidnightCliSessionTest() : CliSessionTest({23, 59, 30}) {}
+};
+
+TEST_F(MidnightCliSessionTest, JsonSaysWhenWhereAndHowTheRunWasMade) {
+    EXPECT_EQ(Run({"test", "--port", "COM1", "--addresses", "A,C", "--retry", "0", "--baud", "9600",
+                   "--parity", "even", "--duration", "60s", "--json"}),
+              kLineFailures);
+    const QJsonObject document =
+        QJsonDocument::fromJson(QByteArray::fromStdString(out.str())).object();
+    EXPECT_EQ(document["started"].toString(), "2026-12-09T23:59:30+01:00");
+    EXPECT_EQ(document["ended"].toString(), "2026-12-10T00:00:30+01:00");
+    EXPECT_EQ(document["port"].toObject(),
+              (QJsonObject{{"device", "/dev/ttyS9"}, {"entry", "COM1"}}));
+    EXPECT_EQ(
+        document["settings"].toObject(),
+        (QJsonObject{
+            {"baud", 9600}, {"parity", "even"}, {"dataBits", 7}, {"stopBits", 1}, {"retry", 0}}));
+    EXPECT_EQ(document["program"].toObject(),
+              (QJsonObject{{"name", "line-tarvel-cli"}, {"version", "3.beta"}}));
+    // C never answers: its records run across midnight, each with its own date.
+    const QJsonArray records = document["records"].toArray();
+    ASSERT_GT(records.size(), 100);
+    const QJsonObject first = records.first().toObject();
+    const QJsonObject last = records.last().toObject();
+    EXPECT_EQ(first["text"].toString().left(13), "C  23:59:30  ");
+    EXPECT_EQ(first["dateTime"].toString(), "2026-12-09T23:59:30+01:00");
+    EXPECT_EQ(last["text"].toString().left(11), "C  00:00:29");
+    EXPECT_EQ(last["dateTime"].toString(), "2026-12-10T00:00:29+01:00");
+    const QJsonObject a = document["controllers"].toArray()[0].toObject();
+    EXPECT_EQ(a["lastGood"].toString().left(14), "2026-12-10T00:");
+}
+
+TEST_F(MidnightCliSessionTest, TheTextReportAndTheCsvRowsSayTheSame) {
+    EXPECT_EQ(Run({"test", "--port", "/dev/ttyS9", "--addresses", "A", "--sweeps", "1", "--traffic",
+                   File("traffic.csv"), "--stats", File("stats.csv")}),
+              kAllWell);
+    EXPECT_EQ(out.str().substr(0, out.str().find('\n')),
+              "line-tarvel-cli 3.beta, test on /dev/ttyS9 at 4800 8N1, retry 2, from "
+              "2026-12-09T23:59:30+01:00 to 2026-12-09T23:59:30+01:00");
+    const std::string traffic = Read("traffic.csv");
+    EXPECT_EQ(traffic.substr(0, traffic.find("\r\n")) + "\r\n", TrafficCsvHeader());
+    EXPECT_NE(traffic.find(",request,A,6,41 3F 58 20 20 0D,A?X  <CR>,,2026-12-09T23:59:30+01:00,"
+                           "/dev/ttyS9,\"4800 8N1, retry 2\"\r\n"),
+              std::string::npos)
+        << traffic;
+    EXPECT_NE(
+        Read("stats.csv")
+            .find(",healthy,The only exchange was good.,2026-12-09T23:59:30+01:00,/dev/ttyS9,"),
+        std::string::npos);
+}
+
+// A second reader that looks at the files whenever anything happens during the run: each is
+// there and whole at every moment, and holds what the run had done half a second before.
+TEST_F(CliSessionTest, TheFilesHoldTheRunAsItGoesWholeAtEveryMoment) {
+    int looks = 0;
+    std::size_t mostRecords = 0;
+    std::function<void()> look;
+    CliSession* running = nullptr;
+    look = [&] {
+        ++looks;
+        std::string bytes;
+        ASSERT_FALSE(ReadWholeFile(File("run.lst"), bytes));
+        const auto records = std::get<std::vector<std::string>>(ReadListFile(bytes));
+        ASSERT_FALSE(ReadWholeFile(File("run.dat"), bytes));
+        EXPECT_EQ(bytes, FormatListFile(Analyse(records).lines));
+        ASSERT_FALSE(ReadWholeFile(File("stats.csv"), bytes));
+        // The header, and a row for each controller asked by then.
+        EXPECT_LE(std::count(bytes.begin(), bytes.end(), '\n'), 3);
+        EXPECT_EQ(bytes.substr(bytes.size() - 2), "\r\n");
+        // Every failure judged more than a rewrite interval ago is in the file.
+        const TrafficLog& traffic = running->Monitor().Traffic();
+        std::size_t due = 0;
+        for (std::size_t i = 0; i < traffic.Size(); ++i) {
+            const Exchange& exchange = traffic.At(i).exchange;
+            due += exchange.Failed() &&
+                   exchange.judged + RunFiles::RewriteInterval + 1ms <= time.Now();
+        }
+        EXPECT_GE(records.size(), due);
+        mostRecords = std::max(mostRecords, records.size());
+        ASSERT_FALSE(ReadWholeFile(File("traffic.csv"), bytes));
+        EXPECT_EQ(static_cast<std::uint64_t>(std::count(bytes.begin(), bytes.end(), '\n')),
+                  1 + 2 * traffic.Added());
+        time.CallAt(time.Now() + 37ms, look);
+    };
+    meanwhileAfter = 1;
+    meanwhile = [&](CliSession& session) {
+        running = &session;
+        look();
+    };
+    EXPECT_EQ(Run({"test", "--addresses", "A,C", "--retry", "0", "--duration", "20s", "--lst",
+                   File("run.lst"), "--dat", File("run.dat"), "--stats", File("stats.csv"),
+                   "--traffic", File("traffic.csv")}),
+              kLineFailures);
+    EXPECT_GT(looks, 400);
+    EXPECT_GT(mostRecords, 30u);
+    // No temporary file is left beside them.
+    EXPECT_EQ(std::distance(std::filesystem::directory_iterator(folder),
+                            std::filesystem::directory_iterator()),
+              4);
+}
+
+TEST_F(CliSessionTest, AScanKeepsTheTableOfTheControllersFoundSoFar) {
+    std::vector<std::string> seen;
+    std::function<void()> look = [&] {
+        std::string bytes;
+        if (std::filesystem::exists(File("found.cfg"))) {
+            ASSERT_FALSE(ReadWholeFile(File("found.cfg"), bytes));
+            if (seen.empty() || seen.back() != bytes) {
+                seen.push_back(bytes);
+            }
+        }
+        time.CallAt(time.Now() + 100ms, look);
+    };
+    meanwhileAfter = 0;
+    meanwhile = [&](CliSession&) { look(); };
+    EXPECT_EQ(Run({"scan", "--retry", "0", "--cfg", File("found.cfg")}), kAllWell);
+    // The table grew as controllers were found, each version a whole table.
+    ASSERT_GE(seen.size(), 2u);
+    EXPECT_EQ(seen.back(), " 4 \r\n 0 \r\n 1 \r\n 3 \r\n 4 \r\n");
+    for (std::size_t i = 0; i + 1 < seen.size(); ++i) {
+        std::istringstream in(seen[i]);
+        const auto table = std::get<LineConfiguration>(ReadLineConfiguration(in));
+        EXPECT_EQ(seen.back().substr(seen[i].find('\n')),
+                  seen[i].substr(seen[i].find('\n')) + seen.back().substr(seen[i].size()))
+            << seen[i];
+        EXPECT_LT(table.deviceCount, 4);
+    }
+}
+
+TEST_F(CliSessionTest, AFileThatCannotBeWrittenStopsTheCommandBeforeTheLineIsOpened) {
+    std::filesystem::create_directories(folder / "a folder");
+    ASSERT_FALSE(WriteFileReplacing(File("plain"), "x"));
+    const std::vector<std::pair<std::vector<std::string>, std::string>> refused{
+        {{"test", "--addresses", "A", "--lst", File("nowhere/run.lst")},
+         "cannot write the error list " + File("nowhere/run.lst") + ": No such file or directory"},
+        {{"test", "--addresses", "A", "--dat", File("a folder")},
+         "cannot write the analysis report " + File("a folder") + ": it is a folder"},
+        {{"test", "--addresses", "A", "--traffic", File("plain/t.csv")},
+         "cannot write the traffic " + File("plain/t.csv") + ": Not a directory"},
+        {{"scan", "--stats", "/dev/null"},
+         "cannot write the statistics /dev/null: it is no plain file"},
+        {{"scan", "--cfg", File("nowhere/found.cfg")}, "cannot write the line configuration"},
+    };
+    for (const auto& [arguments, message] : refused) {
+        err.str("");
+        EXPECT_EQ(Run(arguments), kPortOrFileFailed);
+        EXPECT_EQ(err.str().rfind("line-tarvel-cli: ", 0), 0u) << err.str();
+        EXPECT_NE(err.str().find(message), std::string::npos) << err.str();
+        const std::string told = err.str();
+        EXPECT_EQ(std::count(told.begin(), told.end(), '\n'), 1) << told;
+        EXPECT_EQ(out.str(), "");
+    }
+    EXPECT_EQ(line.TimesOpened(), 0);
+    EXPECT_TRUE(line.Transmitted().empty());
+    EXPECT_TRUE(std::filesystem::is_character_file("/dev/null"));
 }
 
 TEST_F(CliSessionTest, SendPrintsTheAnswerOrWhatWentWrong) {
