@@ -24,8 +24,9 @@ bool RunFiles::AddDocument(const std::string& path, const std::string& what, Con
              << *failure << "\n";
         return false;
     }
-    documents_.push_back(Document{what, std::move(std::get<ReplacedFile>(prepared)),
-                                  std::move(content), std::string(), false, false});
+    documents_.push_back(
+        std::make_shared<Document>(Document{what, std::move(std::get<ReplacedFile>(prepared)),
+                                            std::move(content), std::string(), false, false}));
     return true;
 }
 
@@ -36,7 +37,7 @@ bool RunFiles::AddLog(const std::string& path, const std::string& what, const st
              << *failure << "\n";
         return false;
     }
-    log_.emplace(Log{what, std::move(std::get<AppendedFile>(prepared)), false});
+    log_ = std::make_shared<Log>(Log{what, std::move(std::get<AppendedFile>(prepared)), false});
     Append(header);
     return true;
 }
@@ -64,7 +65,8 @@ bool RunFiles::Told(const std::string& what, const std::string& path,
 
 void RunFiles::Start() {
     // Small (an empty list, a table without rows): written here, before the first request.
-    for (Document& document : documents_) {
+    for (const auto& shared : documents_) {
+        Document& document = *shared;
         if (auto content = document.content()) {
             if (Told(document.what, document.file.Path(), document.file.Replace(*content),
                      document.failing)) {
@@ -84,19 +86,19 @@ void RunFiles::Tick() {
         return;  // a slow disk: the next tick takes what changed meanwhile
     }
     struct Job {
-        Document* document;
+        std::shared_ptr<Document> document;
         std::shared_ptr<const std::string> bytes;
         std::optional<std::string> failure;
     };
     auto jobs = std::make_shared<std::vector<Job>>();
-    for (Document& document : documents_) {
-        if (auto content = document.content();
-            content && (!document.everWritten || *content != document.written)) {
+    for (const auto& document : documents_) {
+        if (auto content = document->content();
+            content && (!document->everWritten || *content != document->written)) {
             jobs->push_back(
-                Job{&document, std::make_shared<const std::string>(std::move(*content)), {}});
+                Job{document, std::make_shared<const std::string>(std::move(*content)), {}});
         }
     }
-    AppendedFile* log = logChanged_ ? &log_->file : nullptr;
+    std::shared_ptr<Log> log = logChanged_ ? log_ : nullptr;
     logChanged_ = false;
     if (jobs->empty() && log == nullptr) {
         return;
@@ -109,10 +111,13 @@ void RunFiles::Tick() {
                 job.failure = job.document->file.Replace(*job.bytes);
             }
             if (log != nullptr) {
-                *logFailure = log->Sync();
+                *logFailure = log->file.Sync();
             }
         },
-        [this, jobs, log, logFailure] {
+        [this, alive = std::weak_ptr<bool>(alive_), jobs, log, logFailure] {
+            if (alive.expired()) {
+                return;
+            }
             for (Job& job : *jobs) {
                 Document& document = *job.document;
                 if (Told(document.what, document.file.Path(), job.failure, document.failing)) {
@@ -121,7 +126,7 @@ void RunFiles::Tick() {
                 }
             }
             if (log != nullptr) {
-                Told(log_->what, log_->file.Path(), *logFailure, log_->failing);
+                Told(log->what, log->file.Path(), *logFailure, log->failing);
             }
             writing_ = false;
             written_.Notify();
@@ -137,7 +142,8 @@ QCoro::Task<bool> RunFiles::Finish() {
         co_await NextActivity(scheduler_, written_, std::nullopt);
     }
     bool allWritten = !anyFailed_;
-    for (Document& document : documents_) {
+    for (const auto& shared : documents_) {
+        Document& document = *shared;
         const auto content = document.content();
         if (!content) {
             document.file.Abandon();

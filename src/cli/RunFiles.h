@@ -5,6 +5,7 @@
 #include <functional>
 #include <iosfwd>
 #include <list>
+#include <memory>
 #include <optional>
 #include <string>
 
@@ -66,8 +67,11 @@ private:
 
     Scheduler& scheduler_;
     std::ostream& err_;
-    std::list<Document> documents_;  // a list: the writes aside hold their addresses
-    std::optional<Log> log_;
+    // Shared with the write aside, which keeps them while it runs, even past this object (a
+    // command that ends by an exception does not wait for it).
+    std::list<std::shared_ptr<Document>> documents_;
+    std::shared_ptr<Log> log_;
+    std::shared_ptr<bool> alive_ = std::make_shared<bool>(true);
     bool logChanged_ = false;
     bool writing_ = false;  // a write runs aside; nothing here touches the files meanwhile
     Notifier written_;      // notified when it has ended
