@@ -489,7 +489,7 @@ const char kOtherOptions[] =
 const char kEvidenceFiles[] =
     "Every file is checked before the line is opened: a file that cannot be written\n"
     "ends the program (status 3) before a byte is sent. While the command runs, each\n"
-    "file holds what was done up to half a second ago, complete, so a run that is\n"
+    "file holds what was done up to about a second ago, complete, so a run that is\n"
     "killed or loses its power leaves its evidence: the line configuration, the error\n"
     "list, the analysis report and the statistics are replaced whole (through a\n"
     "temporary file in the same folder), the traffic is appended as it happens.\n"

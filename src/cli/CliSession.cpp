@@ -60,12 +60,15 @@ public:
         }
     }
     void ExchangeJudged(const Exchange& exchange) override {
-        // The monitor has heard it first: its traffic holds it as the last entry.
+        // Whatever the monitor's traffic holds that the log does not yet: every exchange once,
+        // whichever of the two heard it first.
         const TrafficLog& traffic = session_.monitor_.Traffic();
-        if (traffic.Size() > 0) {
-            session_.files_.Append(
-                TrafficCsvRecords(traffic.At(traffic.Size() - 1), traffic.Added()));
+        const std::uint64_t unlogged = traffic.Added() - trafficLogged_;
+        for (std::size_t i = traffic.Size() - std::min<std::uint64_t>(unlogged, traffic.Size());
+             i < traffic.Size(); ++i) {
+            session_.files_.Append(TrafficCsvRecords(traffic.At(i), traffic.NumberOf(i)));
         }
+        trafficLogged_ = traffic.Added();
         if (!inCycle_) {
             scanFailures_ += exchange.Failed() ? 1 : 0;
             return;
@@ -137,6 +140,7 @@ private:
     int sweeps_ = 0;
     int found_ = 0;
     int scanFailures_ = 0;  // the scan's failed exchanges, most of them at empty addresses
+    std::uint64_t trafficLogged_ = 0;  // exchanges of the monitor's traffic in the --traffic log
     bool inCycle_ = true;
 };
 

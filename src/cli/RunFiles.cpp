@@ -123,6 +123,8 @@ void RunFiles::Tick() {
                 if (Told(document.what, document.file.Path(), job.failure, document.failing)) {
                     document.written = *job.bytes;
                     document.everWritten = true;
+                } else {
+                    anyFailed_ = true;  // the file lagged behind the run for a while
                 }
             }
             if (log != nullptr) {

@@ -60,6 +60,17 @@ std::optional<std::string> SyncFolder(const std::string& folder) {
     return std::nullopt;
 }
 
+// The umask can only be read by setting it: done once, before any file is written, so that two
+// writes on two threads never see it set to 0 by each other.
+mode_t ProcessUmask() {
+    static const mode_t mask = [] {
+        const mode_t read = ::umask(0);
+        ::umask(read);
+        return read;
+    }();
+    return mask;
+}
+
 }  // namespace
 
 ReplacedFile::ReplacedFile(std::string path, std::string folder)
@@ -106,9 +117,7 @@ std::optional<std::string> ReplacedFile::MakeTemporary() {
         return HostReason(errno);
     }
     // As a file made by the shell would be, rather than mkstemp's owner-only mode.
-    const mode_t mask = ::umask(0);
-    ::umask(mask);
-    ::fchmod(descriptor, 0666 & ~mask);
+    ::fchmod(descriptor, 0666 & ~ProcessUmask());
     temporary_ = std::move(name);
     descriptor_ = descriptor;
     return std::nullopt;
@@ -134,12 +143,9 @@ std::optional<std::string> ReplacedFile::Replace(std::string_view bytes) {
     ::close(descriptor_);
     descriptor_ = -1;
     temporary_.clear();
-    if (auto folderFailure = SyncFolder(folder_)) {
-        return folderFailure;
-    }
-    // The next version's temporary file, made now so that a folder that stops taking new files
-    // is told at the next write rather than hidden.
-    return MakeTemporary();
+    // The next version's temporary file is made when it is written, so that a killed program
+    // leaves none behind but the one it was writing.
+    return SyncFolder(folder_);
 }
 
 void ReplacedFile::Abandon() {
@@ -182,10 +188,27 @@ AppendedFile::~AppendedFile() {
 }
 
 std::variant<AppendedFile, std::string> AppendedFile::Prepare(const std::string& path) {
-    const int descriptor =
-        ::open(path.c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_APPEND | O_CLOEXEC, 0666);
+    // Opened without blocking and emptied only once it is known to be a plain file: a FIFO would
+    // hold the program for ever, and a log written to a serial device would reach the line.
+    struct stat before {};
+    if (::stat(path.c_str(), &before) == 0 && !S_ISREG(before.st_mode)) {
+        return std::string(S_ISDIR(before.st_mode) ? "it is a folder" : "it is no plain file");
+    }
+    const int descriptor = ::open(
+        path.c_str(), O_WRONLY | O_CREAT | O_APPEND | O_NONBLOCK | O_NOCTTY | O_CLOEXEC, 0666);
     if (descriptor < 0) {
         return HostReason(errno);
+    }
+    struct stat status {};
+    if (::fstat(descriptor, &status) != 0 || !S_ISREG(status.st_mode)) {
+        ::close(descriptor);
+        return std::string("it is no plain file");
+    }
+    if (::ftruncate(descriptor, 0) != 0 ||
+        ::fcntl(descriptor, F_SETFL, ::fcntl(descriptor, F_GETFL) & ~O_NONBLOCK) != 0) {
+        const std::string reason = HostReason(errno);
+        ::close(descriptor);
+        return reason;
     }
     return AppendedFile(path, descriptor);
 }

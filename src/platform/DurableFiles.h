@@ -50,7 +50,7 @@ std::optional<std::string> WriteFileDurably(const std::string& path, std::string
 // lasting against a power cut.
 class AppendedFile {
 public:
-    // Creates the file, or empties the one that is there.
+    // Creates the file, or empties the plain file that is there; anything else is refused.
     static std::variant<AppendedFile, std::string> Prepare(const std::string& path);
 
     AppendedFile(AppendedFile&&) noexcept;
