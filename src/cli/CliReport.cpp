@@ -130,6 +130,33 @@ QJsonArray ControllersJson(const LineStatistics& statistics) {
     return controllers;
 }
 
+QJsonObject ScanJson(const LineStatistics& scan) {
+    const ScanFindings findings = FindingsOf(scan);
+    QJsonValue times = QJsonValue::Null;
+    if (findings.fastest && findings.slowest) {
+        const auto ms = [](Duration time) {
+            return Rounded(std::chrono::duration<double, std::milli>(time).count(), 1);
+        };
+        times = QJsonObject{{"min", ms(*findings.fastest)}, {"max", ms(*findings.slowest)}};
+    }
+    return QJsonObject{
+        {"addressesTried", findings.addressesTried},
+        {"controllersFound", static_cast<int>(findings.found.size())},
+        {"responseToLastMs", times},
+        {"summary", Text(ScanFindingsText(findings))},
+    };
+}
+
+QJsonArray AnsweringControllersJson(const LineStatistics& scan) {
+    QJsonArray controllers;
+    for (const ControllerStatistics& controller : scan.Controllers()) {
+        if (controller.Missing() < controller.requests) {
+            controllers.append(ControllerJson(controller, scan.AnswerWindow()));
+        }
+    }
+    return controllers;
+}
+
 QJsonObject LineJson(const LineStatistics& statistics,
                      const std::optional<UartErrorCounts>& driverErrors) {
     QJsonValue errors = QJsonValue::Null;

@@ -33,6 +33,13 @@ QJsonObject ControllerJson(const ControllerStatistics& controller, Duration answ
 QJsonArray ControllersJson(const LineStatistics& statistics);
 QJsonObject LineJson(const LineStatistics& statistics,
                      const std::optional<UartErrorCounts>& driverErrors);
+// What a scan found, apart from the line's health: "addressesTried", "controllersFound",
+// "responseToLastMs" (the fastest and the slowest good answer, or null) and "summary", the
+// window's line.
+QJsonObject ScanJson(const LineStatistics& scan);
+// The addresses of a scan that answered at all, well or not, in the form of ControllerJson: the
+// silent ones are just addresses where no controller is.
+QJsonArray AnsweringControllersJson(const LineStatistics& scan);
 QJsonObject AnalysisJson(const AnalysisReport& report);
 QJsonArray TextsJson(const std::vector<std::string>& texts);
 // What a report or a JSON document covers: when, and on which line with which settings (nothing

@@ -252,9 +252,8 @@ bool CliSession::PrepareFiles() {
         document(options_.datFile, "analysis report",
                  [this] { return FormatListFile(tarvel::Analyse(RecordTexts()).lines); });
     }
-    document(options_.statsFile, "statistics", [this] {
-        return StatisticsCsv(monitor_.Statistics(), monitor_.Line(), host_.scheduler.LocalNow());
-    });
+    document(options_.statsFile, "statistics",
+             [this] { return StatisticsCsv(monitor_, host_.scheduler.LocalNow()); });
     if (prepared && !options_.trafficFile.empty()) {
         prepared = files_.AddLog(options_.trafficFile, "traffic", TrafficCsvHeader());
     }
@@ -309,7 +308,7 @@ QCoro::Task<int> CliSession::Scan() {
         host_.err << "line-tarvel-cli: no controller found, so " << ShownPath(options_.cfgFile)
                   << " is not written\n";
     }
-    const LineStatistics& statistics = monitor_.Statistics();
+    const LineStatistics& statistics = monitor_.ScanStatistics();
     const Provenance provenance = MadeOf(true);
     if (options_.json) {
         QJsonArray found;
@@ -324,8 +323,9 @@ QCoro::Task<int> CliSession::Scan() {
                                 ? QJsonValue(QJsonValue::Null)
                                 : QJsonValue(QString::fromStdString(end.lineFailure))},
             {"seconds", Rounded(std::chrono::duration<double>(progress_->Elapsed()).count(), 1)},
-            {"line", LineJson(statistics, monitor_.ErrorsSinceStart())},
-            {"controllers", ControllersJson(statistics)},
+            // What the scan found, not the line's health: a test run tells that.
+            {"scan", ScanJson(statistics)},
+            {"controllers", AnsweringControllersJson(statistics)},
         };
         AddProvenance(document, provenance);
         host_.out << JsonText(document);

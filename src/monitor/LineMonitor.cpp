@@ -11,15 +11,20 @@ LineMonitor::LineMonitor(const Clock& clock, CharacterTimeSource characterTime,
       errorCounts_(std::move(errorCounts)),
       traffic_(trafficCapacity) {}
 
-void LineMonitor::CycleListener::RunStarted(int) { monitor_.Began(AnswerWindow); }
+void LineMonitor::CycleListener::RunStarted(int) { monitor_.Began(monitor_.run_, AnswerWindow); }
 
-void LineMonitor::ScanListener::ScanStarted() { monitor_.Began(ScanAnswerWindow); }
+void LineMonitor::ScanListener::ScanStarted() { monitor_.Began(monitor_.scan_, ScanAnswerWindow); }
 
-void LineMonitor::Began(Duration answerWindow) {
-    statistics_.Begin(clock_.Now(), characterTime_ ? characterTime_() : Duration{0}, answerWindow);
-    countsAtStart_ = errorCounts_ ? errorCounts_() : std::nullopt;
+void LineMonitor::Began(LineStatistics& statistics, Duration answerWindow) {
+    current_ = &statistics;
+    statistics.Begin(clock_.Now(), characterTime_ ? characterTime_() : Duration{0}, answerWindow);
+    std::shared_ptr<const LineDescription>& line = current_ == &run_ ? runLine_ : scanLine_;
     if (lineSource_) {
-        line_ = std::make_shared<const LineDescription>(lineSource_());
+        line = std::make_shared<const LineDescription>(lineSource_());
+    }
+    // The driver's counts belong to the line's health: only a run starts them again.
+    if (current_ == &run_) {
+        countsAtStart_ = errorCounts_ ? errorCounts_() : std::nullopt;
     }
     running_ = true;
     ++revision_;
@@ -28,13 +33,15 @@ void LineMonitor::Began(Duration answerWindow) {
 void LineMonitor::Written() { requestWritten_ = clock_.LocalNow(); }
 
 void LineMonitor::Judged(const Exchange& exchange) {
-    if (!statistics_.Begun()) {
+    LineStatistics& statistics = *current_;
+    if (!statistics.Begun()) {
         // Counting goes on after "Res" in the middle of a run, from that moment.
-        statistics_.Begin(clock_.Now(), characterTime_ ? characterTime_() : Duration{0},
-                          statistics_.AnswerWindow());
+        statistics.Begin(clock_.Now(), characterTime_ ? characterTime_() : Duration{0},
+                         statistics.AnswerWindow());
     }
-    statistics_.Add(exchange);
-    traffic_.Add(exchange, statistics_.Start(), requestWritten_, line_);
+    statistics.Add(exchange);
+    traffic_.Add(exchange, statistics.Start(), requestWritten_,
+                 current_ == &run_ ? runLine_ : scanLine_);
     ++revision_;
 }
 
@@ -44,10 +51,10 @@ void LineMonitor::Ended() {
 }
 
 void LineMonitor::Reset() {
-    const Duration window = statistics_.AnswerWindow();
-    statistics_.Clear();
-    if (running_) {
-        statistics_.Begin(clock_.Now(), characterTime_ ? characterTime_() : Duration{0}, window);
+    const Duration window = run_.AnswerWindow();
+    run_.Clear();
+    if (running_ && current_ == &run_) {
+        run_.Begin(clock_.Now(), characterTime_ ? characterTime_() : Duration{0}, window);
     }
     traffic_.Clear();
     ++revision_;

@@ -13,8 +13,10 @@
 
 namespace tarvel {
 
-// What the line monitor knows of the line: the statistics of the current run or scan, the
-// traffic of the last exchanges and the driver's error counts since the run began. It listens
+// What the line monitor knows of the line: the statistics of the last test run and, apart, those
+// of the last scan, the traffic of the last exchanges (of both) and the driver's error counts
+// since the run began. A scan probes addresses where nothing answers: its silence says what is on
+// the line, not how well the line works, so it never counts in the run's statistics. It listens
 // to the test cycle and to the line detector like any other sink; windows and the command line
 // read it.
 class LineMonitor {
@@ -37,16 +39,23 @@ public:
     CycleSink& CycleEvents() { return cycleEvents_; }
     ScanSink& ScanEvents() { return scanEvents_; }
 
-    const LineStatistics& Statistics() const { return statistics_; }
+    // The current or last test run's: the health of the line.
+    const LineStatistics& Statistics() const { return run_; }
+    // The current or last scan's: what is on the line.
+    const LineStatistics& ScanStatistics() const { return scan_; }
     const TrafficLog& Traffic() const { return traffic_; }
-    // The port and settings of the current or last run.
-    const LineDescription& Line() const { return *line_; }
+    // The port and settings of the current or last run, and of the current or last scan.
+    const LineDescription& Line() const { return *runLine_; }
+    const LineDescription& ScanLine() const { return *scanLine_; }
     // Framing, parity, overrun and break errors since the run began, or nothing where the
     // port does not count them.
     std::optional<UartErrorCounts> ErrorsSinceStart() const;
+    // A run or a scan is going on.
     bool Running() const { return running_; }
+    bool Scanning() const { return running_ && current_ == &scan_; }
 
-    // "Res": the statistics and the traffic start again from nothing.
+    // "Res": the run's statistics and the traffic start again from nothing; what the last scan
+    // found stays.
     void Reset();
     // Changes whenever anything shown changes, so a view redraws only when there is news.
     std::uint64_t Revision() const { return revision_; }
@@ -70,7 +79,7 @@ private:
         LineMonitor& monitor_;
     };
 
-    void Began(Duration answerWindow);
+    void Began(LineStatistics& statistics, Duration answerWindow);
     void Written();
     void Judged(const Exchange& exchange);
     void Ended();
@@ -79,10 +88,14 @@ private:
     CharacterTimeSource characterTime_;
     ErrorCountSource errorCounts_;
     LineSource lineSource_;
-    std::shared_ptr<const LineDescription> line_ = std::make_shared<const LineDescription>();
+    std::shared_ptr<const LineDescription> runLine_ = std::make_shared<const LineDescription>();
+    std::shared_ptr<const LineDescription> scanLine_ = runLine_;
     CycleListener cycleEvents_{*this};
     ScanListener scanEvents_{*this};
-    LineStatistics statistics_;
+    LineStatistics run_;
+    LineStatistics scan_;
+    // The one counting now, or last: exchanges judged outside a run or a scan count in the run.
+    LineStatistics* current_ = &run_;
     TrafficLog traffic_;
     std::optional<UartErrorCounts> countsAtStart_;
     LocalDateTime requestWritten_;

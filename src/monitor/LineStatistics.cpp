@@ -220,4 +220,55 @@ std::string Milliseconds(Duration time) {
 
 std::string OneDecimal(double value) { return Tenths(std::llround(value * 10)); }
 
+ScanFindings FindingsOf(const LineStatistics& scan) {
+    ScanFindings findings;
+    findings.addressesTried = static_cast<int>(scan.Controllers().size());
+    for (const ControllerStatistics& controller : scan.Controllers()) {
+        if (controller.good == 0) {
+            continue;
+        }
+        findings.found += controller.address;
+        const Duration fastest = controller.toLast.Minimum();
+        const Duration slowest = controller.toLast.Maximum();
+        findings.fastest = findings.fastest ? std::min(*findings.fastest, fastest) : fastest;
+        findings.slowest = findings.slowest ? std::max(*findings.slowest, slowest) : slowest;
+    }
+    return findings;
+}
+
+std::string ScanFindingsText(const ScanFindings& findings) {
+    const int tried = findings.addressesTried;
+    std::string text =
+        std::to_string(tried) + (tried == 1 ? " address" : " addresses") + " tried, ";
+    if (findings.found.empty()) {
+        return text + "no controller found";
+    }
+    const std::size_t found = findings.found.size();
+    text += std::to_string(found) + (found == 1 ? " controller" : " controllers") + " found (";
+    for (std::size_t i = 0; i < found; ++i) {
+        text += (i == 0 ? "" : " ") + std::string(1, findings.found[i]);
+    }
+    const std::string fastest = Milliseconds(*findings.fastest);
+    const std::string slowest = Milliseconds(*findings.slowest);
+    return text + "), response " + fastest + (slowest == fastest ? "" : "\u2013" + slowest) + " ms";
+}
+
+double FailuresPerMinute(int failures, Duration covered) {
+    if (covered >= std::chrono::minutes(1)) {
+        return failures;
+    }
+    return failures * 60.0 /
+           std::chrono::duration<double>(std::max(covered, MinimumCovered)).count();
+}
+
+RunMinutes MinutesOf(Duration elapsed, std::size_t minutesCounted) {
+    const Duration minute = std::chrono::minutes(1);
+    const auto started = elapsed <= Duration{0} ? 0 : (elapsed + minute - Duration{1}) / minute;
+    RunMinutes minutes;
+    minutes.begun = std::max({std::size_t{1}, static_cast<std::size_t>(started), minutesCounted});
+    minutes.coveredOfLast = std::clamp(
+        elapsed - static_cast<Duration::rep>(minutes.begun - 1) * minute, Duration{0}, minute);
+    return minutes;
+}
+
 }  // namespace tarvel

@@ -88,6 +88,8 @@ public:
     double SuccessRate() const;  // percent; 0 without exchanges
     // Over the run so far: from its start to the last verdict.
     double ExchangesPerSecond() const;
+    // From the start to the last verdict.
+    Duration Elapsed() const { return lastVerdict_ - start_; }
     int LongestFailureRun() const { return longestFailureRun_; }
     const std::vector<int>& FailuresByMinute() const { return failuresByMinute_; }
     Duration AnswerWindow() const { return answerWindow_; }
@@ -116,6 +118,35 @@ private:
         return none;
     }
 };
+
+// What a scan found, apart from the health of the line: a probe of an address where nothing
+// answers is how a scan looks, not a failure.
+struct ScanFindings {
+    int addressesTried = 0;
+    // The addresses with a good answer, in the order they were tried.
+    std::string found;
+    // The fastest and the slowest good answer, to its last character; nothing without one.
+    std::optional<Duration> fastest;
+    std::optional<Duration> slowest;
+};
+ScanFindings FindingsOf(const LineStatistics& scan);
+// "64 addresses tried, 4 controllers found (A B D E), response 7.3–14.3 ms" (an en dash).
+std::string ScanFindingsText(const ScanFindings& findings);
+
+// The failures of a minute as a rate a minute. A minute still running (or the run's last, cut
+// short) has had only `covered` of its time: its failures are scaled up to a whole minute, from
+// no less than MinimumCovered, over which one failure more or less says more about chance than
+// about the line.
+inline constexpr Duration MinimumCovered = 10s;
+double FailuresPerMinute(int failures, Duration covered);
+// The minutes a run `elapsed` long has begun (at least one, and at least those with failures
+// counted), and how much of the last of them it has seen: a whole minute when it is over.
+struct RunMinutes {
+    std::size_t begun = 1;
+    Duration coveredOfLast{0};
+    bool LastIsPartial() const { return coveredOfLast < std::chrono::minutes(1); }
+};
+RunMinutes MinutesOf(Duration elapsed, std::size_t minutesCounted);
 
 // How a controller behaves, beyond the two verdicts of the analysis.
 enum class Judgement {

@@ -110,21 +110,37 @@ std::vector<std::string> StatisticsFields(const ControllerStatistics& controller
     return fields;
 }
 
-std::string StatisticsCsv(const LineStatistics& statistics, const LineDescription& line,
-                          const LocalDateTime& madeAt) {
-    std::vector<std::string> header = StatisticsColumns();
+std::string StatisticsCsvHeader() {
+    std::vector<std::string> header{"Statistics of"};
+    header.insert(header.end(), StatisticsColumns().begin(), StatisticsColumns().end());
     header.insert(header.end(), {"Why", kDateTimeColumn, kPortColumn, kSettingsColumn});
-    std::string csv = CsvRecord(header);
+    return CsvRecord(header);
+}
+
+std::string StatisticsCsvRecords(StatisticsKind kind, const LineStatistics& statistics,
+                                 const LineDescription& line, const LocalDateTime& madeAt) {
+    std::string csv;
+    const std::string of = kind == StatisticsKind::Run ? "run" : "scan";
     const std::string when = Iso8601(madeAt);
     const std::string port = PortText(line);
     const std::string settings = SettingsSummary(line);
     for (const ControllerStatistics& controller : statistics.Controllers()) {
-        std::vector<std::string> fields = StatisticsFields(controller, statistics.AnswerWindow());
+        std::vector<std::string> fields{of};
+        const std::vector<std::string> counted =
+            StatisticsFields(controller, statistics.AnswerWindow());
+        fields.insert(fields.end(), counted.begin(), counted.end());
         fields.insert(fields.end(),
                       {Assess(controller, statistics.AnswerWindow()).reason, when, port, settings});
         csv += CsvRecord(fields);
     }
     return csv;
+}
+
+std::string StatisticsCsv(const LineMonitor& monitor, const LocalDateTime& madeAt) {
+    return StatisticsCsvHeader() +
+           StatisticsCsvRecords(StatisticsKind::Run, monitor.Statistics(), monitor.Line(), madeAt) +
+           StatisticsCsvRecords(StatisticsKind::Scan, monitor.ScanStatistics(), monitor.ScanLine(),
+                                madeAt);
 }
 
 }  // namespace tarvel

@@ -4,6 +4,7 @@
 #include <string_view>
 #include <vector>
 
+#include "monitor/LineMonitor.h"
 #include "monitor/LineStatistics.h"
 #include "monitor/TrafficLog.h"
 
@@ -25,10 +26,18 @@ std::string TrafficCsv(const TrafficLog& log);
 std::string TrafficCsvHeader();
 // The two records of one exchange, as TrafficCsv writes them.
 std::string TrafficCsvRecords(const TrafficEntry& entry, std::uint64_t number);
-// The statistics table, a header row and then one record per controller, as they stood at
-// `madeAt` on the line `line`.
-std::string StatisticsCsv(const LineStatistics& statistics, const LineDescription& line,
-                          const LocalDateTime& madeAt);
+// Which statistics a row of the statistics file counts.
+enum class StatisticsKind { Run, Scan };
+// The statistics file: a header row, then one record per controller of the last test run and
+// one per address of the last scan, as they stood at `madeAt`. The first column says which a row
+// is ("run" or "scan"): a column rather than a block of rows under a title of its own, so that
+// every row still says what it counts when the file is filtered or sorted, and a reader that
+// wants the line's health keeps the rows of "run".
+std::string StatisticsCsv(const LineMonitor& monitor, const LocalDateTime& madeAt);
+std::string StatisticsCsvHeader();
+// The records of one kind, as StatisticsCsv writes them.
+std::string StatisticsCsvRecords(StatisticsKind kind, const LineStatistics& statistics,
+                                 const LineDescription& line, const LocalDateTime& madeAt);
 
 // The columns of the statistics table, as its header and its CSV show them.
 const std::vector<std::string>& StatisticsColumns();

@@ -8,9 +8,11 @@
 #include <QFontDatabase>
 #include <QHeaderView>
 #include <QLabel>
+#include <QLegendMarker>
 #include <QLineSeries>
 #include <QPainter>
 #include <QPushButton>
+#include <QScreen>
 #include <QScrollBar>
 #include <QSortFilterProxyModel>
 #include <QSplitter>
@@ -20,6 +22,7 @@
 #include <algorithm>
 #include <cmath>
 
+#include "monitor/WindowFit.h"
 #include "ui/Artwork.h"
 
 namespace tarvel {
@@ -143,7 +146,9 @@ QChartView* ChartView(QChart* chart, QWidget* parent) {
     // Steps and bars are upright lines, sharp without antialiasing, which costs a good part of
     // each redraw.
     view->setRenderHint(QPainter::Antialiasing, false);
-    view->setMinimumSize(360, 220);
+    // Small enough that the whole window still fits a screen of 960 x 540 (1920 x 1080 at
+    // scale 2) at 90 %.
+    view->setMinimumSize(300, 160);
     return view;
 }
 
@@ -192,7 +197,8 @@ MonitorDlg::MonitorDlg(const LineMonitor& monitor, Prompts& prompts, Scheduler& 
     setObjectName("MonitorDlg");
     setFont(FormFont());
     BuildLayout();
-    resize(1240, 900);
+    // Until it is shown on a screen, and fitted to it.
+    resize(PreferredWidth, PreferredHeight);
 }
 
 MonitorDlg::~MonitorDlg() { scheduler_.Cancel(tick_); }
@@ -211,11 +217,22 @@ void MonitorDlg::BuildLayout() {
     layout->setContentsMargins(8, 8, 8, 8);
 
     auto* top = new QHBoxLayout;
+    auto* summaries = new QVBoxLayout;
+    summaries->setSpacing(2);
     summary_ = new QLabel(this);
     summary_->setObjectName("summary");
     summary_->setTextFormat(Qt::PlainText);
     summary_->setTextInteractionFlags(Qt::TextSelectableByMouse);
-    top->addWidget(summary_, 1);
+    summaries->addWidget(summary_);
+    scanSummary_ = new QLabel(this);
+    scanSummary_->setObjectName("scanSummary");
+    scanSummary_->setTextFormat(Qt::PlainText);
+    scanSummary_->setTextInteractionFlags(Qt::TextSelectableByMouse);
+    scanSummary_->setToolTip("What \"&Search!\" found. Addresses where no controller answers "
+                             "are not counted against the line: the summary above, the table "
+                             "and the charts are the last test run's.");
+    summaries->addWidget(scanSummary_);
+    top->addLayout(summaries, 1);
     saveStatisticsBtn_ = Button(this, "Save Statistics...");
     top->addWidget(saveStatisticsBtn_, 0, Qt::AlignBottom);
     layout->addLayout(top);
@@ -230,7 +247,7 @@ void MonitorDlg::BuildLayout() {
     statisticsView_->horizontalHeader()->setSortIndicator(0, Qt::AscendingOrder);
     statisticsView_->resizeColumnsToContents();
     statisticsView_->setAlternatingRowColors(true);
-    statisticsView_->setMinimumHeight(120);
+    statisticsView_->setMinimumHeight(80);
     // The judgement is what the operator looks for first: beside the address, whatever the width
     // of the window. Only the view moves it; the files keep the columns' order.
     statisticsView_->horizontalHeader()->moveSection(statistics_->JudgementColumn(), 1);
@@ -268,7 +285,7 @@ void MonitorDlg::BuildLayout() {
         trafficView_->setColumnWidth(column, std::max(widths[column] * digit + 12, title));
     }
     trafficView_->horizontalHeader()->setStretchLastSection(true);
-    trafficView_->setMinimumHeight(140);
+    trafficView_->setMinimumHeight(100);
     trafficLayout->addWidget(trafficView_);
     parts->addWidget(trafficPart);
     parts->setSizes({190, 300, 330});
@@ -279,6 +296,14 @@ void MonitorDlg::BuildLayout() {
     connect(trafficView_->verticalScrollBar(), &QScrollBar::valueChanged, this, [this](int value) {
         following_ = value >= trafficView_->verticalScrollBar()->maximum();
     });
+    // The end moves without new rows too, when the view's height changes (a horizontal scroll
+    // bar that comes with a column grown wider than a narrow window): a view at the end stays.
+    connect(trafficView_->verticalScrollBar(), &QScrollBar::rangeChanged, this,
+            [this](int, int maximum) {
+                if (following_) {
+                    trafficView_->verticalScrollBar()->setValue(maximum);
+                }
+            });
 }
 
 QWidget* MonitorDlg::BuildCharts() {
@@ -295,9 +320,16 @@ QWidget* MonitorDlg::BuildCharts() {
     failuresTotal_->setName("all");
     failuresTotal_->setPen(QPen(QColor(0x20, 0x20, 0x20), 3));
     Attach(*failuresChart_, failuresTotal_, minuteAxis_, failureCountAxis_);
+    failuresPartial_ = new QLineSeries;
+    failuresPartial_->setPen(QPen(QColor(0x80, 0x80, 0x80), 3, Qt::DashLine));
+    Attach(*failuresChart_, failuresPartial_, minuteAxis_, failureCountAxis_);
+    failuresChart_->legend()->markers(failuresPartial_).value(0)->setVisible(false);
     minuteAxis_->setRange(0, 1);
     CountRange(*failureCountAxis_, 0);
     failuresView_ = ChartView(failuresChart_, charts);
+    failuresView_->setToolTip("Failed exchanges in each minute of the last test run. The dashed "
+                              "step is the minute not yet over, its failures so far as a rate a "
+                              "minute; the controllers' lines show the minutes that are over.");
     row->addWidget(failuresView_, 1);
 
     auto* histogramPart = new QWidget(charts);
@@ -345,11 +377,26 @@ QWidget* MonitorDlg::BuildCharts() {
 }
 
 void MonitorDlg::showEvent(QShowEvent* event) {
+    if (!fitted_) {
+        fitted_ = true;
+        FitScreen();
+    }
     QWidget::showEvent(event);
     if (tick_ == 0) {
         // What changed while the window was hidden is shown at once.
         Tick();
     }
+}
+
+void MonitorDlg::FitScreen() {
+    const QScreen* shownOn = screen();
+    if (shownOn == nullptr) {
+        return;
+    }
+    const QRect available = shownOn->availableGeometry();
+    const QSize size = FittingSize({PreferredWidth, PreferredHeight}, available.size());
+    resize(size);
+    move(FittingPlace(geometry(), size, available));
 }
 
 void MonitorDlg::hideEvent(QHideEvent* event) {
@@ -402,24 +449,36 @@ void MonitorDlg::FitStatisticsColumns() {
 
 void MonitorDlg::RefreshSummary() {
     const LineStatistics& statistics = monitor_.Statistics();
-    QString text = QString::asprintf(
-        "Exchanges per second: %.1f     Success: %.1f %%     Longest run of failures: %d     "
-        "Exchanges counted: %d",
-        statistics.ExchangesPerSecond(), statistics.SuccessRate(), statistics.LongestFailureRun(),
-        statistics.Exchanges());
+    // No exchange, no share: "0.0 %" would read as a dead line.
+    const QString success = statistics.Exchanges() == 0
+                                ? QString(QChar(0x2013))
+                                : QString::asprintf("%.1f %%", statistics.SuccessRate());
+    QString text = QString::asprintf("Test run:   Exchanges per second: %.1f     Success: ",
+                                     statistics.ExchangesPerSecond()) +
+                   success +
+                   QString::asprintf("     Longest run of failures: %d     Exchanges counted: %d",
+                                     statistics.LongestFailureRun(), statistics.Exchanges());
     text += "\nLine errors counted by the port's driver since the run started: ";
     if (const std::optional<UartErrorCounts> errors = monitor_.ErrorsSinceStart()) {
         text += QString::asprintf("framing %ld, parity %ld, overrun %ld, break %ld",
                                   errors->framing, errors->parity, errors->overrun, errors->breaks);
-    } else if (statistics.Begun() || monitor_.Running() || monitor_.Traffic().Added() > 0) {
+    } else if (statistics.Begun()) {
         text += "not reported by this port";
     } else {
         text += "none yet, counted from the start of a run";
     }
     SetText(*summary_, text);
+
+    const LineStatistics& scan = monitor_.ScanStatistics();
+    QString scanText = monitor_.Scanning() ? "Scan going on: " : "Last scan: ";
+    scanText += scan.Begun() ? QString::fromStdString(ScanFindingsText(FindingsOf(scan)))
+                             : QString("none yet");
+    SetText(*scanSummary_, scanText);
 }
 
 QString MonitorDlg::SummaryText() const { return summary_->text(); }
+
+QString MonitorDlg::ScanSummaryText() const { return scanSummary_->text(); }
 
 void MonitorDlg::RefreshTrafficCaption() {
     const TrafficLog& log = monitor_.Traffic();
@@ -493,8 +552,13 @@ void MonitorDlg::RedrawCharts() {
     // move for hours, and a histogram only with the answers of its controller.
     const LineStatistics& statistics = monitor_.Statistics();
     const auto runStart = statistics.Start().time_since_epoch().count();
-    const FailuresContent failures{runStart, MinutesOfRun(),
-                                   statistics.Exchanges() - statistics.Good()};
+    const RunMinutes minutes = MinutesOfRun();
+    const std::vector<int>& byMinute = statistics.FailuresByMinute();
+    const int failuresOfLast = byMinute.size() >= minutes.begun ? byMinute[minutes.begun - 1] : 0;
+    const FailuresContent failures{
+        runStart, minutes.begun, statistics.Exchanges() - statistics.Good(),
+        minutes.LastIsPartial() ? FailuresPerMinute(failuresOfLast, minutes.coveredOfLast) : -1,
+        monitor_.Running()};
     const QVariant chosen = controllerChoice_->currentData();
     const ControllerStatistics* controller =
         chosen.isValid() ? statistics.Find(static_cast<char>(chosen.toInt())) : nullptr;
@@ -516,35 +580,36 @@ void MonitorDlg::RedrawCharts() {
     chartRedraws_ += redrawn;
 }
 
-std::size_t MonitorDlg::MinutesOfRun() const {
+RunMinutes MonitorDlg::MinutesOfRun() const {
     const LineStatistics& statistics = monitor_.Statistics();
-    // In minutes begun, also where no minute has had a failure yet.
-    std::size_t minutes = statistics.FailuresByMinute().size();
-    if (statistics.ExchangesPerSecond() > 0) {
-        const double seconds = statistics.Exchanges() / statistics.ExchangesPerSecond();
-        minutes = std::max(minutes, static_cast<std::size_t>(seconds / 60) + 1);
-    }
-    return std::max<std::size_t>(minutes, 1);
+    return MinutesOf(statistics.Exchanges() > 0 ? statistics.Elapsed() : Duration{0},
+                     statistics.FailuresByMinute().size());
 }
 
 void MonitorDlg::RedrawFailures() {
     const LineStatistics& statistics = monitor_.Statistics();
-    const std::size_t minutes = MinutesOfRun();
+    const RunMinutes minutes = MinutesOfRun();
+    // The last minute, not over yet, is no minute like the others: drawn apart as a rate, so
+    // that its few seconds without failures do not look like a good minute. Before the first
+    // exchange there is nothing to scale.
+    const bool partial = minutes.LastIsPartial() && statistics.Exchanges() > 0;
+    const std::size_t whole = partial ? minutes.begun - 1 : minutes.begun;
     // A step per minute, from its start to its end, so that the first minute shows as a line
     // too. A long run is drawn in steps of several minutes, each at its mean per minute: a day
     // would otherwise be thousands of points per line, redrawn every second.
-    const std::size_t width = (minutes + kMostSteps - 1) / kMostSteps;
+    const std::size_t width = std::max<std::size_t>(1, (whole + kMostSteps - 1) / kMostSteps);
     double highest = 0;
     const auto steps = [&](const std::vector<int>& byMinute) {
         QList<QPointF> list;
-        list.reserve(static_cast<qsizetype>(2 * (minutes / width + 1)));
-        for (std::size_t first = 0; first < minutes; first += width) {
-            const std::size_t end = std::min(first + width, minutes);
+        list.reserve(static_cast<qsizetype>(2 * (whole / width + 1)));
+        for (std::size_t first = 0; first < whole; first += width) {
+            const std::size_t end = std::min(first + width, whole);
             int failures = 0;
             for (std::size_t minute = first; minute < std::min(end, byMinute.size()); ++minute) {
                 failures += byMinute[minute];
             }
-            const double perMinute = static_cast<double>(failures) / static_cast<double>(width);
+            const double perMinute =
+                static_cast<double>(failures) / static_cast<double>(end - first);
             highest = std::max(highest, perMinute);
             list.append(QPointF(static_cast<double>(first), perMinute));
             list.append(QPointF(static_cast<double>(end), perMinute));
@@ -552,6 +617,24 @@ void MonitorDlg::RedrawFailures() {
         return list;
     };
     failuresTotal_->replace(steps(statistics.FailuresByMinute()));
+    QLegendMarker* partialMarker = failuresChart_->legend()->markers(failuresPartial_).value(0);
+    if (partial) {
+        const std::vector<int>& byMinute = statistics.FailuresByMinute();
+        const std::size_t last = minutes.begun - 1;
+        const double rate =
+            FailuresPerMinute(last < byMinute.size() ? byMinute[last] : 0, minutes.coveredOfLast);
+        highest = std::max(highest, rate);
+        failuresPartial_->replace({QPointF(static_cast<double>(last), rate),
+                                   QPointF(static_cast<double>(minutes.begun), rate)});
+        failuresPartial_->setName(monitor_.Running() && !monitor_.Scanning()
+                                      ? "this minute so far, as a rate"
+                                      : "last minute, cut short, as a rate");
+    } else {
+        failuresPartial_->clear();
+    }
+    if (partialMarker != nullptr) {
+        partialMarker->setVisible(partial);
+    }
 
     // The controllers with the most failures have a line each; more would hide one another.
     std::vector<const ControllerStatistics*> failing;
@@ -585,8 +668,8 @@ void MonitorDlg::RedrawFailures() {
         width == 1
             ? QString("failed exchanges")
             : QString("failed exchanges a minute, mean of %1").arg(static_cast<qulonglong>(width)));
-    minuteAxis_->setRange(0, static_cast<double>(minutes));
-    minuteAxis_->setTickCount(static_cast<int>(std::min<std::size_t>(minutes, 10)) + 1);
+    minuteAxis_->setRange(0, static_cast<double>(minutes.begun));
+    minuteAxis_->setTickCount(static_cast<int>(std::min<std::size_t>(minutes.begun, 10)) + 1);
     CountRange(*failureCountAxis_, highest);
 }
 

@@ -48,8 +48,13 @@ public:
     // A save still formatting or writing its file.
     TaskOwner& FileTasks() { return tasks_; }
 
-    // What the window shows.
+    // The size it would like, before it is fitted to its screen.
+    static constexpr int PreferredWidth = 1240;
+    static constexpr int PreferredHeight = 900;
+
+    // What the window shows: the last test run's summary, and apart what the last scan found.
     QString SummaryText() const;
+    QString ScanSummaryText() const;
     QTableView& StatisticsView() { return *statisticsView_; }
     QTableView& TrafficView() { return *trafficView_; }
     const StatisticsModel& StatisticsTable() const { return *statistics_; }
@@ -70,11 +75,12 @@ private:
     void Tick();
     void Refresh();
     void RefreshSummary();
+    void FitScreen();
     void RefreshTrafficCaption();
     void FollowTraffic();
     void FillControllerChoice();
     void FitStatisticsColumns();
-    std::size_t MinutesOfRun() const;
+    RunMinutes MinutesOfRun() const;
     void RedrawCharts();
     void RedrawFailures();
     void RedrawHistogram();
@@ -88,6 +94,7 @@ private:
     TrafficModel* traffic_;
     QSortFilterProxyModel* sorted_;
     QLabel* summary_;
+    QLabel* scanSummary_;
     QLabel* trafficCaption_;
     QTableView* statisticsView_;
     QTableView* trafficView_;
@@ -98,6 +105,8 @@ private:
     QChart* failuresChart_;
     QChartView* failuresView_;
     QLineSeries* failuresTotal_;
+    // The run's last minute while it is not over, as a rate: dashed, apart from the whole ones.
+    QLineSeries* failuresPartial_;
     std::map<char, QLineSeries*> failuresOf_;
     QValueAxis* minuteAxis_;
     QValueAxis* failureCountAxis_;
@@ -118,6 +127,9 @@ private:
         std::int64_t runStart = -1;
         std::size_t minutes = 0;
         int failures = -1;
+        // The rate of the minute in progress falls as it goes on without failures.
+        double partialRate = -1;
+        bool running = false;  // names that minute
         friend bool operator==(const FailuresContent&, const FailuresContent&) = default;
     };
     struct HistogramContent {
@@ -132,6 +144,8 @@ private:
     // The longest text so far in each column of the statistics, in characters.
     std::vector<std::size_t> widest_;
     int chartRedraws_ = 0;
+    // Fitted to its screen when first shown; after that, the size is the operator's.
+    bool fitted_ = false;
     bool paused_ = false;
     // The operator has left the traffic view at its end: new rows scroll into view.
     bool following_ = true;

@@ -39,9 +39,8 @@ QCoro::Task<> MonitorFiles::SaveStatistics() {
     if (!path) {
         co_return;
     }
-    // At most 64 rows: made here, written aside like the traffic.
-    auto text = std::make_shared<const std::string>(
-        StatisticsCsv(monitor_.Statistics(), monitor_.Line(), scheduler_.LocalNow()));
+    // At most 128 rows: made here, written aside like the traffic.
+    auto text = std::make_shared<const std::string>(StatisticsCsv(monitor_, scheduler_.LocalNow()));
     QCoro::Task<> writing = Write(*path, "statistics", [text] { return *text; });
     co_await std::move(writing);
 }

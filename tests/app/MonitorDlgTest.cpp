@@ -1,5 +1,6 @@
 // The line monitor's window in the whole program, on virtual time and the simulated line: its
-// menu entry, what it shows during a run, Pause, the CSV files and "Res".
+// menu entry and its size on the screen, what it shows during a run and after a scan, Pause,
+// the CSV files, "Res" and the minute still running in the chart.
 
 #include "monitor/MonitorDlg.h"
 
@@ -13,6 +14,7 @@
 #include <QMenuBar>
 #include <QPushButton>
 #include <QRegularExpression>
+#include <QScreen>
 #include <QScrollBar>
 #include <QTableView>
 #include <QTemporaryDir>
@@ -166,6 +168,74 @@ TEST_F(MonitorWindow, DuringARunItShowsEachControllerItsJudgementTheSummaryAndEv
     EXPECT_EQ(Cell(traffic, 2 * exchanges - 1, 8).toStdString(), last.verdict);
 }
 
+TEST_F(MonitorWindow, ItOpensWithinItsScreenAndAtMostNineTenthsOfIt) {
+    MonitorDlg& window = Open();
+    ASSERT_NE(window.screen(), nullptr);
+    const QRect available = window.screen()->availableGeometry();
+    EXPECT_LE(window.width(), available.width() * 0.9);
+    EXPECT_LE(window.height(), available.height() * 0.9);
+    EXPECT_TRUE(available.contains(window.geometry()))
+        << window.geometry().x() << "," << window.geometry().y();
+    // What the operator makes of it stays while the program runs.
+    const QSize chosen = window.size() - QSize(4, 4);
+    window.resize(chosen);
+    window.hide();
+    Open();
+    EXPECT_EQ(window.size(), chosen);
+}
+
+// A scan's silent addresses are what is on the line, not failures of it: the summary, the table
+// and the charts stay the run's; the scan has its own line, and the file says which is which.
+TEST_F(MonitorWindow, AScanHasItsOwnLineAndLeavesTheRunsSummaryTableAndChartsAlone) {
+    MonitorDlg& window = Open();
+    EXPECT_TRUE(window.SummaryText().contains(QString("Success: ") + QChar(0x2013) + " "))
+        << window.SummaryText().toStdString();
+    EXPECT_EQ(window.ScanSummaryText(), "Last scan: none yet");
+
+    main.SearchMenu_Click();
+    ASSERT_TRUE(rig.time.RunUntil([&] { return monitor.Scanning(); }));
+    rig.time.RunFor(2 * MonitorDlg::RefreshPeriod);
+    EXPECT_TRUE(window.ScanSummaryText().startsWith("Scan going on: "))
+        << window.ScanSummaryText().toStdString();
+    ASSERT_TRUE(rig.time.RunUntil([&] { return !main.Scan().Active(); }, 10min));
+    rig.time.RunFor(MonitorDlg::RefreshPeriod);
+    const QString scanLine = window.ScanSummaryText();
+    EXPECT_TRUE(scanLine.startsWith("Last scan: 64 addresses tried, 2 controllers found (A C), "
+                                    "response "))
+        << scanLine.toStdString();
+    EXPECT_TRUE(scanLine.endsWith(" ms")) << scanLine.toStdString();
+    EXPECT_TRUE(window.SummaryText().contains(QString("Success: ") + QChar(0x2013) + " "))
+        << window.SummaryText().toStdString();
+    EXPECT_TRUE(window.SummaryText().contains("Longest run of failures: 0"));
+    EXPECT_EQ(window.StatisticsView().model()->rowCount(), 0);
+    // The traffic has every probe, with its retries.
+    EXPECT_EQ(window.TrafficView().model()->rowCount(), 2 * monitor.ScanStatistics().Exchanges());
+
+    // A run over the two controllers found.
+    main.StartBtn_Click();
+    RunExchanges(20);
+    Stop();
+    EXPECT_EQ(window.StatisticsView().model()->rowCount(), 2);
+    EXPECT_EQ(window.ScanSummaryText(), scanLine);
+    EXPECT_FALSE(window.SummaryText().contains(QChar(0x2013)));
+
+    QTemporaryDir folder;
+    const std::string statistics = folder.filePath("statistics.csv").toStdString();
+    rig.prompts.files = {statistics};
+    window.SaveStatisticsBtn_Click();
+    ASSERT_TRUE(rig.time.RunUntil([&] { return window.FileTasks().Running() == 0; }));
+    const std::string csv = Read(statistics);
+    EXPECT_EQ(csv.rfind("Statistics of,Address,", 0), 0u);
+    int runRows = 0;
+    int scanRows = 0;
+    for (std::size_t at = csv.find("\r\n"); at + 2 < csv.size(); at = csv.find("\r\n", at + 2)) {
+        runRows += csv.compare(at + 2, 4, "run,") == 0;
+        scanRows += csv.compare(at + 2, 5, "scan,") == 0;
+    }
+    EXPECT_EQ(runRows, 2);
+    EXPECT_EQ(scanRows, 64);
+}
+
 TEST_F(MonitorWindow, NumbersSortAsNumbers) {
     MonitorDlg& window = Open();
     main.StartBtn_Click();
@@ -267,8 +337,7 @@ TEST_F(MonitorWindow, SavesWriteTheCsvAndAFailedSaveNamesTheFileAndWhy) {
         }
     }
     ASSERT_TRUE(saved());
-    EXPECT_EQ(Read(statistics),
-              StatisticsCsv(monitor.Statistics(), monitor.Line(), rig.time.LocalNow()));
+    EXPECT_EQ(Read(statistics), StatisticsCsv(monitor, rig.time.LocalNow()));
     ASSERT_EQ(rig.prompts.fileRequests.size(), 1u);
     EXPECT_EQ(rig.prompts.fileRequests[0].defaultExtension, "csv");
 
@@ -388,17 +457,70 @@ TEST(MonitorCharts, ALongRunIsDrawnInWiderStepsWithTheWorstControllersLines) {
         }
     }
     lines.sort();
-    EXPECT_EQ(lines, (QStringList{"C", "D", "E", "F", "G", "H", "I", "J", "all"}));
+    EXPECT_EQ(lines, (QStringList{"C", "D", "E", "F", "G", "H", "I", "J", "all",
+                                  "this minute so far, as a rate"}));
     ASSERT_NE(total, nullptr);
-    // 300 minutes in steps of two: 150 steps of two points, each at 55 failures a minute.
+    // The 299 minutes that are over in steps of two, the last alone: 150 steps of two points,
+    // each at 55 failures a minute.
     ASSERT_EQ(total->count(), 300);
     EXPECT_EQ(total->at(0), QPointF(0, 55));
-    EXPECT_EQ(total->at(299), QPointF(300, 55));
+    EXPECT_EQ(total->at(297), QPointF(298, 55));
+    EXPECT_EQ(total->at(298), QPointF(298, 55));
+    EXPECT_EQ(total->at(299), QPointF(299, 55));
     const auto* counts =
         static_cast<const QValueAxis*>(window.FailuresChart().axes(Qt::Vertical).value(0));
     ASSERT_NE(counts, nullptr);
     EXPECT_TRUE(counts->titleText().contains("mean of 2")) << counts->titleText().toStdString();
     EXPECT_GE(counts->max(), 55);
+}
+
+// The minute still running is drawn as a rate, apart, and not as a whole minute with fewer
+// failures than the others.
+TEST(MonitorCharts, TheMinuteStillRunningIsARateDrawnApart) {
+    ProgramRig rig;
+    LineMonitor monitor(
+        rig.time, [] { return Duration{0}; }, [] { return std::nullopt; });
+    MonitorDlg window(monitor, rig.prompts, rig.time);
+    window.show();
+    monitor.CycleEvents().RunStarted(1);
+    const Instant start = rig.time.Now();
+    // Six failures a minute for two minutes, then two in the first 20 s of the third.
+    const auto fail = [&](Duration at) {
+        Exchange exchange;
+        exchange.request.address = 'A';
+        exchange.request.frame = "A?X  \r";
+        exchange.request.written = start + at;
+        exchange.judged = exchange.request.written + 201ms;
+        exchange.verdict = ExchangeVerdict::NoAnswer;
+        monitor.CycleEvents().ExchangeJudged(exchange);
+    };
+    for (int i = 0; i < 12; ++i) {
+        fail(i * 10s);
+    }
+    fail(2min + 5s);
+    fail(2min + 20s - 201ms);
+    rig.time.RunFor(MonitorDlg::RefreshPeriod);
+
+    const QLineSeries* total = nullptr;
+    const QLineSeries* partial = nullptr;
+    for (QAbstractSeries* series : window.FailuresChart().series()) {
+        if (series->name() == "all") {
+            total = static_cast<const QLineSeries*>(series);
+        } else if (series->name().contains("as a rate")) {
+            partial = static_cast<const QLineSeries*>(series);
+        }
+    }
+    ASSERT_NE(total, nullptr);
+    ASSERT_NE(partial, nullptr);
+    EXPECT_EQ(total->points(), (QList<QPointF>{{0, 6}, {1, 6}, {1, 6}, {2, 6}}));
+    // Two failures in 20 s: six a minute, not two.
+    EXPECT_EQ(partial->points(), (QList<QPointF>{{2, 6}, {3, 6}}));
+    EXPECT_EQ(partial->name(), "this minute so far, as a rate");
+    EXPECT_EQ(partial->pen().style(), Qt::DashLine);
+
+    monitor.CycleEvents().RunEnded({});
+    rig.time.RunFor(MonitorDlg::RefreshPeriod);
+    EXPECT_EQ(partial->name(), "last minute, cut short, as a rate");
 }
 
 }  // namespace

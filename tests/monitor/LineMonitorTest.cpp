@@ -1,10 +1,11 @@
 // The line monitor listening to real runs and scans on virtual time: response times as the wire
-// makes them, "Res", new runs, and the driver's error counts.
+// makes them, "Res", new runs, scans kept apart from runs, and the driver's error counts.
 
 #include <gtest/gtest.h>
 
 #include <map>
 
+#include "core/AsconFrame.h"
 #include "line/LineDetector.h"
 #include "monitor/LineMonitor.h"
 #include "support/EngineRig.h"
@@ -127,22 +128,41 @@ QCoro::Task<ScanEnd> ScanOnce(LineDetector& detector, LineUse& lineUse) {
     co_return co_await detector.Scan(co_await lineUse.Acquire());
 }
 
-TEST_F(LineMonitorTest, AScanIsCountedWithTheDetectorsVerdictsAndWindow) {
+TEST_F(LineMonitorTest, AScanIsCountedApartFromTheRunsWithTheDetectorsVerdictsAndWindow) {
+    RunFor(6);
+    const int runExchanges = monitor.Statistics().Exchanges();
+    const std::size_t runTraffic = monitor.Traffic().Size();
+
     answers['E'] = "E215X";  // five characters, no carriage return
     LineDetector detector{primo, port, table};
     detector.AddSink(monitor.ScanEvents());
     const ScanEnd end = testing::RunToEnd(time, ScanOnce(detector, lineUse));
     EXPECT_EQ(end.found, (std::vector<std::int16_t>{0}));
 
-    const LineStatistics& statistics = monitor.Statistics();
-    EXPECT_EQ(statistics.AnswerWindow(), ScanAnswerWindow);
-    EXPECT_EQ(statistics.Exchanges(), 64);
-    EXPECT_EQ(statistics.Controllers().size(), 64u);
-    EXPECT_EQ(statistics.Find('A')->good, 1);
-    EXPECT_EQ(statistics.Find('E')->unknownFormat, 1);
-    EXPECT_EQ(Assess(*statistics.Find('E'), ScanAnswerWindow).judgement, Judgement::Garbled);
-    EXPECT_EQ(statistics.Find('@')->notDetected, 1);
-    EXPECT_EQ(statistics.LongestFailureRun(), 63);
+    const LineStatistics& scan = monitor.ScanStatistics();
+    EXPECT_EQ(scan.AnswerWindow(), ScanAnswerWindow);
+    EXPECT_EQ(scan.Exchanges(), 64);
+    EXPECT_EQ(scan.Controllers().size(), 64u);
+    EXPECT_EQ(scan.Find('A')->good, 1);
+    EXPECT_EQ(scan.Find('E')->unknownFormat, 1);
+    EXPECT_EQ(Assess(*scan.Find('E'), ScanAnswerWindow).judgement, Judgement::Garbled);
+    EXPECT_EQ(scan.Find('@')->notDetected, 1);
+    EXPECT_EQ(scan.LongestFailureRun(), 63);
+    EXPECT_EQ(FindingsOf(scan).found, "A");
+
+    // The run's statistics are the run's, as it left them; the traffic has both.
+    EXPECT_EQ(monitor.Statistics().Exchanges(), runExchanges);
+    EXPECT_EQ(monitor.Statistics().AnswerWindow(), AnswerWindow);
+    EXPECT_EQ(monitor.Traffic().Size(), runTraffic + 64);
+
+    // "Res" clears the run and the traffic; what the scan found stays. The next run starts its
+    // own statistics and leaves the scan's alone.
+    run.ResetBtn_Click();
+    EXPECT_EQ(monitor.ScanStatistics().Exchanges(), 64);
+    RunFor(4);
+    EXPECT_EQ(monitor.Statistics().AnswerWindow(), AnswerWindow);
+    EXPECT_LE(monitor.Statistics().Controllers().size(), 2u);
+    EXPECT_EQ(monitor.ScanStatistics().Exchanges(), 64);
 }
 
 }  // namespace

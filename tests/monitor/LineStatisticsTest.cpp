@@ -1,4 +1,5 @@
-// Statistics, judgements, the traffic ring and the CSV texts, from exchange values made by hand.
+// Statistics, judgements, what a scan found, the failure rate of a minute not yet over, the
+// traffic ring and the CSV texts, from exchange values made by hand.
 
 #include <gtest/gtest.h>
 
@@ -148,6 +149,50 @@ struct JudgementCase {
     Duration response;
     Judgement expected;
 };
+
+TEST(ScanFindingsTest, TheAddressesTriedThoseFoundAndHowFastTheyAnswered) {
+    LineStatistics scan = Begun(300ms);
+    EXPECT_EQ(ScanFindingsText(FindingsOf(scan)), "0 addresses tried, no controller found");
+    scan.Add(Made('A', ExchangeVerdict::Good, 0ms, 12ms));
+    scan.Add(Made('B', ExchangeVerdict::NotDetected, 1s));
+    EXPECT_EQ(ScanFindingsText(FindingsOf(scan)),
+              "2 addresses tried, 1 controller found (A), response 12.0 ms");
+    scan.Add(Made('C', ExchangeVerdict::UnknownFormat, 2s));  // an answer, but no controller
+    scan.Add(Made('D', ExchangeVerdict::Good, 3s, 7300us));
+    const ScanFindings findings = FindingsOf(scan);
+    EXPECT_EQ(findings.addressesTried, 4);
+    EXPECT_EQ(findings.found, "AD");
+    EXPECT_EQ(findings.fastest, 7300us);
+    EXPECT_EQ(findings.slowest, 12ms);
+    EXPECT_EQ(ScanFindingsText(findings),
+              "4 addresses tried, 2 controllers found (A D), response 7.3\u201312.0 ms");
+    scan.Clear();
+    scan.Begin(kStart, 1ms, 300ms);
+    scan.Add(Made('B', ExchangeVerdict::NotDetected, 0ms));
+    EXPECT_EQ(ScanFindingsText(FindingsOf(scan)), "1 address tried, no controller found");
+}
+
+TEST(FailureRateTest, TheMinuteNotYetOverIsScaledToAWholeMinute) {
+    // A whole minute counts as it is; part of one is scaled, from no less than ten seconds.
+    EXPECT_DOUBLE_EQ(FailuresPerMinute(3, 1min), 3);
+    EXPECT_DOUBLE_EQ(FailuresPerMinute(3, 30s), 6);
+    EXPECT_DOUBLE_EQ(FailuresPerMinute(3, 15s), 12);
+    EXPECT_DOUBLE_EQ(FailuresPerMinute(1, 2s), 6);
+    EXPECT_DOUBLE_EQ(FailuresPerMinute(0, 0s), 0);
+
+    const auto minutes = [](Duration elapsed, std::size_t counted) {
+        const RunMinutes run = MinutesOf(elapsed, counted);
+        return std::pair(run.begun, run.coveredOfLast);
+    };
+    EXPECT_EQ(minutes(0s, 0), std::pair(std::size_t{1}, Duration{0s}));
+    EXPECT_EQ(minutes(45s, 1), std::pair(std::size_t{1}, Duration{45s}));
+    EXPECT_EQ(minutes(60s, 1), std::pair(std::size_t{1}, Duration{60s}));
+    EXPECT_EQ(minutes(150s, 3), std::pair(std::size_t{3}, Duration{30s}));
+    // A failure judged right at a minute's start has begun that minute.
+    EXPECT_EQ(minutes(120s, 3), std::pair(std::size_t{3}, Duration{0s}));
+    EXPECT_TRUE(MinutesOf(45s, 1).LastIsPartial());
+    EXPECT_FALSE(MinutesOf(120s, 2).LastIsPartial());
+}
 
 TEST(JudgementTest, EachMixOfExchangesHasItsJudgementAndAReason) {
     using V = ExchangeVerdict;
@@ -328,19 +373,30 @@ TEST(MonitorCsvTest, TrafficAndStatisticsHaveAHeaderAndOneRecordPerLine) {
     LineStatistics statistics = Begun();
     statistics.Add(Made('A', ExchangeVerdict::Good, 0ms, 12ms));
     statistics.Add(Made('B', ExchangeVerdict::NoAnswer, 0ms));
-    const std::string csv = StatisticsCsv(statistics, *line, {{2027, 1, 2}, {3, 4, 5}, 90});
+    const LocalDateTime madeAt{{2027, 1, 2}, {3, 4, 5}, 90};
+    const std::string csv = StatisticsCsvHeader() +
+                            StatisticsCsvRecords(StatisticsKind::Run, statistics, *line, madeAt);
     EXPECT_EQ(std::count(csv.begin(), csv.end(), '\n'), 3);
-    EXPECT_EQ(csv.rfind("Address,Requests,Good,No answer,", 0), 0u);
+    EXPECT_EQ(csv.rfind("Statistics of,Address,Requests,Good,No answer,", 0), 0u);
     EXPECT_NE(csv.find(",Judgement,Why,date-time,port,settings\r\n"), std::string::npos) << csv;
     EXPECT_NE(csv.find(",2027-01-02T03:04:05+01:30,/dev/ttyUSB0 (COM2),\"9600 7E1, retry 2\"\r\n"),
               std::string::npos)
         << csv;
-    EXPECT_NE(csv.find("\r\nA,1,1,0,0,0,0,0,100.0,8.0,8.0,8.0,8.0,12.0,12.0,12.0,12.0,"),
+    EXPECT_NE(csv.find("\r\nrun,A,1,1,0,0,0,0,0,100.0,8.0,8.0,8.0,8.0,12.0,12.0,12.0,12.0,"),
               std::string::npos)
         << csv;
-    EXPECT_NE(csv.find("\r\nB,1,0,1,0,0,0,0,0.0,,,,,,,,,,silent,No answer to its only request."),
-              std::string::npos)
+    EXPECT_NE(
+        csv.find("\r\nrun,B,1,0,1,0,0,0,0,0.0,,,,,,,,,,silent,No answer to its only request."),
+        std::string::npos)
         << csv;
+    // A scan's rows say so in the same column.
+    const std::string scan = StatisticsCsvRecords(StatisticsKind::Scan, statistics, *line, madeAt);
+    std::string rows = csv.substr(csv.find("\r\n") + 2);
+    for (std::size_t at = 0; at < rows.size(); at = rows.find("\r\n", at) + 2) {
+        ASSERT_EQ(rows.compare(at, 4, "run,"), 0);
+        rows.replace(at, 3, "scan");
+    }
+    EXPECT_EQ(scan, rows);
 }
 
 }  // namespace

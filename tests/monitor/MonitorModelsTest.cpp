@@ -1,6 +1,7 @@
 // The traffic table over a ring that wraps: rows leave the top as the ring drops exchanges,
 // a view that is not brought up to date keeps showing what it showed, and "Res" empties it.
-// The statistics table and the files keep the decimal point in any locale.
+// The statistics table and the files keep the decimal point in any locale. The monitor's window
+// fits the screen it opens on.
 
 #include "monitor/MonitorModels.h"
 
@@ -11,6 +12,7 @@
 #include <string>
 
 #include "monitor/MonitorCsv.h"
+#include "monitor/WindowFit.h"
 
 #include "platform/VirtualTime.h"
 
@@ -131,11 +133,25 @@ TEST(DecimalComma, NeitherTheTableNorItsSortingNorTheFilesTakeIt) {
     EXPECT_EQ(table.Field(0, column("Success %")), "50.0");
     EXPECT_EQ(table.Field(0, column("Last max ms")), "13.3");
     EXPECT_EQ(table.data(table.index(0, column("Last max ms")), SortRole).toDouble(), 13.3);
-    const std::string csv = StatisticsCsv(monitor.Statistics(), monitor.Line(), time.LocalNow());
+    const std::string csv = StatisticsCsv(monitor, time.LocalNow());
     EXPECT_NE(csv.find(",50.0,9.3,9.3,9.3,9.3,13.3,"), std::string::npos) << csv;
     EXPECT_NE(TrafficCsv(monitor.Traffic()).find(",15.3,"), std::string::npos);
 
     std::setlocale(LC_NUMERIC, before.c_str());
+}
+
+TEST(WindowFit, AWindowOpensAtItsOwnSizeButNeverOverNineTenthsOfTheFreeArea) {
+    const QSize preferred(1240, 900);
+    EXPECT_EQ(FittingSize(preferred, {2560, 1400}), preferred);
+    EXPECT_EQ(FittingSize(preferred, {1366, 740}), QSize(1229, 666));  // a laptop with its panel
+    EXPECT_EQ(FittingSize(preferred, {960, 540}), QSize(864, 486));    // 1920 x 1080 at scale 2
+    EXPECT_EQ(FittingSize(preferred, {1920, 1040}), QSize(1240, 900));
+
+    // It stays where it is when it fits there, else goes to the middle of the free area.
+    const QRect laptop(0, 28, 1366, 740);
+    EXPECT_EQ(FittingPlace({100, 100, 10, 10}, {1000, 600}, laptop), QPoint(100, 100));
+    EXPECT_EQ(FittingPlace({0, 0, 10, 10}, {1000, 600}, laptop), QPoint(183, 98));
+    EXPECT_EQ(FittingPlace({900, 300, 10, 10}, {1000, 600}, laptop), QPoint(183, 98));
 }
 
 }  // namespace
