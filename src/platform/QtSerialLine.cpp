@@ -1,9 +1,14 @@
 #include "platform/QtSerialLine.h"
 
+#include <grp.h>
 #include <poll.h>
+#include <pwd.h>
 #include <sys/ioctl.h>
+#include <sys/stat.h>
+#include <sys/sysmacros.h>
 #include <unistd.h>
 #ifdef __linux__
+#include <linux/major.h>
 #include <linux/serial.h>
 #endif
 
@@ -11,10 +16,151 @@
 #include <QSerialPort>
 #include <QTimer>
 #include <algorithm>
+#include <cerrno>
 #include <limits>
+#include <map>
 #include <utility>
+#include <vector>
 
 namespace tarvel {
+
+std::string PermissionDeniedText(std::string_view device, std::string_view group,
+                                 GroupMembership membership) {
+    const std::string path(device);
+    const std::string quoted = "\"" + std::string(group) + "\"";
+    const std::string command = "sudo adduser $USER " + std::string(group);
+    std::string text = path + ": Permission denied. The device belongs to the group " + quoted;
+    if (group == "root") {
+        // Nobody should join root's group to reach a port: the device wants another group.
+        return text + ", so root alone may open it: a udev rule must give it a group such as " +
+               "\"dialout\", your user must be a member of that and log in again (sudo " +
+               "adduser $USER dialout).";
+    }
+    switch (membership) {
+        case GroupMembership::NotMember:
+            return text + ": your user must be a member of it and log in again. To make it one: " +
+                   command;
+        case GroupMembership::MemberFromNextLogin:
+            return text + ": your user is a member of it, but became one after this session " +
+                   "began; log out and log in again for it to count (a user is made a member " +
+                   "with " + command + ").";
+        case GroupMembership::InSession: break;
+    }
+    return text + ", which this session is a member of already, yet the device does not let " +
+           "its group read and write it (ls -l " + path + " shows who may).";
+}
+
+std::optional<std::uint32_t> OwningGroup(const std::string& path) {
+    struct stat status {};
+    if (::stat(path.c_str(), &status) != 0) {
+        return std::nullopt;
+    }
+    return status.st_gid;
+}
+
+std::optional<std::string> OwningGroupName(const std::string& path) {
+    const std::optional<std::uint32_t> gid = OwningGroup(path);
+    if (!gid) {
+        return std::nullopt;
+    }
+    // Reentrant: the port's thread asks while the program's thread may ask too.
+    std::vector<char> buffer(4096);
+    group entry{};
+    group* found = nullptr;
+    while (::getgrgid_r(*gid, &entry, buffer.data(), buffer.size(), &found) == ERANGE) {
+        buffer.resize(buffer.size() * 2);
+    }
+    return found ? std::string(found->gr_name) : std::to_string(*gid);
+}
+
+GroupMembership MembershipOf(std::uint32_t gid) {
+    std::vector<gid_t> session(static_cast<std::size_t>(std::max(0, ::getgroups(0, nullptr))));
+    session.resize(static_cast<std::size_t>(
+        std::max(0, ::getgroups(static_cast<int>(session.size()), session.data()))));
+    if (::getegid() == gid || std::find(session.begin(), session.end(), gid) != session.end()) {
+        return GroupMembership::InSession;
+    }
+    // The group database says what the next login will have.
+    std::vector<char> buffer(4096);
+    passwd user{};
+    passwd* found = nullptr;
+    while (::getpwuid_r(::getuid(), &user, buffer.data(), buffer.size(), &found) == ERANGE) {
+        buffer.resize(buffer.size() * 2);
+    }
+    if (!found) {
+        return GroupMembership::NotMember;
+    }
+    int count = 32;
+    std::vector<gid_t> atLogin(static_cast<std::size_t>(count));
+    while (::getgrouplist(user.pw_name, user.pw_gid, atLogin.data(), &count) < 0) {
+        atLogin.resize(static_cast<std::size_t>(count));
+    }
+    atLogin.resize(static_cast<std::size_t>(count));
+    return std::find(atLogin.begin(), atLogin.end(), gid) != atLogin.end()
+               ? GroupMembership::MemberFromNextLogin
+               : GroupMembership::NotMember;
+}
+
+// By the device number: the kernel gives pseudo-terminal slaves majors of their own. Nothing a
+// call on the port could tell is as plain: the pty driver takes any termios without complaint
+// (it quietly rewrites what it cannot carry), and the ioctls only it answers (TIOCGPTN) answer
+// on the master side alone.
+bool IsPseudoTerminalSlave(std::uint64_t device) {
+#ifdef __linux__
+    const auto deviceMajor = major(static_cast<dev_t>(device));
+    return (deviceMajor >= UNIX98_PTY_SLAVE_MAJOR &&
+            deviceMajor < UNIX98_PTY_SLAVE_MAJOR + UNIX98_PTY_MAJOR_COUNT) ||
+           deviceMajor == PTY_SLAVE_MAJOR;
+#else
+    (void)device;
+    return false;
+#endif
+}
+
+std::string ApplyLineSettings(SettingsTarget& port, const LineSettings& settings,
+                              bool pseudoTerminal) {
+    using Setting = SettingsTarget::Setting;
+    for (const Setting setting :
+         {Setting::Speed, Setting::DataBits, Setting::Parity, Setting::StopBits}) {
+        // Linux forces eight data bits and no parity on a pty, and the port, reading back a
+        // frame other than the one asked for, would refuse the setting.
+        const bool carried = setting != Setting::DataBits && setting != Setting::Parity;
+        if ((carried || !pseudoTerminal) && !port.Set(setting, settings)) {
+            return port.ErrorText();
+        }
+    }
+    return {};
+}
+
+namespace {
+
+std::mutex chosenMutex;
+std::map<std::uint64_t, LineSettings>& ChosenSettings() {
+    static std::map<std::uint64_t, LineSettings> chosen;
+    return chosen;
+}
+
+}  // namespace
+
+void NotePseudoTerminalSettings(std::uint64_t device, const LineSettings& settings) {
+    std::lock_guard lock(chosenMutex);
+    ChosenSettings()[device] = settings;
+}
+
+void ForgetPseudoTerminalSettings(std::uint64_t device) {
+    std::lock_guard lock(chosenMutex);
+    ChosenSettings().erase(device);
+}
+
+std::optional<LineSettings> PseudoTerminalSettings(std::uint64_t device) {
+    std::lock_guard lock(chosenMutex);
+    const auto found = ChosenSettings().find(device);
+    if (found == ChosenSettings().end()) {
+        return std::nullopt;
+    }
+    return found->second;
+}
+
 namespace {
 
 QSerialPort::Parity ToQt(Parity parity) {
@@ -32,6 +178,45 @@ int DriverOutputQueue(int handle) {
         return 0;
     }
     return queued;
+}
+
+class QtSettingsTarget final : public SettingsTarget {
+public:
+    explicit QtSettingsTarget(QSerialPort& serial) : serial_(serial) {}
+    bool Set(Setting setting, const LineSettings& settings) override {
+        switch (setting) {
+            case Setting::Speed: return serial_.setBaudRate(settings.baud);
+            case Setting::DataBits:
+                return serial_.setDataBits(static_cast<QSerialPort::DataBits>(settings.dataBits));
+            case Setting::Parity: return serial_.setParity(ToQt(settings.parity));
+            case Setting::StopBits:
+                return serial_.setStopBits(settings.stopBits == 2 ? QSerialPort::TwoStop
+                                                                  : QSerialPort::OneStop);
+        }
+        return false;
+    }
+    std::string ErrorText() const override {
+        return serial_.portName().toStdString() +
+               " refuses the settings: " + serial_.errorString().toStdString();
+    }
+
+private:
+    QSerialPort& serial_;
+};
+
+// Why `device` did not open. Qt says "permission" also for a port another program holds; only
+// a device the user may not read and write gets the word about its group.
+std::string OpenFailureText(const std::string& device, QSerialPort::SerialPortError error,
+                            const std::string& reason) {
+    if (error == QSerialPort::PermissionError && ::access(device.c_str(), R_OK | W_OK) != 0 &&
+        errno == EACCES) {
+        const std::optional<std::uint32_t> gid = OwningGroup(device);
+        const std::optional<std::string> name = OwningGroupName(device);
+        if (gid && name) {
+            return PermissionDeniedText(device, *name, MembershipOf(*gid));
+        }
+    }
+    return device + ": " + reason;
 }
 
 // How often the port's thread looks for a device that has gone without a word (a
@@ -71,8 +256,12 @@ public:
     std::string Open(const std::string& device, const LineSettings& settings) {
         serial_.setPortName(QString::fromStdString(device));
         if (!serial_.open(QIODevice::ReadWrite)) {
-            return device + ": " + serial_.errorString().toStdString();
+            return OpenFailureText(device, serial_.error(), serial_.errorString().toStdString());
         }
+        struct stat status {};
+        pseudoTerminal_ = ::fstat(serial_.handle(), &status) == 0 && S_ISCHR(status.st_mode) &&
+                          IsPseudoTerminalSlave(status.st_rdev);
+        deviceNumber_ = status.st_rdev;
         if (std::string failure = Apply(settings); !failure.empty()) {
             serial_.close();
             return failure;
@@ -84,15 +273,13 @@ public:
     }
 
     std::string Apply(const LineSettings& settings) {
-        const bool applied =
-            serial_.setBaudRate(settings.baud) &&
-            serial_.setDataBits(static_cast<QSerialPort::DataBits>(settings.dataBits)) &&
-            serial_.setParity(ToQt(settings.parity)) &&
-            serial_.setStopBits(settings.stopBits == 2 ? QSerialPort::TwoStop
-                                                       : QSerialPort::OneStop);
-        if (!applied) {
-            return serial_.portName().toStdString() +
-                   " refuses the settings: " + serial_.errorString().toStdString();
+        QtSettingsTarget target(serial_);
+        if (std::string failure = ApplyLineSettings(target, settings, pseudoTerminal_);
+            !failure.empty()) {
+            return failure;
+        }
+        if (pseudoTerminal_) {
+            NotePseudoTerminalSettings(deviceNumber_, settings);
         }
         characterTime_ = CharacterTime(settings);
         return {};
@@ -107,6 +294,10 @@ public:
         drainWatch_.stop();
         if (serial_.isOpen()) {
             serial_.close();
+        }
+        if (pseudoTerminal_) {
+            ForgetPseudoTerminalSettings(deviceNumber_);
+            pseudoTerminal_ = false;
         }
         line_.portBuffered_ = 0;
         line_.drainWatched_ = false;
@@ -193,6 +384,8 @@ private:
     QTimer drainWatch_{this};
     QTimer hangUpCheck_{this};
     Duration characterTime_ = CharacterTime(LineSettings{});
+    bool pseudoTerminal_ = false;
+    std::uint64_t deviceNumber_ = 0;
 };
 
 QtSerialLine::QtSerialLine(const PortMap& ports, const Clock& clock)

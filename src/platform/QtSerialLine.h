@@ -3,8 +3,12 @@
 #include <QObject>
 #include <QThread>
 #include <atomic>
+#include <cstdint>
 #include <memory>
 #include <mutex>
+#include <optional>
+#include <string>
+#include <string_view>
 
 #include "platform/Clock.h"
 #include "platform/LineSettings.h"
@@ -13,6 +17,52 @@
 #include "platform/StampedInput.h"
 
 namespace tarvel {
+
+// How the user of this process stands with the group that owns a device.
+enum class GroupMembership {
+    NotMember,            // not in the group at all
+    MemberFromNextLogin,  // added to the group since this session began
+    InSession,            // this process has the group already
+};
+
+// What a user who may not open `device` is told: the group of the device, that the user must be
+// a member of it and log in again, and the command that makes the user one.
+std::string PermissionDeniedText(std::string_view device, std::string_view group,
+                                 GroupMembership membership);
+// The name of the group that owns `path` as the file system has it (its number when the group
+// database has no name for it); nothing when `path` cannot be looked at.
+std::optional<std::string> OwningGroupName(const std::string& path);
+// The group that owns `path`; nothing when it cannot be looked at.
+std::optional<std::uint32_t> OwningGroup(const std::string& path);
+// Whether this process has `group` and, if not, whether the group database makes its user a
+// member of it from the next login.
+GroupMembership MembershipOf(std::uint32_t group);
+
+// Whether device number `device` is the slave side of a pseudo-terminal.
+bool IsPseudoTerminalSlave(std::uint64_t device);
+
+// The four settings of a line, one at a time, as a port takes them.
+class SettingsTarget {
+public:
+    enum class Setting { Speed, DataBits, Parity, StopBits };
+    virtual ~SettingsTarget() = default;
+    // False when the port refuses; ErrorText() then says why.
+    virtual bool Set(Setting setting, const LineSettings& settings) = 0;
+    virtual std::string ErrorText() const = 0;
+};
+
+// Gives `port` the settings and returns why it refused one, empty when it took them all. A
+// pseudo-terminal is given only the speed and the stop bits: it carries no parity and always
+// eight data bits, so those are left as it has them rather than refused.
+std::string ApplyLineSettings(SettingsTarget& port, const LineSettings& settings,
+                              bool pseudoTerminal);
+
+// A pseudo-terminal cannot say which parity and data bits the program chose on it, so the lines
+// of this process note their settings for each one they hold open, by device number: a
+// simulated line at the far end in the same process reads them to judge the framing.
+void NotePseudoTerminalSettings(std::uint64_t device, const LineSettings& settings);
+void ForgetPseudoTerminalSettings(std::uint64_t device);
+std::optional<LineSettings> PseudoTerminalSettings(std::uint64_t device);
 
 // The serial line of the running program: a QSerialPort on the host device that the port map
 // gives for the chosen port number.

@@ -3,6 +3,7 @@
 #include <fcntl.h>
 #include <poll.h>
 #include <pty.h>
+#include <sys/stat.h>
 #include <termios.h>
 #include <unistd.h>
 
@@ -12,6 +13,7 @@
 #include <map>
 
 #include "platform/LineSettings.h"
+#include "platform/QtSerialLine.h"
 
 namespace tarvel {
 namespace {
@@ -30,10 +32,10 @@ int BaudOf(speed_t speed) {
 
 }  // namespace
 
-Duration TerminalCharacterTime(int fd) {
+LineSettings TerminalSettings(int fd) {
     termios settings{};
     if (::tcgetattr(fd, &settings) != 0) {
-        return CharacterTime(LineSettings{});
+        return LineSettings{};
     }
     LineSettings line;
     line.baud = BaudOf(::cfgetospeed(&settings));
@@ -47,8 +49,10 @@ Duration TerminalCharacterTime(int fd) {
                   : (settings.c_cflag & PARODD) != 0 ? Parity::Odd
                                                      : Parity::Even;
     line.stopBits = (settings.c_cflag & CSTOPB) != 0 ? 2 : 1;
-    return CharacterTime(line);
+    return line;
 }
+
+Duration TerminalCharacterTime(int fd) { return CharacterTime(TerminalSettings(fd)); }
 
 std::unique_ptr<PtyBusHost> PtyBusHost::Start(SimulatedBus bus, std::string& error) {
     int master = -1;
@@ -83,6 +87,10 @@ PtyBusHost::PtyBusHost(SimulatedBus bus, int master, int slave, int wakeRead, in
       wakeRead_(wakeRead),
       wakeWrite_(wakeWrite),
       path_(std::move(path)) {
+    struct stat status {};
+    if (::fstat(slave_, &status) == 0) {
+        slaveDevice_ = status.st_rdev;
+    }
     thread_ = std::thread([this] { Run(); });
 }
 
@@ -123,8 +131,18 @@ void PtyBusHost::Run() {
             std::uint8_t chunk[512];
             const auto count = ::read(master_, chunk, sizeof chunk);
             const Instant arrived = Now();
+            // The pty keeps the speed and the stop bits the program set; a line of this process
+            // has noted the parity and data bits it cannot keep. A program elsewhere leaves the
+            // framing unknown, and the controllers take it for their own.
+            LineSettings host = TerminalSettings(slave_);
+            std::optional<Framing> hostFraming;
+            if (const auto chosen = PseudoTerminalSettings(slaveDevice_)) {
+                hostFraming = FramingOf(*chosen);
+                host.dataBits = chosen->dataBits;
+                host.parity = chosen->parity;
+            }
             // The program's transmitter would have sent these one after the other.
-            const Duration characterTime = TerminalCharacterTime(slave_);
+            const Duration characterTime = CharacterTime(host);
             for (ssize_t i = 0; i < count; ++i) {
                 hostWireFreeAt = std::max(hostWireFreeAt, arrived) + characterTime;
                 {
@@ -132,7 +150,7 @@ void PtyBusHost::Run() {
                     received_.push_back({arrived, chunk[i]});
                 }
                 for (const TimedByte& answer :
-                     bus_.HostCharacter(chunk[i], hostWireFreeAt, characterTime)) {
+                     bus_.HostCharacter(chunk[i], hostWireFreeAt, characterTime, hostFraming)) {
                     outgoing.emplace(answer.end, answer.byte);
                 }
             }

@@ -1,18 +1,22 @@
 #pragma once
 
+#include <cstdint>
 #include <memory>
 #include <mutex>
 #include <string>
 #include <thread>
 #include <vector>
 
+#include "platform/LineSettings.h"
 #include "sim/SimulatedBus.h"
 
 namespace tarvel {
 
 // A simulated bus behind a pseudo-terminal, in real time: the program opens DevicePath() like
 // any serial port, and a thread of this host answers on the other side. Characters take their
-// wire time at the speed and framing the program set on the port.
+// wire time at the speed and framing the program set on the port. The controllers judge the
+// parity and data bits the program chose when a line of this process chose them: a pty keeps
+// neither, so from a program elsewhere they take the framing for their own.
 class PtyBusHost {
 public:
     // Nothing, with `error` set, when the host has no pseudo-terminals to give.
@@ -37,11 +41,15 @@ private:
     int wakeRead_;
     int wakeWrite_;
     std::string path_;
+    std::uint64_t slaveDevice_ = 0;
     mutable std::mutex receivedMutex_;
     std::vector<TimedByte> received_;
     std::thread thread_;
 };
 
+// The settings of terminal `fd`, as far as its termios holds them (a pty always reads 8 data
+// bits without parity).
+LineSettings TerminalSettings(int fd);
 // The time one character takes on the wire with the settings of terminal `fd`.
 Duration TerminalCharacterTime(int fd);
 

@@ -5,6 +5,8 @@
 
 namespace tarvel {
 
+Framing FramingOf(const LineSettings& settings) { return {settings.dataBits, settings.parity}; }
+
 SimulatedBus::SimulatedBus(std::vector<SimulatedController> controllers, double lineNoise,
                            std::uint64_t seed)
     : controllers_(std::move(controllers)), lineNoise_(lineNoise), random_(seed) {}
@@ -46,7 +48,8 @@ std::string SimulatedBus::AnswerTo(const SimulatedController& controller,
 }
 
 std::vector<TimedByte> SimulatedBus::HostCharacter(std::uint8_t byte, Instant end,
-                                                   Duration characterTime) {
+                                                   Duration characterTime,
+                                                   std::optional<Framing> hostFraming) {
     if (Chance(lineNoise_)) {
         byte = Corrupt(byte);
     }
@@ -64,6 +67,9 @@ std::vector<TimedByte> SimulatedBus::HostCharacter(std::uint8_t byte, Instant en
     const auto addressed = std::find_if(controllers_.begin(), controllers_.end(),
                                         [&](const auto& c) { return c.address == frame[0]; });
     if (addressed == controllers_.end()) {
+        return {};
+    }
+    if (addressed->framing && hostFraming && *addressed->framing != *hostFraming) {
         return {};
     }
     std::vector<TimedByte> answer;

@@ -1,11 +1,13 @@
 #pragma once
 
 #include <cstdint>
+#include <optional>
 #include <random>
 #include <string>
 #include <vector>
 
 #include "core/Time.h"
+#include "platform/LineSettings.h"
 
 namespace tarvel {
 
@@ -17,6 +19,16 @@ enum class ControllerFault {
     ShortAnswer,      // stops after three characters
 };
 
+// What sender and receiver must agree on for a character to arrive as sent. The stop bits are
+// not part of it: a receiver looks at the first stop bit only, and a second one reads as idle.
+struct Framing {
+    int dataBits = 8;
+    Parity parity = Parity::None;
+    friend bool operator==(const Framing&, const Framing&) = default;
+};
+
+Framing FramingOf(const LineSettings& settings);
+
 struct SimulatedController {
     char address = 'A';
     // From the end of the request's carriage return to the start of the answer.
@@ -26,6 +38,8 @@ struct SimulatedController {
     double faultRate = 1.0;
     // Chance that one character of this controller's answers is corrupted on the way.
     double noise = 0.0;
+    // The framing of the controller's UART; nothing for one that understands the host at any.
+    std::optional<Framing> framing = std::nullopt;
 };
 
 struct TimedByte {
@@ -42,9 +56,12 @@ public:
     SimulatedBus(std::vector<SimulatedController> controllers, double lineNoise,
                  std::uint64_t seed);
 
-    // A character from the host has left the wire at `end`. Returns what the controllers put on
-    // the wire in answer, with the times their characters end; answers never overlap.
-    std::vector<TimedByte> HostCharacter(std::uint8_t byte, Instant end, Duration characterTime);
+    // A character from the host, sent at `hostFraming`, has left the wire at `end`. Returns what
+    // the controllers put on the wire in answer, with the times their characters end; answers
+    // never overlap. A controller of another framing reads the request as garbage and does not
+    // answer; with the host's framing unknown (nothing), every controller takes it for its own.
+    std::vector<TimedByte> HostCharacter(std::uint8_t byte, Instant end, Duration characterTime,
+                                         std::optional<Framing> hostFraming);
 
     const std::vector<SimulatedController>& Controllers() const { return controllers_; }
 

@@ -166,7 +166,8 @@ BusPeer::BusPeer(SimulatedSerialLine& line, SimulatedBus bus) : line_(line), bus
 BusPeer::~BusPeer() { line_.AttachPeer(nullptr); }
 
 void BusPeer::HostCharacter(std::uint8_t byte, Instant end, Duration characterTime) {
-    for (const TimedByte& answer : bus_.HostCharacter(byte, end, characterTime)) {
+    for (const TimedByte& answer :
+         bus_.HostCharacter(byte, end, characterTime, FramingOf(line_.Settings()))) {
         line_.DeliverAt(answer.end, answer.byte);
     }
 }

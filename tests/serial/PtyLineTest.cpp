@@ -1,8 +1,11 @@
 // The real serial path in real time: the program's QSerialPort line on one side of a
 // pseudo-terminal, the simulated bus on the other.
 
+#include <fcntl.h>
 #include <gtest/gtest.h>
+#include <unistd.h>
 
+#include "serial/PortChoices.h"
 #include "serial/ReceiveAnswer.h"
 #include "support/FakePorts.h"
 #include "support/PtyRig.h"
@@ -149,6 +152,54 @@ TEST_F(PtyLine, NotificationsComeFromTheEventLoopNeverFromInsideACall) {
     EXPECT_GT(inputHeard, heardBefore);
     EXPECT_NE(line->LastError().find("was lost"), std::string::npos);
     EXPECT_EQ(heardInside, 0);
+}
+
+// A pty carries no parity and always eight data bits: the line opens anyway, with the speed and
+// the stop bits set on it, and tells the simulated line what it chose.
+struct PtyAt7E1 : ::testing::Test, testing::PtyRig {
+    PtyAt7E1()
+        : PtyRig({{'A', 5ms, ControllerFault::None, 0.0, 0.0, Framing{7, Parity::Even}},
+                  {'B', 5ms}}) {}
+    void SetUp() override { ASSERT_TRUE(Ready()) << failure; }
+    bool Reopen(const char* baud, const char* parity, const char* stopBits) {
+        primo.BaudText = baud;
+        primo.ParityText = parity;
+        primo.DataBitsText = DataBitsFor(parity);
+        primo.StopBitsText = stopBits;
+        return !port->OpenPort();
+    }
+    LineSettings OnThePty() const {
+        const int fd = ::open(host->DevicePath().c_str(), O_RDWR | O_NOCTTY);
+        const LineSettings settings = TerminalSettings(fd);
+        ::close(fd);
+        return settings;
+    }
+    std::string Ask(const char* request) {
+        line->Output(request);
+        return RunInEventLoop(ReceiveAnswer(*port, 5, 300ms));
+    }
+};
+
+TEST_F(PtyAt7E1, EvenAndOddOpenWithTheSpeedAndStopBitsSetOnThePty) {
+    ASSERT_TRUE(Reopen(" 4800", "E", " 2")) << port->OpenFailure();
+    EXPECT_EQ(OnThePty().baud, 4800);
+    EXPECT_EQ(OnThePty().stopBits, 2);
+    ASSERT_TRUE(Reopen(" 2400", "O", " 1")) << port->OpenFailure();
+    EXPECT_EQ(OnThePty().baud, 2400);
+    EXPECT_EQ(OnThePty().stopBits, 1);
+    // What Linux does keep no parity bits of, the line left alone.
+    EXPECT_EQ(OnThePty().dataBits, 8);
+    EXPECT_EQ(OnThePty().parity, Parity::None);
+}
+
+TEST_F(PtyAt7E1, AControllerAt7E1AnswersAHostAt7E1AndNotOneAt8N1) {
+    EXPECT_EQ(Ask("A?X  \r"), kNoAnswer);
+    EXPECT_EQ(Ask("B?X  \r").substr(0, 1), "B");
+    ASSERT_TRUE(Reopen(" 9600", "E", " 1")) << port->OpenFailure();
+    EXPECT_EQ(Ask("A?X  \r").substr(0, 1), "A");
+    ASSERT_TRUE(Reopen(" 9600", "O", " 1")) << port->OpenFailure();
+    EXPECT_EQ(Ask("A?X  \r"), kNoAnswer);
+    EXPECT_EQ(Ask("B?X  \r").substr(0, 1), "B");  // one of no set framing takes any
 }
 
 TEST(HostPorts, AComPortWithNothingBehindItIsRefusedNamingThePortsThereAre) {

@@ -11,11 +11,13 @@ namespace {
 using namespace std::chrono_literals;
 constexpr Duration kChar = 1ms;
 
-std::vector<TimedByte> Send(SimulatedBus& bus, const std::string& frame, Instant end = {}) {
+std::vector<TimedByte> Send(SimulatedBus& bus, const std::string& frame, Instant end = {},
+                            std::optional<Framing> hostFraming = std::nullopt) {
     std::vector<TimedByte> answer;
     for (const char c : frame) {
         end += kChar;
-        for (const auto& byte : bus.HostCharacter(static_cast<std::uint8_t>(c), end, kChar)) {
+        for (const auto& byte :
+             bus.HostCharacter(static_cast<std::uint8_t>(c), end, kChar, hostFraming)) {
             answer.push_back(byte);
         }
     }
@@ -65,6 +67,22 @@ TEST(SimulatedBus, EachFaultShowsInTheAnswer) {
     EXPECT_EQ(Text(Send(bus, "D?X  \r")).size(), 3u);
 }
 
+TEST(SimulatedBus, AControllerAnswersOnlyAHostAtItsOwnFraming) {
+    const Framing sevenEven{7, Parity::Even};
+    const Framing eightNone{8, Parity::None};
+    SimulatedBus bus({{'A', 1ms, ControllerFault::None, 0.0, 0.0, sevenEven}, {'B', 1ms}}, 0.0, 1);
+    EXPECT_EQ(Send(bus, "A?X  \r", {}, sevenEven).size(), 5u);
+    EXPECT_TRUE(Send(bus, "A?X  \r", {}, eightNone).empty());
+    EXPECT_TRUE(Send(bus, "A?X  \r", {}, Framing{7, Parity::Odd}).empty());
+    // A host whose framing nobody knows (a pty opened by another program) is taken at its word.
+    EXPECT_EQ(Send(bus, "A?X  \r").size(), 5u);
+    // A controller of no set framing understands the host at any.
+    EXPECT_EQ(Send(bus, "B?X  \r", {}, sevenEven).size(), 5u);
+    EXPECT_EQ(Send(bus, "B?X  \r", {}, eightNone).size(), 5u);
+    // The stop bits are no part of it.
+    EXPECT_EQ(FramingOf(LineSettings{9600, Parity::Even, 7, 2}), sevenEven);
+}
+
 TEST(SimulatedBus, TheSameSeedGivesTheSameNoisyLine) {
     auto run = [](std::uint64_t seed) {
         SimulatedBus bus({{'A', 1ms, ControllerFault::None, 0.0, 0.3}}, 0.0, seed);
@@ -97,6 +115,8 @@ TEST(SimulatedBus, TheDemoLineHasHealthySilentAndNoisyControllers) {
     EXPECT_TRUE(has([](const auto& c) { return c.noise > 0.0; }));
     EXPECT_TRUE(
         has([](const auto& c) { return c.fault == ControllerFault::None && c.noise == 0; }));
+    // A first try answers at whatever parity the program starts with.
+    EXPECT_FALSE(has([](const auto& c) { return c.framing.has_value(); }));
 }
 
 }  // namespace

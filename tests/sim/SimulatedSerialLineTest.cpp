@@ -92,5 +92,18 @@ TEST_F(OpenLine, ABusPeerAnswersRequestsOnTheWire) {
     EXPECT_EQ(answer.back(), '\r');
 }
 
+TEST_F(OpenLine, AControllerAt7E1AnswersTheLineAt7E1AndNotAt8N1) {
+    BusPeer peer(
+        line, SimulatedBus({{'A', 5ms, ControllerFault::None, 0.0, 0.0, Framing{7, Parity::Even}}},
+                           0.0, 1));
+    line.Output("A?X  \r");
+    time.RunFor(1s);
+    EXPECT_EQ(line.Input(), "");
+    ASSERT_TRUE(line.SetSettings(" 9600,E,7, 1"));
+    line.Output("A?X  \r");
+    time.RunFor(1s);
+    EXPECT_EQ(line.Input().size(), 5u);
+}
+
 }  // namespace
 }  // namespace tarvel
