@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 #pragma once
 
 // What the pseudo-terminal benchmarks share: the simulated bus in a child process (so that the

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // A million error records: the analysis, the .lst file saved and loaded, and the analyzer's
 // list filled and shown, with the longest time the program's thread was kept from its events.
 // Runs on Qt's offscreen platform unless a display is given.

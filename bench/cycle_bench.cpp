@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // The test cycle through a pseudo-terminal at 9600 baud, 8N1, against the simulated bus running
 // in a child process: good exchanges per second against the physical limit, the program's CPU
 // time per exchange, and the duration of a sweep over silent controllers.

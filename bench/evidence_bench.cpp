@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // What keeping the evidence on the disk costs: one rewrite of a full error list (900 records, the
 // most a run makes) with its analysis report, each made and replaced whole and flushed; and the
 // CPU a test run of line-tarvel-cli spends per exchange on the simulated line at the full rate,

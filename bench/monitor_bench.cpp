@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // The line monitor over a day at the full rate, on virtual time: 2,400,000 exchanges of the real
 // test cycle with about 5 % failures (one controller in twenty silent, a little noise on the
 // line), every one through the statistics and the traffic ring. Prints the process's peak memory

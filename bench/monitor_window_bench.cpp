@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // What the line monitor's window costs while a run goes on. The test cycle runs at the full rate
 // through a pseudo-terminal at 9600 baud, 8N1, against eight controllers that always answer in
 // time, one of them (H) only 10 ms inside the 200 ms window, so that any delay the window adds

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // The line detector through a pseudo-terminal at 9600 baud, 8N1, against the simulated bus in a
 // child process: a scan of an empty line against its nominal 64 x (r + 1) x 0.6 s, and a scan
 // of a full line of 64 controllers answering after 5 ms.

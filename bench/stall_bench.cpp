@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // A busy window must not make healthy controllers look faulty. The test cycle runs for 20 s
 // through a pseudo-terminal at 9600 baud, 8N1, against two controllers that always answer in
 // time: A starts its answer 5 ms after the request, B completes its answer 190 ms after the

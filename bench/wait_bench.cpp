@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // What waiting on the line costs: the CPU time of one second of waiting for an answer that
 // never comes, on the real serial path (QSerialPort on a pseudo-terminal, the simulated bus on
 // the other side), and how exactly the settling pause and the answer window hold on the wire.

@@ -1,4 +1,5 @@
 #!/usr/bin/env bash
+# SPDX-License-Identifier: GPL-3.0-or-later
 # Fails, naming the files, when a C++ file of the tree is not formatted as .clang-format says.
 # "--fix" formats them instead.
 set -euo pipefail

@@ -1,4 +1,5 @@
 #!/usr/bin/env bash
+# SPDX-License-Identifier: GPL-3.0-or-later
 # Fails, naming file and line, when a file under src/ breaks the layers:
 #  - it includes a folder above its own layer (or reaches out with "..");
 #  - it is not a window (...Dlg.* in serial/, line/, analysis/, monitor/), nor in ui/ or app/, and

@@ -1,4 +1,5 @@
 #!/usr/bin/env bash
+# SPDX-License-Identifier: GPL-3.0-or-later
 # Fails, naming the files, when a source file of the tree does not begin with the licence's SPDX
 # line: "// SPDX-License-Identifier: GPL-3.0-or-later" as the first line of each .cpp and .h
 # under src/, tests/ and bench/; "# SPDX-License-Identifier: GPL-3.0-or-later" as the first

@@ -1,4 +1,5 @@
 #!/usr/bin/env bash
+# SPDX-License-Identifier: GPL-3.0-or-later
 # Runs a file reader's fuzz target for SECONDS (default 60): "config" (the line configuration,
 # the default) or "list" (error lists and analyses). New inputs it finds go to
 # build/tests/fuzz-corpus/NAME, crashes to build/tests/.

@@ -1,4 +1,5 @@
 #!/usr/bin/env bash
+# SPDX-License-Identifier: GPL-3.0-or-later
 # Builds the Debian package in build-package/ (a Release build without tests, with Debian's
 # hardening flags), checks it with lintian (no error, no warning), installs it with apt-get
 # (through sudo when not root) and checks what got installed: the files the package holds, what

@@ -1,4 +1,5 @@
 #!/usr/bin/env bash
+# SPDX-License-Identifier: GPL-3.0-or-later
 # Installs the Debian 12 packages the build, the tests, the package and the program need, when any
 # is missing; packages given as arguments too (scripts/setup.sh xvfb xdotool).
 set -euo pipefail

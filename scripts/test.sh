@@ -1,4 +1,5 @@
 #!/usr/bin/env bash
+# SPDX-License-Identifier: GPL-3.0-or-later
 # Sets up, checks the layers and the formatting, builds and runs every test: once in an ordinary
 # build, once with the address and undefined-behaviour sanitizers, then builds, installs and
 # checks the Debian package (scripts/package-test.sh). "--quick" skips the sanitizer build and

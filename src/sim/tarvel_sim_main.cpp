@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // Runs the built-in simulated line on a pseudo-terminal until interrupted, so that the program
 // (with --port COM1=DEVICE) or any other serial tool can be tried against it.
 

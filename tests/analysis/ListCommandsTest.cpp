@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // The list files of the error list and of the analyzer, and the analysis on a list, without
 // windows: a list box without widgets, scripted dialogs, files in a scratch folder.
 

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // The analyzer window and the list files of both list windows, with real widgets.
 
 #include "analysis/AnalizerDlg.h"

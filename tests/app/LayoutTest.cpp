@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // The windows' layouts, row by row as the layout tables give them: captions, group titles,
 // positions in twips, menus in order, status panels, and the entries the lists hold.
 

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // The line monitor's window in the whole program, on virtual time and the simulated line: its
 // menu entry and its size on the screen, what it shows during a run and after a scan, Pause,
 // the CSV files, "Res" and the minute still running in the chart.

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // The terminal window with real widgets on a simulated line.
 
 #include "serial/TerminalDlg.h"

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // Reading line-tarvel-cli's command line: what each option takes, and a one-line refusal naming
 // the option and its allowed values for anything else.
 

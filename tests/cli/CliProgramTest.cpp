@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // line-tarvel-cli as a script runs it: the real program on its built-in simulated line, which
 // answers in real time through a pseudo-terminal. Its exit statuses, its files, Ctrl+C.
 

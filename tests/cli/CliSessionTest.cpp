@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // line-tarvel-cli's commands on virtual time and the simulated line (A, B, E healthy, C silent,
 // D noisy): what they print, the files they write, and their exit statuses.
 

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // SIGINT and SIGTERM in line-tarvel-cli: the first asks for a proper stop through the pipe, a
 // second one ends the program at once, whatever the stop is waiting for.
 

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // The test cycle as a program without windows drives it: the engine, a sink that records what
 // it hears, and the run awaited to its end.
 

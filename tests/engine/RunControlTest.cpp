@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // Start, Stop and Reset: the protocol dispatch, the states of the controls, the one line that
 // never carries two exchanges, and a port that fails during a run.
 

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // The test cycle on virtual time: what goes on the wire, when, and what every answer leaves in
 // the displays, the error list and the counter.
 

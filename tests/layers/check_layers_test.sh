@@ -1,4 +1,5 @@
 #!/usr/bin/env bash
+# SPDX-License-Identifier: GPL-3.0-or-later
 # The layer check passes on the tree and fails on a copy of it broken on purpose: an upward
 # include, a widget header in subsystem logic, a GUI header in the platform layer.
 set -euo pipefail

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // The line detector on virtual time: the 64 addresses, the tries, the classification, the
 // summary that becomes the device table, Stop, and the controls.
 

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // A scan in real time through a pseudo-terminal: the program's QSerialPort line on one side,
 // the simulated bus on the other.
 

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // The line monitor listening to real runs and scans on virtual time: response times as the wire
 // makes them, "Res", new runs, scans kept apart from runs, and the driver's error counts.
 

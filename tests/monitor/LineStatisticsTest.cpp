@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // Statistics, judgements, what a scan found, the failure rate of a minute not yet over, the
 // traffic ring and the CSV texts, from exchange values made by hand.
 

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // The traffic table over a ring that wraps: rows leave the top as the ring drops exchanges,
 // a view that is not brought up to date keeps showing what it showed, and "Res" empties it.
 // The statistics table and the files keep the decimal point in any locale. The monitor's window

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // Files that must survive a killed program: replaced whole through a temporary file, or appended
 // as a log. A reader never sees one missing or half-written.
 

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // The file readers: regular files only, never blocking, never reading more than a format needs.
 
 #include "platform/TextFiles.h"

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // The real serial path in real time: the program's QSerialPort line on one side of a
 // pseudo-terminal, the simulated bus on the other.
 

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // The terminal's exchange on virtual time: the frames exactly as typed, the pause between them,
 // the answer check; and the text of its Info box.
 

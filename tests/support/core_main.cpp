@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // Test entry for suites that need Qt's event loop (real-time tests on a pseudo-terminal).
 
 #include <gtest/gtest.h>

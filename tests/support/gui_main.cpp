@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // Test entry for suites that build real windows: a QApplication on the offscreen platform, so
 // no display is needed.
 

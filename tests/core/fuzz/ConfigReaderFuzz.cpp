@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // libFuzzer target for the line configuration reader: any bytes must give either a refusal or a
 // configuration that is inside the table, writes back to what it says, and took each of its
 // numbers from exactly one field of the file (fields split at blanks, commas and line ends).

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // libFuzzer target for the list-file reader: any bytes must give either a refusal that says why,
 // or exactly as many items as the count line announces, each taken from one line of the file.
 
