@@ -1,6 +1,6 @@
 #!/usr/bin/env bash
 # SPDX-License-Identifier: GPL-3.0-or-later
-# Sets up, checks the layers and the formatting, builds and runs every test: once in an ordinary
+# Sets up, checks the layers, the formatting and the licence lines, builds and runs every test: once in an ordinary
 # build, once with the address and undefined-behaviour sanitizers, then builds, installs and
 # checks the Debian package (scripts/package-test.sh). "--quick" skips the sanitizer build and
 # the package.
@@ -9,6 +9,7 @@ cd "$(dirname "$0")/.."
 scripts/setup.sh
 scripts/check-layers.sh
 scripts/check-format.sh
+scripts/check-licence.sh
 
 export QT_QPA_PLATFORM=offscreen
 scripts/build.sh build
