@@ -1,4 +1,5 @@
 #!/usr/bin/env bash
+# SPDX-License-Identifier: GPL-3.0-or-later
 # Takes docs/monitor.png: the Line Monitor window during a test run on the built-in simulated
 # line, under a real X server (Xvfb), driven as an operator would with xdotool: the intro and the
 # port dialog confirmed with Return, a line of five controllers (A to E) loaded from a .cfg file,
