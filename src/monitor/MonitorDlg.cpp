@@ -313,7 +313,7 @@ QWidget* MonitorDlg::BuildCharts() {
     row->setContentsMargins(0, 0, 0, 0);
 
     minuteAxis_ = Axis("minutes since the run started", "%d");
-    failureCountAxis_ = Axis("failed exchanges", "%d");
+    failureCountAxis_ = Axis("failed exchanges a minute", "%d");
     failuresChart_ = ChartOver(minuteAxis_, failureCountAxis_);
     failuresChart_->setTitle("Failures per minute of the run");
     failuresChart_->legend()->setAlignment(Qt::AlignRight);
@@ -324,7 +324,9 @@ QWidget* MonitorDlg::BuildCharts() {
     failuresPartial_ = new QLineSeries;
     failuresPartial_->setPen(QPen(QColor(0x80, 0x80, 0x80), 3, Qt::DashLine));
     Attach(*failuresChart_, failuresPartial_, minuteAxis_, failureCountAxis_);
-    failuresChart_->legend()->markers(failuresPartial_).value(0)->setVisible(false);
+    for (QLegendMarker* marker : failuresChart_->legend()->markers(failuresPartial_)) {
+        marker->setVisible(false);
+    }
     minuteAxis_->setRange(0, 1);
     CountRange(*failureCountAxis_, 0);
     failuresView_ = ChartView(failuresChart_, charts);
@@ -617,25 +619,29 @@ void MonitorDlg::RedrawFailures() {
         }
         return list;
     };
-    failuresTotal_->replace(steps(statistics.FailuresByMinute()));
-    QLegendMarker* partialMarker = failuresChart_->legend()->markers(failuresPartial_).value(0);
-    if (partial) {
-        const std::vector<int>& byMinute = statistics.FailuresByMinute();
-        const std::size_t last = minutes.begun - 1;
+    // The minute in progress as a rate, from its start to its end; nothing when it is over.
+    const std::size_t last = minutes.begun - 1;
+    const auto partialStep = [&](const std::vector<int>& byMinute) {
+        if (!partial) {
+            return QList<QPointF>();
+        }
         const double rate =
             FailuresPerMinute(last < byMinute.size() ? byMinute[last] : 0, minutes.coveredOfLast);
         highest = std::max(highest, rate);
-        failuresPartial_->replace({QPointF(static_cast<double>(last), rate),
-                                   QPointF(static_cast<double>(minutes.begun), rate)});
-        failuresPartial_->setName(monitor_.Running() && !monitor_.Scanning()
-                                      ? "this minute so far, as a rate"
-                                      : "last minute, cut short, as a rate");
-    } else {
-        failuresPartial_->clear();
-    }
-    if (partialMarker != nullptr) {
-        partialMarker->setVisible(partial);
-    }
+        return QList<QPointF>{QPointF(static_cast<double>(last), rate),
+                              QPointF(static_cast<double>(minutes.begun), rate)};
+    };
+    const auto hideFromLegend = [this](QLineSeries* series, bool hidden) {
+        for (QLegendMarker* marker : failuresChart_->legend()->markers(series)) {
+            marker->setVisible(!hidden);
+        }
+    };
+    failuresTotal_->replace(steps(statistics.FailuresByMinute()));
+    failuresPartial_->replace(partialStep(statistics.FailuresByMinute()));
+    failuresPartial_->setName(monitor_.Running() && !monitor_.Scanning()
+                                  ? "this minute so far, as a rate"
+                                  : "last minute, cut short, as a rate");
+    hideFromLegend(failuresPartial_, !partial);
 
     // The controllers with the most failures have a line each; more would hide one another.
     std::vector<const ControllerStatistics*> failing;
@@ -647,27 +653,36 @@ void MonitorDlg::RedrawFailures() {
     std::stable_sort(failing.begin(), failing.end(),
                      [](const auto* a, const auto* b) { return a->Failures() > b->Failures(); });
     failing.resize(std::min(failing.size(), kMostFailureLines));
-    std::map<char, QLineSeries*> kept;
+    std::map<char, ControllerLines> kept;
     for (const ControllerStatistics* controller : failing) {
-        QLineSeries*& series = failuresOf_[controller->address];
-        if (series == nullptr) {
-            series = new QLineSeries;
-            series->setName(QString(QLatin1Char(controller->address)));
-            Attach(*failuresChart_, series, minuteAxis_, failureCountAxis_);
+        ControllerLines& lines = failuresOf_[controller->address];
+        if (lines.whole == nullptr) {
+            lines.whole = new QLineSeries;
+            lines.whole->setName(QString(QLatin1Char(controller->address)));
+            Attach(*failuresChart_, lines.whole, minuteAxis_, failureCountAxis_);
+            // In the colour the chart gave the line, dashed like the total's minute in progress.
+            lines.partial = new QLineSeries;
+            lines.partial->setName(lines.whole->name() + ", this minute as a rate");
+            Attach(*failuresChart_, lines.partial, minuteAxis_, failureCountAxis_);
+            lines.partial->setPen(QPen(lines.whole->color(), 2, Qt::DashLine));
+            hideFromLegend(lines.partial, true);
         }
-        series->replace(steps(controller->failuresByMinute));
-        kept[controller->address] = series;
+        lines.whole->replace(steps(controller->failuresByMinute));
+        lines.partial->replace(partialStep(controller->failuresByMinute));
+        kept[controller->address] = lines;
         failuresOf_.erase(controller->address);
     }
     // Lines of controllers gone with a new run or "Res", or outdone by others, are taken away.
-    for (auto& [address, series] : failuresOf_) {
-        failuresChart_->removeSeries(series);
-        delete series;
+    for (auto& [address, lines] : failuresOf_) {
+        for (QLineSeries* series : {lines.whole, lines.partial}) {
+            failuresChart_->removeSeries(series);
+            delete series;
+        }
     }
     failuresOf_ = std::move(kept);
     failureCountAxis_->setTitleText(
         width == 1
-            ? QString("failed exchanges")
+            ? QString("failed exchanges a minute")
             : QString("failed exchanges a minute, mean of %1").arg(static_cast<qulonglong>(width)));
     minuteAxis_->setRange(0, static_cast<double>(minutes.begun));
     minuteAxis_->setTickCount(static_cast<int>(std::min<std::size_t>(minutes.begun, 10)) + 1);

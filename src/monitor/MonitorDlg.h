@@ -108,7 +108,12 @@ private:
     QLineSeries* failuresTotal_;
     // The run's last minute while it is not over, as a rate: dashed, apart from the whole ones.
     QLineSeries* failuresPartial_;
-    std::map<char, QLineSeries*> failuresOf_;
+    // A controller's line over the minutes that are over, and its minute in progress dashed.
+    struct ControllerLines {
+        QLineSeries* whole = nullptr;
+        QLineSeries* partial = nullptr;
+    };
+    std::map<char, ControllerLines> failuresOf_;
     QValueAxis* minuteAxis_;
     QValueAxis* failureCountAxis_;
     QChart* histogramChart_;

@@ -151,7 +151,9 @@ QVariant StatisticsModel::data(const QModelIndex& index, int role) const {
     const auto column = static_cast<std::size_t>(index.column());
     const bool judgement = index.column() == JudgementColumn();
     switch (role) {
-        case Qt::DisplayRole: return Latin1(row.fields[column]);
+        case Qt::DisplayRole:
+            // Address 62 is DEL, which no font draws.
+            return Latin1(column == 0 ? VisibleText(row.fields[column]) : row.fields[column]);
         case SortRole: return row.sortKeys[column];
         case Qt::ToolTipRole: return judgement ? Latin1(row.reason) : QVariant();
         case Qt::TextAlignmentRole:
@@ -286,7 +288,7 @@ QVariant TrafficModel::data(const QModelIndex& index, int role) const {
         case 1: return Latin1(Milliseconds(row.sinceRunStart));
         case 2: return Latin1(TimeOfDayText(row.at.time));
         case 3: return row.answer ? QStringLiteral("answer") : QStringLiteral("request");
-        case 4: return QString(QLatin1Char(row.address));
+        case 4: return Latin1(VisibleText(std::string(1, row.address)));
         case 5: return row.characters;
         case 6: return Latin1(row.hex);
         case 7: return QString::fromUtf8(row.text.data(), static_cast<qsizetype>(row.text.size()));

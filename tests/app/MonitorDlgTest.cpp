@@ -451,15 +451,19 @@ TEST(MonitorCharts, ALongRunIsDrawnInWiderStepsWithTheWorstControllersLines) {
 
     QStringList lines;
     const QLineSeries* total = nullptr;
+    QStringList partialLines;
     for (QAbstractSeries* series : window.FailuresChart().series()) {
-        lines << series->name();
+        (series->name().contains("as a rate") ? partialLines : lines) << series->name();
         if (series->name() == "all") {
             total = static_cast<const QLineSeries*>(series);
         }
     }
     lines.sort();
-    EXPECT_EQ(lines, (QStringList{"C", "D", "E", "F", "G", "H", "I", "J", "all",
-                                  "this minute so far, as a rate"}));
+    EXPECT_EQ(lines, (QStringList{"C", "D", "E", "F", "G", "H", "I", "J", "all"}));
+    // The minute in progress, of the total and of each line.
+    EXPECT_EQ(partialLines.size(), 9);
+    EXPECT_TRUE(partialLines.contains("this minute so far, as a rate"));
+    EXPECT_TRUE(partialLines.contains("J, this minute as a rate"));
     ASSERT_NE(total, nullptr);
     // The 299 minutes that are over in steps of two, the last alone: 150 steps of two points,
     // each at 55 failures a minute.
@@ -504,18 +508,25 @@ TEST(MonitorCharts, TheMinuteStillRunningIsARateDrawnApart) {
 
     const QLineSeries* total = nullptr;
     const QLineSeries* partial = nullptr;
+    const QLineSeries* partialOfA = nullptr;
     for (QAbstractSeries* series : window.FailuresChart().series()) {
+        const auto* line = static_cast<const QLineSeries*>(series);
         if (series->name() == "all") {
-            total = static_cast<const QLineSeries*>(series);
+            total = line;
+        } else if (series->name() == "A, this minute as a rate") {
+            partialOfA = line;
         } else if (series->name().contains("as a rate")) {
-            partial = static_cast<const QLineSeries*>(series);
+            partial = line;
         }
     }
     ASSERT_NE(total, nullptr);
     ASSERT_NE(partial, nullptr);
+    ASSERT_NE(partialOfA, nullptr);
     EXPECT_EQ(total->points(), (QList<QPointF>{{0, 6}, {1, 6}, {1, 6}, {2, 6}}));
     // Two failures in 20 s: six a minute, not two.
     EXPECT_EQ(partial->points(), (QList<QPointF>{{2, 6}, {3, 6}}));
+    EXPECT_EQ(partialOfA->points(), partial->points());
+    EXPECT_EQ(partialOfA->pen().style(), Qt::DashLine);
     EXPECT_EQ(partial->name(), "this minute so far, as a rate");
     EXPECT_EQ(partial->pen().style(), Qt::DashLine);
 

@@ -99,6 +99,21 @@ TEST_F(TrafficTable, ResEmptiesItEvenWhenExchangesFollowBeforeItIsBroughtUpToDat
     EXPECT_EQ(Cell(0, 4), "E");
 }
 
+TEST_F(TrafficTable, AddressSixtyTwoShowsByItsName) {
+    Exchange exchange;
+    exchange.request.address = '\x7f';  // DEL, which no font draws
+    exchange.request.frame = "\x7f?X  \r";
+    exchange.request.written = time.Now();
+    exchange.judged = time.Now() + 300ms;
+    exchange.verdict = ExchangeVerdict::NotDetected;
+    monitor.CycleEvents().ExchangeJudged(exchange);
+    model.Follow();
+    EXPECT_EQ(Cell(0, 4), "<DEL>");
+    StatisticsModel table(monitor);
+    table.Refresh();
+    EXPECT_EQ(table.data(table.index(0, 0), Qt::DisplayRole).toString(), "<DEL>");
+}
+
 // The host's locale, as Qt sets it for the program, may want a decimal comma: the table, its
 // sorting and the files keep the point.
 TEST(DecimalComma, NeitherTheTableNorItsSortingNorTheFilesTakeIt) {
