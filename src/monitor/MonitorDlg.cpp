@@ -313,7 +313,7 @@ QWidget* MonitorDlg::BuildCharts() {
     row->setContentsMargins(0, 0, 0, 0);
 
     minuteAxis_ = Axis("minutes since the run started", "%d");
-    failureCountAxis_ = Axis("failed exchanges a minute", "%d");
+    failureCountAxis_ = Axis("failures a minute", "%d");
     failuresChart_ = ChartOver(minuteAxis_, failureCountAxis_);
     failuresChart_->setTitle("Failures per minute of the run");
     failuresChart_->legend()->setAlignment(Qt::AlignRight);
@@ -681,9 +681,8 @@ void MonitorDlg::RedrawFailures() {
     }
     failuresOf_ = std::move(kept);
     failureCountAxis_->setTitleText(
-        width == 1
-            ? QString("failed exchanges a minute")
-            : QString("failed exchanges a minute, mean of %1").arg(static_cast<qulonglong>(width)));
+        width == 1 ? QString("failures a minute")
+                   : QString("failures a minute, mean of %1").arg(static_cast<qulonglong>(width)));
     minuteAxis_->setRange(0, static_cast<double>(minutes.begun));
     minuteAxis_->setTickCount(static_cast<int>(std::min<std::size_t>(minutes.begun, 10)) + 1);
     CountRange(*failureCountAxis_, highest);
