@@ -1,0 +1,182 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
+#include "core/FrameSplitter.h"
+
+#include <algorithm>
+#include <cstring>
+
+#include "core/AsconFrame.h"
+#include "core/DeviceTable.h"
+
+namespace tarvel {
+namespace {
+
+constexpr char kCarriageReturn = '\r';
+
+bool IsAddress(char c) {
+    const int index = AddressIndexOf(c);
+    return index >= 0 && index < kAddressCount;
+}
+
+bool IsCommand(char c) { return c != '\0' && std::strchr("?!*^>", c) != nullptr; }
+
+// A request begins at `at`: an address character, a command character, and the frame's
+// carriage return after them at the earliest.
+bool RequestAt(const std::string& frame, std::size_t at) {
+    return frame.size() >= at + 3 && IsAddress(frame[at]) && IsCommand(frame[at + 1]);
+}
+
+}  // namespace
+
+FrameSplitter::FrameSplitter(SplitterSettings settings) : settings_(settings) {}
+
+bool FrameSplitter::IsReadRequest(const std::string& frame) {
+    return frame.size() == 6 && IsAddress(frame[0]) && frame == AsconRequest(frame[0]);
+}
+
+const PollCycle& FrameSplitter::PollsOf(char address) const {
+    static const PollCycle none;
+    return IsAddress(address) ? polls_[static_cast<std::size_t>(AddressIndexOf(address))] : none;
+}
+
+void FrameSplitter::Feed(std::uint8_t byte, Instant arrival) {
+    Advance(arrival);
+    ++bytes_;
+    if (!firstByte_) {
+        firstByte_ = arrival;
+    }
+    lastByte_ = arrival;
+    if (frame_.empty()) {
+        frameFirst_ = arrival;
+    }
+    frameLast_ = arrival;
+    frame_.push_back(static_cast<char>(byte));
+    if (byte == kCarriageReturn) {
+        FrameEnded();
+    }
+}
+
+void FrameSplitter::Advance(Instant now) {
+    if (!frame_.empty() && now - frameLast_ > Silence()) {
+        CutFrame(frameLast_ + Silence());
+    }
+    // An answer has begun once its first character is in; none came within the window.
+    if (pending_ && frame_.empty() && now > pending_->end + settings_.answerWindow) {
+        Judge(ExchangeVerdict::NoAnswer, pending_->end + settings_.answerWindow, std::string(),
+              std::nullopt, std::nullopt);
+    }
+}
+
+std::optional<Instant> FrameSplitter::NextDeadline() const {
+    if (!frame_.empty()) {
+        return frameLast_ + Silence() + Duration{1};
+    }
+    if (pending_) {
+        return pending_->end + settings_.answerWindow + Duration{1};
+    }
+    return std::nullopt;
+}
+
+std::vector<Exchange> FrameSplitter::TakeExchanges() {
+    std::vector<Exchange> taken;
+    taken.swap(judged_);
+    return taken;
+}
+
+void FrameSplitter::CutFrame(Instant at) {
+    std::string cut;
+    cut.swap(frame_);
+    if (pending_ && !pending_->awaitingValue) {
+        // An answer that stopped before its carriage return: garbled.
+        Judge(ExchangeVerdict::NoCr, at, cut, frameFirst_, frameLast_);
+        return;
+    }
+    Noise(cut.size());
+}
+
+void FrameSplitter::FrameEnded() {
+    ++frames_;
+    std::string frame;
+    frame.swap(frame_);
+    const Instant first = frameFirst_;
+    const Instant last = frameLast_;
+    if (pending_ && pending_->awaitingValue && !RequestAt(frame, 0)) {
+        // The value frame of a write: the request is whole at its carriage return, and the
+        // window for the answer starts there.
+        pending_->request.frame += frame;
+        pending_->end = last;
+        pending_->request.written =
+            last -
+            settings_.characterTime * static_cast<std::int64_t>(pending_->request.frame.size());
+        pending_->awaitingValue = false;
+        return;
+    }
+    if (RequestAt(frame, 0)) {
+        if (pending_) {
+            // The master went on to the next request: the last one had no answer.
+            Judge(ExchangeVerdict::NoAnswer, last, std::string(), std::nullopt, std::nullopt);
+        }
+        HeardRequest(std::move(frame), last);
+        return;
+    }
+    if (pending_) {
+        const bool wrongCount = IsReadRequest(pending_->request.frame) &&
+                                frame.size() != static_cast<std::size_t>(AnswerLength);
+        Judge(wrongCount ? ExchangeVerdict::WrongCount : ExchangeVerdict::Good, last, frame, first,
+              last);
+        return;
+    }
+    // Noise before a request, with no silence between them: the request is still heard.
+    for (std::size_t at = 1; at < frame.size(); ++at) {
+        if (RequestAt(frame, at)) {
+            Noise(at);
+            HeardRequest(frame.substr(at), last);
+            return;
+        }
+    }
+    Noise(frame.size());
+}
+
+void FrameSplitter::HeardRequest(std::string frame, Instant end) {
+    ++requests_;
+    lastRequest_ = end;
+    const char address = frame[0];
+    PollCycle& polls = polls_[static_cast<std::size_t>(AddressIndexOf(address))];
+    ++polls.requests;
+    if (polls.lastRequest) {
+        const Duration gap = end - *polls.lastRequest;
+        polls.totalGap += gap;
+        polls.longestGap = std::max(polls.longestGap, gap);
+        ++polls.gaps;
+    }
+    polls.lastRequest = end;
+
+    Pending pending;
+    pending.request.address = address;
+    pending.request.position = AddressIndexOf(address);
+    pending.request.attempt = 0;
+    pending.request.written =
+        end - settings_.characterTime * static_cast<std::int64_t>(frame.size());
+    pending.end = end;
+    pending.awaitingValue = frame[1] == '!';
+    pending.request.frame = std::move(frame);
+    pending_ = std::move(pending);
+}
+
+void FrameSplitter::Judge(ExchangeVerdict verdict, Instant at, std::string answer,
+                          std::optional<Instant> first, std::optional<Instant> last) {
+    Exchange exchange;
+    exchange.request = std::move(pending_->request);
+    pending_.reset();
+    exchange.verdict = verdict;
+    exchange.received = static_cast<int>(answer.size());
+    exchange.arrived = answer;
+    if (verdict == ExchangeVerdict::Good) {
+        exchange.answer = std::move(answer);
+    }
+    exchange.judged = at;
+    exchange.firstArrival = first;
+    exchange.lastArrival = last;
+    judged_.push_back(std::move(exchange));
+}
+
+}  // namespace tarvel
