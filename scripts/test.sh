@@ -2,8 +2,8 @@
 # SPDX-License-Identifier: GPL-3.0-or-later
 # Sets up, checks the layers, the formatting and the licence lines, builds and runs every test:
 # once in an ordinary build, once with the address and undefined-behaviour sanitizers, then
-# builds, installs and checks the Debian package (scripts/package-test.sh). "--quick" skips the sanitizer build and
-# the package.
+# builds, installs and checks the Debian package (scripts/package-test.sh). "--quick" skips the
+# sanitizer build and the package.
 set -euo pipefail
 cd "$(dirname "$0")/.."
 scripts/setup.sh
