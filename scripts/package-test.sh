@@ -77,7 +77,9 @@ check_simulator() {
     fail "line-tarvel-sim printed no device (\"$device\")"
   fi
   echo "line-tarvel-sim: $device"
-  answer=$(timeout 20 /usr/bin/line-tarvel-cli send 'A?X  ' --port "$device" 2>&1) || status=$?
+  # At even parity, which a pseudo-terminal cannot carry: it must open all the same.
+  answer=$(timeout 20 /usr/bin/line-tarvel-cli send 'A?X  ' --parity even --port "$device" 2>&1) ||
+    status=$?
   kill -TERM "$simulator"
   local simulator_status=0
   wait "$simulator" || simulator_status=$?
@@ -164,6 +166,10 @@ printed=$(/usr/bin/line-tarvel --version)
 libraries=$(ldd /usr/bin/line-tarvel-cli)
 if grep -Eq 'libQt6(Widgets|Gui)' <<<"$libraries"; then
   fail "/usr/bin/line-tarvel-cli loads Qt's GUI libraries: $(grep -E 'libQt6(Widgets|Gui)' <<<"$libraries")"
+fi
+# The simulator stands at the far end of a pseudo-terminal and needs no Qt at all.
+if ldd /usr/bin/line-tarvel-sim | grep -q 'libQt6'; then
+  fail "/usr/bin/line-tarvel-sim loads Qt: $(ldd /usr/bin/line-tarvel-sim | grep libQt6)"
 fi
 if grep -q 'not found' <<<"$libraries$(ldd /usr/bin/line-tarvel)"; then
   fail "an installed program misses a library"

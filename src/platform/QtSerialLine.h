@@ -14,6 +14,7 @@
 #include "platform/Clock.h"
 #include "platform/LineSettings.h"
 #include "platform/PortMap.h"
+#include "platform/PseudoTerminals.h"
 #include "platform/SerialLine.h"
 #include "platform/StampedInput.h"
 
@@ -39,9 +40,6 @@ std::optional<std::uint32_t> OwningGroup(const std::string& path);
 // member of it from the next login.
 GroupMembership MembershipOf(std::uint32_t group);
 
-// Whether device number `device` is the slave side of a pseudo-terminal.
-bool IsPseudoTerminalSlave(std::uint64_t device);
-
 // The four settings of a line, one at a time, as a port takes them.
 class SettingsTarget {
 public:
@@ -57,13 +55,6 @@ public:
 // eight data bits, so those are left as it has them rather than refused.
 std::string ApplyLineSettings(SettingsTarget& port, const LineSettings& settings,
                               bool pseudoTerminal);
-
-// A pseudo-terminal cannot say which parity and data bits the program chose on it, so the lines
-// of this process note their settings for each one they hold open, by device number: a
-// simulated line at the far end in the same process reads them to judge the framing.
-void NotePseudoTerminalSettings(std::uint64_t device, const LineSettings& settings);
-void ForgetPseudoTerminalSettings(std::uint64_t device);
-std::optional<LineSettings> PseudoTerminalSettings(std::uint64_t device);
 
 // The serial line of the running program: a QSerialPort on the host device that the port map
 // gives for the chosen port number.
