@@ -14,7 +14,7 @@
 #include <map>
 
 #include "platform/LineSettings.h"
-#include "platform/QtSerialLine.h"
+#include "platform/PseudoTerminals.h"
 
 namespace tarvel {
 namespace {
