@@ -12,12 +12,20 @@ LineMonitor::LineMonitor(const Clock& clock, CharacterTimeSource characterTime,
       errorCounts_(std::move(errorCounts)),
       traffic_(trafficCapacity) {}
 
-void LineMonitor::CycleListener::RunStarted(int) { monitor_.Began(monitor_.run_, AnswerWindow); }
+void LineMonitor::CycleListener::RunStarted(int) {
+    monitor_.Began(monitor_.run_, AnswerWindow, Activity::Run);
+}
 
-void LineMonitor::ScanListener::ScanStarted() { monitor_.Began(monitor_.scan_, ScanAnswerWindow); }
+void LineMonitor::ScanListener::ScanStarted() {
+    monitor_.Began(monitor_.scan_, ScanAnswerWindow, Activity::Scan);
+}
 
-void LineMonitor::Began(LineStatistics& statistics, Duration answerWindow) {
+void LineMonitor::Began(LineStatistics& statistics, Duration answerWindow, Activity activity) {
     current_ = &statistics;
+    activity_ = activity;
+    if (current_ == &run_) {
+        runActivity_ = activity;
+    }
     statistics.Begin(clock_.Now(), characterTime_ ? characterTime_() : Duration{0}, answerWindow);
     std::shared_ptr<const LineDescription>& line = current_ == &run_ ? runLine_ : scanLine_;
     if (lineSource_) {
@@ -42,12 +50,14 @@ void LineMonitor::Judged(const Exchange& exchange) {
     }
     statistics.Add(exchange);
     traffic_.Add(exchange, statistics.Start(), requestWritten_,
-                 current_ == &run_ ? runLine_ : scanLine_);
+                 current_ == &run_ ? runLine_ : scanLine_, activity_);
     ++revision_;
 }
 
 void LineMonitor::Ended() {
     running_ = false;
+    current_ = &run_;
+    activity_ = runActivity_;
     ++revision_;
 }
 

@@ -6,6 +6,7 @@
 #include <optional>
 
 #include "engine/CycleSink.h"
+#include "engine/Listener.h"
 #include "line/LineDetector.h"
 #include "monitor/LineStatistics.h"
 #include "monitor/TrafficLog.h"
@@ -39,6 +40,8 @@ public:
 
     CycleSink& CycleEvents() { return cycleEvents_; }
     ScanSink& ScanEvents() { return scanEvents_; }
+    // Listening to a line another master drives counts as a run: its statistics are the run's.
+    ListenSink& ListenEvents() { return listenEvents_; }
 
     // The current or last test run's: the health of the line.
     const LineStatistics& Statistics() const { return run_; }
@@ -53,6 +56,8 @@ public:
     std::optional<UartErrorCounts> ErrorsSinceStart() const;
     // A run or a scan is going on.
     bool Running() const { return running_; }
+    // Whether the run statistics are those of a test run or of listening.
+    Activity RunActivity() const { return runActivity_; }
     bool Scanning() const { return running_ && current_ == &scan_; }
 
     // "Res": the run's statistics and the traffic start again from nothing; what the last scan
@@ -80,7 +85,18 @@ private:
         LineMonitor& monitor_;
     };
 
-    void Began(LineStatistics& statistics, Duration answerWindow);
+    struct ListenListener final : ListenSink {
+        explicit ListenListener(LineMonitor& monitor) : monitor_(monitor) {}
+        void ListenStarted(Duration answerWindow) override {
+            monitor_.Began(monitor_.run_, answerWindow, Activity::Listen);
+        }
+        void RequestWritten(const Request&) override { monitor_.Written(); }
+        void ExchangeJudged(const Exchange& exchange) override { monitor_.Judged(exchange); }
+        void ListenEnded(const ListenEnd&) override { monitor_.Ended(); }
+        LineMonitor& monitor_;
+    };
+
+    void Began(LineStatistics& statistics, Duration answerWindow, Activity activity);
     void Written();
     void Judged(const Exchange& exchange);
     void Ended();
@@ -93,6 +109,7 @@ private:
     std::shared_ptr<const LineDescription> scanLine_ = runLine_;
     CycleListener cycleEvents_{*this};
     ScanListener scanEvents_{*this};
+    ListenListener listenEvents_{*this};
     LineStatistics run_;
     LineStatistics scan_;
     // The one counting now, or last: exchanges judged outside a run or a scan count in the run.
@@ -101,6 +118,8 @@ private:
     std::optional<UartErrorCounts> countsAtStart_;
     LocalDateTime requestWritten_;
     bool running_ = false;
+    Activity activity_ = Activity::Run;  // of the statistics counting now
+    Activity runActivity_ = Activity::Run;
     std::uint64_t revision_ = 0;
 };
 

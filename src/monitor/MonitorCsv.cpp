@@ -43,7 +43,7 @@ std::string TrafficRecord(const TrafficRow& row) {
                       TimeOfDayText(row.at.time), row.answer ? "answer" : "request",
                       std::string(1, row.address), std::to_string(row.characters), row.hex,
                       row.text, row.verdict, Iso8601(row.at), row.line ? PortText(line) : "",
-                      row.line ? SettingsSummary(line) : ""});
+                      row.line ? SettingsSummary(line) : "", ActivityName(row.activity)});
 }
 
 }  // namespace
@@ -51,7 +51,7 @@ std::string TrafficRecord(const TrafficRow& row) {
 std::string TrafficCsvHeader() {
     return CsvRecord({"exchange", "ms from run start", "time of day", "direction", "address",
                       "characters", "hex", "text", "verdict", kDateTimeColumn, kPortColumn,
-                      kSettingsColumn});
+                      kSettingsColumn, "exchange of"});
 }
 
 std::string TrafficCsvRecords(const TrafficEntry& entry, std::uint64_t number) {
@@ -112,26 +112,23 @@ std::vector<std::string> StatisticsFields(const ControllerStatistics& controller
 }
 
 std::string StatisticsCsvHeader() {
-    std::vector<std::string> header{"Statistics of"};
-    header.insert(header.end(), StatisticsColumns().begin(), StatisticsColumns().end());
-    header.insert(header.end(), {"Why", kDateTimeColumn, kPortColumn, kSettingsColumn});
+    std::vector<std::string> header = StatisticsColumns();
+    header.insert(header.end(),
+                  {"Why", kDateTimeColumn, kPortColumn, kSettingsColumn, "statistics of"});
     return CsvRecord(header);
 }
 
-std::string StatisticsCsvRecords(StatisticsKind kind, const LineStatistics& statistics,
+std::string StatisticsCsvRecords(Activity activity, const LineStatistics& statistics,
                                  const LineDescription& line, const LocalDateTime& madeAt) {
     std::string csv;
-    const std::string of = kind == StatisticsKind::Run ? "run" : "scan";
+    const std::string of = ActivityName(activity);
     const std::string when = Iso8601(madeAt);
     const std::string port = PortText(line);
     const std::string settings = SettingsSummary(line);
     for (const ControllerStatistics& controller : statistics.Controllers()) {
-        std::vector<std::string> fields{of};
-        const std::vector<std::string> counted =
-            StatisticsFields(controller, statistics.AnswerWindow());
-        fields.insert(fields.end(), counted.begin(), counted.end());
-        fields.insert(fields.end(),
-                      {Assess(controller, statistics.AnswerWindow()).reason, when, port, settings});
+        std::vector<std::string> fields = StatisticsFields(controller, statistics.AnswerWindow());
+        fields.insert(fields.end(), {Assess(controller, statistics.AnswerWindow()).reason, when,
+                                     port, settings, of});
         csv += CsvRecord(fields);
     }
     return csv;
@@ -139,8 +136,9 @@ std::string StatisticsCsvRecords(StatisticsKind kind, const LineStatistics& stat
 
 std::string StatisticsCsv(const LineMonitor& monitor, const LocalDateTime& madeAt) {
     return StatisticsCsvHeader() +
-           StatisticsCsvRecords(StatisticsKind::Run, monitor.Statistics(), monitor.Line(), madeAt) +
-           StatisticsCsvRecords(StatisticsKind::Scan, monitor.ScanStatistics(), monitor.ScanLine(),
+           StatisticsCsvRecords(monitor.RunActivity(), monitor.Statistics(), monitor.Line(),
+                                madeAt) +
+           StatisticsCsvRecords(Activity::Scan, monitor.ScanStatistics(), monitor.ScanLine(),
                                 madeAt);
 }
 

@@ -27,17 +27,16 @@ std::string TrafficCsv(const TrafficLog& log);
 std::string TrafficCsvHeader();
 // The two records of one exchange, as TrafficCsv writes them.
 std::string TrafficCsvRecords(const TrafficEntry& entry, std::uint64_t number);
-// Which statistics a row of the statistics file counts.
-enum class StatisticsKind { Run, Scan };
-// The statistics file: a header row, then one record per controller of the last test run and
-// one per address of the last scan, as they stood at `madeAt`. The first column says which a row
-// is ("run" or "scan"): a column rather than a block of rows under a title of its own, so that
-// every row still says what it counts when the file is filtered or sorted, and a reader that
-// wants the line's health keeps the rows of "run".
+// The statistics file: a header row, then one record per controller of the last test run (or
+// listening) and one per address of the last scan, as they stood at `madeAt`. The last column
+// says which a row counts ("run", "listen" or "scan"), as the traffic's last column says of each
+// exchange: a column rather than a block of rows under a title of its own, so that every row
+// still says what it counts when the file is filtered or sorted; last, like the other columns
+// added since the first files, so that the earlier ones keep their places.
 std::string StatisticsCsv(const LineMonitor& monitor, const LocalDateTime& madeAt);
 std::string StatisticsCsvHeader();
 // The records of one kind, as StatisticsCsv writes them.
-std::string StatisticsCsvRecords(StatisticsKind kind, const LineStatistics& statistics,
+std::string StatisticsCsvRecords(Activity activity, const LineStatistics& statistics,
                                  const LineDescription& line, const LocalDateTime& madeAt);
 
 // The columns of the statistics table, as its header and its CSV show them.

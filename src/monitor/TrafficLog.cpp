@@ -22,16 +22,25 @@ void AppendUtf8(std::string& text, char32_t code) {
 
 }  // namespace
 
+const char* ActivityName(Activity activity) {
+    switch (activity) {
+        case Activity::Scan: return "scan";
+        case Activity::Listen: return "listen";
+        case Activity::Run: break;
+    }
+    return "run";
+}
+
 TrafficLog::TrafficLog(std::size_t capacity) : capacity_(std::max<std::size_t>(capacity, 1)) {}
 
 void TrafficLog::Add(const Exchange& exchange, Instant runStart, const LocalDateTime& written,
-                     std::shared_ptr<const LineDescription> line) {
+                     std::shared_ptr<const LineDescription> line, Activity activity) {
     ++added_;
     if (entries_.size() < capacity_) {
-        entries_.push_back(TrafficEntry{exchange, runStart, written, std::move(line)});
+        entries_.push_back(TrafficEntry{exchange, runStart, written, std::move(line), activity});
         return;
     }
-    entries_[oldest_] = TrafficEntry{exchange, runStart, written, std::move(line)};
+    entries_[oldest_] = TrafficEntry{exchange, runStart, written, std::move(line), activity};
     oldest_ = (oldest_ + 1) % capacity_;
 }
 
@@ -60,6 +69,7 @@ TrafficRow RequestRow(const TrafficEntry& entry, std::uint64_t number) {
     TrafficRow row;
     row.number = number;
     row.line = entry.line;
+    row.activity = entry.activity;
     row.sinceRunStart = request.written - entry.runStart;
     row.at = entry.written;
     row.address = request.address;
@@ -74,6 +84,7 @@ TrafficRow AnswerRow(const TrafficEntry& entry, std::uint64_t number) {
     TrafficRow row;
     row.number = number;
     row.line = entry.line;
+    row.activity = entry.activity;
     row.answer = true;
     row.sinceRunStart = exchange.firstArrival.value_or(exchange.judged) - entry.runStart;
     row.at = exchange.judgedAt;

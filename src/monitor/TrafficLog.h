@@ -12,6 +12,12 @@
 
 namespace tarvel {
 
+// What the program was doing when an exchange was made: a test run, a scan, or listening to a
+// line another master drives.
+enum class Activity { Run, Scan, Listen };
+// "run", "scan", "listen".
+const char* ActivityName(Activity activity);
+
 // One exchange as the traffic log keeps it.
 struct TrafficEntry {
     Exchange exchange;
@@ -19,6 +25,7 @@ struct TrafficEntry {
     LocalDateTime written;  // the request's; the exchange holds its verdict's
     // The port and settings of its run, shared by every entry of that run.
     std::shared_ptr<const LineDescription> line;
+    Activity activity = Activity::Run;
 };
 
 // The last exchanges on the line, oldest first: a ring, so that a run of a day keeps the same
@@ -30,7 +37,8 @@ public:
     explicit TrafficLog(std::size_t capacity = DefaultCapacity);
 
     void Add(const Exchange& exchange, Instant runStart, const LocalDateTime& written,
-             std::shared_ptr<const LineDescription> line = nullptr);
+             std::shared_ptr<const LineDescription> line = nullptr,
+             Activity activity = Activity::Run);
     void Clear();
 
     std::size_t Capacity() const { return capacity_; }
@@ -61,6 +69,7 @@ struct TrafficRow {
     std::string text;     // the bytes as UTF-8 text with control characters made visible
     std::string verdict;  // empty for a request; "good" or the failure's message for an answer
     std::shared_ptr<const LineDescription> line;  // nothing where the run did not say
+    Activity activity = Activity::Run;
 };
 
 // The two rows of the entry at `index`: its request and its answer.

@@ -358,7 +358,7 @@ TEST_F(MidnightCliSessionTest, TheTextReportAndTheCsvRowsSayTheSame) {
     const std::string traffic = Read("traffic.csv");
     EXPECT_EQ(traffic.substr(0, traffic.find("\r\n")) + "\r\n", TrafficCsvHeader());
     EXPECT_NE(traffic.find(",request,A,6,41 3F 58 20 20 0D,A?X  <CR>,,2026-12-09T23:59:30+01:00,"
-                           "/dev/ttyS9,\"4800 8N1, retry 2\"\r\n"),
+                           "/dev/ttyS9,\"4800 8N1, retry 2\",run\r\n"),
               std::string::npos)
         << traffic;
     EXPECT_NE(

@@ -355,18 +355,19 @@ TEST(MonitorCsvTest, TrafficAndStatisticsHaveAHeaderAndOneRecordPerLine) {
     const auto line = std::make_shared<const LineDescription>(
         LineDescription{"/dev/ttyUSB0", "COM2", 9600, 'E', 7, 1, 2});
     log.Add(comma, kStart, {{2026, 12, 30}, {23, 59, 59}, -300}, line);
-    log.Add(comma, kStart, {{2026, 12, 30}, {23, 59, 59}, -300});  // a run that said nothing
+    // A scan that said nothing of its line.
+    log.Add(comma, kStart, {{2026, 12, 30}, {23, 59, 59}, -300}, nullptr, Activity::Scan);
     EXPECT_EQ(TrafficCsv(log),
               "exchange,ms from run start,time of day,direction,address,characters,hex,text,"
-              "verdict,date-time,port,settings\r\n"
+              "verdict,date-time,port,settings,exchange of\r\n"
               "1,0.0,23:59:59,request,\",\",6,2C 3F 58 20 20 0D,\",?X  <CR>\",,"
-              "2026-12-30T23:59:59-05:00,/dev/ttyUSB0 (COM2),\"9600 7E1, retry 2\"\r\n"
+              "2026-12-30T23:59:59-05:00,/dev/ttyUSB0 (COM2),\"9600 7E1, retry 2\",run\r\n"
               "1,201.0,00:00:00,answer,\",\",4,2C 32 31 22,\",21\"\"\",CR not received !,"
-              "2026-12-31T00:00:00-05:00,/dev/ttyUSB0 (COM2),\"9600 7E1, retry 2\"\r\n"
+              "2026-12-31T00:00:00-05:00,/dev/ttyUSB0 (COM2),\"9600 7E1, retry 2\",run\r\n"
               "2,0.0,23:59:59,request,\",\",6,2C 3F 58 20 20 0D,\",?X  <CR>\",,"
-              "2026-12-30T23:59:59-05:00,,\r\n"
+              "2026-12-30T23:59:59-05:00,,,scan\r\n"
               "2,201.0,00:00:00,answer,\",\",4,2C 32 31 22,\",21\"\"\",CR not received !,"
-              "2026-12-31T00:00:00-05:00,,\r\n");
+              "2026-12-31T00:00:00-05:00,,,scan\r\n");
     EXPECT_EQ(
         TrafficCsvHeader() + TrafficCsvRecords(log.At(0), 1) + TrafficCsvRecords(log.At(1), 2),
         TrafficCsv(log));
@@ -375,29 +376,34 @@ TEST(MonitorCsvTest, TrafficAndStatisticsHaveAHeaderAndOneRecordPerLine) {
     statistics.Add(Made('A', ExchangeVerdict::Good, 0ms, 12ms));
     statistics.Add(Made('B', ExchangeVerdict::NoAnswer, 0ms));
     const LocalDateTime madeAt{{2027, 1, 2}, {3, 4, 5}, 90};
-    const std::string csv = StatisticsCsvHeader() +
-                            StatisticsCsvRecords(StatisticsKind::Run, statistics, *line, madeAt);
+    const std::string csv =
+        StatisticsCsvHeader() + StatisticsCsvRecords(Activity::Run, statistics, *line, madeAt);
     EXPECT_EQ(std::count(csv.begin(), csv.end(), '\n'), 3);
-    EXPECT_EQ(csv.rfind("Statistics of,Address,Requests,Good,No answer,", 0), 0u);
-    EXPECT_NE(csv.find(",Judgement,Why,date-time,port,settings\r\n"), std::string::npos) << csv;
-    EXPECT_NE(csv.find(",2027-01-02T03:04:05+01:30,/dev/ttyUSB0 (COM2),\"9600 7E1, retry 2\"\r\n"),
-              std::string::npos)
-        << csv;
-    EXPECT_NE(csv.find("\r\nrun,A,1,1,0,0,0,0,0,100.0,8.0,8.0,8.0,8.0,12.0,12.0,12.0,12.0,"),
+    EXPECT_EQ(csv.rfind("Address,Requests,Good,No answer,", 0), 0u);
+    EXPECT_NE(csv.find(",Judgement,Why,date-time,port,settings,statistics of\r\n"),
               std::string::npos)
         << csv;
     EXPECT_NE(
-        csv.find("\r\nrun,B,1,0,1,0,0,0,0,0.0,,,,,,,,,,silent,No answer to its only request."),
+        csv.find(",2027-01-02T03:04:05+01:30,/dev/ttyUSB0 (COM2),\"9600 7E1, retry 2\",run\r\n"),
         std::string::npos)
         << csv;
-    // A scan's rows say so in the same column.
-    const std::string scan = StatisticsCsvRecords(StatisticsKind::Scan, statistics, *line, madeAt);
-    std::string rows = csv.substr(csv.find("\r\n") + 2);
-    for (std::size_t at = 0; at < rows.size(); at = rows.find("\r\n", at) + 2) {
-        ASSERT_EQ(rows.compare(at, 4, "run,"), 0);
-        rows.replace(at, 3, "scan");
+    EXPECT_NE(csv.find("\r\nA,1,1,0,0,0,0,0,100.0,8.0,8.0,8.0,8.0,12.0,12.0,12.0,12.0,"),
+              std::string::npos)
+        << csv;
+    EXPECT_NE(csv.find("\r\nB,1,0,1,0,0,0,0,0.0,,,,,,,,,,silent,No answer to its only request."),
+              std::string::npos)
+        << csv;
+    // A scan's rows, and those of listening, say so in the same column.
+    for (const Activity activity : {Activity::Scan, Activity::Listen}) {
+        const std::string other = StatisticsCsvRecords(activity, statistics, *line, madeAt);
+        std::string rows = csv.substr(csv.find("\r\n") + 2);
+        for (std::size_t end = rows.find(",run\r\n"); end != std::string::npos;
+             end = rows.find(",run\r\n", end)) {
+            rows.replace(end + 1, 3, ActivityName(activity));
+            end = rows.find("\r\n", end) + 2;
+        }
+        EXPECT_EQ(other, rows);
     }
-    EXPECT_EQ(scan, rows);
 }
 
 }  // namespace
