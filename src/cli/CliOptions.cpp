@@ -112,11 +112,10 @@ std::optional<std::vector<char>> ReadAddresses(const std::string& text) {
 }
 
 const std::map<std::string, CliCommand>& Commands() {
-    static const std::map<std::string, CliCommand> commands{{"scan", CliCommand::Scan},
-                                                            {"test", CliCommand::Test},
-                                                            {"analyse", CliCommand::Analyse},
-                                                            {"analyze", CliCommand::Analyse},
-                                                            {"send", CliCommand::Send}};
+    static const std::map<std::string, CliCommand> commands{
+        {"scan", CliCommand::Scan},       {"test", CliCommand::Test},
+        {"analyse", CliCommand::Analyse}, {"analyze", CliCommand::Analyse},
+        {"send", CliCommand::Send},       {"listen", CliCommand::Listen}};
     return commands;
 }
 
@@ -144,6 +143,8 @@ const std::map<CliCommand, std::vector<std::string>>& OptionsTaken() {
                                  "--traffic", "--stats", "--json"})},
         {CliCommand::Analyse, {"--dat", "--json"}},
         {CliCommand::Send, with({"--value"})},
+        {CliCommand::Listen,
+         with({"--duration", "--answer-window", "--traffic", "--stats", "--json"})},
         // What COM1 to COM4 stand for, with the assignments of --port.
         {CliCommand::ListPorts, {"--port"}},
     };
@@ -171,6 +172,28 @@ std::optional<Duration> ParseDuration(const std::string& text) {
         return std::nullopt;
     }
     return unit * static_cast<std::int64_t>(*number);
+}
+
+std::optional<Duration> ParseAnswerWindow(const std::string& text) {
+    std::string number = text;
+    double unit = 1.0;
+    if (number.size() > 2 && number.compare(number.size() - 2, 2, "ms") == 0) {
+        number.resize(number.size() - 2);
+        unit = 1e-3;
+    } else if (!number.empty() && number.back() == 's') {
+        number.pop_back();
+    }
+    double value = 0.0;
+    const char* end = number.data() + number.size();
+    const auto [stop, failure] = std::from_chars(number.data(), end, value);
+    if (number.empty() || failure != std::errc() || stop != end) {
+        return std::nullopt;
+    }
+    const double seconds = value * unit;
+    if (!(seconds >= 0.001 && seconds <= 10.0)) {
+        return std::nullopt;
+    }
+    return std::chrono::duration_cast<Duration>(std::chrono::duration<double>(seconds));
 }
 
 CliOptions ParseCliArguments(const std::vector<std::string>& arguments) {
@@ -255,6 +278,12 @@ CliOptions ParseCliArguments(const std::vector<std::string>& arguments) {
               o.duration = ParseDuration(v);
               return o.duration.has_value();
           }}},
+        {"--answer-window",
+         {"a time from 1 ms to 10 s such as 0.2, 0.35s or 200ms",
+          [](const std::string& v, CliOptions& o) {
+              o.answerWindow = ParseAnswerWindow(v);
+              return o.answerWindow.has_value();
+          }}},
         {"--sweeps",
          {"a whole number from 1 on",
           [](const std::string& v, CliOptions& o) {
@@ -336,8 +365,8 @@ CliOptions ParseCliArguments(const std::vector<std::string>& arguments) {
         return options;
     }
     if (!positional.empty() && options.command == CliCommand::None) {
-        options.error =
-            "unknown command \"" + positional[0] + "\": allowed are scan, test, analyse, send";
+        options.error = "unknown command \"" + positional[0] +
+                        "\": allowed are scan, test, listen, analyse, send";
         return options;
     }
     if (options.listPorts) {
@@ -348,7 +377,7 @@ CliOptions ParseCliArguments(const std::vector<std::string>& arguments) {
         options.command = CliCommand::ListPorts;
     }
     if (options.command == CliCommand::None) {
-        options.error = "no command given: scan, test, analyse or send; see --help";
+        options.error = "no command given: scan, test, listen, analyse or send; see --help";
         return options;
     }
     const std::vector<std::string>& taken = OptionsTaken().at(options.command);
@@ -378,6 +407,7 @@ CliOptions ParseCliArguments(const std::vector<std::string>& arguments) {
             break;
         case CliCommand::Scan:
         case CliCommand::Test:
+        case CliCommand::Listen:
             if (operands != 0) {
                 options.error = "unexpected argument \"" + positional[1] + "\"; see --help";
                 return options;
@@ -429,6 +459,7 @@ std::string CommandName(CliCommand command) {
         case CliCommand::Test: return "test";
         case CliCommand::Analyse: return "analyse";
         case CliCommand::Send: return "send";
+        case CliCommand::Listen: return "listen";
         case CliCommand::ListPorts: return "--list-ports";
         case CliCommand::None: break;
     }
@@ -438,7 +469,7 @@ std::string CommandName(CliCommand command) {
 namespace {
 
 const char kLineOptions[] =
-    "Line options (scan, test, send):\n"
+    "Line options (scan, test, listen, send):\n"
     "  --port DEVICE         a device such as /dev/ttyUSB0, or COM1 to COM4 as the\n"
     "                        window program maps them (see --list-ports); COMn=DEVICE\n"
     "                        makes COMn stand for DEVICE. Without --port: COM1, the\n"
@@ -468,6 +499,7 @@ const char kProgramUsage[] =
     "  scan                  find the controllers on the line (addresses A to @)\n"
     "  test                  the test cycle over a line configuration\n"
     "  analyse FILE.lst      the analysis report of an error list (also \"analyze\")\n"
+    "  listen                judge a line another master drives, sending nothing\n"
     "  send FRAME            one hand-typed request and its answer\n"
     "\n";
 
@@ -534,6 +566,24 @@ const char kAnalyseUsage[] =
     "Exit status: 0 the report was made, 2 a usage error, 3 a file could not be read\n"
     "or written.\n";
 
+const char kListenUsage[] =
+    "Usage: line-tarvel-cli listen [LINE OPTIONS] [--duration TIME]\n"
+    "                              [--answer-window TIME] [--traffic FILE]\n"
+    "                              [--stats FILE] [--json]\n"
+    "\n"
+    "Listens to a line that the plant's own master drives, and never sends a byte:\n"
+    "each request heard and its answer are judged as the test cycle judges its own,\n"
+    "for TIME (90s, 10m, 8h) or until Ctrl+C. A request whose answer has not begun\n"
+    "within the answer window (0.2 s, from its carriage return, unless\n"
+    "--answer-window says otherwise), or that the next request follows first, had no\n"
+    "answer; an answer without its carriage return is garbled. Prints the statistics\n"
+    "of each controller, the master's poll cycle, and the line's load; says so when\n"
+    "the line does not look like Ascon traffic at the speed and parity given.\n";
+
+const char kListenStatus[] =
+    "Exit status: 0 every request heard was answered well, 1 a request was not (or\n"
+    "none was heard), 2 a usage error, 3 the port or a file failed.\n";
+
 const char kSendUsage[] =
     "Usage: line-tarvel-cli send [LINE OPTIONS] [--value FRAME] [--] FRAME\n"
     "\n"
@@ -556,6 +606,9 @@ std::string CommandUsage(CliCommand command) {
         case CliCommand::Test:
             return std::string(kTestUsage) + "\n" + kEvidenceFiles + "\n" + kProgressAndStop +
                    "\n" + kLineOptions + "\n" + kTestStatus;
+        case CliCommand::Listen:
+            return std::string(kListenUsage) + "\n" + kEvidenceFiles + "\n" + kProgressAndStop +
+                   "\n" + kLineOptions + "\n" + kListenStatus;
         case CliCommand::Analyse: return kAnalyseUsage;
         case CliCommand::Send:
             return std::string(kSendUsage) + "\n" + kLineOptions + "\n" + kSendStatus;

@@ -12,7 +12,7 @@
 namespace tarvel {
 
 // ListPorts is --list-ports, which goes without a command.
-enum class CliCommand { None, Scan, Test, Analyse, Send, ListPorts };
+enum class CliCommand { None, Scan, Test, Listen, Analyse, Send, ListPorts };
 
 // What the command line of line-tarvel-cli asks for.
 struct CliOptions {
@@ -33,6 +33,7 @@ struct CliOptions {
     std::string cfgFile;          // scan: written; test: read
     std::vector<char> addresses;  // test: instead of a configuration file
     std::optional<Duration> duration;
+    std::optional<Duration> answerWindow;  // listen: from the request's carriage return
     std::optional<int> sweeps;
     std::string lstFile;
     std::string datFile;
@@ -51,6 +52,8 @@ CliOptions ParseCliArguments(const std::vector<std::string>& arguments);
 
 // "90s", "10m", "8h", or seconds without a unit; nothing for anything else or for 0.
 std::optional<Duration> ParseDuration(const std::string& text);
+// "0.2", "0.35s", "200ms": from 1 ms to 10 s; nothing for anything else.
+std::optional<Duration> ParseAnswerWindow(const std::string& text);
 
 std::string CliUsage();
 std::string CommandUsage(CliCommand command);

@@ -7,12 +7,14 @@
 #include <sstream>
 
 #include "cli/CliReport.h"
+#include "cli/ListenReport.h"
 #include "core/Analysis.h"
 #include "core/AsconFrame.h"
 #include "core/ConfigFile.h"
 #include "core/ListFile.h"
 #include "core/Version.h"
 #include "engine/AsconCycle.h"
+#include "engine/Listener.h"
 #include "line/LineDetector.h"
 #include "monitor/MonitorCsv.h"
 #include "platform/DurableFiles.h"
@@ -39,9 +41,9 @@ void EndProgress(std::ostream& err) { err << "\r\x1b[K" << std::flush; }
 
 }  // namespace
 
-// Hears the test cycle and the line detector: progress for the operator, the error list, the
-// sweeps and the stop.
-class CliSession::ProgressSink final : public CycleSink, public ScanSink {
+// Hears the test cycle, the line detector and the listener: progress for the operator, the
+// traffic log, the error list, the sweeps and the stop.
+class CliSession::ProgressSink final : public CycleSink, public ScanSink, public ListenSink {
 public:
     explicit ProgressSink(CliSession& session) : session_(session) {}
 
@@ -70,6 +72,17 @@ public:
             session_.files_.Append(TrafficCsvRecords(traffic.At(i), traffic.NumberOf(i)));
         }
         trafficLogged_ = traffic.Added();
+        if (listening_) {
+            heardFailures_ += exchange.Failed() ? 1 : 0;
+            if (session_.host_.progress) {
+                char text[160];
+                std::snprintf(text, sizeof text, "listening, %s, %ld exchanges heard, %ld failed",
+                              Seconds(Elapsed()).c_str(), static_cast<long>(traffic.Added()),
+                              heardFailures_);
+                ShowProgress(session_.host_.err, text);
+            }
+            return;
+        }
         if (!inCycle_) {
             scanFailures_ += exchange.Failed() ? 1 : 0;
             return;
@@ -88,6 +101,13 @@ public:
         }
     }
     void RunEnded(const RunEnd&) override { Ended(); }
+
+    // The listener.
+    void ListenStarted(Duration) override {
+        listening_ = true;
+        Started();
+    }
+    void ListenEnded(const ListenEnd&) override { Ended(); }
 
     // The line detector.
     void ScanStarted() override {
@@ -143,6 +163,8 @@ private:
     int scanFailures_ = 0;  // the scan's failed exchanges, most of them at empty addresses
     std::uint64_t trafficLogged_ = 0;  // exchanges of the monitor's traffic in the --traffic log
     bool inCycle_ = true;
+    bool listening_ = false;
+    long heardFailures_ = 0;
 };
 
 CliSession::CliSession(const CliOptions& options, CliHost host)
@@ -192,6 +214,9 @@ void CliSession::StopRun(std::string cause) {
         stopCause_ = std::move(cause);
     }
     primo_.StopFlag = kTrue;
+    if (listener_ != nullptr) {
+        listener_->Stop();
+    }
 }
 
 void CliSession::StopIfAsked() {
@@ -217,6 +242,7 @@ QCoro::Task<int> CliSession::RunCommand() {
         case CliCommand::Scan: co_return co_await Scan();
         case CliCommand::Test: co_return co_await Test();
         case CliCommand::Send: co_return co_await Send();
+        case CliCommand::Listen: co_return co_await Listen();
         case CliCommand::Analyse: co_return Analyse();
         case CliCommand::ListPorts:
         case CliCommand::None: break;
@@ -235,6 +261,7 @@ bool CliSession::OpenLine() {
 
 bool CliSession::PrepareFiles() {
     const bool scan = options_.command == CliCommand::Scan;
+    const bool listen = options_.command == CliCommand::Listen;
     bool prepared = true;
     const auto document = [&](const std::string& path, const char* what,
                               RunFiles::Content content) {
@@ -248,7 +275,7 @@ bool CliSession::PrepareFiles() {
             }
             return FormatLineConfiguration(static_cast<std::int16_t>(progress_->Found()), table_);
         });
-    } else {
+    } else if (!listen) {
         document(options_.lstFile, "error list", [this] { return FormatListFile(RecordTexts()); });
         document(options_.datFile, "analysis report",
                  [this] { return FormatListFile(tarvel::Analyse(RecordTexts()).lines); });
@@ -425,6 +452,98 @@ QCoro::Task<int> CliSession::Test() {
         co_return kPortOrFileFailed;
     }
     co_return end.errors == 0 && records.empty() && !nothingAsked ? kAllWell : kLineFailures;
+}
+
+QCoro::Task<int> CliSession::Listen() {
+    if (!PrepareFiles() || !OpenLine()) {
+        co_return kPortOrFileFailed;
+    }
+    const auto settings = ParseSettingsText(SettingsText(primo_));
+    SplitterSettings heard;
+    heard.characterTime = settings ? CharacterTime(*settings) : Duration{0};
+    heard.answerWindow = options_.answerWindow.value_or(AnswerWindow);
+    // The listener is given the line's receiving side only: nothing here can send.
+    Listener listener(ReadOnlyLine(port_.Line()), host_.scheduler, heard);
+    listener.AddSink(monitor_.ListenEvents());
+    listener.AddSink(*progress_);
+    listener_ = &listener;
+    if (!stopCause_.empty()) {
+        listener.Stop();  // Ctrl+C while the port was being opened
+    }
+    std::optional<Scheduler::TimerId> timer;
+    if (options_.duration) {
+        timer = host_.scheduler.CallAt(host_.scheduler.Now() + *options_.duration,
+                                       [this] { StopRun("the time asked for"); });
+    }
+    files_.Start();
+    const ListenEnd end = co_await listener.Listen(co_await lineUse_.Acquire());
+    listener_ = nullptr;
+    if (timer) {
+        host_.scheduler.Cancel(*timer);
+    }
+    const bool filesWritten = co_await files_.Finish();
+
+    const LineStatistics& statistics = monitor_.Statistics();
+    const FrameSplitter& splitter = listener.Splitter();
+    const Duration listened = progress_->Elapsed();
+    const std::optional<UartErrorCounts> driverErrors = monitor_.ErrorsSinceStart();
+    const auto warning = WrongSpeedWarning(splitter, driverErrors, Line());
+    const std::string why = !end.lineFailure.empty() ? "a failed line" : stopCause_;
+    const Provenance provenance = MadeOf(true);
+    if (options_.json) {
+        QJsonArray controllers;
+        for (const ControllerStatistics& controller : statistics.Controllers()) {
+            QJsonObject one = ControllerJson(controller, statistics.AnswerWindow());
+            one.insert("pollCycle", PollCycleJson(splitter.PollsOf(controller.address)));
+            controllers.append(one);
+        }
+        QJsonObject document{
+            {"command", "listen"},
+            {"controllers", controllers},
+            {"answerWindowMs",
+             Rounded(std::chrono::duration<double, std::milli>(heard.answerWindow).count(), 1)},
+            {"seconds", Rounded(std::chrono::duration<double>(listened).count(), 1)},
+            {"stoppedBy", QString::fromStdString(why)},
+            {"lineFailure", end.lineFailure.empty()
+                                ? QJsonValue(QJsonValue::Null)
+                                : QJsonValue(QString::fromStdString(end.lineFailure))},
+            {"line", LineJson(statistics, driverErrors)},
+            {"heard", ListenedLineJson(splitter, listened)},
+            {"warning",
+             warning ? QJsonValue(QString::fromStdString(*warning)) : QJsonValue(QJsonValue::Null)},
+        };
+        AddProvenance(document, provenance);
+        host_.out << JsonText(document);
+    } else {
+        std::ostream& out = host_.out;
+        out << ProvenanceLine("listen", provenance) << "\n";
+        out << "Listened for " << Seconds(listened) << ": "
+            << Counted(splitter.Requests(), "request") << " heard, "
+            << Counted(statistics.Exchanges(), "exchange") << " judged; ended by " << why << "\n";
+        if (warning) {
+            out << "Warning: " << *warning << "\n";
+        }
+        if (splitter.Bytes() == 0) {
+            out << "Nothing was heard on the line: is its master polling, and are the A and B "
+                   "wires the right way round?\n";
+        }
+        out << "\nStatistics (response times in ms from the end of the request):\n"
+            << StatisticsTable(statistics) << LineSummary(statistics, driverErrors)
+            << ListenedLineText(splitter, listened, statistics);
+    }
+    if (warning) {
+        host_.err << "line-tarvel-cli: " << *warning << "\n";
+    }
+    if (!end.lineFailure.empty()) {
+        host_.err << "line-tarvel-cli: the serial line failed: " << end.lineFailure << "\n";
+        co_return kPortOrFileFailed;
+    }
+    if (!filesWritten) {
+        co_return kPortOrFileFailed;
+    }
+    const bool allAnswered =
+        statistics.Exchanges() > 0 && statistics.Good() == statistics.Exchanges();
+    co_return allAnswered ? kAllWell : kLineFailures;
 }
 
 QCoro::Task<int> CliSession::Send() {

@@ -44,6 +44,8 @@ struct CliHost {
 // One command of line-tarvel-cli, from opening the port to the report: the same test cycle,
 // line detector, terminal exchange, analysis and file formats as the windows, with the line
 // monitor's statistics.
+class Listener;
+
 class CliSession {
 public:
     CliSession(const CliOptions& options, CliHost host);
@@ -66,6 +68,7 @@ private:
     QCoro::Task<int> Scan();
     QCoro::Task<int> Test();
     QCoro::Task<int> Send();
+    QCoro::Task<int> Listen();
     int Analyse();
     // Opens the line; false, with the reason on standard error, when it cannot be.
     bool OpenLine();
@@ -91,6 +94,7 @@ private:
     LineMonitor monitor_;
     std::string stopCause_;  // empty until something asks the run to stop
     std::unique_ptr<ProgressSink> progress_;
+    Listener* listener_ = nullptr;  // while listening
     RunFiles files_;
     LocalDateTime started_;
 };

@@ -53,6 +53,23 @@ TEST(CliOptionsTest, CommandsTakeTheirOperandsAndFiles) {
     EXPECT_TRUE(test.json);
 
     EXPECT_EQ(Parse({"test", "--cfg", "line.cfg", "--duration", "10m"}).duration, 10min);
+    // Listening takes the line options, a duration and its own answer window, and no output
+    // that only a test makes.
+    const CliOptions listen =
+        Parse({"listen", "--port", "COM2", "--duration", "8h", "--answer-window", "350ms",
+               "--traffic", "t.csv", "--stats", "s.csv", "--json"});
+    ASSERT_EQ(listen.error, "");
+    EXPECT_EQ(listen.command, CliCommand::Listen);
+    EXPECT_EQ(listen.answerWindow, 350ms);
+    EXPECT_EQ(listen.duration, 8h);
+    EXPECT_EQ(Parse({"listen", "--answer-window", "0.2"}).answerWindow, 200ms);
+    EXPECT_EQ(Parse({"listen", "--answer-window=1.5s"}).answerWindow, 1500ms);
+    EXPECT_EQ(Parse({"listen", "--lst", "x.lst"}).error, "listen does not take --lst");
+    EXPECT_NE(Parse({"listen", "--answer-window", "0"}).error.find("invalid --answer-window"),
+              std::string::npos);
+    EXPECT_NE(Parse({"listen", "--answer-window", "11s"}).error, "");
+    EXPECT_NE(Parse({"listen", "--answer-window", "fast"}).error, "");
+    EXPECT_NE(Parse({"listen", "extra"}).error.find("unexpected argument"), std::string::npos);
     // Ranges in the order of the address rule, mixed with single addresses.
     EXPECT_EQ(Parse({"test", "--addresses", "A-E,@"}).addresses,
               (std::vector<char>{'A', 'B', 'C', 'D', 'E', '@'}));
@@ -68,8 +85,8 @@ TEST(CliOptionsTest, CommandsTakeTheirOperandsAndFiles) {
     EXPECT_EQ(Parse({"scan", "--port", "COM2=/dev/ttyUSB0"}).portEntry, "COM2");
     EXPECT_EQ(Parse({"scan", "--port", "/dev/ttyUSB0"}).portEntry, "");
     // Each command's help names every exit status.
-    for (const CliCommand command :
-         {CliCommand::Scan, CliCommand::Test, CliCommand::Analyse, CliCommand::Send}) {
+    for (const CliCommand command : {CliCommand::Scan, CliCommand::Test, CliCommand::Listen,
+                                     CliCommand::Analyse, CliCommand::Send}) {
         const std::string help = CommandUsage(command);
         for (const char* status : {" 0 ", " 2 a usage error", " 3 "}) {
             EXPECT_NE(help.find(status), std::string::npos) << CommandName(command) << status;
