@@ -10,6 +10,7 @@
 
 #include "core/Analysis.h"
 #include "core/ListFile.h"
+#include "monitor/MonitorCsv.h"
 #include "platform/TextFiles.h"
 #include "sim/PtyBusHost.h"
 
@@ -233,6 +234,24 @@ TEST_F(CliProgramTest, AFileThatCannotBeWrittenEndsTheProgramBeforeAByteReachesT
     // The same line takes a request once the files can be written.
     EXPECT_EQ(Run({"send", "A?X  ", "--port", peer->DevicePath()}).status, 0);
     EXPECT_FALSE(peer->Received().empty());
+}
+
+TEST_F(CliProgramTest, ListeningSendsNotASingleByte) {
+    std::string error;
+    const auto peer = PtyBusHost::Start(SimulatedBus(DemoControllers(), 0.0, 1), error);
+    ASSERT_TRUE(peer) << error;
+    // Opened, listened to for four seconds, stopped by a signal, closed: nothing reaches the line.
+    QProcess process;
+    Start(process, {"listen", "--port", peer->DevicePath(), "--duration", "1h", "--traffic",
+                    File("traffic.csv")});
+    EXPECT_FALSE(process.waitForFinished(4000));
+    ::kill(static_cast<pid_t>(process.processId()), SIGINT);
+    const Finished stopped = Wait(process, 10000);
+    EXPECT_EQ(stopped.status, 1) << stopped.err;  // nothing heard proves nothing
+    EXPECT_NE(stopped.out.find("ended by Ctrl+C"), std::string::npos) << stopped.out;
+    EXPECT_NE(stopped.out.find("Nothing was heard on the line"), std::string::npos);
+    EXPECT_TRUE(peer->Received().empty()) << peer->Received().size() << " bytes sent";
+    EXPECT_EQ(Read("traffic.csv"), TrafficCsvHeader());
 }
 
 TEST_F(CliProgramTest, TheProgramNeedsNeitherQtWidgetsNorQtGui) {
