@@ -12,6 +12,7 @@
 #include <cerrno>
 #include <cstring>
 #include <map>
+#include <utility>
 
 #include "platform/LineSettings.h"
 #include "platform/PseudoTerminals.h"
@@ -56,34 +57,49 @@ LineSettings TerminalSettings(int fd) {
 Duration TerminalCharacterTime(int fd) { return CharacterTime(TerminalSettings(fd)); }
 
 std::unique_ptr<PtyBusHost> PtyBusHost::Start(SimulatedBus bus, std::string& error) {
-    int master = -1;
+    return Open(std::move(bus), std::nullopt, error);
+}
+
+std::unique_ptr<PtyBusHost> PtyBusHost::StartMaster(SimulatedMaster master, std::string& error) {
+    return Open(SimulatedBus({}, 0.0, 0), std::move(master), error);
+}
+
+std::unique_ptr<PtyBusHost> PtyBusHost::Open(SimulatedBus bus,
+                                             std::optional<SimulatedMaster> master,
+                                             std::string& error) {
+    int masterFd = -1;
     int slave = -1;
     char name[256] = {};
     termios raw{};
     ::cfmakeraw(&raw);
     ::cfsetspeed(&raw, B9600);
     // Raw from the start: the settings a port restores when it closes must not echo.
-    if (::openpty(&master, &slave, name, &raw, nullptr) != 0) {
+    if (::openpty(&masterFd, &slave, name, &raw, nullptr) != 0) {
         error = std::string("no pseudo-terminal: ") + std::strerror(errno);
         return nullptr;
     }
     int wake[2];
     if (::pipe2(wake, O_CLOEXEC) != 0) {
         error = std::string("no pipe: ") + std::strerror(errno);
-        ::close(master);
+        ::close(masterFd);
         ::close(slave);
         return nullptr;
     }
-    ::fcntl(master, F_SETFD, FD_CLOEXEC);
+    ::fcntl(masterFd, F_SETFD, FD_CLOEXEC);
     ::fcntl(slave, F_SETFD, FD_CLOEXEC);
+    if (master) {
+        // A full pty must never hold up the bus: what does not fit is lost, as on a wire.
+        ::fcntl(masterFd, F_SETFL, ::fcntl(masterFd, F_GETFL) | O_NONBLOCK);
+    }
     return std::unique_ptr<PtyBusHost>(
-        new PtyBusHost(std::move(bus), master, slave, wake[0], wake[1], name));
+        new PtyBusHost(std::move(bus), std::move(master), masterFd, slave, wake[0], wake[1], name));
 }
 
-PtyBusHost::PtyBusHost(SimulatedBus bus, int master, int slave, int wakeRead, int wakeWrite,
-                       std::string path)
+PtyBusHost::PtyBusHost(SimulatedBus bus, std::optional<SimulatedMaster> master, int masterFd,
+                       int slave, int wakeRead, int wakeWrite, std::string path)
     : bus_(std::move(bus)),
-      master_(master),
+      busMaster_(std::move(master)),
+      master_(masterFd),
       slave_(slave),
       wakeRead_(wakeRead),
       wakeWrite_(wakeWrite),
@@ -92,7 +108,18 @@ PtyBusHost::PtyBusHost(SimulatedBus bus, int master, int slave, int wakeRead, in
     if (::fstat(slave_, &status) == 0) {
         slaveDevice_ = status.st_rdev;
     }
-    thread_ = std::thread([this] { Run(); });
+    if (busMaster_) {
+        // The master side shows a hang-up while no one else has the device open (see RunMaster).
+        ::close(slave_);
+        slave_ = -1;
+    }
+    thread_ = std::thread([this] {
+        if (busMaster_) {
+            RunMaster();
+        } else {
+            Run();
+        }
+    });
 }
 
 PtyBusHost::~PtyBusHost() {
@@ -100,13 +127,92 @@ PtyBusHost::~PtyBusHost() {
     [[maybe_unused]] const auto written = ::write(wakeWrite_, &stop, 1);
     thread_.join();
     for (const int fd : {master_, slave_, wakeRead_, wakeWrite_}) {
-        ::close(fd);
+        if (fd >= 0) {
+            ::close(fd);
+        }
     }
 }
 
 std::vector<TimedByte> PtyBusHost::Received() const {
     const std::lock_guard lock(receivedMutex_);
     return received_;
+}
+
+std::vector<MasterPoll> PtyBusHost::MasterLog() const {
+    const std::lock_guard lock(receivedMutex_);
+    return masterLog_;
+}
+
+std::vector<MasterPoll> PtyBusHost::TakeMasterLog() {
+    const std::lock_guard lock(receivedMutex_);
+    return std::exchange(masterLog_, {});
+}
+
+void PtyBusHost::Record(Instant arrived, const std::vector<std::uint8_t>& bytes) {
+    const std::lock_guard lock(receivedMutex_);
+    for (const std::uint8_t byte : bytes) {
+        received_.push_back({arrived, byte});
+    }
+}
+
+void PtyBusHost::RunMaster() {
+    std::vector<TimedByte> outgoing;
+    std::size_t next = 0;
+    std::optional<MasterPoll> onWire;
+    while (true) {
+        // The master hangs up while nobody has the device open: the bus plays to a reader
+        // only, so that what it logs is what a reader could see, and nothing piles up unread.
+        pollfd probe{master_, POLLIN, 0};
+        ::poll(&probe, 1, 0);
+        if ((probe.revents & POLLHUP) != 0) {
+            outgoing.clear();
+            next = 0;
+            onWire.reset();
+            pollfd wake{wakeRead_, POLLIN, 0};
+            if (::poll(&wake, 1, 10) > 0) {
+                return;
+            }
+            continue;
+        }
+        if (next == outgoing.size()) {
+            if (onWire) {
+                const std::lock_guard lock(receivedMutex_);
+                masterLog_.push_back(std::move(*onWire));
+            }
+            outgoing = busMaster_->NextPoll(std::max(Now(), busMaster_->ReadyAt()));
+            next = 0;
+            if (outgoing.empty()) {
+                return;  // a master of no controllers
+            }
+            onWire = busMaster_->Log().back();
+            busMaster_->ClearLog();
+        }
+        const Duration left = std::max(Duration::zero(), outgoing[next].end - Now());
+        timespec timeout{};
+        timeout.tv_sec = static_cast<time_t>(left.count() / 1'000'000'000);
+        timeout.tv_nsec = static_cast<long>(left.count() % 1'000'000'000);
+        pollfd fds[2] = {{master_, POLLIN, 0}, {wakeRead_, POLLIN, 0}};
+        if (::ppoll(fds, 2, &timeout, nullptr) < 0 && errno != EINTR) {
+            return;
+        }
+        if ((fds[1].revents & POLLIN) != 0) {
+            return;
+        }
+        if ((fds[0].revents & POLLHUP) != 0) {
+            continue;
+        }
+        if ((fds[0].revents & POLLIN) != 0) {
+            std::uint8_t chunk[512];
+            const auto count = ::read(master_, chunk, sizeof chunk);
+            if (count > 0) {
+                Record(Now(), std::vector<std::uint8_t>(chunk, chunk + count));
+            }
+        }
+        while (next < outgoing.size() && outgoing[next].end <= Now()) {
+            [[maybe_unused]] const auto written = ::write(master_, &outgoing[next].byte, 1);
+            ++next;
+        }
+    }
 }
 
 void PtyBusHost::Run() {

@@ -73,6 +73,11 @@ std::vector<TimedByte> SimulatedBus::HostCharacter(std::uint8_t byte, Instant en
     if (addressed->framing && hostFraming && *addressed->framing != *hostFraming) {
         return {};
     }
+    // A write's command frame, the mnemonic without a value, waits for its value frame, and the
+    // controller answers that one; a write of both in one frame is answered at once.
+    if (frame.size() > 1 && frame[1] == '!' && frame.size() <= 5) {
+        return {};
+    }
     std::vector<TimedByte> answer;
     Instant at = std::max(end + addressed->answerDelay, wireFreeAt_);
     for (const char c : AnswerTo(*addressed, frame)) {

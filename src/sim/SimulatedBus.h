@@ -50,8 +50,10 @@ struct TimedByte {
 
 // A multidrop line of controllers speaking the Ascon protocol. Frames run up to a carriage
 // return; a controller answers a frame that begins with its address with five characters: its
-// address, three characters of value and a carriage return. Faults and noise come from a seeded
-// generator, so a line with the same seed behaves the same every time.
+// address, three characters of value and a carriage return. A write is two frames, the command
+// ("A!SP ") and the value ("A0123"), and only the value frame is answered; newer controllers
+// also take both in one frame ("A!SP 0123"). Faults and noise come from a seeded generator, so
+// a line with the same seed behaves the same every time.
 class SimulatedBus {
 public:
     SimulatedBus(std::vector<SimulatedController> controllers, double lineNoise,

@@ -54,6 +54,13 @@ TEST(SimulatedBus, FramesForOtherAddressesAndLoneCarriageReturnsGetNoAnswer) {
     EXPECT_TRUE(Send(bus, std::string(10000, 'A')).empty());
 }
 
+TEST(SimulatedBus, AWriteIsAnsweredOnceAfterItsValueFrame) {
+    SimulatedBus bus({{'A', 1ms}}, 0.0, 1);
+    EXPECT_TRUE(Send(bus, "A!SP \r").empty());
+    EXPECT_EQ(Text(Send(bus, "A0123\r")), "AACK\r");
+    EXPECT_EQ(Text(Send(bus, "A!SP 0123\r")), "AACK\r");  // command and value in one frame
+}
+
 TEST(SimulatedBus, EachFaultShowsInTheAnswer) {
     SimulatedBus bus({{'A', 1ms, ControllerFault::Silent},
                       {'B', 1ms, ControllerFault::GarbledLastChar},
