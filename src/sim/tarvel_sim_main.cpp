@@ -1,10 +1,15 @@
 // SPDX-License-Identifier: GPL-3.0-or-later
 // Runs the built-in simulated line on a pseudo-terminal until interrupted, so that the program
-// (with --port COM1=DEVICE) or any other serial tool can be tried against it.
+// (with --port COM1=DEVICE) or any other serial tool can be tried against it. With --master a
+// master polls the line itself, for trying a listener.
+
+#include <pthread.h>
 
 #include <charconv>
 #include <csignal>
+#include <ctime>
 #include <iostream>
+#include <map>
 #include <optional>
 #include <string>
 
@@ -15,11 +20,18 @@ namespace {
 
 const char kUsage[] =
     "Usage: line-tarvel-sim [LINE-NOISE]\n"
+    "       line-tarvel-sim --master [--baud N] [--parity none|even|odd] [LINE-NOISE]\n"
     "       line-tarvel-sim --help | --version\n"
     "\n"
     "Prints the device of a simulated line (controllers A, B, E healthy, C silent, D noisy)\n"
     "and answers on it until interrupted. LINE-NOISE is the chance, 0 to 1, that a character\n"
-    "is corrupted (0 unless given).\n";
+    "is corrupted (0 unless given).\n"
+    "\n"
+    "With --master the line has a master of its own: it polls the controllers in turn with\n"
+    "read requests and every seventh time writes a value, and both directions appear on the\n"
+    "device; what is sent to the device is ignored. --baud (150 to 9600, 9600 unless given)\n"
+    "and --parity (7 data bits with parity, 8 without; none unless given) set the master's\n"
+    "line. When interrupted it prints what it did for each controller.\n";
 
 // A chance from 0 to 1 written with a decimal point, whatever the locale.
 std::optional<double> Chance(const std::string& text) {
@@ -32,13 +44,68 @@ std::optional<double> Chance(const std::string& text) {
     return value;
 }
 
+std::optional<int> Baud(const std::string& text) {
+    for (const int baud : {150, 300, 600, 1200, 2400, 4800, 9600}) {
+        if (text == std::to_string(baud)) {
+            return baud;
+        }
+    }
+    return std::nullopt;
+}
+
+std::optional<tarvel::Parity> ParityNamed(const std::string& text) {
+    if (text == "none") {
+        return tarvel::Parity::None;
+    }
+    if (text == "even") {
+        return tarvel::Parity::Even;
+    }
+    if (text == "odd") {
+        return tarvel::Parity::Odd;
+    }
+    return std::nullopt;
+}
+
+int UsageError(const std::string& message) {
+    std::cerr << "line-tarvel-sim: " << message << "\n\n" << kUsage;
+    return 2;
+}
+
+// What the master did for one controller.
+struct Tally {
+    long long requests = 0;
+    long long writes = 0;
+    long long good = 0;  // five characters, the last a carriage return
+    long long other = 0;
+    long long none = 0;
+};
+
+void Count(std::map<char, Tally>& tallies, const std::vector<tarvel::MasterPoll>& polls) {
+    for (const tarvel::MasterPoll& poll : polls) {
+        Tally& tally = tallies[poll.address];
+        ++tally.requests;
+        tally.writes += poll.write ? 1 : 0;
+        if (poll.answer.empty()) {
+            ++tally.none;
+        } else if (poll.answer.size() == 5 && poll.answer.back() == '\r') {
+            ++tally.good;
+        } else {
+            ++tally.other;
+        }
+    }
+}
+
 }  // namespace
 
 int main(int argc, char* argv[]) {
     using namespace tarvel;
     double noise = 0.0;
-    if (argc > 1) {
-        const std::string argument = argv[1];
+    bool master = false;
+    bool noiseGiven = false;
+    std::optional<int> baud;
+    std::optional<Parity> parity;
+    for (int i = 1; i < argc; ++i) {
+        std::string argument = argv[i];
         if (argument == "--help" || argument == "-h") {
             std::cout << kUsage;
             return 0;
@@ -47,16 +114,48 @@ int main(int argc, char* argv[]) {
             std::cout << "line-tarvel-sim " << kVersion << "\n";
             return 0;
         }
-        const auto chance = Chance(argument);
-        if (argc > 2 || !chance) {
-            std::cerr << "line-tarvel-sim: "
-                      << (argc > 2 ? "one argument at most"
-                                   : "invalid line noise \"" + argument + "\": allowed is 0 to 1")
-                      << "\n\n"
-                      << kUsage;
-            return 2;
+        if (argument == "--master") {
+            master = true;
+            continue;
         }
-        noise = *chance;
+        std::string value;
+        std::string name = argument;
+        if (const auto equals = argument.find('=');
+            argument.starts_with("--") && equals != std::string::npos) {
+            name = argument.substr(0, equals);
+            value = argument.substr(equals + 1);
+        } else if (argument == "--baud" || argument == "--parity") {
+            if (i + 1 == argc) {
+                return UsageError(argument + " needs a value");
+            }
+            value = argv[++i];
+        }
+        if (name == "--baud") {
+            baud = Baud(value);
+            if (!baud) {
+                return UsageError("invalid speed \"" + value + "\": allowed is 150 to 9600");
+            }
+        } else if (name == "--parity") {
+            parity = ParityNamed(value);
+            if (!parity) {
+                return UsageError("invalid parity \"" + value + "\": allowed is none, even, odd");
+            }
+        } else if (argument.starts_with("--")) {
+            return UsageError("unknown option \"" + argument + "\"");
+        } else {
+            const auto chance = Chance(argument);
+            if (noiseGiven) {
+                return UsageError("one line noise at most");
+            }
+            if (!chance) {
+                return UsageError("invalid line noise \"" + argument + "\": allowed is 0 to 1");
+            }
+            noise = *chance;
+            noiseGiven = true;
+        }
+    }
+    if (!master && (baud || parity)) {
+        return UsageError("--baud and --parity set the master's line: they need --master");
     }
     sigset_t stop;
     sigemptyset(&stop);
@@ -65,13 +164,41 @@ int main(int argc, char* argv[]) {
     pthread_sigmask(SIG_BLOCK, &stop, nullptr);
 
     std::string error;
-    auto host = PtyBusHost::Start(SimulatedBus(DemoControllers(), noise, 1), error);
+    SimulatedBus bus(DemoControllers(), noise, 1);
+    std::unique_ptr<PtyBusHost> host;
+    if (master) {
+        LineSettings settings;
+        settings.baud = baud.value_or(9600);
+        settings.parity = parity.value_or(Parity::None);
+        settings.dataBits = settings.parity == Parity::None ? 8 : 7;
+        host = PtyBusHost::StartMaster(SimulatedMaster(std::move(bus), MasterSchedule{}, settings),
+                                       error);
+    } else {
+        host = PtyBusHost::Start(std::move(bus), error);
+    }
     if (!host) {
         std::cerr << "line-tarvel-sim: " << error << "\n";
         return 1;
     }
     std::cout << host->DevicePath() << std::endl;
-    int signal = 0;
-    sigwait(&stop, &signal);
+    if (!master) {
+        int signal = 0;
+        sigwait(&stop, &signal);
+        return 0;
+    }
+    // The log is folded into the tallies as it goes, so that a day of polling keeps its memory.
+    std::map<char, Tally> tallies;
+    const timespec second{1, 0};
+    while (sigtimedwait(&stop, nullptr, &second) < 0) {
+        Count(tallies, host->TakeMasterLog());
+    }
+    // The poll still on the wire is not counted: it is not in the log yet.
+    Count(tallies, host->TakeMasterLog());
+    host.reset();
+    for (const auto& [address, tally] : tallies) {
+        std::cout << address << ": requests " << tally.requests << ", writes " << tally.writes
+                  << ", answers of 5 characters " << tally.good << ", other answers " << tally.other
+                  << ", without an answer " << tally.none << "\n";
+    }
     return 0;
 }
