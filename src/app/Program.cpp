@@ -98,7 +98,8 @@ MonitorDlg& Program::Monitor() {
     if (!monitor_) {
         // The monitor itself belongs to the main window, which listens to every run from the
         // start; the window only shows it.
-        monitor_ = std::make_unique<MonitorDlg>(Tarvel().Monitor(), Ask(), Time());
+        monitor_ =
+            std::make_unique<MonitorDlg>(Tarvel().Monitor(), Ask(), Time(), &Tarvel().Listening());
     }
     return *monitor_;
 }

@@ -107,6 +107,8 @@ TarvelDlg::TarvelDlg(Program& program)
         [this] { return program_.Line().ErrorCounts(); });
     monitor_->SetLineSource([this] { return program_.LineInUse(); });
     cycle_->AddSink(monitor_->CycleEvents());
+    listen_ = std::make_unique<ListenControl>(program_.primo, program_.Port(), program_.LineUser(),
+                                              program_.Ask(), *monitor_);
     run_ = std::make_unique<RunControl>(program_.primo, program_.Port(), program_.LineUser(),
                                         program_.Ask(), *cycle_, *runDisplay_);
     detector_ = std::make_unique<LineDetector>(program_.primo, program_.Port(), ControllerAddress_);
@@ -235,6 +237,12 @@ QCoro::Task<> TarvelDlg::ShowWhenLineIsFree(LineDialog which) {
     // "Stop" gives these buttons back at once, while the loop still finishes its exchange: the
     // port dialog (which reopens the port) and the terminal wait for it.
     bool& pending = which == LineDialog::Port ? commPending_ : terminalPending_;
+    // A listen has no end of its own to wait for.
+    if (program_.LineUser().HeldByListening()) {
+        program_.Ask().ShowMessage({ListeningRefusal, "Info Box", MessageIcon::Exclamation,
+                                    MessageButtons::Ok, std::string()});
+        co_return;
+    }
     if (pending) {
         co_return;
     }

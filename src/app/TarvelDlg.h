@@ -15,6 +15,7 @@
 #include "line/ScanControl.h"
 #include "line/ScanDisplay.h"
 #include "monitor/LineMonitor.h"
+#include "monitor/ListenControl.h"
 #include "platform/Tasks.h"
 #include "ui/QtControls.h"
 
@@ -81,6 +82,8 @@ public:
     ControllerAddressTable& ControllerAddress() { return ControllerAddress_; }
     // Listens to every run and scan, whether or not its window is open.
     LineMonitor& Monitor() { return *monitor_; }
+    // "Listen" and "Stop listening" of the Line Monitor's window, which is made only when shown.
+    ListenControl& Listening() { return *listen_; }
 
 protected:
     // The frame's close control acts like "E&xit !", so the process never lives on with only
@@ -128,6 +131,7 @@ private:
     std::unique_ptr<LineConfigCommands> config_;
     // Before the loops it listens to, so that it outlives them.
     std::unique_ptr<LineMonitor> monitor_;
+    std::unique_ptr<ListenControl> listen_;
     std::unique_ptr<AsconCycle> cycle_;
     std::unique_ptr<RunDisplay> runDisplay_;
     std::unique_ptr<RunControl> run_;

@@ -2,34 +2,16 @@
 #pragma once
 
 #include <QJsonObject>
-#include <optional>
-#include <string>
 
 #include "core/FrameSplitter.h"
-#include "core/LineDescription.h"
-#include "monitor/LineStatistics.h"
-#include "platform/SerialLine.h"
+#include "monitor/ListenedLine.h"
 
 namespace tarvel {
 
-// How long the line may carry characters that decode as no request before the listener says it
-// does not look like Ascon traffic at the speed and parity given.
-inline constexpr Duration NoFramesWarning = std::chrono::seconds(3);
-
-// "the line does not look like Ascon traffic at 9600 8N1: ..." when the characters heard for
-// NoFramesWarning decoded as no request, or the driver counted framing errors; nothing else.
-std::optional<std::string> WrongSpeedWarning(const FrameSplitter& splitter,
-                                             const std::optional<UartErrorCounts>& driverErrors,
-                                             const LineDescription& line);
-
 // The line as listening saw it: frames a second, the share of time it was busy, noise, and the
-// master's poll cycle of each controller.
+// master's poll cycle of each controller. The wrong-speed warning and the text of these figures
+// are the Line Monitor's too: monitor/ListenedLine.h.
 QJsonObject ListenedLineJson(const FrameSplitter& splitter, Duration listened);
 QJsonObject PollCycleJson(const PollCycle& polls);
-// "Heard: 812 frames, 20.3 frames/s, line busy 41.2 %, 0 bytes of noise" and one line per
-// controller: "Poll cycle (ms between two requests to the same address): A mean 250.0, longest
-// 260.3; ...".
-std::string ListenedLineText(const FrameSplitter& splitter, Duration listened,
-                             const LineStatistics& statistics);
 
 }  // namespace tarvel

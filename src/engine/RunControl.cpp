@@ -26,6 +26,11 @@ void RunControl::StartBtn_Click() {
             return;
         default: return;
     }
+    if (lineUse_.HeldByListening()) {
+        prompts_.ShowMessage({ListeningRefusal, "Info Box", MessageIcon::Exclamation,
+                              MessageButtons::Ok, std::string()});
+        return;
+    }
     // A second click while this run starts up, or while it waits for a stopped loop to finish
     // its last exchange, asks for nothing more.
     if (StartPending() || (cycle_.Running() && primo_.StopFlag != kTrue)) {

@@ -20,6 +20,11 @@ void ScanControl::SearchMenu_Click() {
         prompts_.Beep();
         return;
     }
+    if (lineUse_.HeldByListening()) {
+        prompts_.ShowMessage({ListeningRefusal, "Info Box", MessageIcon::Exclamation,
+                              MessageButtons::Ok, std::string()});
+        return;
+    }
     // A second click while this scan starts up, or while it waits for a stopped loop to
     // finish its last exchange, asks for nothing more.
     if (waitingForLine_ || detector_.StartingUp() ||

@@ -184,9 +184,10 @@ void CountRange(QValueAxis& axis, double highest) {
 }  // namespace
 
 MonitorDlg::MonitorDlg(const LineMonitor& monitor, Prompts& prompts, Scheduler& scheduler,
-                       QWidget* parent)
+                       ListenControl* listen, QWidget* parent)
     : QWidget(parent, Qt::Window),
       monitor_(monitor),
+      listen_(listen),
       scheduler_(scheduler),
       files_(monitor, prompts, scheduler),
       tasks_(scheduler, [&prompts](const std::string& what) {
@@ -233,9 +234,27 @@ void MonitorDlg::BuildLayout() {
                              "are not counted against the line: the summary above, the table "
                              "and the charts are the last test run's.");
     summaries->addWidget(scanSummary_);
+    listenSummary_ = new QLabel(this);
+    listenSummary_->setObjectName("listenSummary");
+    listenSummary_->setTextFormat(Qt::PlainText);
+    listenSummary_->setTextInteractionFlags(Qt::TextSelectableByMouse);
+    listenSummary_->hide();
+    summaries->addWidget(listenSummary_);
     top->addLayout(summaries, 1);
+    // One above the other, so that the window stays as narrow as it was without them.
+    auto* buttons = new QVBoxLayout;
+    buttons->setSpacing(2);
+    listenBtn_ = Button(this, "Listen");
+    listenBtn_->setToolTip("Judges the line while another master drives it; nothing is sent");
+    stopListeningBtn_ = Button(this, "Stop listening");
+    for (QPushButton* button : {listenBtn_, stopListeningBtn_}) {
+        button->setVisible(listen_ != nullptr);
+        buttons->addWidget(button);
+    }
     saveStatisticsBtn_ = Button(this, "Save Statistics...");
-    top->addWidget(saveStatisticsBtn_, 0, Qt::AlignBottom);
+    buttons->addWidget(saveStatisticsBtn_);
+    top->addLayout(buttons);
+    RefreshListenButtons();
     layout->addLayout(top);
 
     auto* parts = new QSplitter(Qt::Vertical, this);
@@ -294,6 +313,8 @@ void MonitorDlg::BuildLayout() {
     connect(saveStatisticsBtn_, &QPushButton::clicked, this, &MonitorDlg::SaveStatisticsBtn_Click);
     connect(saveTrafficBtn_, &QPushButton::clicked, this, &MonitorDlg::SaveTrafficBtn_Click);
     connect(pauseBtn_, &QPushButton::toggled, this, &MonitorDlg::PauseBtn_Click);
+    connect(listenBtn_, &QPushButton::clicked, this, &MonitorDlg::ListenBtn_Click);
+    connect(stopListeningBtn_, &QPushButton::clicked, this, &MonitorDlg::StopListeningBtn_Click);
     connect(trafficView_->verticalScrollBar(), &QScrollBar::valueChanged, this, [this](int value) {
         following_ = value >= trafficView_->verticalScrollBar()->maximum();
     });
@@ -426,11 +447,35 @@ void MonitorDlg::Refresh() {
             FollowTraffic();
         }
     }
-    // The driver's counts move without news from the monitor.
-    if (news || monitor_.Running()) {
+    // The driver's counts, and the figures of a listen, move without news from the monitor.
+    if (news || monitor_.Running() || Listening()) {
         RefreshSummary();
         RefreshTrafficCaption();
     }
+    RefreshListenButtons();
+}
+
+bool MonitorDlg::Listening() const { return listen_ != nullptr && listen_->Listening(); }
+
+void MonitorDlg::ListenBtn_Click() {
+    if (listen_ != nullptr) {
+        listen_->ListenBtn_Click();
+        Refresh();
+    }
+}
+
+void MonitorDlg::StopListeningBtn_Click() {
+    if (listen_ != nullptr) {
+        listen_->StopListeningBtn_Click();
+        Refresh();
+    }
+}
+
+void MonitorDlg::RefreshListenButtons() {
+    const bool listening = Listening();
+    listenBtn_->setEnabled(!listening);
+    // The listen ends with the next turn of the event loop: one click is enough.
+    stopListeningBtn_->setEnabled(listening && !listen_->Stopping());
 }
 
 void MonitorDlg::FitStatisticsColumns() {
@@ -456,8 +501,10 @@ void MonitorDlg::RefreshSummary() {
     const QString success = statistics.Exchanges() == 0
                                 ? QString(QChar(0x2013))
                                 : QString::asprintf("%.1f %%", statistics.SuccessRate());
-    QString text = QString::asprintf("Test run:   Exchanges per second: %.1f     Success: ",
-                                     statistics.ExchangesPerSecond()) +
+    const bool listened = monitor_.RunActivity() == Activity::Listen;
+    QString text = QString::asprintf(
+                       "%s   Exchanges per second: %.1f     Success: ",
+                       listened ? "Listened line:" : "Test run:", statistics.ExchangesPerSecond()) +
                    success +
                    QString::asprintf("     Longest run of failures: %d     Exchanges counted: %d",
                                      statistics.LongestFailureRun(), statistics.Exchanges());
@@ -477,7 +524,15 @@ void MonitorDlg::RefreshSummary() {
     scanText += scan.Begun() ? QString::fromStdString(ScanFindingsText(FindingsOf(scan)))
                              : QString("none yet");
     SetText(*scanSummary_, scanText);
+
+    // The listened line's own figures, while the statistics above are a listen's.
+    const QString listenText =
+        listened && listen_ != nullptr ? QString::fromStdString(listen_->SummaryText()) : QString();
+    SetText(*listenSummary_, listenText);
+    listenSummary_->setVisible(!listenText.isEmpty());
 }
+
+QString MonitorDlg::ListenSummaryText() const { return listenSummary_->text(); }
 
 QString MonitorDlg::SummaryText() const { return summary_->text(); }
 

@@ -9,6 +9,7 @@
 #include <vector>
 
 #include "monitor/LineMonitor.h"
+#include "monitor/ListenControl.h"
 #include "monitor/MonitorFiles.h"
 #include "monitor/MonitorModels.h"
 #include "platform/Tasks.h"
@@ -27,7 +28,8 @@ class QValueAxis;
 namespace tarvel {
 
 // The window "Line Monitor": what the line monitor knows of the run, shown while the run goes
-// on. It only reads the monitor, never the line, so it can stay open through runs and scans.
+// on. It only reads the monitor, never the line, so it can stay open through runs and scans;
+// "Listen" hands over to the listen control, which holds the line as a run does.
 // While it is visible it catches up with the monitor once a second, and only with what changed.
 class MonitorDlg final : public QWidget {
     Q_OBJECT
@@ -37,8 +39,9 @@ public:
     // "Pause" is there for reading.
     static constexpr Duration RefreshPeriod = std::chrono::seconds(1);
 
+    // Without a listen control the window only shows the monitor, and has no "Listen".
     MonitorDlg(const LineMonitor& monitor, Prompts& prompts, Scheduler& scheduler,
-               QWidget* parent = nullptr);
+               ListenControl* listen = nullptr, QWidget* parent = nullptr);
     ~MonitorDlg() override;
 
     void SaveTrafficBtn_Click();
@@ -46,6 +49,8 @@ public:
     // The traffic view stands still while paused; the monitor goes on recording, and the view
     // catches up once the pause ends.
     void PauseBtn_Click(bool paused);
+    void ListenBtn_Click();
+    void StopListeningBtn_Click();
     // A save still formatting or writing its file.
     TaskOwner& FileTasks() { return tasks_; }
 
@@ -56,6 +61,10 @@ public:
     // What the window shows: the last test run's summary, and apart what the last scan found.
     QString SummaryText() const;
     QString ScanSummaryText() const;
+    // The figures of the current or last listen; empty before the first.
+    QString ListenSummaryText() const;
+    QPushButton& ListenButton() { return *listenBtn_; }
+    QPushButton& StopListeningButton() { return *stopListeningBtn_; }
     QTableView& StatisticsView() { return *statisticsView_; }
     QTableView& TrafficView() { return *trafficView_; }
     const StatisticsModel& StatisticsTable() const { return *statistics_; }
@@ -76,6 +85,8 @@ private:
     void Tick();
     void Refresh();
     void RefreshSummary();
+    void RefreshListenButtons();
+    bool Listening() const;
     void FitScreen();
     void RefreshTrafficCaption();
     void FollowTraffic();
@@ -87,6 +98,7 @@ private:
     void RedrawHistogram();
 
     const LineMonitor& monitor_;
+    ListenControl* listen_;
     Scheduler& scheduler_;
     MonitorFiles files_;
     TaskOwner tasks_;
@@ -96,12 +108,15 @@ private:
     QSortFilterProxyModel* sorted_;
     QLabel* summary_;
     QLabel* scanSummary_;
+    QLabel* listenSummary_;
     QLabel* trafficCaption_;
     QTableView* statisticsView_;
     QTableView* trafficView_;
     QPushButton* pauseBtn_;
     QPushButton* saveTrafficBtn_;
     QPushButton* saveStatisticsBtn_;
+    QPushButton* listenBtn_;
+    QPushButton* stopListeningBtn_;
 
     QChart* failuresChart_;
     QChartView* failuresView_;

@@ -19,7 +19,14 @@ LineUse::Lease& LineUse::Lease::operator=(Lease&& other) noexcept {
 void LineUse::Lease::Release() {
     if (owner_ != nullptr) {
         owner_->busy_ = false;
+        owner_->listening_ = false;
         std::exchange(owner_, nullptr)->released_.Notify();
+    }
+}
+
+void LineUse::Lease::MarkListening() {
+    if (owner_ != nullptr) {
+        owner_->listening_ = true;
     }
 }
 

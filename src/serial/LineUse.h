@@ -8,9 +8,13 @@
 
 namespace tarvel {
 
+// What Start, "&Search!", Terminal and Comm say while the line is held to listen.
+inline constexpr const char* ListeningRefusal =
+    "The line is being listened to. Stop listening in the Line Monitor first.";
+
 // Who uses the one serial line for exchanges: the test run, the line detector, the terminal,
-// the port dialog. One of them at a time; one that asks while another still finishes its last
-// exchange waits for it.
+// the port dialog, the listener. One of them at a time; one that asks while another still
+// finishes its last exchange waits for it.
 class LineUse {
 public:
     explicit LineUse(Scheduler& scheduler) : scheduler_(scheduler) {}
@@ -25,6 +29,10 @@ public:
         void Release();
         // Whether this lease still holds the line.
         bool Holds() const { return owner_ != nullptr; }
+        // Says that the line is held to listen to another master: a listen has no end of its
+        // own, so whoever asks for the line meanwhile is refused rather than made to wait. Until
+        // the lease goes.
+        void MarkListening();
 
     private:
         friend class LineUse;
@@ -33,6 +41,7 @@ public:
     };
 
     bool Busy() const { return busy_; }
+    bool HeldByListening() const { return listening_; }
     // Resumes once the line is free, then holds it until the lease goes. Without a wait when the
     // line is free already.
     QCoro::Task<Lease> Acquire();
@@ -40,6 +49,7 @@ public:
 private:
     Scheduler& scheduler_;
     bool busy_ = false;
+    bool listening_ = false;
     Notifier released_;
 };
 

@@ -1,0 +1,66 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
+#include "monitor/ListenedLine.h"
+
+#include <cstdio>
+
+namespace tarvel {
+namespace {
+
+double Ms(Duration time) { return std::chrono::duration<double, std::milli>(time).count(); }
+
+std::string Counted(std::int64_t count, const std::string& noun) {
+    return std::to_string(count) + " " + noun + (count == 1 ? "" : "s");
+}
+
+}  // namespace
+
+double SharePercent(Duration part, Duration whole) {
+    return whole > Duration{0} ? 100.0 * std::chrono::duration<double>(part).count() /
+                                     std::chrono::duration<double>(whole).count()
+                               : 0.0;
+}
+
+std::optional<std::string> WrongSpeedWarning(const FrameSplitter& splitter,
+                                             const std::optional<UartErrorCounts>& driverErrors,
+                                             const LineDescription& line) {
+    bool suspect = driverErrors && driverErrors->framing > 0;
+    if (splitter.LastByte()) {
+        // Characters kept coming, and none of them since the last request (or ever) made one.
+        const Instant since = splitter.LastRequest().value_or(*splitter.FirstByte());
+        suspect = suspect ||
+                  (*splitter.LastByte() - since >= NoFramesWarning && splitter.NoiseBytes() > 0);
+    }
+    if (!suspect) {
+        return std::nullopt;
+    }
+    const std::string settings = SettingsSummary(line);
+    return "the line does not look like Ascon traffic at " +
+           settings.substr(0, settings.find(',')) + ": check the speed and the parity";
+}
+
+std::string ListenedLineText(const FrameSplitter& splitter, Duration listened,
+                             const LineStatistics& statistics) {
+    const double seconds = std::chrono::duration<double>(listened).count();
+    char text[200];
+    std::snprintf(text, sizeof text, ", %.2f frames/s, line busy %.1f %%, ",
+                  seconds > 0 ? static_cast<double>(splitter.Frames()) / seconds : 0.0,
+                  SharePercent(splitter.Busy(), listened));
+    std::string report = "Heard: " + Counted(splitter.Frames(), "frame") + text +
+                         Counted(splitter.NoiseBytes(), "byte") + " of noise\n";
+    std::string cycle;
+    for (const ControllerStatistics& controller : statistics.Controllers()) {
+        const PollCycle& polls = splitter.PollsOf(controller.address);
+        if (polls.gaps == 0) {
+            continue;
+        }
+        std::snprintf(text, sizeof text, "%s%c mean %.1f, longest %.1f", cycle.empty() ? "" : "; ",
+                      controller.address, Ms(polls.MeanGap()), Ms(polls.longestGap));
+        cycle += text;
+    }
+    if (!cycle.empty()) {
+        report += "Poll cycle (ms between two requests to the same address): " + cycle + "\n";
+    }
+    return report;
+}
+
+}  // namespace tarvel
