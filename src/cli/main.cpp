@@ -13,9 +13,12 @@
 #include "cli/CliSession.h"
 #include "cli/StopSignals.h"
 #include "core/Version.h"
+#include "platform/LineSettings.h"
 #include "platform/QtScheduler.h"
 #include "platform/QtSerialLine.h"
+#include "serial/PortChoices.h"
 #include "sim/PtyBusHost.h"
+#include "sim/SimulatedMaster.h"
 
 namespace {
 
@@ -60,7 +63,21 @@ int main(int argc, char* argv[]) {
     std::unique_ptr<PtyBusHost> simulatedLine;
     if (options.simulate) {
         std::string error;
-        simulatedLine = PtyBusHost::Start(SimulatedBus(DemoControllers(), 0.0, 1), error);
+        SimulatedBus bus(DemoControllers(), 0.0, 1);
+        if (options.command == CliCommand::Listen) {
+            // A line to listen to has a master of its own: one that polls the simulated
+            // controllers at the speed and framing chosen for listening.
+            Primo chosen;
+            ApplyPortChoices(options.line, chosen);
+            chosen.DataBitsText = DataBitsFor(chosen.ParityText);
+            const auto settings = ParseSettingsText(SettingsText(chosen));
+            simulatedLine =
+                PtyBusHost::StartMaster(SimulatedMaster(std::move(bus), MasterSchedule{},
+                                                        settings.value_or(LineSettings{})),
+                                        error);
+        } else {
+            simulatedLine = PtyBusHost::Start(std::move(bus), error);
+        }
         if (!simulatedLine) {
             std::cerr << "line-tarvel-cli: cannot start the simulated line: " << error << "\n";
             return kPortOrFileFailed;

@@ -4,15 +4,21 @@
 
 #include <gtest/gtest.h>
 
+#include <QJsonArray>
+#include <QJsonDocument>
+#include <QJsonObject>
 #include <QProcess>
 #include <csignal>
 #include <filesystem>
+#include <map>
 
 #include "core/Analysis.h"
 #include "core/ListFile.h"
 #include "monitor/MonitorCsv.h"
+#include "platform/LineSettings.h"
 #include "platform/TextFiles.h"
 #include "sim/PtyBusHost.h"
+#include "sim/SimulatedMaster.h"
 
 namespace tarvel {
 namespace {
@@ -252,6 +258,36 @@ TEST_F(CliProgramTest, ListeningSendsNotASingleByte) {
     EXPECT_NE(stopped.out.find("Nothing was heard on the line"), std::string::npos);
     EXPECT_TRUE(peer->Received().empty()) << peer->Received().size() << " bytes sent";
     EXPECT_EQ(Read("traffic.csv"), TrafficCsvHeader());
+}
+
+TEST_F(CliProgramTest, ListeningToTheSimulatedMasterCountsWhatItsLogSays) {
+    std::string error;
+    const auto master = PtyBusHost::StartMaster(
+        SimulatedMaster(SimulatedBus(DemoControllers(), 0.0, 3), MasterSchedule{},
+                        *ParseSettingsText(" 9600,N,8, 1")),
+        error);
+    ASSERT_TRUE(master) << error;
+    const Finished listened = Run(
+        {"listen", "--port", master->DevicePath(), "--baud", "9600", "--duration", "5s", "--json"});
+    EXPECT_EQ(listened.status, 1) << listened.err;  // C is silent
+    const auto log = master->MasterLog();
+    ASSERT_GT(log.size(), 20u);
+    std::map<char, int> polled;
+    for (const MasterPoll& poll : log) {
+        ++polled[poll.address];
+    }
+    const QJsonObject document =
+        QJsonDocument::fromJson(QByteArray::fromStdString(listened.out)).object();
+    for (const QJsonValue& value : document["controllers"].toArray()) {
+        const QJsonObject controller = value.toObject();
+        const char address = controller["address"].toString().toLatin1()[0];
+        // The simulator logs a poll once its bytes are all in the pseudo-terminal: the listener
+        // may have heard one request more of each, cut off when it closed the port.
+        EXPECT_GE(controller["requests"].toInt(), polled[address]) << address;
+        EXPECT_LE(controller["requests"].toInt(), polled[address] + 1) << address;
+    }
+    EXPECT_EQ(document["controllers"].toArray().size(), 5);
+    EXPECT_TRUE(master->Received().empty());
 }
 
 TEST_F(CliProgramTest, TheProgramNeedsNeitherQtWidgetsNorQtGui) {

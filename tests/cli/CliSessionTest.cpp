@@ -12,14 +12,17 @@
 #include <regex>
 #include <sstream>
 
+#include <map>
 #include "cli/CliSession.h"
 #include "cli/RunFiles.h"
 #include "core/Analysis.h"
 #include "core/ConfigFile.h"
 #include "core/ListFile.h"
 #include "monitor/MonitorCsv.h"
+#include "platform/LineSettings.h"
 #include "platform/TextFiles.h"
 #include "platform/VirtualTime.h"
+#include "sim/SimulatedMaster.h"
 #include "sim/SimulatedSerialLine.h"
 #include "support/Run.h"
 
@@ -471,6 +474,89 @@ TEST_F(CliSessionTest, AFileThatCannotBeWrittenStopsTheCommandBeforeTheLineIsOpe
     EXPECT_EQ(line.TimesOpened(), 0);
     EXPECT_TRUE(line.Transmitted().empty());
     EXPECT_TRUE(std::filesystem::is_character_file("/dev/null"));
+}
+
+// The verdict the test cycle would give the answer a poll of the simulated master got.
+ExchangeVerdict VerdictOf(const MasterPoll& poll) {
+    const std::size_t cr = poll.answer.find('\r');
+    if (poll.answer.empty()) {
+        return ExchangeVerdict::NoAnswer;
+    }
+    if (cr == std::string::npos) {
+        return ExchangeVerdict::NoCr;
+    }
+    return !poll.write && cr + 1 != 5 ? ExchangeVerdict::WrongCount : ExchangeVerdict::Good;
+}
+
+TEST_F(CliSessionTest, ListeningCountsExactlyWhatTheMasterAndItsControllersDid) {
+    bus.reset();  // the line is driven by another master, and the program only listens
+    SimulatedMaster master(SimulatedBus(DemoControllers(), 0.0, 7), MasterSchedule{},
+                           *ParseSettingsText(" 4800,N,8, 1"));
+    std::optional<MasterOnLine> playing(std::in_place, master, line, time);
+    meanwhileAfter = 400;
+    // The master stops polling; the listening goes on past the last answer's window.
+    meanwhile = [&](CliSession&) { playing.reset(); };
+    EXPECT_EQ(Run({"listen", "--duration", "10m", "--json", "--traffic", File("traffic.csv")}),
+              kLineFailures);  // C never answers
+    EXPECT_TRUE(line.Transmitted().empty());
+
+    struct Expected {
+        int requests = 0, good = 0, noAnswer = 0, wrongCount = 0, noCr = 0;
+        double firstMin = 1e9;
+    };
+    std::map<char, Expected> expected;
+    for (const MasterPoll& poll : master.Log()) {
+        Expected& e = expected[poll.address];
+        ++e.requests;
+        switch (VerdictOf(poll)) {
+            case ExchangeVerdict::Good:
+                ++e.good;
+                e.firstMin = std::min(e.firstMin, std::chrono::duration<double, std::milli>(
+                                                      *poll.answerFirst - poll.requestEnd)
+                                                      .count());
+                break;
+            case ExchangeVerdict::NoAnswer: ++e.noAnswer; break;
+            case ExchangeVerdict::WrongCount: ++e.wrongCount; break;
+            default: ++e.noCr; break;
+        }
+    }
+    ASSERT_GE(master.Log().size(), 400u);
+    // The log holds writes and garbled answers, not only clean reads.
+    EXPECT_GT(std::count_if(master.Log().begin(), master.Log().end(),
+                            [](const MasterPoll& poll) { return poll.write; }),
+              50);
+    EXPECT_GT(expected['D'].noCr + expected['D'].wrongCount, 0);
+    const QJsonObject document =
+        QJsonDocument::fromJson(QByteArray::fromStdString(out.str())).object();
+    EXPECT_EQ(document["command"].toString(), "listen");
+    EXPECT_EQ(document["heard"].toObject()["requests"].toInt(),
+              static_cast<int>(master.Log().size()));
+    const QJsonArray controllers = document["controllers"].toArray();
+    ASSERT_EQ(controllers.size(), 5);
+    for (const QJsonValue& value : controllers) {
+        const QJsonObject controller = value.toObject();
+        const char address = controller["address"].toString().toLatin1()[0];
+        const Expected& e = expected[address];
+        EXPECT_EQ(controller["requests"].toInt(), e.requests) << address;
+        EXPECT_EQ(controller["good"].toInt(), e.good) << address;
+        EXPECT_EQ(controller["noAnswer"].toInt(), e.noAnswer) << address;
+        EXPECT_EQ(controller["wrongCount"].toInt(), e.wrongCount) << address;
+        EXPECT_EQ(controller["noCr"].toInt(), e.noCr) << address;
+        if (e.good > 0) {
+            EXPECT_NEAR(controller["responseToFirstMs"].toObject()["min"].toDouble(), e.firstMin,
+                        0.1)
+                << address;
+        }
+        EXPECT_GT(controller["pollCycle"].toObject()["meanMs"].toDouble(), 0.0) << address;
+    }
+    EXPECT_EQ(document["controllers"].toArray()[2].toObject()["judgement"].toString(), "silent");
+    EXPECT_TRUE(document["warning"].isNull());
+    EXPECT_EQ(document["port"].toObject()["device"].toString(), "/dev/ttyS9");
+    // Every exchange heard is in the traffic, marked as listened to.
+    const std::string traffic = Read("traffic.csv");
+    EXPECT_EQ(static_cast<std::size_t>(std::count(traffic.begin(), traffic.end(), '\n')),
+              1 + 2 * master.Log().size());
+    EXPECT_NE(traffic.find(",listen\r\n"), std::string::npos);
 }
 
 TEST_F(CliSessionTest, SendPrintsTheAnswerOrWhatWentWrong) {
