@@ -110,7 +110,12 @@ void FrameSplitter::FrameEnded() {
         pending_->awaitingValue = false;
         return;
     }
-    if (RequestAt(frame, 0)) {
+    // Within the answer window the line is the addressed controller's: a frame from its address
+    // is its answer, even when noise has made its second character look like a command. A master
+    // asks the same controller again only once the window has passed.
+    const bool answerOfPending = pending_ && frame[0] == pending_->request.address &&
+                                 first <= pending_->end + settings_.answerWindow;
+    if (RequestAt(frame, 0) && !answerOfPending) {
         if (pending_) {
             // The master went on to the next request: the last one had no answer.
             Judge(ExchangeVerdict::NoAnswer, last, std::string(), std::nullopt, std::nullopt);

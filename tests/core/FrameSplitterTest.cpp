@@ -161,6 +161,27 @@ TEST_F(FrameSplitterTest, NoiseIsCountedAndARequestAfterItStillHeard) {
     EXPECT_EQ(splitter.Requests(), 1);
 }
 
+TEST_F(FrameSplitterTest, AnAnswerThatNoiseMadeLookLikeARequestIsStillTheAnswer) {
+    // "D215" with its "2" turned into "*": within D's window, from D, it is D's answer.
+    Send("D?X  \r");
+    Send("D*15\r", 13ms);
+    Send("E?X  \r", 20ms);
+    Send("E215\r", 5ms);
+    const auto judged = Judged();
+    ASSERT_EQ(judged.size(), 2u);
+    EXPECT_EQ(judged[0].request.address, 'D');
+    EXPECT_EQ(judged[0].verdict, ExchangeVerdict::Good);  // five characters, as the cycle counts
+    EXPECT_EQ(judged[1].request.address, 'E');
+    EXPECT_EQ(judged[1].verdict, ExchangeVerdict::Good);
+    EXPECT_EQ(splitter.Requests(), 2);
+
+    // Another address, or the same one after the window, is a request.
+    Send("A?X  \r", 20ms);
+    Send("B?X  \r", 10ms);
+    Send("B?X  \r", 210ms);
+    EXPECT_EQ(splitter.Requests(), 5);
+}
+
 TEST_F(FrameSplitterTest, ThePollCycleOfEachAddress) {
     std::vector<Instant> aEnds;
     for (int sweep = 0; sweep < 3; ++sweep) {
