@@ -238,6 +238,9 @@ void MonitorDlg::BuildLayout() {
     listenSummary_->setObjectName("listenSummary");
     listenSummary_->setTextFormat(Qt::PlainText);
     listenSummary_->setTextInteractionFlags(Qt::TextSelectableByMouse);
+    // A poll cycle for each controller heard: wrapped, or a line of many would widen the window
+    // beyond its screen.
+    listenSummary_->setWordWrap(true);
     listenSummary_->hide();
     summaries->addWidget(listenSummary_);
     top->addLayout(summaries, 1);
