@@ -61,7 +61,7 @@ int main() {
     MasterSchedule schedule;
     schedule.pollGap = 2ms;  // as fast as a master goes
     SimulatedMaster master(SimulatedBus(DemoControllers(), 1e-4, 11), schedule, settings);
-    FrameSplitter splitter(SplitterSettings{CharacterTime(settings), 200ms, 10});
+    FrameSplitter splitter(SplitterSettings{CharacterTime(settings), 200ms, 10, 25ms});
     LineStatistics statistics;
     statistics.Begin(Instant{}, CharacterTime(settings), 200ms);
 

@@ -1,6 +1,7 @@
 // SPDX-License-Identifier: GPL-3.0-or-later
 #pragma once
 
+#include <algorithm>
 #include <array>
 #include <cstdint>
 #include <optional>
@@ -16,8 +17,12 @@ namespace tarvel {
 struct SplitterSettings {
     Duration characterTime{0};  // of one character at the line's speed and framing
     Duration answerWindow = std::chrono::milliseconds(200);  // from the request's carriage return
-    // A frame whose characters stop for longer than this many character times is cut there.
+    // A frame whose characters stop for longer than this many character times is cut there...
     int silenceCharacters = 10;
+    // ... but never for less than this: the host's own delays are no silence of the line. A USB
+    // adapter hands its characters over in bursts (an FTDI chip every 16 ms unless told
+    // otherwise), so an answer whole on the wire can reach the host in two parts.
+    Duration hostDelayAllowance = std::chrono::milliseconds(25);
 };
 
 // What the listener has seen of one address as a master polls it.
@@ -82,7 +87,10 @@ private:
     void Judge(ExchangeVerdict verdict, Instant at, std::string answer,
                std::optional<Instant> first, std::optional<Instant> last);
     void Noise(std::size_t bytes) { noiseBytes_ += static_cast<std::int64_t>(bytes); }
-    Duration Silence() const { return settings_.characterTime * settings_.silenceCharacters; }
+    Duration Silence() const {
+        return std::max(settings_.characterTime * settings_.silenceCharacters,
+                        settings_.hostDelayAllowance);
+    }
 
     SplitterSettings settings_;
     std::string frame_;  // the characters of the frame under way

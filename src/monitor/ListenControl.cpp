@@ -43,9 +43,9 @@ void ListenControl::ListenBtn_Click() {
     }
     const auto settings = ParseSettingsText(SettingsText(primo_));
     listener_.reset();
-    listener_.emplace(
-        ReadOnlyLine(port_.Line()), port_.Time(),
-        SplitterSettings{settings ? CharacterTime(*settings) : Duration{0}, AnswerWindow, 10});
+    listener_.emplace(ReadOnlyLine(port_.Line()), port_.Time(),
+                      SplitterSettings{settings ? CharacterTime(*settings) : Duration{0},
+                                       AnswerWindow, 10, SplitterSettings{}.hostDelayAllowance});
     listener_->AddSink(monitor_.ListenEvents());
     started_ = port_.Time().Now();
     ended_.reset();

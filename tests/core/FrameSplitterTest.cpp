@@ -15,7 +15,8 @@ constexpr Duration kCharacter = 1ms;  // a round character time keeps the arithm
 const Instant kStart{};
 
 struct FrameSplitterTest : ::testing::Test {
-    FrameSplitter splitter{SplitterSettings{kCharacter, 200ms, 10}};
+    // No allowance for the host's delays: silences of exactly ten characters.
+    FrameSplitter splitter{SplitterSettings{kCharacter, 200ms, 10, 0ms}};
     Instant now = kStart;
 
     // Characters back to back, the first one ending `after` the last one fed.
@@ -180,6 +181,32 @@ TEST_F(FrameSplitterTest, AnAnswerThatNoiseMadeLookLikeARequestIsStillTheAnswer)
     Send("B?X  \r", 10ms);
     Send("B?X  \r", 210ms);
     EXPECT_EQ(splitter.Requests(), 5);
+}
+
+TEST(FrameSplitter, TheHostsOwnDelaysAreNoSilenceOfTheLine) {
+    // At 9600 baud ten characters last 10.4 ms; an adapter that hands over an answer in two
+    // bursts 16 ms apart does not make it garbled.
+    FrameSplitter splitter{SplitterSettings{1042us, 200ms, 10}};
+    Instant now{};
+    const auto send = [&](const std::string& bytes, Duration after) {
+        now += after;
+        for (const char c : bytes) {
+            splitter.Feed(static_cast<std::uint8_t>(c), now);
+        }
+    };
+    send("A?X  \r", 1ms);
+    send("A2", 6ms);
+    send("15\r", 16ms);
+    auto judged = splitter.TakeExchanges();
+    ASSERT_EQ(judged.size(), 1u);
+    EXPECT_EQ(judged[0].verdict, ExchangeVerdict::Good);
+    // A longer stop is one of the line.
+    send("B?X  \r", 20ms);
+    send("B2", 6ms);
+    send("15\r", 26ms);
+    judged = splitter.TakeExchanges();
+    ASSERT_EQ(judged.size(), 1u);
+    EXPECT_EQ(judged[0].verdict, ExchangeVerdict::NoCr);
 }
 
 TEST_F(FrameSplitterTest, ThePollCycleOfEachAddress) {

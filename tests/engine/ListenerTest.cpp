@@ -31,7 +31,7 @@ struct ListenerTest : ::testing::Test {
     LineUse lineUse{rig.time};
     Heard heard;
     Listener listener{ReadOnlyLine(rig.line), rig.time,
-                      SplitterSettings{rig.CharacterTime(), 200ms, 10}};
+                      SplitterSettings{rig.CharacterTime(), 200ms, 10, 25ms}};
     std::optional<ListenEnd> end;
     std::optional<QCoro::Task<>> task;
 

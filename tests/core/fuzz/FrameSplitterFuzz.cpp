@@ -11,7 +11,7 @@
 extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size) {
     using namespace tarvel;
     using namespace std::chrono_literals;
-    FrameSplitter splitter(SplitterSettings{1ms, 200ms, 10});
+    FrameSplitter splitter(SplitterSettings{1ms, 200ms, 10, 0ms});
     Instant now{};
     std::int64_t judged = 0;
     Instant lastVerdict{};
