@@ -22,6 +22,7 @@
 #include <QValueAxis>
 #include <algorithm>
 #include <map>
+#include <optional>
 #include <set>
 
 #include "app/TarvelDlg.h"
@@ -29,6 +30,7 @@
 #include "platform/LineSettings.h"
 #include "platform/TextFiles.h"
 #include "serial/SetPortDlg.h"
+#include "sim/SimulatedMaster.h"
 #include "sim/SimulatedSerialLine.h"
 #include "support/ProgramRig.h"
 
@@ -638,6 +640,40 @@ TEST_F(ListeningWindow, ListenCountsWhatTheMasterAndControllersSaidAndStopGivesT
     rig.time.RunFor(MonitorDlg::RefreshPeriod);
     EXPECT_TRUE(window->SummaryText().startsWith("Test run:"));
     EXPECT_TRUE(window->ListenSummaryText().isEmpty());
+}
+
+// The simulated plant master polls the demo line, reads and writes, at the port's settings.
+TEST_F(ListeningWindow, EveryPollOfASimulatedMasterIsCountedForItsController) {
+    SimulatedMaster master(SimulatedBus(DemoControllers(), 0.0, 5), MasterSchedule{},
+                           rig.line.Settings());
+    window->ListenBtn_Click();
+    std::optional<MasterOnLine> playing(std::in_place, master, rig.line, rig.time);
+    rig.time.RunFor(60s);
+    playing.reset();
+    rig.time.RunFor(1s);  // the last poll's window
+    window->StopListeningBtn_Click();
+    ASSERT_TRUE(rig.time.RunUntil([&] { return !main.Listening().Listening(); }));
+
+    std::map<char, int> polls;
+    std::map<char, int> unanswered;
+    for (const MasterPoll& poll : master.Log()) {
+        ++polls[poll.address];
+        unanswered[poll.address] += poll.answer.empty();
+    }
+    ASSERT_GT(master.Log().size(), 200u);
+    const LineStatistics& statistics = monitor.Statistics();
+    EXPECT_EQ(statistics.Exchanges(), static_cast<int>(master.Log().size()));
+    ASSERT_EQ(statistics.Controllers().size(), polls.size());
+    for (const ControllerStatistics& controller : statistics.Controllers()) {
+        EXPECT_EQ(controller.requests, polls[controller.address]) << controller.address;
+        EXPECT_EQ(controller.noAnswer, unanswered[controller.address]) << controller.address;
+    }
+    EXPECT_EQ(statistics.Find('C')->noAnswer, polls['C']);  // the demo line's silent one
+    rig.time.RunFor(MonitorDlg::RefreshPeriod);
+    EXPECT_EQ(window->StatisticsView().model()->rowCount(), static_cast<int>(polls.size()));
+    EXPECT_TRUE(window->ListenSummaryText().contains("Poll cycle"))
+        << window->ListenSummaryText().toStdString();
+    EXPECT_TRUE(rig.line.Transmitted().empty()) << rig.line.TransmittedText();
 }
 
 // A listen has no end of its own: whatever asks for the line meanwhile is refused at once, and
