@@ -39,13 +39,14 @@ check_completion() {
     fail "$completion registers no completion for line-tarvel-cli"
   echo "$registered"
   # words typed; what the last one must complete to
-  expect_completion 'line-tarvel-cli ' 'scan test analyse analyze send'
+  expect_completion 'line-tarvel-cli ' 'scan test listen analyse analyze send'
   expect_completion 'line-tarvel-cli test --baud ' '150 300 600 1200 2400 4800 9600'
   expect_completion 'line-tarvel-cli scan --parity ' 'none even odd'
   expect_completion 'line-tarvel-cli scan --stop-bits ' '1 2'
   expect_completion 'line-tarvel-cli scan --retry ' '0 1 2 3 4'
   expect_completion 'line-tarvel-cli scan --' \
     '--port --baud --parity --stop-bits --retry --simulate --cfg --traffic --stats --json --help'
+  expect_completion 'line-tarvel-cli listen --answer-window 0.3 --d' '--duration'
 }
 expect_completion() {
   local offered
