@@ -297,9 +297,10 @@ void MonitorDlg::BuildLayout() {
     trafficView_->verticalHeader()->setDefaultSectionSize(trafficView_->fontMetrics().height() + 4);
     trafficView_->setModel(traffic_);
     // Wide enough for the widest value or the title, whichever is wider: the view never
-    // measures the rows of a ring of a hundred thousand exchanges.
+    // measures the rows of a ring of a hundred thousand exchanges. The text of a two-frame
+    // write a listen hears, "A!SP <CR>A0123<CR>", is the widest text.
     const int digit = trafficView_->fontMetrics().horizontalAdvance('0');
-    const int widths[] = {9, 10, 10, 9, 8, 11, 36, 16};
+    const int widths[] = {9, 10, 10, 9, 8, 11, 36, 18};
     for (int column = 0; column < static_cast<int>(std::size(widths)); ++column) {
         const QString name =
             traffic_->headerData(column, Qt::Horizontal, Qt::DisplayRole).toString();
