@@ -11,6 +11,7 @@ namespace tarvel {
 namespace {
 
 constexpr char kCarriageReturn = '\r';
+constexpr std::size_t kLongestFrame = 64;
 
 bool IsAddress(char c) {
     const int index = AddressIndexOf(c);
@@ -52,6 +53,10 @@ void FrameSplitter::Feed(std::uint8_t byte, Instant arrival) {
     frame_.push_back(static_cast<char>(byte));
     if (byte == kCarriageReturn) {
         FrameEnded();
+    } else if (frame_.size() >= kLongestFrame) {
+        // No Ascon frame is this long: a line at another speed, which may never show a carriage
+        // return nor a silence, must not grow the frame without end.
+        CutFrame(arrival);
     }
 }
 

@@ -209,6 +209,22 @@ TEST(FrameSplitter, TheHostsOwnDelaysAreNoSilenceOfTheLine) {
     EXPECT_EQ(judged[0].verdict, ExchangeVerdict::NoCr);
 }
 
+TEST_F(FrameSplitterTest, AFrameLongerThanAnyAsconFrameIsNoise) {
+    // A line at another speed: characters without end, no carriage return, no silence.
+    for (int i = 0; i < 10000; ++i) {
+        Send("\x9F");
+    }
+    EXPECT_EQ(splitter.NoiseBytes(), 10000 / 64 * 64);
+    EXPECT_TRUE(Judged().empty());
+    // An answer that runs on and on is garbled, not waited for.
+    Send("A?X  \r", 30ms);
+    Send(std::string(100, '7'), 5ms);
+    const auto judged = Judged();
+    ASSERT_EQ(judged.size(), 1u);
+    EXPECT_EQ(judged[0].verdict, ExchangeVerdict::NoCr);
+    EXPECT_EQ(judged[0].received, 64);
+}
+
 TEST_F(FrameSplitterTest, ThePollCycleOfEachAddress) {
     std::vector<Instant> aEnds;
     for (int sweep = 0; sweep < 3; ++sweep) {

@@ -1,0 +1,51 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
+// What listening tells of the line as a whole: a speed or parity that does not match says so.
+
+#include "monitor/ListenedLine.h"
+
+#include <gtest/gtest.h>
+
+namespace tarvel {
+namespace {
+
+using namespace std::chrono_literals;
+
+const LineDescription k9600{"/dev/ttyUSB0", "COM1", 9600, 'N', 8, 1, 0};
+
+// Characters every 5 ms from `from` for `span`: what a UART at the wrong speed makes of a bus.
+void Garbage(FrameSplitter& splitter, Instant from, Duration span) {
+    for (Instant at = from; at < from + span; at += 5ms) {
+        splitter.Feed(0x9F, at);
+    }
+}
+
+TEST(WrongSpeed, CharactersThatDecodeAsNoRequestForAFewSecondsAreTold) {
+    FrameSplitter splitter(SplitterSettings{1ms, 200ms, 10, 0ms});
+    Garbage(splitter, Instant{}, 2900ms);
+    EXPECT_FALSE(WrongSpeedWarning(splitter, std::nullopt, k9600));
+    Garbage(splitter, Instant{} + 2900ms, 200ms);
+    EXPECT_EQ(WrongSpeedWarning(splitter, std::nullopt, k9600),
+              "the line does not look like Ascon traffic at 9600 8N1: check the speed and the "
+              "parity");
+}
+
+TEST(WrongSpeed, ALineThatDecodesOrSaysNothingIsNotSuspect) {
+    FrameSplitter splitter(SplitterSettings{1ms, 200ms, 10, 0ms});
+    EXPECT_FALSE(WrongSpeedWarning(splitter, std::nullopt, k9600));  // silence: nothing heard
+    Instant at{};
+    for (int poll = 0; poll < 20; ++poll) {
+        for (const char c : std::string("A?X  \r")) {
+            splitter.Feed(static_cast<std::uint8_t>(c), at += 1ms);
+        }
+        for (const char c : std::string("A215\r")) {
+            splitter.Feed(static_cast<std::uint8_t>(c), at += 1ms);
+        }
+        at += 300ms;
+    }
+    EXPECT_FALSE(WrongSpeedWarning(splitter, UartErrorCounts{}, k9600));
+    // The driver's framing errors say it on their own.
+    EXPECT_TRUE(WrongSpeedWarning(splitter, UartErrorCounts{3, 0, 0, 0}, k9600));
+}
+
+}  // namespace
+}  // namespace tarvel
