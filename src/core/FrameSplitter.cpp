@@ -90,10 +90,17 @@ std::vector<Exchange> FrameSplitter::TakeExchanges() {
 void FrameSplitter::CutFrame(Instant at) {
     std::string cut;
     cut.swap(frame_);
-    if (pending_ && !pending_->awaitingValue) {
+    // A request to another address whose carriage return noise took: the master has gone on,
+    // and the waiting request had no answer.
+    const bool otherRequest =
+        pending_ && RequestAt(cut + '\r', 0) && cut[0] != pending_->request.address;
+    if (pending_ && !pending_->awaitingValue && !otherRequest) {
         // An answer that stopped before its carriage return: garbled.
         Judge(ExchangeVerdict::NoCr, at, cut, frameFirst_, frameLast_);
         return;
+    }
+    if (otherRequest) {
+        Judge(ExchangeVerdict::NoAnswer, at, std::string(), std::nullopt, std::nullopt);
     }
     Noise(cut.size());
 }
@@ -118,8 +125,10 @@ void FrameSplitter::FrameEnded() {
     // Within the answer window the line is the addressed controller's: a frame from its address
     // is its answer, even when noise has made its second character look like a command. A master
     // asks the same controller again only once the window has passed.
+    // The same request again is the master's own retry, not an answer.
     const bool answerOfPending = pending_ && frame[0] == pending_->request.address &&
-                                 first <= pending_->end + settings_.answerWindow;
+                                 first <= pending_->end + settings_.answerWindow &&
+                                 frame != pending_->request.frame;
     if (RequestAt(frame, 0) && !answerOfPending) {
         if (pending_) {
             // The master went on to the next request: the last one had no answer.
@@ -148,6 +157,7 @@ void FrameSplitter::FrameEnded() {
 
 void FrameSplitter::HeardRequest(std::string frame, Instant end) {
     ++requests_;
+    noiseSinceRequest_ = 0;
     lastRequest_ = end;
     const char address = frame[0];
     PollCycle& polls = polls_[static_cast<std::size_t>(AddressIndexOf(address))];

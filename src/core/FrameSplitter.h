@@ -61,6 +61,8 @@ public:
     std::int64_t Frames() const { return frames_; }  // carriage-return frames, of any kind
     std::int64_t Requests() const { return requests_; }
     std::int64_t NoiseBytes() const { return noiseBytes_; }
+    // Noise since the last request heard (since the start, before any).
+    std::int64_t NoiseSinceRequest() const { return noiseSinceRequest_; }
     std::int64_t Bytes() const { return bytes_; }
     // The time the line carried characters: one character time for each byte.
     Duration Busy() const { return settings_.characterTime * bytes_; }
@@ -86,7 +88,10 @@ private:
     void HeardRequest(std::string frame, Instant end);
     void Judge(ExchangeVerdict verdict, Instant at, std::string answer,
                std::optional<Instant> first, std::optional<Instant> last);
-    void Noise(std::size_t bytes) { noiseBytes_ += static_cast<std::int64_t>(bytes); }
+    void Noise(std::size_t bytes) {
+        noiseBytes_ += static_cast<std::int64_t>(bytes);
+        noiseSinceRequest_ += static_cast<std::int64_t>(bytes);
+    }
     Duration Silence() const {
         return std::max(settings_.characterTime * settings_.silenceCharacters,
                         settings_.hostDelayAllowance);
@@ -102,6 +107,7 @@ private:
     std::int64_t frames_ = 0;
     std::int64_t requests_ = 0;
     std::int64_t noiseBytes_ = 0;
+    std::int64_t noiseSinceRequest_ = 0;
     std::int64_t bytes_ = 0;
     std::optional<Instant> lastRequest_;
     std::optional<Instant> firstByte_;

@@ -16,8 +16,7 @@ void Listener::Stop() {
 QCoro::Task<ListenEnd> Listener::Listen(LineUse::Lease lease) {
     const LineUse::Lease held = std::move(lease);
     ListenEnd end;
-    listening_ = true;
-    stopping_ = false;
+    listening_ = true;  // a stop asked before this is kept
     splitter_ = FrameSplitter(splitter_.Settings());
     line_.WakeOnAnyInput();
     for (ListenSink* sink : sinks_) {

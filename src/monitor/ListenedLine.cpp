@@ -20,15 +20,24 @@ double SharePercent(Duration part, Duration whole) {
                                : 0.0;
 }
 
+namespace {
+
+// A stray byte or two is noise on any line; a line at the wrong speed makes a stream of them.
+constexpr std::int64_t kNoiseOfAWrongSpeed = 16;
+
+}  // namespace
+
 std::optional<std::string> WrongSpeedWarning(const FrameSplitter& splitter,
                                              const std::optional<UartErrorCounts>& driverErrors,
                                              const LineDescription& line) {
-    bool suspect = driverErrors && driverErrors->framing > 0;
+    // Characters kept coming, and none of them since the last request (or ever) made one; the
+    // driver's framing errors only count where nothing decodes, for a noisy drop has them too.
+    bool suspect = false;
     if (splitter.LastByte()) {
-        // Characters kept coming, and none of them since the last request (or ever) made one.
         const Instant since = splitter.LastRequest().value_or(*splitter.FirstByte());
-        suspect = suspect ||
-                  (*splitter.LastByte() - since >= NoFramesWarning && splitter.NoiseBytes() > 0);
+        const bool noRequestOfLate = *splitter.LastByte() - since >= NoFramesWarning;
+        suspect = noRequestOfLate && (splitter.NoiseSinceRequest() >= kNoiseOfAWrongSpeed ||
+                                      (driverErrors && driverErrors->framing > 0));
     }
     if (!suspect) {
         return std::nullopt;

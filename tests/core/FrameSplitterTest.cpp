@@ -209,6 +209,32 @@ TEST(FrameSplitter, TheHostsOwnDelaysAreNoSilenceOfTheLine) {
     EXPECT_EQ(judged[0].verdict, ExchangeVerdict::NoCr);
 }
 
+TEST_F(FrameSplitterTest, AMasterThatAsksAgainWithinTheWindowMakesANewRequest) {
+    // A master with a shorter timeout than the window repeats its request to silent C.
+    Send("C?X  \r");
+    Send("C?X  \r", 150ms);
+    Send("D?X  \r", 150ms);
+    Send("D215\r", 5ms);
+    auto judged = Judged();
+    ASSERT_EQ(judged.size(), 3u);
+    EXPECT_EQ(judged[0].request.address, 'C');
+    EXPECT_EQ(judged[0].verdict, ExchangeVerdict::NoAnswer);
+    EXPECT_EQ(judged[1].request.address, 'C');
+    EXPECT_EQ(judged[1].verdict, ExchangeVerdict::NoAnswer);
+    EXPECT_EQ(judged[2].verdict, ExchangeVerdict::Good);
+    EXPECT_EQ(splitter.PollsOf('C').requests, 2);
+
+    // The next request to another address lost its carriage return to noise: the waiting one
+    // had no answer, not a garbled one.
+    Send("E?X  \r", 30ms);
+    Send("A?X  ", 100ms);
+    splitter.Advance(now + 30ms);
+    judged = Judged();
+    ASSERT_EQ(judged.size(), 1u);
+    EXPECT_EQ(judged[0].request.address, 'E');
+    EXPECT_EQ(judged[0].verdict, ExchangeVerdict::NoAnswer);
+}
+
 TEST_F(FrameSplitterTest, AFrameLongerThanAnyAsconFrameIsNoise) {
     // A line at another speed: characters without end, no carriage return, no silence.
     for (int i = 0; i < 10000; ++i) {

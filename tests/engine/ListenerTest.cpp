@@ -90,6 +90,15 @@ TEST_F(ListenerTest, ALostLineEndsTheListeningAndSaysWhy) {
     EXPECT_FALSE(listener.Listening());
 }
 
+TEST_F(ListenerTest, AStopAskedBeforeTheListeningBeganIsKept) {
+    // Ctrl+C while the port was being opened.
+    listener.Stop();
+    Begin();
+    rig.time.RunFor(10ms);
+    ASSERT_TRUE(end);
+    EXPECT_FALSE(listener.Listening());
+}
+
 TEST_F(ListenerTest, AnIdleLineCostsNoWakeUps) {
     Begin();
     rig.time.RunFor(10ms);

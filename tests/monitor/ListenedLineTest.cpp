@@ -43,8 +43,20 @@ TEST(WrongSpeed, ALineThatDecodesOrSaysNothingIsNotSuspect) {
         at += 300ms;
     }
     EXPECT_FALSE(WrongSpeedWarning(splitter, UartErrorCounts{}, k9600));
-    // The driver's framing errors say it on their own.
-    EXPECT_TRUE(WrongSpeedWarning(splitter, UartErrorCounts{3, 0, 0, 0}, k9600));
+    // A noisy drop has framing errors too: they count only where nothing decodes.
+    EXPECT_FALSE(WrongSpeedWarning(splitter, UartErrorCounts{3, 0, 0, 0}, k9600));
+    // The master pauses, and a few stray bytes come long after: no wrong speed either.
+    splitter.Feed(0x9F, at += 5s);
+    splitter.Feed('\r', at += 1ms);
+    splitter.Feed(0x85, at += 1s);
+    splitter.Feed('\r', at += 1ms);
+    EXPECT_EQ(splitter.NoiseSinceRequest(), 4);
+    EXPECT_FALSE(WrongSpeedWarning(splitter, std::nullopt, k9600));
+    // Framing errors while characters arrive that make no request: the speed is wrong.
+    FrameSplitter garbled(SplitterSettings{1ms, 200ms, 10, 0ms});
+    garbled.Feed('x', Instant{});
+    garbled.Feed('\r', Instant{} + 4s);
+    EXPECT_TRUE(WrongSpeedWarning(garbled, UartErrorCounts{3, 0, 0, 0}, k9600));
 }
 
 }  // namespace
