@@ -59,7 +59,8 @@ private:
     Instant started_{};
     std::optional<Instant> ended_;
     bool stopping_ = false;
-    // Last, so that the coroutine goes before the listener it uses.
+    // Owns the listening coroutine. It does not end it: the control lives as long as the main
+    // window, that is as long as the program, and "E&xit !" ends the process at once.
     TaskOwner tasks_;
 };
 
