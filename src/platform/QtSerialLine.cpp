@@ -209,7 +209,8 @@ public:
     }
 
     // Each returns the reason of a failure, empty on success.
-    std::string Open(const std::string& device, const LineSettings& settings) {
+    std::string Open(const std::string& device, const LineSettings& settings,
+                     const std::optional<Rs485Mode>& rs485) {
         serial_.setPortName(QString::fromStdString(device));
         if (!serial_.open(QIODevice::ReadWrite)) {
             return OpenFailureText(device, serial_.error(), serial_.errorString().toStdString());
@@ -218,7 +219,17 @@ public:
         pseudoTerminal_ = ::fstat(serial_.handle(), &status) == 0 && S_ISCHR(status.st_mode) &&
                           IsPseudoTerminalSlave(status.st_rdev);
         deviceNumber_ = status.st_rdev;
+        if (rs485) {
+            // Switched before anything is written: a request sent with the transmitter off
+            // would never reach the line.
+            Rs485Ioctl driver(serial_.handle());
+            if (const auto refused = rs485Switch_.Enable(driver, *rs485, device)) {
+                serial_.close();
+                return *refused;
+            }
+        }
         if (std::string failure = Apply(settings); !failure.empty()) {
+            RestoreRs485();
             serial_.close();
             return failure;
         }
@@ -249,6 +260,7 @@ public:
         hangUpCheck_.stop();
         drainWatch_.stop();
         if (serial_.isOpen()) {
+            RestoreRs485();
             serial_.close();
         }
         if (pseudoTerminal_) {
@@ -285,6 +297,11 @@ public:
     }
 
 private:
+    void RestoreRs485() {
+        Rs485Ioctl driver(serial_.handle());
+        rs485Switch_.Restore(driver);
+    }
+
     // Only a wait that found output still to go wants to hear that it moved.
     void TellOutputMoved() {
         if (line_.outputWanted_.exchange(false)) {
@@ -342,6 +359,7 @@ private:
     Duration characterTime_ = CharacterTime(LineSettings{});
     bool pseudoTerminal_ = false;
     std::uint64_t deviceNumber_ = 0;
+    Rs485Switch rs485Switch_;
 };
 
 QtSerialLine::QtSerialLine(const PortMap& ports, const Clock& clock)
@@ -442,7 +460,7 @@ bool QtSerialLine::SetPortOpen(bool open) {
         received_.Clear();
     }
     std::string failure;
-    OnPortThread([&] { failure = port_->Open(device, settings_); });
+    OnPortThread([&] { failure = port_->Open(device, settings_, rs485_); });
     if (!failure.empty()) {
         return Fail(failure);
     }

@@ -15,6 +15,7 @@
 #include "platform/LineSettings.h"
 #include "platform/PortMap.h"
 #include "platform/PseudoTerminals.h"
+#include "platform/Rs485.h"
 #include "platform/SerialLine.h"
 #include "platform/StampedInput.h"
 
@@ -87,6 +88,10 @@ public:
     std::string LastError() const override;
     std::optional<UartErrorCounts> ErrorCounts() const override;
 
+    // From the next opening on, the port is switched into the driver's RS-485 mode, or is not
+    // used when its driver has none; closing puts back the mode it had. Nothing: left as it is.
+    void SetRs485(std::optional<Rs485Mode> mode) { rs485_ = mode; }
+
 private:
     class Port;
 
@@ -101,6 +106,7 @@ private:
     std::int16_t number_ = 1;
     LineSettings settings_;
     std::int16_t inputLen_ = 0;
+    std::optional<Rs485Mode> rs485_;
 
     QObject here_;  // the program's thread, for the notifications posted to it
     QThread thread_;
