@@ -17,6 +17,21 @@ Options ParseCommandLine(const std::vector<std::string>& arguments) {
             options.listPorts = true;
         } else if (argument == "--simulate") {
             options.simulate = true;
+        } else if (argument == "--rs485") {
+            options.rs485 = options.rs485.value_or(Rs485Mode{});
+        } else if (argument == "--rs485-delays" || argument.rfind("--rs485-delays=", 0) == 0) {
+            if (argument == "--rs485-delays" && i + 1 == arguments.size()) {
+                options.error = "--rs485-delays needs a value such as 0,2 (milliseconds)";
+                return options;
+            }
+            const std::string value =
+                argument == "--rs485-delays" ? arguments[++i] : argument.substr(15);
+            options.rs485 = ParseRs485Delays(value);
+            if (!options.rs485) {
+                options.error = "cannot read the RS-485 delays \"" + value +
+                                "\"; write them as BEFORE,AFTER in milliseconds, each 0 to 100";
+                return options;
+            }
         } else if (argument == "--port" || argument.rfind("--port=", 0) == 0) {
             std::string value;
             if (argument == "--port") {
@@ -47,7 +62,8 @@ std::string VersionText() { return std::string("Line Tarvel ") + kVersion; }
 
 std::string UsageText(const std::string& program) {
     return "Usage: " + program +
-           " [--simulate] [--port COMn=DEVICE]...\n"
+           " [--simulate] [--port COMn=DEVICE]... [--rs485]\n"
+           "       [--rs485-delays BEFORE,AFTER]\n"
            "\n"
            "Diagnostics for an Ascon serial field bus of up to 64 controllers.\n"
            "\n"
@@ -55,6 +71,12 @@ std::string UsageText(const std::string& program) {
            "                         (A, B, E healthy, C silent, D noisy) on a pseudo-terminal\n"
            "  --port COMn=DEVICE     let the port dialog's COMn (n = 1..4) open DEVICE,\n"
            "                         for example --port COM1=/dev/ttyUSB0; may be repeated\n"
+           "  --rs485                open the port in its driver's RS-485 mode, RTS on while\n"
+           "                         sending: for a built-in UART wired to a transceiver\n"
+           "                         (a USB adapter switches by itself and needs none)\n"
+           "  --rs485-delays BEFORE,AFTER\n"
+           "                         the same, the transmitter on BEFORE ms ahead of the\n"
+           "                         first character and AFTER ms past the last (0 to 100)\n"
            "  --list-ports           show which device COM1 ... COM4 stand for, and end\n"
            "  --help                 show this text\n"
            "  --version              show the version\n"

@@ -1,10 +1,12 @@
 // SPDX-License-Identifier: GPL-3.0-or-later
 #pragma once
 
+#include <optional>
 #include <string>
 #include <vector>
 
 #include "platform/PortMap.h"
+#include "platform/Rs485.h"
 
 namespace tarvel {
 
@@ -13,8 +15,9 @@ struct Options {
     bool simulate = false;  // COM1 is the built-in simulated line
     bool help = false;
     bool version = false;
-    bool listPorts = false;  // print what COM1 ... COM4 stand for, and end
-    std::string error;       // set when the command line could not be read
+    bool listPorts = false;          // print what COM1 ... COM4 stand for, and end
+    std::optional<Rs485Mode> rs485;  // the port opened in its driver's RS-485 mode
+    std::string error;               // set when the command line could not be read
 };
 
 Options ParseCommandLine(const std::vector<std::string>& arguments);

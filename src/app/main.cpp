@@ -77,6 +77,7 @@ int main(int argc, char* argv[]) {
 
     QtScheduler scheduler;
     QtSerialLine line(ports, scheduler);
+    line.SetRs485(options.rs485);
     QtPrompts prompts;
     Program program(Platform{scheduler, line, prompts, [] { EndNow(); }, &ports});
     if (!program.StartUp()) {

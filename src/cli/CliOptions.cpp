@@ -131,8 +131,9 @@ const std::map<std::string, bool CliOptions::*>& Flags() {
 // The options each command takes; --help and --version go with any. Any other is refused, so
 // that a misplaced option cannot pass for one that had an effect.
 const std::map<CliCommand, std::vector<std::string>>& OptionsTaken() {
-    static const std::vector<std::string> line{"--port",      "--baud",  "--parity",
-                                               "--stop-bits", "--retry", "--simulate"};
+    static const std::vector<std::string> line{"--port",      "--baud",        "--parity",
+                                               "--stop-bits", "--retry",       "--simulate",
+                                               "--rs485",     "--rs485-delays"};
     const auto with = [](std::vector<std::string> options) {
         options.insert(options.end(), line.begin(), line.end());
         return options;
@@ -293,6 +294,12 @@ CliOptions ParseCliArguments(const std::vector<std::string>& arguments) {
               }
               return sweeps && *sweeps > 0;
           }}},
+        {"--rs485-delays",
+         {"BEFORE,AFTER in milliseconds, each 0 to 100, such as 0,2",
+          [](const std::string& v, CliOptions& o) {
+              o.rs485 = ParseRs485Delays(v);
+              return o.rs485.has_value();
+          }}},
         {"--value",
          {"a frame",
           [](const std::string& v, CliOptions& o) {
@@ -328,7 +335,14 @@ CliOptions ParseCliArguments(const std::vector<std::string>& arguments) {
         }
         const auto flag = Flags().find(argument);
         const auto valueOption = valueOptions.find(argument);
-        if (flag != Flags().end()) {
+        if (argument == "--rs485") {
+            if (attached) {
+                refuse(argument + " takes no value");
+            }
+            // Beside --rs485-delays, in either order, the delays stay.
+            options.rs485 = options.rs485.value_or(Rs485Mode{});
+            given.push_back(argument);
+        } else if (flag != Flags().end()) {
             if (attached) {
                 refuse(argument + " takes no value");
             }
@@ -450,6 +464,11 @@ CliOptions ParseCliArguments(const std::vector<std::string>& arguments) {
         options.error = "--simulate and --port exclude each other";
         return options;
     }
+    if (options.simulate && options.rs485) {
+        // The simulated line is a pseudo-terminal, which has no RS-485 mode to switch to.
+        options.error = "--simulate and --rs485 exclude each other";
+        return options;
+    }
     return options;
 }
 
@@ -480,7 +499,13 @@ const char kLineOptions[] =
     "  --stop-bits N         1 or 2 (1)\n"
     "  --retry N             further attempts after a failed exchange, 0 to 4 (2)\n"
     "  --simulate            the built-in simulated line instead of a port: A, B, E\n"
-    "                        healthy, C silent, D noisy; not with --port\n";
+    "                        healthy, C silent, D noisy; not with --port\n"
+    "  --rs485               open the port in its driver's RS-485 mode, RTS on while\n"
+    "                        sending: for a built-in UART wired to a transceiver (a\n"
+    "                        USB adapter switches by itself and needs none)\n"
+    "  --rs485-delays BEFORE,AFTER\n"
+    "                        the same, the transmitter on BEFORE ms ahead of the\n"
+    "                        first character and AFTER ms past the last (0 to 100)\n";
 
 const char kProgressAndStop[] =
     "Progress goes to standard error when it is a terminal. Ctrl+C (or SIGTERM) stops\n"

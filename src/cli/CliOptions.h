@@ -7,6 +7,7 @@
 
 #include "core/Time.h"
 #include "platform/PortMap.h"
+#include "platform/Rs485.h"
 #include "serial/PortChoices.h"
 
 namespace tarvel {
@@ -29,6 +30,7 @@ struct CliOptions {
     // device named directly.
     std::string portEntry = "COM1";
     bool simulate = false;
+    std::optional<Rs485Mode> rs485;  // the port opened in its driver's RS-485 mode
 
     std::string cfgFile;          // scan: written; test: read
     std::vector<char> addresses;  // test: instead of a configuration file

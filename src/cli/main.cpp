@@ -92,6 +92,7 @@ int main(int argc, char* argv[]) {
     }
     QtScheduler scheduler;
     QtSerialLine line(ports, scheduler);
+    line.SetRs485(options.rs485);
     // JSON goes to standard output, so progress on a terminal does not disturb it.
     const bool progress = ::isatty(STDERR_FILENO) == 1;
     const std::string device = ports.DeviceFor(options.line.port + 1).value_or("");

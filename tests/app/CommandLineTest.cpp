@@ -22,6 +22,21 @@ TEST(CommandLine, ReadsPortAssignmentsTheSimulatedLineHelpAndVersion) {
     EXPECT_TRUE(ParseCommandLine({}).error.empty());
 }
 
+TEST(CommandLine, Rs485ModeWithAndWithoutDelays) {
+    using std::chrono::milliseconds;
+    EXPECT_FALSE(ParseCommandLine({}).rs485.has_value());
+    EXPECT_EQ(ParseCommandLine({"--rs485"}).rs485, Rs485Mode{});
+    // The delays imply the mode, and --rs485 beside them, in either order, keeps them.
+    const Rs485Mode delayed{milliseconds(2), milliseconds(5)};
+    EXPECT_EQ(ParseCommandLine({"--rs485-delays", "2,5"}).rs485, delayed);
+    EXPECT_EQ(ParseCommandLine({"--rs485-delays=2,5", "--rs485"}).rs485, delayed);
+    EXPECT_EQ(ParseCommandLine({"--rs485", "--rs485-delays", "2,5"}).rs485, delayed);
+    EXPECT_NE(ParseCommandLine({"--rs485-delays"}).error.find("--rs485-delays"), std::string::npos);
+    EXPECT_NE(ParseCommandLine({"--rs485-delays", "2"}).error.find("\"2\""), std::string::npos);
+    EXPECT_NE(ParseCommandLine({"--rs485-delays=0,500"}).error.find("0 to 100"), std::string::npos);
+    EXPECT_NE(UsageText("line-tarvel").find("--rs485-delays BEFORE,AFTER"), std::string::npos);
+}
+
 TEST(CommandLine, NamesWhatItCannotRead) {
     EXPECT_NE(ParseCommandLine({"--port"}).error.find("--port"), std::string::npos);
     EXPECT_NE(ParseCommandLine({"--port", "COM9=/dev/x"}).error.find("COM9"), std::string::npos);

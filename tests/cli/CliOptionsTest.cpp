@@ -146,6 +146,10 @@ TEST(CliOptionsTest, EveryInvalidCommandLineIsRefusedWithAMessageThatNamesThePro
         {{"analyse"}, "analyse takes one error list file"},
         {{"send"}, "send takes one frame"},
         {{"scan", "--simulate", "--port", "/dev/ttyS0"}, "exclude each other"},
+        {{"scan", "--simulate", "--rs485"}, "--simulate and --rs485 exclude each other"},
+        {{"scan", "--rs485-delays", "5"}, "invalid --rs485-delays \"5\""},
+        {{"scan", "--rs485-delays", "0,101"}, "each 0 to 100"},
+        {{"scan", "--rs485=on"}, "--rs485 takes no value"},
     };
     for (const Case& bad : cases) {
         const CliOptions options = Parse(bad.arguments);
@@ -153,6 +157,27 @@ TEST(CliOptionsTest, EveryInvalidCommandLineIsRefusedWithAMessageThatNamesThePro
             << "got \"" << options.error << "\" for: " << ::testing::PrintToString(bad.arguments);
         EXPECT_EQ(options.error.find('\n'), std::string::npos);
     }
+}
+
+TEST(CliOptionsTest, Rs485IsALineOptionOfEveryCommandWithALine) {
+    using std::chrono::milliseconds;
+    for (const std::vector<std::string>& arguments : std::vector<std::vector<std::string>>{
+             {"scan"}, {"test", "--addresses", "A"}, {"listen"}, {"send", "A?X  "}}) {
+        std::vector<std::string> withRs485 = arguments;
+        withRs485.push_back("--rs485");
+        const CliOptions options = Parse(withRs485);
+        EXPECT_EQ(options.error, "") << ::testing::PrintToString(withRs485);
+        EXPECT_EQ(options.rs485, Rs485Mode{}) << ::testing::PrintToString(withRs485);
+        EXPECT_FALSE(Parse(arguments).rs485.has_value());
+    }
+    // The delays imply the mode; --rs485 beside them keeps them, in either order.
+    const Rs485Mode delayed{milliseconds(1), milliseconds(3)};
+    EXPECT_EQ(Parse({"scan", "--rs485-delays=1,3"}).rs485, delayed);
+    EXPECT_EQ(Parse({"scan", "--rs485-delays", "1,3", "--rs485"}).rs485, delayed);
+    EXPECT_EQ(Parse({"scan", "--rs485", "--rs485-delays", "1,3"}).rs485, delayed);
+    EXPECT_EQ(Parse({"analyse", "f.lst", "--rs485"}).error, "analyse does not take --rs485");
+    EXPECT_NE(CommandUsage(CliCommand::Send).find("--rs485-delays BEFORE,AFTER"),
+              std::string::npos);
 }
 
 TEST(CliOptionsTest, APortValueThatLooksLikeComnEqualsDeviceMustBeOne) {
