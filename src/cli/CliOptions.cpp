@@ -499,7 +499,7 @@ const char kLineOptions[] =
     "  --stop-bits N         1 or 2 (1)\n"
     "  --retry N             further attempts after a failed exchange, 0 to 4 (2)\n"
     "  --simulate            the built-in simulated line instead of a port: A, B, E\n"
-    "                        healthy, C silent, D noisy; not with --port\n"
+    "                        healthy, C silent, D noisy; not with --port or --rs485\n"
     "  --rs485               open the port in its driver's RS-485 mode, RTS on while\n"
     "                        sending: for a built-in UART wired to a transceiver (a\n"
     "                        USB adapter switches by itself and needs none)\n"
