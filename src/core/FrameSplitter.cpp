@@ -115,6 +115,14 @@ void FrameSplitter::FrameEnded() {
         // The value frame of a write: the request is whole at its carriage return, and the
         // window for the answer starts there.
         pending_->request.frame += frame;
+        // A write ends at its value frame's carriage return, for its poll cycle too.
+        PollCycle& polls = polls_[static_cast<std::size_t>(pending_->request.position)];
+        if (pending_->gap) {
+            const Duration later = last - pending_->end;
+            polls.totalGap += later;
+            polls.longestGap = std::max(polls.longestGap, *pending_->gap + later);
+        }
+        polls.lastRequest = last;
         pending_->end = last;
         pending_->request.written =
             last -
@@ -162,10 +170,11 @@ void FrameSplitter::HeardRequest(std::string frame, Instant end) {
     const char address = frame[0];
     PollCycle& polls = polls_[static_cast<std::size_t>(AddressIndexOf(address))];
     ++polls.requests;
+    std::optional<Duration> gap;
     if (polls.lastRequest) {
-        const Duration gap = end - *polls.lastRequest;
-        polls.totalGap += gap;
-        polls.longestGap = std::max(polls.longestGap, gap);
+        gap = end - *polls.lastRequest;
+        polls.totalGap += *gap;
+        polls.longestGap = std::max(polls.longestGap, *gap);
         ++polls.gaps;
     }
     polls.lastRequest = end;
@@ -178,6 +187,7 @@ void FrameSplitter::HeardRequest(std::string frame, Instant end) {
         end - settings_.characterTime * static_cast<std::int64_t>(frame.size());
     pending.end = end;
     pending.awaitingValue = frame[1] == '!';
+    pending.gap = gap;
     pending.request.frame = std::move(frame);
     pending_ = std::move(pending);
 }

@@ -79,8 +79,9 @@ public:
 private:
     struct Pending {
         Request request;
-        Instant end{};               // of the request's last carriage return
-        bool awaitingValue = false;  // a write whose value frame has not come yet
+        Instant end{};                // of the request's last carriage return
+        bool awaitingValue = false;   // a write whose value frame has not come yet
+        std::optional<Duration> gap;  // since the last request to the address, to its first CR
     };
 
     void FrameEnded();

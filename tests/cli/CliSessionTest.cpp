@@ -502,18 +502,34 @@ TEST_F(CliSessionTest, ListeningCountsExactlyWhatTheMasterAndItsControllersDid) 
 
     struct Expected {
         int requests = 0, good = 0, noAnswer = 0, wrongCount = 0, noCr = 0;
-        double firstMin = 1e9;
+        double firstMin = 1e9, lastMax = 0;
+        std::optional<Instant> lastRequest;
+        Duration gaps{0}, longestGap{0};
+        int gapCount = 0;
     };
+    const auto ms = [](Duration time) {
+        return std::chrono::duration<double, std::milli>(time).count();
+    };
+    const Duration character = CharacterTime(*ParseSettingsText(" 4800,N,8, 1"));
     std::map<char, Expected> expected;
     for (const MasterPoll& poll : master.Log()) {
         Expected& e = expected[poll.address];
         ++e.requests;
+        if (e.lastRequest) {
+            const Duration gap = poll.requestEnd - *e.lastRequest;
+            e.gaps += gap;
+            e.longestGap = std::max(e.longestGap, gap);
+            ++e.gapCount;
+        }
+        e.lastRequest = poll.requestEnd;
         switch (VerdictOf(poll)) {
             case ExchangeVerdict::Good:
                 ++e.good;
-                e.firstMin = std::min(e.firstMin, std::chrono::duration<double, std::milli>(
-                                                      *poll.answerFirst - poll.requestEnd)
-                                                      .count());
+                e.firstMin = std::min(e.firstMin, ms(*poll.answerFirst - poll.requestEnd));
+                // To the answer's carriage return: what follows it is no part of the answer.
+                e.lastMax = std::max(
+                    e.lastMax, ms(*poll.answerFirst - poll.requestEnd +
+                                  character * static_cast<std::int64_t>(poll.answer.find('\r'))));
                 break;
             case ExchangeVerdict::NoAnswer: ++e.noAnswer; break;
             case ExchangeVerdict::WrongCount: ++e.wrongCount; break;
@@ -546,8 +562,12 @@ TEST_F(CliSessionTest, ListeningCountsExactlyWhatTheMasterAndItsControllersDid) 
             EXPECT_NEAR(controller["responseToFirstMs"].toObject()["min"].toDouble(), e.firstMin,
                         0.1)
                 << address;
+            EXPECT_NEAR(controller["responseToLastMs"].toObject()["max"].toDouble(), e.lastMax, 0.1)
+                << address;
         }
-        EXPECT_GT(controller["pollCycle"].toObject()["meanMs"].toDouble(), 0.0) << address;
+        const QJsonObject polls = controller["pollCycle"].toObject();
+        EXPECT_NEAR(polls["meanMs"].toDouble(), ms(e.gaps / e.gapCount), 0.05) << address;
+        EXPECT_NEAR(polls["longestMs"].toDouble(), ms(e.longestGap), 0.05) << address;
     }
     EXPECT_EQ(document["controllers"].toArray()[2].toObject()["judgement"].toString(), "silent");
     EXPECT_TRUE(document["warning"].isNull());
