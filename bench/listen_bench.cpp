@@ -1,6 +1,7 @@
 // SPDX-License-Identifier: GPL-3.0-or-later
 // An hour of a live bus at 9600 baud, polled as fast as its master can (the demo line: healthy
-// controllers, a silent one, a noisy one) with character noise of 1e-4 on the wire, through the
+// controllers, a silent one, a noisy one) with character noise of 1e-4 (on what the controllers
+// receive and send: the simulated master's requests reach the listener whole), through the
 // frame splitter and the statistics, as a listener takes it: how many exchanges were attributed
 // otherwise than the master's own log says (the target is none but those noise made ambiguous;
 // LISTEN_BENCH_DEBUG=1 prints each),

@@ -177,6 +177,11 @@ void PtyBusHost::RunMaster() {
         if (next == outgoing.size()) {
             if (onWire) {
                 const std::lock_guard lock(receivedMutex_);
+                // Whoever never takes the log (a listen on the simulated line) keeps only the
+                // latest polls: a day of them must not fill the memory.
+                if (masterLog_.size() >= kMasterLogLimit) {
+                    masterLog_.erase(masterLog_.begin(), masterLog_.begin() + kMasterLogLimit / 2);
+                }
                 masterLog_.push_back(std::move(*onWire));
             }
             outgoing = busMaster_->NextPoll(std::max(Now(), busMaster_->ReadyAt()));

@@ -38,7 +38,9 @@ public:
 
     // Every character the program has sent, in order (for tests and benchmarks).
     std::vector<TimedByte> Received() const;
-    // In master mode: the polls whose last byte has gone into the pty, in order.
+    // In master mode: the polls whose last byte has gone into the pty, in order; the latest
+    // kMasterLogLimit of them at most.
+    static constexpr std::size_t kMasterLogLimit = 100000;
     std::vector<MasterPoll> MasterLog() const;
     // The same, forgotten as it is handed over, so that a long run keeps its memory.
     std::vector<MasterPoll> TakeMasterLog();
