@@ -134,6 +134,10 @@ const std::map<CliCommand, std::vector<std::string>>& OptionsTaken() {
     static const std::vector<std::string> line{"--port",      "--baud",        "--parity",
                                                "--stop-bits", "--retry",       "--simulate",
                                                "--rs485",     "--rs485-delays"};
+    const auto without = [](const std::string& option, std::vector<std::string> options) {
+        options.erase(std::remove(options.begin(), options.end(), option), options.end());
+        return options;
+    };
     const auto with = [](std::vector<std::string> options) {
         options.insert(options.end(), line.begin(), line.end());
         return options;
@@ -144,8 +148,9 @@ const std::map<CliCommand, std::vector<std::string>>& OptionsTaken() {
                                  "--traffic", "--stats", "--json"})},
         {CliCommand::Analyse, {"--dat", "--json"}},
         {CliCommand::Send, with({"--value"})},
-        {CliCommand::Listen,
-         with({"--duration", "--answer-window", "--traffic", "--stats", "--json"})},
+        // Listening sends nothing, so it makes no retries either.
+        {CliCommand::Listen, without("--retry", with({"--duration", "--answer-window", "--traffic",
+                                                      "--stats", "--json"}))},
         // What COM1 to COM4 stand for, with the assignments of --port.
         {CliCommand::ListPorts, {"--port"}},
     };
@@ -531,7 +536,7 @@ const char kProgramUsage[] =
 const char kOtherOptions[] =
     "Other options:\n"
     "  --json                print one JSON document instead of text (scan, test,\n"
-    "                        analyse)\n"
+    "                        listen, analyse)\n"
     "  --help, -h            this text; COMMAND --help tells more of a command\n"
     "  --version             the version\n"
     "  --list-ports          what COM1 to COM4 stand for on this host\n"
@@ -605,6 +610,18 @@ const char kListenUsage[] =
     "of each controller, the master's poll cycle, and the line's load; says so when\n"
     "the line does not look like Ascon traffic at the speed and parity given.\n";
 
+const char kListenFiles[] =
+    "The files are checked before the port is opened: one that cannot be written ends\n"
+    "the program (status 3). While it listens, --stats holds the statistics as they\n"
+    "stood about a second ago, replaced whole, and --traffic every exchange heard,\n"
+    "appended as it is judged; a listen that is killed leaves both complete. Each CSV\n"
+    "row ends with its date and time (ISO 8601), the port, the settings and \"listen\".\n"
+    "  --traffic FILE        every request and answer heard, as CSV\n"
+    "  --stats FILE          the statistics of each controller, as CSV\n"
+    "Progress goes to standard error when it is a terminal. Ctrl+C (or SIGTERM) ends\n"
+    "the listening at once: nothing is waited for on a line the program does not\n"
+    "drive; then the files are written and the report is printed.\n";
+
 const char kListenStatus[] =
     "Exit status: 0 every request heard was answered well, 1 a request was not (or\n"
     "none was heard), 2 a usage error, 3 the port or a file failed.\n";
@@ -632,8 +649,8 @@ std::string CommandUsage(CliCommand command) {
             return std::string(kTestUsage) + "\n" + kEvidenceFiles + "\n" + kProgressAndStop +
                    "\n" + kLineOptions + "\n" + kTestStatus;
         case CliCommand::Listen:
-            return std::string(kListenUsage) + "\n" + kEvidenceFiles + "\n" + kProgressAndStop +
-                   "\n" + kLineOptions + "\n" + kListenStatus;
+            return std::string(kListenUsage) + "\n" + kListenFiles + "\n" + kLineOptions +
+                   "  (--retry: listening makes no retries)\n\n" + kListenStatus;
         case CliCommand::Analyse: return kAnalyseUsage;
         case CliCommand::Send:
             return std::string(kSendUsage) + "\n" + kLineOptions + "\n" + kSendStatus;

@@ -183,6 +183,9 @@ CliSession::CliSession(const CliOptions& options, CliHost host)
       files_(host_.scheduler, host_.err),
       started_(host_.scheduler.LocalNow()) {
     ApplyPortChoices(options_.line, primo_);
+    if (options_.command == CliCommand::Listen) {
+        primo_.RetryCount = 0;  // nothing is sent, so nothing is tried again
+    }
     primo_.DataBitsText = DataBitsFor(primo_.ParityText);
     monitor_.SetLineSource([this] { return Line(); });
 }

@@ -65,6 +65,9 @@ TEST(CliOptionsTest, CommandsTakeTheirOperandsAndFiles) {
     EXPECT_EQ(Parse({"listen", "--answer-window", "0.2"}).answerWindow, 200ms);
     EXPECT_EQ(Parse({"listen", "--answer-window=1.5s"}).answerWindow, 1500ms);
     EXPECT_EQ(Parse({"listen", "--lst", "x.lst"}).error, "listen does not take --lst");
+    EXPECT_EQ(Parse({"listen", "--retry", "1"}).error, "listen does not take --retry");
+    EXPECT_EQ(CommandUsage(CliCommand::Listen).find("after the exchange in progress"),
+              std::string::npos);
     EXPECT_NE(Parse({"listen", "--answer-window", "0"}).error.find("invalid --answer-window"),
               std::string::npos);
     EXPECT_NE(Parse({"listen", "--answer-window", "11s"}).error, "");
