@@ -19,6 +19,7 @@ QCoro::Task<ListenEnd> Listener::Listen(LineUse::Lease lease) {
     listening_ = true;  // a stop asked before this is kept
     splitter_ = FrameSplitter(splitter_.Settings());
     line_.WakeOnAnyInput();
+    line_.KeepTransmitterOff();
     for (ListenSink* sink : sinks_) {
         sink->ListenStarted(splitter_.Settings().answerWindow);
     }

@@ -392,6 +392,15 @@ std::string QtSerialLine::LastError() const {
     return lastError_;
 }
 
+void QtSerialLine::LowerRequestToSend() {
+    std::lock_guard writing(directWrite_);
+    int bits = TIOCM_RTS;
+    // A pseudo-terminal has no RTS and refuses; there is nothing to lower there.
+    if (handle_ >= 0) {
+        ::ioctl(handle_, TIOCMBIC, &bits);
+    }
+}
+
 std::optional<UartErrorCounts> QtSerialLine::ErrorCounts() const {
 #ifdef TIOCGICOUNT
     // A UART or a USB adapter answers; a pseudo-terminal refuses, and so says it keeps no counts.

@@ -87,6 +87,7 @@ public:
     std::optional<Instant> ArrivalOf(int index) const override;
     std::string LastError() const override;
     std::optional<UartErrorCounts> ErrorCounts() const override;
+    void LowerRequestToSend() override;
 
     // From the next opening on, the port is switched into the driver's RS-485 mode, or is not
     // used when its driver has none; closing puts back the mode it had. Nothing: left as it is.

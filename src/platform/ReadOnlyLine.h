@@ -44,6 +44,8 @@ public:
     std::optional<UartErrorCounts> ErrorCounts() const { return line_.ErrorCounts(); }
     Notifier& InputActivity() { return line_.InputActivity(); }
     void WakeOnAnyInput() { line_.WakeOnInputCount(1); }
+    // Keeps the port's own transmitter off the bus: RTS low. Sends nothing.
+    void KeepTransmitterOff() { line_.LowerRequestToSend(); }
 
 private:
     SerialLine& line_;

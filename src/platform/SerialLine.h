@@ -67,6 +67,10 @@ public:
     // What the driver has counted, or nothing when the port is closed or its driver keeps no
     // such counts (a pseudo-terminal, the simulated line).
     virtual std::optional<UartErrorCounts> ErrorCounts() const { return std::nullopt; }
+    // Lowers RTS, which the host raises when it opens a port: an RS-485 converter whose
+    // transmitter follows RTS then stays off a bus that another master drives. No byte is sent.
+    // A port without the line (a pseudo-terminal) has nothing to lower.
+    virtual void LowerRequestToSend() {}
 
     // Notified when characters may have arrived or the line was lost. Waits subscribe to these
     // instead of polling. Every notification comes from the event loop, never from inside a call

@@ -59,6 +59,7 @@ bool SimulatedSerialLine::SetPortOpen(bool open) {
         session_ = std::make_shared<bool>(true);
         open_ = true;
         ++timesOpened_;
+        requestToSend_ = true;
         lastError_.clear();
         return true;
     }

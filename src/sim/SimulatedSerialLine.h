@@ -67,6 +67,9 @@ public:
     std::string SettingsText() const { return settingsText_; }
     const LineSettings& Settings() const { return settings_; }
     int TimesOpened() const { return timesOpened_; }
+    // RTS, raised at each open as the host does.
+    void LowerRequestToSend() override { requestToSend_ = false; }
+    bool RequestToSend() const { return requestToSend_; }
 
 private:
     bool Fail(std::string reason);
@@ -89,6 +92,7 @@ private:
     std::map<std::int16_t, std::string> refusedPorts_;
     std::string lastError_;
     int timesOpened_ = 0;
+    bool requestToSend_ = false;
 };
 
 // A simulated bus as the far end of a simulated line.

@@ -35,7 +35,10 @@ struct ListenerTest : ::testing::Test {
     std::optional<ListenEnd> end;
     std::optional<QCoro::Task<>> task;
 
-    ListenerTest() { listener.AddSink(heard); }
+    ListenerTest() {
+        listener.AddSink(heard);
+        EXPECT_TRUE(rig.line.RequestToSend());  // as the host raises it at the open
+    }
     void Begin() { task.emplace(Listening()); }
     QCoro::Task<> Listening() { end = co_await listener.Listen(co_await lineUse.Acquire()); }
 };
@@ -47,6 +50,8 @@ TEST_F(ListenerTest, ExchangesOnTheLineAreReportedWithTheirArrivalAndNothingIsSe
     EXPECT_EQ(*heard.window, 200ms);
     EXPECT_TRUE(listener.Listening());
     EXPECT_TRUE(lineUse.Busy());  // no run, scan or terminal exchange meanwhile
+    // The port's own transmitter is kept off the bus: RTS, raised at the open, is low.
+    EXPECT_FALSE(rig.line.RequestToSend());
 
     const Duration c = rig.CharacterTime();
     const Instant requestStart = rig.time.Now() + 5ms;
