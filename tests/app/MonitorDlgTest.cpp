@@ -706,6 +706,9 @@ TEST_F(ListeningWindow, WhileListeningStartSearchTerminalAndCommAreRefusedAndNot
     main.SearchMenu_Click();
     EXPECT_TRUE(main.Scan().Active());
     EXPECT_EQ(Refusals(), 4);
+    // Ended before the window goes, so that no scan is left waiting.
+    main.StopBtn_Click();
+    EXPECT_TRUE(rig.time.RunUntil([&] { return !main.Scan().Active(); }));
 }
 
 TEST_F(ListeningWindow, ListenIsRefusedWhileARunHoldsTheLineOrThePortIsClosed) {
