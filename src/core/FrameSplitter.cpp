@@ -131,12 +131,11 @@ void FrameSplitter::FrameEnded() {
         return;
     }
     // Within the answer window the line is the addressed controller's: a frame from its address
-    // is its answer, even when noise has made its second character look like a command. A master
-    // asks the same controller again only once the window has passed.
-    // The same request again is the master's own retry, not an answer.
+    // is its answer, even when noise has made its second character look like a command. Only the
+    // same request again (the first frame of it, for a write) is the master's own retry.
+    const bool repeated = pending_ && pending_->request.frame.compare(0, frame.size(), frame) == 0;
     const bool answerOfPending = pending_ && frame[0] == pending_->request.address &&
-                                 first <= pending_->end + settings_.answerWindow &&
-                                 frame != pending_->request.frame;
+                                 first <= pending_->end + settings_.answerWindow && !repeated;
     if (RequestAt(frame, 0) && !answerOfPending) {
         if (pending_) {
             // The master went on to the next request: the last one had no answer.

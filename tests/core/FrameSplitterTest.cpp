@@ -223,6 +223,16 @@ TEST_F(FrameSplitterTest, AMasterThatAsksAgainWithinTheWindowMakesANewRequest) {
     EXPECT_EQ(judged[1].verdict, ExchangeVerdict::NoAnswer);
     EXPECT_EQ(judged[2].verdict, ExchangeVerdict::Good);
     EXPECT_EQ(splitter.PollsOf('C').requests, 2);
+    // A write repeated after its value frame: the command frame again is a new request.
+    Send("B!SP \r", 20ms);
+    Send("B0123\r", 50ms);
+    Send("B!SP \r", 150ms);
+    Send("B0123\r", 50ms);
+    Send("B123\r", 5ms);
+    judged = Judged();
+    ASSERT_EQ(judged.size(), 2u);
+    EXPECT_EQ(judged[0].verdict, ExchangeVerdict::NoAnswer);
+    EXPECT_EQ(judged[1].verdict, ExchangeVerdict::Good);
 
     // The next request to another address lost its carriage return to noise: the waiting one
     // had no answer, not a garbled one.
