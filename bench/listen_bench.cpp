@@ -25,17 +25,6 @@ using namespace std::chrono_literals;
 
 namespace {
 
-ExchangeVerdict VerdictOf(const MasterPoll& poll) {
-    if (poll.answer.empty()) {
-        return ExchangeVerdict::NoAnswer;
-    }
-    const std::size_t cr = poll.answer.find('\r');
-    if (cr == std::string::npos) {
-        return ExchangeVerdict::NoCr;
-    }
-    return !poll.write && cr + 1 != 5 ? ExchangeVerdict::WrongCount : ExchangeVerdict::Good;
-}
-
 // An answer as a controller sends it, before any noise or fault: its address, three digits or
 // letters ("ACK" for a write), a CR.
 bool Clean(const MasterPoll& poll) {
@@ -93,7 +82,8 @@ int main() {
             }
             const MasterPoll poll = expected.front();
             expected.pop_front();
-            if (exchange.request.address != poll.address || exchange.verdict != VerdictOf(poll)) {
+            if (exchange.request.address != poll.address ||
+                exchange.verdict != CycleVerdictOf(poll)) {
                 ++misattributed;
                 misattributedInNoise += Clean(poll) ? 0 : 1;
                 if (std::getenv("LISTEN_BENCH_DEBUG") != nullptr) {
@@ -101,7 +91,7 @@ int main() {
                         "heard %c %s verdict %d answer [%s]; polled %c %s verdict %d answer [%s]\n",
                         exchange.request.address, exchange.request.frame.c_str(),
                         static_cast<int>(exchange.verdict), exchange.arrived.c_str(), poll.address,
-                        poll.request.c_str(), static_cast<int>(VerdictOf(poll)),
+                        poll.request.c_str(), static_cast<int>(CycleVerdictOf(poll)),
                         poll.answer.c_str());
                 }
             }

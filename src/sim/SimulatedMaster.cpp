@@ -9,6 +9,19 @@
 
 namespace tarvel {
 
+ExchangeVerdict CycleVerdictOf(const MasterPoll& poll) {
+    if (poll.answer.empty()) {
+        return ExchangeVerdict::NoAnswer;
+    }
+    const std::size_t cr = poll.answer.find('\r');
+    if (cr == std::string::npos) {
+        return ExchangeVerdict::NoCr;
+    }
+    return !poll.write && cr + 1 != static_cast<std::size_t>(AnswerLength)
+               ? ExchangeVerdict::WrongCount
+               : ExchangeVerdict::Good;
+}
+
 SimulatedMaster::SimulatedMaster(SimulatedBus bus, MasterSchedule schedule, LineSettings settings)
     : bus_(std::move(bus)),
       schedule_(std::move(schedule)),

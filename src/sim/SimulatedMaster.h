@@ -7,6 +7,7 @@
 #include <vector>
 
 #include "core/Time.h"
+#include "core/Verdict.h"
 #include "platform/LineSettings.h"
 #include "platform/Scheduler.h"
 #include "sim/SimulatedBus.h"
@@ -28,6 +29,11 @@ struct MasterPoll {
     // The end times of the answer's first and last characters.
     std::optional<Instant> answerFirst, answerLast;
 };
+
+// The verdict the test cycle's rules give what a poll brought back: no answer, one without its
+// carriage return, the wrong number of characters for a read, or good. What a listener should
+// make of the poll, for tests and benchmarks to compare with.
+ExchangeVerdict CycleVerdictOf(const MasterPoll& poll);
 
 struct MasterSchedule {
     // From the end of the answer wait to the start of the next request.

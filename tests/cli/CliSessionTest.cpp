@@ -476,18 +476,6 @@ TEST_F(CliSessionTest, AFileThatCannotBeWrittenStopsTheCommandBeforeTheLineIsOpe
     EXPECT_TRUE(std::filesystem::is_character_file("/dev/null"));
 }
 
-// The verdict the test cycle would give the answer a poll of the simulated master got.
-ExchangeVerdict VerdictOf(const MasterPoll& poll) {
-    const std::size_t cr = poll.answer.find('\r');
-    if (poll.answer.empty()) {
-        return ExchangeVerdict::NoAnswer;
-    }
-    if (cr == std::string::npos) {
-        return ExchangeVerdict::NoCr;
-    }
-    return !poll.write && cr + 1 != 5 ? ExchangeVerdict::WrongCount : ExchangeVerdict::Good;
-}
-
 TEST_F(CliSessionTest, ListeningCountsExactlyWhatTheMasterAndItsControllersDid) {
     bus.reset();  // the line is driven by another master, and the program only listens
     SimulatedMaster master(SimulatedBus(DemoControllers(), 0.0, 7), MasterSchedule{},
@@ -522,7 +510,7 @@ TEST_F(CliSessionTest, ListeningCountsExactlyWhatTheMasterAndItsControllersDid) 
             ++e.gapCount;
         }
         e.lastRequest = poll.requestEnd;
-        switch (VerdictOf(poll)) {
+        switch (CycleVerdictOf(poll)) {
             case ExchangeVerdict::Good:
                 ++e.good;
                 e.firstMin = std::min(e.firstMin, ms(*poll.answerFirst - poll.requestEnd));
