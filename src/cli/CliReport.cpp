@@ -231,12 +231,18 @@ void AddProvenance(QJsonObject& document, const Provenance& provenance) {
                                             {"retry", line.retry}});
 }
 
-std::string ProvenanceLine(const std::string& command, const Provenance& provenance) {
+std::string ProvenanceStart(const std::string& command, const LocalDateTime& started,
+                            const std::optional<LineDescription>& line) {
     std::string text = std::string("line-tarvel-cli ") + kVersion + ", " + command;
-    if (provenance.line) {
-        text += " on " + PortText(*provenance.line) + " at " + SettingsSummary(*provenance.line);
+    if (line) {
+        text += " on " + PortText(*line) + " at " + SettingsSummary(*line);
     }
-    return text + ", from " + Iso8601(provenance.started) + " to " + Iso8601(provenance.ended);
+    return text + ", from " + Iso8601(started);
+}
+
+std::string ProvenanceLine(const std::string& command, const Provenance& provenance) {
+    return ProvenanceStart(command, provenance.started, provenance.line) + " to " +
+           Iso8601(provenance.ended);
 }
 
 QJsonArray RecordsJson(const std::vector<TimedRecord>& records) {

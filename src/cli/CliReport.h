@@ -55,6 +55,10 @@ void AddProvenance(QJsonObject& document, const Provenance& provenance);
 // The first line of a text report: "line-tarvel-cli 3.beta, test on /dev/ttyUSB0 (COM1) at
 // 9600 8N1, retry 2, from 2026-12-09T02:11:05+01:00 to 2026-12-09T10:11:05+01:00".
 std::string ProvenanceLine(const std::string& command, const Provenance& provenance);
+// The same up to its start, for a report whose first line is printed before it ends: "...
+// at 9600 8N1, retry 2, from 2026-12-09T02:11:05+01:00".
+std::string ProvenanceStart(const std::string& command, const LocalDateTime& started,
+                            const std::optional<LineDescription>& line);
 
 // An error record with the moment it was made.
 struct TimedRecord {

@@ -12,7 +12,6 @@
 #include "core/AsconFrame.h"
 #include "core/ConfigFile.h"
 #include "core/ListFile.h"
-#include "core/Version.h"
 #include "engine/AsconCycle.h"
 #include "engine/Listener.h"
 #include "line/LineDetector.h"
@@ -323,10 +322,7 @@ QCoro::Task<int> CliSession::Scan() {
         co_return kPortOrFileFailed;
     }
     if (!options_.json) {
-        host_.out << std::string("line-tarvel-cli ") + kVersion + ", scan on " + PortText(Line()) +
-                         " at " + SettingsSummary(Line()) + ", from " + Iso8601(started_)
-                  << "\n"
-                  << std::flush;
+        host_.out << ProvenanceStart("scan", started_, Line()) << "\n" << std::flush;
     }
     LineDetector detector(primo_, port_, table_);
     detector.AddSink(monitor_.ScanEvents());

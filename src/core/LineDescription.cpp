@@ -24,9 +24,13 @@ std::string PortText(const LineDescription& line) {
     return line.entry.empty() ? line.device : line.device + " (" + line.entry + ")";
 }
 
-std::string SettingsSummary(const LineDescription& line) {
+std::string FramingSummary(const LineDescription& line) {
     return std::to_string(line.baud) + " " + std::to_string(line.dataBits) + line.parity +
-           std::to_string(line.stopBits) + ", retry " + std::to_string(line.retry);
+           std::to_string(line.stopBits);
+}
+
+std::string SettingsSummary(const LineDescription& line) {
+    return FramingSummary(line) + ", retry " + std::to_string(line.retry);
 }
 
 std::string ParityName(char parity) {

@@ -26,6 +26,8 @@ LineDescription DescribeLine(const Primo& primo, std::string device, std::string
 std::string PortText(const LineDescription& line);
 // "9600 8N1, retry 2".
 std::string SettingsSummary(const LineDescription& line);
+// "9600 8N1": the speed and the framing alone.
+std::string FramingSummary(const LineDescription& line);
 // "none", "even" or "odd".
 std::string ParityName(char parity);
 

@@ -42,9 +42,8 @@ std::optional<std::string> WrongSpeedWarning(const FrameSplitter& splitter,
     if (!suspect) {
         return std::nullopt;
     }
-    const std::string settings = SettingsSummary(line);
-    return "the line does not look like Ascon traffic at " +
-           settings.substr(0, settings.find(',')) + ": check the speed and the parity";
+    return "the line does not look like Ascon traffic at " + FramingSummary(line) +
+           ": check the speed and the parity";
 }
 
 std::string ListenedLineText(const FrameSplitter& splitter, Duration listened,
