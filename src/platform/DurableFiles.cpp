@@ -61,6 +61,16 @@ std::optional<std::string> SyncFolder(const std::string& folder) {
     return std::nullopt;
 }
 
+// Why `path` cannot take a file's contents: something other than a plain file is there. Nothing
+// when it is a plain file or nothing is there yet.
+std::optional<std::string> NotAPlainFile(const std::string& path) {
+    struct stat status {};
+    if (::stat(path.c_str(), &status) != 0 || S_ISREG(status.st_mode)) {
+        return std::nullopt;
+    }
+    return std::string(S_ISDIR(status.st_mode) ? "it is a folder" : "it is no plain file");
+}
+
 // The umask can only be read by setting it: done once, before any file is written, so that two
 // writes on two threads never see it set to 0 by each other.
 mode_t ProcessUmask() {
@@ -99,9 +109,8 @@ ReplacedFile::~ReplacedFile() { Abandon(); }
 std::variant<ReplacedFile, std::string> ReplacedFile::Prepare(const std::string& path) {
     // A rename would put a file in the place of a device or a folder, and /dev/null replaced
     // by a run's report breaks the host.
-    struct stat status {};
-    if (::stat(path.c_str(), &status) == 0 && !S_ISREG(status.st_mode)) {
-        return std::string(S_ISDIR(status.st_mode) ? "it is a folder" : "it is no plain file");
+    if (auto refusal = NotAPlainFile(path)) {
+        return *refusal;
     }
     ReplacedFile file(path, FolderOf(path));
     if (auto failure = file.MakeTemporary()) {
@@ -191,9 +200,8 @@ AppendedFile::~AppendedFile() {
 std::variant<AppendedFile, std::string> AppendedFile::Prepare(const std::string& path) {
     // Opened without blocking and emptied only once it is known to be a plain file: a FIFO would
     // hold the program for ever, and a log written to a serial device would reach the line.
-    struct stat before {};
-    if (::stat(path.c_str(), &before) == 0 && !S_ISREG(before.st_mode)) {
-        return std::string(S_ISDIR(before.st_mode) ? "it is a folder" : "it is no plain file");
+    if (auto refusal = NotAPlainFile(path)) {
+        return *refusal;
     }
     const int descriptor = ::open(
         path.c_str(), O_WRONLY | O_CREAT | O_APPEND | O_NONBLOCK | O_NOCTTY | O_CLOEXEC, 0666);
