@@ -262,7 +262,8 @@ void PtyBusHost::Run() {
                     received_.push_back({arrived, chunk[i]});
                 }
                 for (const TimedByte& answer :
-                     bus_.HostCharacter(chunk[i], hostWireFreeAt, characterTime, hostFraming)) {
+                     bus_.HostCharacter(chunk[i], hostWireFreeAt, characterTime,
+                                        HostWire{host.baud, hostFraming})) {
                     outgoing.emplace(answer.end, answer.byte);
                 }
             }

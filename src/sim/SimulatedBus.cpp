@@ -49,36 +49,42 @@ std::string SimulatedBus::AnswerTo(const SimulatedController& controller,
 }
 
 std::vector<TimedByte> SimulatedBus::HostCharacter(std::uint8_t byte, Instant end,
-                                                   Duration characterTime,
-                                                   std::optional<Framing> hostFraming) {
+                                                   Duration characterTime, const HostWire& host) {
     if (Chance(lineNoise_)) {
         byte = Corrupt(byte);
+    }
+    std::vector<TimedByte> back;
+    if (echo_) {
+        back.push_back({end, byte});
     }
     if (byte != '\r') {
         // A line that never sees a carriage return must not make a frame grow without end.
         if (frame_.size() < 256) {
             frame_.push_back(static_cast<char>(byte));
         }
-        return {};
+        return back;
     }
     const std::string frame = std::exchange(frame_, {});
     if (frame.empty()) {
-        return {};
+        return back;
     }
     const auto addressed = std::find_if(controllers_.begin(), controllers_.end(),
                                         [&](const auto& c) { return c.address == frame[0]; });
     if (addressed == controllers_.end()) {
-        return {};
+        return back;
     }
-    if (addressed->framing && hostFraming && *addressed->framing != *hostFraming) {
-        return {};
+    if (addressed->baud != 0 && addressed->baud != host.baud) {
+        return back;
+    }
+    if (addressed->framing && host.framing && *addressed->framing != *host.framing) {
+        return back;
     }
     // A write's command frame, the mnemonic without a value, waits for its value frame, and the
     // controller answers that one; a write of both in one frame is answered at once.
     if (frame.size() > 1 && frame[1] == '!' && frame.size() <= 5) {
-        return {};
+        return back;
     }
-    std::vector<TimedByte> answer;
+    std::vector<TimedByte>& answer = back;
     Instant at = std::max(end + addressed->answerDelay, wireFreeAt_);
     for (const char c : AnswerTo(*addressed, frame)) {
         auto out = static_cast<std::uint8_t>(c);

@@ -41,6 +41,15 @@ struct SimulatedController {
     double noise = 0.0;
     // The framing of the controller's UART; nothing for one that understands the host at any.
     std::optional<Framing> framing = std::nullopt;
+    // The speed of the controller's UART; 0 for one that understands the host at any.
+    int baud = 0;
+};
+
+// What the bus knows of the host's transmitter: its speed, and its framing when a line of this
+// process chose it (a pseudo-terminal keeps no parity, so a program elsewhere leaves it unknown).
+struct HostWire {
+    int baud = 9600;
+    std::optional<Framing> framing = std::nullopt;
 };
 
 struct TimedByte {
@@ -59,14 +68,20 @@ public:
     SimulatedBus(std::vector<SimulatedController> controllers, double lineNoise,
                  std::uint64_t seed);
 
-    // A character from the host, sent at `hostFraming`, has left the wire at `end`. Returns what
-    // the controllers put on the wire in answer, with the times their characters end; answers
-    // never overlap. A controller of another framing reads the request as garbage and does not
-    // answer; with the host's framing unknown (nothing), every controller takes it for its own.
+    // A character from the host, sent as `host` says, has left the wire at `end`. Returns what
+    // comes back to the host: the character itself when the adapter echoes, and what the
+    // controllers put on the wire in answer, with the times their characters end; answers
+    // never overlap. A controller of another speed or framing reads the request as garbage and
+    // does not answer; with the host's framing unknown, every controller takes it for its own.
     std::vector<TimedByte> HostCharacter(std::uint8_t byte, Instant end, Duration characterTime,
-                                         std::optional<Framing> hostFraming);
+                                         const HostWire& host);
 
     const std::vector<SimulatedController>& Controllers() const { return controllers_; }
+
+    // The host's adapter keeps its receiver on while it sends, so every character the host
+    // sends comes back to it as it was on the wire (noise included).
+    void SetEcho(bool echo) { echo_ = echo; }
+    bool Echo() const { return echo_; }
 
 private:
     std::string AnswerTo(const SimulatedController& controller, const std::string& frame);
@@ -79,6 +94,7 @@ private:
     std::string frame_;
     Instant wireFreeAt_{};
     int value_ = 200;
+    bool echo_ = false;
 };
 
 // The built-in line of the program's simulated port: a few healthy controllers, one that never

@@ -28,6 +28,8 @@ SimulatedMaster::SimulatedMaster(SimulatedBus bus, MasterSchedule schedule, Line
       settings_(settings),
       characterTime_(CharacterTime(settings)),
       addresses_(schedule_.addresses) {
+    // The master's own adapter is not the listener's: what it might echo never reaches the line.
+    bus_.SetEcho(false);
     if (addresses_.empty()) {
         for (const SimulatedController& controller : bus_.Controllers()) {
             addresses_.push_back(controller.address);
@@ -43,8 +45,8 @@ void SimulatedMaster::Send(const std::string& frame, Instant start, MasterPoll& 
         const auto byte = static_cast<std::uint8_t>(c);
         wire.push_back({at, byte});
         poll.request.push_back(c);
-        for (const TimedByte& answer :
-             bus_.HostCharacter(byte, at, characterTime_, FramingOf(settings_))) {
+        for (const TimedByte& answer : bus_.HostCharacter(
+                 byte, at, characterTime_, HostWire{settings_.baud, FramingOf(settings_)})) {
             wire.push_back(answer);
             poll.answer.push_back(static_cast<char>(answer.byte));
             if (!poll.answerFirst) {

@@ -169,7 +169,8 @@ BusPeer::~BusPeer() { line_.AttachPeer(nullptr); }
 
 void BusPeer::HostCharacter(std::uint8_t byte, Instant end, Duration characterTime) {
     for (const TimedByte& answer :
-         bus_.HostCharacter(byte, end, characterTime, FramingOf(line_.Settings()))) {
+         bus_.HostCharacter(byte, end, characterTime,
+                            HostWire{line_.Settings().baud, FramingOf(line_.Settings())})) {
         line_.DeliverAt(answer.end, answer.byte);
     }
 }

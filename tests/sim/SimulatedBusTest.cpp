@@ -13,12 +13,12 @@ using namespace std::chrono_literals;
 constexpr Duration kChar = 1ms;
 
 std::vector<TimedByte> Send(SimulatedBus& bus, const std::string& frame, Instant end = {},
-                            std::optional<Framing> hostFraming = std::nullopt) {
+                            std::optional<Framing> hostFraming = std::nullopt, int baud = 9600) {
     std::vector<TimedByte> answer;
     for (const char c : frame) {
         end += kChar;
-        for (const auto& byte :
-             bus.HostCharacter(static_cast<std::uint8_t>(c), end, kChar, hostFraming)) {
+        for (const auto& byte : bus.HostCharacter(static_cast<std::uint8_t>(c), end, kChar,
+                                                  HostWire{baud, hostFraming})) {
             answer.push_back(byte);
         }
     }
@@ -31,6 +31,30 @@ std::string Text(const std::vector<TimedByte>& bytes) {
         text.push_back(static_cast<char>(b.byte));
     }
     return text;
+}
+
+TEST(SimulatedBus, AControllerOfAnotherSpeedDoesNotAnswerOneOfAnySpeedDoes) {
+    SimulatedController slow{'A', 5ms};
+    slow.baud = 2400;
+    SimulatedBus bus({slow, {'B', 5ms}}, 0.0, 1);
+    EXPECT_TRUE(Send(bus, "A?X  \r", {}, std::nullopt, 9600).empty());
+    EXPECT_EQ(Text(Send(bus, "A?X  \r", {}, std::nullopt, 2400)).size(), 5u);
+    EXPECT_EQ(Text(Send(bus, "B?X  \r", {}, std::nullopt, 2400)).size(), 5u);
+}
+
+TEST(SimulatedBus, AnEchoingAdapterGivesBackEachCharacterAsItEndsBeforeTheAnswer) {
+    SimulatedBus bus({{'B', 5ms}}, 0.0, 1);
+    bus.SetEcho(true);
+    const auto back = Send(bus, "B?X  \r");
+    ASSERT_EQ(back.size(), 11u);
+    EXPECT_EQ(Text(back).substr(0, 6), "B?X  \r");
+    for (std::size_t i = 0; i < 6; ++i) {
+        EXPECT_EQ(back[i].end, Instant{} + kChar * static_cast<int>(i + 1));
+    }
+    EXPECT_EQ(back[6].byte, 'B');
+    EXPECT_GE(back[6].end, back[5].end + 5ms);
+    // A frame that nobody answers still comes back.
+    EXPECT_EQ(Text(Send(bus, "Z?X  \r")), "Z?X  \r");
 }
 
 TEST(SimulatedBus, AHealthyControllerAnswersItsAddressWithFiveCharactersAfterItsDelay) {
