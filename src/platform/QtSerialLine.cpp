@@ -23,6 +23,9 @@
 #include <utility>
 #include <vector>
 
+#include "platform/NetworkPort.h"
+#include "platform/Waits.h"
+
 namespace tarvel {
 
 std::string PermissionDeniedText(std::string_view device, std::string_view group,
@@ -363,13 +366,17 @@ private:
 };
 
 QtSerialLine::QtSerialLine(const PortMap& ports, const Clock& clock)
-    : ports_(ports), port_(std::make_unique<Port>(*this, clock)) {
+    : ports_(ports),
+      port_(std::make_unique<Port>(*this, clock)),
+      network_(std::make_unique<Network>(*this, clock)) {
     thread_.setObjectName("serial line");
     port_->moveToThread(&thread_);
     thread_.start(QThread::TimeCriticalPriority);
 }
 
 QtSerialLine::~QtSerialLine() {
+    // The connection's threads post to here_ until they are gone.
+    network_.reset();
     OnPortThread([this] { port_->Close(); });
     thread_.quit();
     thread_.wait();
@@ -436,6 +443,10 @@ bool QtSerialLine::SetSettings(std::string_view settingsText) {
     if (!open_) {
         return true;
     }
+    if (networked_) {
+        const std::string refused = network_->Apply(settings_);
+        return refused.empty() || Fail(refused);
+    }
     std::string failure;
     OnPortThread([&] { failure = port_->Apply(settings_); });
     return failure.empty() || Fail(failure);
@@ -454,7 +465,12 @@ bool QtSerialLine::SetPortOpen(bool open) {
         return true;
     }
     if (!open) {
-        OnPortThread([this] { port_->Close(); });
+        if (networked_) {
+            open_ = false;
+            network_->Close();
+        } else {
+            OnPortThread([this] { port_->Close(); });
+        }
         std::lock_guard lock(mutex_);
         received_.Clear();
         return true;
@@ -468,6 +484,16 @@ bool QtSerialLine::SetPortOpen(bool open) {
         std::lock_guard lock(mutex_);
         received_.Clear();
     }
+    if (const std::optional<std::string> problem = NetworkProblem(device)) {
+        if (!problem->empty()) {
+            return Fail(*problem);
+        }
+        // A connection that is not there yet holds this thread; OpenAsync does not.
+        return FinishNetworkOpen(network_->Open(*ParseNetworkAddress(device), settings_));
+    }
+    if (networked_.exchange(false)) {
+        network_->Close();  // a connection that was lost is let go of here
+    }
     std::string failure;
     OnPortThread([&] { failure = port_->Open(device, settings_, rs485_); });
     if (!failure.empty()) {
@@ -478,8 +504,62 @@ bool QtSerialLine::SetPortOpen(bool open) {
     return true;
 }
 
+std::optional<std::string> QtSerialLine::NetworkProblem(const std::string& device) const {
+    if (!IsNetworkDevice(device)) {
+        return std::nullopt;
+    }
+    return ParseNetworkAddress(device) ? std::string() : NetworkAddressProblem(device);
+}
+
+bool QtSerialLine::FinishNetworkOpen(std::string failure) {
+    networked_ = true;
+    if (!failure.empty()) {
+        network_->Close();
+        return Fail(std::move(failure));
+    }
+    open_ = true;
+    std::lock_guard lock(mutex_);
+    lastError_.clear();
+    return true;
+}
+
+QCoro::Task<bool> QtSerialLine::OpenAsync(Scheduler& scheduler) {
+    const std::optional<std::string> mapped = ports_.DeviceFor(number_);
+    const std::optional<std::string> problem =
+        mapped ? NetworkProblem(*mapped) : std::optional<std::string>();
+    if (open_ || !problem || !problem->empty()) {
+        co_return SetPortOpen(true);
+    }
+    {
+        std::lock_guard lock(mutex_);
+        received_.Clear();
+    }
+    // Connected on another thread: the window goes on meanwhile. Until it is done the line
+    // reads as closed, so nothing else touches the connection.
+    Network* network = network_.get();
+    const NetworkAddress address = *ParseNetworkAddress(*mapped);
+    const LineSettings settings = settings_;
+    std::string failure = co_await Aside<std::string>(
+        scheduler, [network, address, settings] { return network->Open(address, settings); });
+    co_return FinishNetworkOpen(std::move(failure));
+}
+
+std::optional<Duration> QtSerialLine::RoundTrip() const {
+    return open_ && networked_ ? network_->RoundTrip() : std::nullopt;
+}
+
+void QtSerialLine::PurgeReceived() {
+    if (open_ && networked_) {
+        network_->PurgeReceived();
+    }
+}
+
 void QtSerialLine::Output(std::string_view text) {
     if (!open_ || text.empty()) {
+        return;
+    }
+    if (networked_) {
+        network_->Write(text);
         return;
     }
     // A request fits the driver's queue: written from here it goes out at once, without waking
@@ -529,6 +609,14 @@ std::optional<Instant> QtSerialLine::ArrivalOf(int index) const {
 int QtSerialLine::OutBufferCount() {
     if (!open_) {
         return 0;
+    }
+    if (networked_) {
+        outputWanted_ = true;
+        const int unsent = network_->Unsent();
+        if (unsent == 0) {
+            outputWanted_ = false;
+        }
+        return unsent;
     }
     // Wanted before anything is counted, so that a move after the count is not missed; and
     // counted in the order the characters travel, so that none is missed between two counts.

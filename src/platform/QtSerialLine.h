@@ -88,6 +88,9 @@ public:
     std::string LastError() const override;
     std::optional<UartErrorCounts> ErrorCounts() const override;
     void LowerRequestToSend() override;
+    QCoro::Task<bool> OpenAsync(Scheduler& scheduler) override;
+    std::optional<Duration> RoundTrip() const override;
+    void PurgeReceived() override;
 
     // From the next opening on, the port is switched into the driver's RS-485 mode, or is not
     // used when its driver has none; closing puts back the mode it had. Nothing: left as it is.
@@ -95,8 +98,12 @@ public:
 
 private:
     class Port;
+    class Network;
 
     bool Fail(std::string reason);
+    // Whether COMn now stands for a port across the network; the reason when its address is bad.
+    std::optional<std::string> NetworkProblem(const std::string& device) const;
+    bool FinishNetworkOpen(std::string failure);
     // Runs `call` on the port's thread and waits for it.
     template <typename Call>
     void OnPortThread(Call call);
@@ -112,6 +119,8 @@ private:
     QObject here_;  // the program's thread, for the notifications posted to it
     QThread thread_;
     std::unique_ptr<Port> port_;
+    std::unique_ptr<Network> network_;
+    std::atomic<bool> networked_ = false;  // the line open now, or last, is a network port
 
     // Shared with the port's thread.
     mutable std::mutex mutex_;

@@ -1,6 +1,7 @@
 // SPDX-License-Identifier: GPL-3.0-or-later
 #pragma once
 
+#include <QCoroTask>
 #include <atomic>
 #include <cstdint>
 #include <string>
@@ -10,6 +11,7 @@
 
 #include "core/Time.h"
 #include "platform/Notifier.h"
+#include "platform/Scheduler.h"
 
 namespace tarvel {
 
@@ -63,6 +65,17 @@ public:
     virtual std::optional<Instant> ArrivalOf(int index) const = 0;
 
     virtual std::string LastError() const = 0;
+
+    // Opens the line as SetPortOpen(true) does, without holding the caller's thread while that
+    // takes time (a connection to a port across the network, made on another thread under time
+    // limits of its own). A line that opens at once opens here and now.
+    virtual QCoro::Task<bool> OpenAsync(Scheduler& /*scheduler*/) { co_return SetPortOpen(true); }
+    // The round trip to the far end of a port across the network, as last measured; nothing for
+    // a port of this host.
+    virtual std::optional<Duration> RoundTrip() const { return std::nullopt; }
+    // Drops what the far end holds received and not yet passed on (a serial device server's
+    // buffer); a port of this host keeps nothing there.
+    virtual void PurgeReceived() {}
 
     // What the driver has counted, or nothing when the port is closed or its driver keeps no
     // such counts (a pseudo-terminal, the simulated line).

@@ -1,0 +1,411 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
+#include "platform/NetworkPort.h"
+
+#include <gensio/gensio>
+
+#include <atomic>
+#include <thread>
+
+namespace tarvel {
+namespace {
+
+gensios::gensio_time ToGensio(Duration span) {
+    const auto nanoseconds = std::chrono::duration_cast<std::chrono::nanoseconds>(span).count();
+    return gensios::gensio_time{nanoseconds / 1'000'000'000,
+                                static_cast<int>(nanoseconds % 1'000'000'000)};
+}
+
+std::string Seconds(Duration span) {
+    const auto milliseconds = std::chrono::duration_cast<std::chrono::milliseconds>(span).count();
+    return milliseconds % 1000 == 0 ? std::to_string(milliseconds / 1000) + " s"
+                                    : std::to_string(milliseconds) + " ms";
+}
+
+unsigned int GensioParity(Parity parity) {
+    switch (parity) {
+        case Parity::Even: return SERGENSIO_PARITY_EVEN;
+        case Parity::Odd: return SERGENSIO_PARITY_ODD;
+        case Parity::None: break;
+    }
+    return SERGENSIO_PARITY_NONE;
+}
+
+// One awaited reply of the library: an opening or a COM port request.
+struct Reply final : gensios::Gensio_Open_Done, gensios::Serial_Op_Done {
+    explicit Reply(gensios::Os_Funcs& os) : waiter(os) {}
+    void open_done(int err) override { Finish(err, 0); }
+    void serial_op_done(int err, unsigned int val) override { Finish(err, val); }
+    void Finish(int err, unsigned int val) {
+        error = err;
+        value = val;
+        done = true;
+        waiter.wake();
+    }
+    // False when the time ran out first.
+    bool Await(Duration limit) {
+        gensios::gensio_time left = ToGensio(limit);
+        return waiter.wait(1, &left) == 0 && done;
+    }
+    void Reset() {
+        done = false;
+        error = 0;
+        value = 0;
+    }
+    gensios::Waiter waiter;
+    std::atomic<bool> done = false;
+    std::atomic<int> error = 0;
+    std::atomic<unsigned int> value = 0;
+};
+
+}  // namespace
+
+struct QtSerialLine::Network::Session final : gensios::Serial_Event {
+    Session(QtSerialLine& line, const Clock& clock, NetworkAddress where)
+        : line(line), clock(clock), address(std::move(where)), text(NetworkAddressText(address)) {}
+
+    ~Session() override { Release(); }
+
+    gensios::gensiods read(int err, const gensios::SimpleUCharVector data,
+                           const char* const* /*auxdata*/) override {
+        if (err != 0) {
+            Lose(gensios::err_to_string(err));
+            return 0;
+        }
+        if (data.size() == 0) {
+            return 0;
+        }
+        std::size_t waiting = 0;
+        {
+            // Stamped under the lock, as the serial port's characters are.
+            std::lock_guard lock(line.mutex_);
+            const Instant now = clock.Now();
+            line.received_.Append(
+                std::string_view(reinterpret_cast<const char*>(data.data()), data.size()), now);
+            waiting = static_cast<std::size_t>(line.received_.Count());
+        }
+        if (waiting >= static_cast<std::size_t>(line.inputThreshold_.load())) {
+            line.PostInputActivity();
+        }
+        return data.size();
+    }
+
+    void write_ready() override {
+        std::lock_guard lock(writing);
+        HandOver();
+    }
+
+    void freed() override {
+        freedFlag = true;
+        freedWaiter.wake();
+    }
+
+    // Gives the library what it takes of `pending`; the rest waits for write_ready.
+    void HandOver() {
+        if (top != nullptr && !pending.empty() && !lost) {
+            try {
+                const gensios::gensiods taken = top->write(pending.data(), pending.size(), nullptr);
+                pending.erase(0, static_cast<std::size_t>(taken));
+            } catch (const gensios::gensio_error&) {
+                // The connection is going; its read reports why.
+                pending.clear();
+            }
+        }
+        unsent = static_cast<int>(pending.size());
+        if (top != nullptr && !lost) {
+            top->set_write_callback_enable(!pending.empty());
+        }
+        if (pending.empty() && line.outputWanted_.exchange(false)) {
+            line.PostOutputActivity();
+        }
+    }
+
+    void Lose(const std::string& reason) {
+        if (lost.exchange(true)) {
+            return;
+        }
+        {
+            // The reason is there before the line reads as closed.
+            std::lock_guard lock(line.mutex_);
+            line.lastError_ = text + " was lost: " + reason;
+            line.received_.Clear();
+        }
+        line.open_ = false;
+        unsent = 0;
+        line.PostInputActivity();
+        line.PostOutputActivity();
+        stopWaiter.wake();
+    }
+
+    // The service thread: handles the connection's events until told to stop, and measures the
+    // round trip again now and then.
+    void Serve() {
+        while (!stopping) {
+            gensios::gensio_time left = ToGensio(kRoundTripEvery);
+            const int woken = stopWaiter.wait(1, &left);
+            if (woken != 0 && !stopping && !lost && serial != nullptr) {
+                MeasureRoundTrip();
+            }
+        }
+    }
+
+    // A baud rate query is a request the server must answer at once.
+    void MeasureRoundTrip() {
+        if (measuring.exchange(true)) {
+            return;
+        }
+        struct Query final : gensios::Serial_Op_Done {
+            explicit Query(Session& session) : session(session) {}
+            void serial_op_done(int err, unsigned int /*val*/) override {
+                if (err == 0) {
+                    session.roundTrip = session.clock.Now() - sent;
+                    session.measured = true;
+                }
+                session.measuring = false;
+            }
+            Session& session;
+            Instant sent;
+        };
+        if (!query) {
+            query = std::make_unique<Query>(*this);
+        }
+        static_cast<Query&>(*query).sent = clock.Now();
+        try {
+            serial->baud(0, query.get());
+        } catch (const gensios::gensio_error&) {
+            measuring = false;
+        }
+    }
+
+    std::string Connect(const LineSettings& settings) {
+        const bool comPort = address.kind == NetworkAddress::Kind::ComPortControl;
+        Reply reply(os);
+        try {
+            tcp = gensios::gensio_alloc("tcp," + address.host + "," + std::to_string(address.port),
+                                        os, this);
+        } catch (const gensios::gensio_error& error) {
+            return text + ": " + error.what();
+        }
+        const Instant started = clock.Now();
+        try {
+            tcp->open(&reply);
+        } catch (const gensios::gensio_error& error) {
+            return text + ": " + error.what();
+        }
+        if (!reply.Await(kConnectTimeout)) {
+            return text + ": no connection within " + Seconds(kConnectTimeout) +
+                   " (is the host on the network, and the port open in its firewall?)";
+        }
+        if (reply.error != 0) {
+            return text + ": " + gensios::err_to_string(reply.error);
+        }
+        tcpOpen = true;
+        const Duration connected = clock.Now() - started;
+        if (!comPort) {
+            top = tcp;
+            roundTrip = connected;  // the handshake's one round trip
+            measured = true;
+        } else {
+            try {
+                top = gensios::gensio_alloc(tcp, "telnet(rfc2217)", os, this);
+                tcpOwnedByTop = true;
+                reply.Reset();
+                top->open_nochild(&reply);
+            } catch (const gensios::gensio_error& error) {
+                return text + ": " + error.what();
+            }
+            if (!reply.Await(kNegotiationTimeout)) {
+                return text + ": the server did not answer the Telnet COM port control " +
+                       "negotiation (RFC 2217) within " + Seconds(kNegotiationTimeout) +
+                       "; if it is a raw TCP port, use tcp://" + address.host + ":" +
+                       std::to_string(address.port);
+            }
+            if (reply.error != 0) {
+                return text + ": " + gensios::err_to_string(reply.error);
+            }
+            topOpen = true;
+            serial = dynamic_cast<gensios::Serial_Gensio*>(top);
+        }
+        top->set_read_callback_enable(true);
+        if (comPort) {
+            if (serial == nullptr) {
+                return text + ": the connection has no COM port control";
+            }
+            if (std::string refused = Apply(settings); !refused.empty()) {
+                return refused;
+            }
+        }
+        return {};
+    }
+
+    std::string Apply(const LineSettings& settings) {
+        if (serial == nullptr) {
+            return {};  // a raw connection: the server's settings are the port's
+        }
+        Reply reply(os);
+        const auto request = [&](const char* what, auto call) -> std::string {
+            reply.Reset();
+            const Instant sent = clock.Now();
+            try {
+                call(&reply);
+            } catch (gensios::gensio_error& error) {
+                if (error.get_error() == GE_NOTSUP) {
+                    return text + ": the server refused the Telnet COM port control option " +
+                           "(RFC 2217), so it cannot set the " + what +
+                           "; for a raw TCP port use tcp://" + address.host + ":" +
+                           std::to_string(address.port);
+                }
+                return text + ": cannot set the " + what + ": " + error.what();
+            }
+            if (!reply.Await(kNegotiationTimeout)) {
+                return text + ": the server did not answer the request for the " + what +
+                       " within " + Seconds(kNegotiationTimeout);
+            }
+            if (reply.error != 0) {
+                return text + ": the server refused the " + what + ": " +
+                       gensios::err_to_string(reply.error);
+            }
+            roundTrip = clock.Now() - sent;
+            measured = true;
+            return {};
+        };
+        for (const auto& step : {
+                 std::pair<const char*, std::function<void(Reply*)>>{
+                     "speed",
+                     [&](Reply* r) { serial->baud(static_cast<unsigned>(settings.baud), r); }},
+                 {"data bits",
+                  [&](Reply* r) { serial->datasize(static_cast<unsigned>(settings.dataBits), r); }},
+                 {"parity", [&](Reply* r) { serial->parity(GensioParity(settings.parity), r); }},
+                 {"stop bits",
+                  [&](Reply* r) { serial->stopbits(static_cast<unsigned>(settings.stopBits), r); }},
+             }) {
+            if (std::string failure = request(step.first, step.second); !failure.empty()) {
+                return failure;
+            }
+        }
+        return {};
+    }
+
+    // Closes and frees what was made, whatever stage the connection reached.
+    void Release() {
+        stopping = true;
+        stopWaiter.wake();
+        if (service.joinable()) {
+            service.join();
+        }
+        gensios::Gensio* owner = tcpOwnedByTop ? top : tcp;
+        if (owner == nullptr) {
+            return;
+        }
+        if (tcpOpen || topOpen) {
+            try {
+                owner->close_s();
+            } catch (const gensios::gensio_error&) {
+                // Already closed by the far end.
+            }
+        }
+        owner->set_event_handler(nullptr);
+        freedFlag = false;
+        owner->free();
+        gensios::gensio_time left = ToGensio(1s);
+        if (!freedFlag) {
+            freedWaiter.wait(1, &left);
+        }
+        top = tcp = nullptr;
+        serial = nullptr;
+    }
+
+    QtSerialLine& line;
+    const Clock& clock;
+    const NetworkAddress address;
+    const std::string text;
+
+    gensios::Os_Funcs os{0};
+    gensios::Waiter stopWaiter{os};
+    gensios::Waiter freedWaiter{os};
+    gensios::Gensio* tcp = nullptr;
+    gensios::Gensio* top = nullptr;  // what is read and written: tcp itself, or Telnet over it
+    gensios::Serial_Gensio* serial = nullptr;
+    bool tcpOpen = false;
+    bool topOpen = false;
+    bool tcpOwnedByTop = false;
+    std::atomic<bool> freedFlag = false;
+
+    std::thread service;
+    std::atomic<bool> stopping = false;
+    std::atomic<bool> lost = false;
+
+    std::recursive_mutex writing;  // the library may call write_ready from inside a write
+    std::string pending;
+    std::atomic<int> unsent = 0;
+
+    std::unique_ptr<gensios::Serial_Op_Done> query;
+    std::atomic<bool> measuring = false;
+    std::atomic<Duration> roundTrip = Duration::zero();
+    std::atomic<bool> measured = false;
+};
+
+QtSerialLine::Network::Network(QtSerialLine& line, const Clock& clock)
+    : line_(line), clock_(clock) {}
+
+QtSerialLine::Network::~Network() { Close(); }
+
+std::string QtSerialLine::Network::Open(const NetworkAddress& address,
+                                        const LineSettings& settings) {
+    std::lock_guard opening(sessionMutex_);
+    session_.exchange(nullptr).reset();
+    auto session = std::make_shared<Session>(line_, clock_, address);
+    std::string failure = session->Connect(settings);
+    if (!failure.empty()) {
+        return failure;
+    }
+    session->service = std::thread([raw = session.get()] { raw->Serve(); });
+    session_.store(std::move(session));
+    return {};
+}
+
+std::string QtSerialLine::Network::Apply(const LineSettings& settings) {
+    std::lock_guard using_(sessionMutex_);
+    const std::shared_ptr<Session> session = session_.load();
+    return session ? session->Apply(settings) : std::string();
+}
+
+void QtSerialLine::Network::Close() {
+    std::lock_guard closing(sessionMutex_);
+    session_.exchange(nullptr).reset();
+}
+
+void QtSerialLine::Network::Write(std::string_view text) {
+    const std::shared_ptr<Session> session = session_.load();
+    if (!session || session->lost) {
+        return;
+    }
+    std::lock_guard lock(session->writing);
+    session->pending.append(text);
+    session->HandOver();
+}
+
+int QtSerialLine::Network::Unsent() const {
+    const std::shared_ptr<Session> session = session_.load();
+    return session ? session->unsent.load() : 0;
+}
+
+void QtSerialLine::Network::PurgeReceived() {
+    const std::shared_ptr<Session> session = session_.load();
+    if (session && session->serial != nullptr && !session->lost) {
+        try {
+            session->serial->flush(SERGENSIO_FLUSH_RCV_BUFFER);
+        } catch (const gensios::gensio_error&) {
+            // A purge that does not reach the server leaves only stale characters to drop.
+        }
+    }
+}
+
+std::optional<Duration> QtSerialLine::Network::RoundTrip() const {
+    const std::shared_ptr<Session> session = session_.load();
+    if (!session || !session->measured) {
+        return std::nullopt;
+    }
+    return session->roundTrip.load();
+}
+
+}  // namespace tarvel
