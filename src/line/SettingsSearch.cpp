@@ -1,0 +1,293 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
+#include "line/SettingsSearch.h"
+
+#include <algorithm>
+#include <map>
+
+#include "core/AsconFrame.h"
+#include "core/DeviceTable.h"
+#include "core/NumberText.h"
+#include "platform/Waits.h"
+#include "serial/AnswerWait.h"
+#include "serial/AsconExchange.h"
+#include "serial/PortChoices.h"
+
+namespace tarvel {
+namespace {
+
+char ParityLetter(Parity parity) {
+    switch (parity) {
+        case Parity::Even: return 'E';
+        case Parity::Odd: return 'O';
+        case Parity::None: break;
+    }
+    return 'N';
+}
+
+// The port settings of the shared state, which the line runs at and the reports name.
+struct PortSettingsText {
+    std::string baud, parity, dataBits, stopBits;
+
+    static PortSettingsText Of(const Primo& primo) {
+        return {primo.BaudText, primo.ParityText, primo.DataBitsText, primo.StopBitsText};
+    }
+    void Into(Primo& primo) const {
+        primo.BaudText = baud;
+        primo.ParityText = parity;
+        primo.DataBitsText = dataBits;
+        primo.StopBitsText = stopBits;
+    }
+};
+
+// Puts the operator's settings back into the shared state and onto the line, however the
+// search ends; an exception included.
+class SettingsRestore {
+public:
+    SettingsRestore(Primo& primo, SerialLine& line)
+        : primo_(primo), line_(line), saved_(PortSettingsText::Of(primo)) {}
+    SettingsRestore(const SettingsRestore&) = delete;
+    SettingsRestore& operator=(const SettingsRestore&) = delete;
+    ~SettingsRestore() { Restore(); }
+    void Restore() {
+        if (done_) {
+            return;
+        }
+        done_ = true;
+        saved_.Into(primo_);
+        if (line_.PortOpen()) {
+            line_.SetSettings(SettingsText(primo_));
+        }
+    }
+
+private:
+    Primo& primo_;
+    SerialLine& line_;
+    PortSettingsText saved_;
+    bool done_ = false;
+};
+
+}  // namespace
+
+std::string SearchSetting::Name() const {
+    return std::to_string(baud) + " " + std::to_string(DataBits()) + ParityLetter(parity) + "1";
+}
+
+std::string SearchSetting::ParityWord() const {
+    switch (parity) {
+        case Parity::Even: return "even";
+        case Parity::Odd: return "odd";
+        case Parity::None: break;
+    }
+    return "none";
+}
+
+std::vector<SearchSetting> SearchOrder() {
+    std::vector<SearchSetting> order;
+    const std::vector<std::string>& bauds = PortDialogEntries::Bauds();
+    for (auto baud = bauds.rbegin(); baud != bauds.rend(); ++baud) {
+        for (const Parity parity : {Parity::None, Parity::Even, Parity::Odd}) {
+            order.push_back(SearchSetting{std::stoi(*baud), parity});
+        }
+    }
+    return order;
+}
+
+Duration SearchAnswerWindow(const SearchSetting& setting, const SearchTimings& timings) {
+    const int characters = static_cast<int>(AsconRequest('A').size()) + AnswerLength;
+    return characters * CharacterTime(setting.Line()) + timings.answerMargin;
+}
+
+SettingsSearch::SettingsSearch(Primo& primo, PortService& port, SearchTimings timings)
+    : primo_(primo), port_(port), timings_(timings) {}
+
+std::optional<std::string> SettingsSearch::Apply(const SearchSetting& setting) {
+    primo_.BaudText = SignedNumberText(setting.baud);
+    primo_.ParityText = std::string(1, ParityLetter(setting.parity));
+    primo_.DataBitsText = DataBitsFor(primo_.ParityText);
+    primo_.StopBitsText = SignedNumberText(1);
+    SerialLine& line = port_.Line();
+    if (line.SetSettings(SettingsText(primo_))) {
+        return std::nullopt;
+    }
+    return line.LastError().empty() ? std::string("the port refused the settings")
+                                    : line.LastError();
+}
+
+QCoro::Task<SearchEnd> SettingsSearch::Search(LineUse::Lease lease,
+                                              std::vector<SearchSetting> order) {
+    struct Running {
+        bool& running;
+        explicit Running(bool& flag) : running(flag) { running = true; }
+        ~Running() { running = false; }
+    } runningNow{running_};
+    stopAsked_ = false;
+    lineFailure_.clear();
+    SerialLine& line = port_.Line();
+    SettingsRestore restore(primo_, line);
+
+    SearchEnd end;
+    co_await port_.SettleLine();
+    Tell([&](SearchSink& sink) { sink.SearchStarted(static_cast<int>(order.size())); });
+    bool stopped = false;
+    for (std::size_t number = 0; number < order.size() && !stopped && lineFailure_.empty();
+         ++number) {
+        const SearchSetting& setting = order[number];
+        // A speed changed under a character still on its way garbles it.
+        if (!co_await AwaitOutputDrained(line, port_.Time())) {
+            lineFailure_ = "the serial port has not sent its output for two seconds";
+            break;
+        }
+        if (const auto refusal = Apply(setting)) {
+            if (!line.PortOpen()) {
+                lineFailure_ = *refusal;
+                break;
+            }
+            end.refused.emplace_back(setting, *refusal);
+            Tell([&](SearchSink& sink) { sink.SettingRefused(setting, *refusal); });
+            continue;
+        }
+        ++end.settingsTried;
+        Tell(
+            [&](SearchSink& sink) { sink.SettingStarting(static_cast<int>(number) + 1, setting); });
+        // What a controller made of the requests at other speeds ends with this carriage
+        // return, and whatever was under way is dropped with the quiet time.
+        line.Input();
+        line.Output("\r");
+        co_await Pause(port_.Time(), timings_.settle);
+        line.Input();
+
+        const Duration window = SearchAnswerWindow(setting, timings_);
+        for (int index = 0; index < kAddressCount; ++index) {
+            Tell([&](SearchSink& sink) { sink.AddressStarting(setting, index); });
+            const std::optional<Exchange> first = co_await Ask(index, 0, window);
+            if (!first) {
+                break;
+            }
+            if (first->verdict == ExchangeVerdict::Good) {
+                const std::optional<Exchange> second = co_await Ask(index, 1, window);
+                if (!second) {
+                    break;
+                }
+                SearchFind find{index, setting, second->verdict == ExchangeVerdict::Good};
+                end.finds.push_back(find);
+                Tell([&](SearchSink& sink) { sink.ControllerFound(find); });
+            }
+            if (stopAsked_) {
+                stopped = number + 1 < order.size() || index + 1 < kAddressCount;
+                break;
+            }
+        }
+    }
+    if (lineFailure_.empty() && line.PortOpen()) {
+        co_await AwaitOutputDrained(line, port_.Time());
+    }
+    restore.Restore();
+    line.Input();
+    lease.Release();
+    end.stopped = stopped;
+    end.lineFailure = lineFailure_;
+    Tell([&](SearchSink& sink) { sink.SearchEnded(end); });
+    co_return end;
+}
+
+QCoro::Task<std::optional<Exchange>> SettingsSearch::Ask(int index, int attempt, Duration window) {
+    Request request;
+    request.address = AddressCharacter(index);
+    request.position = index;
+    request.attempt = attempt;
+    primo_.AddressText = std::string(1, request.address);
+    // Named, not a temporary of the co_await: g++ 12 destroys such lambda arguments twice.
+    ExchangeSteps steps{{}, [this](const Request& r) {
+                            // Nothing of the answer can be here yet: what is, is left over
+                            // from before (a late answer, garbage) and would spoil the count.
+                            port_.Line().Input();
+                            Tell([&](SearchSink& sink) { sink.RequestWritten(r); });
+                        }};
+    ExchangeOnLine made = co_await MakeAsconExchange(port_, primo_, std::move(request),
+                                                     timings_.pause, window, std::move(steps));
+    if (!made.exchange) {
+        lineFailure_ = std::move(made.lineFailure);
+        co_return std::nullopt;
+    }
+    SerialLine& line = port_.Line();
+    Exchange& exchange = *made.exchange;
+    if (made.late) {
+        exchange.verdict = ExchangeVerdict::NotDetected;
+    } else if (exchange.received == AnswerLength) {
+        exchange.answer = line.InputFirst(exchange.received);
+        exchange.verdict =
+            exchange.answer.back() == '\r' ? ExchangeVerdict::Good : ExchangeVerdict::UnknownFormat;
+    } else {
+        exchange.verdict = ExchangeVerdict::WrongCount;
+    }
+    // No settle after a failure: the next request drops what is left, and the window has
+    // already waited out an answer's whole wire time.
+    Tell([&](SearchSink& sink) { sink.ExchangeJudged(exchange); });
+    co_return exchange;
+}
+
+std::vector<SettingGroup> ConfirmedGroups(const std::vector<SearchFind>& finds) {
+    std::vector<SettingGroup> groups;
+    for (const SearchFind& find : finds) {
+        if (!find.confirmed) {
+            continue;
+        }
+        auto group = std::find_if(groups.begin(), groups.end(),
+                                  [&](const SettingGroup& g) { return g.setting == find.setting; });
+        if (group == groups.end()) {
+            groups.push_back(SettingGroup{find.setting, {}});
+            group = groups.end() - 1;
+        }
+        if (std::find(group->addresses.begin(), group->addresses.end(), find.index) ==
+            group->addresses.end()) {
+            group->addresses.push_back(find.index);
+        }
+    }
+    for (SettingGroup& group : groups) {
+        std::sort(group.addresses.begin(), group.addresses.end());
+    }
+    return groups;
+}
+
+std::optional<SettingGroup> LargestGroup(const std::vector<SettingGroup>& groups) {
+    const SettingGroup* largest = nullptr;
+    for (const SettingGroup& group : groups) {
+        if (largest == nullptr || group.addresses.size() > largest->addresses.size()) {
+            largest = &group;
+        }
+    }
+    return largest == nullptr ? std::nullopt : std::optional<SettingGroup>(*largest);
+}
+
+std::optional<std::string> MixedSettingsWarning(
+    const std::vector<SettingGroup>& groups,
+    const std::function<std::string(const SearchSetting&)>& reachBy) {
+    if (groups.size() < 2) {
+        return std::nullopt;
+    }
+    std::string text =
+        "The controllers of this line answer at different settings, but a line works at one "
+        "only: set them all alike, or test each group at its own.";
+    for (const SettingGroup& group : groups) {
+        std::string addresses;
+        for (const int index : group.addresses) {
+            addresses += std::string(addresses.empty() ? "" : " ") + AddressCharacter(index);
+        }
+        text +=
+            "\n  " + group.setting.Name() + ": " + addresses + " (" + reachBy(group.setting) + ")";
+    }
+    return text;
+}
+
+std::string ScanCommandFor(const SearchSetting& setting) {
+    return "line-tarvel-cli scan --baud " + std::to_string(setting.baud) + " --parity " +
+           setting.ParityWord();
+}
+
+std::string PortDialogChoiceFor(const SearchSetting& setting) {
+    std::string parity = setting.ParityWord();
+    parity.front() = static_cast<char>(std::toupper(static_cast<unsigned char>(parity.front())));
+    return "Baud " + std::to_string(setting.baud) + ", Parity " + parity + ", StopBit 1";
+}
+
+}  // namespace tarvel
