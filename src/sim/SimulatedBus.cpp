@@ -19,6 +19,16 @@ bool SimulatedBus::Chance(double probability) {
     return std::uniform_real_distribution<double>(0.0, 1.0)(random_) < probability;
 }
 
+Duration SimulatedBus::DelayOf(const SimulatedController& controller) {
+    // No draw without a spread, so that a line without one repeats the answers it always gave.
+    if (controller.delaySpread <= Duration::zero()) {
+        return controller.answerDelay;
+    }
+    const auto spread = controller.delaySpread.count();
+    const auto offset = std::uniform_int_distribution<Duration::rep>(-spread, spread)(random_);
+    return std::max(Duration::zero(), controller.answerDelay + Duration(offset));
+}
+
 std::uint8_t SimulatedBus::Corrupt(std::uint8_t byte) {
     // A burst of noise flips some bits of the character, never none.
     const int mask = std::uniform_int_distribution<int>(1, 255)(random_);
@@ -85,7 +95,7 @@ std::vector<TimedByte> SimulatedBus::HostCharacter(std::uint8_t byte, Instant en
         return back;
     }
     std::vector<TimedByte>& answer = back;
-    Instant at = std::max(end + addressed->answerDelay, wireFreeAt_);
+    Instant at = std::max(end + DelayOf(*addressed), wireFreeAt_);
     for (const char c : AnswerTo(*addressed, frame)) {
         auto out = static_cast<std::uint8_t>(c);
         if (Chance(addressed->noise) || Chance(lineNoise_)) {

@@ -43,6 +43,9 @@ struct SimulatedController {
     std::optional<Framing> framing = std::nullopt;
     // The speed of the controller's UART; 0 for one that understands the host at any.
     int baud = 0;
+    // Each answer's delay is drawn evenly from answerDelay - delaySpread to answerDelay +
+    // delaySpread (never below nothing), as a controller busy with its own control loop varies.
+    Duration delaySpread = Duration::zero();
 };
 
 // What the bus knows of the host's transmitter: its speed, and its framing when a line of this
@@ -86,6 +89,7 @@ public:
 private:
     std::string AnswerTo(const SimulatedController& controller, const std::string& frame);
     bool Chance(double probability);
+    Duration DelayOf(const SimulatedController& controller);
     std::uint8_t Corrupt(std::uint8_t byte);
 
     std::vector<SimulatedController> controllers_;

@@ -1,7 +1,7 @@
 // SPDX-License-Identifier: GPL-3.0-or-later
-// Runs the built-in simulated line on a pseudo-terminal until interrupted, so that the program
-// (with --port COM1=DEVICE) or any other serial tool can be tried against it. With --master a
-// master polls the line itself, for trying a listener.
+// Runs a simulated line (the built-in one, or one described in a file) on a pseudo-terminal
+// until interrupted, so that the program (with --port COM1=DEVICE) or any other serial tool can
+// be tried against it. With --master a master polls the line itself, for trying a listener.
 
 #include <pthread.h>
 
@@ -15,23 +15,34 @@
 
 #include "core/Version.h"
 #include "sim/PtyBusHost.h"
+#include "sim/SimulatedLineFile.h"
 
 namespace {
 
 const char kUsage[] =
-    "Usage: line-tarvel-sim [LINE-NOISE]\n"
-    "       line-tarvel-sim --master [--baud N] [--parity none|even|odd] [LINE-NOISE]\n"
+    "Usage: line-tarvel-sim [--line FILE] [--echo] [LINE-NOISE]\n"
+    "       line-tarvel-sim --master [--line FILE] [--baud N] [--parity none|even|odd]\n"
+    "                       [LINE-NOISE]\n"
     "       line-tarvel-sim --help | --version\n"
     "\n"
-    "Prints the device of a simulated line (controllers A, B, E healthy, C silent, D noisy)\n"
-    "and answers on it until interrupted. LINE-NOISE is the chance, 0 to 1, that a character\n"
-    "is corrupted (0 unless given).\n"
+    "Prints the device of a simulated line and answers on it until interrupted: the\n"
+    "built-in line (controllers A, B, E healthy, C silent, D noisy), or with --line the\n"
+    "line that FILE describes in JSON (controllers with their addresses, speeds,\n"
+    "framing, delays, faults and noise; see the README, \"Simulated lines described in\n"
+    "a file\"). LINE-NOISE is the chance, 0 to 1, that a character is corrupted; given,\n"
+    "it stands instead of the file's \"lineNoise\" (0 unless given).\n"
     "\n"
-    "With --master the line has a master of its own: it polls the controllers in turn with\n"
-    "read requests and every seventh time writes a value, and both directions appear on the\n"
-    "device; what is sent to the device is ignored. --baud (150 to 9600, 9600 unless given)\n"
-    "and --parity (7 data bits with parity, 8 without; none unless given) set the master's\n"
-    "line. When interrupted it prints what it did for each controller.\n";
+    "--echo makes the adapter give back every character sent to the device, as an\n"
+    "RS-485 adapter that keeps its receiver on while it sends; the line echoes when\n"
+    "--echo or the file's \"echo\" says so.\n"
+    "\n"
+    "With --master, or a file with a \"master\", the line has a master of its own: it\n"
+    "polls the controllers in turn with read requests and every seventh time writes a\n"
+    "value (or as the file's \"master\" says), and both directions appear on the\n"
+    "device; what is sent to the device is ignored, so --echo goes without it. --baud\n"
+    "(150 to 9600) and --parity (7 data bits with parity, 8 without) set the master's\n"
+    "line, over what the file's \"master\" says; 9600 and none unless given either way.\n"
+    "When interrupted it prints what it did for each controller.\n";
 
 // A chance from 0 to 1 written with a decimal point, whatever the locale.
 std::optional<double> Chance(const std::string& text) {
@@ -45,7 +56,7 @@ std::optional<double> Chance(const std::string& text) {
 }
 
 std::optional<int> Baud(const std::string& text) {
-    for (const int baud : {150, 300, 600, 1200, 2400, 4800, 9600}) {
+    for (const int baud : tarvel::SimulatedLineSpeeds()) {
         if (text == std::to_string(baud)) {
             return baud;
         }
@@ -101,7 +112,9 @@ int main(int argc, char* argv[]) {
     using namespace tarvel;
     double noise = 0.0;
     bool master = false;
+    bool echo = false;
     bool noiseGiven = false;
+    std::optional<std::string> lineFile;
     std::optional<int> baud;
     std::optional<Parity> parity;
     for (int i = 1; i < argc; ++i) {
@@ -118,19 +131,31 @@ int main(int argc, char* argv[]) {
             master = true;
             continue;
         }
+        if (argument == "--echo") {
+            echo = true;
+            continue;
+        }
         std::string value;
         std::string name = argument;
         if (const auto equals = argument.find('=');
             argument.starts_with("--") && equals != std::string::npos) {
             name = argument.substr(0, equals);
             value = argument.substr(equals + 1);
-        } else if (argument == "--baud" || argument == "--parity") {
+        } else if (argument == "--baud" || argument == "--parity" || argument == "--line") {
             if (i + 1 == argc) {
                 return UsageError(argument + " needs a value");
             }
             value = argv[++i];
         }
-        if (name == "--baud") {
+        if (name == "--line") {
+            if (lineFile) {
+                return UsageError("one --line at most");
+            }
+            if (value.empty()) {
+                return UsageError("--line needs the name of a line description file");
+            }
+            lineFile = value;
+        } else if (name == "--baud") {
             baud = Baud(value);
             if (!baud) {
                 return UsageError("invalid speed \"" + value + "\": allowed is 150 to 9600");
@@ -154,8 +179,27 @@ int main(int argc, char* argv[]) {
             noiseGiven = true;
         }
     }
+    SimulatedLine line = BuiltInLine();
+    if (lineFile) {
+        auto read = ReadSimulatedLineFile(*lineFile);
+        if (const auto* error = std::get_if<std::string>(&read)) {
+            std::cerr << "line-tarvel-sim: " << *error << "\n";
+            return 2;
+        }
+        line = std::get<SimulatedLine>(std::move(read));
+    }
+    if (noiseGiven) {
+        line.lineNoise = noise;
+    }
+    line.echo = line.echo || echo;
+    // A file's master makes the line one that is driven; --master without one brings the
+    // default master.
+    master = master || line.master.has_value();
     if (!master && (baud || parity)) {
         return UsageError("--baud and --parity set the master's line: they need --master");
+    }
+    if (master && echo) {
+        return UsageError("--echo goes without --master: the master's line ignores what is sent");
     }
     sigset_t stop;
     sigemptyset(&stop);
@@ -164,17 +208,27 @@ int main(int argc, char* argv[]) {
     pthread_sigmask(SIG_BLOCK, &stop, nullptr);
 
     std::string error;
-    SimulatedBus bus(DemoControllers(), noise, 1);
     std::unique_ptr<PtyBusHost> host;
     if (master) {
-        LineSettings settings;
-        settings.baud = baud.value_or(9600);
-        settings.parity = parity.value_or(Parity::None);
-        settings.dataBits = settings.parity == Parity::None ? 8 : 7;
-        host = PtyBusHost::StartMaster(SimulatedMaster(std::move(bus), MasterSchedule{}, settings),
-                                       error);
+        SimulatedLineMaster polling = line.master.value_or(SimulatedLineMaster{});
+        if (baud) {
+            polling.settings.baud = *baud;
+        }
+        if (parity) {
+            polling.settings.parity = *parity;
+            polling.settings.dataBits = *parity == Parity::None ? 8 : 7;
+        }
+        host = PtyBusHost::StartMaster(MasterOf(line, polling), error);
+        if (lineFile) {
+            std::cerr << "line-tarvel-sim: " << *lineFile << ": " << SimulatedLineSummary(line)
+                      << "; its master polls at " << MasterSettingsText(polling) << "\n";
+        }
     } else {
-        host = PtyBusHost::Start(std::move(bus), error);
+        host = PtyBusHost::Start(BusOf(line), error);
+        if (lineFile) {
+            std::cerr << "line-tarvel-sim: " << *lineFile << ": " << SimulatedLineSummary(line)
+                      << "\n";
+        }
     }
     if (!host) {
         std::cerr << "line-tarvel-sim: " << error << "\n";

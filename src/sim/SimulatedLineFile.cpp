@@ -1,0 +1,620 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
+#include "sim/SimulatedLineFile.h"
+
+#include <fcntl.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include <algorithm>
+#include <cerrno>
+#include <charconv>
+#include <cmath>
+#include <cstring>
+#include <map>
+#include <utility>
+
+#include "core/DeviceTable.h"
+#include "core/JsonText.h"
+
+namespace tarvel {
+namespace {
+
+// Thrown inside the reader only, with the whole message.
+struct Refusal {
+    std::string message;
+};
+
+// How far apart two names are in single-letter edits, for a member that looks mistyped.
+std::size_t EditDistance(const std::string& a, const std::string& b) {
+    std::vector<std::size_t> row(b.size() + 1);
+    for (std::size_t j = 0; j <= b.size(); ++j) {
+        row[j] = j;
+    }
+    for (std::size_t i = 1; i <= a.size(); ++i) {
+        std::size_t diagonal = row[0];
+        row[0] = i;
+        for (std::size_t j = 1; j <= b.size(); ++j) {
+            const std::size_t above = row[j];
+            const bool same = std::tolower(static_cast<unsigned char>(a[i - 1])) ==
+                              std::tolower(static_cast<unsigned char>(b[j - 1]));
+            row[j] = std::min({row[j] + 1, row[j - 1] + 1, diagonal + (same ? 0 : 1)});
+            diagonal = above;
+        }
+    }
+    return row[b.size()];
+}
+
+std::string Joined(const std::vector<std::string>& names) {
+    std::string text;
+    for (const std::string& name : names) {
+        text += (text.empty() ? "" : ", ") + name;
+    }
+    return text;
+}
+
+// A number as a message quotes it, the shortest way that reads back the same, with a decimal
+// point in any locale.
+std::string NumberShown(double value) {
+    char text[32];
+    const auto [end, failure] = std::to_chars(text, text + sizeof text, value);
+    return failure == std::errc() ? std::string(text, end) : std::string("?");
+}
+
+Duration Milliseconds(double ms) {
+    return std::chrono::duration_cast<Duration>(std::chrono::duration<double, std::milli>(ms));
+}
+
+std::string AddressShown(char address) {
+    if (address == '\x7f') {
+        return "\"\\u007f\"";
+    }
+    return std::string("\"") + address + "\"";
+}
+
+// Reads the meaning of a parsed document, refusing with the file, the line and the member.
+class Describer {
+public:
+    explicit Describer(const std::string& fileName) : file_(fileName) {}
+
+    SimulatedLine Line(const JsonValue& document) {
+        if (document.kind != JsonValue::Kind::Object) {
+            Fail(document.line, "",
+                 "a line description is an object, { \"controllers\": [ ... ] }, not " +
+                     JsonKindName(document.kind));
+        }
+        Members(document, "", {"controllers", "lineNoise", "seed", "echo", "master"});
+        SimulatedLine line;
+        const JsonValue* controllers = Find(document, "controllers");
+        if (!controllers) {
+            Fail(document.line, "",
+                 "no \"controllers\" member: a line description lists its controllers (an "
+                 "empty list, [], for a line without any)");
+        }
+        Expect(*controllers, "controllers", JsonValue::Kind::Array);
+        std::map<char, std::size_t> seen;
+        for (std::size_t i = 0; i < controllers->items.size(); ++i) {
+            const std::string path = "controllers[" + std::to_string(i) + "]";
+            SimulatedController controller = Controller(controllers->items[i], path);
+            const auto [earlier, added] = seen.emplace(controller.address, i);
+            if (!added) {
+                Fail(*Find(controllers->items[i], "address"), path + ".address",
+                     AddressShown(controller.address) + " is the address of controllers[" +
+                         std::to_string(earlier->second) + "] already");
+            }
+            line.controllers.push_back(controller);
+        }
+        if (const JsonValue* noise = Find(document, "lineNoise")) {
+            line.lineNoise = Number(*noise, "lineNoise", 0.0, 1.0);
+        }
+        if (const JsonValue* seed = Find(document, "seed")) {
+            // Up to 2^53, as far as a JSON number keeps every whole number exactly.
+            line.seed = static_cast<std::uint64_t>(Whole(*seed, "seed", 0, 9007199254740992LL));
+        }
+        if (const JsonValue* echo = Find(document, "echo")) {
+            line.echo = Boolean(*echo, "echo");
+        }
+        if (const JsonValue* master = Find(document, "master")) {
+            line.master = Master(*master, "master");
+        }
+        return line;
+    }
+
+private:
+    [[noreturn]] void Fail(int line, const std::string& path, const std::string& message) const {
+        throw Refusal{file_ + ":" + std::to_string(line) + ": " +
+                      (path.empty() ? "" : path + ": ") + message};
+    }
+    [[noreturn]] void Fail(const JsonValue& at, const std::string& path,
+                           const std::string& message) const {
+        Fail(at.line, path, message);
+    }
+
+    // Every member must be one of `allowed`: a mistyped name would otherwise be passed over,
+    // and the line would quietly behave otherwise than its file says.
+    void Members(const JsonValue& object, const std::string& path,
+                 const std::vector<std::string>& allowed) const {
+        for (const JsonMember& member : object.members) {
+            if (std::find(allowed.begin(), allowed.end(), member.name) != allowed.end()) {
+                continue;
+            }
+            const std::string where = path.empty() ? member.name : path + "." + member.name;
+            std::string message = "unknown member";
+            for (const std::string& name : allowed) {
+                if (EditDistance(member.name, name) <= std::max<std::size_t>(1, name.size() / 4)) {
+                    message += " (did you mean \"" + name + "\"?)";
+                    break;
+                }
+            }
+            Fail(member.value, where,
+                 message + "; " + (path.empty() ? "a line description" : path) + " has " +
+                     Joined(allowed));
+        }
+    }
+
+    static const JsonValue* Find(const JsonValue& object, const std::string& name) {
+        for (const JsonMember& member : object.members) {
+            if (member.name == name) {
+                return &member.value;
+            }
+        }
+        return nullptr;
+    }
+
+    void Expect(const JsonValue& value, const std::string& path, JsonValue::Kind kind) const {
+        if (value.kind != kind) {
+            Fail(value, path,
+                 "must be " + JsonKindName(kind) + ", not " + JsonKindName(value.kind));
+        }
+    }
+
+    double Number(const JsonValue& value, const std::string& path, double least,
+                  double most) const {
+        const std::string range = NumberShown(least) + " to " + NumberShown(most);
+        if (value.kind != JsonValue::Kind::Number) {
+            Fail(value, path,
+                 "must be a number from " + range + ", not " + JsonKindName(value.kind));
+        }
+        if (!(value.number >= least && value.number <= most)) {
+            Fail(value, path, value.text + " is out of range (" + range + ")");
+        }
+        return value.number;
+    }
+
+    long long Whole(const JsonValue& value, const std::string& path, long long least,
+                    long long most) const {
+        const double number =
+            Number(value, path, static_cast<double>(least), static_cast<double>(most));
+        if (number != std::floor(number)) {
+            Fail(value, path, value.text + " is not a whole number");
+        }
+        return static_cast<long long>(number);
+    }
+
+    bool Boolean(const JsonValue& value, const std::string& path) const {
+        Expect(value, path, JsonValue::Kind::Boolean);
+        return value.boolean;
+    }
+
+    std::string Word(const JsonValue& value, const std::string& path,
+                     const std::vector<std::string>& allowed) const {
+        if (value.kind != JsonValue::Kind::String) {
+            Fail(value, path,
+                 "must be one of " + Quoted(allowed) + ", not " + JsonKindName(value.kind));
+        }
+        if (std::find(allowed.begin(), allowed.end(), value.text) == allowed.end()) {
+            Fail(value, path, "\"" + value.text + "\" is none of " + Quoted(allowed));
+        }
+        return value.text;
+    }
+
+    static std::string Quoted(const std::vector<std::string>& words) {
+        std::string text;
+        for (std::size_t i = 0; i < words.size(); ++i) {
+            text += (i == 0                  ? ""
+                     : i + 1 == words.size() ? " or "
+                                             : ", ") +
+                    ("\"" + words[i] + "\"");
+        }
+        return text;
+    }
+
+    char Address(const JsonValue& value, const std::string& path) const {
+        static const char kAddresses[] =
+            "a bus address: one character, A to Z, [ \\ ] ^ _ ` a to ~, \\u007f or @";
+        if (value.kind != JsonValue::Kind::String) {
+            Fail(value, path,
+                 std::string("must be ") + kAddresses + ", not " + JsonKindName(value.kind));
+        }
+        if (value.text.size() != 1 || AddressIndexOf(value.text[0]) < 0 ||
+            AddressIndexOf(value.text[0]) >= kAddressCount) {
+            std::string shown =
+                value.text.size() <= 8 ? value.text : value.text.substr(0, 8) + "...";
+            Fail(value, path, "\"" + shown + "\" is not " + kAddresses);
+        }
+        return value.text[0];
+    }
+
+    int Baud(const JsonValue& value, const std::string& path) const {
+        std::string speeds;
+        for (const int speed : SimulatedLineSpeeds()) {
+            speeds += (speeds.empty() ? "" : ", ") + std::to_string(speed);
+        }
+        if (value.kind != JsonValue::Kind::Number) {
+            Fail(value, path,
+                 "must be a speed of the port dialog (" + speeds + "), not " +
+                     JsonKindName(value.kind));
+        }
+        for (const int speed : SimulatedLineSpeeds()) {
+            if (value.number == speed) {
+                return speed;
+            }
+        }
+        Fail(value, path, value.text + " is no speed of the port dialog (" + speeds + ")");
+    }
+
+    Parity ParityOf(const JsonValue& value, const std::string& path) const {
+        const std::string name = Word(value, path, {"none", "even", "odd"});
+        return name == "even" ? Parity::Even : name == "odd" ? Parity::Odd : Parity::None;
+    }
+
+    // The data bits and parity given, the one missing as the port dialog pairs them: 7 data
+    // bits with parity, 8 without.
+    std::optional<Framing> FramingIn(const JsonValue& object, const std::string& path) const {
+        const JsonValue* parity = Find(object, "parity");
+        const JsonValue* bits = Find(object, "dataBits");
+        if (!parity && !bits) {
+            return std::nullopt;
+        }
+        Framing framing;
+        framing.parity = parity ? ParityOf(*parity, path + ".parity") : Parity::None;
+        framing.dataBits = bits ? static_cast<int>(Whole(*bits, path + ".dataBits", 7, 8))
+                                : (framing.parity == Parity::None ? 8 : 7);
+        return framing;
+    }
+
+    SimulatedController Controller(const JsonValue& object, const std::string& path) const {
+        if (object.kind != JsonValue::Kind::Object) {
+            Fail(object, path,
+                 "a controller is an object, { \"address\": \"A\", ... }, not " +
+                     JsonKindName(object.kind));
+        }
+        Members(object, path,
+                {"address", "baud", "parity", "dataBits", "answerDelayMs", "delaySpreadMs", "fault",
+                 "faultRate", "noise"});
+        SimulatedController controller;
+        const JsonValue* address = Find(object, "address");
+        if (!address) {
+            Fail(object, path, "no \"address\" member: every controller has its bus address");
+        }
+        controller.address = Address(*address, path + ".address");
+        if (const JsonValue* baud = Find(object, "baud")) {
+            controller.baud = Baud(*baud, path + ".baud");
+        }
+        controller.framing = FramingIn(object, path);
+        if (const JsonValue* delay = Find(object, "answerDelayMs")) {
+            controller.answerDelay =
+                Milliseconds(Number(*delay, path + ".answerDelayMs", 0, 10000));
+        }
+        if (const JsonValue* spread = Find(object, "delaySpreadMs")) {
+            controller.delaySpread =
+                Milliseconds(Number(*spread, path + ".delaySpreadMs", 0, 10000));
+        }
+        if (const JsonValue* fault = Find(object, "fault")) {
+            static const std::vector<std::pair<std::string, ControllerFault>> kFaults{
+                {"none", ControllerFault::None},
+                {"silent", ControllerFault::Silent},
+                {"garbledLastChar", ControllerFault::GarbledLastChar},
+                {"extraChars", ControllerFault::ExtraChars},
+                {"shortAnswer", ControllerFault::ShortAnswer}};
+            std::vector<std::string> names;
+            for (const auto& [name, kind] : kFaults) {
+                names.push_back(name);
+            }
+            const std::string name = Word(*fault, path + ".fault", names);
+            for (const auto& [known, kind] : kFaults) {
+                if (known == name) {
+                    controller.fault = kind;
+                }
+            }
+        }
+        if (const JsonValue* rate = Find(object, "faultRate")) {
+            controller.faultRate = Number(*rate, path + ".faultRate", 0.0, 1.0);
+        }
+        if (const JsonValue* noise = Find(object, "noise")) {
+            controller.noise = Number(*noise, path + ".noise", 0.0, 1.0);
+        }
+        return controller;
+    }
+
+    SimulatedLineMaster Master(const JsonValue& object, const std::string& path) const {
+        if (object.kind != JsonValue::Kind::Object) {
+            Fail(object, path,
+                 "the master is an object, { \"baud\": 9600, ... }, not " +
+                     JsonKindName(object.kind));
+        }
+        Members(object, path,
+                {"baud", "parity", "dataBits", "stopBits", "pollGapMs", "answerTimeoutMs",
+                 "writeEvery", "addresses", "writeParameter", "valueDelayMs"});
+        SimulatedLineMaster master;
+        if (const JsonValue* baud = Find(object, "baud")) {
+            master.settings.baud = Baud(*baud, path + ".baud");
+        }
+        if (const auto framing = FramingIn(object, path)) {
+            master.settings.parity = framing->parity;
+            master.settings.dataBits = framing->dataBits;
+        }
+        if (const JsonValue* stop = Find(object, "stopBits")) {
+            master.settings.stopBits = static_cast<int>(Whole(*stop, path + ".stopBits", 1, 2));
+        }
+        MasterSchedule& schedule = master.schedule;
+        if (const JsonValue* gap = Find(object, "pollGapMs")) {
+            schedule.pollGap = Milliseconds(Number(*gap, path + ".pollGapMs", 0, 60000));
+        }
+        if (const JsonValue* timeout = Find(object, "answerTimeoutMs")) {
+            schedule.answerTimeout =
+                Milliseconds(Number(*timeout, path + ".answerTimeoutMs", 1, 10000));
+        }
+        if (const JsonValue* every = Find(object, "writeEvery")) {
+            schedule.writeEvery = static_cast<int>(Whole(*every, path + ".writeEvery", 0, 1000000));
+        }
+        if (const JsonValue* addresses = Find(object, "addresses")) {
+            Expect(*addresses, path + ".addresses", JsonValue::Kind::Array);
+            for (std::size_t i = 0; i < addresses->items.size(); ++i) {
+                schedule.addresses.push_back(
+                    Address(addresses->items[i], path + ".addresses[" + std::to_string(i) + "]"));
+            }
+        }
+        if (const JsonValue* parameter = Find(object, "writeParameter")) {
+            const std::string where = path + ".writeParameter";
+            Expect(*parameter, where, JsonValue::Kind::String);
+            const bool printable = std::all_of(parameter->text.begin(), parameter->text.end(),
+                                               [](char c) { return c >= 0x20 && c < 0x7f; });
+            if (parameter->text.size() != 3 || !printable) {
+                Fail(*parameter, where,
+                     "\"" + parameter->text +
+                         "\" is not a mnemonic of three printable characters, such as \"SP \"");
+            }
+            schedule.writeParameter = parameter->text;
+        }
+        if (const JsonValue* delay = Find(object, "valueDelayMs")) {
+            schedule.valueDelay = Milliseconds(Number(*delay, path + ".valueDelayMs", 0, 10000));
+        }
+        return master;
+    }
+
+    std::string file_;
+};
+
+// What a path that is no regular file is, as it follows the path.
+std::optional<std::string> NotARegularFile(mode_t mode) {
+    if (S_ISREG(mode)) {
+        return std::nullopt;
+    }
+    if (S_ISDIR(mode)) {
+        return "is a folder, not a file";
+    }
+    if (S_ISCHR(mode)) {
+        return "is a character device, not a file";
+    }
+    if (S_ISBLK(mode)) {
+        return "is a block device, not a file";
+    }
+    if (S_ISFIFO(mode)) {
+        return "is a FIFO (named pipe), not a file";
+    }
+    if (S_ISSOCK(mode)) {
+        return "is a socket, not a file";
+    }
+    return "is not a regular file";
+}
+
+// The whole of a regular file of at most `limit` bytes, or why not. The path is looked at
+// before it is opened, so that no device is opened at all, and what was opened again, since
+// the path may have changed in between; O_NONBLOCK keeps a FIFO put there meanwhile from
+// blocking the open.
+std::variant<std::string, std::string> ReadSmallFile(const std::string& path, std::size_t limit) {
+    struct stat status {};
+    if (::stat(path.c_str(), &status) != 0) {
+        return std::variant<std::string, std::string>(std::in_place_index<1>, std::strerror(errno));
+    }
+    if (auto what = NotARegularFile(status.st_mode)) {
+        return std::variant<std::string, std::string>(std::in_place_index<1>, *what);
+    }
+    int fd = -1;
+    do {
+        fd = ::open(path.c_str(), O_RDONLY | O_NONBLOCK | O_CLOEXEC | O_NOCTTY);
+    } while (fd < 0 && errno == EINTR);
+    if (fd < 0) {
+        return std::variant<std::string, std::string>(std::in_place_index<1>, std::strerror(errno));
+    }
+    std::string failure;
+    std::string bytes;
+    if (::fstat(fd, &status) != 0) {
+        failure = std::strerror(errno);
+    } else if (auto what = NotARegularFile(status.st_mode)) {
+        failure = *what;
+    } else {
+        // One byte past the limit tells a file that grew beyond it.
+        char buffer[4096];
+        while (bytes.size() <= limit) {
+            const ssize_t got = ::read(fd, buffer, sizeof buffer);
+            if (got < 0 && errno == EINTR) {
+                continue;
+            }
+            if (got < 0) {
+                failure = std::strerror(errno);
+                break;
+            }
+            if (got == 0) {
+                break;
+            }
+            bytes.append(buffer, static_cast<std::size_t>(got));
+        }
+        if (failure.empty() && bytes.size() > limit) {
+            failure = "is larger than " + std::to_string(limit / 1024) +
+                      " KiB, more than a line description can be";
+        }
+    }
+    ::close(fd);
+    if (!failure.empty()) {
+        return std::variant<std::string, std::string>(std::in_place_index<1>, failure);
+    }
+    return std::variant<std::string, std::string>(std::in_place_index<0>, std::move(bytes));
+}
+
+std::string FramingText(int dataBits, Parity parity) {
+    const char letter = parity == Parity::Even ? 'E' : parity == Parity::Odd ? 'O' : 'N';
+    return std::to_string(dataBits) + letter;
+}
+
+// The speed and framing a controller understands the host at; nothing of either for "any".
+struct Wire {
+    int baud = 0;
+    std::optional<Framing> framing;
+    friend bool operator==(const Wire&, const Wire&) = default;
+};
+
+Wire WireOf(const SimulatedController& controller) { return {controller.baud, controller.framing}; }
+
+std::string WireText(const Wire& wire) {
+    std::string text;
+    if (wire.baud != 0) {
+        text = std::to_string(wire.baud);
+    }
+    if (wire.framing) {
+        text +=
+            (text.empty() ? "" : " ") + FramingText(wire.framing->dataBits, wire.framing->parity);
+    }
+    return text;
+}
+
+// What sets one controller apart from a healthy one on a line whose controllers mostly
+// understand `common`, as a few words.
+std::string ControllerText(const SimulatedController& controller, const Wire& common) {
+    std::vector<std::string> parts;
+    if (controller.fault != ControllerFault::None && controller.faultRate > 0.0) {
+        std::string fault;
+        switch (controller.fault) {
+            case ControllerFault::Silent: fault = "silent"; break;
+            case ControllerFault::GarbledLastChar: fault = "garbling its carriage return"; break;
+            case ControllerFault::ExtraChars: fault = "sending extra characters"; break;
+            case ControllerFault::ShortAnswer: fault = "answering short"; break;
+            case ControllerFault::None: break;
+        }
+        parts.push_back(fault + (controller.faultRate < 1.0 ? " at times" : ""));
+    }
+    if (controller.noise > 0.0) {
+        parts.push_back("noisy");
+    }
+    if (const Wire wire = WireOf(controller); !(wire == common)) {
+        parts.push_back(wire == Wire{} ? std::string("at any speed") : "only at " + WireText(wire));
+    }
+    if (parts.empty()) {
+        return "healthy";
+    }
+    std::string text;
+    for (std::size_t i = 0; i < parts.size(); ++i) {
+        text += (i == 0 ? "" : i + 1 == parts.size() ? " and " : ", ") + parts[i];
+    }
+    return text;
+}
+
+}  // namespace
+
+SimulatedLine BuiltInLine() {
+    SimulatedLine line;
+    line.controllers = DemoControllers();
+    return line;
+}
+
+SimulatedBus BusOf(const SimulatedLine& line) {
+    SimulatedBus bus(line.controllers, line.lineNoise, line.seed);
+    bus.SetEcho(line.echo);
+    return bus;
+}
+
+SimulatedMaster MasterOf(const SimulatedLine& line, const SimulatedLineMaster& master) {
+    return SimulatedMaster(BusOf(line), master.schedule, master.settings);
+}
+
+const std::vector<int>& SimulatedLineSpeeds() {
+    static const std::vector<int> speeds{150, 300, 600, 1200, 2400, 4800, 9600};
+    return speeds;
+}
+
+std::variant<SimulatedLine, std::string> ParseSimulatedLine(std::string_view text,
+                                                            const std::string& fileName) {
+    auto parsed = ParseJson(text);
+    if (const auto* error = std::get_if<JsonSyntaxError>(&parsed)) {
+        return fileName + ":" + std::to_string(error->line) + ": " + error->message;
+    }
+    try {
+        return Describer(fileName).Line(std::get<JsonValue>(parsed));
+    } catch (const Refusal& refusal) {
+        return refusal.message;
+    }
+}
+
+std::variant<SimulatedLine, std::string> ReadSimulatedLineFile(const std::string& path) {
+    auto read = ReadSmallFile(path, kSimulatedLineFileLimit);
+    if (read.index() == 1) {
+        return path + ": " + std::get<1>(read);
+    }
+    return ParseSimulatedLine(std::get<0>(read), path);
+}
+
+std::string SimulatedLineSummary(const SimulatedLine& line) {
+    // The speed most controllers have is said once, and only those at another one say theirs.
+    Wire common;
+    std::size_t most = 0;
+    for (const SimulatedController& controller : line.controllers) {
+        const Wire wire = WireOf(controller);
+        const auto alike = static_cast<std::size_t>(
+            std::count_if(line.controllers.begin(), line.controllers.end(),
+                          [&](const SimulatedController& c) { return WireOf(c) == wire; }));
+        if (alike > most) {
+            common = wire;
+            most = alike;
+        }
+    }
+    // Controllers alike go together, in the order the first of each kind comes.
+    std::vector<std::pair<std::string, std::string>> groups;  // what, addresses
+    for (const SimulatedController& controller : line.controllers) {
+        const std::string what = ControllerText(controller, common);
+        auto group = std::find_if(groups.begin(), groups.end(),
+                                  [&](const auto& g) { return g.first == what; });
+        if (group == groups.end()) {
+            groups.push_back({what, ""});
+            group = groups.end() - 1;
+        }
+        group->second += (group->second.empty() ? "" : ", ") + std::string(1, controller.address);
+    }
+    std::string text;
+    if (line.controllers.empty()) {
+        text = "no controllers";
+    } else {
+        text = line.controllers.size() == 1 ? "controller " : "controllers ";
+        for (std::size_t i = 0; i < groups.size(); ++i) {
+            text += (i == 0 ? "" : ", ") + groups[i].second + " " + groups[i].first;
+        }
+        if (!(common == Wire{})) {
+            text += (most == line.controllers.size() ? ", all only at " : ", the others only at ") +
+                    WireText(common);
+        }
+    }
+    if (line.lineNoise > 0.0) {
+        text += ", line noise " + NumberShown(line.lineNoise);
+    }
+    if (line.echo) {
+        text += ", the adapter echoes";
+    }
+    return text;
+}
+
+std::string MasterSettingsText(const SimulatedLineMaster& master) {
+    return std::to_string(master.settings.baud) + " " +
+           FramingText(master.settings.dataBits, master.settings.parity) +
+           std::to_string(master.settings.stopBits);
+}
+
+}  // namespace tarvel
