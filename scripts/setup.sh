@@ -10,6 +10,9 @@ packages=(
   # Debian 12's Qt Charts needs the Qt OpenGL development files but does not depend on them.
   qt6-charts-dev libqt6opengl6-dev
   libgtest-dev
+  # Ports across the network: libgensio's Telnet COM port control client, and ser2net, which
+  # the tests put in front of the simulated line.
+  libgensio-dev ser2net
   dpkg-dev file desktop-file-utils man-db
   # What scripts/package-test.sh checks the package with: lintian, hardening-check (devscripts),
   # appstreamcli, and bash-completion's loader and completions folder.

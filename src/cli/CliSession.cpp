@@ -252,13 +252,13 @@ QCoro::Task<int> CliSession::RunCommand() {
     co_return kUsageError;
 }
 
-bool CliSession::OpenLine() {
-    if (!port_.OpenPort()) {
-        return true;
+QCoro::Task<bool> CliSession::OpenLine() {
+    if (!co_await port_.OpenPortAsync()) {
+        co_return true;
     }
     // The host's reason names the device.
     host_.err << "line-tarvel-cli: cannot open the port: " << port_.OpenFailure() << "\n";
-    return false;
+    co_return false;
 }
 
 bool CliSession::PrepareFiles() {
@@ -318,7 +318,7 @@ bool CliSession::LoadConfiguration() {
 }
 
 QCoro::Task<int> CliSession::Scan() {
-    if (!PrepareFiles() || !OpenLine()) {
+    if (!PrepareFiles() || !co_await OpenLine()) {
         co_return kPortOrFileFailed;
     }
     if (!options_.json) {
@@ -377,7 +377,7 @@ QCoro::Task<int> CliSession::Scan() {
 }
 
 QCoro::Task<int> CliSession::Test() {
-    if (!LoadConfiguration() || !PrepareFiles() || !OpenLine()) {
+    if (!LoadConfiguration() || !PrepareFiles() || !co_await OpenLine()) {
         co_return kPortOrFileFailed;
     }
     AsconCycle cycle(primo_, port_, table_);
@@ -454,7 +454,7 @@ QCoro::Task<int> CliSession::Test() {
 }
 
 QCoro::Task<int> CliSession::Listen() {
-    if (!PrepareFiles() || !OpenLine()) {
+    if (!PrepareFiles() || !co_await OpenLine()) {
         co_return kPortOrFileFailed;
     }
     const auto settings = ParseSettingsText(SettingsText(primo_));
@@ -562,7 +562,7 @@ QCoro::Task<int> CliSession::Send() {
         }
         frames[i] = text.toLatin1().toStdString();
     }
-    if (!OpenLine()) {
+    if (!co_await OpenLine()) {
         co_return kPortOrFileFailed;
     }
     const std::string answer = co_await SendTerminalFrames(port_, primo_, frames[0], frames[1]);

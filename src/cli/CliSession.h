@@ -70,8 +70,9 @@ private:
     QCoro::Task<int> Send();
     QCoro::Task<int> Listen();
     int Analyse();
-    // Opens the line; false, with the reason on standard error, when it cannot be.
-    bool OpenLine();
+    // Opens the line; false, with the reason on standard error, when it cannot be. A port across
+    // the network connects meanwhile, so a Ctrl+C is still heard.
+    QCoro::Task<bool> OpenLine();
     // The output files of a scan or a test, checked before the line is opened; false, with the
     // reason on standard error, when any cannot be written.
     bool PrepareFiles();

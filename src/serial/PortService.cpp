@@ -28,10 +28,22 @@ bool PortService::OpenPort() {
     return !opened;
 }
 
+QCoro::Task<bool> PortService::OpenPortAsync() {
+    ClosePort();
+    const bool set = line_.SetCommPort(primo_.PortNumber) &&
+                     line_.SetSettings(SettingsText(primo_)) && line_.SetInputLen(0);
+    const bool opened = set && co_await line_.OpenAsync(scheduler_);
+    openFailure_ = opened ? std::string() : line_.LastError();
+    co_return !opened;
+}
+
 QCoro::Task<> PortService::SettleLine() {
+    // A serial device server's buffer is cleared with the host's.
+    line_.PurgeReceived();
     line_.Input();
     line_.Output("\r");
     co_await PauseUntil(scheduler_, scheduler_.Now() + SettleTime);
+    line_.PurgeReceived();
     line_.Input();
 }
 

@@ -29,6 +29,9 @@ public:
     // Applies the port number and settings of the shared state and opens the line. Returns
     // true when that failed; the line is then closed and OpenFailure() says why.
     bool OpenPort();
+    // OpenPort, with the opening itself awaited rather than waited for: a port across the
+    // network connects while the program's thread goes on. The same steps and result.
+    QCoro::Task<bool> OpenPortAsync();
     // Clears the line between exchanges: drops what is waiting, sends a lone carriage return,
     // pauses SettleTime from just after it, and drops whatever arrived meanwhile.
     QCoro::Task<> SettleLine();

@@ -28,7 +28,13 @@ SetPortDlg::SetPortDlg(Primo& primo, PortService& port, Prompts& prompts,
       port_(port),
       prompts_(prompts),
       protocolPanel_(std::move(protocolPanel)),
-      ports_(ports) {
+      ports_(ports),
+      opening_(port.Time(), [this](const std::string& what) {
+          OkBtn->setEnabled(true);
+          CancelBtn->setEnabled(true);
+          prompts_.ShowMessage({"Not available port !", "Info Box", MessageIcon::Critical,
+                                MessageButtons::Ok, what});
+      }) {
     setWindowTitle("Configuration Port");
     setFont(FormFont());
     setFixedSize(TwipsSize(4260, 2760));
@@ -106,26 +112,44 @@ void SetPortDlg::showEvent(QShowEvent* event) {
 }
 
 void SetPortDlg::OkBtn_Click() {
+    if (opening_.Running() > 0) {
+        return;
+    }
     TextDisplay& protocolPanel = protocolPanel_();
     ApplyPortChoices(Choices(), primo_);
     protocolPanel.SetText(FromQt(ProtocolCmb->currentText()));
     primo_.DataBitsText = DataBitsFor(primo_.ParityText);
+    opening_.Start(OpenChosenPort());
+}
+
+QCoro::Task<> SetPortDlg::OpenChosenPort() {
+    OkBtn->setEnabled(false);
+    CancelBtn->setEnabled(false);
+    bool opened = false;
     while (true) {
-        if (!port_.OpenPort()) {
-            done(QDialog::Accepted);
-            primo_.PortAccepted = kTrue;
-            return;
+        if (!co_await port_.OpenPortAsync()) {
+            opened = true;
+            break;
         }
         const MessageAnswer answer =
             prompts_.ShowMessage({"Not available port !", "Info Box", MessageIcon::Critical,
                                   MessageButtons::RetryCancel, port_.OpenFailure()});
         if (answer != MessageAnswer::Retry) {
-            return;
+            break;
         }
+    }
+    OkBtn->setEnabled(true);
+    CancelBtn->setEnabled(true);
+    if (opened) {
+        done(QDialog::Accepted);
+        primo_.PortAccepted = kTrue;
     }
 }
 
 void SetPortDlg::CancelBtn_Click() {
+    if (opening_.Running() > 0) {
+        return;  // Escape while connecting: the opening ends by itself within seconds
+    }
     primo_.PortAccepted = kFalse;
     done(QDialog::Rejected);
 }

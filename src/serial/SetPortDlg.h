@@ -6,6 +6,7 @@
 
 #include "platform/Controls.h"
 #include "platform/PortMap.h"
+#include "platform/Tasks.h"
 #include "platform/Prompts.h"
 #include "serial/PortChoices.h"
 #include "serial/PortService.h"
@@ -43,12 +44,16 @@ protected:
 
 private:
     QComboBox* AddList(const char* label, QRect labelAt, QRect listAt);
+    // OK's opening of the line and its "Not available port !" loop; a port across the network
+    // connects meanwhile while the dialog stays drawn, its buttons held until it is done.
+    QCoro::Task<> OpenChosenPort();
 
     Primo& primo_;
     PortService& port_;
     Prompts& prompts_;
     std::function<TextDisplay&()> protocolPanel_;
     PortMap* ports_;
+    TaskOwner opening_;
 
     QComboBox* PortCmb;
     QComboBox* BaudCmb;
