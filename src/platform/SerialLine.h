@@ -25,6 +25,15 @@ struct UartErrorCounts {
     friend bool operator==(const UartErrorCounts&, const UartErrorCounts&) = default;
 };
 
+// What a line that takes the echo of its requests off its input has found since it was opened.
+struct EchoReport {
+    bool echoes = false;  // the port gives back what it sends, and the echo is being removed
+    long removed = 0;     // echoes taken off the input, the ones below included
+    long differed = 0;    // echoes unlike what was sent: a collision on the wire
+    long missing = 0;     // echoes that did not come back whole in time
+    friend bool operator==(const EchoReport&, const EchoReport&) = default;
+};
+
 // The one serial port of the program, with the operations the program uses. Characters are
 // 8-bit: one byte on the wire is one character of a text, both ways.
 //
@@ -84,6 +93,8 @@ public:
     // transmitter follows RTS then stays off a bus that another master drives. No byte is sent.
     // A port without the line (a pseudo-terminal) has nothing to lower.
     virtual void LowerRequestToSend() {}
+    // What is done about an adapter that echoes, or nothing where the line does not look.
+    virtual std::optional<EchoReport> Echo() const { return std::nullopt; }
 
     // Notified when characters may have arrived or the line was lost. Waits subscribe to these
     // instead of polling. Every notification comes from the event loop, never from inside a call

@@ -20,7 +20,7 @@ struct EngineRig : LineRig, FakeRunPanel {
     RunDisplay display{primo, Panel(), Lists()};
     RunControl run{primo, port, lineUse, prompts, cycle, display};
 
-    EngineRig() {
+    explicit EngineRig(EchoMode echo = EchoMode::Off) : LineRig(echo) {
         cycle.AddSink(display);
         Configure(1, 2);
     }

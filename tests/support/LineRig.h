@@ -4,6 +4,7 @@
 #include <gtest/gtest.h>
 
 #include "core/Primo.h"
+#include "platform/EchoCancellingLine.h"
 #include "platform/VirtualTime.h"
 #include "serial/PortService.h"
 #include "sim/SimulatedSerialLine.h"
@@ -21,14 +22,20 @@ inline Primo Primo9600() {
     return primo;
 }
 
-// A simulated line on virtual time, opened at 9600 baud, 8N1, through the port service.
+// A simulated line on virtual time, opened at 9600 baud, 8N1, through the port service, with
+// the program's layer against echoing adapters in between (passing everything through unless
+// told to look for echoes).
 struct LineRig {
     VirtualTime time;
     SimulatedSerialLine line{time};
+    EchoCancellingLine echoLayer;
     Primo primo = Primo9600();
-    PortService port{line, primo, time};
+    PortService port;
 
-    LineRig() { EXPECT_FALSE(port.OpenPort()); }
+    explicit LineRig(EchoMode echo = EchoMode::Off)
+        : echoLayer(line, time, echo), port(echoLayer, primo, time) {
+        EXPECT_FALSE(port.OpenPort());
+    }
 
     Duration CharacterTime() const { return tarvel::CharacterTime(line.Settings()); }
     Duration Elapsed() const { return time.Now().time_since_epoch(); }

@@ -1,0 +1,253 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
+#include "platform/EchoCancellingLine.h"
+
+#include <algorithm>
+
+#include "platform/LineSettings.h"
+
+namespace tarvel {
+namespace {
+
+// How long after its last character left the host an echo may still come back: a USB adapter
+// hands what it received to the host in packets, up to its latency timer (16 ms by default)
+// later, and the host's scheduler adds its own delay.
+Duration EchoGrace(Duration characterTime) {
+    return 4 * characterTime + std::chrono::milliseconds(50);
+}
+
+}  // namespace
+
+std::optional<EchoMode> EchoModeNamed(std::string_view name) {
+    if (name == "auto") {
+        return EchoMode::Auto;
+    }
+    if (name == "on") {
+        return EchoMode::On;
+    }
+    if (name == "off") {
+        return EchoMode::Off;
+    }
+    return std::nullopt;
+}
+
+EchoCancellingLine::EchoCancellingLine(SerialLine& line, Scheduler& scheduler, EchoMode mode)
+    : line_(line),
+      scheduler_(scheduler),
+      mode_(mode),
+      characterTime_(CharacterTime(LineSettings{})) {
+    inputSubscription_ = line_.InputActivity().Subscribe([this] {
+        if (mode_ != EchoMode::Off) {
+            Pump();
+        }
+        if (Waiting() >= inputThreshold_.load() || !line_.PortOpen()) {
+            input_.Notify();
+        }
+    });
+    outputSubscription_ = line_.OutputActivity().Subscribe([this] { output_.Notify(); });
+}
+
+EchoCancellingLine::~EchoCancellingLine() {
+    *alive_ = false;
+    scheduler_.Cancel(deadlineTimer_);
+}
+
+bool EchoCancellingLine::SetSettings(std::string_view settingsText) {
+    if (!line_.SetSettings(settingsText)) {
+        return false;
+    }
+    if (const std::optional<LineSettings> settings = ParseSettingsText(settingsText)) {
+        characterTime_ = CharacterTime(*settings);
+    }
+    return true;
+}
+
+bool EchoCancellingLine::SetInputLen(std::int16_t length) {
+    // The line below says whether the length is one it takes; the echo is taken off before any
+    // read, so this line counts the length itself.
+    if (!line_.SetInputLen(length)) {
+        return false;
+    }
+    inputLen_ = length;
+    return true;
+}
+
+bool EchoCancellingLine::SetPortOpen(bool open) {
+    const bool done = line_.SetPortOpen(open);
+    // Another port, or the same one with another adapter plugged in: the echo is found again.
+    Forget();
+    return done;
+}
+
+QCoro::Task<bool> EchoCancellingLine::OpenAsync(Scheduler& scheduler) {
+    const bool done = co_await line_.OpenAsync(scheduler);
+    Forget();
+    co_return done;
+}
+
+void EchoCancellingLine::Forget() {
+    received_.Clear();
+    held_.Clear();
+    expected_.clear();
+    found_ = false;
+    scheduler_.Cancel(deadlineTimer_);
+    deadlineTimer_ = 0;
+    transmitterFreeAt_ = {};
+}
+
+void EchoCancellingLine::Output(std::string_view text) {
+    if (mode_ != EchoMode::Off && line_.PortOpen() && !text.empty()) {
+        // Anything that arrived before this request is the far end's, not its echo.
+        Pump();
+        const Instant start = std::max(scheduler_.Now(), transmitterFreeAt_);
+        transmitterFreeAt_ = start + static_cast<int>(text.size()) * characterTime_;
+        expected_.push_back(
+            Expected{std::string(text), 0, false, transmitterFreeAt_ + EchoGrace(characterTime_)});
+        ArmDeadline();
+    }
+    line_.Output(text);
+}
+
+void EchoCancellingLine::Pump() const {
+    const int waiting = line_.InBufferCount();
+    if (waiting <= 0) {
+        return;
+    }
+    std::vector<Instant> arrivals(static_cast<std::size_t>(waiting));
+    const Instant now = scheduler_.Now();
+    for (int i = 0; i < waiting; ++i) {
+        arrivals[static_cast<std::size_t>(i)] = line_.ArrivalOf(i).value_or(now);
+    }
+    const std::string bytes = line_.InputFirst(waiting);
+    for (std::size_t i = 0; i < bytes.size(); ++i) {
+        Take(static_cast<std::uint8_t>(bytes[i]), arrivals[i]);
+    }
+}
+
+void EchoCancellingLine::Take(std::uint8_t byte, Instant arrival) const {
+    if (expected_.empty()) {
+        received_.Append(std::string_view(reinterpret_cast<const char*>(&byte), 1), arrival);
+        return;
+    }
+    Expected& echo = expected_.front();
+    const auto sent = static_cast<std::uint8_t>(echo.text[echo.matched]);
+    if (Echoing()) {
+        echo.differed = echo.differed || byte != sent;
+        if (++echo.matched == echo.text.size()) {
+            ++report_.removed;
+            report_.differed += echo.differed ? 1 : 0;
+            expected_.pop_front();
+        }
+        return;
+    }
+    held_.Append(std::string_view(reinterpret_cast<const char*>(&byte), 1), arrival);
+    if (byte != sent) {
+        // The far end's characters after all: this line does not echo, or not this time.
+        Release();
+        return;
+    }
+    if (++echo.matched == echo.text.size()) {
+        found_ = true;
+        held_.Clear();
+        ++report_.removed;
+        expected_.pop_front();
+    }
+}
+
+void EchoCancellingLine::Release() const {
+    while (held_.Count() > 0) {
+        const std::optional<Instant> arrival = held_.ArrivalOf(0);
+        received_.Append(held_.Take(1), *arrival);
+    }
+    expected_.clear();
+}
+
+void EchoCancellingLine::ExpireEchoes() {
+    const Instant now = scheduler_.Now();
+    while (!expected_.empty() && expected_.front().deadline <= now) {
+        if (!Echoing()) {
+            Release();
+            return;
+        }
+        ++report_.missing;
+        expected_.pop_front();
+    }
+}
+
+void EchoCancellingLine::ArmDeadline() {
+    if (deadlineTimer_ != 0 || expected_.empty()) {
+        return;
+    }
+    deadlineTimer_ =
+        scheduler_.CallAt(expected_.front().deadline, [this, alive = std::weak_ptr<bool>(alive_)] {
+            if (const auto living = alive.lock(); living && *living) {
+                Deadline();
+            }
+        });
+}
+
+void EchoCancellingLine::Deadline() {
+    deadlineTimer_ = 0;
+    Pump();
+    const int before = received_.Count();
+    ExpireEchoes();
+    if (received_.Count() != before && received_.Count() >= inputThreshold_.load()) {
+        input_.Notify();
+    }
+    ArmDeadline();
+}
+
+int EchoCancellingLine::Waiting() const {
+    return mode_ == EchoMode::Off ? line_.InBufferCount() : received_.Count();
+}
+
+// Without echo, reads go straight to the line below: not a character is touched.
+std::string EchoCancellingLine::Input() {
+    if (mode_ == EchoMode::Off) {
+        return line_.Input();
+    }
+    Pump();
+    return received_.Take(inputLen_ == 0 ? received_.Count() : inputLen_);
+}
+
+std::string EchoCancellingLine::InputFirst(int count) {
+    if (mode_ == EchoMode::Off) {
+        return line_.InputFirst(count);
+    }
+    Pump();
+    return received_.Take(count);
+}
+
+std::string EchoCancellingLine::Peek(int count) const {
+    if (mode_ == EchoMode::Off) {
+        return line_.Peek(count);
+    }
+    Pump();
+    return received_.Peek(count);
+}
+
+int EchoCancellingLine::InBufferCount() {
+    if (mode_ == EchoMode::Off) {
+        return line_.InBufferCount();
+    }
+    Pump();
+    return received_.Count();
+}
+
+std::optional<Instant> EchoCancellingLine::ArrivalOf(int index) const {
+    if (mode_ == EchoMode::Off) {
+        return line_.ArrivalOf(index);
+    }
+    Pump();
+    return received_.ArrivalOf(index);
+}
+
+std::optional<EchoReport> EchoCancellingLine::Echo() const {
+    if (mode_ != EchoMode::Off) {
+        Pump();
+    }
+    EchoReport report = report_;
+    report.echoes = Echoing();
+    return report;
+}
+
+}  // namespace tarvel

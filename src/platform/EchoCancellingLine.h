@@ -1,0 +1,112 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
+#pragma once
+
+#include <cstdint>
+#include <deque>
+#include <memory>
+#include <optional>
+#include <string>
+#include <string_view>
+
+#include "platform/Scheduler.h"
+#include "platform/SerialLine.h"
+#include "platform/StampedInput.h"
+
+namespace tarvel {
+
+// Whether the port's adapter gives back what the host sends.
+enum class EchoMode {
+    Auto,  // found on the line: the first request that comes back whole, byte for byte
+    On,    // every request comes back
+    Off,   // nothing comes back: every received character is the far end's
+};
+
+std::optional<EchoMode> EchoModeNamed(std::string_view name);  // "auto", "on", "off"
+
+// A serial line in front of another that takes the echo of each request off the input, for the
+// two-wire RS-485 adapters that keep their receiver on while they send. Without it every answer
+// would be read behind the request's own characters, and a healthy line would look broken.
+//
+// Each text given to Output is an echo to expect: it must come back, byte for byte, before any
+// other character, within its wire time and a grace for the adapter's latency. Once the line is
+// known to echo (EchoMode::On, or in Auto once one request came back whole), those characters
+// are taken off whatever they hold; one that differs from what was sent is a collision on the
+// wire and is counted, as is an echo that does not come back whole in time. Until then (Auto),
+// characters that match the beginning of what was sent are held back until the match is whole,
+// fails, or runs out of time, and are then handed on with their own arrival stamps, so a line
+// that does not echo is judged exactly as without this layer.
+//
+// Everything else passes through unchanged; the far end's characters keep the arrival stamps
+// the line below gave them.
+class EchoCancellingLine final : public SerialLine {
+public:
+    EchoCancellingLine(SerialLine& line, Scheduler& scheduler, EchoMode mode = EchoMode::Auto);
+    ~EchoCancellingLine() override;
+    EchoCancellingLine(const EchoCancellingLine&) = delete;
+    EchoCancellingLine& operator=(const EchoCancellingLine&) = delete;
+
+    bool SetCommPort(std::int16_t number) override { return line_.SetCommPort(number); }
+    bool SetSettings(std::string_view settingsText) override;
+    bool SetInputLen(std::int16_t length) override;
+    bool SetPortOpen(bool open) override;
+    bool PortOpen() const override { return line_.PortOpen(); }
+    void Output(std::string_view text) override;
+    std::string Input() override;
+    std::string InputFirst(int count) override;
+    std::string Peek(int count) const override;
+    int InBufferCount() override;
+    int OutBufferCount() override { return line_.OutBufferCount(); }
+    std::optional<Instant> ArrivalOf(int index) const override;
+    std::string LastError() const override { return line_.LastError(); }
+    std::optional<UartErrorCounts> ErrorCounts() const override { return line_.ErrorCounts(); }
+    void LowerRequestToSend() override { line_.LowerRequestToSend(); }
+    QCoro::Task<bool> OpenAsync(Scheduler& scheduler) override;
+    std::optional<Duration> RoundTrip() const override { return line_.RoundTrip(); }
+    void PurgeReceived() override { line_.PurgeReceived(); }
+    std::optional<EchoReport> Echo() const override;
+
+    EchoMode Mode() const { return mode_; }
+
+private:
+    // One text given to Output, as far as its echo has come back.
+    struct Expected {
+        std::string text;
+        std::size_t matched = 0;  // characters of the echo that have come back
+        bool differed = false;
+        Instant deadline;
+    };
+
+    // Moves what the line below has received into this line's input, taking echoes off.
+    void Pump() const;
+    void Take(std::uint8_t byte, Instant arrival) const;
+    // Hands the held characters on as the far end's, and expects no more echo.
+    void Release() const;
+    // Gives up the echoes whose time has run out.
+    void ExpireEchoes();
+    void Deadline();
+    void ArmDeadline();
+    void Forget();
+    bool Echoing() const { return mode_ == EchoMode::On || found_; }
+    // Characters this line has to read.
+    int Waiting() const;
+
+    SerialLine& line_;
+    Scheduler& scheduler_;
+    EchoMode mode_;
+    Duration characterTime_;
+    std::int16_t inputLen_ = 0;
+    // Pump runs inside the const reads too: what has arrived below belongs to this line's input
+    // as soon as anyone looks.
+    mutable StampedInput received_;
+    mutable StampedInput held_;
+    mutable std::deque<Expected> expected_;
+    mutable bool found_ = false;
+    mutable EchoReport report_;
+    Instant transmitterFreeAt_{};
+    Scheduler::TimerId deadlineTimer_ = 0;
+    Notifier::Subscription inputSubscription_;
+    Notifier::Subscription outputSubscription_;
+    std::shared_ptr<bool> alive_ = std::make_shared<bool>(true);
+};
+
+}  // namespace tarvel
