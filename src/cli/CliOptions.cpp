@@ -124,7 +124,8 @@ const std::map<std::string, bool CliOptions::*>& Flags() {
     static const std::map<std::string, bool CliOptions::*> flags{
         {"--help", &CliOptions::help},       {"-h", &CliOptions::help},
         {"--version", &CliOptions::version}, {"--list-ports", &CliOptions::listPorts},
-        {"--json", &CliOptions::json},       {"--simulate", &CliOptions::simulate}};
+        {"--json", &CliOptions::json},       {"--simulate", &CliOptions::simulate},
+        {"--all-settings", &CliOptions::allSettings}};
     return flags;
 }
 
@@ -143,7 +144,7 @@ const std::map<CliCommand, std::vector<std::string>>& OptionsTaken() {
         return options;
     };
     static const std::map<CliCommand, std::vector<std::string>> taken{
-        {CliCommand::Scan, with({"--cfg", "--traffic", "--stats", "--json"})},
+        {CliCommand::Scan, with({"--cfg", "--traffic", "--stats", "--json", "--all-settings"})},
         {CliCommand::Test, with({"--cfg", "--addresses", "--duration", "--sweeps", "--lst", "--dat",
                                  "--traffic", "--stats", "--json"})},
         {CliCommand::Analyse, {"--dat", "--json"}},
@@ -442,6 +443,17 @@ CliOptions ParseCliArguments(const std::vector<std::string>& arguments) {
         }
         if (options.cfgFile.empty() && options.addresses.empty()) {
             options.error = "test needs either --cfg FILE or --addresses A,B,...";
+    if (options.allSettings) {
+        // The search sets speed and parity itself, asks once and confirms each find; it keeps
+        // no monitor's statistics or traffic of its own.
+        for (const char* option :
+             {"--baud", "--parity", "--stop-bits", "--retry", "--traffic", "--stats"}) {
+            if (std::find(given.begin(), given.end(), option) != given.end()) {
+                options.error = std::string("scan --all-settings does not take ") + option;
+                return options;
+            }
+        }
+    }
             return options;
         }
         if (options.duration && options.sweeps) {
@@ -566,13 +578,22 @@ const char kScanUsage[] =
     "\n"
     "Asks each of the 64 addresses A to @ in turn and prints one line per controller\n"
     "found, then the summary. --cfg FILE writes the controllers found as a line\n"
-    "configuration, also when the scan was stopped.\n";
+    "configuration, also when the scan was stopped.\n"
+    "\n"
+    "--all-settings asks the 64 addresses at every speed (9600 down to 150) with no,\n"
+    "even and odd parity, one stop bit, and confirms each find with a second request;\n"
+    "it prints the setting each controller answered at, and warns when they answer at\n"
+    "different ones, naming the scan that reaches each. --cfg FILE then holds the\n"
+    "controllers of the setting with the most (a line configuration has no settings).\n"
+    "It takes no --baud, --parity, --stop-bits, --retry, --traffic or --stats. An\n"
+    "empty line takes about 6 minutes.\n";
 
 const char kScanStatus[] =
     "Exit status: 0 a controller was found, 1 none was found, 2 a usage error, 3 the\n"
     "port or a file failed.\n";
 
 const char kTestUsage[] =
+    "       line-tarvel-cli scan --all-settings [--port DEVICE] [--cfg FILE] [--json]\n"
     "Usage: line-tarvel-cli test [LINE OPTIONS] (--cfg FILE | --addresses A,B,...)\n"
     "                            [--duration TIME | --sweeps N]\n"
     "                            [--lst FILE] [--dat FILE] [--traffic FILE]\n"

@@ -15,6 +15,7 @@
 #include "engine/AsconCycle.h"
 #include "engine/Listener.h"
 #include "line/LineDetector.h"
+#include "line/SettingsSearch.h"
 #include "monitor/MonitorCsv.h"
 #include "platform/DurableFiles.h"
 #include "platform/LineSettings.h"
@@ -236,6 +237,9 @@ QCoro::Task<int> CliSession::Run() {
     } catch (...) {
         host_.err << "line-tarvel-cli: an unknown failure ended the command\n";
     }
+    if (search_ != nullptr) {
+        search_->RequestStop();
+    }
     co_return kPortOrFileFailed;
 }
 
@@ -334,6 +338,9 @@ QCoro::Task<int> CliSession::Scan() {
     if (!options_.cfgFile.empty() && end.found.empty()) {
         host_.err << "line-tarvel-cli: no controller found, so " << ShownPath(options_.cfgFile)
                   << " is not written\n";
+    }
+    if (options_.allSettings) {
+        co_return co_await SearchAllSettings();
     }
     const LineStatistics& statistics = monitor_.ScanStatistics();
     const Provenance provenance = MadeOf(true);

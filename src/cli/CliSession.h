@@ -45,6 +45,7 @@ struct CliHost {
 // line detector, terminal exchange, analysis and file formats as the windows, with the line
 // monitor's statistics.
 class Listener;
+class SettingsSearch;
 
 class CliSession {
 public:
@@ -101,3 +102,4 @@ private:
 };
 
 }  // namespace tarvel
+    SettingsSearch* search_ = nullptr;  // while searching across settings

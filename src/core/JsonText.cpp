@@ -17,6 +17,9 @@ struct Refusal {
 // What a character is called in a message: itself when it prints, else its code.
 std::string Shown(char c) {
     const auto code = static_cast<unsigned char>(c);
+    if (c == '"') {
+        return "'\"'";
+    }
     if (code >= 0x20 && code < 0x7f) {
         return std::string("\"") + c + "\"";
     }
@@ -43,6 +46,13 @@ public:
 
 private:
     [[noreturn]] void Fail(std::string message) const { throw Refusal{line_, std::move(message)}; }
+
+    // Where the file ends too early, what was left open is where the mistake is looked for.
+    [[noreturn]] static void Unclosed(const JsonValue& value) {
+        throw Refusal{value.line, value.kind == JsonValue::Kind::Object
+                                      ? "the object begun on this line is not closed with \"}\""
+                                      : "the array begun on this line is not closed with \"]\""};
+    }
 
     bool AtEnd() const { return position_ >= text_.size(); }
     char Peek() const { return text_[position_]; }
@@ -121,8 +131,7 @@ private:
         while (true) {
             SkipBlanks();
             if (AtEnd()) {
-                Fail("the object begun on line " + std::to_string(object.line) +
-                     " is not closed with \"}\"");
+                Unclosed(object);
             }
             if (Peek() != '"') {
                 Fail(Peek() == '}'
@@ -151,8 +160,7 @@ private:
             object.members.push_back({std::move(name), std::move(value)});
             SkipBlanks();
             if (AtEnd()) {
-                Fail("the object begun on line " + std::to_string(object.line) +
-                     " is not closed with \"}\"");
+                Unclosed(object);
             }
             if (Peek() == '}') {
                 ++position_;
@@ -176,8 +184,7 @@ private:
         while (true) {
             SkipBlanks();
             if (AtEnd()) {
-                Fail("the array begun on line " + std::to_string(array.line) +
-                     " is not closed with \"]\"");
+                Unclosed(array);
             }
             if (Peek() == ']') {
                 Fail("a \",\" before \"]\" (no value follows it)");
@@ -185,8 +192,7 @@ private:
             array.items.push_back(Value(depth + 1));
             SkipBlanks();
             if (AtEnd()) {
-                Fail("the array begun on line " + std::to_string(array.line) +
-                     " is not closed with \"]\"");
+                Unclosed(array);
             }
             if (Peek() == ']') {
                 ++position_;
