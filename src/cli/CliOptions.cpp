@@ -436,13 +436,6 @@ CliOptions ParseCliArguments(const std::vector<std::string>& arguments) {
         case CliCommand::ListPorts:
         case CliCommand::None: break;
     }
-    if (options.command == CliCommand::Test) {
-        if (!options.cfgFile.empty() && !options.addresses.empty()) {
-            options.error = "test takes --cfg FILE or --addresses A,B,..., not both";
-            return options;
-        }
-        if (options.cfgFile.empty() && options.addresses.empty()) {
-            options.error = "test needs either --cfg FILE or --addresses A,B,...";
     if (options.allSettings) {
         // The search sets speed and parity itself, asks once and confirms each find; it keeps
         // no monitor's statistics or traffic of its own.
@@ -454,6 +447,13 @@ CliOptions ParseCliArguments(const std::vector<std::string>& arguments) {
             }
         }
     }
+    if (options.command == CliCommand::Test) {
+        if (!options.cfgFile.empty() && !options.addresses.empty()) {
+            options.error = "test takes --cfg FILE or --addresses A,B,..., not both";
+            return options;
+        }
+        if (options.cfgFile.empty() && options.addresses.empty()) {
+            options.error = "test needs either --cfg FILE or --addresses A,B,...";
             return options;
         }
         if (options.duration && options.sweeps) {
@@ -575,6 +575,7 @@ const char kEvidenceFiles[] =
 const char kScanUsage[] =
     "Usage: line-tarvel-cli scan [LINE OPTIONS] [--cfg FILE] [--traffic FILE]\n"
     "                            [--stats FILE] [--json]\n"
+    "       line-tarvel-cli scan --all-settings [--port DEVICE] [--cfg FILE] [--json]\n"
     "\n"
     "Asks each of the 64 addresses A to @ in turn and prints one line per controller\n"
     "found, then the summary. --cfg FILE writes the controllers found as a line\n"
@@ -593,7 +594,6 @@ const char kScanStatus[] =
     "port or a file failed.\n";
 
 const char kTestUsage[] =
-    "       line-tarvel-cli scan --all-settings [--port DEVICE] [--cfg FILE] [--json]\n"
     "Usage: line-tarvel-cli test [LINE OPTIONS] (--cfg FILE | --addresses A,B,...)\n"
     "                            [--duration TIME | --sweeps N]\n"
     "                            [--lst FILE] [--dat FILE] [--traffic FILE]\n"

@@ -22,6 +22,7 @@ struct CliOptions {
     bool version = false;
     bool listPorts = false;
     bool json = false;
+    bool allSettings = false;  // scan: every speed and parity instead of the one given
 
     // The line, as the port dialog would choose it; port 1 unless --port says otherwise.
     PortChoices line;

@@ -220,6 +220,9 @@ void CliSession::StopRun(std::string cause) {
     if (listener_ != nullptr) {
         listener_->Stop();
     }
+    if (search_ != nullptr) {
+        search_->RequestStop();
+    }
 }
 
 void CliSession::StopIfAsked() {
@@ -236,9 +239,6 @@ QCoro::Task<int> CliSession::Run() {
         host_.err << "line-tarvel-cli: " << failure.what() << "\n";
     } catch (...) {
         host_.err << "line-tarvel-cli: an unknown failure ended the command\n";
-    }
-    if (search_ != nullptr) {
-        search_->RequestStop();
     }
     co_return kPortOrFileFailed;
 }
@@ -322,6 +322,9 @@ bool CliSession::LoadConfiguration() {
 }
 
 QCoro::Task<int> CliSession::Scan() {
+    if (options_.allSettings) {
+        co_return co_await SearchAllSettings();
+    }
     if (!PrepareFiles() || !co_await OpenLine()) {
         co_return kPortOrFileFailed;
     }
@@ -338,9 +341,6 @@ QCoro::Task<int> CliSession::Scan() {
     if (!options_.cfgFile.empty() && end.found.empty()) {
         host_.err << "line-tarvel-cli: no controller found, so " << ShownPath(options_.cfgFile)
                   << " is not written\n";
-    }
-    if (options_.allSettings) {
-        co_return co_await SearchAllSettings();
     }
     const LineStatistics& statistics = monitor_.ScanStatistics();
     const Provenance provenance = MadeOf(true);

@@ -67,6 +67,8 @@ private:
     class ProgressSink;
 
     QCoro::Task<int> Scan();
+    // scan --all-settings: the search across settings (CliSearch.cpp).
+    QCoro::Task<int> SearchAllSettings();
     QCoro::Task<int> Test();
     QCoro::Task<int> Send();
     QCoro::Task<int> Listen();
@@ -97,9 +99,9 @@ private:
     std::string stopCause_;  // empty until something asks the run to stop
     std::unique_ptr<ProgressSink> progress_;
     Listener* listener_ = nullptr;  // while listening
+    SettingsSearch* search_ = nullptr;  // while searching across settings
     RunFiles files_;
     LocalDateTime started_;
 };
 
 }  // namespace tarvel
-    SettingsSearch* search_ = nullptr;  // while searching across settings

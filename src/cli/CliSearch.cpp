@@ -1,0 +1,220 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
+// `scan --all-settings`: the search across settings, its report and its line configuration.
+#include <QJsonArray>
+#include <QString>
+#include <cstdio>
+#include <ostream>
+
+#include "cli/CliReport.h"
+#include "cli/CliSession.h"
+#include "core/ConfigFile.h"
+#include "core/DeviceTable.h"
+#include "core/Version.h"
+#include "line/SettingsSearch.h"
+#include "platform/TextFiles.h"
+
+namespace tarvel {
+namespace {
+
+// Prints each find as it comes and shows where the search stands on a terminal.
+class SearchProgress final : public SearchSink {
+public:
+    SearchProgress(const CliHost& host, bool json) : host_(host), json_(json) {}
+
+    void SearchStarted(int settings) override {
+        settings_ = settings;
+        start_ = host_.scheduler.Now();
+    }
+    void SettingStarting(int number, const SearchSetting&) override { number_ = number; }
+    void SettingRefused(const SearchSetting& setting, const std::string& why) override {
+        EndProgress();
+        host_.err << "line-tarvel-cli: the port does not take " << setting.Name() << " (" << why
+                  << "); left out\n";
+    }
+    void AddressStarting(const SearchSetting& setting, int index) override {
+        if (!host_.progress) {
+            return;
+        }
+        char text[160];
+        std::snprintf(text, sizeof text,
+                      "setting %s (%d of %d), address %c (%d of %d), %.0f s, found %zu",
+                      setting.Name().c_str(), number_, settings_, AddressCharacter(index),
+                      index + 1, kAddressCount, Seconds(), finds.size());
+        host_.err << "\r" << text << "\x1b[K" << std::flush;
+    }
+    void ControllerFound(const SearchFind& find) override {
+        finds.push_back(find);
+        if (json_) {
+            return;
+        }
+        EndProgress();
+        host_.out << "Controller " << AddressCharacter(find.index) << " found at "
+                  << find.setting.Name() << " (address " << find.index << ")"
+                  << (find.confirmed ? "" : ", not confirmed: no good answer to a second request")
+                  << "\n"
+                  << std::flush;
+    }
+    void SearchEnded(const SearchEnd&) override { EndProgress(); }
+
+    double Seconds() const {
+        return std::chrono::duration<double>(host_.scheduler.Now() - start_).count();
+    }
+
+    std::vector<SearchFind> finds;
+
+private:
+    void EndProgress() {
+        if (host_.progress) {
+            host_.err << "\r\x1b[K" << std::flush;
+        }
+    }
+
+    const CliHost& host_;
+    bool json_;
+    Instant start_{};
+    int settings_ = 0;
+    int number_ = 0;
+};
+
+std::string Addresses(const std::vector<int>& indices) {
+    std::string text;
+    for (const int index : indices) {
+        text += std::string(text.empty() ? "" : " ") + AddressCharacter(index);
+    }
+    return text;
+}
+
+QString Text(const std::string& text) { return QString::fromStdString(text); }
+
+}  // namespace
+
+QCoro::Task<int> CliSession::SearchAllSettings() {
+    SearchProgress progress(host_, options_.json);
+    // The line configuration holds addresses and no settings: it is written from the controllers
+    // of one setting, the one with the most, and the report says which.
+    if (!options_.cfgFile.empty() &&
+        !files_.AddDocument(options_.cfgFile, "line configuration",
+                            [&progress]() -> std::optional<std::string> {
+                                const auto group = LargestGroup(ConfirmedGroups(progress.finds));
+                                if (!group) {
+                                    return std::nullopt;
+                                }
+                                ControllerAddressTable table = StartupAddressTable();
+                                for (std::size_t i = 0; i < group->addresses.size(); ++i) {
+                                    table[i] = static_cast<std::int16_t>(group->addresses[i]);
+                                }
+                                return FormatLineConfiguration(
+                                    static_cast<std::int16_t>(group->addresses.size()), table);
+                            })) {
+        co_return kPortOrFileFailed;
+    }
+    if (!co_await OpenLine()) {
+        co_return kPortOrFileFailed;
+    }
+    if (!options_.json) {
+        host_.out << "line-tarvel-cli " << kVersion << ", scan --all-settings on "
+                  << PortText(Line()) << ", from " << Iso8601(started_) << "\n"
+                  << std::flush;
+    }
+    SettingsSearch search(primo_, port_);
+    search.AddSink(progress);
+    search_ = &search;
+    if (!stopCause_.empty()) {
+        search.RequestStop();  // Ctrl+C while the port was being opened
+    }
+    files_.Start();
+    const SearchEnd end = co_await search.Search(co_await lineUse_.Acquire());
+    search_ = nullptr;
+    const bool filesWritten = co_await files_.Finish();
+
+    const std::vector<SettingGroup> groups = ConfirmedGroups(end.finds);
+    const std::optional<SettingGroup> written = LargestGroup(groups);
+    const std::optional<std::string> warning = MixedSettingsWarning(groups, ScanCommandFor);
+    int confirmed = 0;
+    for (const SearchFind& find : end.finds) {
+        confirmed += find.confirmed ? 1 : 0;
+    }
+    if (!options_.cfgFile.empty()) {
+        if (!written) {
+            host_.err << "line-tarvel-cli: no controller confirmed, so "
+                      << ShownPath(options_.cfgFile) << " is not written\n";
+        } else if (groups.size() > 1) {
+            host_.err << "line-tarvel-cli: " << ShownPath(options_.cfgFile) << " holds "
+                      << Addresses(written->addresses) << ", the controllers at "
+                      << written->setting.Name() << "; test them with --baud "
+                      << written->setting.baud << " --parity " << written->setting.ParityWord()
+                      << "\n";
+        }
+    }
+    if (options_.json) {
+        QJsonArray finds;
+        for (const SearchFind& find : end.finds) {
+            finds.append(QJsonObject{
+                {"address", QString(QChar::fromLatin1(AddressCharacter(find.index)))},
+                {"baud", find.setting.baud},
+                {"parity", Text(find.setting.ParityWord())},
+                {"dataBits", find.setting.DataBits()},
+                {"stopBits", 1},
+                {"confirmed", find.confirmed},
+            });
+        }
+        QJsonArray refused;
+        for (const auto& [setting, why] : end.refused) {
+            refused.append(QJsonObject{{"setting", Text(setting.Name())}, {"reason", Text(why)}});
+        }
+        QJsonObject document{
+            {"command", "scan"},
+            {"allSettings", true},
+            {"finds", finds},
+            {"settingsTried", end.settingsTried},
+            {"settingsRefused", refused},
+            {"warning", warning ? QJsonValue(Text(*warning)) : QJsonValue(QJsonValue::Null)},
+            {"cfgSetting",
+             written ? QJsonValue(Text(written->setting.Name())) : QJsonValue(QJsonValue::Null)},
+            {"stopped", end.stopped},
+            {"lineFailure", end.lineFailure.empty() ? QJsonValue(QJsonValue::Null)
+                                                    : QJsonValue(Text(end.lineFailure))},
+            {"seconds", Rounded(progress.Seconds(), 1)},
+        };
+        AddProvenance(document, MadeOf(true));
+        // The search tried every setting; the port dialog's own is not what it ran at.
+        document.remove("settings");
+        host_.out << JsonText(document);
+    } else {
+        char seconds[32];
+        std::snprintf(seconds, sizeof seconds, "%.0f s", progress.Seconds());
+        host_.out << (end.stopped ? "Search stopped: " : "Search finished: ")
+                  << Counted(end.settingsTried, "setting") << " tried, "
+                  << Counted(confirmed, "controller") << " found";
+        if (groups.size() == 1) {
+            host_.out << " at " << groups[0].setting.Name() << ": "
+                      << Addresses(groups[0].addresses);
+        } else if (groups.size() > 1) {
+            host_.out << " at " << Counted(static_cast<long>(groups.size()), "setting");
+        }
+        const int unconfirmed = static_cast<int>(end.finds.size()) - confirmed;
+        if (unconfirmed > 0) {
+            host_.out << ", " << unconfirmed << " not confirmed";
+        }
+        host_.out << " (" << seconds << ", ended " << Iso8601(host_.scheduler.LocalNow()) << ")\n";
+        if (groups.size() == 1) {
+            host_.out << "Reach them with: " << ScanCommandFor(groups[0].setting) << "\n";
+        }
+        if (warning) {
+            host_.out << "Warning: " << *warning << "\n";
+        }
+    }
+    if (warning) {
+        host_.err << "line-tarvel-cli: the controllers answer at different settings\n";
+    }
+    if (!end.lineFailure.empty()) {
+        host_.err << "line-tarvel-cli: the serial line failed: " << end.lineFailure << "\n";
+        co_return kPortOrFileFailed;
+    }
+    if (!filesWritten) {
+        co_return kPortOrFileFailed;
+    }
+    co_return confirmed > 0 ? kAllWell : kLineFailures;
+}
+
+}  // namespace tarvel
