@@ -15,8 +15,24 @@ Options ParseCommandLine(const std::vector<std::string>& arguments) {
             options.version = true;
         } else if (argument == "--list-ports") {
             options.listPorts = true;
-        } else if (argument == "--simulate") {
+        } else if (argument == "--simulate" || argument.rfind("--simulate=", 0) == 0) {
+            // The program takes no operands, so a word after --simulate can only be its file.
+            std::string file;
+            if (argument != "--simulate") {
+                file = argument.substr(11);
+                if (file.empty()) {
+                    options.error = "--simulate= needs the name of a line description file";
+                    return options;
+                }
+            } else if (i + 1 < arguments.size() && !arguments[i + 1].starts_with("-")) {
+                file = arguments[++i];
+            }
+            if (options.simulate && file != options.simulateFile) {
+                options.error = "one simulated line at most: --simulate is given twice";
+                return options;
+            }
             options.simulate = true;
+            options.simulateFile = file;
         } else if (argument == "--rs485") {
             options.rs485 = options.rs485.value_or(Rs485Mode{});
         } else if (argument == "--rs485-delays" || argument.rfind("--rs485-delays=", 0) == 0) {
@@ -62,13 +78,17 @@ std::string VersionText() { return std::string("Line Tarvel ") + kVersion; }
 
 std::string UsageText(const std::string& program) {
     return "Usage: " + program +
-           " [--simulate] [--port COMn=DEVICE]... [--rs485]\n"
+           " [--simulate [FILE]] [--port COMn=DEVICE]... [--rs485]\n"
            "       [--rs485-delays BEFORE,AFTER]\n"
            "\n"
            "Diagnostics for an Ascon serial field bus of up to 64 controllers.\n"
            "\n"
            "  --simulate             COM1 is a built-in simulated line of five controllers\n"
            "                         (A, B, E healthy, C silent, D noisy) on a pseudo-terminal\n"
+           "  --simulate FILE, --simulate=FILE\n"
+           "                         COM1 is the simulated line that FILE describes in JSON\n"
+           "                         (see the README); with a \"master\" in it, a master of its\n"
+           "                         own polls the line, for listening in the Line Monitor\n"
            "  --port COMn=DEVICE     let the port dialog's COMn (n = 1..4) open DEVICE,\n"
            "                         for example --port COM1=/dev/ttyUSB0; may be repeated\n"
            "  --rs485                open the port in its driver's RS-485 mode, RTS on while\n"

@@ -12,7 +12,8 @@ namespace tarvel {
 
 struct Options {
     std::vector<PortAssignment> ports;
-    bool simulate = false;  // COM1 is the built-in simulated line
+    bool simulate = false;     // COM1 is a simulated line: the built-in one, or simulateFile's
+    std::string simulateFile;  // the line description, when --simulate names one
     bool help = false;
     bool version = false;
     bool listPorts = false;          // print what COM1 ... COM4 stand for, and end

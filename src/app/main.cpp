@@ -11,6 +11,7 @@
 #include "platform/QtScheduler.h"
 #include "platform/QtSerialLine.h"
 #include "sim/PtyBusHost.h"
+#include "sim/SimulatedLineFile.h"
 #include "ui/QtPrompts.h"
 
 namespace {
@@ -53,6 +54,17 @@ int main(int argc, char* argv[]) {
         return 0;
     }
 
+    // A wrong line description is told before any window, as a wrong option is.
+    SimulatedLine described = BuiltInLine();
+    if (!options.simulateFile.empty()) {
+        auto read = ReadSimulatedLineFile(options.simulateFile);
+        if (const auto* error = std::get_if<std::string>(&read)) {
+            std::cerr << argv[0] << ": " << *error << "\n";
+            return 2;
+        }
+        described = std::get<SimulatedLine>(std::move(read));
+    }
+
     QApplication application(argc, argv);
     // Qt takes the host's locale for the C library too; numbers in reports and files keep the
     // decimal point whatever the language of the desktop.
@@ -65,14 +77,22 @@ int main(int argc, char* argv[]) {
     std::unique_ptr<PtyBusHost> simulatedLine;
     if (options.simulate) {
         std::string error;
-        simulatedLine = PtyBusHost::Start(SimulatedBus(DemoControllers(), 0.0, 1), error);
+        simulatedLine =
+            described.master
+                ? PtyBusHost::StartMaster(MasterOf(described, *described.master), error)
+                : PtyBusHost::Start(BusOf(described), error);
         if (!simulatedLine) {
             std::cerr << argv[0] << ": cannot start the simulated line: " << error << "\n";
             return 1;
         }
         ports.Assign(1, simulatedLine->DevicePath());
-        std::cerr << "COM1 is the simulated line on " << simulatedLine->DevicePath()
-                  << " (controllers A, B, E healthy, C silent, D noisy)\n";
+        std::cerr << "COM1 is the simulated line on " << simulatedLine->DevicePath() << " ("
+                  << SimulatedLineSummary(described);
+        if (described.master) {
+            std::cerr << "; its own master polls it at " << MasterSettingsText(*described.master)
+                      << ": listen in the Line Monitor";
+        }
+        std::cerr << ")\n";
     }
 
     QtScheduler scheduler;

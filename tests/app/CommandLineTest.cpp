@@ -22,6 +22,25 @@ TEST(CommandLine, ReadsPortAssignmentsTheSimulatedLineHelpAndVersion) {
     EXPECT_TRUE(ParseCommandLine({}).error.empty());
 }
 
+TEST(CommandLine, TheSimulatedLineIsTheBuiltInOneOrTheOneAFileDescribes) {
+    EXPECT_EQ(ParseCommandLine({"--simulate"}).simulateFile, "");
+    EXPECT_TRUE(ParseCommandLine({"--simulate"}).simulate);
+    // A word after --simulate can only be its file; an option after it is no file.
+    const Options named =
+        ParseCommandLine({"--simulate", "training.json", "--port", "COM2=/dev/x"});
+    EXPECT_EQ(named.error, "");
+    EXPECT_TRUE(named.simulate);
+    EXPECT_EQ(named.simulateFile, "training.json");
+    EXPECT_EQ(named.ports.size(), 1u);
+    EXPECT_EQ(ParseCommandLine({"--simulate=line"}).simulateFile, "line");
+    EXPECT_EQ(ParseCommandLine({"--simulate", "--list-ports"}).simulateFile, "");
+    EXPECT_EQ(ParseCommandLine({"--simulate="}).error,
+              "--simulate= needs the name of a line description file");
+    EXPECT_EQ(ParseCommandLine({"--simulate", "a.json", "--simulate=b.json"}).error,
+              "one simulated line at most: --simulate is given twice");
+    EXPECT_NE(UsageText("line-tarvel").find("--simulate FILE"), std::string::npos);
+}
+
 TEST(CommandLine, Rs485ModeWithAndWithoutDelays) {
     using std::chrono::milliseconds;
     EXPECT_FALSE(ParseCommandLine({}).rs485.has_value());
