@@ -348,6 +348,20 @@ CliOptions ParseCliArguments(const std::vector<std::string>& arguments) {
             // Beside --rs485-delays, in either order, the delays stay.
             options.rs485 = options.rs485.value_or(Rs485Mode{});
             given.push_back(argument);
+        } else if (argument == "--simulate") {
+            // Commands take operands (send's frame), so only a word that names a JSON file is
+            // taken for the description; --simulate=FILE takes any name.
+            if (attached) {
+                if (attached->empty()) {
+                    refuse("--simulate= needs the name of a line description file");
+                }
+                options.simulateFile = *attached;
+            } else if (i + 1 < arguments.size() && arguments[i + 1].size() > 5 &&
+                       arguments[i + 1].ends_with(".json")) {
+                options.simulateFile = arguments[++i];
+            }
+            options.simulate = true;
+            given.push_back(argument);
         } else if (flag != Flags().end()) {
             if (attached) {
                 refuse(argument + " takes no value");
@@ -517,6 +531,9 @@ const char kLineOptions[] =
     "  --retry N             further attempts after a failed exchange, 0 to 4 (2)\n"
     "  --simulate            the built-in simulated line instead of a port: A, B, E\n"
     "                        healthy, C silent, D noisy; not with --port or --rs485\n"
+    "  --simulate FILE.json, --simulate=FILE\n"
+    "                        the simulated line FILE describes (see the README); its\n"
+    "                        \"master\", if any, is the master that listen hears\n"
     "  --rs485               open the port in its driver's RS-485 mode, RTS on while\n"
     "                        sending: for a built-in UART wired to a transceiver (a\n"
     "                        USB adapter switches by itself and needs none)\n"

@@ -31,6 +31,7 @@ struct CliOptions {
     // device named directly.
     std::string portEntry = "COM1";
     bool simulate = false;
+    std::string simulateFile;  // the simulated line's description; empty for the built-in line
     std::optional<Rs485Mode> rs485;  // the port opened in its driver's RS-485 mode
 
     std::string cfgFile;          // scan: written; test: read

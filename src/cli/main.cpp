@@ -18,6 +18,7 @@
 #include "platform/QtSerialLine.h"
 #include "serial/PortChoices.h"
 #include "sim/PtyBusHost.h"
+#include "sim/SimulatedLineFile.h"
 #include "sim/SimulatedMaster.h"
 
 namespace {
@@ -56,6 +57,18 @@ int main(int argc, char* argv[]) {
         return kAllWell;
     }
 
+    // A wrong line description ends the program before anything else is done, as a file that
+    // cannot be read does.
+    SimulatedLine described = BuiltInLine();
+    if (!options.simulateFile.empty()) {
+        auto read = ReadSimulatedLineFile(options.simulateFile);
+        if (const auto* error = std::get_if<std::string>(&read)) {
+            std::cerr << "line-tarvel-cli: " << *error << "\n";
+            return kPortOrFileFailed;
+        }
+        described = std::get<SimulatedLine>(std::move(read));
+    }
+
     QCoreApplication application(argc, argv);
     // Qt takes the host's locale for the C library too; numbers in reports and files keep the
     // decimal point whatever the language of the desktop.
@@ -63,20 +76,21 @@ int main(int argc, char* argv[]) {
     std::unique_ptr<PtyBusHost> simulatedLine;
     if (options.simulate) {
         std::string error;
-        SimulatedBus bus(DemoControllers(), 0.0, 1);
         if (options.command == CliCommand::Listen) {
-            // A line to listen to has a master of its own: one that polls the simulated
-            // controllers at the speed and framing chosen for listening.
-            Primo chosen;
-            ApplyPortChoices(options.line, chosen);
-            chosen.DataBitsText = DataBitsFor(chosen.ParityText);
-            const auto settings = ParseSettingsText(SettingsText(chosen));
-            simulatedLine =
-                PtyBusHost::StartMaster(SimulatedMaster(std::move(bus), MasterSchedule{},
-                                                        settings.value_or(LineSettings{})),
-                                        error);
+            // A line to listen to has a master of its own: the description's, or one that
+            // polls the simulated controllers at the speed and framing chosen for listening.
+            SimulatedLineMaster master;
+            if (described.master) {
+                master = *described.master;
+            } else {
+                Primo chosen;
+                ApplyPortChoices(options.line, chosen);
+                chosen.DataBitsText = DataBitsFor(chosen.ParityText);
+                master.settings = ParseSettingsText(SettingsText(chosen)).value_or(LineSettings{});
+            }
+            simulatedLine = PtyBusHost::StartMaster(MasterOf(described, master), error);
         } else {
-            simulatedLine = PtyBusHost::Start(std::move(bus), error);
+            simulatedLine = PtyBusHost::Start(BusOf(described), error);
         }
         if (!simulatedLine) {
             std::cerr << "line-tarvel-cli: cannot start the simulated line: " << error << "\n";

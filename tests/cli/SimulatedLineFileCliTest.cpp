@@ -1,0 +1,130 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
+// line-tarvel-cli on lines described in files, on virtual time: --simulate FILE on the command
+// line, and the training line of the examples behaving as its file says when it is scanned,
+// tested and listened to.
+
+#include <gtest/gtest.h>
+
+#include <algorithm>
+#include <map>
+#include <sstream>
+
+#include "cli/CliSession.h"
+#include "platform/LineSettings.h"
+#include "platform/VirtualTime.h"
+#include "sim/SimulatedLineFile.h"
+#include "sim/SimulatedMaster.h"
+#include "sim/SimulatedSerialLine.h"
+#include "support/Run.h"
+
+namespace tarvel {
+namespace {
+
+using namespace std::chrono_literals;
+
+SimulatedLine Example(const std::string& name) {
+    auto read = ReadSimulatedLineFile(std::string(TARVEL_EXAMPLES_DIR) + "/" + name);
+    if (const auto* error = std::get_if<std::string>(&read)) {
+        ADD_FAILURE() << *error;
+        return {};
+    }
+    return std::get<SimulatedLine>(read);
+}
+
+TEST(SimulatedLineFileOptions, SimulateTakesAJsonFileAfterItOrJoinedToIt) {
+    const CliOptions named = ParseCliArguments({"scan", "--simulate", "line.json", "--retry", "0"});
+    EXPECT_EQ(named.error, "");
+    EXPECT_TRUE(named.simulate);
+    EXPECT_EQ(named.simulateFile, "line.json");
+    const CliOptions joined =
+        ParseCliArguments({"test", "--simulate=training", "--sweeps", "1", "--addresses", "A"});
+    EXPECT_EQ(joined.error, "");
+    EXPECT_EQ(joined.simulateFile, "training");
+    // A frame after --simulate stays the frame: only a .json word is taken for the file.
+    const CliOptions send = ParseCliArguments({"send", "--simulate", "A?X  "});
+    EXPECT_EQ(send.error, "");
+    EXPECT_EQ(send.simulateFile, "");
+    EXPECT_EQ(send.frame, "A?X  ");
+    EXPECT_TRUE(ParseCliArguments({"scan", "--simulate"}).simulateFile.empty());
+    EXPECT_EQ(ParseCliArguments({"scan", "--simulate="}).error,
+              "--simulate= needs the name of a line description file");
+    EXPECT_EQ(ParseCliArguments({"analyse", "x.lst", "--simulate=a.json"}).error,
+              "analyse does not take --simulate");
+}
+
+struct TrainingLine : ::testing::Test {
+    VirtualTime time{TimeOfDay{8, 0, 0}};
+    SimulatedSerialLine line{time};
+    SimulatedLine training = Example("training-line.json");
+    std::optional<BusPeer> bus{std::in_place, line, BusOf(training)};
+    std::ostringstream out;
+    std::ostringstream err;
+
+    int Run(const std::vector<std::string>& arguments) {
+        const CliOptions options = ParseCliArguments(arguments);
+        EXPECT_EQ(options.error, "");
+        CliSession session(options, CliHost{time, line, out, err, false, "/dev/ttyS9"});
+        std::optional<int> status;
+        auto task = testing::StoreResult(session.Run(), status);
+        EXPECT_TRUE(time.RunUntil([&] { return status.has_value(); }, 48h));
+        return status.value_or(-1);
+    }
+};
+
+TEST_F(TrainingLine, AScanAtTheLinesSpeedMissesTheDeadControllerAndTheOneAtTheWrongSpeed) {
+    EXPECT_EQ(Run({"scan", "--baud", "9600", "--retry", "0"}), kAllWell);
+    EXPECT_NE(out.str().find("4 controllers found: A B D F"), std::string::npos) << out.str();
+}
+
+TEST_F(TrainingLine, AScanAtTheWrongControllersSpeedFindsItAlone) {
+    EXPECT_EQ(Run({"scan", "--baud", "2400", "--retry", "0"}), kAllWell);
+    EXPECT_NE(out.str().find("1 controller found: E"), std::string::npos) << out.str();
+}
+
+TEST_F(TrainingLine, ATestJudgesEachControllerAsItsFileDescribesIt) {
+    EXPECT_EQ(
+        Run({"test", "--baud", "9600", "--retry", "0", "--addresses", "A-F", "--sweeps", "200"}),
+        kLineFailures);
+    const std::string report = out.str();
+    EXPECT_NE(report.find("\nC Isn't working\n"), std::string::npos) << report;
+    EXPECT_NE(report.find("\nE Isn't working\n"), std::string::npos) << report;
+    EXPECT_NE(report.find("\nD Ther is noise on line !\n"), std::string::npos) << report;
+    for (const char* healthy : {"\nA ", "\nB ", "\nF "}) {
+        const std::size_t row = report.find(healthy, report.find("Statistics"));
+        ASSERT_NE(row, std::string::npos) << healthy;
+        EXPECT_NE(report.substr(row, report.find('\n', row + 1) - row).find("healthy"),
+                  std::string::npos)
+            << report.substr(row, report.find('\n', row + 1) - row);
+    }
+}
+
+TEST(SimulatedLineFileListen, TheDescribedMasterPollsWhatItsFileSays) {
+    const SimulatedLine listened = Example("listened-line.json");
+    ASSERT_TRUE(listened.master.has_value());
+    VirtualTime time{TimeOfDay{8, 0, 0}};
+    SimulatedSerialLine line{time};
+    SimulatedMaster master = MasterOf(listened, *listened.master);
+    std::optional<MasterOnLine> playing(std::in_place, master, line, time);
+    std::ostringstream out, err;
+    const CliOptions options = ParseCliArguments({"listen", "--baud", "9600", "--duration", "30s"});
+    CliSession session(options, CliHost{time, line, out, err, false, "/dev/ttyS9"});
+    std::optional<int> status;
+    auto task = testing::StoreResult(session.Run(), status);
+    EXPECT_TRUE(time.RunUntil([&] { return status.has_value(); }, 1h));
+    EXPECT_EQ(status, kLineFailures);  // C is silent, and D is not on the line
+    EXPECT_TRUE(line.Transmitted().empty());
+    std::map<char, int> polled;
+    for (const MasterPoll& poll : master.Log()) {
+        ++polled[poll.address];
+    }
+    EXPECT_EQ(polled.size(), 4u);  // A, B, C and D, as its "addresses" say
+    const int most = std::max_element(polled.begin(), polled.end(), [](auto& a, auto& b) {
+                         return a.second < b.second;
+                     })->second;
+    for (const auto& [address, polls] : polled) {
+        EXPECT_GE(polls, most - 1) << address;
+    }
+}
+
+}  // namespace
+}  // namespace tarvel
