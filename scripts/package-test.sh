@@ -90,6 +90,16 @@ check_simulator() {
   [ "$simulator_status" -eq 0 ] || fail "line-tarvel-sim ended with $simulator_status on SIGTERM"
 }
 
+# The installed examples are lines the installed programs read: on the training line, F
+# answers at the line's speed and E, at the wrong one, does not.
+check_installed_examples() {
+  local training=/usr/share/doc/line-tarvel/examples/training-line.json status=0
+  timeout 20 /usr/bin/line-tarvel-cli send 'F?X  ' --baud 9600 "--simulate=$training" ||
+    fail "line-tarvel-cli send to F of $training ended with $?"
+  timeout 20 /usr/bin/line-tarvel-cli send 'E?X  ' --baud 9600 "--simulate=$training" || status=$?
+  [ "$status" -eq 1 ] || fail "E of $training answered at 9600 (status $status)"
+}
+
 scripts/setup.sh
 # Debian's hardening flags, all of them: the stack protector, _FORTIFY_SOURCE, a read-only
 # relocation table bound at start (relro, bind-now); g++ makes position-independent programs by
@@ -125,6 +135,11 @@ expected=$(printf '.%s\n' \
   /usr/share/doc/line-tarvel/changelog.Debian.gz \
   /usr/share/doc/line-tarvel/changelog.gz \
   /usr/share/doc/line-tarvel/copyright \
+  /usr/share/doc/line-tarvel/examples/echoing-adapter.json \
+  /usr/share/doc/line-tarvel/examples/even-parity-line.json \
+  /usr/share/doc/line-tarvel/examples/faults.json \
+  /usr/share/doc/line-tarvel/examples/listened-line.json \
+  /usr/share/doc/line-tarvel/examples/training-line.json \
   /usr/share/icons/hicolor/scalable/apps/line-tarvel.svg \
   /usr/share/man/man1/line-tarvel-cli.1.gz \
   /usr/share/man/man1/line-tarvel-sim.1.gz \
@@ -219,5 +234,6 @@ done
 
 check_completion
 check_simulator
+check_installed_examples
 check_installed_scan
 echo "Package: $deb installed and checked."

@@ -10,6 +10,7 @@
 #include "app/TarvelDlg.h"
 #include "line/ListDlg.h"
 #include "monitor/MonitorDlg.h"
+#include "monitor/SettingsSearchControl.h"
 #include "serial/SetPortDlg.h"
 #include "serial/TerminalDlg.h"
 
@@ -100,6 +101,8 @@ MonitorDlg& Program::Monitor() {
         // start; the window only shows it.
         monitor_ =
             std::make_unique<MonitorDlg>(Tarvel().Monitor(), Ask(), Time(), &Tarvel().Listening());
+        settingsSearch_ = std::make_unique<SettingsSearchControl>(primo, Port(), LineUser(), Ask());
+        monitor_->AttachSettingsSearch(*settingsSearch_);
     }
     return *monitor_;
 }

@@ -20,6 +20,7 @@ class ClipDlg;
 class IntroDlg;
 class ListDlg;
 class MonitorDlg;
+class SettingsSearchControl;
 class SetPortDlg;
 class TarvelDlg;
 class TerminalDlg;
@@ -83,6 +84,8 @@ private:
     std::unique_ptr<ListDlg> list_;
     std::unique_ptr<ClipDlg> clip_;
     std::unique_ptr<AnalizerDlg> analizer_;
+    // Before the window that shows it, so that it outlives the window.
+    std::unique_ptr<SettingsSearchControl> settingsSearch_;
     std::unique_ptr<MonitorDlg> monitor_;
 };
 

@@ -23,6 +23,7 @@
 #include <algorithm>
 #include <cmath>
 
+#include "monitor/SettingsSearchDlg.h"
 #include "monitor/WindowFit.h"
 #include "ui/Artwork.h"
 
@@ -457,6 +458,17 @@ void MonitorDlg::Refresh() {
         RefreshTrafficCaption();
     }
     RefreshListenButtons();
+    if (search_ != nullptr) {
+        search_->Refresh();
+    }
+}
+
+void MonitorDlg::AttachSettingsSearch(SettingsSearchControl& control) {
+    if (search_ == nullptr) {
+        // Under the summaries, above the table: a search is what the operator starts from here.
+        search_ = new SettingsSearchDlg(control, this);
+        static_cast<QVBoxLayout*>(layout())->insertWidget(1, search_);
+    }
 }
 
 bool MonitorDlg::Listening() const { return listen_ != nullptr && listen_->Listening(); }

@@ -27,6 +27,9 @@ class QValueAxis;
 
 namespace tarvel {
 
+class SettingsSearchControl;
+class SettingsSearchDlg;
+
 // The window "Line Monitor": what the line monitor knows of the run, shown while the run goes
 // on. It only reads the monitor, never the line, so it can stay open through runs and scans;
 // "Listen" hands over to the listen control, which holds the line as a run does.
@@ -51,6 +54,10 @@ public:
     void PauseBtn_Click(bool paused);
     void ListenBtn_Click();
     void StopListeningBtn_Click();
+    // Adds "Search all settings..." and what the search finds, under the summaries.
+    void AttachSettingsSearch(SettingsSearchControl& control);
+    // Nothing until a search control is attached.
+    SettingsSearchDlg* SettingsSearch() { return search_; }
     // A save still formatting or writing its file.
     TaskOwner& FileTasks() { return tasks_; }
 
@@ -117,6 +124,7 @@ private:
     QPushButton* saveStatisticsBtn_;
     QPushButton* listenBtn_;
     QPushButton* stopListeningBtn_;
+    SettingsSearchDlg* search_ = nullptr;
 
     QChart* failuresChart_;
     QChartView* failuresView_;
