@@ -10,6 +10,7 @@
 #include <QProcess>
 #include <csignal>
 #include <filesystem>
+#include <fstream>
 #include <map>
 
 #include "core/Analysis.h"
@@ -152,6 +153,46 @@ TEST_F(CliProgramTest, SendPrintsTheAnswerOfASimulatedController) {
     const Finished silent = Run({"send", "--simulate", "--", "C?X  "});
     EXPECT_EQ(silent.status, 1) << silent.err;
     EXPECT_EQ(silent.out, "No answer !\n");
+}
+
+TEST_F(CliProgramTest, TheSimulatedLineIsTheOneAFileDescribesAndAWrongFileEndsWithStatus3) {
+    const std::string training = std::string(TARVEL_EXAMPLES_DIR) + "/training-line.json";
+    const Finished healthy = Run({"send", "--baud", "9600", "--simulate", training, "F?X  "});
+    EXPECT_EQ(healthy.status, 0) << healthy.err;
+    EXPECT_EQ(healthy.out.substr(0, 1), "F");
+    // E is at 2400 on a line at 9600.
+    const Finished wrongSpeed = Run({"send", "--baud", "9600", "--simulate=" + training, "E?X  "});
+    EXPECT_EQ(wrongSpeed.status, 1) << wrongSpeed.err;
+    EXPECT_EQ(wrongSpeed.out, "No answer !\n");
+
+    std::ofstream(File("wrong.json")) << "{\n  \"controllers\": [\n    { \"address\": \"A\", "
+                                         "\"baud\": 2500 }\n  ]\n}\n";
+    const Finished wrong = Run({"scan", "--simulate", File("wrong.json")});
+    EXPECT_EQ(wrong.status, 3);
+    EXPECT_EQ(wrong.err, "line-tarvel-cli: " + File("wrong.json") +
+                             ":3: controllers[0].baud: 2500 is no speed of the port dialog (150, "
+                             "300, 600, 1200, 2400, 4800, 9600)\n");
+    EXPECT_EQ(wrong.out, "");
+}
+
+TEST_F(CliProgramTest, ListeningToADescribedLineHearsTheMasterOfItsFile) {
+    // Its master polls D too, which the line has no controller for; a master made at the
+    // listening settings would poll only A, B and C.
+    const Finished listened =
+        Run({"listen", "--baud", "9600", "--duration", "2s", "--json", "--simulate",
+             std::string(TARVEL_EXAMPLES_DIR) + "/listened-line.json"});
+    EXPECT_EQ(listened.status, 1) << listened.err;  // C is silent, D absent
+    const QJsonObject document =
+        QJsonDocument::fromJson(QByteArray::fromStdString(listened.out)).object();
+    std::map<std::string, int> requests;
+    for (const QJsonValue& value : document["controllers"].toArray()) {
+        requests[value.toObject()["address"].toString().toStdString()] =
+            value.toObject()["requests"].toInt();
+    }
+    for (const char* address : {"A", "B", "C", "D"}) {
+        EXPECT_GT(requests[address], 2) << address << "\n" << listened.out;
+    }
+    EXPECT_EQ(requests.size(), 4u);
 }
 
 TEST_F(CliProgramTest, CtrlCEndsTheRunProperlyAndTheFilesAreComplete) {
