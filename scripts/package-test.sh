@@ -48,6 +48,9 @@ check_completion() {
   expect_completion 'line-tarvel-cli scan --' "$line_options --cfg --traffic --stats --json --help"
   expect_completion 'line-tarvel-cli send --rs485-delays 0,2 --rs' '--rs485 --rs485-delays'
   expect_completion 'line-tarvel-cli listen --answer-window 0.3 --d' '--duration'
+  # A line description's file is no command, and an option after --simulate is no file.
+  expect_completion 'line-tarvel-cli --simulate line.json ' 'scan test listen analyse analyze send'
+  expect_completion 'line-tarvel-cli scan --simulate --re' '--retry'
 }
 expect_completion() {
   local offered
