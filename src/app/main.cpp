@@ -77,10 +77,9 @@ int main(int argc, char* argv[]) {
     std::unique_ptr<PtyBusHost> simulatedLine;
     if (options.simulate) {
         std::string error;
-        simulatedLine =
-            described.master
-                ? PtyBusHost::StartMaster(MasterOf(described, *described.master), error)
-                : PtyBusHost::Start(BusOf(described), error);
+        simulatedLine = described.master
+                            ? PtyBusHost::StartMaster(MasterOf(described, *described.master), error)
+                            : PtyBusHost::Start(BusOf(described), error);
         if (!simulatedLine) {
             std::cerr << argv[0] << ": cannot start the simulated line: " << error << "\n";
             return 1;
