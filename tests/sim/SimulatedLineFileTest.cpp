@@ -5,12 +5,17 @@
 
 #include "sim/SimulatedLineFile.h"
 
+#include <fcntl.h>
 #include <gtest/gtest.h>
+#include <poll.h>
 #include <sys/stat.h>
+#include <termios.h>
 #include <unistd.h>
 
 #include <filesystem>
 #include <fstream>
+
+#include "sim/PtyBusHost.h"
 
 namespace tarvel {
 namespace {
@@ -292,6 +297,38 @@ TEST(SimulatedLineFile, EachAnswerDelayIsDrawnWithinItsSpreadAndRepeatsForTheSee
     for (const Duration delay : FirstCharacterDelays(fixed, 20)) {
         EXPECT_EQ(delay, 9ms);
     }
+}
+
+TEST(SimulatedLineFile, AnEchoingAdapterOnAPseudoTerminalGivesBackTheRequestBeforeTheAnswer) {
+    auto read = ReadSimulatedLineFile(Example("echoing-adapter.json"));
+    ASSERT_TRUE(std::holds_alternative<SimulatedLine>(read)) << std::get<std::string>(read);
+    std::string error;
+    const auto host = PtyBusHost::Start(BusOf(std::get<SimulatedLine>(read)), error);
+    ASSERT_TRUE(host) << error;
+    const int fd = ::open(host->DevicePath().c_str(), O_RDWR | O_NOCTTY | O_NONBLOCK);
+    ASSERT_GE(fd, 0);
+    termios raw{};
+    ASSERT_EQ(::tcgetattr(fd, &raw), 0);
+    ::cfmakeraw(&raw);
+    ::cfsetspeed(&raw, B9600);
+    ASSERT_EQ(::tcsetattr(fd, TCSANOW, &raw), 0);
+    ASSERT_EQ(::write(fd, "B?X  \r", 6), 6);
+    std::string back;
+    const auto deadline = std::chrono::steady_clock::now() + 3s;
+    while (back.size() < 11 && std::chrono::steady_clock::now() < deadline) {
+        pollfd ready{fd, POLLIN, 0};
+        if (::poll(&ready, 1, 100) > 0) {
+            char bytes[32];
+            const ssize_t got = ::read(fd, bytes, sizeof bytes);
+            if (got > 0) {
+                back.append(bytes, static_cast<std::size_t>(got));
+            }
+        }
+    }
+    ::close(fd);
+    ASSERT_EQ(back.size(), 11u) << back;
+    EXPECT_EQ(back.substr(0, 7), "B?X  \rB");
+    EXPECT_EQ(back.back(), '\r');
 }
 
 }  // namespace
