@@ -1,6 +1,9 @@
 // SPDX-License-Identifier: GPL-3.0-or-later
 #include "platform/NetworkPort.h"
 
+// Before the library, which includes the C headers inside its own namespace.
+#include <signal.h>
+
 #include <gensio/gensio>
 
 #include <atomic>
@@ -19,6 +22,25 @@ std::string Seconds(Duration span) {
     const auto milliseconds = std::chrono::duration_cast<std::chrono::milliseconds>(span).count();
     return milliseconds % 1000 == 0 ? std::to_string(milliseconds / 1000) + " s"
                                     : std::to_string(milliseconds) + " ms";
+}
+
+// The library wakes a thread that waits in it with a signal; without one, a wait learns of an
+// event of another thread only at its next time-out. Its own handler comes with a process-wide
+// set-up (signal masks, SIGPIPE, SIGCHLD) that is not the library's to make here, so the signal
+// gets a handler that does nothing: delivered, it interrupts the wait and nothing else.
+int WakeSignal() {
+    static const int signal = [] {
+        struct sigaction action {};
+        ::sigaction(SIGUSR2, nullptr, &action);
+        if (action.sa_handler == SIG_DFL) {
+            struct sigaction nothing {};
+            nothing.sa_handler = [](int /*number*/) {};
+            sigemptyset(&nothing.sa_mask);
+            ::sigaction(SIGUSR2, &nothing, nullptr);
+        }
+        return SIGUSR2;
+    }();
+    return signal;
 }
 
 unsigned int GensioParity(Parity parity) {
@@ -296,6 +318,7 @@ struct QtSerialLine::Network::Session final : gensios::Serial_Event {
         if (owner == nullptr) {
             return;
         }
+        lost = true;  // a close of our own is no loss to report
         if (tcpOpen || topOpen) {
             try {
                 owner->close_s();
@@ -303,7 +326,6 @@ struct QtSerialLine::Network::Session final : gensios::Serial_Event {
                 // Already closed by the far end.
             }
         }
-        owner->set_event_handler(nullptr);
         freedFlag = false;
         owner->free();
         gensios::gensio_time left = ToGensio(1s);
@@ -319,7 +341,7 @@ struct QtSerialLine::Network::Session final : gensios::Serial_Event {
     const NetworkAddress address;
     const std::string text;
 
-    gensios::Os_Funcs os{0};
+    gensios::Os_Funcs os{WakeSignal()};
     gensios::Waiter stopWaiter{os};
     gensios::Waiter freedWaiter{os};
     gensios::Gensio* tcp = nullptr;

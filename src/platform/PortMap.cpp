@@ -8,6 +8,8 @@
 #include <cctype>
 #include <tuple>
 
+#include "platform/NetworkAddress.h"
+
 namespace tarvel {
 namespace {
 
@@ -100,7 +102,18 @@ std::optional<std::string> PortMap::DeviceFor(int number) const {
 
 std::string PortMap::Describe(int number) const {
     if (const auto assigned = assigned_.find(number); assigned != assigned_.end()) {
-        return Name(number) + ": " + assigned->second;
+        const std::string& device = assigned->second;
+        if (!IsNetworkDevice(device)) {
+            return Name(number) + ": " + device;
+        }
+        const std::optional<NetworkAddress> address = ParseNetworkAddress(device);
+        if (!address) {
+            return Name(number) + ": " + NetworkAddressProblem(device);
+        }
+        return Name(number) + ": " + device +
+               (address->kind == NetworkAddress::Kind::ComPortControl
+                    ? ", serial device server (Telnet COM port control, RFC 2217)"
+                    : ", raw TCP connection (the server keeps its own port settings)");
     }
     const auto listed = listed_.find(number);
     if (listed == listed_.end()) {

@@ -539,8 +539,12 @@ QCoro::Task<bool> QtSerialLine::OpenAsync(Scheduler& scheduler) {
     Network* network = network_.get();
     const NetworkAddress address = *ParseNetworkAddress(*mapped);
     const LineSettings settings = settings_;
-    std::string failure = co_await Aside<std::string>(
-        scheduler, [network, address, settings] { return network->Open(address, settings); });
+    // Named, not a temporary of the co_await: g++ 12 destroys such temporaries twice.
+    std::function<std::string()> connect = [network, address, settings] {
+        return network->Open(address, settings);
+    };
+    Aside<std::string> connecting(scheduler, std::move(connect));
+    std::string failure = co_await connecting;
     co_return FinishNetworkOpen(std::move(failure));
 }
 

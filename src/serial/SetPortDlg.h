@@ -6,8 +6,8 @@
 
 #include "platform/Controls.h"
 #include "platform/PortMap.h"
-#include "platform/Tasks.h"
 #include "platform/Prompts.h"
+#include "platform/Tasks.h"
 #include "serial/PortChoices.h"
 #include "serial/PortService.h"
 

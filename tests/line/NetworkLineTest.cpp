@@ -1,0 +1,283 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
+// A line across the network, end to end: the program's line, ser2net (the Debian package,
+// with a configuration of the test's own on a free port of 127.0.0.1) and the simulated bus
+// behind a pseudo-terminal; and a small fake server for what ser2net cannot be made to do.
+
+#include <fcntl.h>
+#include <gtest/gtest.h>
+#include <unistd.h>
+
+#include <QEventLoop>
+#include <QTimer>
+#include <functional>
+
+#include "engine/AsconCycle.h"
+#include "line/LineDetector.h"
+#include "platform/QtScheduler.h"
+#include "platform/QtSerialLine.h"
+#include "serial/PortService.h"
+#include "sim/PtyBusHost.h"
+#include "support/FakeComPortServer.h"
+#include "support/LineRig.h"
+#include "support/RealTime.h"
+#include "support/Ser2net.h"
+
+namespace tarvel {
+namespace {
+
+using namespace std::chrono_literals;
+using testing::FakeComPortServer;
+using testing::RunInEventLoop;
+using testing::Ser2net;
+
+void Wait(std::chrono::milliseconds span) {
+    QEventLoop loop;
+    QTimer::singleShot(span, &loop, &QEventLoop::quit);
+    loop.exec();
+}
+
+bool WaitUntil(const std::function<bool()>& done, std::chrono::milliseconds limit = 5s) {
+    const auto until = std::chrono::steady_clock::now() + limit;
+    while (!done() && std::chrono::steady_clock::now() < until) {
+        Wait(5ms);
+    }
+    return done();
+}
+
+// The settings the pty behind ser2net has now.
+LineSettings PtySettings(const std::string& device) {
+    const int fd = ::open(device.c_str(), O_RDWR | O_NOCTTY | O_NONBLOCK);
+    const LineSettings settings = TerminalSettings(fd);
+    ::close(fd);
+    return settings;
+}
+
+// The program's line on COM1 = `url`, with the port service over it.
+struct NetworkRig {
+    PortMap ports;
+    QtScheduler scheduler;
+    QtSerialLine line{ports, scheduler};
+    Primo primo = testing::Primo9600();
+    PortService port{line, primo, scheduler};
+
+    explicit NetworkRig(const std::string& url) { ports.Assign(1, url); }
+    // OpenPort as the dialog's OK does it: true when it failed.
+    bool Open() { return RunInEventLoop(port.OpenPortAsync(), 8s); }
+};
+
+struct Ser2netLine : ::testing::Test {
+    std::unique_ptr<PtyBusHost> host;
+    std::unique_ptr<Ser2net> server;
+    std::unique_ptr<NetworkRig> rig;
+
+    void Start(std::vector<SimulatedController> controllers) {
+        if (!testing::Ser2netProgram()) {
+            GTEST_SKIP() << testing::kNoSer2net;
+        }
+        std::string failure;
+        host = PtyBusHost::Start(SimulatedBus(std::move(controllers), 0.0, 1), failure);
+        ASSERT_TRUE(host) << failure;
+        server = std::make_unique<Ser2net>(host->DevicePath(), true);
+        ASSERT_TRUE(server->failure.empty()) << server->failure;
+        rig = std::make_unique<NetworkRig>(server->Url());
+        ASSERT_FALSE(rig->Open()) << rig->port.OpenFailure();
+    }
+    void TearDown() override {
+        rig.reset();
+        server.reset();
+        host.reset();
+    }
+};
+
+// Stops the scan once the tries at address `stopAt` have begun.
+struct StopAtAddress final : ScanSink {
+    Primo& primo;
+    int stopAt;
+    StopAtAddress(Primo& p, int at) : primo(p), stopAt(at) {}
+    void AddressStarting(int index) override {
+        if (index == stopAt) {
+            primo.StopFlag = kTrue;
+        }
+    }
+};
+
+QCoro::Task<ScanEnd> ScanOnce(LineDetector& detector, LineUse& lineUse) {
+    co_return co_await detector.Scan(co_await lineUse.Acquire());
+}
+
+TEST_F(Ser2netLine, AScanFindsTheSimulatedControllersAndTheRoundTripIsMeasured) {
+    Start({{'A', 5ms}, {'B', 20ms}, {'D', 5ms}});
+    if (IsSkipped() || HasFatalFailure()) {
+        return;
+    }
+    LineUse lineUse(rig->scheduler);
+    ControllerAddressTable table = StartupAddressTable();
+    LineDetector detector(rig->primo, rig->port, table);
+    StopAtAddress sink(rig->primo, 4);
+    detector.AddSink(sink);
+    rig->primo.RetryCount = 0;
+    const ScanEnd end = RunInEventLoop(ScanOnce(detector, lineUse), 10s);
+    EXPECT_EQ(end.found, (std::vector<std::int16_t>{0, 1, 3}));
+    EXPECT_TRUE(end.lineFailure.empty()) << end.lineFailure;
+    // The negotiation's answers measured it: on the loopback, far under a millisecond or two.
+    const std::optional<Duration> roundTrip = rig->line.RoundTrip();
+    ASSERT_TRUE(roundTrip.has_value());
+    EXPECT_GT(*roundTrip, Duration::zero());
+    EXPECT_LT(*roundTrip, 100ms);
+}
+
+// Records what the cycle judged, and how it ended.
+struct Judged final : CycleSink {
+    std::vector<Exchange> exchanges;
+    std::optional<RunEnd> end;
+    void ExchangeJudged(const Exchange& exchange) override { exchanges.push_back(exchange); }
+    void RunEnded(const RunEnd& ended) override { end = ended; }
+};
+
+QCoro::Task<RunEnd> RunOnce(AsconCycle& cycle, LineUse& lineUse) {
+    co_return co_await cycle.TxAscon(co_await lineUse.Acquire());
+}
+
+TEST_F(Ser2netLine, ATestRecordsTheSilentControllerOnlyAndLosingTheServerEndsItCleanly) {
+    Start({{'A', 5ms}, {'C', 5ms, ControllerFault::Silent}, {'E', 5ms}});
+    if (IsSkipped() || HasFatalFailure()) {
+        return;
+    }
+    LineUse lineUse(rig->scheduler);
+    ControllerAddressTable table = StartupAddressTable();
+    table[0] = 0;
+    table[1] = 2;
+    table[2] = 4;
+    rig->primo.DeviceCount = 3;
+    rig->primo.RetryCount = 1;
+    AsconCycle cycle(rig->primo, rig->port, table);
+    Judged judged;
+    cycle.AddSink(judged);
+    std::optional<RunEnd> end;
+    auto running = [](AsconCycle& c, LineUse& use, std::optional<RunEnd>& out) -> QCoro::Task<> {
+        out = co_await RunOnce(c, use);
+    }(cycle, lineUse, end);
+    // Two sweeps: A and E good, C twice unanswered in each.
+    ASSERT_TRUE(WaitUntil([&] { return judged.exchanges.size() >= 8; }));
+    const std::size_t before = judged.exchanges.size();
+    const int errorsBefore = cycle.Errors();
+    for (const Exchange& exchange : judged.exchanges) {
+        if (exchange.request.address == 'C') {
+            EXPECT_EQ(exchange.verdict, ExchangeVerdict::NoAnswer);
+        } else {
+            EXPECT_EQ(exchange.verdict, ExchangeVerdict::Good) << exchange.request.address;
+        }
+    }
+    EXPECT_EQ(errorsBefore, static_cast<int>(std::count_if(
+                                judged.exchanges.begin(), judged.exchanges.end(),
+                                [](const Exchange& e) { return e.request.address == 'C'; })));
+
+    // The server goes away in the middle of the run, as a cable pulled out of a cabinet.
+    server->Kill();
+    ASSERT_TRUE(WaitUntil([&] { return end.has_value(); }, 3s));
+    EXPECT_FALSE(rig->line.PortOpen());
+    EXPECT_NE(end->lineFailure.find("was lost"), std::string::npos) << end->lineFailure;
+    EXPECT_NE(end->lineFailure.find(server->Url()), std::string::npos) << end->lineFailure;
+    // Nothing was blamed on a controller for the server's going; the records stay.
+    EXPECT_LE(judged.exchanges.size(), before + 1);
+    EXPECT_EQ(end->errors, cycle.Errors());
+    EXPECT_GE(cycle.Errors(), errorsBefore);
+    for (std::size_t i = before; i < judged.exchanges.size(); ++i) {
+        if (judged.exchanges[i].request.address != 'C') {
+            EXPECT_EQ(judged.exchanges[i].verdict, ExchangeVerdict::Good);
+        }
+    }
+}
+
+TEST_F(Ser2netLine, TheRemotePortTakesTheSpeedAndStopBitsOfThePortDialog) {
+    Start({{'A', 5ms}});
+    if (IsSkipped() || HasFatalFailure()) {
+        return;
+    }
+    EXPECT_EQ(PtySettings(host->DevicePath()).baud, 9600);
+    rig->primo.BaudText = " 2400";
+    rig->primo.StopBitsText = " 2";
+    ASSERT_FALSE(rig->Open()) << rig->port.OpenFailure();
+    const LineSettings remote = PtySettings(host->DevicePath());
+    EXPECT_EQ(remote.baud, 2400);
+    EXPECT_EQ(remote.stopBits, 2);
+    // And an answer still comes, now at 2400 baud.
+    rig->line.Output("A?X  \r");
+    ASSERT_TRUE(WaitUntil([&] { return rig->line.InBufferCount() >= 5; }));
+    EXPECT_EQ(rig->line.Input().size(), 5u);
+}
+
+TEST(NetworkLine, TheEscapeByteIsDoubledOnTheWireAndUndoneInAnswersWhereverTheReadsSplit) {
+    FakeComPortServer server(FakeComPortServer::Mode::Agree);
+    NetworkRig rig(server.Url());
+    ASSERT_FALSE(rig.Open()) << rig.port.OpenFailure();
+    EXPECT_EQ(server.Requests(), 4);  // speed, data bits, parity, stop bits
+
+    rig.line.Output(std::string("A\xff?X\r", 5));
+    ASSERT_TRUE(WaitUntil([&] { return server.Data().size() >= 6; }));
+    EXPECT_EQ(server.Data(), std::string("A\xff\xff?X\r", 6));
+
+    // An escaped 0xFF split between two writes, and one whole: two data bytes of 0xFF.
+    server.Send(std::string("B\xff", 2));
+    Wait(20ms);
+    server.Send(std::string("\xff"
+                            "1\xff\xff\r",
+                            5));
+    ASSERT_TRUE(WaitUntil([&] { return rig.line.InBufferCount() >= 5; }));
+    Wait(20ms);
+    EXPECT_EQ(rig.line.Input(), std::string("B\xff"
+                                            "1\xff\r",
+                                            5));
+}
+
+TEST(NetworkLine, AServerThatRefusesOrIgnoresTheComPortOptionOrIsNotThereSaysSo) {
+    {
+        FakeComPortServer server(FakeComPortServer::Mode::Refuse);
+        NetworkRig rig(server.Url());
+        EXPECT_TRUE(rig.Open());
+        EXPECT_FALSE(rig.line.PortOpen());
+        EXPECT_NE(rig.port.OpenFailure().find("refused the Telnet COM port control option"),
+                  std::string::npos)
+            << rig.port.OpenFailure();
+        EXPECT_NE(rig.port.OpenFailure().find("tcp://127.0.0.1:"), std::string::npos);
+    }
+    {
+        FakeComPortServer server(FakeComPortServer::Mode::Silent);
+        NetworkRig rig(server.Url());
+        const auto started = std::chrono::steady_clock::now();
+        EXPECT_TRUE(rig.Open());
+        const auto took = std::chrono::steady_clock::now() - started;
+        EXPECT_NE(rig.port.OpenFailure().find("did not answer the Telnet COM port control "
+                                              "negotiation (RFC 2217) within 1 s"),
+                  std::string::npos)
+            << rig.port.OpenFailure();
+        EXPECT_LT(took, 2500ms);
+    }
+    {
+        NetworkRig rig("rfc2217://127.0.0.1:" + std::to_string(testing::FreeLocalPort()));
+        EXPECT_TRUE(rig.Open());
+        EXPECT_NE(rig.port.OpenFailure().find("Connection refused"), std::string::npos)
+            << rig.port.OpenFailure();
+    }
+    {
+        NetworkRig rig("rfc2217://127.0.0.1:99999");
+        EXPECT_TRUE(rig.Open());
+        EXPECT_NE(rig.port.OpenFailure().find("not a network port"), std::string::npos)
+            << rig.port.OpenFailure();
+    }
+}
+
+TEST(NetworkLine, TheWindowsThreadGoesOnWhileTheServerIsSilent) {
+    FakeComPortServer server(FakeComPortServer::Mode::Silent);
+    NetworkRig rig(server.Url());
+    int ticks = 0;
+    QTimer tick;
+    QObject::connect(&tick, &QTimer::timeout, [&] { ++ticks; });
+    tick.start(50);
+    EXPECT_TRUE(rig.Open());
+    // About twenty in the second the negotiation is given; a blocked thread would have none.
+    EXPECT_GE(ticks, 10);
+}
+
+}  // namespace
+}  // namespace tarvel
