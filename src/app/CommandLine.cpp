@@ -33,6 +33,18 @@ Options ParseCommandLine(const std::vector<std::string>& arguments) {
             }
             options.simulate = true;
             options.simulateFile = file;
+        } else if (argument == "--echo" || argument.rfind("--echo=", 0) == 0) {
+            if (argument == "--echo" && i + 1 == arguments.size()) {
+                options.error = "--echo needs a value: auto, on or off";
+                return options;
+            }
+            const std::string value = argument == "--echo" ? arguments[++i] : argument.substr(7);
+            const std::optional<EchoMode> echo = EchoModeNamed(value);
+            if (!echo) {
+                options.error = "cannot read --echo \"" + value + "\"; it takes auto, on or off";
+                return options;
+            }
+            options.echo = *echo;
         } else if (argument == "--rs485") {
             options.rs485 = options.rs485.value_or(Rs485Mode{});
         } else if (argument == "--rs485-delays" || argument.rfind("--rs485-delays=", 0) == 0) {
@@ -79,7 +91,7 @@ std::string VersionText() { return std::string("Line Tarvel ") + kVersion; }
 std::string UsageText(const std::string& program) {
     return "Usage: " + program +
            " [--simulate [FILE]] [--port COMn=DEVICE]... [--rs485]\n"
-           "       [--rs485-delays BEFORE,AFTER]\n"
+           "       [--rs485-delays BEFORE,AFTER] [--echo auto|on|off]\n"
            "\n"
            "Diagnostics for an Ascon serial field bus of up to 64 controllers.\n"
            "\n"
@@ -97,6 +109,9 @@ std::string UsageText(const std::string& program) {
            "  --rs485-delays BEFORE,AFTER\n"
            "                         the same, the transmitter on BEFORE ms ahead of the\n"
            "                         first character and AFTER ms past the last (0 to 100)\n"
+           "  --echo auto|on|off     an adapter that gives back what it sends: found on the\n"
+           "                         line (auto), or said to (on) or not to (off); its echo\n"
+           "                         is taken off before answers are judged (auto)\n"
            "  --list-ports           show which device COM1 ... COM4 stand for, and end\n"
            "  --help                 show this text\n"
            "  --version              show the version\n"

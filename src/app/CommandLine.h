@@ -5,6 +5,7 @@
 #include <string>
 #include <vector>
 
+#include "platform/EchoCancellingLine.h"
 #include "platform/PortMap.h"
 #include "platform/Rs485.h"
 
@@ -18,6 +19,7 @@ struct Options {
     bool version = false;
     bool listPorts = false;          // print what COM1 ... COM4 stand for, and end
     std::optional<Rs485Mode> rs485;  // the port opened in its driver's RS-485 mode
+    EchoMode echo = EchoMode::Auto;  // whether the adapter gives back what it sends
     std::string error;               // set when the command line could not be read
 };
 

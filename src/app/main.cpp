@@ -8,6 +8,7 @@
 #include "app/CommandLine.h"
 #include "app/Program.h"
 #include "core/Version.h"
+#include "platform/EchoCancellingLine.h"
 #include "platform/QtScheduler.h"
 #include "platform/QtSerialLine.h"
 #include "sim/PtyBusHost.h"
@@ -98,7 +99,9 @@ int main(int argc, char* argv[]) {
     QtSerialLine line(ports, scheduler);
     line.SetRs485(options.rs485);
     QtPrompts prompts;
-    Program program(Platform{scheduler, line, prompts, [] { EndNow(); }, &ports});
+    // The program sees the line behind the layer that takes an echoing adapter's echo off.
+    EchoCancellingLine echoLine(line, scheduler, options.echo);
+    Program program(Platform{scheduler, echoLine, prompts, [] { EndNow(); }, &ports});
     if (!program.StartUp()) {
         return 0;
     }

@@ -122,9 +122,12 @@ const std::map<std::string, CliCommand>& Commands() {
 // The options without a value, and what each sets.
 const std::map<std::string, bool CliOptions::*>& Flags() {
     static const std::map<std::string, bool CliOptions::*> flags{
-        {"--help", &CliOptions::help},       {"-h", &CliOptions::help},
-        {"--version", &CliOptions::version}, {"--list-ports", &CliOptions::listPorts},
-        {"--json", &CliOptions::json},       {"--simulate", &CliOptions::simulate},
+        {"--help", &CliOptions::help},
+        {"-h", &CliOptions::help},
+        {"--version", &CliOptions::version},
+        {"--list-ports", &CliOptions::listPorts},
+        {"--json", &CliOptions::json},
+        {"--simulate", &CliOptions::simulate},
         {"--all-settings", &CliOptions::allSettings}};
     return flags;
 }
@@ -132,9 +135,9 @@ const std::map<std::string, bool CliOptions::*>& Flags() {
 // The options each command takes; --help and --version go with any. Any other is refused, so
 // that a misplaced option cannot pass for one that had an effect.
 const std::map<CliCommand, std::vector<std::string>>& OptionsTaken() {
-    static const std::vector<std::string> line{"--port",      "--baud",        "--parity",
-                                               "--stop-bits", "--retry",       "--simulate",
-                                               "--rs485",     "--rs485-delays"};
+    static const std::vector<std::string> line{"--port",      "--baud",         "--parity",
+                                               "--stop-bits", "--retry",        "--simulate",
+                                               "--rs485",     "--rs485-delays", "--echo"};
     const auto without = [](const std::string& option, std::vector<std::string> options) {
         options.erase(std::remove(options.begin(), options.end(), option), options.end());
         return options;
@@ -299,6 +302,13 @@ CliOptions ParseCliArguments(const std::vector<std::string>& arguments) {
                   o.sweeps = sweeps;
               }
               return sweeps && *sweeps > 0;
+          }}},
+        {"--echo",
+         {"auto, on or off",
+          [](const std::string& v, CliOptions& o) {
+              const std::optional<EchoMode> mode = EchoModeNamed(v);
+              o.echo = mode.value_or(o.echo);
+              return mode.has_value();
           }}},
         {"--rs485-delays",
          {"BEFORE,AFTER in milliseconds, each 0 to 100, such as 0,2",
@@ -539,7 +549,10 @@ const char kLineOptions[] =
     "                        USB adapter switches by itself and needs none)\n"
     "  --rs485-delays BEFORE,AFTER\n"
     "                        the same, the transmitter on BEFORE ms ahead of the\n"
-    "                        first character and AFTER ms past the last (0 to 100)\n";
+    "                        first character and AFTER ms past the last (0 to 100)\n"
+    "  --echo auto|on|off    an adapter that gives back what it sends: found on the\n"
+    "                        line (auto), or said to (on) or not to (off); its echo is\n"
+    "                        taken off before answers are judged (auto)\n";
 
 const char kProgressAndStop[] =
     "Progress goes to standard error when it is a terminal. Ctrl+C (or SIGTERM) stops\n"

@@ -6,6 +6,7 @@
 #include <vector>
 
 #include "core/Time.h"
+#include "platform/EchoCancellingLine.h"
 #include "platform/PortMap.h"
 #include "platform/Rs485.h"
 #include "serial/PortChoices.h"
@@ -33,6 +34,7 @@ struct CliOptions {
     bool simulate = false;
     std::string simulateFile;  // the simulated line's description; empty for the built-in line
     std::optional<Rs485Mode> rs485;  // the port opened in its driver's RS-485 mode
+    EchoMode echo = EchoMode::Auto;  // whether the adapter gives back what it sends
 
     std::string cfgFile;          // scan: written; test: read
     std::vector<char> addresses;  // test: instead of a configuration file

@@ -229,6 +229,15 @@ void AddProvenance(QJsonObject& document, const Provenance& provenance) {
                                             {"dataBits", line.dataBits},
                                             {"stopBits", line.stopBits},
                                             {"retry", line.retry}});
+    if (provenance.echo) {
+        document.insert("echo", provenance.echo->echoes);
+        if (provenance.echo->echoes) {
+            document.insert(
+                "echoFaults",
+                QJsonObject{{"differed", static_cast<qint64>(provenance.echo->differed)},
+                            {"missing", static_cast<qint64>(provenance.echo->missing)}});
+        }
+    }
 }
 
 std::string ProvenanceStart(const std::string& command, const LocalDateTime& started,

@@ -49,8 +49,11 @@ struct Provenance {
     LocalDateTime started;
     LocalDateTime ended;
     std::optional<LineDescription> line;
+    // What the line found of an adapter that echoes, where it looked.
+    std::optional<EchoReport> echo = std::nullopt;
 };
-// "program", "started", "ended", and for a line "port" and "settings".
+// "program", "started", "ended", and for a line "port", "settings" and "echo" (with
+// "echoFaults" when the port echoes).
 void AddProvenance(QJsonObject& document, const Provenance& provenance);
 // The first line of a text report: "line-tarvel-cli 3.beta, test on /dev/ttyUSB0 (COM1) at
 // 9600 8N1, retry 2, from 2026-12-09T02:11:05+01:00 to 2026-12-09T10:11:05+01:00".

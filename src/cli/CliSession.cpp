@@ -63,6 +63,7 @@ public:
         }
     }
     void ExchangeJudged(const Exchange& exchange) override {
+        session_.NoteEcho();
         // Whatever the monitor's traffic holds that the log does not yet: every exchange once,
         // whichever of the two heard it first.
         const TrafficLog& traffic = session_.monitor_.Traffic();
@@ -188,6 +189,7 @@ CliSession::CliSession(const CliOptions& options, CliHost host)
     }
     primo_.DataBitsText = DataBitsFor(primo_.ParityText);
     monitor_.SetLineSource([this] { return Line(); });
+    monitor_.SetEchoSource([this] { return host_.line.Echo(); });
 }
 
 LineDescription CliSession::Line() const {
@@ -196,7 +198,23 @@ LineDescription CliSession::Line() const {
 
 Provenance CliSession::MadeOf(bool usesLine) const {
     return Provenance{started_, host_.scheduler.LocalNow(),
-                      usesLine ? std::optional<LineDescription>(Line()) : std::nullopt};
+                      usesLine ? std::optional<LineDescription>(Line()) : std::nullopt,
+                      usesLine ? host_.line.Echo() : std::nullopt};
+}
+
+void CliSession::NoteEcho() {
+    if (echoNoted_) {
+        return;
+    }
+    const std::optional<EchoReport> echo = host_.line.Echo();
+    if (!echo || !echo->echoes) {
+        return;
+    }
+    echoNoted_ = true;
+    if (host_.progress) {
+        EndProgress(host_.err);
+    }
+    host_.err << "line-tarvel-cli: " << kEchoNotice << "\n";
 }
 
 std::vector<std::string> CliSession::RecordTexts() const {
@@ -573,6 +591,7 @@ QCoro::Task<int> CliSession::Send() {
         co_return kPortOrFileFailed;
     }
     const std::string answer = co_await SendTerminalFrames(port_, primo_, frames[0], frames[1]);
+    NoteEcho();
     host_.out
         << QString::fromLatin1(answer.data(), static_cast<qsizetype>(answer.size())).toStdString()
         << "\n";

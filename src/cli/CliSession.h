@@ -66,6 +66,10 @@ public:
 private:
     class ProgressSink;
 
+    // Tells on standard error, once, that the port echoes.
+    void NoteEcho();
+    bool echoNoted_ = false;
+
     QCoro::Task<int> Scan();
     // scan --all-settings: the search across settings (CliSearch.cpp).
     QCoro::Task<int> SearchAllSettings();
@@ -98,7 +102,7 @@ private:
     LineMonitor monitor_;
     std::string stopCause_;  // empty until something asks the run to stop
     std::unique_ptr<ProgressSink> progress_;
-    Listener* listener_ = nullptr;  // while listening
+    Listener* listener_ = nullptr;      // while listening
     SettingsSearch* search_ = nullptr;  // while searching across settings
     RunFiles files_;
     LocalDateTime started_;

@@ -13,6 +13,7 @@
 #include "cli/CliSession.h"
 #include "cli/StopSignals.h"
 #include "core/Version.h"
+#include "platform/EchoCancellingLine.h"
 #include "platform/LineSettings.h"
 #include "platform/QtScheduler.h"
 #include "platform/QtSerialLine.h"
@@ -110,7 +111,10 @@ int main(int argc, char* argv[]) {
     // JSON goes to standard output, so progress on a terminal does not disturb it.
     const bool progress = ::isatty(STDERR_FILENO) == 1;
     const std::string device = ports.DeviceFor(options.line.port + 1).value_or("");
-    CliSession session(options, CliHost{scheduler, line, std::cout, std::cerr, progress, device});
+    // The session sees the line behind the layer that takes an echoing adapter's echo off.
+    EchoCancellingLine echoLine(line, scheduler, options.echo);
+    CliSession session(options,
+                       CliHost{scheduler, echoLine, std::cout, std::cerr, progress, device});
 
     QSocketNotifier signalled(signalPipe[0], QSocketNotifier::Read);
     QObject::connect(&signalled, &QSocketNotifier::activated, [&session, &signalPipe, progress] {

@@ -34,6 +34,7 @@ void LineMonitor::Began(LineStatistics& statistics, Duration answerWindow, Activ
     // The driver's counts belong to the line's health: only a run starts them again.
     if (current_ == &run_) {
         countsAtStart_ = errorCounts_ ? errorCounts_() : std::nullopt;
+        echoAtStart_ = echoSource_ ? echoSource_() : std::nullopt;
     }
     running_ = true;
     ++revision_;
@@ -82,6 +83,16 @@ std::optional<UartErrorCounts> LineMonitor::ErrorsSinceStart() const {
     return UartErrorCounts{
         now->framing - countsAtStart_->framing, now->parity - countsAtStart_->parity,
         now->overrun - countsAtStart_->overrun, now->breaks - countsAtStart_->breaks};
+}
+
+std::optional<EchoReport> LineMonitor::EchoSinceStart() const {
+    const std::optional<EchoReport> now = echoSource_ ? echoSource_() : std::nullopt;
+    if (!now) {
+        return std::nullopt;
+    }
+    const EchoReport start = echoAtStart_.value_or(EchoReport{});
+    return EchoReport{now->echoes, now->removed - start.removed, now->differed - start.differed,
+                      now->missing - start.missing};
 }
 
 }  // namespace tarvel

@@ -38,6 +38,10 @@ public:
     using LineSource = std::function<LineDescription()>;
     void SetLineSource(LineSource source) { lineSource_ = std::move(source); }
 
+    // Where the line tells what it does about an adapter that echoes.
+    using EchoSource = std::function<std::optional<EchoReport>()>;
+    void SetEchoSource(EchoSource source) { echoSource_ = std::move(source); }
+
     CycleSink& CycleEvents() { return cycleEvents_; }
     ScanSink& ScanEvents() { return scanEvents_; }
     // Listening to a line another master drives counts as a run: its statistics are the run's.
@@ -54,6 +58,9 @@ public:
     // Framing, parity, overrun and break errors since the run began, or nothing where the
     // port does not count them.
     std::optional<UartErrorCounts> ErrorsSinceStart() const;
+    // Whether the port echoes now, and what came of the echoes since the run began (since the
+    // program started, before any run); nothing where the line does not look for echoes.
+    std::optional<EchoReport> EchoSinceStart() const;
     // A run or a scan is going on.
     bool Running() const { return running_; }
     // Whether the run statistics are those of a test run or of listening.
@@ -116,6 +123,8 @@ private:
     LineStatistics* current_ = &run_;
     TrafficLog traffic_;
     std::optional<UartErrorCounts> countsAtStart_;
+    EchoSource echoSource_;
+    std::optional<EchoReport> echoAtStart_;
     LocalDateTime requestWritten_;
     bool running_ = false;
     Activity activity_ = Activity::Run;  // of the statistics counting now

@@ -25,6 +25,7 @@
 
 #include "monitor/SettingsSearchDlg.h"
 #include "monitor/WindowFit.h"
+#include "platform/EchoCancellingLine.h"
 #include "ui/Artwork.h"
 
 namespace tarvel {
@@ -532,6 +533,12 @@ void MonitorDlg::RefreshSummary() {
         text += "not reported by this port";
     } else {
         text += "none yet, counted from the start of a run";
+    }
+    if (const std::optional<EchoReport> echo = monitor_.EchoSinceStart(); echo && echo->echoes) {
+        text += QString("\nEcho: ") + kEchoNotice +
+                QString::asprintf(". Line faults since the run started: %ld echoes unlike what "
+                                  "was sent (a collision on the wire), %ld not given back",
+                                  echo->differed, echo->missing);
     }
     SetText(*summary_, text);
 

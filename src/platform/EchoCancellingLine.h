@@ -23,6 +23,10 @@ enum class EchoMode {
 
 std::optional<EchoMode> EchoModeNamed(std::string_view name);  // "auto", "on", "off"
 
+// What the windows and the command line tell of a port found to echo.
+inline constexpr const char* kEchoNotice =
+    "this port echoes what it sends; the echo is removed before answers are judged";
+
 // A serial line in front of another that takes the echo of each request off the input, for the
 // two-wire RS-485 adapters that keep their receiver on while they send. Without it every answer
 // would be read behind the request's own characters, and a healthy line would look broken.

@@ -89,6 +89,33 @@ struct MonitorWindow : ::testing::Test {
     }
 };
 
+TEST_F(MonitorWindow, ALineThatEchoesIsToldInTheSummaryWithTheCollisionsOnTheWire) {
+    MonitorDlg& window = Open();
+    main.StartBtn_Click();
+    RunExchanges(6);
+    rig.time.RunFor(MonitorDlg::RefreshPeriod);
+    EXPECT_FALSE(window.SummaryText().contains("echo")) << window.SummaryText().toStdString();
+    Stop();
+
+    // Another adapter, one that echoes, and noise that now and then changes a character of the
+    // request on the wire: a collision, which the echo shows.
+    SimulatedBus bus({{'A', 5ms}, {'B', 5ms, ControllerFault::Silent}}, 0.02, 3);
+    bus.SetEcho(true);
+    BusPeer echoing{rig.line, std::move(bus)};
+    main.StartBtn_Click();
+    RunExchanges(200);
+    Stop();
+    const QString summary = window.SummaryText();
+    EXPECT_TRUE(summary.contains(QString("Echo: ") + kEchoNotice)) << summary.toStdString();
+    const std::optional<EchoReport> echo = monitor.EchoSinceStart();
+    ASSERT_TRUE(echo);
+    EXPECT_TRUE(echo->echoes);
+    EXPECT_GT(echo->differed, 0);
+    EXPECT_TRUE(
+        summary.contains(QString::asprintf("%ld echoes unlike what was sent", echo->differed)))
+        << summary.toStdString();
+}
+
 TEST_F(MonitorWindow, ItsMenuEntryComesAfterTheOthersAndOpensOneWindowThatLeavesTheMainFree) {
     const QList<QAction*> menus = main.menuBar()->actions();
     ASSERT_FALSE(menus.isEmpty());

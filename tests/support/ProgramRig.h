@@ -8,6 +8,7 @@
 #include <functional>
 
 #include "app/Program.h"
+#include "platform/EchoCancellingLine.h"
 #include "platform/VirtualTime.h"
 #include "sim/SimulatedSerialLine.h"
 #include "support/FakePorts.h"
@@ -15,15 +16,17 @@
 
 namespace tarvel::testing {
 
-// The whole program on virtual time, a simulated line and scripted prompts.
+// The whole program on virtual time, a simulated line and scripted prompts. As in the program,
+// the line is seen through the layer that finds and takes off an adapter's echo.
 struct ProgramRig {
     VirtualTime time;
     SimulatedSerialLine line{time};
+    EchoCancellingLine echoLayer{line, time, EchoMode::Auto};
     ScriptedPrompts prompts;
     int processEnds = 0;
     FakePortEnumerator hostPorts;
     PortMap ports{&hostPorts};
-    Program program{Platform{time, line, prompts, [this] { ++processEnds; }, &ports}};
+    Program program{Platform{time, echoLayer, prompts, [this] { ++processEnds; }, &ports}};
 };
 
 // Acts on the modal dialogs the code under test opens, one step per dialog, in order.

@@ -1,0 +1,156 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
+// A line behind an adapter that echoes, on virtual time: the test cycle, the line detector, the
+// terminal and listening read it as they read the same line without echo.
+
+#include <gtest/gtest.h>
+
+#include <algorithm>
+
+#include "engine/Listener.h"
+#include "line/LineDetector.h"
+#include "serial/ReceiveAnswer.h"
+#include "serial/Terminal.h"
+#include "sim/SimulatedSerialLine.h"
+#include "support/EngineRig.h"
+#include "support/Run.h"
+
+namespace tarvel {
+namespace {
+
+using namespace std::chrono_literals;
+
+// Healthy A and B, silent C, D with a garbled return now and then, E on a noisy drop.
+std::vector<SimulatedController> MixedLine() {
+    std::vector<SimulatedController> controllers{{'A', 5ms},
+                                                 {'B', 8ms},
+                                                 {'C', 5ms, ControllerFault::Silent},
+                                                 {'D', 6ms, ControllerFault::GarbledLastChar, 0.2},
+                                                 {'E', 12ms}};
+    controllers[4].noise = 0.05;
+    return controllers;
+}
+
+SimulatedBus Bus(bool echo) {
+    SimulatedBus bus(MixedLine(), 0.0, 7);
+    bus.SetEcho(echo);
+    return bus;
+}
+
+// The test cycle with its displays on a simulated bus, behind the echo layer in `mode`.
+struct EchoRig : testing::EngineRig {
+    EchoRig(bool echo, EchoMode mode) : EngineRig(mode), peer(line, Bus(echo)) { Configure(5, 2); }
+    // Runs the cycle for a virtual minute and gives what the error list holds.
+    std::vector<std::string> RunAMinute() {
+        run.StartBtn_Click();
+        time.RunFor(60s);
+        run.StopBtn_Click();
+        EXPECT_TRUE(RunToEnd());
+        return clipboard.items;
+    }
+    EchoReport Echo() const { return echoLayer.Echo().value_or(EchoReport{}); }
+    BusPeer peer;
+};
+
+TEST(EchoingAdapter, TheCycleRecordsTheSameErrorsAtTheSameTimesAsWithoutEcho) {
+    EchoRig plain(false, EchoMode::Off);
+    EchoRig echoing(true, EchoMode::Auto);
+    const std::vector<std::string> expected = plain.RunAMinute();
+    const std::vector<std::string> records = echoing.RunAMinute();
+    // C's silence and D's faults, nothing else, and each at the same moment.
+    ASSERT_GT(expected.size(), 10u);
+    EXPECT_EQ(records, expected);
+    EXPECT_EQ(echoing.Errors(), plain.Errors());
+    EXPECT_TRUE(echoing.Echo().echoes);
+    EXPECT_GT(echoing.Echo().removed, 100);
+    EXPECT_EQ(echoing.Echo().differed, 0);
+    EXPECT_EQ(echoing.Echo().missing, 0);
+    EXPECT_FALSE(plain.Echo().echoes);
+}
+
+TEST(EchoingAdapter, WithTheLayerOffEveryAnswerIsReadBehindItsRequest) {
+    // What a technician saw before: a healthy line on which every exchange fails, the echo
+    // read as the answer.
+    EchoRig rig(true, EchoMode::Off);
+    rig.Configure(2, 0);
+    const std::vector<std::string> records = rig.RunAMinute();
+    const std::string sent = rig.line.TransmittedText();
+    long requests = 0;
+    for (auto at = sent.find("?X"); at != std::string::npos; at = sent.find("?X", at + 1)) {
+        ++requests;
+    }
+    ASSERT_GT(requests, 100);
+    EXPECT_EQ(rig.Errors(), requests);
+    EXPECT_EQ(static_cast<long>(records.size()), std::min<long>(requests, 900));
+}
+
+TEST(EchoingAdapter, TheDetectorFindsWhatItFindsWithoutEcho) {
+    std::vector<std::int16_t> found[2];
+    for (const bool echo : {false, true}) {
+        EchoRig rig(echo, EchoMode::Auto);
+        rig.primo.RetryCount = 0;
+        LineDetector detector(rig.primo, rig.port, rig.table);
+        found[echo] =
+            testing::RunToEnd(rig.time,
+                              [&]() -> QCoro::Task<ScanEnd> {
+                                  co_return co_await detector.Scan(co_await rig.lineUse.Acquire());
+                              }())
+                .found;
+        EXPECT_EQ(rig.Echo().echoes, echo);
+        EXPECT_EQ(rig.Echo().differed, 0);
+    }
+    EXPECT_EQ(found[1], found[0]);
+    // A, B and E at least (D may be caught at a fault); C is silent.
+    const std::vector<std::int16_t> healthy{0, 1, 4};
+    EXPECT_TRUE(std::includes(found[1].begin(), found[1].end(), healthy.begin(), healthy.end()));
+    EXPECT_EQ(std::count(found[1].begin(), found[1].end(), 2), 0);
+}
+
+TEST(EchoingAdapter, TheTerminalShowsTheAnswerAloneAndAnUnansweredRequestAsNoAnswer) {
+    EchoRig rig(true, EchoMode::Auto);
+    const std::string answer =
+        testing::RunToEnd(rig.time, SendTerminalFrames(rig.port, rig.primo, "A?X  ", ""));
+    ASSERT_EQ(answer.size(), 4u);
+    EXPECT_EQ(answer[0], 'A');
+    EXPECT_EQ(testing::RunToEnd(rig.time, SendTerminalFrames(rig.port, rig.primo, "C?X  ", "")),
+              kNoAnswer);
+    // The settle after the silence sent a carriage return, whose echo went too.
+    EXPECT_EQ(rig.Echo(), (EchoReport{true, 3, 0, 0}));
+}
+
+struct Heard final : ListenSink {
+    void ExchangeJudged(const Exchange& exchange) override { exchanges.push_back(exchange); }
+    std::vector<Exchange> exchanges;
+};
+
+TEST(EchoingAdapter, AListenerThroughTheLayerHearsEveryFrameOfTheLine) {
+    // Listening sends nothing, so nothing is expected back: the master's request, which starts
+    // like one the program might send, reaches the listener whole.
+    testing::LineRig rig(EchoMode::Auto);
+    LineUse lineUse(rig.time);
+    Heard heard;
+    Listener listener(ReadOnlyLine(rig.echoLayer), rig.time,
+                      SplitterSettings{rig.CharacterTime(), 200ms, 10, 25ms});
+    listener.AddSink(heard);
+    std::optional<ListenEnd> end;
+    bool finished = false;
+    auto listening = [&]() -> QCoro::Task<> {
+        end = co_await listener.Listen(co_await lineUse.Acquire());
+    };
+    QCoro::Task<> task = testing::MarkFinished(listening(), finished);
+    rig.time.RunFor(10ms);
+    const Duration c = rig.CharacterTime();
+    const Instant start = rig.time.Now() + 5ms;
+    rig.line.DeliverFrom(start, "A?X  \r");
+    rig.line.DeliverFrom(start + 6 * c + 7ms, "A215\r");
+    rig.time.RunFor(1s);
+    listener.Stop();
+    rig.time.RunFor(1s);
+    ASSERT_EQ(heard.exchanges.size(), 1u);
+    EXPECT_FALSE(heard.exchanges[0].Failed());
+    EXPECT_EQ(heard.exchanges[0].arrived, "A215\r");
+    EXPECT_TRUE(rig.line.TransmittedText().empty());
+    EXPECT_FALSE(rig.echoLayer.Echo()->echoes);
+}
+
+}  // namespace
+}  // namespace tarvel
