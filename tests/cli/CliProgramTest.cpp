@@ -195,6 +195,38 @@ TEST_F(CliProgramTest, ListeningToADescribedLineHearsTheMasterOfItsFile) {
     EXPECT_EQ(requests.size(), 4u);
 }
 
+TEST_F(CliProgramTest, AnEchoingAdapterIsFoundItsEchoRemovedAndToldOnce) {
+    const std::string echoing = std::string(TARVEL_EXAMPLES_DIR) + "/echoing-adapter.json";
+    const std::vector<std::string> test{"test", "--simulate", echoing, "--addresses",
+                                        "A,B",  "--sweeps",   "4",     "--retry",
+                                        "0",    "--json"};
+    const Finished found = Run(test);
+    EXPECT_EQ(found.status, 0) << found.err << found.out;
+    EXPECT_EQ(found.err, "line-tarvel-cli: this port echoes what it sends; the echo is removed "
+                         "before answers are judged\n");
+    const QJsonObject document =
+        QJsonDocument::fromJson(QByteArray::fromStdString(found.out)).object();
+    EXPECT_TRUE(document["echo"].toBool()) << found.out;
+    EXPECT_EQ(document["echoFaults"].toObject()["differed"].toInt(-1), 0);
+    EXPECT_EQ(document["echoFaults"].toObject()["missing"].toInt(-1), 0);
+    EXPECT_TRUE(document["records"].toArray().isEmpty()) << found.out;
+
+    // Told the port does not echo, the program reads every request as the start of its answer.
+    std::vector<std::string> off = test;
+    off.insert(off.end(), {"--echo", "off"});
+    const Finished unremoved = Run(off);
+    EXPECT_EQ(unremoved.status, 1) << unremoved.err;
+    const QJsonObject failed =
+        QJsonDocument::fromJson(QByteArray::fromStdString(unremoved.out)).object();
+    EXPECT_FALSE(failed["echo"].toBool(true));
+    EXPECT_EQ(failed["records"].toArray().size(), 8);
+
+    const Finished sent = Run({"send", "--simulate", echoing, "B?X  "});
+    EXPECT_EQ(sent.status, 0) << sent.err;
+    EXPECT_EQ(sent.out.substr(0, 1), "B") << sent.out;
+    EXPECT_EQ(Run({"test", "--simulate", "--echo", "sometimes"}).status, 2);
+}
+
 TEST_F(CliProgramTest, CtrlCEndsTheRunProperlyAndTheFilesAreComplete) {
     QProcess process;
     Start(process, {"test", "--simulate", "--addresses", "A,C", "--retry", "0", "--lst",
