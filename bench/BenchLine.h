@@ -18,6 +18,7 @@
 #include <vector>
 
 #include "engine/AsconCycle.h"
+#include "platform/EchoCancellingLine.h"
 #include "platform/QtScheduler.h"
 #include "platform/QtSerialLine.h"
 #include "platform/Tasks.h"
@@ -54,7 +55,9 @@ inline void Wait(Duration span) {
 // The simulated bus on a pseudo-terminal, answered by a child process.
 class SimulatorProcess {
 public:
-    explicit SimulatorProcess(const std::vector<SimulatedController>& controllers) {
+    // `echo`: the line's adapter gives back what the program sends.
+    explicit SimulatorProcess(const std::vector<SimulatedController>& controllers,
+                              bool echo = false) {
         int path[2];
         if (pipe(path) != 0) {
             return;
@@ -64,7 +67,9 @@ public:
             prctl(PR_SET_NAME, "bench-simulator");
             close(path[0]);
             std::string error;
-            auto host = PtyBusHost::Start(SimulatedBus(controllers, 0.0, 1), error);
+            SimulatedBus bus(controllers, 0.0, 1);
+            bus.SetEcho(echo);
+            auto host = PtyBusHost::Start(std::move(bus), error);
             const std::string device = host ? host->DevicePath() : "";
             [[maybe_unused]] auto written = write(path[1], device.c_str(), device.size() + 1);
             close(path[1]);
@@ -113,6 +118,8 @@ struct ProgramSide {
     QtScheduler scheduler;
     PortMap ports;
     std::unique_ptr<QtSerialLine> line;
+    // In front of the line, as in the program.
+    std::unique_ptr<EchoCancellingLine> echoLayer;
     Primo primo;
     std::unique_ptr<PortService> port;
     LineUse lineUse{scheduler};
@@ -124,15 +131,16 @@ struct ProgramSide {
                     }};
 
     // False, with the reason printed, when the line does not open.
-    bool Open(const std::string& device) {
+    bool Open(const std::string& device, EchoMode echo = EchoMode::Off) {
         ports.Assign(1, device);
         line = std::make_unique<QtSerialLine>(ports, scheduler);
+        echoLayer = std::make_unique<EchoCancellingLine>(*line, scheduler, echo);
         primo.PortNumber = 1;
         primo.BaudText = " 9600";
         primo.ParityText = "N";
         primo.DataBitsText = "8";
         primo.StopBitsText = " 1";
-        port = std::make_unique<PortService>(*line, primo, scheduler);
+        port = std::make_unique<PortService>(*echoLayer, primo, scheduler);
         if (port->OpenPort()) {
             std::fprintf(stderr, "cannot open %s: %s\n", device.c_str(),
                          port->OpenFailure().c_str());
