@@ -138,6 +138,7 @@ expected=$(printf '.%s\n' \
   /usr/share/doc/line-tarvel/changelog.Debian.gz \
   /usr/share/doc/line-tarvel/changelog.gz \
   /usr/share/doc/line-tarvel/copyright \
+  /usr/share/doc/line-tarvel/examples/built-in-line.json \
   /usr/share/doc/line-tarvel/examples/echoing-adapter.json \
   /usr/share/doc/line-tarvel/examples/even-parity-line.json \
   /usr/share/doc/line-tarvel/examples/faults.json \

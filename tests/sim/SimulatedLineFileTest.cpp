@@ -247,6 +247,26 @@ TEST(SimulatedLineFile, TheExamplesReadAndSayWhatTheyAre) {
         ASSERT_TRUE(std::holds_alternative<SimulatedLine>(read)) << std::get<std::string>(read);
         EXPECT_EQ(SimulatedLineSummary(std::get<SimulatedLine>(read)), summary) << name;
     }
+    // The built-in line is one of them, to start from.
+    auto builtIn = ReadSimulatedLineFile(Example("built-in-line.json"));
+    ASSERT_TRUE(std::holds_alternative<SimulatedLine>(builtIn));
+    const SimulatedLine& described = std::get<SimulatedLine>(builtIn);
+    const SimulatedLine line = BuiltInLine();
+    ASSERT_EQ(described.controllers.size(), line.controllers.size());
+    for (std::size_t i = 0; i < described.controllers.size(); ++i) {
+        const SimulatedController& a = described.controllers[i];
+        const SimulatedController& b = line.controllers[i];
+        EXPECT_EQ(a.address, b.address);
+        EXPECT_EQ(a.answerDelay, b.answerDelay);
+        EXPECT_EQ(a.fault, b.fault);
+        EXPECT_EQ(a.noise, b.noise);
+        EXPECT_EQ(a.baud, b.baud);
+        EXPECT_EQ(a.framing, b.framing);
+        EXPECT_EQ(a.delaySpread, b.delaySpread);
+        EXPECT_TRUE(a.fault == ControllerFault::None || a.faultRate == b.faultRate);
+    }
+    EXPECT_EQ(described.seed, line.seed);
+    EXPECT_EQ(described.lineNoise, line.lineNoise);
     // The built-in line says what the program has always said of it.
     EXPECT_EQ(SimulatedLineSummary(BuiltInLine()),
               "controllers A, B, E healthy, C silent, D noisy");
