@@ -6,6 +6,7 @@
 #include <QLabel>
 #include <QPushButton>
 #include <QTableWidget>
+#include <algorithm>
 
 #include "core/DeviceTable.h"
 
@@ -44,8 +45,8 @@ SettingsSearchDlg::SettingsSearchDlg(SettingsSearchControl& control, QWidget* pa
     results_->setSelectionBehavior(QAbstractItemView::SelectRows);
     results_->verticalHeader()->hide();
     results_->horizontalHeader()->setStretchLastSection(true);
-    // A few rows are what a line has; more scroll.
-    results_->setMaximumHeight(results_->fontMetrics().height() * 7);
+    results_->verticalHeader()->setSectionResizeMode(QHeaderView::Fixed);
+    results_->verticalHeader()->setDefaultSectionSize(results_->fontMetrics().height() + 6);
     results_->hide();
     layout->addWidget(results_);
 
@@ -96,6 +97,11 @@ void SettingsSearchDlg::Refresh() {
             }
         }
         results_->resizeColumnsToContents();
+        // As tall as its rows, up to six: more scroll, and the monitor below keeps its room.
+        const int rows = std::min(results_->rowCount(), 6);
+        results_->setFixedHeight(results_->horizontalHeader()->sizeHint().height() +
+                                 rows * results_->verticalHeader()->defaultSectionSize() +
+                                 2 * results_->frameWidth());
     }
     results_->setVisible(!finds.empty());
     const QString advice = QString::fromStdString(control_.AdviceText());
