@@ -106,6 +106,7 @@ TarvelDlg::TarvelDlg(Program& program)
         },
         [this] { return program_.Line().ErrorCounts(); });
     monitor_->SetLineSource([this] { return program_.LineInUse(); });
+    monitor_->SetRoundTripSource([this] { return program_.Line().RoundTrip(); });
     monitor_->SetEchoSource([this] { return program_.Line().Echo(); });
     cycle_->AddSink(monitor_->CycleEvents());
     listen_ = std::make_unique<ListenControl>(program_.primo, program_.Port(), program_.LineUser(),

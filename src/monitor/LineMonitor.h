@@ -37,6 +37,13 @@ public:
     // and the statistics say nothing of them.
     using LineSource = std::function<LineDescription()>;
     void SetLineSource(LineSource source) { lineSource_ = std::move(source); }
+    // Where a port across the network tells its measured round trip (nothing for a port of
+    // this host): what the network adds to every answer.
+    using RoundTripSource = std::function<std::optional<Duration>()>;
+    void SetRoundTripSource(RoundTripSource source) { roundTripSource_ = std::move(source); }
+    std::optional<Duration> RoundTrip() const {
+        return roundTripSource_ ? roundTripSource_() : std::nullopt;
+    }
 
     // Where the line tells what it does about an adapter that echoes.
     using EchoSource = std::function<std::optional<EchoReport>()>;
@@ -111,6 +118,7 @@ private:
     const Clock& clock_;
     CharacterTimeSource characterTime_;
     ErrorCountSource errorCounts_;
+    RoundTripSource roundTripSource_;
     LineSource lineSource_;
     std::shared_ptr<const LineDescription> runLine_ = std::make_shared<const LineDescription>();
     std::shared_ptr<const LineDescription> scanLine_ = runLine_;

@@ -534,6 +534,11 @@ void MonitorDlg::RefreshSummary() {
     } else {
         text += "none yet, counted from the start of a run";
     }
+    if (const std::optional<Duration> roundTrip = monitor_.RoundTrip()) {
+        text += QString::asprintf("\nPort across the network: round trip %.2f ms, in every "
+                                  "answer's time",
+                                  std::chrono::duration<double, std::milli>(*roundTrip).count());
+    }
     if (const std::optional<EchoReport> echo = monitor_.EchoSinceStart(); echo && echo->echoes) {
         text += QString("\nEcho: ") + kEchoNotice +
                 QString::asprintf(". Line faults since the run started: %ld echoes unlike what "
