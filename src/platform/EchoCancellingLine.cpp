@@ -15,6 +15,10 @@ Duration EchoGrace(Duration characterTime) {
     return 4 * characterTime + std::chrono::milliseconds(50);
 }
 
+// The shortest echo that tells the port echoes: an address, a command and a carriage return
+// are three characters, and every request of the protocol has more.
+constexpr std::size_t kTellingEcho = 4;
+
 }  // namespace
 
 std::optional<EchoMode> EchoModeNamed(std::string_view name) {
@@ -146,7 +150,10 @@ void EchoCancellingLine::Take(std::uint8_t byte, Instant arrival) const {
         return;
     }
     if (++echo.matched == echo.text.size()) {
-        found_ = true;
+        // A lone carriage return (a settle) or a couple of characters may come from the far
+        // end by chance; only a request's worth tells that the port echoes. Such a short one
+        // still goes: what follows a settle is dropped anyway.
+        found_ = found_ || echo.text.size() >= kTellingEcho;
         held_.Clear();
         ++report_.removed;
         expected_.pop_front();

@@ -129,6 +129,21 @@ TEST_F(EchoLayerTest, WithoutEchoEveryCharacterIsHandedOnWithItsOwnStamp) {
     EXPECT_FALSE(Report().echoes);
 }
 
+TEST_F(EchoLayerTest, AStrayReturnAfterASettleIsNoSignOfEcho) {
+    // A controller's surplus "\r\n" trickles in just after the program settled the line with
+    // a carriage return of its own.
+    wire.echo = false;
+    Open(EchoMode::Auto);
+    layer->Output("\r");
+    sim.DeliverAt(time.Now() + 2ms, '\r');
+    sim.DeliverAt(time.Now() + 3ms, '\n');
+    time.RunFor(100ms);
+    EXPECT_EQ(layer->Input(), "\n");
+    EXPECT_FALSE(Report().echoes);
+    // The next answer is read whole, not taken for an echo.
+    EXPECT_EQ(Ask(), "A215\r");
+}
+
 TEST_F(EchoLayerTest, AnEchoUnlikeWhatWasSentIsACollisionAndTheAnswerStaysWhole) {
     Open(EchoMode::Auto);
     Ask();
