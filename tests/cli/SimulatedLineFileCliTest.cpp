@@ -98,6 +98,29 @@ TEST_F(TrainingLine, ATestJudgesEachControllerAsItsFileDescribesIt) {
     }
 }
 
+TEST_F(TrainingLine, ASearchAcrossSettingsFindsTheControllerAtTheWrongSpeedApart) {
+    EXPECT_EQ(Run({"scan", "--all-settings"}), kAllWell);
+    const std::string text = out.str();
+    EXPECT_NE(text.find("Controller E found at 2400 "), std::string::npos) << text;
+    for (const char* found : {"Controller A found at 9600 ", "Controller B found at 9600 ",
+                              "Controller D found at 9600 ", "Controller F found at 9600 "}) {
+        EXPECT_NE(text.find(found), std::string::npos) << found << "\nin\n" << text;
+    }
+    EXPECT_EQ(text.find("Controller C found"), std::string::npos) << text;
+}
+
+TEST_F(TrainingLine, ASearchAcrossSettingsFindsALineAtEvenParityAtItsSettings) {
+    bus.emplace(line, BusOf(Example("even-parity-line.json")));
+    EXPECT_EQ(Run({"scan", "--all-settings"}), kAllWell);
+    const std::string text = out.str();
+    for (const char* found : {"Controller A found at 4800 7E1 (address 0)\n",
+                              "Controller B found at 4800 7E1 (address 1)\n",
+                              "Controller C found at 4800 7E1 (address 2)\n",
+                              "3 controllers found at 4800 7E1: A B C ("}) {
+        EXPECT_NE(text.find(found), std::string::npos) << found << "\nin\n" << text;
+    }
+}
+
 TEST(SimulatedLineFileListen, TheDescribedMasterPollsWhatItsFileSays) {
     const SimulatedLine listened = Example("listened-line.json");
     ASSERT_TRUE(listened.master.has_value());
