@@ -64,6 +64,17 @@ Duration Milliseconds(double ms) {
     return std::chrono::duration_cast<Duration>(std::chrono::duration<double, std::milli>(ms));
 }
 
+// A string of the file as a message quotes it: short, and without control characters that
+// would act on the terminal the message is read on.
+std::string Shown(const std::string& text) {
+    std::string shown;
+    for (const char c : text.substr(0, 16)) {
+        const auto code = static_cast<unsigned char>(c);
+        shown += code < 0x20 || code == 0x7f ? '?' : c;
+    }
+    return "\"" + shown + (text.size() > 16 ? "...\"" : "\"");
+}
+
 std::string AddressShown(char address) {
     if (address == '\x7f') {
         return "\"\\u007f\"";
@@ -202,7 +213,7 @@ private:
                  "must be one of " + Quoted(allowed) + ", not " + JsonKindName(value.kind));
         }
         if (std::find(allowed.begin(), allowed.end(), value.text) == allowed.end()) {
-            Fail(value, path, "\"" + value.text + "\" is none of " + Quoted(allowed));
+            Fail(value, path, Shown(value.text) + " is none of " + Quoted(allowed));
         }
         return value.text;
     }
@@ -227,9 +238,7 @@ private:
         }
         if (value.text.size() != 1 || AddressIndexOf(value.text[0]) < 0 ||
             AddressIndexOf(value.text[0]) >= kAddressCount) {
-            std::string shown =
-                value.text.size() <= 8 ? value.text : value.text.substr(0, 8) + "...";
-            Fail(value, path, "\"" + shown + "\" is not " + kAddresses);
+            Fail(value, path, Shown(value.text) + " is not " + kAddresses);
         }
         return value.text[0];
     }
@@ -371,8 +380,8 @@ private:
                                                [](char c) { return c >= 0x20 && c < 0x7f; });
             if (parameter->text.size() != 3 || !printable) {
                 Fail(*parameter, where,
-                     "\"" + parameter->text +
-                         "\" is not a mnemonic of three printable characters, such as \"SP \"");
+                     Shown(parameter->text) +
+                         " is not a mnemonic of three printable characters, such as \"SP \"");
             }
             schedule.writeParameter = parameter->text;
         }

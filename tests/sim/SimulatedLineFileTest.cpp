@@ -165,6 +165,12 @@ TEST(SimulatedLineFile, AWrongDescriptionIsRefusedNamingTheLineAndTheMember) {
          "line.json:1: controllers[0].dataBits: 7.5 is not a whole number"},
         {"{\"controllers\": [{\"address\": \"A\", \"dataBits\": 6}]}",
          "line.json:1: controllers[0].dataBits: 6 is out of range (7 to 8)"},
+        {"{\"controllers\": [{\"address\": \"\\u001b[2J A long text\"}]}",
+         "line.json:1: controllers[0].address: \"?[2J A long text\" is not a bus address: one "
+         "character, A to Z, [ \\ ] ^ _ ` a to ~, \\u007f or @"},
+        {"{\"controllers\": [{\"address\": \"A\", \"fault\": \"seventeen letters\"}]}",
+         "line.json:1: controllers[0].fault: \"seventeen letter...\" is none of \"none\", "
+         "\"silent\", \"garbledLastChar\", \"extraChars\" or \"shortAnswer\""},
         {"{\"controllers\": [{\"address\": \"A\", \"parity\": \"mark\"}]}",
          "line.json:1: controllers[0].parity: \"mark\" is none of \"none\", \"even\" or \"odd\""},
         {"{\"controllers\": [{\"address\": \"A\", \"fault\": \"dead\"}]}",
