@@ -115,12 +115,13 @@ std::optional<std::string> SettingsSearch::Apply(const SearchSetting& setting) {
 
 QCoro::Task<SearchEnd> SettingsSearch::Search(LineUse::Lease lease,
                                               std::vector<SearchSetting> order) {
+    // However it ends: idle, and a stop asked for before it began (which holds for it) is spent.
     struct Running {
         bool& running;
-        explicit Running(bool& flag) : running(flag) { running = true; }
-        ~Running() { running = false; }
-    } runningNow{running_};
-    stopAsked_ = false;
+        bool& stopAsked;
+        Running(bool& flag, bool& stop) : running(flag), stopAsked(stop) { running = true; }
+        ~Running() { running = stopAsked = false; }
+    } runningNow{running_, stopAsked_};
     lineFailure_.clear();
     SerialLine& line = port_.Line();
     SettingsRestore restore(primo_, line);

@@ -107,8 +107,9 @@ public:
     QCoro::Task<SearchEnd> Search(LineUse::Lease lease,
                                   std::vector<SearchSetting> order = SearchOrder());
     // Ends the search once the address being asked is done (its confirmation included), with
-    // what was found.
-    void RequestStop() { stopAsked_ = running_; }
+    // what was found. Asked before the search begins (Ctrl+C while the port opens), it ends the
+    // search after its first address.
+    void RequestStop() { stopAsked_ = true; }
 
     bool Running() const { return running_; }
     bool Stopping() const { return running_ && stopAsked_; }

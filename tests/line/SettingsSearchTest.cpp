@@ -233,6 +233,18 @@ TEST_F(SettingsSearchTest, StopEndsTheSearchAfterTheAddressInProgressWithWhatWas
     ExpectOperatorSettingsBack();
 }
 
+TEST_F(SettingsSearchTest, AStopAskedForBeforeTheSearchBeganEndsItAfterItsFirstAddress) {
+    BusPeer peer(line, SimulatedBus({}, 0.0, 1));
+    search.RequestStop();
+    const SearchEnd first = Run();
+    EXPECT_TRUE(first.stopped);
+    EXPECT_EQ(recorder.requests, 1);
+    // Once ended, the next search runs to its end.
+    const SearchEnd second = Run({SearchSetting{9600, Parity::None}});
+    EXPECT_FALSE(second.stopped);
+    EXPECT_EQ(recorder.requests, 1 + 64);
+}
+
 TEST_F(SettingsSearchTest, ALostLineEndsTheSearchWithTheReasonAndTheSettingsOfTheOperator) {
     BusPeer peer(line, SimulatedBus({}, 0.0, 1));
     std::optional<SearchEnd> end;
