@@ -200,7 +200,7 @@ struct QtSerialLine::Network::Session final : gensios::Serial_Event {
 
     std::string Connect(const LineSettings& settings) {
         const bool comPort = address.kind == NetworkAddress::Kind::ComPortControl;
-        Reply reply(os);
+        Reply& reply = this->reply;
         try {
             tcp = gensios::gensio_alloc("tcp," + address.host + "," + std::to_string(address.port),
                                         os, this);
@@ -263,7 +263,7 @@ struct QtSerialLine::Network::Session final : gensios::Serial_Event {
         if (serial == nullptr) {
             return {};  // a raw connection: the server's settings are the port's
         }
-        Reply reply(os);
+        Reply& reply = this->reply;
         const auto request = [&](const char* what, auto call) -> std::string {
             reply.Reset();
             const Instant sent = clock.Now();
@@ -344,6 +344,9 @@ struct QtSerialLine::Network::Session final : gensios::Serial_Event {
     gensios::Os_Funcs os{WakeSignal()};
     gensios::Waiter stopWaiter{os};
     gensios::Waiter freedWaiter{os};
+    // The reply awaited now. A member, not a local: a reply that came too late, or the close
+    // of a connection whose opening timed out, still reaches it.
+    Reply reply{os};
     gensios::Gensio* tcp = nullptr;
     gensios::Gensio* top = nullptr;  // what is read and written: tcp itself, or Telnet over it
     gensios::Serial_Gensio* serial = nullptr;
@@ -404,6 +407,11 @@ void QtSerialLine::Network::Write(std::string_view text) {
     std::lock_guard lock(session->writing);
     session->pending.append(text);
     session->HandOver();
+}
+
+bool QtSerialLine::Network::Lost() const {
+    const std::shared_ptr<Session> session = session_.load();
+    return !session || session->lost;
 }
 
 int QtSerialLine::Network::Unsent() const {

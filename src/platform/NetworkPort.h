@@ -41,6 +41,8 @@ public:
     // Gives the remote port new settings; the reason of a refusal, empty when taken.
     std::string Apply(const LineSettings& settings);
     void Close();
+    // Whether the connection went, or there is none.
+    bool Lost() const;
 
     void Write(std::string_view text);
     // Characters given to Write that the connection has not taken yet.

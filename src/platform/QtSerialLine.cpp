@@ -518,6 +518,11 @@ bool QtSerialLine::FinishNetworkOpen(std::string failure) {
         return Fail(std::move(failure));
     }
     open_ = true;
+    if (network_->Lost()) {
+        // Gone between its opening and now: the reason is there already.
+        open_ = false;
+        return false;
+    }
     std::lock_guard lock(mutex_);
     lastError_.clear();
     return true;
