@@ -32,7 +32,11 @@ QCoro::Task<bool> PortService::OpenPortAsync() {
     ClosePort();
     const bool set = line_.SetCommPort(primo_.PortNumber) &&
                      line_.SetSettings(SettingsText(primo_)) && line_.SetInputLen(0);
-    const bool opened = set && co_await line_.OpenAsync(scheduler_);
+    // Not `set && co_await ...`: g++ 12 miscompiles a co_await in a short-circuit operand.
+    bool opened = false;
+    if (set) {
+        opened = co_await line_.OpenAsync(scheduler_);
+    }
     openFailure_ = opened ? std::string() : line_.LastError();
     co_return !opened;
 }

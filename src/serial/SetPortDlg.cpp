@@ -127,7 +127,8 @@ QCoro::Task<> SetPortDlg::OpenChosenPort() {
     CancelBtn->setEnabled(false);
     bool opened = false;
     while (true) {
-        if (!co_await port_.OpenPortAsync()) {
+        const bool failed = co_await port_.OpenPortAsync();
+        if (!failed) {
             opened = true;
             break;
         }
