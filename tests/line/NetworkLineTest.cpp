@@ -8,6 +8,7 @@
 #include <unistd.h>
 
 #include <QEventLoop>
+#include <QProcess>
 #include <QTimer>
 #include <functional>
 
@@ -205,6 +206,44 @@ TEST_F(Ser2netLine, TheRemotePortTakesTheSpeedAndStopBitsOfThePortDialog) {
     rig->line.Output("A?X  \r");
     ASSERT_TRUE(WaitUntil([&] { return rig->line.InBufferCount() >= 5; }));
     EXPECT_EQ(rig->line.Input().size(), 5u);
+}
+
+// The command-line program, as a script runs it, on a port across the network.
+struct CliRun {
+    int status = -1;
+    std::string out;
+    std::string err;
+};
+CliRun RunCli(const QStringList& arguments) {
+    QProcess program;
+    program.start(TARVEL_CLI_PROGRAM, arguments);
+    program.waitForFinished(30000);
+    return {program.exitStatus() == QProcess::NormalExit ? program.exitCode() : -1,
+            program.readAllStandardOutput().toStdString(),
+            program.readAllStandardError().toStdString()};
+}
+
+TEST_F(Ser2netLine, TheCommandLineTestsThroughSer2netAndNamesAConnectionThatFails) {
+    Start({{'A', 5ms}, {'B', 5ms}});
+    if (IsSkipped() || HasFatalFailure()) {
+        return;
+    }
+    rig.reset();  // ser2net serves one client at a time
+    const QString url = QString::fromStdString(server->Url());
+    const CliRun test = RunCli(
+        {"test", "--port", url, "--addresses", "A,B", "--sweeps", "3", "--baud", "9600", "--json"});
+    EXPECT_EQ(test.status, 0) << test.err;
+    EXPECT_NE(test.out.find("\"good\": 6"), std::string::npos) << test.out;
+    EXPECT_NE(test.out.find("\"roundTripMs\": "), std::string::npos) << test.out;
+    const CliRun listed = RunCli({"--list-ports", "--port", "COM2=" + url});
+    EXPECT_NE(listed.out.find("COM2: " + server->Url() + ", serial device server"),
+              std::string::npos)
+        << listed.out;
+    server->Kill();
+    const CliRun refused = RunCli({"send", "A?X  ", "--port", url});
+    EXPECT_EQ(refused.status, 3);
+    EXPECT_EQ(refused.err,
+              "line-tarvel-cli: cannot open the port: " + server->Url() + ": Connection refused\n");
 }
 
 TEST(NetworkLine, TheEscapeByteIsDoubledOnTheWireAndUndoneInAnswersWhereverTheReadsSplit) {
