@@ -104,14 +104,24 @@ void EchoCancellingLine::Output(std::string_view text) {
         Pump();
         const Instant start = std::max(scheduler_.Now(), transmitterFreeAt_);
         transmitterFreeAt_ = start + static_cast<int>(text.size()) * characterTime_;
-        expected_.push_back(
-            Expected{std::string(text), 0, false, transmitterFreeAt_ + EchoGrace(characterTime_)});
+        // Across the network the echo makes the round trip as well.
+        const Duration grace =
+            EchoGrace(characterTime_) + line_.RoundTrip().value_or(Duration::zero());
+        expected_.push_back(Expected{std::string(text), 0, false, transmitterFreeAt_ + grace});
         ArmDeadline();
     }
     line_.Output(text);
 }
 
 void EchoCancellingLine::Pump() const {
+    if (!line_.PortOpen()) {
+        // A line that was lost or closed has nothing to read, what was already taken off it
+        // included, and no echo to come.
+        received_.Clear();
+        held_.Clear();
+        expected_.clear();
+        return;
+    }
     const int waiting = line_.InBufferCount();
     if (waiting <= 0) {
         return;

@@ -32,13 +32,13 @@ inline constexpr const char* kEchoNotice =
 // would be read behind the request's own characters, and a healthy line would look broken.
 //
 // Each text given to Output is an echo to expect: it must come back, byte for byte, before any
-// other character, within its wire time and a grace for the adapter's latency. Once the line is
-// known to echo (EchoMode::On, or in Auto once one request came back whole), those characters
-// are taken off whatever they hold; one that differs from what was sent is a collision on the
-// wire and is counted, as is an echo that does not come back whole in time. Until then (Auto),
-// characters that match the beginning of what was sent are held back until the match is whole,
-// fails, or runs out of time, and are then handed on with their own arrival stamps, so a line
-// that does not echo is judged exactly as without this layer.
+// other character, within its wire time, a grace for the adapter's latency and, across the network,
+// the round trip. Once the line is known to echo (EchoMode::On, or in Auto once one request came
+// back whole), those characters are taken off whatever they hold; one that differs from what was
+// sent is a collision on the wire and is counted, as is an echo that does not come back whole in
+// time. Until then (Auto), characters that match the beginning of what was sent are held back until
+// the match is whole, fails, or runs out of time, and are then handed on with their own arrival
+// stamps, so a line that does not echo is judged exactly as without this layer.
 //
 // Everything else passes through unchanged; the far end's characters keep the arrival stamps
 // the line below gave them.
