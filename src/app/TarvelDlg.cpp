@@ -239,10 +239,10 @@ QCoro::Task<> TarvelDlg::ShowWhenLineIsFree(LineDialog which) {
     // "Stop" gives these buttons back at once, while the loop still finishes its exchange: the
     // port dialog (which reopens the port) and the terminal wait for it.
     bool& pending = which == LineDialog::Port ? commPending_ : terminalPending_;
-    // A listen has no end of its own to wait for.
-    if (program_.LineUser().HeldByListening()) {
-        program_.Ask().ShowMessage({ListeningRefusal, "Info Box", MessageIcon::Exclamation,
-                                    MessageButtons::Ok, std::string()});
+    // A listen has no end of its own to wait for, and a search across settings takes minutes.
+    if (const char* refusal = program_.LineUser().Refusal()) {
+        program_.Ask().ShowMessage(
+            {refusal, "Info Box", MessageIcon::Exclamation, MessageButtons::Ok, std::string()});
         co_return;
     }
     if (pending) {

@@ -26,9 +26,9 @@ void RunControl::StartBtn_Click() {
             return;
         default: return;
     }
-    if (lineUse_.HeldByListening()) {
-        prompts_.ShowMessage({ListeningRefusal, "Info Box", MessageIcon::Exclamation,
-                              MessageButtons::Ok, std::string()});
+    if (const char* refusal = lineUse_.Refusal()) {
+        prompts_.ShowMessage(
+            {refusal, "Info Box", MessageIcon::Exclamation, MessageButtons::Ok, std::string()});
         return;
     }
     // A second click while this run starts up, or while it waits for a stopped loop to finish

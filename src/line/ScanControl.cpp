@@ -20,9 +20,9 @@ void ScanControl::SearchMenu_Click() {
         prompts_.Beep();
         return;
     }
-    if (lineUse_.HeldByListening()) {
-        prompts_.ShowMessage({ListeningRefusal, "Info Box", MessageIcon::Exclamation,
-                              MessageButtons::Ok, std::string()});
+    if (const char* refusal = lineUse_.Refusal()) {
+        prompts_.ShowMessage(
+            {refusal, "Info Box", MessageIcon::Exclamation, MessageButtons::Ok, std::string()});
         return;
     }
     // A second click while this scan starts up, or while it waits for a stopped loop to

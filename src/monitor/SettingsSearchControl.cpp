@@ -71,8 +71,11 @@ void SettingsSearchControl::StopBtn_Click() {
 }
 
 QCoro::Task<> SettingsSearchControl::Run() {
-    // The line is free: the lease comes at once, before anything else may ask for it.
-    const SearchEnd end = co_await search_.Search(co_await lineUse_.Acquire());
+    // The line is free: the lease comes at once, before anything else may ask for it. Those
+    // that ask meanwhile are told why rather than made to wait for minutes.
+    LineUse::Lease lease = co_await lineUse_.Acquire();
+    lease.MarkRefusing(SearchingRefusal);
+    const SearchEnd end = co_await search_.Search(std::move(lease));
     if (!end.lineFailure.empty()) {
         prompts_.ShowMessage(
             {"The search across settings has stopped because the serial line failed:\n" +

@@ -19,14 +19,14 @@ LineUse::Lease& LineUse::Lease::operator=(Lease&& other) noexcept {
 void LineUse::Lease::Release() {
     if (owner_ != nullptr) {
         owner_->busy_ = false;
-        owner_->listening_ = false;
+        owner_->refusal_ = nullptr;
         std::exchange(owner_, nullptr)->released_.Notify();
     }
 }
 
-void LineUse::Lease::MarkListening() {
+void LineUse::Lease::MarkRefusing(const char* refusal) {
     if (owner_ != nullptr) {
-        owner_->listening_ = true;
+        owner_->refusal_ = refusal;
     }
 }
 

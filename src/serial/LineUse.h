@@ -8,9 +8,12 @@
 
 namespace tarvel {
 
-// What Start, "&Search!", Terminal and Comm say while the line is held to listen.
+// What Start, "&Search!", Terminal and Comm say while the line is held to listen, or to search
+// it across settings.
 inline constexpr const char* ListeningRefusal =
     "The line is being listened to. Stop listening in the Line Monitor first.";
+inline constexpr const char* SearchingRefusal =
+    "The line is being searched across settings. Stop the search in the Line Monitor first.";
 
 // Who uses the one serial line for exchanges: the test run, the line detector, the terminal,
 // the port dialog, the listener. One of them at a time; one that asks while another still
@@ -32,7 +35,9 @@ public:
         // Says that the line is held to listen to another master: a listen has no end of its
         // own, so whoever asks for the line meanwhile is refused rather than made to wait. Until
         // the lease goes.
-        void MarkListening();
+        void MarkListening() { MarkRefusing(ListeningRefusal); }
+        // The same for another long hold of the line, with what to tell whoever asks.
+        void MarkRefusing(const char* refusal);
 
     private:
         friend class LineUse;
@@ -41,7 +46,9 @@ public:
     };
 
     bool Busy() const { return busy_; }
-    bool HeldByListening() const { return listening_; }
+    bool HeldByListening() const { return refusal_ == ListeningRefusal; }
+    // Why the line is refused to whoever asks for it now, or nothing when it can be waited for.
+    const char* Refusal() const { return refusal_; }
     // Resumes once the line is free, then holds it until the lease goes. Without a wait when the
     // line is free already.
     QCoro::Task<Lease> Acquire();
@@ -49,7 +56,7 @@ public:
 private:
     Scheduler& scheduler_;
     bool busy_ = false;
-    bool listening_ = false;
+    const char* refusal_ = nullptr;
     Notifier released_;
 };
 

@@ -86,6 +86,28 @@ TEST_F(SettingsSearchWindow, FindsEachControllerAtItsSettingsAndWarnsInThePortDi
     EXPECT_TRUE(rig.prompts.messages.empty());
 }
 
+TEST_F(SettingsSearchWindow, WhileItRunsTheMainWindowsLineButtonsSayWhyInsteadOfWaiting) {
+    SettingsSearchDlg& search = Open();
+    search.SearchButton().click();
+    ASSERT_TRUE(rig.time.RunUntil([&] { return rig.line.Settings().baud == 9600; }, 1h));
+    main.StartBtn_Click();
+    main.ConsolleBtn_Click();
+    rig.time.RunFor(1s);
+    ASSERT_EQ(rig.prompts.messages.size(), 2u);
+    for (const MessageRequest& message : rig.prompts.messages) {
+        EXPECT_EQ(message.text, SearchingRefusal);
+    }
+    EXPECT_FALSE(main.Run().Active());
+    search.StopButton().click();
+    ASSERT_TRUE(rig.time.RunUntil([&] { return search.SearchButton().isEnabled(); }, 1h));
+    // Once it is over the line is free again.
+    main.StartBtn_Click();
+    rig.time.RunFor(1s);
+    EXPECT_TRUE(main.Run().Active());
+    main.StopBtn_Click();
+    ASSERT_TRUE(rig.time.RunUntil([&] { return !main.Run().Active(); }));
+}
+
 TEST_F(SettingsSearchWindow, StopEndsTheSearchAfterTheAddressInProgress) {
     SettingsSearchDlg& search = Open();
     search.SearchButton().click();
