@@ -25,7 +25,9 @@ struct UartErrorCounts {
     friend bool operator==(const UartErrorCounts&, const UartErrorCounts&) = default;
 };
 
-// What a line that takes the echo of its requests off its input has found since it was opened.
+// What a line that takes the echo of its requests off its input has found: whether the port
+// echoes, as found since it was last opened, and the counts since the program began (a reopen
+// does not start them again, so that what happened during a run is their difference).
 struct EchoReport {
     bool echoes = false;  // the port gives back what it sends, and the echo is being removed
     long removed = 0;     // echoes taken off the input, the ones below included
