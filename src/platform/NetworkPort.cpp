@@ -377,30 +377,30 @@ QtSerialLine::Network::~Network() { Close(); }
 std::string QtSerialLine::Network::Open(const NetworkAddress& address,
                                         const LineSettings& settings) {
     std::lock_guard opening(sessionMutex_);
-    session_.exchange(nullptr).reset();
+    Replace(nullptr);
     auto session = std::make_shared<Session>(line_, clock_, address);
     std::string failure = session->Connect(settings);
     if (!failure.empty()) {
         return failure;
     }
     session->service = std::thread([raw = session.get()] { raw->Serve(); });
-    session_.store(std::move(session));
+    Replace(std::move(session));
     return {};
 }
 
 std::string QtSerialLine::Network::Apply(const LineSettings& settings) {
     std::lock_guard using_(sessionMutex_);
-    const std::shared_ptr<Session> session = session_.load();
+    const std::shared_ptr<Session> session = Current();
     return session ? session->Apply(settings) : std::string();
 }
 
 void QtSerialLine::Network::Close() {
     std::lock_guard closing(sessionMutex_);
-    session_.exchange(nullptr).reset();
+    Replace(nullptr);
 }
 
 void QtSerialLine::Network::Write(std::string_view text) {
-    const std::shared_ptr<Session> session = session_.load();
+    const std::shared_ptr<Session> session = Current();
     if (!session || session->lost) {
         return;
     }
@@ -409,18 +409,32 @@ void QtSerialLine::Network::Write(std::string_view text) {
     session->HandOver();
 }
 
+std::shared_ptr<QtSerialLine::Network::Session> QtSerialLine::Network::Current() const {
+    std::lock_guard lock(currentMutex_);
+    return session_;
+}
+
+void QtSerialLine::Network::Replace(std::shared_ptr<Session> session) {
+    std::shared_ptr<Session> old;
+    {
+        std::lock_guard lock(currentMutex_);
+        old = std::exchange(session_, std::move(session));
+    }
+    // Closed outside the lock: closing waits for the connection's threads.
+}
+
 bool QtSerialLine::Network::Lost() const {
-    const std::shared_ptr<Session> session = session_.load();
+    const std::shared_ptr<Session> session = Current();
     return !session || session->lost;
 }
 
 int QtSerialLine::Network::Unsent() const {
-    const std::shared_ptr<Session> session = session_.load();
+    const std::shared_ptr<Session> session = Current();
     return session ? session->unsent.load() : 0;
 }
 
 void QtSerialLine::Network::PurgeReceived() {
-    const std::shared_ptr<Session> session = session_.load();
+    const std::shared_ptr<Session> session = Current();
     if (session && session->serial != nullptr && !session->lost) {
         try {
             session->serial->flush(SERGENSIO_FLUSH_RCV_BUFFER);
@@ -431,7 +445,7 @@ void QtSerialLine::Network::PurgeReceived() {
 }
 
 std::optional<Duration> QtSerialLine::Network::RoundTrip() const {
-    const std::shared_ptr<Session> session = session_.load();
+    const std::shared_ptr<Session> session = Current();
     if (!session || !session->measured) {
         return std::nullopt;
     }

@@ -57,7 +57,13 @@ private:
     QtSerialLine& line_;
     const Clock& clock_;
     std::mutex sessionMutex_;  // one opening or closing at a time
-    std::atomic<std::shared_ptr<Session>> session_;
+    // The session now, for the calls that come while another thread opens or closes. A mutex,
+    // not std::atomic<std::shared_ptr>: libstdc++ 12's keeps a lock bit in the pointer, which
+    // the undefined-behaviour sanitizer takes for a broken object.
+    std::shared_ptr<Session> Current() const;
+    void Replace(std::shared_ptr<Session> session);
+    mutable std::mutex currentMutex_;
+    std::shared_ptr<Session> session_;
 };
 
 }  // namespace tarvel

@@ -5,6 +5,7 @@
 #include <fcntl.h>
 #include <netinet/in.h>
 #include <signal.h>
+#include <sys/prctl.h>
 #include <sys/socket.h>
 #include <sys/wait.h>
 #include <unistd.h>
@@ -86,6 +87,8 @@ public:
         const std::string pidFile = (folder / "ser2net.pid").string();
         pid = ::fork();
         if (pid == 0) {
+            // Goes with the test, even one that is killed.
+            ::prctl(PR_SET_PDEATHSIG, SIGKILL);
             // Its chatter goes to a log beside the configuration, not into the test's output.
             const int log = ::open((folder / "ser2net.log").c_str(), O_WRONLY | O_CREAT, 0600);
             ::dup2(log, STDOUT_FILENO);
