@@ -62,7 +62,22 @@ bool EchoCancellingLine::SetSettings(std::string_view settingsText) {
     if (const std::optional<LineSettings> settings = ParseSettingsText(settingsText)) {
         characterTime_ = CharacterTime(*settings);
     }
+    // An echo still on its way at the old speed comes back garbled or not at all: none is
+    // expected across the change (whoever changes speed settles the line after it).
+    if (mode_ != EchoMode::Off) {
+        Pump();
+        Release();
+    }
     return true;
+}
+
+void EchoCancellingLine::PurgeReceived() {
+    line_.PurgeReceived();
+    // The far end's buffer may have held echoes; they are gone with it, not missing.
+    if (mode_ != EchoMode::Off) {
+        Pump();
+        Release();
+    }
 }
 
 bool EchoCancellingLine::SetInputLen(std::int16_t length) {
@@ -76,9 +91,12 @@ bool EchoCancellingLine::SetInputLen(std::int16_t length) {
 }
 
 bool EchoCancellingLine::SetPortOpen(bool open) {
+    const bool wasOpen = line_.PortOpen();
     const bool done = line_.SetPortOpen(open);
     // Another port, or the same one with another adapter plugged in: the echo is found again.
-    Forget();
+    if (line_.PortOpen() != wasOpen) {
+        Forget();
+    }
     return done;
 }
 
@@ -161,9 +179,13 @@ void EchoCancellingLine::Take(std::uint8_t byte, Instant arrival) const {
     }
     if (++echo.matched == echo.text.size()) {
         // A lone carriage return (a settle) or a couple of characters may come from the far
-        // end by chance; only a request's worth tells that the port echoes. Such a short one
-        // still goes: what follows a settle is dropped anyway.
-        found_ = found_ || echo.text.size() >= kTellingEcho;
+        // end by chance; only a request's worth tells that the port echoes. Until then a short
+        // one is handed on like anything else.
+        if (echo.text.size() < kTellingEcho) {
+            Release();
+            return;
+        }
+        found_ = true;
         held_.Clear();
         ++report_.removed;
         expected_.pop_front();

@@ -66,7 +66,7 @@ public:
     void LowerRequestToSend() override { line_.LowerRequestToSend(); }
     QCoro::Task<bool> OpenAsync(Scheduler& scheduler) override;
     std::optional<Duration> RoundTrip() const override { return line_.RoundTrip(); }
-    void PurgeReceived() override { line_.PurgeReceived(); }
+    void PurgeReceived() override;
     std::optional<EchoReport> Echo() const override;
 
     EchoMode Mode() const { return mode_; }

@@ -138,10 +138,30 @@ TEST_F(EchoLayerTest, AStrayReturnAfterASettleIsNoSignOfEcho) {
     sim.DeliverAt(time.Now() + 2ms, '\r');
     sim.DeliverAt(time.Now() + 3ms, '\n');
     time.RunFor(100ms);
-    EXPECT_EQ(layer->Input(), "\n");
-    EXPECT_FALSE(Report().echoes);
+    EXPECT_EQ(layer->Input(), "\r\n");
+    EXPECT_EQ(Report(), (EchoReport{false, 0, 0, 0}));
     // The next answer is read whole, not taken for an echo.
     EXPECT_EQ(Ask(), "A215\r");
+}
+
+TEST_F(EchoLayerTest, AChangeOfSpeedOrAPurgeExpectsNoEchoFromBefore) {
+    Open(EchoMode::On);
+    // The echo of this request would come back at the old speed; the speed changes first.
+    wire.echo = false;
+    wire.answers['A'] = "";
+    layer->Output("A?X  \r");
+    ASSERT_TRUE(layer->SetSettings(" 2400,N,8, 1"));
+    time.RunFor(200ms);
+    wire.answers['A'] = "A215\r";
+    sim.DeliverAt(time.Now() + 1ms, 'x');
+    time.RunFor(5ms);
+    EXPECT_EQ(layer->Input(), "x");
+    layer->Output("B?X  \r");
+    layer->PurgeReceived();
+    sim.DeliverAt(time.Now() + 1ms, 'y');
+    time.RunFor(500ms);
+    EXPECT_EQ(layer->Input(), "y");
+    EXPECT_EQ(Report(), (EchoReport{true, 0, 0, 0}));
 }
 
 TEST_F(EchoLayerTest, AnEchoUnlikeWhatWasSentIsACollisionAndTheAnswerStaysWhole) {
