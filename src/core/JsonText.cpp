@@ -3,6 +3,7 @@
 
 #include <charconv>
 #include <cstdint>
+#include <unordered_map>
 #include <utility>
 
 namespace tarvel {
@@ -25,6 +26,17 @@ std::string Shown(char c) {
     }
     static const char kHex[] = "0123456789abcdef";
     return std::string("the byte 0x") + kHex[code >> 4] + kHex[code & 0xf];
+}
+
+// A member name as a message quotes it: short, and without control characters that would act
+// on the terminal the message is read on.
+std::string NameShown(const std::string& name) {
+    std::string shown;
+    for (const char c : name.substr(0, 32)) {
+        const auto code = static_cast<unsigned char>(c);
+        shown += code < 0x20 || code == 0x7f ? '?' : c;
+    }
+    return "\"" + shown + (name.size() > 32 ? "...\"" : "\"");
 }
 
 class Reader {
@@ -128,6 +140,8 @@ private:
             ++position_;
             return;
         }
+        // A file of a hundred thousand names must not take a hundred thousand looks at each.
+        std::unordered_map<std::string, int> firstLines;
         while (true) {
             SkipBlanks();
             if (AtEnd()) {
@@ -140,23 +154,22 @@ private:
             }
             const int nameLine = line_;
             std::string name = String();
-            for (const JsonMember& member : object.members) {
-                if (member.name == name) {
-                    throw Refusal{nameLine, "the member \"" + name +
-                                                "\" is given twice (first on line " +
-                                                std::to_string(member.value.line) + ")"};
-                }
+            if (const auto first = firstLines.find(name); first != firstLines.end()) {
+                throw Refusal{nameLine, "the member " + NameShown(name) +
+                                            " is given twice (first on line " +
+                                            std::to_string(first->second) + ")"};
             }
             SkipBlanks();
             if (AtEnd() || Peek() != ':') {
-                Fail("expected \":\" after the member name \"" + name + "\"");
+                Fail("expected \":\" after the member name " + NameShown(name));
             }
             ++position_;
             SkipBlanks();
             if (AtEnd()) {
-                Fail("the member \"" + name + "\" has no value");
+                Fail("the member " + NameShown(name) + " has no value");
             }
             JsonValue value = Value(depth + 1);
+            firstLines.emplace(name, value.line);
             object.members.push_back({std::move(name), std::move(value)});
             SkipBlanks();
             if (AtEnd()) {
@@ -167,8 +180,8 @@ private:
                 return;
             }
             if (Peek() != ',') {
-                Fail("expected \",\" or \"}\" after the member \"" + object.members.back().name +
-                     "\", found " + Shown(Peek()));
+                Fail("expected \",\" or \"}\" after the member " +
+                     NameShown(object.members.back().name) + ", found " + Shown(Peek()));
             }
             ++position_;
         }

@@ -82,6 +82,8 @@ TEST(JsonText, RefusesBrokenDocumentsNamingTheLine) {
          "expected a value (an object, array, string, number, true, false or null), found \"t\""},
         {"{} {}", 1, "unexpected \"{\" after the end of the JSON value"},
         {"{\"a\": 1,\n \"a\": 2}", 2, "the member \"a\" is given twice (first on line 1)"},
+        {"{\"\\u001b[2J\": 1, \"\\u001b[2J\": 2}", 1,
+         "the member \"?[2J\" is given twice (first on line 1)"},
     };
     for (const auto& c : cases) {
         auto parsed = ParseJson(c.text);
@@ -90,6 +92,21 @@ TEST(JsonText, RefusesBrokenDocumentsNamingTheLine) {
         EXPECT_EQ(error->line, c.line) << c.text;
         EXPECT_EQ(error->message, c.message) << c.text;
     }
+}
+
+TEST(JsonText, AnObjectOfVeryManyMembersIsReadAndItsTwiceGivenNameFound) {
+    // A megabyte of names: each looked up once, not compared with all those before it.
+    std::string text = "{";
+    for (int i = 0; i < 100000; ++i) {
+        text += "\"m" + std::to_string(i) + "\": 0,";
+    }
+    auto parsed = ParseJson(text + "\"m0\": 1}");
+    ASSERT_TRUE(std::holds_alternative<JsonSyntaxError>(parsed));
+    EXPECT_EQ(std::get<JsonSyntaxError>(parsed).message,
+              "the member \"m0\" is given twice (first on line 1)");
+    text.back() = '}';
+    ASSERT_TRUE(std::holds_alternative<JsonValue>(ParseJson(text)));
+    EXPECT_EQ(std::get<JsonValue>(ParseJson(text)).members.size(), 100000u);
 }
 
 TEST(JsonText, NestingIsFollowedToItsLimitAndNoDeeper) {
