@@ -15,6 +15,7 @@
 
 #include "core/DeviceTable.h"
 #include "core/JsonText.h"
+#include "platform/FileKinds.h"
 
 namespace tarvel {
 namespace {
@@ -73,6 +74,13 @@ std::string Shown(const std::string& text) {
         shown += code < 0x20 || code == 0x7f ? '?' : c;
     }
     return "\"" + shown + (text.size() > 16 ? "...\"" : "\"");
+}
+
+// A member name of the file in the path of a message: unquoted, as the format's own names are,
+// but as short and as harmless to the terminal as a quoted string.
+std::string NameShown(const std::string& name) {
+    const std::string quoted = Shown(name);
+    return quoted.substr(1, quoted.size() - 2);
 }
 
 std::string AddressShown(char address) {
@@ -148,7 +156,8 @@ private:
             if (std::find(allowed.begin(), allowed.end(), member.name) != allowed.end()) {
                 continue;
             }
-            const std::string where = path.empty() ? member.name : path + "." + member.name;
+            const std::string shown = NameShown(member.name);
+            const std::string where = path.empty() ? shown : path + "." + shown;
             std::string message = "unknown member";
             for (const std::string& name : allowed) {
                 if (EditDistance(member.name, name) <= std::max<std::size_t>(1, name.size() / 4)) {
@@ -393,29 +402,6 @@ private:
 
     std::string file_;
 };
-
-// What a path that is no regular file is, as it follows the path.
-std::optional<std::string> NotARegularFile(mode_t mode) {
-    if (S_ISREG(mode)) {
-        return std::nullopt;
-    }
-    if (S_ISDIR(mode)) {
-        return "is a folder, not a file";
-    }
-    if (S_ISCHR(mode)) {
-        return "is a character device, not a file";
-    }
-    if (S_ISBLK(mode)) {
-        return "is a block device, not a file";
-    }
-    if (S_ISFIFO(mode)) {
-        return "is a FIFO (named pipe), not a file";
-    }
-    if (S_ISSOCK(mode)) {
-        return "is a socket, not a file";
-    }
-    return "is not a regular file";
-}
 
 // The whole of a regular file of at most `limit` bytes, or why not. The path is looked at
 // before it is opened, so that no device is opened at all, and what was opened again, since

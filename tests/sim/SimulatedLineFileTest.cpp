@@ -192,6 +192,12 @@ TEST(SimulatedLineFile, AWrongDescriptionIsRefusedNamingTheLineAndTheMember) {
          "line.json:1: master.answerTimeoutMs: 0 is out of range (1 to 10000)"},
         {"{\"controllers\": [\n{\"address\": \"A\",}]}",
          "line.json:2: a \",\" before \"}\" (no member follows it)"},
+        // A member name the format does not have is no more let loose on the terminal than a
+        // value is.
+        {"{\"controllers\": [{\"address\": \"A\", \"\\u001b[2J and a long name\": 1}]}",
+         "line.json:1: controllers[0].?[2J and a long ...: unknown member; controllers[0] has "
+         "address, baud, parity, dataBits, answerDelayMs, delaySpreadMs, fault, faultRate, "
+         "noise"},
     };
     for (const auto& [text, message] : cases) {
         EXPECT_EQ(Refusal(text), message) << text;
