@@ -23,14 +23,6 @@ QCoro::Task<> SearchOnce(SettingsSearch& search, LineUse& lineUse, SearchEnd& en
     done = true;
 }
 
-SimulatedController At(char address, int baud, Parity parity) {
-    SimulatedController controller;
-    controller.address = address;
-    controller.baud = baud;
-    controller.framing = Framing{parity == Parity::None ? 8 : 7, parity};
-    return controller;
-}
-
 void Measure(const char* what, std::vector<SimulatedController> controllers) {
     VirtualTime time;
     SimulatedSerialLine line(time);
@@ -79,7 +71,7 @@ int main() {
                 Seconds(SearchAnswerWindow({150, Parity::None}, {})) * 1e3);
     Measure("empty line", {});
     Measure("A B at 9600 8N1, C at 2400 7E1, @ at 300 7O1",
-            {At('A', 9600, Parity::None), At('B', 9600, Parity::None), At('C', 2400, Parity::Even),
-             At('@', 300, Parity::Odd)});
+            {ControllerAt('A', 9600, Parity::None), ControllerAt('B', 9600, Parity::None),
+             ControllerAt('C', 2400, Parity::Even), ControllerAt('@', 300, Parity::Odd)});
     return 0;
 }

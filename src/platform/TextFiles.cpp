@@ -16,6 +16,7 @@
 #include <utility>
 
 #include "platform/DurableFiles.h"
+#include "platform/FileKinds.h"
 
 namespace tarvel {
 namespace {
@@ -23,29 +24,6 @@ namespace {
 std::string Latin1(const QString& text) { return text.toLatin1().toStdString(); }
 
 std::string HostReason(int error) { return Latin1(qt_error_string(error)); }
-
-// What a path that is no regular file is, as it follows the path.
-std::optional<std::string> NotARegularFile(mode_t mode) {
-    if (S_ISREG(mode)) {
-        return std::nullopt;
-    }
-    if (S_ISDIR(mode)) {
-        return "is a folder, not a file";
-    }
-    if (S_ISCHR(mode)) {
-        return "is a character device, not a file";
-    }
-    if (S_ISBLK(mode)) {
-        return "is a block device, not a file";
-    }
-    if (S_ISFIFO(mode)) {
-        return "is a FIFO (named pipe), not a file";
-    }
-    if (S_ISSOCK(mode)) {
-        return "is a socket, not a file";
-    }
-    return "is not a regular file";
-}
 
 std::string SizeText(std::uint64_t bytes) {
     constexpr std::uint64_t kKiB = 1024;

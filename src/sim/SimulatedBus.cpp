@@ -8,6 +8,14 @@ namespace tarvel {
 
 Framing FramingOf(const LineSettings& settings) { return {settings.dataBits, settings.parity}; }
 
+SimulatedController ControllerAt(char address, int baud, Parity parity) {
+    SimulatedController controller;
+    controller.address = address;
+    controller.baud = baud;
+    controller.framing = Framing{parity == Parity::None ? 8 : 7, parity};
+    return controller;
+}
+
 SimulatedBus::SimulatedBus(std::vector<SimulatedController> controllers, double lineNoise,
                            std::uint64_t seed)
     : controllers_(std::move(controllers)), lineNoise_(lineNoise), random_(seed) {}

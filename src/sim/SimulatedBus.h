@@ -48,6 +48,10 @@ struct SimulatedController {
     Duration delaySpread = Duration::zero();
 };
 
+// A controller at `baud` and the framing the port dialog pairs with `parity`: 7 data bits with
+// parity, 8 without.
+SimulatedController ControllerAt(char address, int baud, Parity parity);
+
 // What the bus knows of the host's transmitter: its speed, and its framing when a line of this
 // process chose it (a pseudo-terminal keeps no parity, so a program elsewhere leaves it unknown).
 struct HostWire {

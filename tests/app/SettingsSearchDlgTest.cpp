@@ -20,18 +20,11 @@ namespace {
 
 using namespace std::chrono_literals;
 
-SimulatedController At(char address, int baud, Parity parity) {
-    SimulatedController controller;
-    controller.address = address;
-    controller.baud = baud;
-    controller.framing = Framing{parity == Parity::None ? 8 : 7, parity};
-    return controller;
-}
-
 struct SettingsSearchWindow : ::testing::Test {
     testing::ProgramRig rig;
-    BusPeer peer{rig.line, SimulatedBus({At('A', 4800, Parity::None), At('B', 4800, Parity::None),
-                                         At('D', 2400, Parity::Even)},
+    BusPeer peer{rig.line, SimulatedBus({ControllerAt('A', 4800, Parity::None),
+                                         ControllerAt('B', 4800, Parity::None),
+                                         ControllerAt('D', 2400, Parity::Even)},
                                         0.0, 1)};
     TarvelDlg& main = rig.program.Tarvel();
 

@@ -22,14 +22,6 @@ namespace {
 
 using namespace std::chrono_literals;
 
-SimulatedController At(char address, int baud, Parity parity) {
-    SimulatedController controller;
-    controller.address = address;
-    controller.baud = baud;
-    controller.framing = Framing{parity == Parity::None ? 8 : 7, parity};
-    return controller;
-}
-
 struct CliSearchTest : ::testing::Test {
     VirtualTime time;
     SimulatedSerialLine line{time};
@@ -69,8 +61,8 @@ struct CliSearchTest : ::testing::Test {
 };
 
 TEST_F(CliSearchTest, ControllersAtThreeSettingsAreReportedWithAWarningAndTheLargestGroupIsKept) {
-    Controllers({At('A', 9600, Parity::None), At('B', 9600, Parity::None),
-                 At('C', 2400, Parity::Even), At('E', 300, Parity::Odd)});
+    Controllers({ControllerAt('A', 9600, Parity::None), ControllerAt('B', 9600, Parity::None),
+                 ControllerAt('C', 2400, Parity::Even), ControllerAt('E', 300, Parity::Odd)});
     EXPECT_EQ(Run({"scan", "--all-settings", "--cfg", File("line.cfg")}), kAllWell);
     const std::string text = out.str();
     EXPECT_EQ(text.rfind("line-tarvel-cli 3.beta, scan --all-settings on /dev/ttyS9 (COM1), from "
@@ -99,7 +91,7 @@ TEST_F(CliSearchTest, ControllersAtThreeSettingsAreReportedWithAWarningAndTheLar
 }
 
 TEST_F(CliSearchTest, JsonListsEachFindWithItsSettings) {
-    Controllers({At('A', 4800, Parity::None), At('C', 1200, Parity::Even)});
+    Controllers({ControllerAt('A', 4800, Parity::None), ControllerAt('C', 1200, Parity::Even)});
     EXPECT_EQ(Run({"scan", "--all-settings", "--json"}), kAllWell);
     const QJsonObject document =
         QJsonDocument::fromJson(QByteArray::fromStdString(out.str())).object();
@@ -133,7 +125,7 @@ TEST_F(CliSearchTest, AnEmptyLineFindsNothingWritesNoConfigurationAndEndsWithSta
 }
 
 TEST_F(CliSearchTest, CtrlCEndsTheSearchAfterTheAddressInProgressWithWhatWasFound) {
-    Controllers({At('A', 9600, Parity::None), At('B', 150, Parity::None)});
+    Controllers({ControllerAt('A', 9600, Parity::None), ControllerAt('B', 150, Parity::None)});
     meanwhile = [](CliSession& session) { session.Stop("Ctrl+C"); };
     EXPECT_EQ(Run({"scan", "--all-settings", "--json"}), kAllWell);
     const QJsonObject document =
