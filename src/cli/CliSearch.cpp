@@ -2,8 +2,11 @@
 // `scan --all-settings`: the search across settings, its report and its line configuration.
 #include <QJsonArray>
 #include <QString>
+#include <algorithm>
+#include <cctype>
 #include <cstdio>
 #include <ostream>
+#include <string_view>
 
 #include "cli/CliReport.h"
 #include "cli/CliSession.h"
@@ -86,6 +89,55 @@ std::string Addresses(const std::vector<int>& indices) {
 
 QString Text(const std::string& text) { return QString::fromStdString(text); }
 
+// A word as a POSIX shell reads it back unchanged.
+std::string ShellWord(const std::string& word) {
+    const bool plain = !word.empty() && std::all_of(word.begin(), word.end(), [](char c) {
+        return std::isalnum(static_cast<unsigned char>(c)) != 0 ||
+               std::string_view("_-./:=,+@%").find(c) != std::string_view::npos;
+    });
+    if (plain) {
+        return word;
+    }
+    std::string quoted = "'";
+    for (const char c : word) {
+        quoted += c == '\'' ? std::string("'\\''") : std::string(1, c);
+    }
+    return quoted + "'";
+}
+
+// The options that named the line searched, so that a command suggested for its controllers
+// reaches the same line: " --port /dev/ttyUSB0", " --simulate=training-line.json".
+std::string LineOptionsOf(const CliOptions& options) {
+    std::string text;
+    if (options.simulate) {
+        text += options.simulateFile.empty() ? " --simulate"
+                                             : " --simulate=" + ShellWord(options.simulateFile);
+    } else {
+        const int number = options.line.port + 1;
+        const auto assigned = std::find_if(
+            options.assignments.rbegin(), options.assignments.rend(),
+            [number](const PortAssignment& assignment) { return assignment.number == number; });
+        if (options.portEntry.empty() && assigned != options.assignments.rend()) {
+            text += " --port " + ShellWord(assigned->device);
+        } else if (assigned != options.assignments.rend()) {
+            text += " --port " + ShellWord(options.portEntry + "=" + assigned->device);
+        } else if (!options.portEntry.empty() && options.portEntry != "COM1") {
+            text += " --port " + options.portEntry;
+        }
+    }
+    if (options.rs485) {
+        text += " --rs485";
+        if (*options.rs485 != Rs485Mode{}) {
+            text += " --rs485-delays " + std::to_string(options.rs485->delayBeforeSend.count()) +
+                    "," + std::to_string(options.rs485->delayAfterSend.count());
+        }
+    }
+    if (options.echo != EchoMode::Auto) {
+        text += options.echo == EchoMode::On ? " --echo on" : " --echo off";
+    }
+    return text;
+}
+
 }  // namespace
 
 QCoro::Task<int> CliSession::SearchAllSettings() {
@@ -108,7 +160,9 @@ QCoro::Task<int> CliSession::SearchAllSettings() {
                             })) {
         co_return kPortOrFileFailed;
     }
-    if (!co_await OpenLine()) {
+    // A statement of its own: g++ 12 miscompiles an awaited opening inside a condition.
+    const bool opened = co_await OpenLine();
+    if (!opened) {
         co_return kPortOrFileFailed;
     }
     if (!options_.json) {
@@ -129,7 +183,11 @@ QCoro::Task<int> CliSession::SearchAllSettings() {
 
     const std::vector<SettingGroup> groups = ConfirmedGroups(end.finds);
     const std::optional<SettingGroup> written = LargestGroup(groups);
-    const std::optional<std::string> warning = MixedSettingsWarning(groups, ScanCommandFor);
+    const std::string lineOptions = LineOptionsOf(options_);
+    const auto reachBy = [&lineOptions](const SearchSetting& setting) {
+        return ScanCommandFor(setting) + lineOptions;
+    };
+    const std::optional<std::string> warning = MixedSettingsWarning(groups, reachBy);
     int confirmed = 0;
     for (const SearchFind& find : end.finds) {
         confirmed += find.confirmed ? 1 : 0;
@@ -198,7 +256,7 @@ QCoro::Task<int> CliSession::SearchAllSettings() {
         }
         host_.out << " (" << seconds << ", ended " << Iso8601(host_.scheduler.LocalNow()) << ")\n";
         if (groups.size() == 1) {
-            host_.out << "Reach them with: " << ScanCommandFor(groups[0].setting) << "\n";
+            host_.out << "Reach them with: " << reachBy(groups[0].setting) << "\n";
         }
         if (warning) {
             host_.out << "Warning: " << *warning << "\n";
