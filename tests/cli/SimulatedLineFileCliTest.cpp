@@ -107,6 +107,10 @@ TEST_F(TrainingLine, ASearchAcrossSettingsFindsTheControllerAtTheWrongSpeedApart
         EXPECT_NE(text.find(found), std::string::npos) << found << "\nin\n" << text;
     }
     EXPECT_EQ(text.find("Controller C found"), std::string::npos) << text;
+    // Two groups, each controller once: the file gives each its framing, as a real one has.
+    EXPECT_NE(text.find("5 controllers found at 2 settings"), std::string::npos) << text;
+    EXPECT_NE(text.find("  9600 8N1: A B D F ("), std::string::npos) << text;
+    EXPECT_NE(text.find("  2400 8N1: E ("), std::string::npos) << text;
 }
 
 TEST_F(TrainingLine, ASearchAcrossSettingsFindsALineAtEvenParityAtItsSettings) {

@@ -245,8 +245,8 @@ TEST_F(SimulatedLineFileOnDisk, OnlyARegularFileOfAFewBytesIsRead) {
 TEST(SimulatedLineFile, TheExamplesReadAndSayWhatTheyAre) {
     const std::pair<const char*, const char*> examples[] = {
         {"training-line.json",
-         "controllers A, B, F healthy, C silent, D noisy, E only at 2400, the others only at "
-         "9600"},
+         "controllers A, B, F healthy, C silent, D noisy, E only at 2400 8N, the others only at "
+         "9600 8N"},
         {"faults.json",
          "controllers A, F healthy, B silent at times, C garbling its carriage return, D sending "
          "extra characters at times, E answering short at times, line noise 0.002"},
