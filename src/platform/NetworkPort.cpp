@@ -27,20 +27,21 @@ std::string Seconds(Duration span) {
 // The library wakes a thread that waits in it with a signal; without one, a wait learns of an
 // event of another thread only at its next time-out. Its own handler comes with a process-wide
 // set-up (signal masks, SIGPIPE, SIGCHLD) that is not the library's to make here, so the signal
-// gets a handler that does nothing: delivered, it interrupts the wait and nothing else.
+// gets a handler that does nothing: delivered, it interrupts the wait and nothing else. An
+// ignored signal (a disposition a parent process can pass on) would never interrupt it, and
+// every wait would last its whole time-out; looked at for each connection, as anything may
+// have changed it since. SA_RESTART: a late one must not break another call of that thread.
 int WakeSignal() {
-    static const int signal = [] {
-        struct sigaction action {};
-        ::sigaction(SIGUSR2, nullptr, &action);
-        if (action.sa_handler == SIG_DFL) {
-            struct sigaction nothing {};
-            nothing.sa_handler = [](int /*number*/) {};
-            sigemptyset(&nothing.sa_mask);
-            ::sigaction(SIGUSR2, &nothing, nullptr);
-        }
-        return SIGUSR2;
-    }();
-    return signal;
+    struct sigaction action {};
+    ::sigaction(SIGUSR2, nullptr, &action);
+    if (action.sa_handler == SIG_DFL || action.sa_handler == SIG_IGN) {
+        struct sigaction nothing {};
+        nothing.sa_handler = [](int /*number*/) {};
+        nothing.sa_flags = SA_RESTART;
+        sigemptyset(&nothing.sa_mask);
+        ::sigaction(SIGUSR2, &nothing, nullptr);
+    }
+    return SIGUSR2;
 }
 
 unsigned int GensioParity(Parity parity) {

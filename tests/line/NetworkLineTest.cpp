@@ -5,6 +5,7 @@
 
 #include <fcntl.h>
 #include <gtest/gtest.h>
+#include <signal.h>
 #include <unistd.h>
 
 #include <QEventLoop>
@@ -304,6 +305,27 @@ TEST(NetworkLine, AServerThatRefusesOrIgnoresTheComPortOptionOrIsNotThereSaysSo)
         EXPECT_NE(rig.port.OpenFailure().find("not a network port"), std::string::npos)
             << rig.port.OpenFailure();
     }
+}
+
+// A program started by a parent that ignores SIGUSR2 (the library's wake-up signal) inherits
+// that: each reply awaited on one thread while another serves the connection would then take
+// the request's whole time-out.
+TEST(NetworkLine, RepliesComeAtOnceWhenTheProgramWasStartedWithTheWakeSignalIgnored) {
+    struct sigaction ignored {};
+    ignored.sa_handler = SIG_IGN;
+    sigemptyset(&ignored.sa_mask);
+    ::sigaction(SIGUSR2, &ignored, nullptr);
+    FakeComPortServer server(FakeComPortServer::Mode::Agree);
+    NetworkRig rig(server.Url());
+    ASSERT_FALSE(rig.Open()) << rig.port.OpenFailure();
+    const auto started = std::chrono::steady_clock::now();
+    for (int change = 0; change < 10; ++change) {
+        ASSERT_TRUE(rig.line.SetSettings(change % 2 == 0 ? " 4800,E,7, 1" : " 9600,N,8, 1"))
+            << rig.line.LastError();
+    }
+    rig.port.ClosePort();
+    // On the loopback some milliseconds; with the signal lost, seconds for each change.
+    EXPECT_LT(std::chrono::steady_clock::now() - started, 3s);
 }
 
 TEST(NetworkLine, TheWindowsThreadGoesOnWhileTheServerIsSilent) {
