@@ -270,6 +270,23 @@ TEST(NetworkLine, TheEscapeByteIsDoubledOnTheWireAndUndoneInAnswersWhereverTheRe
                                             5));
 }
 
+TEST(NetworkLine, ASettleAsksTheServerToPurgeItsReceiveBufferBeforeAndAfterTheCarriageReturn) {
+    FakeComPortServer server(FakeComPortServer::Mode::Agree);
+    NetworkRig rig(server.Url());
+    ASSERT_FALSE(rig.Open()) << rig.port.OpenFailure();
+    const std::size_t before = server.Received().size();
+    auto settle = [](PortService& port) -> QCoro::Task<bool> {
+        co_await port.SettleLine();
+        co_return true;
+    };
+    ASSERT_TRUE(RunInEventLoop(settle(rig.port), 2s));
+    // PURGE-DATA (12) of the access server's receive buffer (1), as RFC 2217 numbers them.
+    const std::string purge("\xff\xfa\x2c\x0c\x01\xff\xf0", 7);
+    ASSERT_TRUE(
+        WaitUntil([&] { return server.Received().size() >= before + 2 * purge.size() + 1; }));
+    EXPECT_EQ(server.Received().substr(before), purge + "\r" + purge);
+}
+
 TEST(NetworkLine, AServerThatRefusesOrIgnoresTheComPortOptionOrIsNotThereSaysSo) {
     {
         FakeComPortServer server(FakeComPortServer::Mode::Refuse);
