@@ -28,6 +28,7 @@ namespace {
 
 int main(int argc, char* argv[]) {
     using namespace tarvel;
+    BlockNetworkWakeSignal();
     const Options options = ParseCommandLine(std::vector<std::string>(argv + 1, argv + argc));
     if (!options.error.empty()) {
         std::cerr << argv[0] << ": " << options.error << "\n\n" << UsageText(argv[0]);

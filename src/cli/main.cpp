@@ -33,6 +33,7 @@ QCoro::Task<> RunSession(tarvel::CliSession& session, int& status) {
 
 int main(int argc, char* argv[]) {
     using namespace tarvel;
+    BlockNetworkWakeSignal();
     const CliOptions options = ParseCliArguments(std::vector<std::string>(argv + 1, argv + argc));
     if (options.help) {
         std::cout << CommandUsage(options.command);

@@ -203,8 +203,11 @@ struct QtSerialLine::Network::Session final : gensios::Serial_Event {
         const bool comPort = address.kind == NetworkAddress::Kind::ComPortControl;
         Reply& reply = this->reply;
         try {
-            tcp = gensios::gensio_alloc("tcp," + address.host + "," + std::to_string(address.port),
-                                        os, this);
+            // Without Nagle's algorithm: a request written just after a purge or a round-trip
+            // query would otherwise wait for that write's acknowledgement, up to a round trip
+            // more inside the answer window.
+            tcp = gensios::gensio_alloc(
+                "tcp(nodelay=true)," + address.host + "," + std::to_string(address.port), os, this);
         } catch (const gensios::gensio_error& error) {
             return text + ": " + error.what();
         }
@@ -451,6 +454,13 @@ std::optional<Duration> QtSerialLine::Network::RoundTrip() const {
         return std::nullopt;
     }
     return session->roundTrip.load();
+}
+
+void BlockNetworkWakeSignal() {
+    sigset_t wake;
+    sigemptyset(&wake);
+    sigaddset(&wake, SIGUSR2);
+    pthread_sigmask(SIG_BLOCK, &wake, nullptr);
 }
 
 }  // namespace tarvel

@@ -65,6 +65,12 @@ std::string ApplyLineSettings(SettingsTarget& port, const LineSettings& settings
 // can neither delay the reading nor make an answer that came in time look late. The program's
 // thread finds the characters, with their stamps, in a buffer the two threads share; the line's
 // notifications reach it from its event loop, never from inside a call.
+// Blocks the signal with which the network library wakes a thread waiting in it, in the calling
+// thread and so in every thread started after it. The library lets it in only inside its own
+// waits; arriving anywhere else, just before a wait, it would be lost and that wait would last
+// its whole time-out. Called first thing in main(), before any thread starts.
+void BlockNetworkWakeSignal();
+
 class QtSerialLine final : public SerialLine {
 public:
     // `ports` says which device each port number stands for; it must outlive the line.

@@ -4,7 +4,10 @@
 #include <gtest/gtest.h>
 #include <QCoreApplication>
 
+#include "platform/QtSerialLine.h"
+
 int main(int argc, char** argv) {
+    tarvel::BlockNetworkWakeSignal();  // as the programs do
     QCoreApplication application(argc, argv);
     ::testing::InitGoogleTest(&argc, argv);
     return RUN_ALL_TESTS();

@@ -5,7 +5,10 @@
 #include <gtest/gtest.h>
 #include <QApplication>
 
+#include "platform/QtSerialLine.h"
+
 int main(int argc, char** argv) {
+    tarvel::BlockNetworkWakeSignal();  // as the programs do
     qputenv("QT_QPA_PLATFORM", "offscreen");
     QApplication application(argc, argv);
     QApplication::setQuitOnLastWindowClosed(false);
