@@ -2,6 +2,7 @@
 #pragma once
 
 #include <QCoroTask>
+#include <string_view>
 
 #include "platform/Notifier.h"
 #include "platform/Scheduler.h"
@@ -46,7 +47,10 @@ public:
     };
 
     bool Busy() const { return busy_; }
-    bool HeldByListening() const { return refusal_ == ListeningRefusal; }
+    // By the text, not its address: each unit may keep a copy of a literal of its own.
+    bool HeldByListening() const {
+        return refusal_ != nullptr && std::string_view(refusal_) == ListeningRefusal;
+    }
     // Why the line is refused to whoever asks for it now, or nothing when it can be waited for.
     const char* Refusal() const { return refusal_; }
     // Resumes once the line is free, then holds it until the lease goes. Without a wait when the
