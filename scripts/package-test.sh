@@ -45,7 +45,9 @@ check_completion() {
   expect_completion 'line-tarvel-cli scan --stop-bits ' '1 2'
   expect_completion 'line-tarvel-cli scan --retry ' '0 1 2 3 4'
   local line_options='--port --baud --parity --stop-bits --retry --simulate --rs485 --rs485-delays'
-  expect_completion 'line-tarvel-cli scan --' "$line_options --cfg --traffic --stats --json --help"
+  line_options+=' --echo'
+  expect_completion 'line-tarvel-cli scan --' \
+    "$line_options --cfg --traffic --stats --json --all-settings --help"
   expect_completion 'line-tarvel-cli send --rs485-delays 0,2 --rs' '--rs485 --rs485-delays'
   expect_completion 'line-tarvel-cli listen --answer-window 0.3 --d' '--duration'
   # A line description's file is no command, and an option after --simulate is no file.
