@@ -68,19 +68,9 @@ QCoro::Task<std::optional<Exchange>> LineDetector::Try(Request request) {
         lineFailure_ = std::move(made.lineFailure);
         co_return std::nullopt;
     }
-    SerialLine& line = port_.Line();
     Exchange& exchange = *made.exchange;
-    // The time-out wins even when five characters came at the same moment.
-    if (made.late) {
-        exchange.verdict = ExchangeVerdict::NotDetected;
-    } else if (exchange.received == AnswerLength) {
-        exchange.answer = line.InputFirst(exchange.received);
-        exchange.verdict =
-            exchange.answer.back() == '\r' ? ExchangeVerdict::Good : ExchangeVerdict::UnknownFormat;
-    } else {
-        // More than five: left in the input for the settle to throw away.
-        exchange.verdict = ExchangeVerdict::WrongCount;
-    }
+    // More than five characters stay in the input for the settle to throw away.
+    JudgeProbe(port_.Line(), exchange, made.late);
     Tell([&](ScanSink& sink) { sink.ExchangeJudged(exchange); });
     co_return exchange;
 }

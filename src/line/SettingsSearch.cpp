@@ -210,17 +210,8 @@ QCoro::Task<std::optional<Exchange>> SettingsSearch::Ask(int index, int attempt,
         lineFailure_ = std::move(made.lineFailure);
         co_return std::nullopt;
     }
-    SerialLine& line = port_.Line();
     Exchange& exchange = *made.exchange;
-    if (made.late) {
-        exchange.verdict = ExchangeVerdict::NotDetected;
-    } else if (exchange.received == AnswerLength) {
-        exchange.answer = line.InputFirst(exchange.received);
-        exchange.verdict =
-            exchange.answer.back() == '\r' ? ExchangeVerdict::Good : ExchangeVerdict::UnknownFormat;
-    } else {
-        exchange.verdict = ExchangeVerdict::WrongCount;
-    }
+    JudgeProbe(port_.Line(), exchange, made.late);
     // No settle after a failure: the next request drops what is left, and the window has
     // already waited out an answer's whole wire time.
     Tell([&](SearchSink& sink) { sink.ExchangeJudged(exchange); });

@@ -52,4 +52,17 @@ QCoro::Task<ExchangeOnLine> MakeAsconExchange(PortService& port, Primo& primo, R
     co_return done;
 }
 
+void JudgeProbe(SerialLine& line, Exchange& exchange, bool late) {
+    // The time-out wins even when five characters came at the same moment.
+    if (late) {
+        exchange.verdict = ExchangeVerdict::NotDetected;
+    } else if (exchange.received == AnswerLength) {
+        exchange.answer = line.InputFirst(exchange.received);
+        exchange.verdict =
+            exchange.answer.back() == '\r' ? ExchangeVerdict::Good : ExchangeVerdict::UnknownFormat;
+    } else {
+        exchange.verdict = ExchangeVerdict::WrongCount;
+    }
+}
+
 }  // namespace tarvel

@@ -32,4 +32,9 @@ struct ExchangeOnLine {
 QCoro::Task<ExchangeOnLine> MakeAsconExchange(PortService& port, Primo& primo, Request request,
                                               Duration pause, Duration window, ExchangeSteps steps);
 
+// How the detector, and the search across settings, judge the answer to a read request: late is
+// "Not detected !"; five characters ending in a carriage return are good and are read; five
+// others are an unknown format; any other count is a wrong count, left in the input.
+void JudgeProbe(SerialLine& line, Exchange& exchange, bool late);
+
 }  // namespace tarvel
