@@ -9,6 +9,9 @@
 #include <gtest/gtest.h>
 
 #include "golden/GoldenLine.h"
+#include "line/LineDetector.h"
+#include "line/ScanControl.h"
+#include "line/ScanDisplay.h"
 #include "support/EngineRig.h"
 
 namespace tarvel {
@@ -124,6 +127,53 @@ Scan finished: 1 controller found: A (37 s, ended 2026-12-09T08:00:37+01:00)
 5,1449.2,08:00:01,request,E,6,45 3F 58 20 20 0D,E?X  <CR>,,2026-12-09T08:00:01+01:00,/dev/ttyS9 (COM1),"9600 8N1, retry 0",scan
 5,1749.2,08:00:01,answer,E,0,,,Not detected !,2026-12-09T08:00:01+01:00,/dev/ttyS9 (COM1),"9600 8N1, retry 0",scan
 )"));
+}
+
+// The same scan as the main window's "&Search!" runs it: what the window shows of it.
+struct ScanWindowGolden : ::testing::Test, testing::EngineRig {
+    testing::FakeSwitch AnalizerBtn, ReportBtn;
+    testing::FakeListBox controllerList;
+    DeviceTableEditor editor{primo, table, DeviceLists{MaxNumCmb, ControllerCmb, AddressCmb},
+                             prompts};
+    LineDetector detector{primo, port, table};
+    ScanDisplay scanDisplay{
+        ScanControls{StartBtn, StopBtn, ConsolleBtn, CommBtn, SearchMenu, AnalizerBtn, ReportBtn,
+                     TxLbl, RxLbl, StatusPanel1, ProgressBar},
+        [this]() -> ListBox& { return controllerList; }, editor, display};
+    ScanControl scan{primo, port, lineUse, prompts, detector, scanDisplay};
+    ScriptedBus bus{line, FourControllers()};
+
+    ScanWindowGolden() {
+        detector.AddSink(scanDisplay);
+        editor.LoadStartupTable();
+        primo.RetryCount = 0;
+    }
+};
+
+TEST_F(ScanWindowGolden, WhatTheWindowShows) {
+    scan.SearchMenu_Click();
+    ASSERT_TRUE(time.RunUntil([this] { return !scan.Active(); }, 1h));
+    EXPECT_EQ(bus.Wire().size(), 128u);
+    EXPECT_EQ(Joined(RxLbl.history, 0, 8), R"(
+
+1 Device Found !
+Not detected !
+Unknow format !
+Wrong # of characters !
+Not detected !
+Not detected !
+)");
+    EXPECT_EQ(Joined(RxLbl.history, RxLbl.history.size() - 3), R"(Not detected !
+Not detected !
+Devices Found:  1
+)");
+    EXPECT_EQ(Joined(controllerList.items), R"(Controller  1  Address: A
+)");
+    EXPECT_EQ(Joined(StatusPanel1.history), R"(Line Detector is working !
+End Line Detector work !
+)");
+    EXPECT_EQ(primo.DeviceCount, 1);
+    EXPECT_EQ(golden::Micros(Elapsed()), "37549166.709");
 }
 
 // The terminal's exchange as line-tarvel-cli's "send" makes it: a read, a write of two frames,
