@@ -2,8 +2,9 @@
 # SPDX-License-Identifier: GPL-3.0-or-later
 # Fails, naming file and line, when a file under src/ breaks the layers:
 #  - it includes a folder above its own layer (or reaches out with "..");
-#  - it is not a window (...Dlg.* in serial/, line/, analysis/, monitor/), nor in ui/ or app/, and
-#    includes a header of Qt's widget and GUI modules, or a window's header;
+#  - it is not a window (...Dlg.* in serial/, line/, analysis/, monitor/, or one of the window-side
+#    helpers below), nor in ui/ or app/, and includes a header of Qt's widget and GUI modules, or
+#    a window's header;
 #  - it is in core/ and includes anything of Qt or QCoro.
 # Usage: scripts/check-layers.sh [SOURCE_DIR] (default: src of this tree).
 set -euo pipefail
@@ -27,6 +28,15 @@ declare -A may_use=(
 # The folders that hold windows, and what a window may use besides its folder's layers.
 window_folders=" serial line analysis monitor "
 window_extra="ui serial engine line analysis monitor"
+# Parts of a window kept in files of their own, which are window-side as the window is: each
+# named here by its path under src/ without the extension.
+window_helpers=" monitor/MonitorCharts monitor/MonitorTableLooks "
+
+# A window's file, or a window-side helper's, named by its path under src/.
+is_window_file() {
+  local path=$1
+  [[ $(basename "$path") == *Dlg.* ]] || [[ $window_helpers == *" ${path%.*} "* ]]
+}
 
 # Qt's modules whose headers belong to windows only.
 qt_include=$(qtpaths6 --query QT_INSTALL_HEADERS 2>/dev/null || true)
@@ -74,18 +84,15 @@ while IFS= read -r file; do
     continue
   fi
   allowed="$folder ${may_use[$folder]}"
-  name=$(basename "$relative")
   window=false
-  case "$name" in
-    *Dlg.*)
-      if [[ $window_folders == *" $folder "* ]]; then
-        window=true
-        allowed="$allowed $window_extra"
-      elif [ "$folder" != app ]; then
-        complain "$relative: windows belong in serial/, line/, analysis/, monitor/ or app/"
-      fi
-      ;;
-  esac
+  if is_window_file "$relative"; then
+    if [[ $window_folders == *" $folder "* ]]; then
+      window=true
+      allowed="$allowed $window_extra"
+    elif [ "$folder" != app ]; then
+      complain "$relative: windows belong in serial/, line/, analysis/, monitor/ or app/"
+    fi
+  fi
   gui_allowed=false
   if $window || [ "$folder" = ui ] || [ "$folder" = app ]; then
     gui_allowed=true
@@ -114,7 +121,7 @@ while IFS= read -r file; do
     if [ -n "${may_use[$used]+set}" ]; then
       if [[ " $allowed " != *" $used "* ]]; then
         complain "$where, but $folder/ may use only: $allowed"
-      elif ! $gui_allowed && [[ $(basename "$header") == *Dlg.* ]]; then
+      elif ! $gui_allowed && is_window_file "$header"; then
         complain "$where: only windows, ui/ and app/ may include a window"
       fi
     fi

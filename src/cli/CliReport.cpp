@@ -5,6 +5,7 @@
 #include <algorithm>
 #include <cmath>
 #include <cstdio>
+#include <ostream>
 
 #include "core/Verdict.h"
 #include "core/Version.h"
@@ -43,6 +44,22 @@ double Rounded(double value, int decimals) {
 
 std::string Counted(long count, const std::string& noun) {
     return std::to_string(count) + " " + noun + (count == 1 ? "" : "s");
+}
+
+std::string Seconds(Duration time) {
+    char text[32];
+    std::snprintf(text, sizeof text, "%.0f s", std::chrono::duration<double>(time).count());
+    return text;
+}
+
+void ShowProgress(std::ostream& err, const std::string& text) {
+    err << "\r" << text << "\x1b[K" << std::flush;
+}
+
+void EndProgress(std::ostream& err) { err << "\r\x1b[K" << std::flush; }
+
+QJsonValue TextOrNull(const std::string& text) {
+    return text.empty() ? QJsonValue(QJsonValue::Null) : QJsonValue(QString::fromStdString(text));
 }
 
 std::string StatisticsTable(const LineStatistics& statistics) {

@@ -3,6 +3,7 @@
 
 #include <QJsonArray>
 #include <QJsonObject>
+#include <iosfwd>
 #include <optional>
 #include <string>
 #include <vector>
@@ -22,12 +23,23 @@ double Rounded(double value, int decimals);
 // "1 exchange", "2 exchanges": a count with its noun, which takes an "s" but after 1.
 std::string Counted(long count, const std::string& noun);
 
+// "12 s": a time as the text reports give it, to the second.
+std::string Seconds(Duration time);
+
+// Progress on one line of a terminal, rewritten in place; EndProgress clears that line for text
+// of its own.
+void ShowProgress(std::ostream& err, const std::string& text);
+void EndProgress(std::ostream& err);
+
 // The statistics of each controller as an aligned text table, a header line first.
 std::string StatisticsTable(const LineStatistics& statistics);
 // "Line: 120 exchanges, 4.30 exchanges/s, 93.1 % good, longest run of failures 3; driver errors:
 // ..."
 std::string LineSummary(const LineStatistics& statistics,
                         const std::optional<UartErrorCounts>& driverErrors);
+
+// A text as a JSON value, null when it is empty: a "lineFailure" that did not happen.
+QJsonValue TextOrNull(const std::string& text);
 
 // The JSON forms; README.md documents them.
 QJsonObject ControllerJson(const ControllerStatistics& controller, Duration answerWindow);

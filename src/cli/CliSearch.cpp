@@ -30,7 +30,7 @@ public:
     }
     void SettingStarting(int number, const SearchSetting&) override { number_ = number; }
     void SettingRefused(const SearchSetting& setting, const std::string& why) override {
-        EndProgress();
+        EndLine();
         host_.err << "line-tarvel-cli: the port does not take " << setting.Name() << " (" << why
                   << "); left out\n";
     }
@@ -43,21 +43,21 @@ public:
                       "setting %s (%d of %d), address %c (%d of %d), %.0f s, found %zu",
                       setting.Name().c_str(), number_, settings_, AddressCharacter(index),
                       index + 1, kAddressCount, Seconds(), finds.size());
-        host_.err << "\r" << text << "\x1b[K" << std::flush;
+        ShowProgress(host_.err, text);
     }
     void ControllerFound(const SearchFind& find) override {
         finds.push_back(find);
         if (json_) {
             return;
         }
-        EndProgress();
+        EndLine();
         host_.out << "Controller " << AddressCharacter(find.index) << " found at "
                   << find.setting.Name() << " (address " << find.index << ")"
                   << (find.confirmed ? "" : ", not confirmed: no good answer to a second request")
                   << "\n"
                   << std::flush;
     }
-    void SearchEnded(const SearchEnd&) override { EndProgress(); }
+    void SearchEnded(const SearchEnd&) override { EndLine(); }
 
     double Seconds() const {
         return std::chrono::duration<double>(host_.scheduler.Now() - start_).count();
@@ -66,9 +66,9 @@ public:
     std::vector<SearchFind> finds;
 
 private:
-    void EndProgress() {
+    void EndLine() {
         if (host_.progress) {
-            host_.err << "\r\x1b[K" << std::flush;
+            EndProgress(host_.err);
         }
     }
 
@@ -144,20 +144,19 @@ QCoro::Task<int> CliSession::SearchAllSettings() {
     SearchProgress progress(host_, options_.json);
     // The line configuration holds addresses and no settings: it is written from the controllers
     // of one setting, the one with the most, and the report says which.
-    if (!options_.cfgFile.empty() &&
-        !files_.AddDocument(options_.cfgFile, "line configuration",
-                            [&progress]() -> std::optional<std::string> {
-                                const auto group = LargestGroup(ConfirmedGroups(progress.finds));
-                                if (!group) {
-                                    return std::nullopt;
-                                }
-                                ControllerAddressTable table = StartupAddressTable();
-                                for (std::size_t i = 0; i < group->addresses.size(); ++i) {
-                                    table[i] = static_cast<std::int16_t>(group->addresses[i]);
-                                }
-                                return FormatLineConfiguration(
-                                    static_cast<std::int16_t>(group->addresses.size()), table);
-                            })) {
+    if (!AddDocument(options_.cfgFile, "line configuration",
+                     [&progress]() -> std::optional<std::string> {
+                         const auto group = LargestGroup(ConfirmedGroups(progress.finds));
+                         if (!group) {
+                             return std::nullopt;
+                         }
+                         ControllerAddressTable table = StartupAddressTable();
+                         for (std::size_t i = 0; i < group->addresses.size(); ++i) {
+                             table[i] = static_cast<std::int16_t>(group->addresses[i]);
+                         }
+                         return FormatLineConfiguration(
+                             static_cast<std::int16_t>(group->addresses.size()), table);
+                     })) {
         co_return kPortOrFileFailed;
     }
     // A statement of its own: g++ 12 miscompiles an awaited opening inside a condition.
@@ -230,8 +229,7 @@ QCoro::Task<int> CliSession::SearchAllSettings() {
             {"cfgSetting",
              written ? QJsonValue(Text(written->setting.Name())) : QJsonValue(QJsonValue::Null)},
             {"stopped", end.stopped},
-            {"lineFailure", end.lineFailure.empty() ? QJsonValue(QJsonValue::Null)
-                                                    : QJsonValue(Text(end.lineFailure))},
+            {"lineFailure", TextOrNull(end.lineFailure)},
             {"seconds", Rounded(progress.Seconds(), 1)},
         };
         AddProvenance(document, MadeOf(true));
@@ -265,12 +263,8 @@ QCoro::Task<int> CliSession::SearchAllSettings() {
     if (warning) {
         host_.err << "line-tarvel-cli: the controllers answer at different settings\n";
     }
-    if (!end.lineFailure.empty()) {
-        host_.err << "line-tarvel-cli: the serial line failed: " << end.lineFailure << "\n";
-        co_return kPortOrFileFailed;
-    }
-    if (!filesWritten) {
-        co_return kPortOrFileFailed;
+    if (const std::optional<int> failed = FailureStatus(end.lineFailure, filesWritten)) {
+        co_return *failed;
     }
     co_return confirmed > 0 ? kAllWell : kLineFailures;
 }

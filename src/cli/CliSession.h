@@ -4,6 +4,7 @@
 #include <QCoroTask>
 #include <functional>
 #include <iosfwd>
+#include <memory>
 #include <optional>
 #include <string>
 #include <vector>
@@ -41,12 +42,13 @@ struct CliHost {
     std::string portDevice;
 };
 
-// One command of line-tarvel-cli, from opening the port to the report: the same test cycle,
-// line detector, terminal exchange, analysis and file formats as the windows, with the line
-// monitor's statistics.
+class ExchangeSink;
 class Listener;
 class SettingsSearch;
 
+// One command of line-tarvel-cli, from opening the port to the report: the same test cycle,
+// line detector, terminal exchange, analysis and file formats as the windows, with the line
+// monitor's statistics. The shared part is CliSession.cpp; each command has a file of its own.
 class CliSession {
 public:
     CliSession(const CliOptions& options, CliHost host);
@@ -64,29 +66,73 @@ public:
     const LineMonitor& Monitor() const { return monitor_; }
 
 private:
-    class ProgressSink;
+    // What the sinks of the test cycle, the line detector and the listener share: the command's
+    // clock, its progress line on a terminal, and the --traffic log (CliSession.cpp).
+    class Progress {
+    public:
+        explicit Progress(CliSession& session) : session_(session) {}
+        Duration Elapsed() const;
+
+    protected:
+        // The loop has begun: the clock starts, and a stop asked before it still holds.
+        void Started();
+        // Progress is shown on a terminal only; Show rewrites its line.
+        bool Showing() const;
+        void Show(const std::string& text);
+        // Clears the progress line, at the end or for a line of text of its own.
+        void EndLine();
+        // Each judged exchange: the echo told once, and the traffic the log still lacks.
+        void Logged();
+
+        CliSession& session_;
+
+    private:
+        Instant start_{};
+        std::uint64_t trafficLogged_ = 0;  // exchanges of the monitor's traffic in the log
+    };
+    // One sink for each loop, each beside its command.
+    class ScanProgress;    // CliScan.cpp
+    class CycleProgress;   // CliTest.cpp
+    class ListenProgress;  // CliListen.cpp
+    // The sink of the command's loop, kept as long as the session: the files read it until they
+    // are closed, after a command that failed too.
+    template <class Sink>
+    Sink& KeepProgress() {
+        auto sink = std::make_unique<Sink>(*this);
+        Sink& kept = *sink;
+        progress_ = std::move(sink);
+        return kept;
+    }
 
     // Tells on standard error, once, that the port echoes.
     void NoteEcho();
     bool echoNoted_ = false;
 
+    // One file each.
     QCoro::Task<int> Scan();
     // scan --all-settings: the search across settings (CliSearch.cpp).
     QCoro::Task<int> SearchAllSettings();
     QCoro::Task<int> Test();
+    // The controllers a test asks, from --cfg or --addresses; false, told, for a file that
+    // cannot be read or is no line configuration.
+    bool LoadConfiguration();
     QCoro::Task<int> Send();
     QCoro::Task<int> Listen();
     int Analyse();
     // Opens the line; false, with the reason on standard error, when it cannot be. A port across
     // the network connects meanwhile, so a Ctrl+C is still heard.
     QCoro::Task<bool> OpenLine();
-    // The output files of a scan or a test, checked before the line is opened; false, with the
-    // reason on standard error, when any cannot be written.
+    // The output files are checked before the line is opened: false, with the reason on standard
+    // error, when one cannot be written. A command adds its own documents first, then the
+    // statistics and the traffic of --stats and --traffic.
+    bool AddDocument(const std::string& path, const char* what, RunFiles::Content content);
     bool PrepareFiles();
-    bool LoadConfiguration();
+    // kPortOrFileFailed when the line failed (told on standard error) or a file was not written.
+    std::optional<int> FailureStatus(const std::string& lineFailure, bool filesWritten);
+    // Stops the run once --duration is over; nothing without it.
+    std::optional<Scheduler::TimerId> StopAtDuration();
     LineDescription Line() const;
     Provenance MadeOf(bool usesLine) const;
-    std::vector<std::string> RecordTexts() const;
     // Ends the run after the exchange in progress; the first cause given is the one reported.
     void StopRun(std::string cause);
     // Stops again a loop that has just cleared StopFlag, when a stop came before it began.
@@ -101,7 +147,7 @@ private:
     ControllerAddressTable table_ = StartupAddressTable();
     LineMonitor monitor_;
     std::string stopCause_;  // empty until something asks the run to stop
-    std::unique_ptr<ProgressSink> progress_;
+    std::unique_ptr<ExchangeSink> progress_;
     Listener* listener_ = nullptr;      // while listening
     SettingsSearch* search_ = nullptr;  // while searching across settings
     RunFiles files_;

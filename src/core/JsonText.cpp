@@ -28,16 +28,8 @@ std::string Shown(char c) {
     return std::string("the byte 0x") + kHex[code >> 4] + kHex[code & 0xf];
 }
 
-// A member name as a message quotes it: short, and without control characters that would act
-// on the terminal the message is read on.
-std::string NameShown(const std::string& name) {
-    std::string shown;
-    for (const char c : name.substr(0, 32)) {
-        const auto code = static_cast<unsigned char>(c);
-        shown += code < 0x20 || code == 0x7f ? '?' : c;
-    }
-    return "\"" + shown + (name.size() > 32 ? "...\"" : "\"");
-}
+// A member name as a message quotes it.
+std::string NameShown(const std::string& name) { return JsonQuoted(name, 32); }
 
 class Reader {
 public:
@@ -378,6 +370,15 @@ private:
 };
 
 }  // namespace
+
+std::string JsonQuoted(const std::string& text, std::size_t longest) {
+    std::string shown;
+    for (const char c : text.substr(0, longest)) {
+        const auto code = static_cast<unsigned char>(c);
+        shown += code < 0x20 || code == 0x7f ? '?' : c;
+    }
+    return "\"" + shown + (text.size() > longest ? "...\"" : "\"");
+}
 
 std::variant<JsonValue, JsonSyntaxError> ParseJson(std::string_view text) {
     // A byte order mark is no part of JSON, but editors on some systems write one.

@@ -44,4 +44,8 @@ std::variant<JsonValue, JsonSyntaxError> ParseJson(std::string_view text);
 // "a string", "a number", "an object", ... for messages about a value of the wrong kind.
 std::string JsonKindName(JsonValue::Kind kind);
 
+// A text of a document as a message quotes it: its first `longest` characters, "..." after a
+// cut, and "?" for control characters, which would act on the terminal the message is read on.
+std::string JsonQuoted(const std::string& text, std::size_t longest);
+
 }  // namespace tarvel

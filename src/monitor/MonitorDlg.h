@@ -3,27 +3,20 @@
 
 #include <QWidget>
 #include <cstdint>
-#include <map>
 #include <memory>
-#include <string>
 #include <vector>
 
 #include "monitor/LineMonitor.h"
 #include "monitor/ListenControl.h"
+#include "monitor/MonitorCharts.h"
 #include "monitor/MonitorFiles.h"
 #include "monitor/MonitorModels.h"
 #include "platform/Tasks.h"
 
-class QAreaSeries;
-class QChart;
-class QChartView;
-class QComboBox;
 class QLabel;
-class QLineSeries;
 class QPushButton;
 class QSortFilterProxyModel;
 class QTableView;
-class QValueAxis;
 
 namespace tarvel {
 
@@ -78,9 +71,9 @@ public:
     const TrafficModel& TrafficTable() const { return *traffic_; }
     QPushButton& PauseButton() { return *pauseBtn_; }
     // Times the charts have been drawn anew.
-    int ChartRedraws() const { return chartRedraws_; }
-    const QChart& FailuresChart() const { return *failuresChart_; }
-    const QChart& HistogramChart() const { return *histogramChart_; }
+    int ChartRedraws() const { return charts_->Redraws(); }
+    const QChart& FailuresChart() const { return charts_->FailuresChart(); }
+    const QChart& HistogramChart() const { return charts_->HistogramChart(); }
 
 protected:
     void showEvent(QShowEvent* event) override;
@@ -88,7 +81,6 @@ protected:
 
 private:
     void BuildLayout();
-    QWidget* BuildCharts();
     void Tick();
     void Refresh();
     void RefreshSummary();
@@ -97,12 +89,7 @@ private:
     void FitScreen();
     void RefreshTrafficCaption();
     void FollowTraffic();
-    void FillControllerChoice();
     void FitStatisticsColumns();
-    RunMinutes MinutesOfRun() const;
-    void RedrawCharts();
-    void RedrawFailures();
-    void RedrawHistogram();
 
     const LineMonitor& monitor_;
     ListenControl* listen_;
@@ -125,54 +112,12 @@ private:
     QPushButton* listenBtn_;
     QPushButton* stopListeningBtn_;
     SettingsSearchDlg* search_ = nullptr;
-
-    QChart* failuresChart_;
-    QChartView* failuresView_;
-    QLineSeries* failuresTotal_;
-    // The run's last minute while it is not over, as a rate: dashed, apart from the whole ones.
-    QLineSeries* failuresPartial_;
-    // A controller's line over the minutes that are over, and its minute in progress dashed.
-    struct ControllerLines {
-        QLineSeries* whole = nullptr;
-        QLineSeries* partial = nullptr;
-    };
-    std::map<char, ControllerLines> failuresOf_;
-    QValueAxis* minuteAxis_;
-    QValueAxis* failureCountAxis_;
-    QChart* histogramChart_;
-    QChartView* histogramView_;
-    QLineSeries* histogramOutline_;
-    QAreaSeries* histogramArea_;
-    QValueAxis* millisecondAxis_;
-    QValueAxis* answerCountAxis_;
-    QComboBox* controllerChoice_;
-    QComboBox* edgeChoice_;
-    std::string choiceAddresses_;
+    MonitorCharts* charts_;
 
     Scheduler::TimerId tick_ = 0;
     std::uint64_t shownRevision_ = ~std::uint64_t{0};
-    // What each chart shows, in a few numbers: it is drawn again only when they change.
-    struct FailuresContent {
-        std::int64_t runStart = -1;
-        std::size_t minutes = 0;
-        int failures = -1;
-        // The rate of the minute in progress falls as it goes on without failures.
-        double partialRate = -1;
-        bool running = false;  // names that minute
-        friend bool operator==(const FailuresContent&, const FailuresContent&) = default;
-    };
-    struct HistogramContent {
-        std::int64_t runStart = -1;
-        int address = -1;
-        std::int64_t answers = -1;
-        int edge = -1;
-        friend bool operator==(const HistogramContent&, const HistogramContent&) = default;
-    };
-    FailuresContent failuresShown_;
-    HistogramContent histogramShown_;
     // The longest text so far in each column of the statistics, in characters.
     std::vector<std::size_t> widest_;
-    int chartRedraws_ = 0;
     // Fitted to its screen when first shown; after that, the size is the operator's.
     bool fitted_ = false;
     bool paused_ = false;

@@ -4,7 +4,6 @@
 #include <QFile>
 #include <QString>
 
-#include <fcntl.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
@@ -15,8 +14,8 @@
 #include <streambuf>
 #include <utility>
 
+#include "core/RegularFile.h"
 #include "platform/DurableFiles.h"
-#include "platform/FileKinds.h"
 
 namespace tarvel {
 namespace {
@@ -39,76 +38,26 @@ std::string SizeText(std::uint64_t bytes) {
     return std::to_string(bytes) + (bytes == 1 ? " byte" : " bytes");
 }
 
-FileRefusal TooLarge(SizeLimit limit) {
+// The failure in the program's words, the host's reason as Qt gives it.
+FileRefusal RefusalOf(RegularFileFailure failure, SizeLimit limit) {
+    switch (failure.cause) {
+        case RegularFileFailure::Cause::CannotOpen:
+            return {FileRefusal::Cause::CannotOpen, HostReason(failure.error)};
+        case RegularFileFailure::Cause::CannotRead:
+            return {FileRefusal::Cause::CannotRead, HostReason(failure.error)};
+        case RegularFileFailure::Cause::NotAFile:
+            return {FileRefusal::Cause::NotAFile, std::move(failure.what)};
+        case RegularFileFailure::Cause::TooLarge: break;
+    }
     return {FileRefusal::Cause::TooLarge,
             "is larger than " + SizeText(limit.bytes) + ", more than " + limit.beyond + " can be"};
-}
-
-// A file descriptor closed with its scope.
-class OpenFile {
-public:
-    explicit OpenFile(int fd) : fd_(fd) {}
-    OpenFile(OpenFile&& other) noexcept : fd_(std::exchange(other.fd_, -1)) {}
-    OpenFile(const OpenFile&) = delete;
-    OpenFile& operator=(const OpenFile&) = delete;
-    OpenFile& operator=(OpenFile&&) = delete;
-    ~OpenFile() {
-        if (fd_ >= 0) {
-            ::close(fd_);
-        }
-    }
-    int Fd() const { return fd_; }
-
-private:
-    int fd_;
-};
-
-// Opens `path` for reading if it is a regular file. The path is looked at before it is opened,
-// so that no device is opened at all; what was opened is looked at again, since the path may
-// have changed in between, and O_NONBLOCK keeps a FIFO put there meanwhile from blocking the
-// open. Reads block again afterwards, as a regular file's always do.
-std::variant<OpenFile, FileRefusal> OpenRegularFile(const std::string& path, struct stat& status) {
-    if (::stat(path.c_str(), &status) != 0) {
-        return FileRefusal{FileRefusal::Cause::CannotOpen, HostReason(errno)};
-    }
-    if (auto what = NotARegularFile(status.st_mode)) {
-        return FileRefusal{FileRefusal::Cause::NotAFile, std::move(*what)};
-    }
-    int fd = -1;
-    do {
-        fd = ::open(path.c_str(), O_RDONLY | O_NONBLOCK | O_CLOEXEC | O_NOCTTY);
-    } while (fd < 0 && errno == EINTR);
-    if (fd < 0) {
-        return FileRefusal{FileRefusal::Cause::CannotOpen, HostReason(errno)};
-    }
-    OpenFile file(fd);
-    if (::fstat(fd, &status) != 0) {
-        return FileRefusal{FileRefusal::Cause::CannotOpen, HostReason(errno)};
-    }
-    if (auto what = NotARegularFile(status.st_mode)) {
-        return FileRefusal{FileRefusal::Cause::NotAFile, std::move(*what)};
-    }
-    const int flags = ::fcntl(fd, F_GETFL);
-    if (flags < 0 || ::fcntl(fd, F_SETFL, flags & ~O_NONBLOCK) != 0) {
-        return FileRefusal{FileRefusal::Cause::CannotOpen, HostReason(errno)};
-    }
-    return file;
-}
-
-// read(2) again when a signal interrupts it. Returns the bytes read, 0 at the end, -1 on failure.
-ssize_t ReadSome(int fd, char* into, std::size_t size) {
-    ssize_t got = -1;
-    do {
-        got = ::read(fd, into, size);
-    } while (got < 0 && errno == EINTR);
-    return got;
 }
 
 // A stream over an open file that gives at most `limit` bytes, read a small piece at a time so
 // that a reader that stops early leaves the rest of the file unread.
 class BoundedFileBuffer : public std::streambuf {
 public:
-    BoundedFileBuffer(int fd, std::size_t limit) : fd_(fd), limit_(limit) {}
+    BoundedFileBuffer(const RegularFile& file, std::size_t limit) : file_(file), limit_(limit) {}
 
     // The stream asked for more than `limit` bytes and the file had more.
     bool Overran() const { return overran_; }
@@ -127,12 +76,12 @@ protected:
         }
         if (given_ >= limit_) {
             char probe = 0;
-            const ssize_t got = ReadSome(fd_, &probe, 1);
+            const ssize_t got = file_.ReadSome(&probe, 1);
             overran_ = got > 0;
             return End(got < 0 ? errno : 0);
         }
         const std::size_t want = std::min(sizeof(piece_), limit_ - given_);
-        const ssize_t got = ReadSome(fd_, piece_, want);
+        const ssize_t got = file_.ReadSome(piece_, want);
         if (got <= 0) {
             return End(got < 0 ? errno : 0);
         }
@@ -149,7 +98,7 @@ private:
         return traits_type::eof();
     }
 
-    int fd_;
+    const RegularFile& file_;
     std::size_t limit_;
     std::size_t given_ = 0;
     bool ended_ = false;
@@ -203,45 +152,9 @@ std::string AfterPath(const FileRefusal& refusal) {
 
 std::optional<FileRefusal> ReadRegularFile(const std::string& path, std::string& bytes,
                                            SizeLimit limit) {
-    struct stat status {};
-    auto opened = OpenRegularFile(path, status);
-    if (auto* refusal = std::get_if<FileRefusal>(&opened)) {
-        return std::move(*refusal);
+    if (auto failure = ReadRegularFileBytes(path, bytes, limit.bytes)) {
+        return RefusalOf(std::move(*failure), limit);
     }
-    const OpenFile file(std::get<OpenFile>(std::move(opened)));
-    if (static_cast<std::uint64_t>(status.st_size) > limit.bytes) {
-        return TooLarge(limit);
-    }
-    // One byte past the limit tells a file that grew beyond it while it was read.
-    const std::uint64_t most =
-        std::min<std::uint64_t>(limit.bytes, std::uint64_t{SIZE_MAX} - 1) + 1;
-    std::string read(static_cast<std::size_t>(std::min<std::uint64_t>(
-                         static_cast<std::uint64_t>(status.st_size) + 1, most)),
-                     '\0');
-    std::size_t used = 0;
-    while (true) {
-        if (used == read.size()) {
-            if (used >= most) {
-                break;
-            }
-            // Files of /proc say they are empty and are not; a file may grow while it is read.
-            read.resize(static_cast<std::size_t>(
-                std::min<std::uint64_t>(std::max<std::size_t>(2 * used, 4096), most)));
-        }
-        const ssize_t got = ReadSome(file.Fd(), read.data() + used, read.size() - used);
-        if (got < 0) {
-            return FileRefusal{FileRefusal::Cause::CannotRead, HostReason(errno)};
-        }
-        if (got == 0) {
-            break;
-        }
-        used += static_cast<std::size_t>(got);
-    }
-    if (used > limit.bytes) {
-        return TooLarge(limit);
-    }
-    read.resize(used);
-    bytes.swap(read);
     return std::nullopt;
 }
 
@@ -255,13 +168,12 @@ std::optional<std::string> ReadWholeFile(const std::string& path, std::string& b
 
 std::variant<LineConfiguration, ConfigProblem, FileRefusal> ReadLineConfigurationFile(
     const std::string& path, std::size_t readLimit) {
-    struct stat status {};
-    auto opened = OpenRegularFile(path, status);
-    if (auto* refusal = std::get_if<FileRefusal>(&opened)) {
-        return std::move(*refusal);
+    auto opened = RegularFile::Open(path);
+    if (auto* failure = std::get_if<RegularFileFailure>(&opened)) {
+        return RefusalOf(std::move(*failure), SizeLimit{readLimit, "a line configuration"});
     }
-    const OpenFile file(std::get<OpenFile>(std::move(opened)));
-    BoundedFileBuffer buffer(file.Fd(), readLimit);
+    const RegularFile file(std::get<RegularFile>(std::move(opened)));
+    BoundedFileBuffer buffer(file, readLimit);
     std::istream in(&buffer);
     auto read = ReadLineConfiguration(in);
     if (buffer.Error() != 0) {

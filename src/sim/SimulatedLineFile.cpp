@@ -1,12 +1,7 @@
 // SPDX-License-Identifier: GPL-3.0-or-later
 #include "sim/SimulatedLineFile.h"
 
-#include <fcntl.h>
-#include <sys/stat.h>
-#include <unistd.h>
-
 #include <algorithm>
-#include <cerrno>
 #include <charconv>
 #include <cmath>
 #include <cstring>
@@ -15,7 +10,7 @@
 
 #include "core/DeviceTable.h"
 #include "core/JsonText.h"
-#include "platform/FileKinds.h"
+#include "core/RegularFile.h"
 
 namespace tarvel {
 namespace {
@@ -65,16 +60,8 @@ Duration Milliseconds(double ms) {
     return std::chrono::duration_cast<Duration>(std::chrono::duration<double, std::milli>(ms));
 }
 
-// A string of the file as a message quotes it: short, and without control characters that
-// would act on the terminal the message is read on.
-std::string Shown(const std::string& text) {
-    std::string shown;
-    for (const char c : text.substr(0, 16)) {
-        const auto code = static_cast<unsigned char>(c);
-        shown += code < 0x20 || code == 0x7f ? '?' : c;
-    }
-    return "\"" + shown + (text.size() > 16 ? "...\"" : "\"");
-}
+// A string of the file as a message quotes it.
+std::string Shown(const std::string& text) { return JsonQuoted(text, 16); }
 
 // A member name of the file in the path of a message: unquoted, as the format's own names are,
 // but as short and as harmless to the terminal as a quoted string.
@@ -403,60 +390,6 @@ private:
     std::string file_;
 };
 
-// The whole of a regular file of at most `limit` bytes, or why not. The path is looked at
-// before it is opened, so that no device is opened at all, and what was opened again, since
-// the path may have changed in between; O_NONBLOCK keeps a FIFO put there meanwhile from
-// blocking the open.
-std::variant<std::string, std::string> ReadSmallFile(const std::string& path, std::size_t limit) {
-    struct stat status {};
-    if (::stat(path.c_str(), &status) != 0) {
-        return std::variant<std::string, std::string>(std::in_place_index<1>, std::strerror(errno));
-    }
-    if (auto what = NotARegularFile(status.st_mode)) {
-        return std::variant<std::string, std::string>(std::in_place_index<1>, *what);
-    }
-    int fd = -1;
-    do {
-        fd = ::open(path.c_str(), O_RDONLY | O_NONBLOCK | O_CLOEXEC | O_NOCTTY);
-    } while (fd < 0 && errno == EINTR);
-    if (fd < 0) {
-        return std::variant<std::string, std::string>(std::in_place_index<1>, std::strerror(errno));
-    }
-    std::string failure;
-    std::string bytes;
-    if (::fstat(fd, &status) != 0) {
-        failure = std::strerror(errno);
-    } else if (auto what = NotARegularFile(status.st_mode)) {
-        failure = *what;
-    } else {
-        // One byte past the limit tells a file that grew beyond it.
-        char buffer[4096];
-        while (bytes.size() <= limit) {
-            const ssize_t got = ::read(fd, buffer, sizeof buffer);
-            if (got < 0 && errno == EINTR) {
-                continue;
-            }
-            if (got < 0) {
-                failure = std::strerror(errno);
-                break;
-            }
-            if (got == 0) {
-                break;
-            }
-            bytes.append(buffer, static_cast<std::size_t>(got));
-        }
-        if (failure.empty() && bytes.size() > limit) {
-            failure = "is larger than " + std::to_string(limit / 1024) +
-                      " KiB, more than a line description can be";
-        }
-    }
-    ::close(fd);
-    if (!failure.empty()) {
-        return std::variant<std::string, std::string>(std::in_place_index<1>, failure);
-    }
-    return std::variant<std::string, std::string>(std::in_place_index<0>, std::move(bytes));
-}
-
 }  // namespace
 
 SimulatedLine BuiltInLine() {
@@ -494,11 +427,21 @@ std::variant<SimulatedLine, std::string> ParseSimulatedLine(std::string_view tex
 }
 
 std::variant<SimulatedLine, std::string> ReadSimulatedLineFile(const std::string& path) {
-    auto read = ReadSmallFile(path, kSimulatedLineFileLimit);
-    if (read.index() == 1) {
-        return path + ": " + std::get<1>(read);
+    std::string bytes;
+    const auto failure = ReadRegularFileBytes(path, bytes, kSimulatedLineFileLimit);
+    if (!failure) {
+        return ParseSimulatedLine(bytes, path);
     }
-    return ParseSimulatedLine(std::get<0>(read), path);
+    // The host's reason in the C library's words: the simulator links no Qt.
+    switch (failure->cause) {
+        case RegularFileFailure::Cause::CannotOpen:
+        case RegularFileFailure::Cause::CannotRead:
+            return path + ": " + std::strerror(failure->error);
+        case RegularFileFailure::Cause::NotAFile: return path + ": " + failure->what;
+        case RegularFileFailure::Cause::TooLarge: break;
+    }
+    return path + ": is larger than " + std::to_string(kSimulatedLineFileLimit / 1024) +
+           " KiB, more than a line description can be";
 }
 
 }  // namespace tarvel

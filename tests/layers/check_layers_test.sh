@@ -43,3 +43,7 @@ expect_failure "a window including the main window" analysis/ClipDlg.h '#include
   "analysis/ClipDlg.h:"
 expect_failure "a window outside the window folders" core/PanelDlg.h '#include <QWidget>' \
   "core/PanelDlg.h"
+expect_failure "logic including a window-side helper" monitor/LineMonitor.cpp \
+  '#include "monitor/MonitorCharts.h"' "monitor/LineMonitor.cpp:"
+expect_failure "a widget header in a file named like a helper elsewhere" line/MonitorCharts.cpp \
+  '#include <QWidget>' "line/MonitorCharts.cpp:"

@@ -1,0 +1,122 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
+// `scan`: the line detector over the 64 addresses, its report and its line configuration.
+#include <QJsonArray>
+#include <QString>
+#include <cstdio>
+#include <ostream>
+
+#include "cli/CliSession.h"
+#include "core/ConfigFile.h"
+#include "line/LineDetector.h"
+#include "platform/TextFiles.h"
+
+namespace tarvel {
+
+// Shows where the scan stands, and prints each controller as it is found.
+class CliSession::ScanProgress final : public CliSession::Progress, public ScanSink {
+public:
+    using Progress::Progress;
+
+    void ScanStarted() override { Started(); }
+    void AddressStarting(int index) override {
+        if (Showing()) {
+            char text[160];
+            std::snprintf(text, sizeof text, "address %c (%d of %d), %s, found %d, errors %d",
+                          AddressCharacter(index), index + 1, kAddressCount,
+                          Seconds(Elapsed()).c_str(), found_, failures_);
+            Show(text);
+        }
+    }
+    void ExchangeJudged(const Exchange& exchange) override {
+        Logged();
+        failures_ += exchange.Failed() ? 1 : 0;
+    }
+    void ControllerFound(int index, int found) override {
+        found_ = found;
+        if (session_.options_.json) {
+            return;
+        }
+        EndLine();
+        session_.host_.out << "Controller " << AddressCharacter(index) << " found (address "
+                           << index << ")\n"
+                           << std::flush;
+    }
+    void ScanEnded(const ScanEnd&) override { EndLine(); }
+
+    int Found() const { return found_; }
+
+private:
+    int found_ = 0;
+    int failures_ = 0;  // the scan's failed exchanges, most of them at empty addresses
+};
+
+QCoro::Task<int> CliSession::Scan() {
+    if (options_.allSettings) {
+        co_return co_await SearchAllSettings();
+    }
+    ScanProgress& progress = KeepProgress<ScanProgress>();
+    const bool prepared = AddDocument(
+        options_.cfgFile, "line configuration", [this, &progress]() -> std::optional<std::string> {
+            // The table holds the controllers found so far; none found, no file.
+            if (progress.Found() == 0) {
+                return std::nullopt;
+            }
+            return FormatLineConfiguration(static_cast<std::int16_t>(progress.Found()), table_);
+        });
+    if (!prepared || !PrepareFiles()) {
+        co_return kPortOrFileFailed;
+    }
+    const bool opened = co_await OpenLine();
+    if (!opened) {
+        co_return kPortOrFileFailed;
+    }
+    if (!options_.json) {
+        host_.out << ProvenanceStart("scan", started_, Line()) << "\n" << std::flush;
+    }
+    LineDetector detector(primo_, port_, table_);
+    detector.AddSink(monitor_.ScanEvents());
+    detector.AddSink(progress);
+    files_.Start();
+    const ScanEnd end = co_await detector.Scan(co_await lineUse_.Acquire());
+
+    const bool filesWritten = co_await files_.Finish();
+    if (!options_.cfgFile.empty() && end.found.empty()) {
+        host_.err << "line-tarvel-cli: no controller found, so " << ShownPath(options_.cfgFile)
+                  << " is not written\n";
+    }
+    const LineStatistics& statistics = monitor_.ScanStatistics();
+    const Provenance provenance = MadeOf(true);
+    if (options_.json) {
+        QJsonArray found;
+        for (const std::int16_t index : end.found) {
+            found.append(QString(QChar::fromLatin1(AddressCharacter(index))));
+        }
+        QJsonObject document{
+            {"command", "scan"},
+            {"found", found},
+            {"stopped", end.stopped},
+            {"lineFailure", TextOrNull(end.lineFailure)},
+            {"seconds", Rounded(std::chrono::duration<double>(progress.Elapsed()).count(), 1)},
+            // What the scan found, not the line's health: a test run tells that.
+            {"scan", ScanJson(statistics)},
+            {"controllers", AnsweringControllersJson(statistics)},
+        };
+        AddProvenance(document, provenance);
+        host_.out << JsonText(document);
+    } else {
+        std::string names;
+        for (const std::int16_t index : end.found) {
+            names += std::string(" ") + AddressCharacter(index);
+        }
+        host_.out << (end.stopped ? "Scan stopped: " : "Scan finished: ")
+                  << Counted(static_cast<long>(end.found.size()), "controller") << " found"
+                  << (end.found.empty() ? "" : ":" + names) << " (" << Seconds(progress.Elapsed())
+                  << ", ended " << Iso8601(provenance.ended) << ")\n";
+    }
+    if (const std::optional<int> failed = FailureStatus(end.lineFailure, filesWritten)) {
+        co_return *failed;
+    }
+    co_return end.found.empty() ? kLineFailures : kAllWell;
+}
+
+}  // namespace tarvel
