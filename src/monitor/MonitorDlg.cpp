@@ -23,9 +23,9 @@
 #include <algorithm>
 #include <cmath>
 
+#include "lines/EchoCancellingLine.h"
 #include "monitor/SettingsSearchDlg.h"
 #include "monitor/WindowFit.h"
-#include "platform/EchoCancellingLine.h"
 #include "ui/Artwork.h"
 
 namespace tarvel {

@@ -7,10 +7,10 @@
 #include <string>
 #include <vector>
 
-#include "platform/LineSettings.h"
+#include "lines/LineSettings.h"
+#include "lines/SerialLine.h"
+#include "lines/StampedInput.h"
 #include "platform/Scheduler.h"
-#include "platform/SerialLine.h"
-#include "platform/StampedInput.h"
 #include "sim/SimulatedBus.h"
 
 namespace tarvel {

@@ -26,8 +26,8 @@
 #include <set>
 
 #include "app/TarvelDlg.h"
+#include "lines/LineSettings.h"
 #include "monitor/MonitorCsv.h"
-#include "platform/LineSettings.h"
 #include "platform/TextFiles.h"
 #include "serial/SetPortDlg.h"
 #include "sim/SimulatedMaster.h"

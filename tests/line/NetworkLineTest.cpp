@@ -15,8 +15,8 @@
 
 #include "engine/AsconCycle.h"
 #include "line/LineDetector.h"
+#include "lines/QtSerialLine.h"
 #include "platform/QtScheduler.h"
-#include "platform/QtSerialLine.h"
 #include "serial/PortService.h"
 #include "sim/PtyBusHost.h"
 #include "support/FakeComPortServer.h"

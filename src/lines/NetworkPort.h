@@ -8,8 +8,8 @@
 #include <string>
 #include <string_view>
 
-#include "platform/NetworkAddress.h"
-#include "platform/QtSerialLine.h"
+#include "lines/NetworkAddress.h"
+#include "lines/QtSerialLine.h"
 
 namespace tarvel {
 

@@ -11,13 +11,13 @@
 #include <string>
 #include <string_view>
 
+#include "lines/LineSettings.h"
+#include "lines/PortMap.h"
+#include "lines/PseudoTerminals.h"
+#include "lines/Rs485.h"
+#include "lines/SerialLine.h"
+#include "lines/StampedInput.h"
 #include "platform/Clock.h"
-#include "platform/LineSettings.h"
-#include "platform/PortMap.h"
-#include "platform/PseudoTerminals.h"
-#include "platform/Rs485.h"
-#include "platform/SerialLine.h"
-#include "platform/StampedInput.h"
 
 namespace tarvel {
 

@@ -8,9 +8,9 @@
 #include <string>
 #include <string_view>
 
+#include "lines/SerialLine.h"
+#include "lines/StampedInput.h"
 #include "platform/Scheduler.h"
-#include "platform/SerialLine.h"
-#include "platform/StampedInput.h"
 
 namespace tarvel {
 

@@ -1,5 +1,5 @@
 // SPDX-License-Identifier: GPL-3.0-or-later
-#include "platform/NetworkPort.h"
+#include "lines/NetworkPort.h"
 
 // Before the library, which includes the C headers inside its own namespace.
 #include <signal.h>

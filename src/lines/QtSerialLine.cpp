@@ -1,5 +1,5 @@
 // SPDX-License-Identifier: GPL-3.0-or-later
-#include "platform/QtSerialLine.h"
+#include "lines/QtSerialLine.h"
 
 #include <grp.h>
 #include <poll.h>
@@ -23,7 +23,7 @@
 #include <utility>
 #include <vector>
 
-#include "platform/NetworkPort.h"
+#include "lines/NetworkPort.h"
 #include "platform/Waits.h"
 
 namespace tarvel {

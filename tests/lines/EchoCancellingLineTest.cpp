@@ -2,7 +2,7 @@
 // The layer against echoing adapters on virtual time: what it takes off, what it hands on and
 // with which arrival stamps, what it counts, and that a line without echo reads as it is.
 
-#include "platform/EchoCancellingLine.h"
+#include "lines/EchoCancellingLine.h"
 
 #include <gtest/gtest.h>
 

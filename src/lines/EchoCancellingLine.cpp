@@ -1,9 +1,9 @@
 // SPDX-License-Identifier: GPL-3.0-or-later
-#include "platform/EchoCancellingLine.h"
+#include "lines/EchoCancellingLine.h"
 
 #include <algorithm>
 
-#include "platform/LineSettings.h"
+#include "lines/LineSettings.h"
 
 namespace tarvel {
 namespace {
