@@ -56,9 +56,13 @@ bool QtSerialLine::SetInputLen(std::int16_t length) {
     return true;
 }
 
+Transport& QtSerialLine::For(const std::string& device) const {
+    return IsNetworkDevice(device) ? static_cast<Transport&>(*network_)
+                                   : static_cast<Transport&>(*local_);
+}
+
 Transport& QtSerialLine::Take(const std::string& device) {
-    Transport& next = IsNetworkDevice(device) ? static_cast<Transport&>(*network_)
-                                              : static_cast<Transport&>(*local_);
+    Transport& next = For(device);
     link_.ClearReceived();
     if (current_ != nullptr && current_ != &next) {
         current_->Close();
@@ -99,7 +103,7 @@ bool QtSerialLine::FinishOpen(std::string failure) {
 
 QCoro::Task<bool> QtSerialLine::OpenAsync(Scheduler& scheduler) {
     const std::optional<std::string> device = ports_.DeviceFor(number_);
-    if (link_.open || !device || !IsNetworkDevice(*device) || !network_->OpensAside()) {
+    if (link_.open || !device || !For(*device).OpensAside()) {
         co_return SetPortOpen(true);
     }
     // Opened on another thread: the window goes on meanwhile. Until it is done the line reads

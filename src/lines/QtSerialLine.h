@@ -55,6 +55,8 @@ public:
     void SetRs485(std::optional<Rs485Mode> mode) { local_->SetRs485(mode); }
 
 private:
+    // The transport that opens `device`.
+    Transport& For(const std::string& device) const;
     // The transport for `device`, made the line's own: the other one lets go of what it held
     // (a connection that was lost), and nothing received before is left.
     Transport& Take(const std::string& device);
