@@ -18,9 +18,9 @@
 #include <vector>
 
 #include "engine/AsconCycle.h"
-#include "platform/EchoCancellingLine.h"
+#include "lines/EchoCancellingLine.h"
+#include "lines/QtSerialLine.h"
 #include "platform/QtScheduler.h"
-#include "platform/QtSerialLine.h"
 #include "platform/Tasks.h"
 #include "sim/PtyBusHost.h"
 

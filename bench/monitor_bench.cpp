@@ -14,9 +14,9 @@
 
 #include "core/DeviceTable.h"
 #include "engine/AsconCycle.h"
+#include "lines/LineSettings.h"
 #include "monitor/LineMonitor.h"
 #include "monitor/MonitorCsv.h"
-#include "platform/LineSettings.h"
 #include "platform/Tasks.h"
 #include "platform/VirtualTime.h"
 #include "serial/PortService.h"

@@ -5,9 +5,9 @@
 #include <string>
 #include <vector>
 
-#include "platform/EchoCancellingLine.h"
-#include "platform/PortMap.h"
-#include "platform/Rs485.h"
+#include "lines/EchoCancellingLine.h"
+#include "lines/PortMap.h"
+#include "lines/Rs485.h"
 
 namespace tarvel {
 

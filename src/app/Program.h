@@ -6,10 +6,10 @@
 
 #include "core/LineDescription.h"
 #include "core/Primo.h"
-#include "platform/PortMap.h"
+#include "lines/PortMap.h"
+#include "lines/SerialLine.h"
 #include "platform/Prompts.h"
 #include "platform/Scheduler.h"
-#include "platform/SerialLine.h"
 #include "serial/LineUse.h"
 #include "serial/PortService.h"
 

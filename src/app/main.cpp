@@ -8,9 +8,9 @@
 #include "app/CommandLine.h"
 #include "app/Program.h"
 #include "core/Version.h"
-#include "platform/EchoCancellingLine.h"
+#include "lines/LineStack.h"
+#include "lines/NetworkPort.h"
 #include "platform/QtScheduler.h"
-#include "platform/QtSerialLine.h"
 #include "sim/PtyBusHost.h"
 #include "sim/SimulatedLineFile.h"
 #include "ui/QtPrompts.h"
@@ -97,12 +97,9 @@ int main(int argc, char* argv[]) {
     }
 
     QtScheduler scheduler;
-    QtSerialLine line(ports, scheduler);
-    line.SetRs485(options.rs485);
+    LineStack line(ports, scheduler, LineStackOptions{options.rs485, options.echo});
     QtPrompts prompts;
-    // The program sees the line behind the layer that takes an echoing adapter's echo off.
-    EchoCancellingLine echoLine(line, scheduler, options.echo);
-    Program program(Platform{scheduler, echoLine, prompts, [] { EndNow(); }, &ports});
+    Program program(Platform{scheduler, line.Line(), prompts, [] { EndNow(); }, &ports});
     if (!program.StartUp()) {
         return 0;
     }

@@ -10,7 +10,7 @@
 #include "core/AsconFrame.h"
 #include "engine/Listener.h"
 #include "monitor/ListenedLine.h"
-#include "platform/LineSettings.h"
+#include "lines/LineSettings.h"
 
 namespace tarvel {
 

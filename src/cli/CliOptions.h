@@ -6,9 +6,9 @@
 #include <vector>
 
 #include "core/Time.h"
-#include "platform/EchoCancellingLine.h"
-#include "platform/PortMap.h"
-#include "platform/Rs485.h"
+#include "lines/EchoCancellingLine.h"
+#include "lines/PortMap.h"
+#include "lines/Rs485.h"
 #include "serial/PortChoices.h"
 
 namespace tarvel {

@@ -11,8 +11,8 @@
 #include "core/Analysis.h"
 #include "core/LineDescription.h"
 #include "core/Time.h"
+#include "lines/SerialLine.h"
 #include "monitor/LineStatistics.h"
-#include "platform/SerialLine.h"
 
 namespace tarvel {
 

@@ -9,7 +9,7 @@
 #include "engine/Listener.h"
 #include "line/SettingsSearch.h"
 #include "monitor/MonitorCsv.h"
-#include "platform/LineSettings.h"
+#include "lines/LineSettings.h"
 
 namespace tarvel {
 

@@ -15,9 +15,9 @@
 #include "core/DeviceTable.h"
 #include "core/LineDescription.h"
 #include "core/Primo.h"
+#include "lines/SerialLine.h"
 #include "monitor/LineMonitor.h"
 #include "platform/Scheduler.h"
-#include "platform/SerialLine.h"
 #include "serial/LineUse.h"
 #include "serial/PortService.h"
 

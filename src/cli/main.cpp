@@ -13,10 +13,10 @@
 #include "cli/CliSession.h"
 #include "cli/StopSignals.h"
 #include "core/Version.h"
-#include "platform/EchoCancellingLine.h"
-#include "platform/LineSettings.h"
+#include "lines/LineSettings.h"
+#include "lines/LineStack.h"
+#include "lines/NetworkPort.h"
 #include "platform/QtScheduler.h"
-#include "platform/QtSerialLine.h"
 #include "serial/PortChoices.h"
 #include "sim/PtyBusHost.h"
 #include "sim/SimulatedLineFile.h"
@@ -107,15 +107,15 @@ int main(int argc, char* argv[]) {
         return kPortOrFileFailed;
     }
     QtScheduler scheduler;
-    QtSerialLine line(ports, scheduler);
-    line.SetRs485(options.rs485);
+    // A listen sends nothing, whatever goes wrong above the line.
+    LineStack line(
+        ports, scheduler,
+        LineStackOptions{options.rs485, options.echo, options.command == CliCommand::Listen});
     // JSON goes to standard output, so progress on a terminal does not disturb it.
     const bool progress = ::isatty(STDERR_FILENO) == 1;
     const std::string device = ports.DeviceFor(options.line.port + 1).value_or("");
-    // The session sees the line behind the layer that takes an echoing adapter's echo off.
-    EchoCancellingLine echoLine(line, scheduler, options.echo);
     CliSession session(options,
-                       CliHost{scheduler, echoLine, std::cout, std::cerr, progress, device});
+                       CliHost{scheduler, line.Line(), std::cout, std::cerr, progress, device});
 
     QSocketNotifier signalled(signalPipe[0], QSocketNotifier::Read);
     QObject::connect(&signalled, &QSocketNotifier::activated, [&session, &signalPipe, progress] {

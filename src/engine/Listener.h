@@ -7,7 +7,7 @@
 
 #include "core/FrameSplitter.h"
 #include "engine/CycleSink.h"
-#include "platform/ReadOnlyLine.h"
+#include "lines/ReadOnlyLine.h"
 #include "platform/Scheduler.h"
 #include "serial/LineUse.h"
 

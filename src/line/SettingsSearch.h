@@ -10,7 +10,7 @@
 #include "core/Exchange.h"
 #include "core/Primo.h"
 #include "engine/CycleSink.h"
-#include "platform/LineSettings.h"
+#include "lines/LineSettings.h"
 #include "serial/LineUse.h"
 #include "serial/PortService.h"
 

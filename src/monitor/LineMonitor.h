@@ -8,10 +8,10 @@
 #include "engine/CycleSink.h"
 #include "engine/Listener.h"
 #include "line/LineDetector.h"
+#include "lines/SerialLine.h"
 #include "monitor/LineStatistics.h"
 #include "monitor/TrafficLog.h"
 #include "platform/Clock.h"
-#include "platform/SerialLine.h"
 
 namespace tarvel {
 

@@ -2,8 +2,8 @@
 #include "monitor/ListenControl.h"
 
 #include "core/AsconFrame.h"
+#include "lines/LineSettings.h"
 #include "monitor/ListenedLine.h"
-#include "platform/LineSettings.h"
 
 namespace tarvel {
 

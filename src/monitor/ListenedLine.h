@@ -6,8 +6,8 @@
 
 #include "core/FrameSplitter.h"
 #include "core/LineDescription.h"
+#include "lines/SerialLine.h"
 #include "monitor/LineStatistics.h"
-#include "platform/SerialLine.h"
 
 namespace tarvel {
 

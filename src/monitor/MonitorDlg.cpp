@@ -13,10 +13,10 @@
 #include <QTableView>
 #include <algorithm>
 
+#include "lines/EchoCancellingLine.h"
 #include "monitor/MonitorTableLooks.h"
 #include "monitor/SettingsSearchDlg.h"
 #include "monitor/WindowFit.h"
-#include "platform/EchoCancellingLine.h"
 #include "ui/Artwork.h"
 
 namespace tarvel {

@@ -4,8 +4,8 @@
 #include <QCoroTask>
 
 #include "core/Exchange.h"
+#include "lines/SerialLine.h"
 #include "platform/Scheduler.h"
-#include "platform/SerialLine.h"
 
 namespace tarvel {
 

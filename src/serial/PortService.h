@@ -5,8 +5,8 @@
 #include <string>
 
 #include "core/Primo.h"
+#include "lines/SerialLine.h"
 #include "platform/Scheduler.h"
-#include "platform/SerialLine.h"
 
 namespace tarvel {
 

@@ -4,8 +4,8 @@
 #include <QDialog>
 #include <functional>
 
+#include "lines/PortMap.h"
 #include "platform/Controls.h"
-#include "platform/PortMap.h"
 #include "platform/Prompts.h"
 #include "platform/Tasks.h"
 #include "serial/PortChoices.h"

@@ -14,8 +14,8 @@
 #include <map>
 #include <utility>
 
-#include "platform/LineSettings.h"
-#include "platform/PseudoTerminals.h"
+#include "lines/LineSettings.h"
+#include "lines/PseudoTerminals.h"
 
 namespace tarvel {
 namespace {

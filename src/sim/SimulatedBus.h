@@ -8,7 +8,7 @@
 #include <vector>
 
 #include "core/Time.h"
-#include "platform/LineSettings.h"
+#include "lines/LineSettings.h"
 
 namespace tarvel {
 

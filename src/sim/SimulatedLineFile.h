@@ -9,7 +9,7 @@
 #include <variant>
 #include <vector>
 
-#include "platform/LineSettings.h"
+#include "lines/LineSettings.h"
 #include "sim/SimulatedBus.h"
 #include "sim/SimulatedMaster.h"
 

@@ -8,7 +8,7 @@
 
 #include "core/Time.h"
 #include "core/Verdict.h"
-#include "platform/LineSettings.h"
+#include "lines/LineSettings.h"
 #include "platform/Scheduler.h"
 #include "sim/SimulatedBus.h"
 #include "sim/SimulatedSerialLine.h"

@@ -47,6 +47,10 @@ bool SimulatedSerialLine::SetInputLen(std::int16_t length) {
     return true;
 }
 
+QCoro::Task<bool> SimulatedSerialLine::OpenAsync(Scheduler& /*scheduler*/) {
+    co_return SetPortOpen(true);
+}
+
 bool SimulatedSerialLine::SetPortOpen(bool open) {
     if (open == open_) {
         return true;

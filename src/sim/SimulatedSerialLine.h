@@ -7,10 +7,10 @@
 #include <string>
 #include <vector>
 
-#include "platform/LineSettings.h"
+#include "lines/LineSettings.h"
+#include "lines/SerialLine.h"
+#include "lines/StampedInput.h"
 #include "platform/Scheduler.h"
-#include "platform/SerialLine.h"
-#include "platform/StampedInput.h"
 #include "sim/SimulatedBus.h"
 
 namespace tarvel {
@@ -44,6 +44,12 @@ public:
     int OutBufferCount() override { return unsent_; }
     std::optional<Instant> ArrivalOf(int index) const override;
     std::string LastError() const override { return lastError_; }
+    // Opens at once.
+    QCoro::Task<bool> OpenAsync(Scheduler& scheduler) override;
+    // Nothing is held at the far end of a simulated wire.
+    void PurgeReceived() override {}
+    // The simulated line keeps no driver counts.
+    void Diagnose(LineDiagnostics& /*report*/) const override {}
 
     // The far end.
     void AttachPeer(LinePeer* peer) { peer_ = peer; }

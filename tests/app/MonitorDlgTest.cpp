@@ -24,6 +24,7 @@
 #include <set>
 
 #include "app/TarvelDlg.h"
+#include "lines/LineSettings.h"
 #include "monitor/MonitorCsv.h"
 #include "platform/TextFiles.h"
 #include "serial/SetPortDlg.h"

@@ -11,7 +11,7 @@
 
 #include "app/TarvelDlg.h"
 #include "monitor/MonitorDlg.h"
-#include "platform/LineSettings.h"
+#include "lines/LineSettings.h"
 #include "serial/LineUse.h"
 #include "serial/SetPortDlg.h"
 #include "sim/SimulatedMaster.h"

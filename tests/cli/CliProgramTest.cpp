@@ -15,8 +15,8 @@
 
 #include "core/Analysis.h"
 #include "core/ListFile.h"
+#include "lines/LineSettings.h"
 #include "monitor/MonitorCsv.h"
-#include "platform/LineSettings.h"
 #include "platform/TextFiles.h"
 #include "sim/PtyBusHost.h"
 #include "sim/SimulatedMaster.h"

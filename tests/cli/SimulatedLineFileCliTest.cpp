@@ -10,7 +10,7 @@
 #include <sstream>
 
 #include "cli/CliSession.h"
-#include "platform/LineSettings.h"
+#include "lines/LineSettings.h"
 #include "platform/VirtualTime.h"
 #include "sim/SimulatedLineFile.h"
 #include "sim/SimulatedMaster.h"

@@ -6,6 +6,7 @@
 
 #include <stdexcept>
 
+#include "lines/LineFilter.h"
 #include "support/EngineRig.h"
 #include "support/FramePeer.h"
 #include "support/Run.h"
@@ -238,25 +239,13 @@ TEST_F(RunControlTest, TheCycleRunsOnlyUnderTheLinesLease) {
 }
 
 // A line whose transmitter never gets its characters out.
-class StuckLine final : public SerialLine {
+class StuckLine final : public LineFilter {
 public:
-    explicit StuckLine(SimulatedSerialLine& line) : line_(line) {}
-    bool SetCommPort(std::int16_t n) override { return line_.SetCommPort(n); }
-    bool SetSettings(std::string_view s) override { return line_.SetSettings(s); }
-    bool SetInputLen(std::int16_t n) override { return line_.SetInputLen(n); }
-    bool SetPortOpen(bool open) override { return line_.SetPortOpen(open); }
-    bool PortOpen() const override { return line_.PortOpen(); }
+    explicit StuckLine(SimulatedSerialLine& line) : LineFilter(line) {}
     void Output(std::string_view text) override { unsent_ += static_cast<int>(text.size()); }
-    std::string Input() override { return line_.Input(); }
-    std::string InputFirst(int count) override { return line_.InputFirst(count); }
-    std::string Peek(int count) const override { return line_.Peek(count); }
-    int InBufferCount() override { return line_.InBufferCount(); }
     int OutBufferCount() override { return unsent_; }
-    std::optional<Instant> ArrivalOf(int index) const override { return line_.ArrivalOf(index); }
-    std::string LastError() const override { return line_.LastError(); }
 
 private:
-    SimulatedSerialLine& line_;
     int unsent_ = 0;
 };
 

@@ -14,7 +14,7 @@
 #include <vector>
 
 #include "cli/CliSession.h"
-#include "platform/LineSettings.h"
+#include "lines/LineSettings.h"
 #include "platform/TextFiles.h"
 #include "platform/VirtualTime.h"
 #include "sim/SimulatedSerialLine.h"

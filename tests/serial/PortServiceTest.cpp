@@ -3,6 +3,7 @@
 
 #include <gtest/gtest.h>
 
+#include "lines/LineFilter.h"
 #include "serial/PortChoices.h"
 #include "support/LineRig.h"
 #include "support/Run.h"
@@ -67,9 +68,9 @@ TEST(PortService, ReopeningWithOtherSettingsClosesTheLineFirst) {
 }
 
 // A line that records the port operations OpenPort makes, and refuses the one it is told to.
-class RecordingLine final : public SerialLine {
+class RecordingLine final : public LineFilter {
 public:
-    explicit RecordingLine(SimulatedSerialLine& line) : line_(line) {}
+    explicit RecordingLine(SimulatedSerialLine& line) : LineFilter(line), line_(line) {}
     std::vector<std::string> calls;
     std::string refuse;  // the name of the operation to refuse
 
@@ -86,14 +87,6 @@ public:
         return Call(open ? "SetPortOpen true" : "SetPortOpen false",
                     [&] { return line_.SetPortOpen(open); });
     }
-    bool PortOpen() const override { return line_.PortOpen(); }
-    void Output(std::string_view text) override { line_.Output(text); }
-    std::string Input() override { return line_.Input(); }
-    std::string InputFirst(int count) override { return line_.InputFirst(count); }
-    std::string Peek(int count) const override { return line_.Peek(count); }
-    int InBufferCount() override { return line_.InBufferCount(); }
-    int OutBufferCount() override { return line_.OutBufferCount(); }
-    std::optional<Instant> ArrivalOf(int index) const override { return line_.ArrivalOf(index); }
     std::string LastError() const override { return "refused"; }
 
 private:

@@ -3,7 +3,7 @@
 
 #include <vector>
 
-#include "platform/PortMap.h"
+#include "lines/PortMap.h"
 
 namespace tarvel::testing {
 

@@ -4,7 +4,7 @@
 #include <gtest/gtest.h>
 
 #include "core/Primo.h"
-#include "platform/EchoCancellingLine.h"
+#include "lines/EchoCancellingLine.h"
 #include "platform/VirtualTime.h"
 #include "serial/PortService.h"
 #include "sim/SimulatedSerialLine.h"

@@ -8,7 +8,7 @@
 #include <functional>
 
 #include "app/Program.h"
-#include "platform/EchoCancellingLine.h"
+#include "lines/EchoCancellingLine.h"
 #include "platform/VirtualTime.h"
 #include "sim/SimulatedSerialLine.h"
 #include "support/FakePorts.h"

@@ -4,8 +4,8 @@
 #include <gtest/gtest.h>
 #include <memory>
 
+#include "lines/QtSerialLine.h"
 #include "platform/QtScheduler.h"
-#include "platform/QtSerialLine.h"
 #include "serial/PortService.h"
 #include "sim/PtyBusHost.h"
 #include "support/LineRig.h"

@@ -4,7 +4,7 @@
 #include <gtest/gtest.h>
 #include <QCoreApplication>
 
-#include "platform/QtSerialLine.h"
+#include "lines/NetworkPort.h"
 
 int main(int argc, char** argv) {
     tarvel::BlockNetworkWakeSignal();  // as the programs do

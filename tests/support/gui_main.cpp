@@ -5,7 +5,7 @@
 #include <gtest/gtest.h>
 #include <QApplication>
 
-#include "platform/QtSerialLine.h"
+#include "lines/NetworkPort.h"
 
 int main(int argc, char** argv) {
     tarvel::BlockNetworkWakeSignal();  // as the programs do

@@ -1,5 +1,5 @@
 // SPDX-License-Identifier: GPL-3.0-or-later
-#include "platform/NetworkAddress.h"
+#include "lines/NetworkAddress.h"
 
 #include <charconv>
 

@@ -7,8 +7,8 @@
 #include <stdlib.h>
 #include <unistd.h>
 
+#include "lines/QtSerialLine.h"
 #include "platform/Clock.h"
-#include "platform/QtSerialLine.h"
 
 namespace tarvel {
 namespace {

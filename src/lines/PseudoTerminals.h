@@ -4,7 +4,7 @@
 #include <cstdint>
 #include <optional>
 
-#include "platform/LineSettings.h"
+#include "lines/LineSettings.h"
 
 // What the program knows of the pseudo-terminals it opens, without Qt, so that the simulator,
 // which runs at their far end, links no more than it needs.

@@ -10,6 +10,7 @@
 #include <optional>
 
 #include "core/Time.h"
+#include "lines/Rs485.h"
 #include "platform/Notifier.h"
 #include "platform/Scheduler.h"
 
@@ -34,6 +35,23 @@ struct EchoReport {
     long differed = 0;    // echoes unlike what was sent: a collision on the wire
     long missing = 0;     // echoes that did not come back whole in time
     friend bool operator==(const EchoReport&, const EchoReport&) = default;
+};
+
+// What the layers of a line know about it, each filling in its own part: the transport the
+// driver's counts, the round trip and the RS-485 mode, a filter what it does to the characters.
+// Gathered from the top of the stack down, so that a filter in between cannot hide what the
+// layers below it report.
+struct LineDiagnostics {
+    // What the driver has counted, or nothing when the port is closed or its driver keeps no
+    // such counts (a pseudo-terminal, the simulated line).
+    std::optional<UartErrorCounts> uart;
+    // What is done about an adapter that echoes, or nothing where no layer looks.
+    std::optional<EchoReport> echo;
+    // The round trip to the far end of a port across the network, as last measured; nothing
+    // for a port of this host.
+    std::optional<Duration> roundTrip;
+    // The driver's RS-485 mode the open port was switched into; nothing when it was not.
+    std::optional<Rs485Mode> rs485;
 };
 
 // The one serial port of the program, with the operations the program uses. Characters are
@@ -77,26 +95,33 @@ public:
 
     virtual std::string LastError() const = 0;
 
+    // The control of the port beyond the basic operations above. Every line says what it does
+    // for each, even if nothing; a filter passes them on (LineFilter).
+    //
     // Opens the line as SetPortOpen(true) does, without holding the caller's thread while that
     // takes time (a connection to a port across the network, made on another thread under time
     // limits of its own). A line that opens at once opens here and now.
-    virtual QCoro::Task<bool> OpenAsync(Scheduler& /*scheduler*/) { co_return SetPortOpen(true); }
-    // The round trip to the far end of a port across the network, as last measured; nothing for
-    // a port of this host.
-    virtual std::optional<Duration> RoundTrip() const { return std::nullopt; }
+    virtual QCoro::Task<bool> OpenAsync(Scheduler& scheduler) = 0;
     // Drops what the far end holds received and not yet passed on (a serial device server's
     // buffer); a port of this host keeps nothing there.
-    virtual void PurgeReceived() {}
-
-    // What the driver has counted, or nothing when the port is closed or its driver keeps no
-    // such counts (a pseudo-terminal, the simulated line).
-    virtual std::optional<UartErrorCounts> ErrorCounts() const { return std::nullopt; }
+    virtual void PurgeReceived() = 0;
     // Lowers RTS, which the host raises when it opens a port: an RS-485 converter whose
     // transmitter follows RTS then stays off a bus that another master drives. No byte is sent.
     // A port without the line (a pseudo-terminal) has nothing to lower.
-    virtual void LowerRequestToSend() {}
-    // What is done about an adapter that echoes, or nothing where the line does not look.
-    virtual std::optional<EchoReport> Echo() const { return std::nullopt; }
+    virtual void LowerRequestToSend() = 0;
+
+    // Adds what this layer knows of the line to `report`, after the layers below it.
+    virtual void Diagnose(LineDiagnostics& report) const = 0;
+
+    // The whole stack's report, and its parts.
+    LineDiagnostics Diagnostics() const {
+        LineDiagnostics report;
+        Diagnose(report);
+        return report;
+    }
+    std::optional<UartErrorCounts> ErrorCounts() const { return Diagnostics().uart; }
+    std::optional<Duration> RoundTrip() const { return Diagnostics().roundTrip; }
+    std::optional<EchoReport> Echo() const { return Diagnostics().echo; }
 
     // Notified when characters may have arrived or the line was lost. Waits subscribe to these
     // instead of polling. Every notification comes from the event loop, never from inside a call

@@ -1,5 +1,5 @@
 // SPDX-License-Identifier: GPL-3.0-or-later
-#include "platform/LineSettings.h"
+#include "lines/LineSettings.h"
 
 #include <charconv>
 #include <string>

@@ -1,7 +1,7 @@
 // SPDX-License-Identifier: GPL-3.0-or-later
 // Switching a port into RS-485 mode and back, against a driver that keeps the mode in memory.
 
-#include "platform/Rs485.h"
+#include "lines/Rs485.h"
 
 #include <gtest/gtest.h>
 

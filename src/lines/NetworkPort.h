@@ -8,8 +8,8 @@
 #include <string>
 #include <string_view>
 
-#include "platform/NetworkAddress.h"
-#include "platform/QtSerialLine.h"
+#include "lines/NetworkAddress.h"
+#include "lines/Transport.h"
 
 namespace tarvel {
 
@@ -22,40 +22,45 @@ using namespace std::chrono_literals;
 //
 // Every gensio callback may run on whichever thread is waiting in the library at the time (the
 // connection's own service thread, or one that waits for a reply): each one touches only what
-// the line shares under its lock or in atomics.
-class QtSerialLine::Network final {
+// the link shares under its lock or in atomics.
+class NetworkPort final : public Transport {
 public:
     static constexpr Duration kConnectTimeout = 3s;
     static constexpr Duration kNegotiationTimeout = 1s;
     // How often the round trip is measured again on an open COM port connection.
     static constexpr Duration kRoundTripEvery = 5s;
 
-    explicit Network(QtSerialLine& line, const Clock& clock);
-    ~Network();
-    Network(const Network&) = delete;
-    Network& operator=(const Network&) = delete;
+    explicit NetworkPort(TransportLink& link);
+    ~NetworkPort() override;
+    NetworkPort(const NetworkPort&) = delete;
+    NetworkPort& operator=(const NetworkPort&) = delete;
 
-    // Connects and, for a COM port connection, negotiates and applies `settings`; blocks the
-    // calling thread for at most the two time-outs. The reason of a failure, empty when open.
-    std::string Open(const NetworkAddress& address, const LineSettings& settings);
-    // Gives the remote port new settings; the reason of a refusal, empty when taken.
-    std::string Apply(const LineSettings& settings);
-    void Close();
-    // Whether the connection went, or there is none.
-    bool Lost() const;
+    // A connection that is not there yet holds its caller.
+    bool OpensAside() const override { return true; }
+    // Connects to the address `device` names and, for a COM port connection, negotiates and
+    // applies `settings`; blocks the calling thread for at most the two time-outs.
+    std::string Open(const std::string& device, const LineSettings& settings) override;
+    bool Opened() override;
+    std::string Apply(const LineSettings& settings) override;
+    void Close() override;
 
-    void Write(std::string_view text);
+    void Write(std::string_view text) override;
     // Characters given to Write that the connection has not taken yet.
-    int Unsent() const;
+    int Unsent() override;
     // Drops what the remote port has received and not yet passed on.
-    void PurgeReceived();
-    std::optional<Duration> RoundTrip() const;
+    void PurgeReceived() override;
+    // A connection has no RTS of its own to lower.
+    void LowerRequestToSend() override {}
+    // The round trip, as last measured.
+    void Diagnose(LineDiagnostics& report) const override;
 
     struct Session;
 
 private:
-    QtSerialLine& line_;
-    const Clock& clock_;
+    // Whether the connection went, or there is none.
+    bool Lost() const;
+
+    TransportLink& link_;
     std::mutex sessionMutex_;  // one opening or closing at a time
     // The session now, for the calls that come while another thread opens or closes. A mutex,
     // not std::atomic<std::shared_ptr>: libstdc++ 12's keeps a lock bit in the pointer, which
@@ -65,5 +70,11 @@ private:
     mutable std::mutex currentMutex_;
     std::shared_ptr<Session> session_;
 };
+
+// Blocks the signal with which the network library wakes a thread waiting in it, in the calling
+// thread and so in every thread started after it. The library lets it in only inside its own
+// waits; arriving anywhere else, just before a wait, it would be lost and that wait would last
+// its whole time-out. Called first thing in main(), before any thread starts.
+void BlockNetworkWakeSignal();
 
 }  // namespace tarvel

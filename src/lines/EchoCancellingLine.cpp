@@ -1,9 +1,9 @@
 // SPDX-License-Identifier: GPL-3.0-or-later
-#include "platform/EchoCancellingLine.h"
+#include "lines/EchoCancellingLine.h"
 
 #include <algorithm>
 
-#include "platform/LineSettings.h"
+#include "lines/LineSettings.h"
 
 namespace tarvel {
 namespace {
@@ -35,19 +35,19 @@ std::optional<EchoMode> EchoModeNamed(std::string_view name) {
 }
 
 EchoCancellingLine::EchoCancellingLine(SerialLine& line, Scheduler& scheduler, EchoMode mode)
-    : line_(line),
+    : LineFilter(line),
+      line_(line),
       scheduler_(scheduler),
       mode_(mode),
-      characterTime_(CharacterTime(LineSettings{})) {
-    inputSubscription_ = line_.InputActivity().Subscribe([this] {
-        if (mode_ != EchoMode::Off) {
-            Pump();
-        }
-        if (Waiting() >= inputThreshold_.load() || !line_.PortOpen()) {
-            input_.Notify();
-        }
-    });
-    outputSubscription_ = line_.OutputActivity().Subscribe([this] { output_.Notify(); });
+      characterTime_(CharacterTime(LineSettings{})) {}
+
+void EchoCancellingLine::InputBelow() {
+    if (mode_ != EchoMode::Off) {
+        Pump();
+    }
+    if (Waiting() >= inputThreshold_.load() || !line_.PortOpen()) {
+        input_.Notify();
+    }
 }
 
 EchoCancellingLine::~EchoCancellingLine() {
@@ -280,13 +280,13 @@ std::optional<Instant> EchoCancellingLine::ArrivalOf(int index) const {
     return received_.ArrivalOf(index);
 }
 
-std::optional<EchoReport> EchoCancellingLine::Echo() const {
+void EchoCancellingLine::Diagnose(LineDiagnostics& report) const {
+    line_.Diagnose(report);
     if (mode_ != EchoMode::Off) {
         Pump();
     }
-    EchoReport report = report_;
-    report.echoes = Echoing();
-    return report;
+    report.echo = report_;
+    report.echo->echoes = Echoing();
 }
 
 }  // namespace tarvel

@@ -1,11 +1,11 @@
 // SPDX-License-Identifier: GPL-3.0-or-later
 // Which port texts name a port across the network, and how the port map shows them.
 
-#include "platform/NetworkAddress.h"
+#include "lines/NetworkAddress.h"
 
 #include <gtest/gtest.h>
 
-#include "platform/PortMap.h"
+#include "lines/PortMap.h"
 
 namespace tarvel {
 namespace {

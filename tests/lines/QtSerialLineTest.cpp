@@ -2,7 +2,9 @@
 // What the program's serial line decides on its own: the word to a user who may not open a
 // device, which devices are pseudo-terminals, and which settings a port must take.
 
-#include "platform/QtSerialLine.h"
+#include "lines/LocalPort.h"
+#include "lines/PortPermissions.h"
+#include "lines/PseudoTerminals.h"
 
 #include <fcntl.h>
 #include <grp.h>

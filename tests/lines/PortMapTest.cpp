@@ -1,5 +1,5 @@
 // SPDX-License-Identifier: GPL-3.0-or-later
-#include "platform/PortMap.h"
+#include "lines/PortMap.h"
 
 #include <gtest/gtest.h>
 

@@ -1,5 +1,5 @@
 // SPDX-License-Identifier: GPL-3.0-or-later
-#include "platform/PortMap.h"
+#include "lines/PortMap.h"
 
 #include <QDir>
 #include <QFileInfo>
@@ -8,7 +8,7 @@
 #include <cctype>
 #include <tuple>
 
-#include "platform/NetworkAddress.h"
+#include "lines/NetworkAddress.h"
 
 namespace tarvel {
 namespace {

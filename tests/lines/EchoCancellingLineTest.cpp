@@ -2,7 +2,7 @@
 // The layer against echoing adapters on virtual time: what it takes off, what it hands on and
 // with which arrival stamps, what it counts, and that a line without echo reads as it is.
 
-#include "platform/EchoCancellingLine.h"
+#include "lines/EchoCancellingLine.h"
 
 #include <gtest/gtest.h>
 
@@ -199,30 +199,15 @@ TEST_F(EchoLayerTest, AnEchoThatComesLateWithinItsGraceIsStillTakenOff) {
 
 // The simulated line as a port across the network, whose every character comes back a
 // measured round trip later than on a port of the host.
-struct AcrossTheNetwork final : SerialLine {
-    AcrossTheNetwork(SerialLine& line, Duration roundTrip) : line_(line), roundTrip_(roundTrip) {
-        input = line_.InputActivity().Subscribe([this] { input_.Notify(); });
-        output = line_.OutputActivity().Subscribe([this] { output_.Notify(); });
+struct AcrossTheNetwork final : LineFilter {
+    AcrossTheNetwork(SerialLine& line, Duration roundTrip)
+        : LineFilter(line), roundTrip_(roundTrip) {}
+    void Diagnose(LineDiagnostics& report) const override {
+        LineFilter::Diagnose(report);
+        report.roundTrip = roundTrip_;
     }
-    bool SetCommPort(std::int16_t number) override { return line_.SetCommPort(number); }
-    bool SetSettings(std::string_view text) override { return line_.SetSettings(text); }
-    bool SetInputLen(std::int16_t length) override { return line_.SetInputLen(length); }
-    bool SetPortOpen(bool open) override { return line_.SetPortOpen(open); }
-    bool PortOpen() const override { return line_.PortOpen(); }
-    void Output(std::string_view text) override { line_.Output(text); }
-    std::string Input() override { return line_.Input(); }
-    std::string InputFirst(int count) override { return line_.InputFirst(count); }
-    std::string Peek(int count) const override { return line_.Peek(count); }
-    int InBufferCount() override { return line_.InBufferCount(); }
-    int OutBufferCount() override { return line_.OutBufferCount(); }
-    std::optional<Instant> ArrivalOf(int index) const override { return line_.ArrivalOf(index); }
-    std::string LastError() const override { return line_.LastError(); }
-    std::optional<Duration> RoundTrip() const override { return roundTrip_; }
 
-    SerialLine& line_;
     Duration roundTrip_;
-    Notifier::Subscription input;
-    Notifier::Subscription output;
 };
 
 TEST_F(EchoLayerTest, AcrossTheNetworkTheEchoIsAwaitedForTheRoundTripToo) {

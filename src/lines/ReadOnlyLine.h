@@ -6,7 +6,7 @@
 #include <string>
 #include <vector>
 
-#include "platform/SerialLine.h"
+#include "lines/SerialLine.h"
 
 namespace tarvel {
 

@@ -8,9 +8,9 @@
 #include <string>
 #include <string_view>
 
+#include "lines/LineFilter.h"
+#include "lines/StampedInput.h"
 #include "platform/Scheduler.h"
-#include "platform/SerialLine.h"
-#include "platform/StampedInput.h"
 
 namespace tarvel {
 
@@ -42,36 +42,32 @@ inline constexpr const char* kEchoNotice =
 //
 // Everything else passes through unchanged; the far end's characters keep the arrival stamps
 // the line below gave them.
-class EchoCancellingLine final : public SerialLine {
+class EchoCancellingLine final : public LineFilter {
 public:
     EchoCancellingLine(SerialLine& line, Scheduler& scheduler, EchoMode mode = EchoMode::Auto);
     ~EchoCancellingLine() override;
     EchoCancellingLine(const EchoCancellingLine&) = delete;
     EchoCancellingLine& operator=(const EchoCancellingLine&) = delete;
 
-    bool SetCommPort(std::int16_t number) override { return line_.SetCommPort(number); }
     bool SetSettings(std::string_view settingsText) override;
     bool SetInputLen(std::int16_t length) override;
     bool SetPortOpen(bool open) override;
-    bool PortOpen() const override { return line_.PortOpen(); }
     void Output(std::string_view text) override;
     std::string Input() override;
     std::string InputFirst(int count) override;
     std::string Peek(int count) const override;
     int InBufferCount() override;
-    int OutBufferCount() override { return line_.OutBufferCount(); }
     std::optional<Instant> ArrivalOf(int index) const override;
-    std::string LastError() const override { return line_.LastError(); }
-    std::optional<UartErrorCounts> ErrorCounts() const override { return line_.ErrorCounts(); }
-    void LowerRequestToSend() override { line_.LowerRequestToSend(); }
     QCoro::Task<bool> OpenAsync(Scheduler& scheduler) override;
-    std::optional<Duration> RoundTrip() const override { return line_.RoundTrip(); }
     void PurgeReceived() override;
-    std::optional<EchoReport> Echo() const override;
+    // The layers below, and what this one has found.
+    void Diagnose(LineDiagnostics& report) const override;
 
     EchoMode Mode() const { return mode_; }
 
 private:
+    void InputBelow() override;
+
     // One text given to Output, as far as its echo has come back.
     struct Expected {
         std::string text;
@@ -108,8 +104,6 @@ private:
     mutable EchoReport report_;
     Instant transmitterFreeAt_{};
     Scheduler::TimerId deadlineTimer_ = 0;
-    Notifier::Subscription inputSubscription_;
-    Notifier::Subscription outputSubscription_;
     std::shared_ptr<bool> alive_ = std::make_shared<bool>(true);
 };
 

@@ -1,5 +1,5 @@
 // SPDX-License-Identifier: GPL-3.0-or-later
-#include "platform/NetworkPort.h"
+#include "lines/NetworkPort.h"
 
 // Before the library, which includes the C headers inside its own namespace.
 #include <signal.h>
@@ -82,9 +82,12 @@ struct Reply final : gensios::Gensio_Open_Done, gensios::Serial_Op_Done {
 
 }  // namespace
 
-struct QtSerialLine::Network::Session final : gensios::Serial_Event {
-    Session(QtSerialLine& line, const Clock& clock, NetworkAddress where)
-        : line(line), clock(clock), address(std::move(where)), text(NetworkAddressText(address)) {}
+struct NetworkPort::Session final : gensios::Serial_Event {
+    Session(TransportLink& link, NetworkAddress where)
+        : link(link),
+          clock(link.Time()),
+          address(std::move(where)),
+          text(NetworkAddressText(address)) {}
 
     ~Session() override { Release(); }
 
@@ -94,21 +97,7 @@ struct QtSerialLine::Network::Session final : gensios::Serial_Event {
             Lose(gensios::err_to_string(err));
             return 0;
         }
-        if (data.size() == 0) {
-            return 0;
-        }
-        std::size_t waiting = 0;
-        {
-            // Stamped under the lock, as the serial port's characters are.
-            std::lock_guard lock(line.mutex_);
-            const Instant now = clock.Now();
-            line.received_.Append(
-                std::string_view(reinterpret_cast<const char*>(data.data()), data.size()), now);
-            waiting = static_cast<std::size_t>(line.received_.Count());
-        }
-        if (waiting >= static_cast<std::size_t>(line.inputThreshold_.load())) {
-            line.PostInputActivity();
-        }
+        link.Receive(std::string_view(reinterpret_cast<const char*>(data.data()), data.size()));
         return data.size();
     }
 
@@ -137,8 +126,8 @@ struct QtSerialLine::Network::Session final : gensios::Serial_Event {
         if (top != nullptr && !lost) {
             top->set_write_callback_enable(!pending.empty());
         }
-        if (pending.empty() && line.outputWanted_.exchange(false)) {
-            line.PostOutputActivity();
+        if (pending.empty()) {
+            link.TellOutputMoved();
         }
     }
 
@@ -146,16 +135,11 @@ struct QtSerialLine::Network::Session final : gensios::Serial_Event {
         if (lost.exchange(true)) {
             return;
         }
-        {
-            // The reason is there before the line reads as closed.
-            std::lock_guard lock(line.mutex_);
-            line.lastError_ = text + " was lost: " + reason;
-            line.received_.Clear();
-        }
-        line.open_ = false;
+        // The reason is there before the line reads as closed.
+        link.Lose(text + " was lost: " + reason);
+        link.open = false;
         unsent = 0;
-        line.PostInputActivity();
-        line.PostOutputActivity();
+        link.PostLoss();
         stopWaiter.wake();
     }
 
@@ -340,7 +324,7 @@ struct QtSerialLine::Network::Session final : gensios::Serial_Event {
         serial = nullptr;
     }
 
-    QtSerialLine& line;
+    TransportLink& link;
     const Clock& clock;
     const NetworkAddress address;
     const std::string text;
@@ -373,16 +357,18 @@ struct QtSerialLine::Network::Session final : gensios::Serial_Event {
     std::atomic<bool> measured = false;
 };
 
-QtSerialLine::Network::Network(QtSerialLine& line, const Clock& clock)
-    : line_(line), clock_(clock) {}
+NetworkPort::NetworkPort(TransportLink& link) : link_(link) {}
 
-QtSerialLine::Network::~Network() { Close(); }
+NetworkPort::~NetworkPort() { Close(); }
 
-std::string QtSerialLine::Network::Open(const NetworkAddress& address,
-                                        const LineSettings& settings) {
+std::string NetworkPort::Open(const std::string& device, const LineSettings& settings) {
+    const std::optional<NetworkAddress> address = ParseNetworkAddress(device);
+    if (!address) {
+        return NetworkAddressProblem(device);
+    }
     std::lock_guard opening(sessionMutex_);
     Replace(nullptr);
-    auto session = std::make_shared<Session>(line_, clock_, address);
+    auto session = std::make_shared<Session>(link_, *address);
     std::string failure = session->Connect(settings);
     if (!failure.empty()) {
         return failure;
@@ -392,18 +378,28 @@ std::string QtSerialLine::Network::Open(const NetworkAddress& address,
     return {};
 }
 
-std::string QtSerialLine::Network::Apply(const LineSettings& settings) {
+bool NetworkPort::Opened() {
+    link_.open = true;
+    if (Lost()) {
+        // Gone between its opening and now: the reason is there already.
+        link_.open = false;
+        return false;
+    }
+    return true;
+}
+
+std::string NetworkPort::Apply(const LineSettings& settings) {
     std::lock_guard using_(sessionMutex_);
     const std::shared_ptr<Session> session = Current();
     return session ? session->Apply(settings) : std::string();
 }
 
-void QtSerialLine::Network::Close() {
+void NetworkPort::Close() {
     std::lock_guard closing(sessionMutex_);
     Replace(nullptr);
 }
 
-void QtSerialLine::Network::Write(std::string_view text) {
+void NetworkPort::Write(std::string_view text) {
     const std::shared_ptr<Session> session = Current();
     if (!session || session->lost) {
         return;
@@ -413,12 +409,12 @@ void QtSerialLine::Network::Write(std::string_view text) {
     session->HandOver();
 }
 
-std::shared_ptr<QtSerialLine::Network::Session> QtSerialLine::Network::Current() const {
+std::shared_ptr<NetworkPort::Session> NetworkPort::Current() const {
     std::lock_guard lock(currentMutex_);
     return session_;
 }
 
-void QtSerialLine::Network::Replace(std::shared_ptr<Session> session) {
+void NetworkPort::Replace(std::shared_ptr<Session> session) {
     std::shared_ptr<Session> old;
     {
         std::lock_guard lock(currentMutex_);
@@ -427,17 +423,17 @@ void QtSerialLine::Network::Replace(std::shared_ptr<Session> session) {
     // Closed outside the lock: closing waits for the connection's threads.
 }
 
-bool QtSerialLine::Network::Lost() const {
+bool NetworkPort::Lost() const {
     const std::shared_ptr<Session> session = Current();
     return !session || session->lost;
 }
 
-int QtSerialLine::Network::Unsent() const {
+int NetworkPort::Unsent() {
     const std::shared_ptr<Session> session = Current();
     return session ? session->unsent.load() : 0;
 }
 
-void QtSerialLine::Network::PurgeReceived() {
+void NetworkPort::PurgeReceived() {
     const std::shared_ptr<Session> session = Current();
     if (session && session->serial != nullptr && !session->lost) {
         try {
@@ -448,12 +444,11 @@ void QtSerialLine::Network::PurgeReceived() {
     }
 }
 
-std::optional<Duration> QtSerialLine::Network::RoundTrip() const {
+void NetworkPort::Diagnose(LineDiagnostics& report) const {
     const std::shared_ptr<Session> session = Current();
-    if (!session || !session->measured) {
-        return std::nullopt;
+    if (session && session->measured) {
+        report.roundTrip = session->roundTrip.load();
     }
-    return session->roundTrip.load();
 }
 
 void BlockNetworkWakeSignal() {

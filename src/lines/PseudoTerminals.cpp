@@ -1,5 +1,5 @@
 // SPDX-License-Identifier: GPL-3.0-or-later
-#include "platform/PseudoTerminals.h"
+#include "lines/PseudoTerminals.h"
 
 #include <sys/sysmacros.h>
 #include <sys/types.h>

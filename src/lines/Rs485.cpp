@@ -1,5 +1,5 @@
 // SPDX-License-Identifier: GPL-3.0-or-later
-#include "platform/Rs485.h"
+#include "lines/Rs485.h"
 
 #include <sys/ioctl.h>
 
