@@ -9,8 +9,8 @@
 #include "cli/ListenReport.h"
 #include "core/AsconFrame.h"
 #include "engine/Listener.h"
-#include "monitor/ListenedLine.h"
 #include "lines/LineSettings.h"
+#include "monitor/ListenedLine.h"
 
 namespace tarvel {
 

@@ -8,8 +8,8 @@
 #include "engine/CycleSink.h"
 #include "engine/Listener.h"
 #include "line/SettingsSearch.h"
-#include "monitor/MonitorCsv.h"
 #include "lines/LineSettings.h"
+#include "monitor/MonitorCsv.h"
 
 namespace tarvel {
 

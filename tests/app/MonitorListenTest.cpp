@@ -10,8 +10,8 @@
 #include <optional>
 
 #include "app/TarvelDlg.h"
-#include "monitor/MonitorDlg.h"
 #include "lines/LineSettings.h"
+#include "monitor/MonitorDlg.h"
 #include "serial/LineUse.h"
 #include "serial/SetPortDlg.h"
 #include "sim/SimulatedMaster.h"
