@@ -16,6 +16,7 @@
 #include "engine/RunDisplay.h"
 #include "support/FakeRunPanel.h"
 #include "support/PtyRig.h"
+#include "support/RealTime.h"
 #include "ui/QtPrompts.h"
 
 namespace tarvel {
@@ -24,19 +25,8 @@ namespace {
 using namespace std::chrono_literals;
 using namespace testing;
 
-void Wait(std::chrono::milliseconds span) {
-    QEventLoop loop;
-    QTimer::singleShot(span, &loop, &QEventLoop::quit);
-    loop.exec();
-}
-
-bool WaitUntil(const std::function<bool()>& done, std::chrono::milliseconds limit = 10s) {
-    const auto until = std::chrono::steady_clock::now() + limit;
-    while (!done() && std::chrono::steady_clock::now() < until) {
-        Wait(5ms);
-    }
-    return done();
-}
+using testing::Wait;
+using testing::WaitUntil;
 
 struct PtyRun : ::testing::Test, PtyRig, FakeRunPanel {
     LineUse lineUse{scheduler};

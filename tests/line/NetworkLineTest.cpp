@@ -29,19 +29,8 @@ using namespace std::chrono_literals;
 using testing::RunInEventLoop;
 using testing::Ser2net;
 
-void Wait(std::chrono::milliseconds span) {
-    QEventLoop loop;
-    QTimer::singleShot(span, &loop, &QEventLoop::quit);
-    loop.exec();
-}
-
-bool WaitUntil(const std::function<bool()>& done, std::chrono::milliseconds limit = 5s) {
-    const auto until = std::chrono::steady_clock::now() + limit;
-    while (!done() && std::chrono::steady_clock::now() < until) {
-        Wait(5ms);
-    }
-    return done();
-}
+using testing::Wait;
+using testing::WaitUntil;
 
 // The settings the pty behind ser2net has now.
 LineSettings PtySettings(const std::string& device) {

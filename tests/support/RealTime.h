@@ -5,6 +5,8 @@
 #include <QCoroTask>
 #include <QEventLoop>
 #include <QTimer>
+#include <chrono>
+#include <functional>
 #include <optional>
 
 #include "support/Run.h"
@@ -27,6 +29,23 @@ T RunInEventLoop(QCoro::Task<T> task, std::chrono::milliseconds limit = std::chr
     }
     EXPECT_TRUE(result.has_value()) << "the coroutine did not finish in time";
     return std::move(result).value_or(T{});
+}
+
+// Lets Qt's event loop run for `span` of real time.
+inline void Wait(std::chrono::milliseconds span) {
+    QEventLoop loop;
+    QTimer::singleShot(span, &loop, &QEventLoop::quit);
+    loop.exec();
+}
+
+// Lets the event loop run until `done` holds or `limit` has passed; whether it holds.
+inline bool WaitUntil(const std::function<bool()>& done,
+                      std::chrono::milliseconds limit = std::chrono::seconds(10)) {
+    const auto until = std::chrono::steady_clock::now() + limit;
+    while (!done() && std::chrono::steady_clock::now() < until) {
+        Wait(std::chrono::milliseconds(5));
+    }
+    return done();
 }
 
 }  // namespace tarvel::testing
