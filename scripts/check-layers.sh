@@ -36,7 +36,7 @@ window_helpers=" monitor/MonitorCharts monitor/MonitorTableLooks "
 # A window's file, or a window-side helper's, named by its path under src/.
 is_window_file() {
   local path=$1
-  [[ $(basename "$path") == *Dlg.* ]] || [[ $window_helpers == *" ${path%.*} "* ]]
+  [[ ${path##*/} == *Dlg.* ]] || [[ $window_helpers == *" ${path%.*} "* ]]
 }
 
 # Qt's modules whose headers belong to windows only.
@@ -48,7 +48,7 @@ fi
 declare -A gui_header=()
 gui_modules=()
 for module_dir in "$qt_include"/Qt*; do
-  module=$(basename "$module_dir")
+  module=${module_dir##*/}
   case "$module" in
     QtGui | *Widgets | QtCharts | QtPrintSupport | QtQuick* | QtQml* | QtSvg | QtOpenGL)
       gui_modules+=("$module")
@@ -76,6 +76,9 @@ complain() {
   failures=$((failures + 1))
 }
 
+# First each file's place: its folder's layers, and whether it is a window.
+declare -A allowed_of=() gui_allowed_of=()
+files=()
 while IFS= read -r file; do
   relative=${file#"$src"/}
   folder=${relative%%/*}
@@ -98,37 +101,47 @@ while IFS= read -r file; do
   if $window || [ "$folder" = ui ] || [ "$folder" = app ]; then
     gui_allowed=true
   fi
-
-  line_number=0
-  while IFS= read -r line || [ -n "$line" ]; do
-    line_number=$((line_number + 1))
-    [[ $line =~ $include_pattern ]] || continue
-    header=${BASH_REMATCH[2]}
-    where="$relative:$line_number: includes $header"
-    if [[ $header == *..* ]]; then
-      complain "$where; include from the top of src/, not with \"..\""
-      continue
-    fi
-    if [ "$folder" = core ] && [[ $header == Q* || $header == qcoro* || $header == QCoro* ]]; then
-      complain "$where, but core/ is plain C++"
-      continue
-    fi
-    if ! $gui_allowed && is_gui_header "$header"; then
-      complain "$where; widget and GUI headers belong in the windows (...Dlg), ui/ and app/"
-      continue
-    fi
-    used=${header%%/*}
-    [ "$used" = "$header" ] && continue
-    if [ -n "${may_use[$used]+set}" ]; then
-      if [[ " $allowed " != *" $used "* ]]; then
-        complain "$where, but $folder/ may use only: $allowed"
-      elif ! $gui_allowed && is_window_file "$header"; then
-        complain "$where: only windows, ui/ and app/ may include a window"
-      fi
-    fi
-  done <"$file"
+  allowed_of[$relative]=$allowed
+  gui_allowed_of[$relative]=$gui_allowed
+  files+=("$file")
 done < <(find "$src" -type f \( -name '*.h' -o -name '*.hpp' -o -name '*.hh' -o -name '*.inl' \
   -o -name '*.cpp' -o -name '*.cc' \) | sort)
+
+# Then every include line, found by one grep over all the files rather than read line by line.
+while IFS= read -r hit; do
+  file=${hit%%:*}
+  rest=${hit#*:}
+  line_number=${rest%%:*}
+  line=${rest#*:}
+  relative=${file#"$src"/}
+  folder=${relative%%/*}
+  allowed=${allowed_of[$relative]}
+  gui_allowed=${gui_allowed_of[$relative]}
+  [[ $line =~ $include_pattern ]] || continue
+  header=${BASH_REMATCH[2]}
+  where="$relative:$line_number: includes $header"
+  if [[ $header == *..* ]]; then
+    complain "$where; include from the top of src/, not with \"..\""
+    continue
+  fi
+  if [ "$folder" = core ] && [[ $header == Q* || $header == qcoro* || $header == QCoro* ]]; then
+    complain "$where, but core/ is plain C++"
+    continue
+  fi
+  if ! $gui_allowed && is_gui_header "$header"; then
+    complain "$where; widget and GUI headers belong in the windows (...Dlg), ui/ and app/"
+    continue
+  fi
+  used=${header%%/*}
+  [ "$used" = "$header" ] && continue
+  if [ -n "${may_use[$used]+set}" ]; then
+    if [[ " $allowed " != *" $used "* ]]; then
+      complain "$where, but $folder/ may use only: $allowed"
+    elif ! $gui_allowed && is_window_file "$header"; then
+      complain "$where: only windows, ui/ and app/ may include a window"
+    fi
+  fi
+done < <([ ${#files[@]} -eq 0 ] || grep -HnE '^[[:space:]]*#[[:space:]]*include' "${files[@]}")
 
 if [ $failures -ne 0 ]; then
   echo "check-layers: $failures include(s) break the layers" >&2
