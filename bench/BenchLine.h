@@ -17,7 +17,7 @@
 #include <memory>
 #include <vector>
 
-#include "engine/AsconCycle.h"
+#include "engine/TestCycle.h"
 #include "lines/EchoCancellingLine.h"
 #include "lines/QtSerialLine.h"
 #include "platform/QtScheduler.h"
@@ -109,7 +109,7 @@ struct ExchangeLog final : CycleSink {
     void Clear() { *this = ExchangeLog(); }
 };
 
-inline QCoro::Task<> RunOnce(AsconCycle& cycle, LineUse& lineUse) {
+inline QCoro::Task<> RunOnce(TestCycle& cycle, LineUse& lineUse) {
     co_await cycle.TxAscon(co_await lineUse.Acquire());
 }
 
@@ -124,7 +124,7 @@ struct ProgramSide {
     std::unique_ptr<PortService> port;
     LineUse lineUse{scheduler};
     ControllerAddressTable table = StartupAddressTable();
-    std::unique_ptr<AsconCycle> cycle;
+    std::unique_ptr<TestCycle> cycle;
     ExchangeLog log;
     TaskOwner tasks{scheduler, [](const std::string& what) {
                         std::fprintf(stderr, "the run failed: %s\n", what.c_str());
@@ -146,7 +146,7 @@ struct ProgramSide {
                          port->OpenFailure().c_str());
             return false;
         }
-        cycle = std::make_unique<AsconCycle>(primo, *port, table);
+        cycle = std::make_unique<TestCycle>(primo, *port, table);
         cycle->AddSink(log);
         return true;
     }

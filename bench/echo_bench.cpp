@@ -7,7 +7,7 @@
 #include <QCoreApplication>
 
 #include "BenchLine.h"
-#include "core/AsconFrame.h"
+#include "protocol/ascon/AsconFrame.h"
 
 using namespace tarvel;
 using namespace tarvel::bench;

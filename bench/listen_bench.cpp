@@ -16,8 +16,8 @@
 #include <ctime>
 #include <deque>
 
-#include "core/FrameSplitter.h"
 #include "monitor/LineStatistics.h"
+#include "protocol/ascon/AsconFrameSplitter.h"
 #include "sim/SimulatedMaster.h"
 
 using namespace tarvel;
@@ -51,7 +51,7 @@ int main() {
     MasterSchedule schedule;
     schedule.pollGap = 2ms;  // as fast as a master goes
     SimulatedMaster master(SimulatedBus(DemoControllers(), 1e-4, 11), schedule, settings);
-    FrameSplitter splitter(SplitterSettings{CharacterTime(settings), 200ms, 10, 25ms});
+    AsconFrameSplitter splitter(DecoderSettings{CharacterTime(settings), 200ms, 10, 25ms});
     LineStatistics statistics;
     statistics.Begin(Instant{}, CharacterTime(settings), 200ms);
 
@@ -82,14 +82,14 @@ int main() {
             }
             const MasterPoll poll = expected.front();
             expected.pop_front();
-            if (exchange.request.address != poll.address ||
+            if (exchange.request.stationText != std::string(1, poll.address) ||
                 exchange.verdict != CycleVerdictOf(poll)) {
                 ++misattributed;
                 misattributedInNoise += Clean(poll) ? 0 : 1;
                 if (std::getenv("LISTEN_BENCH_DEBUG") != nullptr) {
                     std::printf(
-                        "heard %c %s verdict %d answer [%s]; polled %c %s verdict %d answer [%s]\n",
-                        exchange.request.address, exchange.request.frame.c_str(),
+                        "heard %s %s verdict %d answer [%s]; polled %c %s verdict %d answer [%s]\n",
+                        exchange.request.stationText.c_str(), exchange.request.frame.c_str(),
                         static_cast<int>(exchange.verdict), exchange.arrived.c_str(), poll.address,
                         poll.request.c_str(), static_cast<int>(CycleVerdictOf(poll)),
                         poll.answer.c_str());

@@ -13,7 +13,7 @@
 #include <cstdlib>
 
 #include "core/DeviceTable.h"
-#include "engine/AsconCycle.h"
+#include "engine/TestCycle.h"
 #include "lines/LineSettings.h"
 #include "monitor/LineMonitor.h"
 #include "monitor/MonitorCsv.h"
@@ -37,7 +37,7 @@ double PeakMegabytes() {
 // error limit: the counter is set back without the monitor hearing of it as "Res".
 class TimedMonitor final : public CycleSink {
 public:
-    TimedMonitor(LineMonitor& monitor, AsconCycle& cycle, Primo& primo, SimulatedSerialLine& line,
+    TimedMonitor(LineMonitor& monitor, TestCycle& cycle, Primo& primo, SimulatedSerialLine& line,
                  long exchanges)
         : monitor_(monitor), cycle_(cycle), primo_(primo), line_(line), exchanges_(exchanges) {}
 
@@ -69,13 +69,13 @@ public:
 
 private:
     LineMonitor& monitor_;
-    AsconCycle& cycle_;
+    TestCycle& cycle_;
     Primo& primo_;
     SimulatedSerialLine& line_;
     long exchanges_;
 };
 
-QCoro::Task<> RunOnce(AsconCycle& cycle, LineUse& lineUse) {
+QCoro::Task<> RunOnce(TestCycle& cycle, LineUse& lineUse) {
     co_await cycle.TxAscon(co_await lineUse.Acquire());
 }
 
@@ -108,7 +108,7 @@ int main(int argc, char* argv[]) {
     }
     LineUse lineUse(time);
     ControllerAddressTable table = StartupAddressTable();
-    AsconCycle cycle(primo, port, table);
+    TestCycle cycle(primo, port, table);
     LineMonitor monitor(
         time, [&] { return CharacterTime(line.Settings()); }, [] { return std::nullopt; });
     TimedMonitor timed(monitor, cycle, primo, line, exchanges);

@@ -18,9 +18,9 @@
 #include <string>
 
 #include "BenchLine.h"
-#include "core/AsconFrame.h"
 #include "monitor/LineMonitor.h"
 #include "monitor/MonitorDlg.h"
+#include "protocol/ascon/AsconFrame.h"
 #include "ui/QtPrompts.h"
 
 using namespace tarvel;

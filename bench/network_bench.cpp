@@ -14,7 +14,7 @@
 #include <sstream>
 
 #include "BenchLine.h"
-#include "core/AsconFrame.h"
+#include "protocol/ascon/AsconFrame.h"
 #include "support/Ser2net.h"
 
 using namespace tarvel;

@@ -8,6 +8,7 @@
 
 #include "line/SettingsSearch.h"
 #include "platform/VirtualTime.h"
+#include "protocol/ascon/AsconFrame.h"
 #include "serial/PortService.h"
 #include "sim/SimulatedSerialLine.h"
 

@@ -10,7 +10,7 @@
 #include <thread>
 
 #include "BenchLine.h"
-#include "core/AsconFrame.h"
+#include "protocol/ascon/AsconFrame.h"
 
 using namespace tarvel;
 using namespace tarvel::bench;

@@ -72,7 +72,7 @@ int main(int argc, char* argv[]) {
         line.Output("C?X  \r");
         const double process0 = CpuSeconds(RUSAGE_SELF);
         const double thread0 = CpuSeconds(RUSAGE_THREAD);
-        Run(ReceiveAnswer(port, 5, 1s));
+        Run(ReceiveAnswer(port, 1s));
         processCpu += CpuSeconds(RUSAGE_SELF) - process0;
         threadCpu += CpuSeconds(RUSAGE_THREAD) - thread0;
     }
@@ -103,7 +103,7 @@ int main(int argc, char* argv[]) {
     for (int i = 0; i < 10; ++i) {
         const std::size_t before = host->Received().size();
         line.Output("C?X  \r");
-        Run(ReceiveAnswer(port, 5, 300ms));
+        Run(ReceiveAnswer(port, 300ms));
         Settle(idle);
         const auto received = host->Received();
         const Duration window = received.back().end - received[before].end;

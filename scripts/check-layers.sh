@@ -5,7 +5,7 @@
 #  - it is not a window (...Dlg.* in serial/, line/, analysis/, monitor/, or one of the window-side
 #    helpers below), nor in ui/ or app/, and includes a header of Qt's widget and GUI modules, or
 #    a window's header;
-#  - it is in core/ and includes anything of Qt or QCoro.
+#  - it is in core/ or protocol/ and includes anything of Qt or QCoro.
 # Usage: scripts/check-layers.sh [SOURCE_DIR] (default: src of this tree).
 set -euo pipefail
 root=$(cd "$(dirname "$0")/.." && pwd)
@@ -14,17 +14,18 @@ src=${1:-$root/src}
 # Which folders each folder may include from; every folder may include its own.
 declare -A may_use=(
   [core]=""
+  [protocol]="core"
   [platform]="core"
   [lines]="core platform"
-  [sim]="core platform lines"
-  [serial]="core platform lines"
-  [engine]="core platform lines serial"
-  [line]="core platform lines serial engine"
-  [analysis]="core platform lines serial engine line"
-  [monitor]="core platform lines serial engine line"
-  [cli]="core platform lines sim serial engine line analysis monitor"
+  [sim]="core protocol platform lines"
+  [serial]="core protocol platform lines"
+  [engine]="core protocol platform lines serial"
+  [line]="core protocol platform lines serial engine"
+  [analysis]="core protocol platform lines serial engine line"
+  [monitor]="core protocol platform lines serial engine line"
+  [cli]="core protocol platform lines sim serial engine line analysis monitor"
   [ui]="core platform"
-  [app]="core platform lines sim serial engine line analysis monitor ui"
+  [app]="core protocol platform lines sim serial engine line analysis monitor ui"
 )
 # The folders that hold windows, and what a window may use besides its folder's layers.
 window_folders=" serial line analysis monitor "
@@ -124,8 +125,9 @@ while IFS= read -r hit; do
     complain "$where; include from the top of src/, not with \"..\""
     continue
   fi
-  if [ "$folder" = core ] && [[ $header == Q* || $header == qcoro* || $header == QCoro* ]]; then
-    complain "$where, but core/ is plain C++"
+  if [[ $folder == core || $folder == protocol ]] &&
+    [[ $header == Q* || $header == qcoro* || $header == QCoro* ]]; then
+    complain "$where, but $folder/ is plain C++"
     continue
   fi
   if ! $gui_allowed && is_gui_header "$header"; then

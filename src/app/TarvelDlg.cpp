@@ -88,7 +88,7 @@ TarvelDlg::TarvelDlg(Program& program)
         DeviceLists{ui_->MaxNumCmb, ui_->ControllerCmb, ui_->AddressCmb}, program_.Ask());
     config_ = std::make_unique<LineConfigCommands>(program_.primo, *table_, ui_->ProgressBar,
                                                    program_.Ask());
-    cycle_ = std::make_unique<AsconCycle>(program_.primo, program_.Port(), ControllerAddress_);
+    cycle_ = std::make_unique<TestCycle>(program_.primo, program_.Port(), ControllerAddress_);
     runDisplay_ = std::make_unique<RunDisplay>(
         program_.primo,
         RunControls{ui_->StartBtn, ui_->StopBtn, ui_->ConsolleBtn, ui_->CommBtn, ui_->SearchMenu,

@@ -6,9 +6,9 @@
 
 #include <QCoroTask>
 
-#include "engine/AsconCycle.h"
 #include "engine/RunControl.h"
 #include "engine/RunDisplay.h"
+#include "engine/TestCycle.h"
 #include "line/DeviceTableEditor.h"
 #include "line/LineConfigCommands.h"
 #include "line/LineDetector.h"
@@ -74,7 +74,7 @@ public:
     TextDisplay& StatusPanel(int number);
     StatusPanels& StatusBar() { return *StatusBar_; }
     DeviceTableEditor& DeviceTable() { return *table_; }
-    AsconCycle& Cycle() { return *cycle_; }
+    TestCycle& Cycle() { return *cycle_; }
     RunDisplay& RunView() { return *runDisplay_; }
     RunControl& Run() { return *run_; }
     LineDetector& Detector() { return *detector_; }
@@ -132,7 +132,7 @@ private:
     // Before the loops it listens to, so that it outlives them.
     std::unique_ptr<LineMonitor> monitor_;
     std::unique_ptr<ListenControl> listen_;
-    std::unique_ptr<AsconCycle> cycle_;
+    std::unique_ptr<TestCycle> cycle_;
     std::unique_ptr<RunDisplay> runDisplay_;
     std::unique_ptr<RunControl> run_;
     std::unique_ptr<LineDetector> detector_;

@@ -7,10 +7,10 @@
 
 #include "cli/CliSession.h"
 #include "cli/ListenReport.h"
-#include "core/AsconFrame.h"
 #include "engine/Listener.h"
 #include "lines/LineSettings.h"
 #include "monitor/ListenedLine.h"
+#include "protocol/ascon/AsconFrame.h"
 
 namespace tarvel {
 
@@ -47,7 +47,7 @@ QCoro::Task<int> CliSession::Listen() {
         co_return kPortOrFileFailed;
     }
     const auto settings = ParseSettingsText(SettingsText(primo_));
-    SplitterSettings heard;
+    DecoderSettings heard;
     heard.characterTime = settings ? CharacterTime(*settings) : Duration{0};
     heard.answerWindow = options_.answerWindow.value_or(AnswerWindow);
     // The listener is given the line's receiving side only: nothing here can send.
@@ -68,7 +68,7 @@ QCoro::Task<int> CliSession::Listen() {
     const bool filesWritten = co_await files_.Finish();
 
     const LineStatistics& statistics = monitor_.Statistics();
-    const FrameSplitter& splitter = listener.Splitter();
+    const FrameDecoder& splitter = listener.Decoder();
     const Duration listened = progress.Elapsed();
     const std::optional<UartErrorCounts> driverErrors = monitor_.ErrorsSinceStart();
     const auto warning = WrongSpeedWarning(splitter, driverErrors, Line());
@@ -78,7 +78,7 @@ QCoro::Task<int> CliSession::Listen() {
         QJsonArray controllers;
         for (const ControllerStatistics& controller : statistics.Controllers()) {
             QJsonObject one = ControllerJson(controller, statistics.AnswerWindow());
-            one.insert("pollCycle", PollCycleJson(splitter.PollsOf(controller.address)));
+            one.insert("pollCycle", PollCycleJson(splitter.PollsOf(controller.station)));
             controllers.append(one);
         }
         QJsonObject document{

@@ -122,7 +122,7 @@ std::string LineSummary(const LineStatistics& statistics,
 QJsonObject ControllerJson(const ControllerStatistics& controller, Duration answerWindow) {
     const Assessment assessment = Assess(controller, answerWindow);
     return QJsonObject{
-        {"address", Latin1(std::string(1, controller.address))},
+        {"address", Latin1(controller.address)},
         {"requests", controller.requests},
         {"good", controller.good},
         {"noAnswer", controller.noAnswer},

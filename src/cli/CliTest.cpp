@@ -7,7 +7,7 @@
 #include "core/Analysis.h"
 #include "core/ConfigFile.h"
 #include "core/ListFile.h"
-#include "engine/AsconCycle.h"
+#include "engine/TestCycle.h"
 #include "platform/TextFiles.h"
 
 namespace tarvel {
@@ -110,7 +110,7 @@ QCoro::Task<int> CliSession::Test() {
     if (!opened) {
         co_return kPortOrFileFailed;
     }
-    AsconCycle cycle(primo_, port_, table_);
+    TestCycle cycle(primo_, port_, table_);
     cycle.AddSink(monitor_.CycleEvents());
     cycle.AddSink(progress);
     files_.Start();

@@ -18,7 +18,7 @@ QJsonObject PollCycleJson(const PollCycle& polls) {
                        {"longestMs", Rounded(Ms(polls.longestGap), 1)}};
 }
 
-QJsonObject ListenedLineJson(const FrameSplitter& splitter, Duration listened) {
+QJsonObject ListenedLineJson(const FrameDecoder& splitter, Duration listened) {
     const double seconds = std::chrono::duration<double>(listened).count();
     return QJsonObject{
         {"frames", static_cast<double>(splitter.Frames())},

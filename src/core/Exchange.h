@@ -4,6 +4,7 @@
 #include <optional>
 #include <string>
 
+#include "core/Station.h"
 #include "core/Time.h"
 #include "core/Verdict.h"
 
@@ -11,7 +12,8 @@ namespace tarvel {
 
 // A request as a loop put it on the line.
 struct Request {
-    char address = 'A';
+    Station station = 0;
+    std::string stationText;  // as the protocol writes the station, for whoever shows it
     // Where the loop stands, counted from 0: the controller's position in the device table in a
     // test run, the address index in a scan.
     int position = 0;

@@ -28,13 +28,14 @@ std::string TimeOfDayText(const TimeOfDay& time) {
     return text;
 }
 
-std::string ErrorRecord(char address, const TimeOfDay& time, ExchangeVerdict verdict, int attempt) {
-    return std::string(1, address) + "  " + TimeOfDayText(time) + "  " + VerdictMessage(verdict) +
+std::string ErrorRecord(std::string_view station, const TimeOfDay& time, ExchangeVerdict verdict,
+                        int attempt) {
+    return std::string(station) + "  " + TimeOfDayText(time) + "  " + VerdictMessage(verdict) +
            "  " + SignedNumberText(attempt);
 }
 
 std::string ErrorRecord(const Exchange& exchange) {
-    return ErrorRecord(exchange.request.address, exchange.judgedAt.time, exchange.verdict,
+    return ErrorRecord(exchange.request.stationText, exchange.judgedAt.time, exchange.verdict,
                        exchange.request.attempt);
 }
 

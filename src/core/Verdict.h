@@ -2,6 +2,7 @@
 #pragma once
 
 #include <string>
+#include <string_view>
 
 #include "core/Time.h"
 
@@ -30,7 +31,12 @@ std::string TimeOfDayText(const TimeOfDay& time);
 // One line of the error list: the address in column 1, the time of day in columns 4 to 11, the
 // message from column 14, two blanks, the attempt index with a blank in its sign position. For
 // controller A at 09:15:02, first attempt, no answer: "A  09:15:02  No answer !   0".
-std::string ErrorRecord(char address, const TimeOfDay& time, ExchangeVerdict verdict, int attempt);
+std::string ErrorRecord(std::string_view station, const TimeOfDay& time, ExchangeVerdict verdict,
+                        int attempt);
+inline std::string ErrorRecord(char address, const TimeOfDay& time, ExchangeVerdict verdict,
+                               int attempt) {
+    return ErrorRecord(std::string_view(&address, 1), time, verdict, attempt);
+}
 
 // The number of failures that stops a run.
 inline constexpr int ErrorLimit = 900;

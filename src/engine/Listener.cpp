@@ -5,8 +5,12 @@
 
 namespace tarvel {
 
-Listener::Listener(ReadOnlyLine line, Scheduler& scheduler, SplitterSettings settings)
-    : line_(line), scheduler_(scheduler), splitter_(settings) {}
+Listener::Listener(ReadOnlyLine line, Scheduler& scheduler, DecoderSettings settings,
+                   const Protocol& protocol)
+    : line_(line),
+      scheduler_(scheduler),
+      protocol_(protocol),
+      decoder_(protocol.MakeDecoder(settings)) {}
 
 void Listener::Stop() {
     stopping_ = true;
@@ -17,11 +21,11 @@ QCoro::Task<ListenEnd> Listener::Listen(LineUse::Lease lease) {
     const LineUse::Lease held = std::move(lease);
     ListenEnd end;
     listening_ = true;  // a stop asked before this is kept
-    splitter_ = FrameSplitter(splitter_.Settings());
+    decoder_ = protocol_.MakeDecoder(decoder_->Settings());
     line_.WakeOnAnyInput();
     line_.KeepTransmitterOff();
     for (ListenSink* sink : sinks_) {
-        sink->ListenStarted(splitter_.Settings().answerWindow);
+        sink->ListenStarted(decoder_->Settings().answerWindow);
     }
     while (!stopping_) {
         if (!line_.PortOpen()) {
@@ -31,7 +35,7 @@ QCoro::Task<ListenEnd> Listener::Listen(LineUse::Lease lease) {
         TakeInput();
         Report();
         // Woken by characters, by the next verdict that time alone brings, or by Stop.
-        co_await NextActivity(scheduler_, line_.InputActivity(), splitter_.NextDeadline(),
+        co_await NextActivity(scheduler_, line_.InputActivity(), decoder_->NextDeadline(),
                               &stopAsked_);
     }
     // What came before the stop is judged; a request still within its window is left unjudged.
@@ -49,15 +53,15 @@ QCoro::Task<ListenEnd> Listener::Listen(LineUse::Lease lease) {
 void Listener::TakeInput() {
     const Instant now = scheduler_.Now();
     for (const ReadOnlyLine::StampedByte& stamped : line_.Take(now)) {
-        splitter_.Feed(stamped.byte, stamped.arrival);
+        decoder_->Feed(stamped.byte, stamped.arrival);
     }
-    splitter_.Advance(now);
+    decoder_->Advance(now);
 }
 
 void Listener::Report() {
     const Instant now = scheduler_.Now();
     const LocalDateTime wallNow = scheduler_.LocalNow();
-    for (Exchange& exchange : splitter_.TakeExchanges()) {
+    for (Exchange& exchange : decoder_->TakeExchanges()) {
         // The wall clock of the verdict, which may lie a window back from now.
         exchange.judgedAt =
             Later(wallNow, -std::chrono::round<std::chrono::seconds>(now - exchange.judged));

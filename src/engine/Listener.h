@@ -5,10 +5,14 @@
 #include <string>
 #include <vector>
 
-#include "core/FrameSplitter.h"
+#include <memory>
+
 #include "engine/CycleSink.h"
 #include "lines/ReadOnlyLine.h"
 #include "platform/Scheduler.h"
+#include "protocol/FrameDecoder.h"
+#include "protocol/Protocol.h"
+#include "protocol/Protocols.h"
 #include "serial/LineUse.h"
 
 namespace tarvel {
@@ -28,11 +32,12 @@ public:
 };
 
 // Judges a live line without sending a byte: it reads what the plant's own master and the
-// controllers put on the wire, splits it into requests and answers (FrameSplitter), and reports
-// every exchange. It holds the line as a run does, so that nothing else sends meanwhile.
+// controllers put on the wire, splits it into requests and answers (its protocol's decoder), and
+// reports every exchange. It holds the line as a run does, so that nothing else sends meanwhile.
 class Listener {
 public:
-    Listener(ReadOnlyLine line, Scheduler& scheduler, SplitterSettings settings);
+    Listener(ReadOnlyLine line, Scheduler& scheduler, DecoderSettings settings,
+             const Protocol& protocol = DefaultProtocol());
     Listener(const Listener&) = delete;
     Listener& operator=(const Listener&) = delete;
 
@@ -43,7 +48,7 @@ public:
     void Stop();
     bool Listening() const { return listening_; }
 
-    const FrameSplitter& Splitter() const { return splitter_; }
+    const FrameDecoder& Decoder() const { return *decoder_; }
 
 private:
     void TakeInput();
@@ -51,7 +56,8 @@ private:
 
     ReadOnlyLine line_;
     Scheduler& scheduler_;
-    FrameSplitter splitter_;
+    const Protocol& protocol_;
+    std::unique_ptr<FrameDecoder> decoder_;
     std::vector<ListenSink*> sinks_;
     Notifier stopAsked_;
     bool stopping_ = false;

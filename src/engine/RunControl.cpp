@@ -4,7 +4,7 @@
 namespace tarvel {
 
 RunControl::RunControl(Primo& primo, PortService& port, LineUse& lineUse, Prompts& prompts,
-                       AsconCycle& cycle, RunDisplay& display)
+                       TestCycle& cycle, RunDisplay& display)
     : primo_(primo),
       port_(port),
       lineUse_(lineUse),
@@ -47,12 +47,12 @@ void RunControl::StartBtn_Click() {
     // so after its first settle) would be queued behind the run: nothing of it may be pressed.
     display_.HoldRunSet();
     waitingForLine_ = true;
-    tasks_.Start(RunAscon());
+    tasks_.Start(RunTest());
 }
 
 bool RunControl::StartPending() const { return waitingForLine_ || cycle_.StartingUp(); }
 
-QCoro::Task<> RunControl::RunAscon() {
+QCoro::Task<> RunControl::RunTest() {
     LineUse::Lease lease = co_await lineUse_.Acquire();
     waitingForLine_ = false;
     const RunEnd end = co_await cycle_.TxAscon(std::move(lease));

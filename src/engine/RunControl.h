@@ -5,8 +5,8 @@
 #include <string>
 
 #include "core/Primo.h"
-#include "engine/AsconCycle.h"
 #include "engine/RunDisplay.h"
+#include "engine/TestCycle.h"
 #include "platform/Prompts.h"
 #include "platform/Tasks.h"
 #include "serial/LineUse.h"
@@ -19,7 +19,7 @@ namespace tarvel {
 class RunControl {
 public:
     RunControl(Primo& primo, PortService& port, LineUse& lineUse, Prompts& prompts,
-               AsconCycle& cycle, RunDisplay& display);
+               TestCycle& cycle, RunDisplay& display);
 
     void StartBtn_Click();
     void StopBtn_Click();
@@ -31,7 +31,7 @@ public:
     QCoro::Task<> Finished() { return tasks_.AllFinished(); }
 
 private:
-    QCoro::Task<> RunAscon();
+    QCoro::Task<> RunTest();
     bool StartPending() const;
     void ReportInternalFailure(const std::string& what);
 
@@ -39,7 +39,7 @@ private:
     PortService& port_;
     LineUse& lineUse_;
     Prompts& prompts_;
-    AsconCycle& cycle_;
+    TestCycle& cycle_;
     RunDisplay& display_;
     bool waitingForLine_ = false;
     TaskOwner tasks_;

@@ -3,8 +3,7 @@
 
 #include <algorithm>
 
-#include "core/AsconFrame.h"
-#include "serial/AsconExchange.h"
+#include "serial/LineExchange.h"
 
 namespace tarvel {
 
@@ -23,12 +22,16 @@ QCoro::Task<ScanEnd> LineDetector::Scan(LineUse::Lease lease) {
     started_ = true;
     Tell([](ScanSink& sink) { sink.ScanStarted(); });
     const int tries = std::max<int>(primo_.RetryCount, 0) + 1;
-    for (int index = 0; index < kAddressCount; ++index) {
-        primo_.AddressText = std::string(1, AddressCharacter(index));
+    const Protocol& protocol = port_.LineProtocol();
+    const std::vector<Station> stations = protocol.Stations();
+    for (std::size_t at = 0; at < stations.size(); ++at) {
+        const Station index = stations[at];
+        primo_.AddressText = protocol.StationText(index);
         Tell([&](ScanSink& sink) { sink.AddressStarting(index); });
         for (int attempt = 0; attempt < tries; ++attempt) {
             Request request;
-            request.address = primo_.AddressText.front();
+            request.station = index;
+            request.stationText = primo_.AddressText;
             request.position = index;
             request.attempt = attempt;
             const std::optional<Exchange> exchange = co_await Try(std::move(request));
@@ -48,7 +51,7 @@ QCoro::Task<ScanEnd> LineDetector::Scan(LineUse::Lease lease) {
             break;
         }
         if (primo_.StopFlag == kTrue) {
-            end.stopped = index + 1 < kAddressCount;
+            end.stopped = at + 1 < stations.size();
             break;
         }
     }
@@ -62,15 +65,17 @@ QCoro::Task<std::optional<Exchange>> LineDetector::Try(Request request) {
     // Named, not a temporary of the co_await: g++ 12 destroys such lambda arguments twice.
     ExchangeSteps steps{
         {}, [this](const Request& r) { Tell([&](ScanSink& sink) { sink.RequestWritten(r); }); }};
-    ExchangeOnLine made = co_await MakeAsconExchange(
-        port_, primo_, std::move(request), ScanRequestPause, ScanAnswerWindow, std::move(steps));
+    const Protocol& protocol = port_.LineProtocol();
+    ExchangeOnLine made =
+        co_await MakeExchange(port_, primo_, protocol, std::move(request), ExchangeKind::Probe,
+                              protocol.Timings(ExchangeKind::Probe), std::move(steps));
     if (!made.exchange) {
         lineFailure_ = std::move(made.lineFailure);
         co_return std::nullopt;
     }
     Exchange& exchange = *made.exchange;
-    // More than five characters stay in the input for the settle to throw away.
-    JudgeProbe(port_.Line(), exchange, made.late);
+    // What the protocol does not take as the answer stays for the settle to throw away.
+    JudgeAnswer(port_.Line(), protocol, ExchangeKind::Probe, exchange, made.late);
     Tell([&](ScanSink& sink) { sink.ExchangeJudged(exchange); });
     co_return exchange;
 }

@@ -14,16 +14,9 @@
 
 namespace tarvel {
 
-using namespace std::chrono_literals;
-
-// From the end of the output-drain wait to the write of a scan's request.
-inline constexpr Duration ScanRequestPause = 100ms;
-// A scan's answer wait ends once more than this has elapsed since the request was written.
-inline constexpr Duration ScanAnswerWindow = 300ms;
-
 // How a scan ended.
 struct ScanEnd {
-    std::vector<std::int16_t> found;  // the address indices that answered, in address order
+    std::vector<std::int16_t> found;  // the stations that answered, in the order asked
     bool stopped = false;             // Stop ended it before the last address
     std::string lineFailure;          // why the serial line failed, when it did
 };
@@ -41,9 +34,10 @@ public:
     virtual void ScanEnded(const ScanEnd& /*end*/) {}
 };
 
-// The line detector: the Ascon request to each of the 64 addresses in turn, from "A" to "@",
-// each tried up to 1 + RetryCount times; every address that gives a well-formed answer is a
-// controller, written into the device table from position 0 on as it is found.
+// The line detector: the protocol's probe to each of its stations in turn (for Ascon the 64
+// addresses from "A" to "@"), each tried up to 1 + RetryCount times; every station that gives a
+// well-formed answer is a controller, written into the device table from position 0 on as it is
+// found.
 class LineDetector {
 public:
     LineDetector(Primo& primo, PortService& port, ControllerAddressTable& table);

@@ -4,12 +4,11 @@
 #include <algorithm>
 #include <map>
 
-#include "core/AsconFrame.h"
 #include "core/DeviceTable.h"
 #include "core/NumberText.h"
 #include "platform/Waits.h"
 #include "serial/AnswerWait.h"
-#include "serial/AsconExchange.h"
+#include "serial/LineExchange.h"
 #include "serial/PortChoices.h"
 
 namespace tarvel {
@@ -92,8 +91,13 @@ std::vector<SearchSetting> SearchOrder() {
     return order;
 }
 
-Duration SearchAnswerWindow(const SearchSetting& setting, const SearchTimings& timings) {
-    const int characters = static_cast<int>(AsconRequest('A').size()) + AnswerLength;
+Duration SearchAnswerWindow(const SearchSetting& setting, const SearchTimings& timings,
+                            const Protocol& protocol) {
+    const Station first = protocol.Stations().front();
+    Request request;
+    request.station = first;
+    request.frame = protocol.RequestFor(first, ExchangeKind::Probe);
+    const int characters = static_cast<int>(request.frame.size()) + protocol.AnswerLength(request);
     return characters * CharacterTime(setting.Line()) + timings.answerMargin;
 }
 
@@ -126,6 +130,8 @@ QCoro::Task<SearchEnd> SettingsSearch::Search(LineUse::Lease lease,
     SerialLine& line = port_.Line();
     SettingsRestore restore(primo_, line);
 
+    const Protocol& protocol = port_.LineProtocol();
+    const std::vector<Station> stations = protocol.Stations();
     SearchEnd end;
     co_await port_.SettleLine();
     Tell([&](SearchSink& sink) { sink.SearchStarted(static_cast<int>(order.size())); });
@@ -153,12 +159,13 @@ QCoro::Task<SearchEnd> SettingsSearch::Search(LineUse::Lease lease,
         // What a controller made of the requests at other speeds ends with this carriage
         // return, and whatever was under way is dropped with the quiet time.
         line.Input();
-        line.Output("\r");
+        line.Output(protocol.SettleFrame());
         co_await Pause(port_.Time(), timings_.settle);
         line.Input();
 
-        const Duration window = SearchAnswerWindow(setting, timings_);
-        for (int index = 0; index < kAddressCount; ++index) {
+        const Duration window = SearchAnswerWindow(setting, timings_, protocol);
+        for (std::size_t at = 0; at < stations.size(); ++at) {
+            const Station index = stations[at];
             Tell([&](SearchSink& sink) { sink.AddressStarting(setting, index); });
             const std::optional<Exchange> first = co_await Ask(index, 0, window);
             if (!first) {
@@ -174,7 +181,7 @@ QCoro::Task<SearchEnd> SettingsSearch::Search(LineUse::Lease lease,
                 Tell([&](SearchSink& sink) { sink.ControllerFound(find); });
             }
             if (stopAsked_) {
-                stopped = number + 1 < order.size() || index + 1 < kAddressCount;
+                stopped = number + 1 < order.size() || at + 1 < stations.size();
                 break;
             }
         }
@@ -192,11 +199,13 @@ QCoro::Task<SearchEnd> SettingsSearch::Search(LineUse::Lease lease,
 }
 
 QCoro::Task<std::optional<Exchange>> SettingsSearch::Ask(int index, int attempt, Duration window) {
+    const Protocol& protocol = port_.LineProtocol();
     Request request;
-    request.address = AddressCharacter(index);
+    request.station = index;
+    request.stationText = protocol.StationText(index);
     request.position = index;
     request.attempt = attempt;
-    primo_.AddressText = std::string(1, request.address);
+    primo_.AddressText = request.stationText;
     // Named, not a temporary of the co_await: g++ 12 destroys such lambda arguments twice.
     ExchangeSteps steps{{}, [this](const Request& r) {
                             // Nothing of the answer can be here yet: what is, is left over
@@ -204,14 +213,15 @@ QCoro::Task<std::optional<Exchange>> SettingsSearch::Ask(int index, int attempt,
                             port_.Line().Input();
                             Tell([&](SearchSink& sink) { sink.RequestWritten(r); });
                         }};
-    ExchangeOnLine made = co_await MakeAsconExchange(port_, primo_, std::move(request),
-                                                     timings_.pause, window, std::move(steps));
+    ExchangeOnLine made =
+        co_await MakeExchange(port_, primo_, protocol, std::move(request), ExchangeKind::Probe,
+                              ExchangeTimings{timings_.pause, window}, std::move(steps));
     if (!made.exchange) {
         lineFailure_ = std::move(made.lineFailure);
         co_return std::nullopt;
     }
     Exchange& exchange = *made.exchange;
-    JudgeProbe(port_.Line(), exchange, made.late);
+    JudgeAnswer(port_.Line(), protocol, ExchangeKind::Probe, exchange, made.late);
     // No settle after a failure: the next request drops what is left, and the window has
     // already waited out an answer's whole wire time.
     Tell([&](SearchSink& sink) { sink.ExchangeJudged(exchange); });

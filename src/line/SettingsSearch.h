@@ -48,12 +48,13 @@ struct SearchTimings {
     Duration answerMargin = 50ms;
     // After each change of settings: input is read and dropped meanwhile, so that what was
     // under way at the old settings is not taken for an answer at the new.
-    Duration settle = SettleTime;
+    Duration settle = DefaultProtocol().SettleTime();
 };
 
-// From the write of the request: its six characters and the answer's five at `setting`, and
-// the margin.
-Duration SearchAnswerWindow(const SearchSetting& setting, const SearchTimings& timings);
+// From the write of the request: the wire time of the protocol's probe and of its answer at
+// `setting` (for Ascon six characters and five), and the margin.
+Duration SearchAnswerWindow(const SearchSetting& setting, const SearchTimings& timings,
+                            const Protocol& protocol = DefaultProtocol());
 
 // A controller that answered the read request at one setting.
 struct SearchFind {

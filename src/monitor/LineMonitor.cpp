@@ -1,7 +1,7 @@
 // SPDX-License-Identifier: GPL-3.0-or-later
 #include "monitor/LineMonitor.h"
 
-#include "core/AsconFrame.h"
+#include "protocol/ascon/AsconFrame.h"
 
 namespace tarvel {
 

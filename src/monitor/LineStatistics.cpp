@@ -70,28 +70,29 @@ void LineStatistics::Begin(Instant start, Duration characterTime, Duration answe
 
 void LineStatistics::Clear() {
     controllers_.clear();
-    slotOf_ = EmptySlots();
+    slotOf_.clear();
     begun_ = false;
     exchanges_ = good_ = failureRun_ = longestFailureRun_ = 0;
     failuresByMinute_.clear();
 }
 
-ControllerStatistics& LineStatistics::Slot(char address) {
-    std::int16_t& slot = slotOf_[static_cast<unsigned char>(address)];
-    if (slot < 0) {
-        slot = static_cast<std::int16_t>(controllers_.size());
-        controllers_.emplace_back().address = address;
+ControllerStatistics& LineStatistics::Slot(const Request& request) {
+    const auto [slot, added] = slotOf_.try_emplace(request.station, controllers_.size());
+    if (added) {
+        ControllerStatistics& controller = controllers_.emplace_back();
+        controller.station = request.station;
+        controller.address = request.stationText;
     }
-    return controllers_[slot];
+    return controllers_[slot->second];
 }
 
-const ControllerStatistics* LineStatistics::Find(char address) const {
-    const std::int16_t slot = slotOf_[static_cast<unsigned char>(address)];
-    return slot < 0 ? nullptr : &controllers_[slot];
+const ControllerStatistics* LineStatistics::Find(Station station) const {
+    const auto slot = slotOf_.find(station);
+    return slot == slotOf_.end() ? nullptr : &controllers_[slot->second];
 }
 
 void LineStatistics::Add(const Exchange& exchange) {
-    ControllerStatistics& controller = Slot(exchange.request.address);
+    ControllerStatistics& controller = Slot(exchange.request);
     ++controller.requests;
     controller.requestTime =
         characterTime_ * static_cast<std::int64_t>(exchange.request.frame.size());
@@ -228,7 +229,7 @@ ScanFindings FindingsOf(const LineStatistics& scan) {
         if (controller.good == 0) {
             continue;
         }
-        findings.found += controller.address;
+        findings.found.push_back(controller.address);
         const Duration fastest = controller.toLast.Minimum();
         const Duration slowest = controller.toLast.Maximum();
         findings.fastest = findings.fastest ? std::min(*findings.fastest, fastest) : fastest;
@@ -247,7 +248,7 @@ std::string ScanFindingsText(const ScanFindings& findings) {
     const std::size_t found = findings.found.size();
     text += std::to_string(found) + (found == 1 ? " controller" : " controllers") + " found (";
     for (std::size_t i = 0; i < found; ++i) {
-        text += (i == 0 ? "" : " ") + std::string(1, findings.found[i]);
+        text += (i == 0 ? "" : " ") + findings.found[i];
     }
     const std::string fastest = Milliseconds(*findings.fastest);
     const std::string slowest = Milliseconds(*findings.slowest);

@@ -1,8 +1,8 @@
 // SPDX-License-Identifier: GPL-3.0-or-later
 #pragma once
 
-#include <array>
 #include <cstdint>
+#include <map>
 #include <optional>
 #include <string>
 #include <vector>
@@ -45,8 +45,9 @@ private:
 
 // What one controller did in a run.
 struct ControllerStatistics {
-    char address = 'A';
-    int requests = 0;  // exchanges judged
+    Station station = 0;
+    std::string address = "A";  // the station as its protocol writes it
+    int requests = 0;           // exchanges judged
     int good = 0;
     int noAnswer = 0;
     int wrongCount = 0;
@@ -82,7 +83,7 @@ public:
 
     // In the order of their first exchange.
     const std::vector<ControllerStatistics>& Controllers() const { return controllers_; }
-    const ControllerStatistics* Find(char address) const;
+    const ControllerStatistics* Find(Station station) const;
 
     int Exchanges() const { return exchanges_; }
     int Good() const { return good_; }
@@ -98,10 +99,10 @@ public:
     bool Begun() const { return begun_; }
 
 private:
-    ControllerStatistics& Slot(char address);
+    ControllerStatistics& Slot(const Request& request);
 
     std::vector<ControllerStatistics> controllers_;
-    std::array<std::int16_t, 256> slotOf_ = EmptySlots();
+    std::map<Station, std::size_t> slotOf_;
     bool begun_ = false;
     Instant start_{};
     Instant lastVerdict_{};
@@ -112,12 +113,6 @@ private:
     int failureRun_ = 0;
     int longestFailureRun_ = 0;
     std::vector<int> failuresByMinute_;
-
-    static std::array<std::int16_t, 256> EmptySlots() {
-        std::array<std::int16_t, 256> none;
-        none.fill(-1);
-        return none;
-    }
 };
 
 // What a scan found, apart from the health of the line: a probe of an address where nothing
@@ -125,7 +120,7 @@ private:
 struct ScanFindings {
     int addressesTried = 0;
     // The addresses with a good answer, in the order they were tried.
-    std::string found;
+    std::vector<std::string> found;
     // The fastest and the slowest good answer, to its last character; nothing without one.
     std::optional<Duration> fastest;
     std::optional<Duration> slowest;

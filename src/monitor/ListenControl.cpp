@@ -1,9 +1,9 @@
 // SPDX-License-Identifier: GPL-3.0-or-later
 #include "monitor/ListenControl.h"
 
-#include "core/AsconFrame.h"
 #include "lines/LineSettings.h"
 #include "monitor/ListenedLine.h"
+#include "protocol/ascon/AsconFrame.h"
 
 namespace tarvel {
 
@@ -44,8 +44,8 @@ void ListenControl::ListenBtn_Click() {
     const auto settings = ParseSettingsText(SettingsText(primo_));
     listener_.reset();
     listener_.emplace(ReadOnlyLine(port_.Line()), port_.Time(),
-                      SplitterSettings{settings ? CharacterTime(*settings) : Duration{0},
-                                       AnswerWindow, 10, SplitterSettings{}.hostDelayAllowance});
+                      DecoderSettings{settings ? CharacterTime(*settings) : Duration{0},
+                                      AnswerWindow, 10, DecoderSettings{}.hostDelayAllowance});
     listener_->AddSink(monitor_.ListenEvents());
     started_ = port_.Time().Now();
     ended_.reset();
@@ -85,7 +85,7 @@ std::string ListenControl::SummaryText() const {
     if (!listener_) {
         return std::string();
     }
-    const FrameSplitter& splitter = listener_->Splitter();
+    const FrameDecoder& splitter = listener_->Decoder();
     std::string text =
         Listening() ? "Listening, nothing is sent. " : "Listened, nothing was sent. ";
     text += ListenedLineText(splitter, ListenedFor(), monitor_.Statistics());

@@ -37,7 +37,7 @@ public:
     // Whether there is anything to report: listening now, or listened before.
     bool Listened() const { return listener_.has_value(); }
     // The current or last listen's figures; only when Listened().
-    const FrameSplitter& Splitter() const { return listener_->Splitter(); }
+    const FrameDecoder& Decoder() const { return listener_->Decoder(); }
     Duration ListenedFor() const;
 
     // What the Line Monitor's summary says of the current or last listen: the figures of the

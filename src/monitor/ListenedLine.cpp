@@ -27,7 +27,7 @@ constexpr std::int64_t kNoiseOfAWrongSpeed = 16;
 
 }  // namespace
 
-std::optional<std::string> WrongSpeedWarning(const FrameSplitter& splitter,
+std::optional<std::string> WrongSpeedWarning(const FrameDecoder& splitter,
                                              const std::optional<UartErrorCounts>& driverErrors,
                                              const LineDescription& line) {
     // Characters kept coming, and none of them since the last request (or ever) made one; the
@@ -46,7 +46,7 @@ std::optional<std::string> WrongSpeedWarning(const FrameSplitter& splitter,
            ": check the speed and the parity";
 }
 
-std::string ListenedLineText(const FrameSplitter& splitter, Duration listened,
+std::string ListenedLineText(const FrameDecoder& splitter, Duration listened,
                              const LineStatistics& statistics) {
     const double seconds = std::chrono::duration<double>(listened).count();
     char text[200];
@@ -57,12 +57,12 @@ std::string ListenedLineText(const FrameSplitter& splitter, Duration listened,
                          Counted(splitter.NoiseBytes(), "byte") + " of noise\n";
     std::string cycle;
     for (const ControllerStatistics& controller : statistics.Controllers()) {
-        const PollCycle& polls = splitter.PollsOf(controller.address);
+        const PollCycle& polls = splitter.PollsOf(controller.station);
         if (polls.gaps == 0) {
             continue;
         }
-        std::snprintf(text, sizeof text, "%s%c mean %.1f, longest %.1f", cycle.empty() ? "" : "; ",
-                      controller.address, Ms(polls.MeanGap()), Ms(polls.longestGap));
+        std::snprintf(text, sizeof text, "%s%s mean %.1f, longest %.1f", cycle.empty() ? "" : "; ",
+                      controller.address.c_str(), Ms(polls.MeanGap()), Ms(polls.longestGap));
         cycle += text;
     }
     if (!cycle.empty()) {

@@ -141,18 +141,18 @@ MonitorCharts::MonitorCharts(const LineMonitor& monitor, QWidget* parent)
 }
 
 void MonitorCharts::FillControllerChoice() {
-    std::string addresses;
+    std::vector<Station> stations;
     for (const ControllerStatistics& controller : monitor_.Statistics().Controllers()) {
-        addresses += controller.address;
+        stations.push_back(controller.station);
     }
-    if (addresses == choiceAddresses_) {
+    if (stations == choiceStations_) {
         return;
     }
     const QVariant chosen = controllerChoice_->currentData();
-    choiceAddresses_ = addresses;
+    choiceStations_ = stations;
     controllerChoice_->clear();
-    for (const char address : addresses) {
-        controllerChoice_->addItem(QString(QLatin1Char(address)), int(address));
+    for (const ControllerStatistics& controller : monitor_.Statistics().Controllers()) {
+        controllerChoice_->addItem(QString::fromLatin1(controller.address), controller.station);
     }
     const int again = chosen.isValid() ? controllerChoice_->findData(chosen) : -1;
     controllerChoice_->setCurrentIndex(again >= 0 ? again : 0);
@@ -172,7 +172,7 @@ void MonitorCharts::Redraw() {
         monitor_.Running()};
     const QVariant chosen = controllerChoice_->currentData();
     const ControllerStatistics* controller =
-        chosen.isValid() ? statistics.Find(static_cast<char>(chosen.toInt())) : nullptr;
+        chosen.isValid() ? statistics.Find(chosen.toInt()) : nullptr;
     const HistogramContent histogram{
         runStart, chosen.isValid() ? chosen.toInt() : -1,
         controller ? controller->toFirst.Count() + controller->toLast.Count() : -1,
@@ -261,12 +261,12 @@ void MonitorCharts::RedrawFailures() {
     std::stable_sort(failing.begin(), failing.end(),
                      [](const auto* a, const auto* b) { return a->Failures() > b->Failures(); });
     failing.resize(std::min(failing.size(), kMostFailureLines));
-    std::map<char, ControllerLines> kept;
+    std::map<Station, ControllerLines> kept;
     for (const ControllerStatistics* controller : failing) {
-        ControllerLines& lines = failuresOf_[controller->address];
+        ControllerLines& lines = failuresOf_[controller->station];
         if (lines.whole == nullptr) {
             lines.whole = new QLineSeries;
-            lines.whole->setName(QString(QLatin1Char(controller->address)));
+            lines.whole->setName(QString::fromLatin1(controller->address));
             Attach(*failuresChart_, lines.whole, minuteAxis_, failureCountAxis_);
             // In the colour the chart gave the line, dashed like the total's minute in progress.
             lines.partial = new QLineSeries;
@@ -277,11 +277,11 @@ void MonitorCharts::RedrawFailures() {
         }
         lines.whole->replace(steps(controller->failuresByMinute));
         lines.partial->replace(partialStep(controller->failuresByMinute));
-        kept[controller->address] = lines;
-        failuresOf_.erase(controller->address);
+        kept[controller->station] = lines;
+        failuresOf_.erase(controller->station);
     }
     // Lines of controllers gone with a new run or "Res", or outdone by others, are taken away.
-    for (auto& [address, lines] : failuresOf_) {
+    for (auto& [station, lines] : failuresOf_) {
         for (QLineSeries* series : {lines.whole, lines.partial}) {
             failuresChart_->removeSeries(series);
             delete series;
@@ -299,7 +299,7 @@ void MonitorCharts::RedrawFailures() {
 void MonitorCharts::RedrawHistogram() {
     const QVariant chosen = controllerChoice_->currentData();
     const ControllerStatistics* controller =
-        chosen.isValid() ? monitor_.Statistics().Find(static_cast<char>(chosen.toInt())) : nullptr;
+        chosen.isValid() ? monitor_.Statistics().Find(chosen.toInt()) : nullptr;
     const bool toLast = edgeChoice_->currentIndex() == 1;
     const ResponseTimes* times = controller == nullptr ? nullptr
                                  : toLast              ? &controller->toLast
@@ -309,7 +309,7 @@ void MonitorCharts::RedrawHistogram() {
         histogramChart_->setTitle(controller == nullptr
                                       ? QString("Response times: no exchange yet")
                                       : QString("Response times of %1: no good answer yet")
-                                            .arg(QLatin1Char(controller->address)));
+                                            .arg(QString::fromLatin1(controller->address)));
         return;
     }
     const std::vector<std::uint32_t>& bins = times->Histogram();
@@ -347,7 +347,7 @@ void MonitorCharts::RedrawHistogram() {
     CountRange(*answerCountAxis_, tallest);
     histogramChart_->setTitle(
         QString("Response times of %1 to the %2 character: %3 good answers, %4 ms bins")
-            .arg(QLatin1Char(controller->address))
+            .arg(QString::fromLatin1(controller->address))
             .arg(toLast ? "last" : "first")
             .arg(times->Count())
             .arg(step * millisecondsPerStep));

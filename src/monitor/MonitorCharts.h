@@ -51,7 +51,7 @@ private:
         QLineSeries* whole = nullptr;
         QLineSeries* partial = nullptr;
     };
-    std::map<char, ControllerLines> failuresOf_;
+    std::map<Station, ControllerLines> failuresOf_;
     QValueAxis* minuteAxis_;
     QValueAxis* failureCountAxis_;
     QChart* histogramChart_;
@@ -62,7 +62,7 @@ private:
     QValueAxis* answerCountAxis_;
     QComboBox* controllerChoice_;
     QComboBox* edgeChoice_;
-    std::string choiceAddresses_;
+    std::vector<Station> choiceStations_;
 
     // What each chart shows, in a few numbers: it is drawn again only when they change.
     struct FailuresContent {

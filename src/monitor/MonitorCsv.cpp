@@ -40,9 +40,9 @@ const char* const kSettingsColumn = "settings";
 std::string TrafficRecord(const TrafficRow& row) {
     const LineDescription line = row.line ? *row.line : LineDescription{};
     return CsvRecord({std::to_string(row.number), Milliseconds(row.sinceRunStart),
-                      TimeOfDayText(row.at.time), row.answer ? "answer" : "request",
-                      std::string(1, row.address), std::to_string(row.characters), row.hex,
-                      row.text, row.verdict, Iso8601(row.at), row.line ? PortText(line) : "",
+                      TimeOfDayText(row.at.time), row.answer ? "answer" : "request", row.address,
+                      std::to_string(row.characters), row.hex, row.text, row.verdict,
+                      Iso8601(row.at), row.line ? PortText(line) : "",
                       row.line ? SettingsSummary(line) : "", ActivityName(row.activity)});
 }
 
@@ -93,12 +93,15 @@ const std::vector<std::string>& StatisticsColumns() {
 
 std::vector<std::string> StatisticsFields(const ControllerStatistics& controller,
                                           Duration answerWindow) {
-    std::vector<std::string> fields{
-        std::string(1, controller.address),     std::to_string(controller.requests),
-        std::to_string(controller.good),        std::to_string(controller.noAnswer),
-        std::to_string(controller.wrongCount),  std::to_string(controller.noCr),
-        std::to_string(controller.notDetected), std::to_string(controller.unknownFormat),
-        OneDecimal(controller.SuccessRate())};
+    std::vector<std::string> fields{controller.address,
+                                    std::to_string(controller.requests),
+                                    std::to_string(controller.good),
+                                    std::to_string(controller.noAnswer),
+                                    std::to_string(controller.wrongCount),
+                                    std::to_string(controller.noCr),
+                                    std::to_string(controller.notDetected),
+                                    std::to_string(controller.unknownFormat),
+                                    OneDecimal(controller.SuccessRate())};
     for (const ResponseTimes* times : {&controller.toFirst, &controller.toLast}) {
         const bool any = times->Count() > 0;
         fields.push_back(any ? Milliseconds(times->Minimum()) : "");

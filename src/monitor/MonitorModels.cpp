@@ -78,7 +78,7 @@ StatisticsModel::StatisticsModel(const LineMonitor& monitor, QObject* parent)
 StatisticsModel::Row StatisticsModel::MakeRow(const ControllerStatistics& controller) const {
     const Duration window = monitor_.Statistics().AnswerWindow();
     Row row;
-    row.address = controller.address;
+    row.station = controller.station;
     row.fields = StatisticsFields(controller, window);
     const Assessment assessment = Assess(controller, window);
     row.judgement = assessment.judgement;
@@ -87,9 +87,9 @@ StatisticsModel::Row StatisticsModel::MakeRow(const ControllerStatistics& contro
     for (const std::string& field : row.fields) {
         row.sortKeys.push_back(SortKey(field));
     }
-    // The address in the order of the bus ("@" is the last of the 64), the judgement by how
-    // bad it is.
-    row.sortKeys.front() = AddressIndexOf(controller.address);
+    // The address in the order of the bus (the station's number), the judgement by how bad it
+    // is.
+    row.sortKeys.front() = controller.station;
     row.sortKeys.back() = Severity(row.judgement);
     return row;
 }
@@ -106,7 +106,7 @@ void StatisticsModel::Refresh() {
     const bool samePrefix =
         rows.size() >= rows_.size() &&
         std::equal(rows_.begin(), rows_.end(), rows.begin(),
-                   [](const Row& a, const Row& b) { return a.address == b.address; });
+                   [](const Row& a, const Row& b) { return a.station == b.station; });
     if (!samePrefix) {
         beginResetModel();
         rows_ = std::move(rows);
@@ -185,9 +185,9 @@ QVariant StatisticsModel::headerData(int section, Qt::Orientation orientation, i
     return {};
 }
 
-int StatisticsModel::RowOf(char address) const {
+int StatisticsModel::RowOf(Station station) const {
     for (std::size_t row = 0; row < rows_.size(); ++row) {
-        if (rows_[row].address == address) {
+        if (rows_[row].station == station) {
             return static_cast<int>(row);
         }
     }
@@ -288,7 +288,7 @@ QVariant TrafficModel::data(const QModelIndex& index, int role) const {
         case 1: return Latin1(Milliseconds(row.sinceRunStart));
         case 2: return Latin1(TimeOfDayText(row.at.time));
         case 3: return row.answer ? QStringLiteral("answer") : QStringLiteral("request");
-        case 4: return Latin1(VisibleText(std::string(1, row.address)));
+        case 4: return Latin1(VisibleText(row.address));
         case 5: return row.characters;
         case 6: return Latin1(row.hex);
         case 7: return QString::fromUtf8(row.text.data(), static_cast<qsizetype>(row.text.size()));

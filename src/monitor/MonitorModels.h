@@ -35,13 +35,13 @@ public:
 
     int JudgementColumn() const { return columnCount() - 1; }
     // The row of a controller, in the order of its first exchange; -1 when it has none.
-    int RowOf(char address) const;
+    int RowOf(Station station) const;
     std::string Field(int row, int column) const;
     Judgement JudgementAt(int row) const;
 
 private:
     struct Row {
-        char address = 'A';
+        Station station = 0;
         std::vector<std::string> fields;
         std::vector<QVariant> sortKeys;
         Judgement judgement = Judgement::NotAsked;

@@ -72,7 +72,7 @@ TrafficRow RequestRow(const TrafficEntry& entry, std::uint64_t number) {
     row.activity = entry.activity;
     row.sinceRunStart = request.written - entry.runStart;
     row.at = entry.written;
-    row.address = request.address;
+    row.address = request.stationText;
     row.characters = static_cast<int>(request.frame.size());
     row.hex = HexText(request.frame);
     row.text = VisibleText(request.frame);
@@ -88,7 +88,7 @@ TrafficRow AnswerRow(const TrafficEntry& entry, std::uint64_t number) {
     row.answer = true;
     row.sinceRunStart = exchange.firstArrival.value_or(exchange.judged) - entry.runStart;
     row.at = exchange.judgedAt;
-    row.address = exchange.request.address;
+    row.address = exchange.request.stationText;
     row.characters = exchange.received;
     // All that had arrived by the verdict, also when it was too little, too much or too late.
     row.hex = HexText(exchange.arrived);

@@ -62,11 +62,11 @@ struct TrafficRow {
     std::uint64_t number = 0;  // of the exchange
     bool answer = false;       // false for the request
     Duration sinceRunStart{0};
-    LocalDateTime at;  // on the wall clock
-    char address = 'A';
-    int characters = 0;   // on the line: the request's, or those received for the answer
-    std::string hex;      // the bytes, "41 3F 58 20 20 0D"
-    std::string text;     // the bytes as UTF-8 text with control characters made visible
+    LocalDateTime at;           // on the wall clock
+    std::string address = "A";  // the station as its protocol writes it
+    int characters = 0;         // on the line: the request's, or those received for the answer
+    std::string hex;            // the bytes, "41 3F 58 20 20 0D"
+    std::string text;           // the bytes as UTF-8 text with control characters made visible
     std::string verdict;  // empty for a request; "good" or the failure's message for an answer
     std::shared_ptr<const LineDescription> line;  // nothing where the run did not say
     Activity activity = Activity::Run;

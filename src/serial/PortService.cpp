@@ -10,8 +10,9 @@ std::string SettingsText(const Primo& primo) {
            primo.StopBitsText;
 }
 
-PortService::PortService(SerialLine& line, Primo& primo, Scheduler& scheduler)
-    : line_(line), primo_(primo), scheduler_(scheduler) {}
+PortService::PortService(SerialLine& line, Primo& primo, Scheduler& scheduler,
+                         const Protocol& protocol)
+    : line_(line), primo_(primo), scheduler_(scheduler), protocol_(&protocol) {}
 
 void PortService::ClosePort() {
     if (line_.PortOpen()) {
@@ -45,8 +46,8 @@ QCoro::Task<> PortService::SettleLine() {
     // A serial device server's buffer is cleared with the host's.
     line_.PurgeReceived();
     line_.Input();
-    line_.Output("\r");
-    co_await PauseUntil(scheduler_, scheduler_.Now() + SettleTime);
+    line_.Output(protocol_->SettleFrame());
+    co_await PauseUntil(scheduler_, scheduler_.Now() + protocol_->SettleTime());
     line_.PurgeReceived();
     line_.Input();
 }

@@ -7,22 +7,20 @@
 #include "core/Primo.h"
 #include "lines/SerialLine.h"
 #include "platform/Scheduler.h"
+#include "protocol/Protocol.h"
+#include "protocol/Protocols.h"
 
 namespace tarvel {
-
-using namespace std::chrono_literals;
-
-// The pause of SettleLine, from the lone carriage return to the last read.
-inline constexpr Duration SettleTime = 200ms;
 
 // " 4800,N,8, 1": speed, parity letter, data bits and stop bits of the shared state, joined by
 // commas with nothing else between them.
 std::string SettingsText(const Primo& primo);
 
-// The shared routines on the one serial line.
+// The shared routines on the one serial line, which speaks one protocol at a time.
 class PortService {
 public:
-    PortService(SerialLine& line, Primo& primo, Scheduler& scheduler);
+    PortService(SerialLine& line, Primo& primo, Scheduler& scheduler,
+                const Protocol& protocol = DefaultProtocol());
 
     // Closes the line if it is open.
     void ClosePort();
@@ -32,18 +30,22 @@ public:
     // OpenPort, with the opening itself awaited rather than waited for: a port across the
     // network connects while the program's thread goes on. The same steps and result.
     QCoro::Task<bool> OpenPortAsync();
-    // Clears the line between exchanges: drops what is waiting, sends a lone carriage return,
-    // pauses SettleTime from just after it, and drops whatever arrived meanwhile.
+    // Clears the line between exchanges: drops what is waiting, sends the protocol's settle
+    // frame (a lone carriage return), pauses its settle time from just after it, and drops
+    // whatever arrived meanwhile.
     QCoro::Task<> SettleLine();
 
     const std::string& OpenFailure() const { return openFailure_; }
     SerialLine& Line() { return line_; }
+    const Protocol& LineProtocol() const { return *protocol_; }
+    void SetLineProtocol(const Protocol& protocol) { protocol_ = &protocol; }
     Scheduler& Time() { return scheduler_; }
 
 private:
     SerialLine& line_;
     Primo& primo_;
     Scheduler& scheduler_;
+    const Protocol* protocol_;
     std::string openFailure_;
 };
 

@@ -2,7 +2,6 @@
 #pragma once
 
 #include <QCoroTask>
-#include <cstdint>
 #include <string>
 
 #include "serial/PortService.h"
@@ -13,9 +12,9 @@ inline constexpr const char* kNoAnswer = "No answer !";
 inline constexpr const char* kWrongCount = "Wrong # of characters !";
 inline constexpr const char* kUnknownFormat = "Unknow format !";
 
-// Waits up to `timeout` for an answer of `expected` characters ending in a carriage return and
-// returns it without that carriage return, or one of kNoAnswer, kWrongCount and kUnknownFormat.
-// The line is settled after every fault.
-QCoro::Task<std::string> ReceiveAnswer(PortService& port, std::int16_t expected, Duration timeout);
+// Waits up to `timeout` for an answer as the line's protocol makes it complete and judges it for
+// the terminal: the answer as the terminal shows it (for Ascon, without its carriage return), or
+// one of kNoAnswer, kWrongCount and kUnknownFormat. The line is settled after every fault.
+QCoro::Task<std::string> ReceiveAnswer(PortService& port, Duration timeout);
 
 }  // namespace tarvel

@@ -9,16 +9,17 @@ namespace tarvel {
 QCoro::Task<std::string> SendTerminalFrames(PortService& port, Primo& primo, std::string command,
                                             std::string value) {
     SerialLine& line = port.Line();
+    const Protocol& protocol = port.LineProtocol();
     primo.RequestText = command;
     if (!primo.RequestText.empty()) {
-        line.Output(primo.RequestText + "\r");
+        line.Output(protocol.TerminalFrame(primo.RequestText));
     }
     primo.RequestText = value;
     if (!primo.RequestText.empty()) {
         co_await Pause(port.Time(), ValueDelay);
-        line.Output(primo.RequestText + "\r");
+        line.Output(protocol.TerminalFrame(primo.RequestText));
     }
-    co_return co_await ReceiveAnswer(port, TerminalAnswerLength, TerminalTimeout);
+    co_return co_await ReceiveAnswer(port, TerminalTimeout);
 }
 
 std::optional<char32_t> CharacterWithout8BitCode(const std::u32string& typed) {

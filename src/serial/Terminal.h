@@ -12,15 +12,14 @@ namespace tarvel {
 
 using namespace std::chrono_literals;
 
-// A complete answer to a typed request, its carriage return included.
-inline constexpr int TerminalAnswerLength = 5;
 inline constexpr Duration TerminalTimeout = 300ms;
 // Between the "Command" frame and the "Value" frame.
 inline constexpr Duration ValueDelay = 50ms;
 
-// One exchange of the terminal: the "Command" frame exactly as typed with a carriage return
-// (when there is one), the "Value" frame after ValueDelay (when there is one), then the answer
-// check. Returns the answer without its carriage return, or what went wrong.
+// One exchange of the terminal: the "Command" frame exactly as typed, framed by the line's
+// protocol (for Ascon, with a carriage return), when there is one; the "Value" frame after
+// ValueDelay, when there is one; then the answer check. Returns the answer as the terminal shows
+// it, or what went wrong.
 QCoro::Task<std::string> SendTerminalFrames(PortService& port, Primo& primo, std::string command,
                                             std::string value);
 

@@ -5,7 +5,7 @@
 #include <cstdio>
 #include <utility>
 
-#include "core/AsconFrame.h"
+#include "protocol/ascon/AsconFrame.h"
 
 namespace tarvel {
 

@@ -28,8 +28,9 @@ TEST(MonitorCharts, ALongRunIsDrawnInWiderStepsWithTheWorstControllersLines) {
     for (int minute = 0; minute < 300; ++minute) {
         for (int i = 0; i < 10; ++i) {
             Exchange exchange;
-            exchange.request.address = static_cast<char>('A' + i);
-            exchange.request.frame = std::string(1, exchange.request.address) + "?X  \r";
+            exchange.request.station = AddressIndexOf(static_cast<char>('A' + i));
+            exchange.request.stationText = std::string(1, static_cast<char>('A' + i));
+            exchange.request.frame = exchange.request.stationText + "?X  \r";
             // Controller A fails once a minute, B twice, ... J ten times; all in the minute.
             for (int failure = 0; failure <= i; ++failure) {
                 exchange.request.written = start + std::chrono::minutes(minute) + failure * 1s;
@@ -84,7 +85,8 @@ TEST(MonitorCharts, TheMinuteStillRunningIsARateDrawnApart) {
     // Six failures a minute for two minutes, then two in the first 20 s of the third.
     const auto fail = [&](Duration at) {
         Exchange exchange;
-        exchange.request.address = 'A';
+        exchange.request.station = AddressIndexOf('A');
+        exchange.request.stationText = std::string(1, 'A');
         exchange.request.frame = "A?X  \r";
         exchange.request.written = start + at;
         exchange.judged = exchange.request.written + 201ms;

@@ -192,7 +192,7 @@ TEST_F(MonitorWindow, DuringARunItShowsEachControllerItsJudgementTheSummaryAndEv
     EXPECT_EQ(Cell(traffic, 2 * exchanges - 1, 3), "answer");
     EXPECT_EQ(Cell(traffic, 2 * exchanges - 1, 0).toInt(), exchanges);
     const TrafficRow last = AnswerRow(monitor.Traffic(), monitor.Traffic().Size() - 1);
-    EXPECT_EQ(Cell(traffic, 2 * exchanges - 1, 4), QString(QLatin1Char(last.address)));
+    EXPECT_EQ(Cell(traffic, 2 * exchanges - 1, 4), QString::fromStdString(last.address));
     EXPECT_EQ(Cell(traffic, 2 * exchanges - 1, 8).toStdString(), last.verdict);
 }
 

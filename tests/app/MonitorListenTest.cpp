@@ -78,8 +78,8 @@ TEST_F(ListeningWindow, ListenCountsWhatTheMasterAndControllersSaidAndStopGivesT
     rig.time.RunFor(MasterPolls(kCycles) - rig.time.Now());
     rig.time.RunFor(MonitorDlg::RefreshPeriod);
     const LineStatistics& statistics = monitor.Statistics();
-    const ControllerStatistics* a = statistics.Find('A');
-    const ControllerStatistics* b = statistics.Find('B');
+    const ControllerStatistics* a = statistics.Find(AddressIndexOf('A'));
+    const ControllerStatistics* b = statistics.Find(AddressIndexOf('B'));
     ASSERT_NE(a, nullptr);
     ASSERT_NE(b, nullptr);
     EXPECT_EQ(a->requests, kCycles);
@@ -150,10 +150,11 @@ TEST_F(ListeningWindow, EveryPollOfASimulatedMasterIsCountedForItsController) {
     EXPECT_EQ(statistics.Exchanges(), static_cast<int>(master.Log().size()));
     ASSERT_EQ(statistics.Controllers().size(), polls.size());
     for (const ControllerStatistics& controller : statistics.Controllers()) {
-        EXPECT_EQ(controller.requests, polls[controller.address]) << controller.address;
-        EXPECT_EQ(controller.noAnswer, unanswered[controller.address]) << controller.address;
+        EXPECT_EQ(controller.requests, polls[controller.address[0]]) << controller.address;
+        EXPECT_EQ(controller.noAnswer, unanswered[controller.address[0]]) << controller.address;
     }
-    EXPECT_EQ(statistics.Find('C')->noAnswer, polls['C']);  // the demo line's silent one
+    EXPECT_EQ(statistics.Find(AddressIndexOf('C'))->noAnswer,
+              polls['C']);  // the demo line's silent one
     rig.time.RunFor(MonitorDlg::RefreshPeriod);
     EXPECT_EQ(window->StatisticsView().model()->rowCount(), static_cast<int>(polls.size()));
     EXPECT_TRUE(window->ListenSummaryText().contains("Poll cycle"))

@@ -3,7 +3,7 @@
 
 #include <gtest/gtest.h>
 
-#include "core/AsconFrame.h"
+#include "protocol/ascon/AsconFrame.h"
 
 namespace tarvel {
 namespace {

@@ -31,7 +31,7 @@ struct ListenerTest : ::testing::Test {
     LineUse lineUse{rig.time};
     Heard heard;
     Listener listener{ReadOnlyLine(rig.line), rig.time,
-                      SplitterSettings{rig.CharacterTime(), 200ms, 10, 25ms}};
+                      DecoderSettings{rig.CharacterTime(), 200ms, 10, 25ms}};
     std::optional<ListenEnd> end;
     std::optional<QCoro::Task<>> task;
 
@@ -67,7 +67,7 @@ TEST_F(ListenerTest, ExchangesOnTheLineAreReportedWithTheirArrivalAndNothingIsSe
     EXPECT_EQ(a.verdict, ExchangeVerdict::Good);
     EXPECT_EQ(*a.firstArrival - requestEnd, 7ms + c);
     EXPECT_EQ(*a.lastArrival - requestEnd, 7ms + 5 * c);
-    EXPECT_EQ(heard.exchanges[1].request.address, 'C');
+    EXPECT_EQ(heard.exchanges[1].request.stationText, "C");
     EXPECT_EQ(heard.exchanges[1].verdict, ExchangeVerdict::NoAnswer);
     EXPECT_EQ(heard.exchanges[1].judged, requestEnd + 100ms + 6 * c + 200ms);
 

@@ -11,9 +11,9 @@
 #include <algorithm>
 #include <thread>
 
-#include "engine/AsconCycle.h"
 #include "engine/RunControl.h"
 #include "engine/RunDisplay.h"
+#include "engine/TestCycle.h"
 #include "support/FakeRunPanel.h"
 #include "support/PtyRig.h"
 #include "support/RealTime.h"
@@ -32,7 +32,7 @@ struct PtyRun : ::testing::Test, PtyRig, FakeRunPanel {
     LineUse lineUse{scheduler};
     QtPrompts prompts;
     ControllerAddressTable table = StartupAddressTable();
-    std::unique_ptr<AsconCycle> cycle;
+    std::unique_ptr<TestCycle> cycle;
     std::unique_ptr<RunDisplay> display;
     std::unique_ptr<RunControl> run;
     FakeListBox& errors = clipboard;
@@ -43,7 +43,7 @@ struct PtyRun : ::testing::Test, PtyRig, FakeRunPanel {
         : PtyRig(std::move(controllers)) {}
     void SetUp() override {
         ASSERT_TRUE(Ready()) << failure;
-        cycle = std::make_unique<AsconCycle>(primo, *port, table);
+        cycle = std::make_unique<TestCycle>(primo, *port, table);
         display = std::make_unique<RunDisplay>(primo, Panel(), Lists());
         cycle->AddSink(*display);
         run = std::make_unique<RunControl>(primo, *port, lineUse, prompts, *cycle, *display);

@@ -7,6 +7,7 @@
 #include <stdexcept>
 
 #include "lines/LineFilter.h"
+#include "protocol/ascon/AsconFrame.h"
 #include "support/EngineRig.h"
 #include "support/FramePeer.h"
 #include "support/Run.h"
@@ -221,7 +222,7 @@ TEST_F(RunControlTest, AnExceptionInTheRunIsNamedToTheOperatorAndTheControlsCome
 }
 
 // Hands the cycle a lease that no longer holds the line.
-QCoro::Task<bool> RefusedWithoutTheLine(AsconCycle& cycle, LineUse& lineUse) {
+QCoro::Task<bool> RefusedWithoutTheLine(TestCycle& cycle, LineUse& lineUse) {
     LineUse::Lease lease = co_await lineUse.Acquire();
     lease.Release();
     try {
@@ -253,7 +254,7 @@ TEST(RunControlStuck, AnOutputThatNeverDrainsEndsTheRunAsAPortFailure) {
     EngineRig rig;
     StuckLine stuck(rig.line);
     PortService port(stuck, rig.primo, rig.time);
-    AsconCycle cycle(rig.primo, port, rig.table);
+    TestCycle cycle(rig.primo, port, rig.table);
     cycle.AddSink(rig.display);
     RunControl run(rig.primo, port, rig.lineUse, rig.prompts, cycle, rig.display);
     testing::FakeListBox& errors = rig.clipboard;

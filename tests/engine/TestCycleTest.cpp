@@ -1,308 +1,255 @@
 // SPDX-License-Identifier: GPL-3.0-or-later
-// The test cycle on virtual time: what goes on the wire, when, and what every answer leaves in
-// the displays, the error list and the counter.
+// The test cycle as a program without windows drives it: the engine, a sink that records what
+// it hears, and the run awaited to its end.
 
 #include <gtest/gtest.h>
 
-#include <algorithm>
-#include <map>
-
-#include "core/AsconFrame.h"
-#include "support/EngineRig.h"
+#include "engine/TestCycle.h"
+#include "protocol/ascon/AsconFrame.h"
 #include "support/FramePeer.h"
+#include "support/LineRig.h"
+#include "support/Run.h"
 
 namespace tarvel {
 namespace {
 
 using namespace std::chrono_literals;
-using testing::EngineRig;
-using testing::FramePeer;
 
-// Answers every request addressed to a controller of `answers` with its text, `delay` after
-// the request's carriage return; silence for the others.
-struct Answering : ::testing::Test, EngineRig {
-    std::map<char, std::string> answers;
-    Duration delay = 5ms;
-    FramePeer::Script script;  // answers in its own way when set
-    FramePeer peer{line, [this](const std::string& frame, Instant end) {
-                       if (script) {
-                           script(frame, end);
-                           return;
-                       }
-                       const auto found = answers.find(frame[0]);
-                       if (found != answers.end()) {
-                           line.DeliverFrom(end + delay, found->second);
-                       }
-                   }};
+// Everything the cycle reports, in order, as one line of text each.
+struct RecordingSink final : CycleSink {
+    std::vector<std::string> events;
+    std::vector<Exchange> exchanges;
+    std::vector<Request> requests;
+    std::function<void(const Exchange&)> onJudged;
+    std::function<void(const Request&)> onRequest;
 
-    std::vector<std::string> Requests() const {
-        std::vector<std::string> requests;
-        for (const auto& frame : peer.frames) {
-            if (!frame.empty()) {
-                requests.push_back(frame);
-            }
-        }
-        return requests;
+    void RunStarted(int controllers) override {
+        events.push_back("started " + std::to_string(controllers));
     }
-    int Settles() const {
-        return static_cast<int>(std::count(peer.frames.begin(), peer.frames.end(), ""));
+    void AttemptStarting(int position) override {
+        events.push_back("attempt at " + std::to_string(position));
+    }
+    void RequestWritten(const Request& request) override {
+        requests.push_back(request);
+        events.push_back("request " + request.frame.substr(0, 1));
+        if (onRequest) {
+            onRequest(request);
+        }
+    }
+    void ExchangeJudged(const Exchange& exchange) override {
+        exchanges.push_back(exchange);
+        events.push_back(exchange.Failed() ? VerdictMessage(exchange.verdict) : "good");
+        if (onJudged) {
+            onJudged(exchange);
+        }
+    }
+    void ErrorsCounted(int errors) override {
+        events.push_back("errors " + std::to_string(errors));
+    }
+    void RunEnded(const RunEnd& end) override {
+        events.push_back("ended " + std::to_string(end.errors) + (end.errorLimit ? " limit" : "") +
+                         (end.lineFailure.empty() ? "" : " failed"));
     }
 };
 
-TEST_F(Answering, AGoodAnswerIsShownAndTheNextControllerAskedWithoutSettling) {
-    Configure(2, 2);
-    answers = {{'A', "A215\r"}, {'B', "B216\r"}};
-    run.StartBtn_Click();
-    RunUntil([&] { return Requests().size() == 4; });
-    run.StopBtn_Click();
-    ASSERT_TRUE(RunToEnd());
-    EXPECT_EQ(Requests()[0], "A?X  ");
-    EXPECT_EQ(Requests()[1], "B?X  ");
-    EXPECT_EQ(Requests()[2], "A?X  ");
-    EXPECT_EQ(Settles(), 1);  // only the one before the run
-    EXPECT_TRUE(clipboard.items.empty());
-    EXPECT_EQ(ErrorLbl.text, "0");
-    EXPECT_EQ(TxLbl.text, std::string("B?X  \r"));
-    EXPECT_EQ(RxLbl.history.back(), "B216");
-    EXPECT_FALSE(ResetBtn.enabled);
+QCoro::Task<RunEnd> RunOnce(TestCycle& cycle, LineUse& lineUse) {
+    co_return co_await cycle.TxAscon(co_await lineUse.Acquire());
 }
 
-TEST_F(Answering, AnExchangeTakesThePauseThePhysicalWireTimeAndTheControllersDelay) {
-    answers = {{'A', "A215\r"}};
-    Configure(1, 0);
-    run.StartBtn_Click();
-    RunUntil([&] { return Requests().size() == 3; });
-    run.StopBtn_Click();
-    ASSERT_TRUE(RunToEnd());
+struct TestCycleTest : ::testing::Test, testing::LineRig {
+    LineUse lineUse{time};
+    ControllerAddressTable table = StartupAddressTable();
+    TestCycle cycle{primo, port, table};
+    RecordingSink sink;
+    // A answers after `answerDelay`, character after character (or all at once), B is silent.
+    Duration answerDelay = 12ms;
+    std::string answer = "A215\r";
+    bool allAtOnce = false;
+    testing::FramePeer peer{line, [this](const std::string& frame, Instant end) {
+                                if (frame[0] != 'A') {
+                                    return;
+                                }
+                                if (!allAtOnce) {
+                                    line.DeliverFrom(end + answerDelay, answer);
+                                    return;
+                                }
+                                for (const char c : answer) {
+                                    line.DeliverAt(end + answerDelay, static_cast<std::uint8_t>(c));
+                                }
+                            }};
+
+    TestCycleTest() {
+        cycle.AddSink(sink);
+        primo.DeviceCount = 2;
+        primo.RetryCount = 1;
+    }
+    // Stops the run once `exchanges` exchanges have been judged.
+    void StopAfter(std::size_t exchanges) {
+        sink.onJudged = [this, exchanges](const Exchange&) {
+            if (sink.exchanges.size() == exchanges) {
+                primo.StopFlag = kTrue;
+            }
+        };
+    }
+};
+
+TEST_F(TestCycleTest, AWholeRunIsReportedInOrderAndAwaitedToItsEnd) {
+    StopAfter(3);
+    const RunEnd end = testing::RunToEnd(time, RunOnce(cycle, lineUse));
+    EXPECT_EQ(end.errors, 2);
+    EXPECT_FALSE(end.errorLimit);
+    EXPECT_TRUE(end.lineFailure.empty());
+    EXPECT_FALSE(cycle.Running());
+    EXPECT_FALSE(lineUse.Busy());
+    const std::vector<std::string> expected = {
+        "started 2",   "attempt at 0", "request A", "good",         "attempt at 1",
+        "request B",   "No answer !",  "errors 1",  "attempt at 1", "request B",
+        "No answer !", "errors 2",     "ended 2"};
+    EXPECT_EQ(sink.events, expected);
+}
+
+TEST_F(TestCycleTest, EachExchangeCarriesItsRequestTimeArrivalsAndAttempt) {
+    StopAfter(3);
+    testing::RunToEnd(time, RunOnce(cycle, lineUse));
+    ASSERT_EQ(sink.exchanges.size(), 3u);
     const Duration character = CharacterTime();
-    // From one request's carriage return to the next: the answer (delay + 5 characters), the
-    // 0.02 s pause, then the 6 characters of the next request.
-    EXPECT_EQ(peer.ends[2] - peer.ends[1], delay + character * 5 + RequestPause + character * 6);
+
+    const Exchange& good = sink.exchanges[0];
+    EXPECT_EQ(good.request.frame, AsconRequest('A'));
+    EXPECT_EQ(good.answer, "A215\r");
+    EXPECT_EQ(good.received, 5);
+    // The request leaves the wire six characters after it was written; the controller waits
+    // 12 ms, then its five characters arrive one after the other.
+    const Instant requestEnd = good.request.written + character * 6;
+    ASSERT_TRUE(good.firstArrival && good.lastArrival);
+    EXPECT_EQ(*good.firstArrival - requestEnd, 12ms + character);
+    EXPECT_EQ(*good.lastArrival - requestEnd, 12ms + character * 5);
+    EXPECT_EQ(good.judged, *good.lastArrival);
+
+    const Exchange& silent = sink.exchanges[2];
+    EXPECT_EQ(silent.request.stationText, "B");
+    EXPECT_EQ(silent.request.position, 1);
+    EXPECT_EQ(silent.request.attempt, 1);
+    EXPECT_EQ(silent.verdict, ExchangeVerdict::NoAnswer);
+    EXPECT_FALSE(silent.firstArrival);
+    EXPECT_GT(silent.judged - silent.request.written, AnswerWindow);
+    EXPECT_EQ(ErrorRecord(silent), "B  08:00:00  No answer !   1");
 }
 
-TEST_F(Answering, SurplusCharactersAreAWrongCountAndAMissingReturnIsReported) {
-    Configure(2, 0);
-    // Six characters that are all there when the wait ends.
-    script = [this](const std::string& frame, Instant end) {
-        for (const char c : std::string(frame[0] == 'A' ? "A2150\r" : "B2150")) {
-            line.DeliverAt(end + 10ms, static_cast<std::uint8_t>(c));
-        }
+TEST_F(TestCycleTest, WhatCameOverTheWireIsKeptWhateverTheVerdict) {
+    primo.DeviceCount = 1;
+    primo.RetryCount = 0;
+    allAtOnce = true;
+    const auto judged = [this](const std::string& sent) {
+        answer = sent;
+        sink.exchanges.clear();
+        StopAfter(1);
+        testing::RunToEnd(time, RunOnce(cycle, lineUse));
+        return sink.exchanges.at(0);
     };
-    run.StartBtn_Click();
-    RunUntil([&] { return clipboard.Count() == 2; });
-    run.StopBtn_Click();
-    ASSERT_TRUE(RunToEnd());
-    ASSERT_GE(clipboard.Count(), 2);
-    EXPECT_EQ(clipboard.Item(0).substr(0, 1), "A");
-    EXPECT_EQ(clipboard.Item(0).substr(13), "Wrong # of characters !   0");
-    EXPECT_EQ(clipboard.Item(1).substr(0, 1), "B");
-    EXPECT_EQ(clipboard.Item(1).substr(13), "CR not received !   0");
-    EXPECT_EQ(Settles(), 1 + clipboard.Count());
+    const Exchange good = judged("A215\r");
+    EXPECT_EQ(good.verdict, ExchangeVerdict::Good);
+    EXPECT_EQ(good.arrived, "A215\r");
+    const Exchange surplus = judged("A2150\r");
+    EXPECT_EQ(surplus.verdict, ExchangeVerdict::WrongCount);
+    EXPECT_EQ(surplus.arrived, "A2150\r");
+    EXPECT_TRUE(surplus.answer.empty());
+    const Exchange partial = judged("A21");
+    EXPECT_EQ(partial.verdict, ExchangeVerdict::NoAnswer);
+    EXPECT_EQ(partial.received, 3);
+    EXPECT_EQ(partial.arrived, "A21");
+    // Kept, not taken: the settle step still clears them from the line before the next request.
+    const Exchange next = judged("A215\r");
+    EXPECT_EQ(next.verdict, ExchangeVerdict::Good);
+    EXPECT_EQ(next.arrived, "A215\r");
 }
 
-TEST_F(Answering, ASilentControllerIsAskedOncePerAttemptEachFailureRecorded) {
-    Configure(1, 2);
-    run.StartBtn_Click();
-    RunUntil([&] { return clipboard.Count() == 3; });
-    run.StopBtn_Click();
-    ASSERT_TRUE(RunToEnd());
-    ASSERT_EQ(clipboard.Count(), 3);
-    for (int attempt = 0; attempt < 3; ++attempt) {
-        const std::string& record = clipboard.Item(attempt);
-        EXPECT_EQ(record.substr(0, 3), "A  ");
-        EXPECT_EQ(record.substr(11), "  No answer !   " + std::to_string(attempt));
-    }
-    EXPECT_EQ(ErrorLbl.text, "3");
-    EXPECT_TRUE(ResetBtn.enabled);
-    EXPECT_TRUE(clipboard.visible);
-    EXPECT_EQ(RxLbl.text, "No answer !");
-    // A settle after every failure: the initial one, then one per attempt.
-    EXPECT_EQ(Settles(), 4);
-}
-
-TEST_F(Answering, AnAnswerCompletingJustAfterTheWindowIsNoAnswer) {
-    Configure(1, 0);
-    const Duration character = CharacterTime();
-    // The window runs from the write of the request, which takes six characters to send.
-    delay = AnswerWindow - character * 6 - character * 5 + 100us;
-    answers = {{'A', "A215\r"}};
-    run.StartBtn_Click();
-    RunUntil([&] { return clipboard.Count() == 1; });
-    run.StopBtn_Click();
-    ASSERT_TRUE(RunToEnd());
-    EXPECT_EQ(clipboard.Item(0).substr(13, 11), "No answer !");
-}
-
-TEST_F(Answering, AnAnswerCompletingJustBeforeTheWindowIsGood) {
-    Configure(1, 0);
-    const Duration character = CharacterTime();
-    delay = AnswerWindow - character * 6 - character * 5 - 100us;
-    answers = {{'A', "A215\r"}};
-    run.StartBtn_Click();
-    RunUntil([&] { return Requests().size() == 5; });
-    run.StopBtn_Click();
-    ASSERT_TRUE(RunToEnd());
-    EXPECT_TRUE(clipboard.items.empty());
-    EXPECT_EQ(RxLbl.text, "A215");
-}
-
-TEST_F(Answering, TheAddressCharacterFollowsTheTable) {
-    Configure(3, 0);
-    table[0] = 0;
-    table[1] = 62;
-    table[2] = 63;
-    run.StartBtn_Click();
-    RunUntil([&] { return Requests().size() == 3; });
-    run.StopBtn_Click();
-    ASSERT_TRUE(RunToEnd());
-    EXPECT_EQ(Requests()[0][0], 'A');
-    EXPECT_EQ(Requests()[1][0], '\x7f');
-    EXPECT_EQ(Requests()[2][0], '@');
-    EXPECT_EQ(clipboard.Item(2)[0], '@');
-    EXPECT_EQ(ProgressBar.maximum, 3);
-    EXPECT_EQ(ProgressBar.value, 3);  // kept after the run
-}
-
-TEST_F(Answering, OneControllerIsPolledOverAndOverUntilStopped) {
-    answers = {{'A', "A215\r"}};
-    run.StartBtn_Click();
-    RunUntil([&] { return Requests().size() == 50; });
-    EXPECT_TRUE(run.Active());
-    run.StopBtn_Click();
-    ASSERT_TRUE(RunToEnd());
-    EXPECT_EQ(StatusPanel1.text, "The Tarvel has finished !");
-}
-
-TEST_F(Answering, StopDuringARequestFinishesAndClassifiesTheExchangeFirst) {
-    Configure(1, 2);
-    run.StartBtn_Click();
-    RunUntil([&] { return Requests().size() == 1; });
-    time.RunFor(50ms);  // the request is out, its answer window open
-    run.StopBtn_Click();
-    // The controls are back at once ...
-    EXPECT_TRUE(StartBtn.enabled);
-    EXPECT_FALSE(StopBtn.enabled);
-    EXPECT_TRUE(CommBtn.enabled && ConsolleBtn.enabled && SearchMenu.enabled);
-    EXPECT_TRUE(MaxNumCmb.enabled && ControllerCmb.enabled && AddressCmb.enabled);
-    EXPECT_EQ(StatusPanel1.text, "The Tarvel has working !");
-    // ... the run ends only once the exchange is classified and recorded.
-    ASSERT_TRUE(RunToEnd());
-    EXPECT_EQ(clipboard.Count(), 1);
-    EXPECT_EQ(StatusPanel1.text, "The Tarvel has finished !");
-    EXPECT_EQ(Requests().size(), 1u);
-}
-
-TEST_F(Answering, AChangeOfTheCountDuringASweepCountsFromTheNextSweep) {
-    answers = {{'A', "A215\r"}, {'B', "B215\r"}, {'C', "C215\r"}};
-    Configure(2, 0);
-    run.StartBtn_Click();
-    RunUntil([&] { return Requests().size() == 1; });
-    primo.DeviceCount = 3;  // as a configuration loaded during the run
-    RunUntil([&] { return Requests().size() == 6; });
-    run.StopBtn_Click();
-    ASSERT_TRUE(RunToEnd());
-    std::string order;
-    for (const auto& request : Requests()) {
-        order += request[0];
-    }
-    EXPECT_EQ(order.substr(0, 5), "ABABC");
-}
-
-TEST_F(Answering, TheNineHundredthFailureStopsTheRunAndANewRunStopsAtItsFirstFailure) {
-    Configure(2, 4);
-    run.StartBtn_Click();
-    ASSERT_TRUE(RunToEnd(2h));
-    EXPECT_EQ(Errors(), 900);
-    EXPECT_EQ(clipboard.Count(), 900);
-    EXPECT_EQ(RxLbl.text, "There are too Errors !");
+TEST_F(TestCycleTest, TheErrorLimitEndsTheRunByItselfAndTheCountCarriesOver) {
+    table[0] = 1;  // both positions silent
+    primo.RetryCount = 4;
+    const RunEnd end = testing::RunToEnd(time, RunOnce(cycle, lineUse), 10h);
+    EXPECT_EQ(end.errors, ErrorLimit);
+    EXPECT_TRUE(end.errorLimit);
     EXPECT_EQ(primo.StopFlag, kTrue);
-    // The whole run set is back, as after Stop.
-    EXPECT_TRUE(StartBtn.enabled);
-    EXPECT_FALSE(StopBtn.enabled);
-    EXPECT_TRUE(ConsolleBtn.enabled && CommBtn.enabled && SearchMenu.enabled);
-    EXPECT_TRUE(MaxNumCmb.enabled && ControllerCmb.enabled && AddressCmb.enabled);
-    EXPECT_TRUE(ResetBtn.enabled);
-    EXPECT_EQ(StatusPanel1.text, "The Tarvel has finished !");
-    // The message of the 900th failure was there for an instant, before the limit's text.
-    EXPECT_EQ(RxLbl.history[RxLbl.history.size() - 2], "No answer !");
+    EXPECT_EQ(cycle.Errors(), ErrorLimit);
 
-    run.StartBtn_Click();
-    ASSERT_TRUE(RunToEnd());
-    EXPECT_EQ(Errors(), 901);
-    EXPECT_EQ(clipboard.Count(), 901);
+    // A new run without a reset stops at its first failure; a reset starts the count again.
+    EXPECT_EQ(testing::RunToEnd(time, RunOnce(cycle, lineUse)).errors, ErrorLimit + 1);
+    cycle.ResetErrors();
+    EXPECT_EQ(sink.events.back(), "errors 0");
+    StopAfter(sink.exchanges.size() + 1);
+    EXPECT_EQ(testing::RunToEnd(time, RunOnce(cycle, lineUse)).errors, 1);
 }
 
-TEST_F(Answering, ResetLeavesTheAnalyzersListShownOrHiddenAsItWas) {
-    for (const bool shown : {true, false}) {
-        analyzer.visible = shown;
-        analyzer.AddItem("a copy");
-        run.ResetBtn_Click();
-        EXPECT_TRUE(analyzer.items.empty());
-        EXPECT_EQ(analyzer.visible, shown);
-    }
-}
-
-TEST_F(Answering, AGoodAnswerAfterFailuresLeavesTheListAndTheCounterAsTheyWere) {
-    Configure(1, 1);
-    int requests = 0;
-    // The first two attempts get nothing, every later one a good answer.
-    script = [&](const std::string& frame, Instant end) {
-        if (++requests > 2) {
-            line.DeliverFrom(end + 5ms, std::string(1, frame[0]) + "215\r");
+TEST_F(TestCycleTest, ALostLineEndsTheRunWithItsReasonAndNoRecord) {
+    sink.onJudged = [this](const Exchange& exchange) {
+        if (!exchange.Failed()) {
+            time.CallAt(time.Now() + 30ms, [this] { line.Lose("unplugged"); });
         }
     };
-    run.StartBtn_Click();
-    RunUntil([&] { return Requests().size() == 6; });
-    run.StopBtn_Click();
-    ASSERT_TRUE(RunToEnd());
-    EXPECT_EQ(clipboard.Count(), 2);
-    EXPECT_TRUE(clipboard.visible);
-    EXPECT_EQ(ErrorLbl.text, "2");
-    EXPECT_TRUE(ResetBtn.enabled);
-    EXPECT_EQ(RxLbl.text, "A215");
+    const RunEnd end = testing::RunToEnd(time, RunOnce(cycle, lineUse));
+    EXPECT_EQ(end.errors, 0);
+    EXPECT_NE(end.lineFailure.find("unplugged"), std::string::npos);
+    EXPECT_EQ(sink.events.back(), "ended 0 failed");
+    EXPECT_FALSE(lineUse.Busy());
 }
 
-TEST_F(Answering, ResetDuringARunEmptiesBothListsAndTheCountStartsAgain) {
-    Configure(1, 0);
-    analyzer.AddItem("a copy");
-    run.StartBtn_Click();
-    RunUntil([&] { return Errors() == 12; });
-    run.ResetBtn_Click();
-    EXPECT_EQ(ErrorLbl.text, "0");
-    EXPECT_TRUE(clipboard.items.empty());
-    EXPECT_FALSE(clipboard.visible);
-    EXPECT_TRUE(analyzer.items.empty());
-    EXPECT_FALSE(ResetBtn.enabled);
-    EXPECT_TRUE(run.Active());
-    RunUntil([&] { return Errors() == 1; });
-    EXPECT_TRUE(ResetBtn.enabled);
-    EXPECT_TRUE(clipboard.visible);
-    run.StopBtn_Click();
-    ASSERT_TRUE(RunToEnd());
+// The program's thread is kept busy for 300 ms from 1 ms after each request (a long repaint, a
+// big list being filled): the verdict is the one an idle thread would reach.
+struct BusyWindow : TestCycleTest {
+    BusyWindow() {
+        primo.DeviceCount = 1;
+        primo.RetryCount = 0;
+        StopAfter(1);
+        sink.onRequest = [this](const Request& request) {
+            time.CallAt(request.written + 1ms, [this] { time.Stall(300ms); });
+        };
+    }
+};
+
+TEST_F(BusyWindow, AnAnswerThatCameInTimeIsGoodHoweverLateTheThreadLooks) {
+    answerDelay = 10ms;
+    const RunEnd end = testing::RunToEnd(time, RunOnce(cycle, lineUse));
+    ASSERT_EQ(sink.exchanges.size(), 1u);
+    const Exchange& exchange = sink.exchanges[0];
+    EXPECT_EQ(exchange.verdict, ExchangeVerdict::Good);
+    EXPECT_EQ(exchange.answer, "A215\r");
+    EXPECT_EQ(end.errors, 0);
+    EXPECT_GT(exchange.judged - exchange.request.written, 300ms);  // it was judged late ...
+    EXPECT_LT(*exchange.lastArrival - exchange.request.written, AnswerWindow);  // ... but fairly
 }
 
-TEST_F(Answering, AModalPromptDuringARunDoesNotHoldUpItsExchanges) {
-    answers = {{'A', "A215\r"}};
-    // The operator takes ten seconds over a message box opened from another window.
-    prompts.whileOpen = [&] { time.RunFor(10s); };
-    run.StartBtn_Click();
-    RunUntil([&] { return Requests().size() == 3; });
-    prompts.ShowMessage({"reading", "Info Box", MessageIcon::Information, MessageButtons::Ok, {}});
-    const auto during = Requests().size();
-    run.StopBtn_Click();
-    ASSERT_TRUE(RunToEnd());
-    EXPECT_GT(during, 200u);
-    EXPECT_TRUE(clipboard.items.empty());
+TEST_F(BusyWindow, AnAnswerThatCameAfterTheWindowIsNoAnswerEvenIfSeenAtTheSameMoment) {
+    answerDelay = 250ms;
+    const RunEnd end = testing::RunToEnd(time, RunOnce(cycle, lineUse));
+    ASSERT_EQ(sink.exchanges.size(), 1u);
+    EXPECT_EQ(sink.exchanges[0].verdict, ExchangeVerdict::NoAnswer);
+    EXPECT_EQ(sink.exchanges[0].received, 0);
+    EXPECT_EQ(end.errors, 1);
 }
 
-TEST_F(Answering, AnEmptyTableStillLetsTheWindowWorkAndStopEndsTheRun) {
-    Configure(1, 0);
-    primo.DeviceCount = 0;
-    run.StartBtn_Click();
-    time.RunFor(5s);
-    EXPECT_TRUE(Requests().empty());  // and the clock moved: no spinning at one instant
-    run.StopBtn_Click();
-    ASSERT_TRUE(RunToEnd());
+TEST_F(BusyWindow, SurplusCharactersThatCameInTimeAreStillAWrongCount) {
+    answerDelay = 10ms;
+    answer = "A2150\r";
+    allAtOnce = true;
+    testing::RunToEnd(time, RunOnce(cycle, lineUse));
+    ASSERT_EQ(sink.exchanges.size(), 1u);
+    EXPECT_EQ(sink.exchanges[0].verdict, ExchangeVerdict::WrongCount);
+}
+
+TEST_F(BusyWindow, AnAnswerCompletingAtTheWindowsEndIsGoodANanosecondLaterIsNot) {
+    const Duration character = CharacterTime();
+    for (const auto& [late, verdict] : {std::pair{Duration::zero(), ExchangeVerdict::Good},
+                                        std::pair{Duration(1), ExchangeVerdict::NoAnswer}}) {
+        // The window runs from the write; the request takes six characters, the answer five.
+        answerDelay = AnswerWindow - character * 11 + late;
+        sink.exchanges.clear();
+        StopAfter(1);
+        testing::RunToEnd(time, RunOnce(cycle, lineUse));
+        ASSERT_EQ(sink.exchanges.size(), 1u);
+        EXPECT_EQ(sink.exchanges[0].verdict, verdict) << late.count() << " ns late";
+        testing::RunToEnd(time, port.SettleLine());
+    }
 }
 
 }  // namespace

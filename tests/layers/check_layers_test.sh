@@ -24,8 +24,8 @@ expect_failure() {
   fi
   echo "ok: $what"
 }
-expect_failure "engine including app" engine/AsconCycle.h '#include "app/Program.h"' \
-  "engine/AsconCycle.h:"
+expect_failure "engine including app" engine/TestCycle.h '#include "app/Program.h"' \
+  "engine/TestCycle.h:"
 expect_failure "a relative include reaching into app" engine/RunControl.cpp \
   '#include "../app/Program.h"' "engine/RunControl.cpp:"
 expect_failure "core including platform" core/Verdict.cpp '#include "platform/Clock.h"' \

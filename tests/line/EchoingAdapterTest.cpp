@@ -129,7 +129,7 @@ TEST(EchoingAdapter, AListenerThroughTheLayerHearsEveryFrameOfTheLine) {
     LineUse lineUse(rig.time);
     Heard heard;
     Listener listener(ReadOnlyLine(rig.echoLayer), rig.time,
-                      SplitterSettings{rig.CharacterTime(), 200ms, 10, 25ms});
+                      DecoderSettings{rig.CharacterTime(), 200ms, 10, 25ms});
     listener.AddSink(heard);
     std::optional<ListenEnd> end;
     bool finished = false;

@@ -10,6 +10,7 @@
 #include "line/LineDetector.h"
 #include "line/ScanControl.h"
 #include "line/ScanDisplay.h"
+#include "protocol/ascon/AsconFrame.h"
 #include "support/EngineRig.h"
 #include "support/FramePeer.h"
 #include "support/Run.h"

@@ -12,7 +12,7 @@
 #include <QTimer>
 #include <functional>
 
-#include "engine/AsconCycle.h"
+#include "engine/TestCycle.h"
 #include "line/LineDetector.h"
 #include "lines/QtSerialLine.h"
 #include "platform/QtScheduler.h"
@@ -122,7 +122,7 @@ struct Judged final : CycleSink {
     void RunEnded(const RunEnd& ended) override { end = ended; }
 };
 
-QCoro::Task<RunEnd> RunOnce(AsconCycle& cycle, LineUse& lineUse) {
+QCoro::Task<RunEnd> RunOnce(TestCycle& cycle, LineUse& lineUse) {
     co_return co_await cycle.TxAscon(co_await lineUse.Acquire());
 }
 
@@ -138,11 +138,11 @@ TEST_F(Ser2netLine, ATestRecordsTheSilentControllerOnlyAndLosingTheServerEndsItC
     table[2] = 4;
     rig->primo.DeviceCount = 3;
     rig->primo.RetryCount = 1;
-    AsconCycle cycle(rig->primo, rig->port, table);
+    TestCycle cycle(rig->primo, rig->port, table);
     Judged judged;
     cycle.AddSink(judged);
     std::optional<RunEnd> end;
-    auto running = [](AsconCycle& c, LineUse& use, std::optional<RunEnd>& out) -> QCoro::Task<> {
+    auto running = [](TestCycle& c, LineUse& use, std::optional<RunEnd>& out) -> QCoro::Task<> {
         out = co_await RunOnce(c, use);
     }(cycle, lineUse, end);
     // Two sweeps: A and E good, C twice unanswered in each.
@@ -150,15 +150,15 @@ TEST_F(Ser2netLine, ATestRecordsTheSilentControllerOnlyAndLosingTheServerEndsItC
     const std::size_t before = judged.exchanges.size();
     const int errorsBefore = cycle.Errors();
     for (const Exchange& exchange : judged.exchanges) {
-        if (exchange.request.address == 'C') {
+        if (exchange.request.stationText == "C") {
             EXPECT_EQ(exchange.verdict, ExchangeVerdict::NoAnswer);
         } else {
-            EXPECT_EQ(exchange.verdict, ExchangeVerdict::Good) << exchange.request.address;
+            EXPECT_EQ(exchange.verdict, ExchangeVerdict::Good) << exchange.request.stationText;
         }
     }
     EXPECT_EQ(errorsBefore, static_cast<int>(std::count_if(
                                 judged.exchanges.begin(), judged.exchanges.end(),
-                                [](const Exchange& e) { return e.request.address == 'C'; })));
+                                [](const Exchange& e) { return e.request.stationText == "C"; })));
 
     // The server goes away in the middle of the run, as a cable pulled out of a cabinet.
     server->Kill();
@@ -171,7 +171,7 @@ TEST_F(Ser2netLine, ATestRecordsTheSilentControllerOnlyAndLosingTheServerEndsItC
     EXPECT_EQ(end->errors, cycle.Errors());
     EXPECT_GE(cycle.Errors(), errorsBefore);
     for (std::size_t i = before; i < judged.exchanges.size(); ++i) {
-        if (judged.exchanges[i].request.address != 'C') {
+        if (judged.exchanges[i].request.stationText != "C") {
             EXPECT_EQ(judged.exchanges[i].verdict, ExchangeVerdict::Good);
         }
     }

@@ -7,9 +7,9 @@
 
 #include <map>
 
-#include "core/AsconFrame.h"
 #include "core/DeviceTable.h"
 #include "line/SettingsSearch.h"
+#include "protocol/ascon/AsconFrame.h"
 #include "sim/SimulatedSerialLine.h"
 #include "support/FramePeer.h"
 #include "support/LineRig.h"

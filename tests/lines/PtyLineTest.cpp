@@ -6,6 +6,7 @@
 #include <gtest/gtest.h>
 #include <unistd.h>
 
+#include "protocol/ascon/AsconFrame.h"
 #include "serial/PortChoices.h"
 #include "serial/ReceiveAnswer.h"
 #include "support/FakePorts.h"
@@ -60,7 +61,7 @@ TEST_F(PtyLine, SettleLineSendsOneCarriageReturnAndPausesTwoTenthsOnTheWire) {
 
 TEST_F(PtyLine, AHealthyControllerAnswersThroughTheRealPort) {
     line->Output("A?X  \r");
-    const std::string answer = RunInEventLoop(ReceiveAnswer(*port, 5, 300ms));
+    const std::string answer = RunInEventLoop(ReceiveAnswer(*port, 300ms));
     ASSERT_EQ(answer.size(), 4u);
     EXPECT_EQ(answer[0], 'A');
     EXPECT_EQ(ReceivedText(), "A?X  \r");  // no settling after a good answer
@@ -75,7 +76,7 @@ TEST_F(PtyLine, APseudoTerminalKeepsNoLineErrorCountsAndSaysSo) {
 TEST_F(PtyLine, ASilentControllerGivesNoAnswerAndTheLineIsSettledAfterTheTimeOut) {
     line->Output("C?X  \r");
     const Instant start = scheduler.Now();
-    EXPECT_EQ(RunInEventLoop(ReceiveAnswer(*port, 5, 300ms)), kNoAnswer);
+    EXPECT_EQ(RunInEventLoop(ReceiveAnswer(*port, 300ms)), kNoAnswer);
     const Duration took = scheduler.Now() - start;
     EXPECT_GE(took, 500ms);
     EXPECT_LT(took, 550ms);
@@ -177,7 +178,7 @@ struct PtyAt7E1 : ::testing::Test, testing::PtyRig {
     }
     std::string Ask(const char* request) {
         line->Output(request);
-        return RunInEventLoop(ReceiveAnswer(*port, 5, 300ms));
+        return RunInEventLoop(ReceiveAnswer(*port, 300ms));
     }
 };
 

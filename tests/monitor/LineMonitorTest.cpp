@@ -6,9 +6,9 @@
 
 #include <map>
 
-#include "core/AsconFrame.h"
 #include "line/LineDetector.h"
 #include "monitor/LineMonitor.h"
+#include "protocol/ascon/AsconFrame.h"
 #include "support/EngineRig.h"
 #include "support/FramePeer.h"
 #include "support/Run.h"
@@ -48,7 +48,7 @@ struct LineMonitorTest : ::testing::Test, testing::EngineRig {
 TEST_F(LineMonitorTest, ResponseTimesFollowFromTheWireTime) {
     RunFor(20);
     const LineStatistics& statistics = monitor.Statistics();
-    const ControllerStatistics* a = statistics.Find('A');
+    const ControllerStatistics* a = statistics.Find(AddressIndexOf('A'));
     ASSERT_NE(a, nullptr);
     EXPECT_EQ(a->good, a->requests);
     EXPECT_GE(a->requests, 10);
@@ -63,7 +63,7 @@ TEST_F(LineMonitorTest, ResponseTimesFollowFromTheWireTime) {
     EXPECT_EQ(Milliseconds(a->toLast.Mean()), "17.2");
     EXPECT_EQ(Assess(*a, statistics.AnswerWindow()).judgement, Judgement::Healthy);
 
-    const ControllerStatistics* b = statistics.Find('B');
+    const ControllerStatistics* b = statistics.Find(AddressIndexOf('B'));
     ASSERT_NE(b, nullptr);
     EXPECT_EQ(b->noAnswer, b->requests);
     EXPECT_EQ(Assess(*b, statistics.AnswerWindow()).judgement, Judgement::Silent);
@@ -144,12 +144,13 @@ TEST_F(LineMonitorTest, AScanIsCountedApartFromTheRunsWithTheDetectorsVerdictsAn
     EXPECT_EQ(scan.AnswerWindow(), ScanAnswerWindow);
     EXPECT_EQ(scan.Exchanges(), 64);
     EXPECT_EQ(scan.Controllers().size(), 64u);
-    EXPECT_EQ(scan.Find('A')->good, 1);
-    EXPECT_EQ(scan.Find('E')->unknownFormat, 1);
-    EXPECT_EQ(Assess(*scan.Find('E'), ScanAnswerWindow).judgement, Judgement::Garbled);
-    EXPECT_EQ(scan.Find('@')->notDetected, 1);
+    EXPECT_EQ(scan.Find(AddressIndexOf('A'))->good, 1);
+    EXPECT_EQ(scan.Find(AddressIndexOf('E'))->unknownFormat, 1);
+    EXPECT_EQ(Assess(*scan.Find(AddressIndexOf('E')), ScanAnswerWindow).judgement,
+              Judgement::Garbled);
+    EXPECT_EQ(scan.Find(AddressIndexOf('@'))->notDetected, 1);
     EXPECT_EQ(scan.LongestFailureRun(), 63);
-    EXPECT_EQ(FindingsOf(scan).found, "A");
+    EXPECT_EQ(FindingsOf(scan).found, std::vector<std::string>{"A"});
 
     // The run's statistics are the run's, as it left them; the traffic has both.
     EXPECT_EQ(monitor.Statistics().Exchanges(), runExchanges);

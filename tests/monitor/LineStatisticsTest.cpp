@@ -19,7 +19,8 @@ const Instant kStart{std::chrono::hours(1)};
 // `response` after the end of its 6-character request (1 ms a character here).
 Exchange Made(char address, ExchangeVerdict verdict, Duration at = 0ms, Duration response = 10ms) {
     Exchange exchange;
-    exchange.request.address = address;
+    exchange.request.station = AddressIndexOf(address);
+    exchange.request.stationText = std::string(1, address);
     exchange.request.frame = std::string(1, address) + "?X  \r";
     exchange.request.written = kStart + at;
     exchange.verdict = verdict;
@@ -97,8 +98,8 @@ TEST(LineStatisticsTest, CountsEachVerdictPerControllerInTheOrderTheyFirstAnswer
     statistics.Add(Made('@', ExchangeVerdict::UnknownFormat, 1800ms));
 
     ASSERT_EQ(statistics.Controllers().size(), 3u);
-    EXPECT_EQ(statistics.Controllers()[0].address, 'B');
-    const ControllerStatistics& a = *statistics.Find('A');
+    EXPECT_EQ(statistics.Controllers()[0].address, "B");
+    const ControllerStatistics& a = *statistics.Find(AddressIndexOf('A'));
     EXPECT_EQ(a.requests, 4);
     EXPECT_EQ(a.good, 2);
     EXPECT_EQ(a.wrongCount, 1);
@@ -108,10 +109,10 @@ TEST(LineStatisticsTest, CountsEachVerdictPerControllerInTheOrderTheyFirstAnswer
     EXPECT_EQ(a.toLast.Maximum(), 20ms);
     EXPECT_EQ(a.toFirst.Mean(), 12ms);  // (8 + 16) / 2
     ASSERT_TRUE(a.lastGood.has_value());
-    const ControllerStatistics& at = *statistics.Find('@');
+    const ControllerStatistics& at = *statistics.Find(AddressIndexOf('@'));
     EXPECT_EQ(at.notDetected, 1);
     EXPECT_EQ(at.unknownFormat, 1);
-    EXPECT_EQ(statistics.Find('Z'), nullptr);
+    EXPECT_EQ(statistics.Find(AddressIndexOf('Z')), nullptr);
 
     EXPECT_EQ(statistics.Exchanges(), 7);
     EXPECT_EQ(statistics.Good(), 2);
@@ -133,7 +134,7 @@ TEST(LineStatisticsTest, TheLongestRunOfFailuresAndTheFailuresOfEachMinute) {
     EXPECT_EQ(statistics.LongestFailureRun(), 3);
     // Failures judged at 0:00, 0:25, 1:15, 1:40, 2:05 and 2:55.
     EXPECT_EQ(statistics.FailuresByMinute(), (std::vector<int>{2, 2, 2}));
-    EXPECT_EQ(statistics.Find('A')->failuresByMinute, (std::vector<int>{2, 2, 2}));
+    EXPECT_EQ(statistics.Find(AddressIndexOf('A'))->failuresByMinute, (std::vector<int>{2, 2, 2}));
     // Eight exchanges from the start to the last verdict, 175.201 s later.
     EXPECT_NEAR(statistics.ExchangesPerSecond(), 8 / 175.201, 1e-9);
 
@@ -162,7 +163,7 @@ TEST(ScanFindingsTest, TheAddressesTriedThoseFoundAndHowFastTheyAnswered) {
     scan.Add(Made('D', ExchangeVerdict::Good, 3s, 7300us));
     const ScanFindings findings = FindingsOf(scan);
     EXPECT_EQ(findings.addressesTried, 4);
-    EXPECT_EQ(findings.found, "AD");
+    EXPECT_EQ(findings.found, (std::vector<std::string>{"A", "D"}));
     EXPECT_EQ(findings.fastest, 7300us);
     EXPECT_EQ(findings.slowest, 12ms);
     EXPECT_EQ(ScanFindingsText(findings),
@@ -217,8 +218,8 @@ TEST(JudgementTest, EachMixOfExchangesHasItsJudgementAndAReason) {
             statistics.Add(Made('C', verdict, 0ms, mix.response));
         }
         ControllerStatistics none;
-        none.address = 'C';
-        const ControllerStatistics* controller = statistics.Find('C');
+        none.address = "C";
+        const ControllerStatistics* controller = statistics.Find(AddressIndexOf('C'));
         const Assessment assessment = Assess(controller ? *controller : none, 200ms);
         EXPECT_EQ(assessment.judgement, mix.expected) << mix.name;
         EXPECT_FALSE(assessment.reason.empty()) << mix.name;
@@ -230,9 +231,9 @@ TEST(JudgementTest, EachMixOfExchangesHasItsJudgementAndAReason) {
         mostlyFast.Add(Made('C', V::Good, 0ms, 10ms));
     }
     mostlyFast.Add(Made('C', V::Good, 0ms, 190ms));
-    EXPECT_EQ(Assess(*mostlyFast.Find('C'), 200ms).judgement, Judgement::Healthy);
+    EXPECT_EQ(Assess(*mostlyFast.Find(AddressIndexOf('C')), 200ms).judgement, Judgement::Healthy);
     mostlyFast.Add(Made('C', V::Good, 0ms, 190ms));
-    const Assessment slow = Assess(*mostlyFast.Find('C'), 200ms);
+    const Assessment slow = Assess(*mostlyFast.Find(AddressIndexOf('C')), 200ms);
     EXPECT_EQ(slow.judgement, Judgement::Slow);
     EXPECT_NE(slow.reason.find("190.0 ms"), std::string::npos) << slow.reason;
 
@@ -240,7 +241,7 @@ TEST(JudgementTest, EachMixOfExchangesHasItsJudgementAndAReason) {
     LineStatistics missingAndLate = Begun();
     missingAndLate.Add(Made('C', V::Good, 0ms, 180ms));
     missingAndLate.Add(Made('C', V::NoAnswer));
-    const Assessment intermittent = Assess(*missingAndLate.Find('C'), 200ms);
+    const Assessment intermittent = Assess(*missingAndLate.Find(AddressIndexOf('C')), 200ms);
     EXPECT_EQ(intermittent.judgement, Judgement::Intermittent);
     EXPECT_NE(intermittent.reason.find("180.0 ms"), std::string::npos) << intermittent.reason;
 }
@@ -258,11 +259,11 @@ TEST(JudgementTest, AtALowSpeedTheRequestsOwnTimeIsNotCountedAgainstTheControlle
         return exchange;
     };
     statistics.Add(written(100ms));
-    EXPECT_EQ(Assess(*statistics.Find('C'), 200ms).judgement, Judgement::Healthy);
-    EXPECT_EQ(statistics.Find('C')->toLast.Maximum(), 100ms);
+    EXPECT_EQ(Assess(*statistics.Find(AddressIndexOf('C')), 200ms).judgement, Judgement::Healthy);
+    EXPECT_EQ(statistics.Find(AddressIndexOf('C'))->toLast.Maximum(), 100ms);
     statistics.Add(written(120ms));
     statistics.Add(written(120ms));
-    const Assessment slow = Assess(*statistics.Find('C'), 200ms);
+    const Assessment slow = Assess(*statistics.Find(AddressIndexOf('C')), 200ms);
     EXPECT_EQ(slow.judgement, Judgement::Slow);
     EXPECT_NE(slow.reason.find("112.5 ms"), std::string::npos) << slow.reason;
     EXPECT_NE(slow.reason.find("150.0 ms the answer window leaves"), std::string::npos)

@@ -3,6 +3,8 @@
 
 #include "monitor/ListenedLine.h"
 
+#include "protocol/ascon/AsconFrameSplitter.h"
+
 #include <gtest/gtest.h>
 
 namespace tarvel {
@@ -13,14 +15,14 @@ using namespace std::chrono_literals;
 const LineDescription k9600{"/dev/ttyUSB0", "COM1", 9600, 'N', 8, 1, 0};
 
 // Characters every 5 ms from `from` for `span`: what a UART at the wrong speed makes of a bus.
-void Garbage(FrameSplitter& splitter, Instant from, Duration span) {
+void Garbage(AsconFrameSplitter& splitter, Instant from, Duration span) {
     for (Instant at = from; at < from + span; at += 5ms) {
         splitter.Feed(0x9F, at);
     }
 }
 
 TEST(WrongSpeed, CharactersThatDecodeAsNoRequestForAFewSecondsAreTold) {
-    FrameSplitter splitter(SplitterSettings{1ms, 200ms, 10, 0ms});
+    AsconFrameSplitter splitter(DecoderSettings{1ms, 200ms, 10, 0ms});
     Garbage(splitter, Instant{}, 2900ms);
     EXPECT_FALSE(WrongSpeedWarning(splitter, std::nullopt, k9600));
     Garbage(splitter, Instant{} + 2900ms, 200ms);
@@ -30,7 +32,7 @@ TEST(WrongSpeed, CharactersThatDecodeAsNoRequestForAFewSecondsAreTold) {
 }
 
 TEST(WrongSpeed, ALineThatDecodesOrSaysNothingIsNotSuspect) {
-    FrameSplitter splitter(SplitterSettings{1ms, 200ms, 10, 0ms});
+    AsconFrameSplitter splitter(DecoderSettings{1ms, 200ms, 10, 0ms});
     EXPECT_FALSE(WrongSpeedWarning(splitter, std::nullopt, k9600));  // silence: nothing heard
     Instant at{};
     for (int poll = 0; poll < 20; ++poll) {
@@ -53,7 +55,7 @@ TEST(WrongSpeed, ALineThatDecodesOrSaysNothingIsNotSuspect) {
     EXPECT_EQ(splitter.NoiseSinceRequest(), 4);
     EXPECT_FALSE(WrongSpeedWarning(splitter, std::nullopt, k9600));
     // Framing errors while characters arrive that make no request: the speed is wrong.
-    FrameSplitter garbled(SplitterSettings{1ms, 200ms, 10, 0ms});
+    AsconFrameSplitter garbled(DecoderSettings{1ms, 200ms, 10, 0ms});
     garbled.Feed('x', Instant{});
     garbled.Feed('\r', Instant{} + 4s);
     EXPECT_TRUE(WrongSpeedWarning(garbled, UartErrorCounts{3, 0, 0, 0}, k9600));

@@ -34,8 +34,9 @@ struct TrafficTable : ::testing::Test {
     void Exchanges(int count) {
         for (int i = 0; i < count; ++i, ++sent) {
             Exchange exchange;
-            exchange.request.address = static_cast<char>('A' + sent % 26);
-            exchange.request.frame = std::string(1, exchange.request.address) + "?X  \r";
+            exchange.request.station = AddressIndexOf(static_cast<char>('A' + sent % 26));
+            exchange.request.stationText = std::string(1, static_cast<char>('A' + sent % 26));
+            exchange.request.frame = exchange.request.stationText + "?X  \r";
             exchange.request.written = time.Now();
             exchange.verdict = sent % 2 == 0 ? ExchangeVerdict::Good : ExchangeVerdict::NoAnswer;
             exchange.judged = time.Now() + 10ms;
@@ -101,7 +102,8 @@ TEST_F(TrafficTable, ResEmptiesItEvenWhenExchangesFollowBeforeItIsBroughtUpToDat
 
 TEST_F(TrafficTable, AddressSixtyTwoShowsByItsName) {
     Exchange exchange;
-    exchange.request.address = '\x7f';  // DEL, which no font draws
+    exchange.request.station = AddressIndexOf('\x7f');
+    exchange.request.stationText = std::string(1, '\x7f');  // DEL, which no font draws
     exchange.request.frame = "\x7f?X  \r";
     exchange.request.written = time.Now();
     exchange.judged = time.Now() + 300ms;
@@ -129,7 +131,8 @@ TEST(DecimalComma, NeitherTheTableNorItsSortingNorTheFilesTakeIt) {
     LineMonitor monitor{time, [] { return 1ms; }, [] { return std::nullopt; }};
     monitor.CycleEvents().RunStarted(1);
     Exchange exchange;
-    exchange.request.address = 'A';
+    exchange.request.station = AddressIndexOf('A');
+    exchange.request.stationText = std::string(1, 'A');
     exchange.request.frame = "A?X  \r";
     exchange.request.written = time.Now();
     exchange.answer = exchange.arrived = "A215\r";

@@ -4,6 +4,7 @@
 #include <gtest/gtest.h>
 
 #include "lines/LineFilter.h"
+#include "protocol/ascon/AsconFrame.h"
 #include "serial/PortChoices.h"
 #include "support/LineRig.h"
 #include "support/Run.h"

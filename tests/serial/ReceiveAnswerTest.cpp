@@ -3,6 +3,7 @@
 
 #include <gtest/gtest.h>
 
+#include "protocol/ascon/AsconFrame.h"
 #include "support/LineRig.h"
 #include "support/Run.h"
 
@@ -17,7 +18,7 @@ constexpr Duration kTimeout = 300ms;
 
 struct ReceiveAnswerTest : ::testing::Test {
     LineRig rig;
-    std::string Receive() { return RunToEnd(rig.time, ReceiveAnswer(rig.port, 5, kTimeout)); }
+    std::string Receive() { return RunToEnd(rig.time, ReceiveAnswer(rig.port, kTimeout)); }
     // The far end sends `text` so that its last character ends at `end` after the start.
     void AnswerEndingAt(Duration end, std::string_view text) {
         const auto length = static_cast<int>(text.size());
@@ -68,11 +69,11 @@ TEST_F(ReceiveAnswerTest, TheTimeOutIsStrictToTheNanosecond) {
 
     LineRig early;
     early.line.DeliverFrom(early.time.Now() + kTimeout - 1ns - early.CharacterTime() * 5, "A215\r");
-    EXPECT_EQ(RunToEnd(early.time, ReceiveAnswer(early.port, 5, kTimeout)), "A215");
+    EXPECT_EQ(RunToEnd(early.time, ReceiveAnswer(early.port, kTimeout)), "A215");
 
     LineRig late;
     late.line.DeliverFrom(late.time.Now() + kTimeout + 1ns - late.CharacterTime() * 5, "A215\r");
-    EXPECT_EQ(RunToEnd(late.time, ReceiveAnswer(late.port, 5, kTimeout)), kNoAnswer);
+    EXPECT_EQ(RunToEnd(late.time, ReceiveAnswer(late.port, kTimeout)), kNoAnswer);
 }
 
 TEST_F(ReceiveAnswerTest, AFifthCharacterAfterTheTimeOutIsNoAnswerEvenIfTheRestCameEarly) {
@@ -96,7 +97,7 @@ TEST_F(ReceiveAnswerTest, OnlyWhatHadArrivedByTheFifthCharacterIsReadAndJudged) 
     LineRig other;
     other.line.DeliverFrom(other.time.Now() + 50ms, "A2151");
     other.line.DeliverAt(other.time.Now() + 100ms, '\r');
-    EXPECT_EQ(RunToEnd(other.time, ReceiveAnswer(other.port, 5, kTimeout)), kUnknownFormat);
+    EXPECT_EQ(RunToEnd(other.time, ReceiveAnswer(other.port, kTimeout)), kUnknownFormat);
 }
 
 TEST_F(ReceiveAnswerTest, ABusyThreadDoesNotSpoilTheVerdict) {
@@ -109,7 +110,7 @@ TEST_F(ReceiveAnswerTest, ABusyThreadDoesNotSpoilTheVerdict) {
     LineRig late;
     late.time.CallAt(late.time.Now() + 1ms, [&] { late.time.Stall(400ms); });
     late.line.DeliverFrom(late.time.Now() + 350ms - late.CharacterTime() * 5, "A215\r");
-    EXPECT_EQ(RunToEnd(late.time, ReceiveAnswer(late.port, 5, kTimeout)), kNoAnswer);
+    EXPECT_EQ(RunToEnd(late.time, ReceiveAnswer(late.port, kTimeout)), kNoAnswer);
 }
 
 TEST_F(ReceiveAnswerTest, OnAClosedLineItAnswersNoAnswerWithoutHanging) {

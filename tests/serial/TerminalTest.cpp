@@ -6,6 +6,7 @@
 
 #include <gtest/gtest.h>
 
+#include "protocol/ascon/AsconFrame.h"
 #include "serial/ReceiveAnswer.h"
 #include "support/FramePeer.h"
 #include "support/LineRig.h"

@@ -9,8 +9,8 @@
 #include <cstdio>
 #include <string>
 
-#include "core/AsconFrame.h"
 #include "platform/VirtualTime.h"
+#include "protocol/ascon/AsconFrame.h"
 
 namespace tarvel {
 namespace {

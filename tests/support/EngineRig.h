@@ -1,9 +1,9 @@
 // SPDX-License-Identifier: GPL-3.0-or-later
 #pragma once
 
-#include "engine/AsconCycle.h"
 #include "engine/RunControl.h"
 #include "engine/RunDisplay.h"
+#include "engine/TestCycle.h"
 #include "support/FakeRunPanel.h"
 #include "support/LineRig.h"
 #include "support/ScriptedPrompts.h"
@@ -16,7 +16,7 @@ struct EngineRig : LineRig, FakeRunPanel {
     LineUse lineUse{time};
     ScriptedPrompts prompts;
     ControllerAddressTable table = StartupAddressTable();
-    AsconCycle cycle{primo, port, table};
+    TestCycle cycle{primo, port, table};
     RunDisplay display{primo, Panel(), Lists()};
     RunControl run{primo, port, lineUse, prompts, cycle, display};
 

@@ -1,16 +1,15 @@
 // SPDX-License-Identifier: GPL-3.0-or-later
-#include "core/FrameSplitter.h"
+#include "protocol/ascon/AsconFrameSplitter.h"
 
 #include <algorithm>
 #include <cstring>
 
-#include "core/AsconFrame.h"
 #include "core/DeviceTable.h"
+#include "protocol/ascon/AsconFrame.h"
 
 namespace tarvel {
 namespace {
 
-constexpr char kCarriageReturn = '\r';
 constexpr std::size_t kLongestFrame = 64;
 
 bool IsAddress(char c) {
@@ -18,7 +17,7 @@ bool IsAddress(char c) {
     return index >= 0 && index < kAddressCount;
 }
 
-bool IsCommand(char c) { return c != '\0' && std::strchr("?!*^>", c) != nullptr; }
+bool IsCommand(char c) { return c != '\0' && std::strchr(AsconCommands, c) != nullptr; }
 
 // A request begins at `at`: an address character, a command character, and the frame's
 // carriage return after them at the earliest.
@@ -28,30 +27,21 @@ bool RequestAt(const std::string& frame, std::size_t at) {
 
 }  // namespace
 
-FrameSplitter::FrameSplitter(SplitterSettings settings) : settings_(settings) {}
+AsconFrameSplitter::AsconFrameSplitter(DecoderSettings settings) : FrameDecoder(settings) {}
 
-bool FrameSplitter::IsReadRequest(const std::string& frame) {
+bool AsconFrameSplitter::IsReadRequest(const std::string& frame) {
     return frame.size() == 6 && IsAddress(frame[0]) && frame == AsconRequest(frame[0]);
 }
 
-const PollCycle& FrameSplitter::PollsOf(char address) const {
-    static const PollCycle none;
-    return IsAddress(address) ? polls_[static_cast<std::size_t>(AddressIndexOf(address))] : none;
-}
-
-void FrameSplitter::Feed(std::uint8_t byte, Instant arrival) {
+void AsconFrameSplitter::Feed(std::uint8_t byte, Instant arrival) {
     Advance(arrival);
-    ++bytes_;
-    if (!firstByte_) {
-        firstByte_ = arrival;
-    }
-    lastByte_ = arrival;
+    CountByte(arrival);
     if (frame_.empty()) {
         frameFirst_ = arrival;
     }
     frameLast_ = arrival;
     frame_.push_back(static_cast<char>(byte));
-    if (byte == kCarriageReturn) {
+    if (byte == AsconFrameEnd) {
         FrameEnded();
     } else if (frame_.size() >= kLongestFrame) {
         // No Ascon frame is this long: a line at another speed, which may never show a carriage
@@ -60,7 +50,7 @@ void FrameSplitter::Feed(std::uint8_t byte, Instant arrival) {
     }
 }
 
-void FrameSplitter::Advance(Instant now) {
+void AsconFrameSplitter::Advance(Instant now) {
     if (!frame_.empty() && now - frameLast_ > Silence()) {
         CutFrame(frameLast_ + Silence());
     }
@@ -71,7 +61,7 @@ void FrameSplitter::Advance(Instant now) {
     }
 }
 
-std::optional<Instant> FrameSplitter::NextDeadline() const {
+std::optional<Instant> AsconFrameSplitter::NextDeadline() const {
     if (!frame_.empty()) {
         return frameLast_ + Silence() + Duration{1};
     }
@@ -81,19 +71,13 @@ std::optional<Instant> FrameSplitter::NextDeadline() const {
     return std::nullopt;
 }
 
-std::vector<Exchange> FrameSplitter::TakeExchanges() {
-    std::vector<Exchange> taken;
-    taken.swap(judged_);
-    return taken;
-}
-
-void FrameSplitter::CutFrame(Instant at) {
+void AsconFrameSplitter::CutFrame(Instant at) {
     std::string cut;
     cut.swap(frame_);
     // A request to another address whose carriage return noise took: the master has gone on,
     // and the waiting request had no answer.
     const bool otherRequest =
-        pending_ && RequestAt(cut + '\r', 0) && cut[0] != pending_->request.address;
+        pending_ && RequestAt(cut + '\r', 0) && cut[0] != pending_->request.stationText[0];
     if (pending_ && !pending_->awaitingValue && !otherRequest) {
         // An answer that stopped before its carriage return: garbled.
         Judge(ExchangeVerdict::NoCr, at, cut, frameFirst_, frameLast_);
@@ -105,8 +89,8 @@ void FrameSplitter::CutFrame(Instant at) {
     Noise(cut.size());
 }
 
-void FrameSplitter::FrameEnded() {
-    ++frames_;
+void AsconFrameSplitter::FrameEnded() {
+    CountFrame();
     std::string frame;
     frame.swap(frame_);
     const Instant first = frameFirst_;
@@ -116,7 +100,7 @@ void FrameSplitter::FrameEnded() {
         // window for the answer starts there.
         pending_->request.frame += frame;
         // A write ends at its value frame's carriage return, for its poll cycle too.
-        PollCycle& polls = polls_[static_cast<std::size_t>(pending_->request.position)];
+        PollCycle& polls = Polls(pending_->request.station);
         if (pending_->gap) {
             const Duration later = last - pending_->end;
             polls.totalGap += later;
@@ -134,7 +118,7 @@ void FrameSplitter::FrameEnded() {
     // is its answer, even when noise has made its second character look like a command. Only the
     // same request again (the first frame of it, for a write) is the master's own retry.
     const bool repeated = pending_ && pending_->request.frame.compare(0, frame.size(), frame) == 0;
-    const bool answerOfPending = pending_ && frame[0] == pending_->request.address &&
+    const bool answerOfPending = pending_ && frame[0] == pending_->request.stationText[0] &&
                                  first <= pending_->end + settings_.answerWindow && !repeated;
     if (RequestAt(frame, 0) && !answerOfPending) {
         if (pending_) {
@@ -162,24 +146,13 @@ void FrameSplitter::FrameEnded() {
     Noise(frame.size());
 }
 
-void FrameSplitter::HeardRequest(std::string frame, Instant end) {
-    ++requests_;
-    noiseSinceRequest_ = 0;
-    lastRequest_ = end;
+void AsconFrameSplitter::HeardRequest(std::string frame, Instant end) {
     const char address = frame[0];
-    PollCycle& polls = polls_[static_cast<std::size_t>(AddressIndexOf(address))];
-    ++polls.requests;
-    std::optional<Duration> gap;
-    if (polls.lastRequest) {
-        gap = end - *polls.lastRequest;
-        polls.totalGap += *gap;
-        polls.longestGap = std::max(polls.longestGap, *gap);
-        ++polls.gaps;
-    }
-    polls.lastRequest = end;
+    const std::optional<Duration> gap = CountRequest(AddressIndexOf(address), end);
 
     Pending pending;
-    pending.request.address = address;
+    pending.request.station = AddressIndexOf(address);
+    pending.request.stationText = std::string(1, address);
     pending.request.position = AddressIndexOf(address);
     pending.request.attempt = 0;
     pending.request.written =
@@ -191,8 +164,8 @@ void FrameSplitter::HeardRequest(std::string frame, Instant end) {
     pending_ = std::move(pending);
 }
 
-void FrameSplitter::Judge(ExchangeVerdict verdict, Instant at, std::string answer,
-                          std::optional<Instant> first, std::optional<Instant> last) {
+void AsconFrameSplitter::Judge(ExchangeVerdict verdict, Instant at, std::string answer,
+                               std::optional<Instant> first, std::optional<Instant> last) {
     Exchange exchange;
     exchange.request = std::move(pending_->request);
     pending_.reset();
@@ -205,7 +178,7 @@ void FrameSplitter::Judge(ExchangeVerdict verdict, Instant at, std::string answe
     exchange.judged = at;
     exchange.firstArrival = first;
     exchange.lastArrival = last;
-    judged_.push_back(std::move(exchange));
+    Judged(std::move(exchange));
 }
 
 }  // namespace tarvel

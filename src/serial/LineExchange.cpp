@@ -1,7 +1,6 @@
 // SPDX-License-Identifier: GPL-3.0-or-later
-#include "serial/AsconExchange.h"
+#include "serial/LineExchange.h"
 
-#include "core/AsconFrame.h"
 #include "platform/Waits.h"
 #include "serial/AnswerWait.h"
 
@@ -16,9 +15,9 @@ ExchangeOnLine LineFailed(const SerialLine& line) {
 
 }  // namespace
 
-QCoro::Task<ExchangeOnLine> MakeAsconExchange(PortService& port, Primo& primo, Request request,
-                                              Duration pause, Duration window,
-                                              ExchangeSteps steps) {
+QCoro::Task<ExchangeOnLine> MakeExchange(PortService& port, Primo& primo, const Protocol& protocol,
+                                         Request request, ExchangeKind kind,
+                                         ExchangeTimings timings, ExchangeSteps steps) {
     SerialLine& line = port.Line();
     Scheduler& time = port.Time();
     if (!co_await AwaitOutputDrained(line, time)) {
@@ -29,9 +28,9 @@ QCoro::Task<ExchangeOnLine> MakeAsconExchange(PortService& port, Primo& primo, R
     if (steps.drained) {
         steps.drained(request);
     }
-    primo.RequestText = AsconRequest(request.address);
+    primo.RequestText = protocol.RequestFor(request.station, kind);
     request.frame = primo.RequestText;
-    co_await Pause(time, pause);
+    co_await Pause(time, timings.pause);
     if (!line.PortOpen()) {
         co_return LineFailed(line);
     }
@@ -40,8 +39,8 @@ QCoro::Task<ExchangeOnLine> MakeAsconExchange(PortService& port, Primo& primo, R
     if (steps.written) {
         steps.written(request);
     }
-    const AnswerArrival arrival =
-        co_await AwaitAnswer(line, time, request.written, window, AnswerLength);
+    const AnswerArrival arrival = co_await AwaitAnswer(line, time, request.written, timings.window,
+                                                       protocol.AnswerLength(request));
     if (!line.PortOpen()) {
         // What the wait saw is the loss, not the controller: nothing is judged for it.
         co_return LineFailed(line);
@@ -52,16 +51,13 @@ QCoro::Task<ExchangeOnLine> MakeAsconExchange(PortService& port, Primo& primo, R
     co_return done;
 }
 
-void JudgeProbe(SerialLine& line, Exchange& exchange, bool late) {
-    // The time-out wins even when five characters came at the same moment.
-    if (late) {
-        exchange.verdict = ExchangeVerdict::NotDetected;
-    } else if (exchange.received == AnswerLength) {
-        exchange.answer = line.InputFirst(exchange.received);
-        exchange.verdict =
-            exchange.answer.back() == '\r' ? ExchangeVerdict::Good : ExchangeVerdict::UnknownFormat;
-    } else {
-        exchange.verdict = ExchangeVerdict::WrongCount;
+void JudgeAnswer(SerialLine& line, const Protocol& protocol, ExchangeKind kind, Exchange& exchange,
+                 bool late) {
+    const AnswerCheck check =
+        protocol.CheckAnswer(kind, late, late ? std::string() : line.Peek(exchange.received));
+    exchange.verdict = check.verdict;
+    if (check.take > 0) {
+        exchange.answer = line.InputFirst(check.take);
     }
 }
 

@@ -2,7 +2,9 @@
 // Requests and answers split from the characters of a line another master drives, at every
 // boundary: windows, silences, back-to-back requests, noise around frames.
 
-#include "core/FrameSplitter.h"
+#include "protocol/ascon/AsconFrameSplitter.h"
+
+#include "core/DeviceTable.h"
 
 #include <gtest/gtest.h>
 
@@ -16,7 +18,7 @@ const Instant kStart{};
 
 struct FrameSplitterTest : ::testing::Test {
     // No allowance for the host's delays: silences of exactly ten characters.
-    FrameSplitter splitter{SplitterSettings{kCharacter, 200ms, 10, 0ms}};
+    AsconFrameSplitter splitter{DecoderSettings{kCharacter, 200ms, 10, 0ms}};
     Instant now = kStart;
 
     // Characters back to back, the first one ending `after` the last one fed.
@@ -40,7 +42,7 @@ TEST_F(FrameSplitterTest, AReadAndItsAnswerMakeAGoodExchangeTimedFromTheCarriage
     ASSERT_EQ(judged.size(), 1u);
     const Exchange& exchange = judged[0];
     EXPECT_EQ(exchange.verdict, ExchangeVerdict::Good);
-    EXPECT_EQ(exchange.request.address, 'A');
+    EXPECT_EQ(exchange.request.stationText, "A");
     EXPECT_EQ(exchange.request.frame, "A?X  \r");
     // As the statistics take it: the request's end is its start plus its characters.
     EXPECT_EQ(exchange.request.written + 6 * kCharacter, requestEnd);
@@ -84,9 +86,9 @@ TEST_F(FrameSplitterTest, TwoRequestsBackToBackMeanTheFirstHadNoAnswer) {
     Send("D215\r", 5ms);
     const auto judged = Judged();
     ASSERT_EQ(judged.size(), 2u);
-    EXPECT_EQ(judged[0].request.address, 'C');
+    EXPECT_EQ(judged[0].request.stationText, "C");
     EXPECT_EQ(judged[0].verdict, ExchangeVerdict::NoAnswer);
-    EXPECT_EQ(judged[1].request.address, 'D');
+    EXPECT_EQ(judged[1].request.stationText, "D");
     EXPECT_EQ(judged[1].verdict, ExchangeVerdict::Good);
     EXPECT_EQ(splitter.Requests(), 2);
 }
@@ -170,9 +172,9 @@ TEST_F(FrameSplitterTest, AnAnswerThatNoiseMadeLookLikeARequestIsStillTheAnswer)
     Send("E215\r", 5ms);
     const auto judged = Judged();
     ASSERT_EQ(judged.size(), 2u);
-    EXPECT_EQ(judged[0].request.address, 'D');
+    EXPECT_EQ(judged[0].request.stationText, "D");
     EXPECT_EQ(judged[0].verdict, ExchangeVerdict::Good);  // five characters, as the cycle counts
-    EXPECT_EQ(judged[1].request.address, 'E');
+    EXPECT_EQ(judged[1].request.stationText, "E");
     EXPECT_EQ(judged[1].verdict, ExchangeVerdict::Good);
     EXPECT_EQ(splitter.Requests(), 2);
 
@@ -183,10 +185,10 @@ TEST_F(FrameSplitterTest, AnAnswerThatNoiseMadeLookLikeARequestIsStillTheAnswer)
     EXPECT_EQ(splitter.Requests(), 5);
 }
 
-TEST(FrameSplitter, TheHostsOwnDelaysAreNoSilenceOfTheLine) {
+TEST(AsconFrameSplitter, TheHostsOwnDelaysAreNoSilenceOfTheLine) {
     // At 9600 baud ten characters last 10.4 ms; an adapter that hands over an answer in two
     // bursts 16 ms apart does not make it garbled.
-    FrameSplitter splitter{SplitterSettings{1042us, 200ms, 10}};
+    AsconFrameSplitter splitter{DecoderSettings{1042us, 200ms, 10}};
     Instant now{};
     const auto send = [&](const std::string& bytes, Duration after) {
         now += after;
@@ -217,12 +219,12 @@ TEST_F(FrameSplitterTest, AMasterThatAsksAgainWithinTheWindowMakesANewRequest) {
     Send("D215\r", 5ms);
     auto judged = Judged();
     ASSERT_EQ(judged.size(), 3u);
-    EXPECT_EQ(judged[0].request.address, 'C');
+    EXPECT_EQ(judged[0].request.stationText, "C");
     EXPECT_EQ(judged[0].verdict, ExchangeVerdict::NoAnswer);
-    EXPECT_EQ(judged[1].request.address, 'C');
+    EXPECT_EQ(judged[1].request.stationText, "C");
     EXPECT_EQ(judged[1].verdict, ExchangeVerdict::NoAnswer);
     EXPECT_EQ(judged[2].verdict, ExchangeVerdict::Good);
-    EXPECT_EQ(splitter.PollsOf('C').requests, 2);
+    EXPECT_EQ(splitter.PollsOf(AddressIndexOf('C')).requests, 2);
     // A write repeated after its value frame: the command frame again is a new request.
     Send("B!SP \r", 20ms);
     Send("B0123\r", 50ms);
@@ -241,7 +243,7 @@ TEST_F(FrameSplitterTest, AMasterThatAsksAgainWithinTheWindowMakesANewRequest) {
     splitter.Advance(now + 30ms);
     judged = Judged();
     ASSERT_EQ(judged.size(), 1u);
-    EXPECT_EQ(judged[0].request.address, 'E');
+    EXPECT_EQ(judged[0].request.stationText, "E");
     EXPECT_EQ(judged[0].verdict, ExchangeVerdict::NoAnswer);
 }
 
@@ -270,14 +272,14 @@ TEST_F(FrameSplitterTest, ThePollCycleOfEachAddress) {
         Send("B?X  \r", 20ms);
         Send("B215\r", 5ms);
     }
-    const PollCycle& a = splitter.PollsOf('A');
+    const PollCycle& a = splitter.PollsOf(AddressIndexOf('A'));
     EXPECT_EQ(a.requests, 3);
     EXPECT_EQ(a.gaps, 2);
     EXPECT_EQ(a.longestGap, aEnds[2] - aEnds[1]);
     EXPECT_EQ(a.MeanGap(), (aEnds[2] - aEnds[0]) / 2);
     EXPECT_GT(aEnds[2] - aEnds[1], 500ms);
-    EXPECT_EQ(splitter.PollsOf('C').requests, 0);
-    EXPECT_EQ(splitter.PollsOf('#').requests, 0);  // no address at all
+    EXPECT_EQ(splitter.PollsOf(AddressIndexOf('C')).requests, 0);
+    EXPECT_EQ(splitter.PollsOf(AddressIndexOf('#')).requests, 0);  // no address at all
 }
 
 }  // namespace

@@ -6,12 +6,12 @@
 #include <cstdint>
 #include <cstdlib>
 
-#include "core/FrameSplitter.h"
+#include "protocol/ascon/AsconFrameSplitter.h"
 
 extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size) {
     using namespace tarvel;
     using namespace std::chrono_literals;
-    FrameSplitter splitter(SplitterSettings{1ms, 200ms, 10, 0ms});
+    AsconFrameSplitter splitter(DecoderSettings{1ms, 200ms, 10, 0ms});
     Instant now{};
     std::int64_t judged = 0;
     Instant lastVerdict{};

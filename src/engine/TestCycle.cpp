@@ -1,30 +1,31 @@
 // SPDX-License-Identifier: GPL-3.0-or-later
-#include "engine/AsconCycle.h"
+#include "engine/TestCycle.h"
 
 #include <algorithm>
 
-#include "core/AsconFrame.h"
 #include "platform/Waits.h"
-#include "serial/AsconExchange.h"
+#include "serial/LineExchange.h"
 
 namespace tarvel {
 namespace {
+
+using namespace std::chrono_literals;
 
 // How long an empty sweep (no controller configured) waits before the next.
 constexpr Duration kEmptySweepPause = 100ms;
 
 }  // namespace
 
-AsconCycle::AsconCycle(Primo& primo, PortService& port, const ControllerAddressTable& table)
+TestCycle::TestCycle(Primo& primo, PortService& port, const ControllerAddressTable& table)
     : primo_(primo), port_(port), table_(table) {}
 
-void AsconCycle::ResetErrors() {
+void TestCycle::ResetErrors() {
     errors_ = 0;
     Tell([](CycleSink& sink) { sink.ErrorsCounted(0); });
     Tell([](CycleSink& sink) { sink.ErrorsReset(); });
 }
 
-QCoro::Task<RunEnd> AsconCycle::TxAscon(LineUse::Lease lease) {
+QCoro::Task<RunEnd> TestCycle::TxAscon(LineUse::Lease lease) {
     // Whatever ends the run, an exception included, leaves the cycle idle and the line free
     // before anyone hears of the end.
     const LoopOnLine loop(lease, running_, started_, "a test run");
@@ -47,7 +48,7 @@ QCoro::Task<RunEnd> AsconCycle::TxAscon(LineUse::Lease lease) {
     co_return end;
 }
 
-QCoro::Task<> AsconCycle::Sweep() {
+QCoro::Task<> TestCycle::Sweep() {
     // The end of the sweep is fixed when it starts; the table is read afresh for each position.
     const int end = std::clamp<int>(primo_.DeviceCount, 0, kMaxControllers);
     if (end == 0) {
@@ -55,13 +56,16 @@ QCoro::Task<> AsconCycle::Sweep() {
         co_return;
     }
     const int attempts = std::max<int>(primo_.RetryCount, 0) + 1;
+    const Protocol& protocol = port_.LineProtocol();
     for (int position = 0; position < end; ++position) {
         position_ = position;
-        primo_.AddressText = std::string(1, AddressCharacter(table_[position]));
+        const Station station = table_[position];
+        primo_.AddressText = protocol.StationText(station);
         for (int attempt = 0; attempt < attempts; ++attempt) {
             attempt_ = attempt;
             Request request;
-            request.address = primo_.AddressText.front();
+            request.station = station;
+            request.stationText = primo_.AddressText;
             request.position = position;
             request.attempt = attempt;
             const std::optional<Exchange> exchange = co_await Attempt(std::move(request));
@@ -83,35 +87,28 @@ QCoro::Task<> AsconCycle::Sweep() {
     }
 }
 
-QCoro::Task<std::optional<Exchange>> AsconCycle::Attempt(Request request) {
+QCoro::Task<std::optional<Exchange>> TestCycle::Attempt(Request request) {
     // Named, not temporaries of the co_await: g++ 12 destroys such lambda arguments twice.
     ExchangeSteps steps{
         [this](const Request& r) {
             Tell([&](CycleSink& sink) { sink.AttemptStarting(r.position); });
         },
         [this](const Request& r) { Tell([&](CycleSink& sink) { sink.RequestWritten(r); }); }};
-    ExchangeOnLine made = co_await MakeAsconExchange(port_, primo_, std::move(request),
-                                                     RequestPause, AnswerWindow, std::move(steps));
+    const Protocol& protocol = port_.LineProtocol();
+    ExchangeOnLine made =
+        co_await MakeExchange(port_, primo_, protocol, std::move(request), ExchangeKind::Test,
+                              protocol.Timings(ExchangeKind::Test), std::move(steps));
     if (!made.exchange) {
         FailLine(std::move(made.lineFailure));
         co_return std::nullopt;
     }
-    SerialLine& line = port_.Line();
     Exchange& exchange = *made.exchange;
-    if (made.late) {
-        exchange.verdict = ExchangeVerdict::NoAnswer;
-    } else if (exchange.received != AnswerLength) {
-        exchange.verdict = ExchangeVerdict::WrongCount;
-    } else {
-        exchange.answer = line.InputFirst(exchange.received);
-        const bool closed = !exchange.answer.empty() && exchange.answer.back() == '\r';
-        exchange.verdict = closed ? ExchangeVerdict::Good : ExchangeVerdict::NoCr;
-    }
+    JudgeAnswer(port_.Line(), protocol, ExchangeKind::Test, exchange, made.late);
     Tell([&](CycleSink& sink) { sink.ExchangeJudged(exchange); });
     co_return exchange;
 }
 
-void AsconCycle::CountFailure() {
+void TestCycle::CountFailure() {
     ++errors_;
     Tell([&](CycleSink& sink) { sink.ErrorsCounted(errors_); });
     if (errors_ >= ErrorLimit) {
@@ -120,7 +117,7 @@ void AsconCycle::CountFailure() {
     }
 }
 
-void AsconCycle::FailLine(std::string reason) {
+void TestCycle::FailLine(std::string reason) {
     lineFailure_ = reason.empty() ? "the port was closed" : std::move(reason);
     // The run ends as if Stop had been pressed.
     primo_.StopFlag = kTrue;

@@ -19,11 +19,11 @@ namespace tarvel {
 // 1 + RetryCount times, every exchange judged and reported to the sinks, every failure counted,
 // until StopFlag is -1 (Stop, the error limit, or a line that failed). The cycle owns its
 // numbers; what the operator sees of them is the sinks' business.
-class AsconCycle {
+class TestCycle {
 public:
-    AsconCycle(Primo& primo, PortService& port, const ControllerAddressTable& table);
-    AsconCycle(const AsconCycle&) = delete;
-    AsconCycle& operator=(const AsconCycle&) = delete;
+    TestCycle(Primo& primo, PortService& port, const ControllerAddressTable& table);
+    TestCycle(const TestCycle&) = delete;
+    TestCycle& operator=(const TestCycle&) = delete;
 
     // Sinks are told in the order they were added; each must outlive the runs it hears of.
     void AddSink(CycleSink& sink) { sinks_.push_back(&sink); }

@@ -1,0 +1,80 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
+#pragma once
+
+#include <memory>
+#include <optional>
+#include <string>
+#include <string_view>
+#include <vector>
+
+#include "core/Exchange.h"
+#include "core/Station.h"
+#include "core/Time.h"
+#include "protocol/FrameDecoder.h"
+#include "protocol/Responder.h"
+
+namespace tarvel {
+
+// What kind of exchange a loop makes: the test cycle's request, a probe of the line detector and
+// of the search across settings, or a frame the operator typed in the terminal. A protocol may
+// ask and judge them differently.
+enum class ExchangeKind { Test, Probe, Terminal };
+
+// When an exchange's request goes out and how long its answer is waited for.
+struct ExchangeTimings {
+    Duration pause{0};   // from the end of the output-drain wait to the write
+    Duration window{0};  // from the write to the end of the answer wait
+};
+
+// The verdict on what had arrived when an answer wait ended, and how many of those characters
+// are the answer, to be read from the input; 0 leaves them all to the settle that follows.
+struct AnswerCheck {
+    ExchangeVerdict verdict = ExchangeVerdict::Good;
+    int take = 0;
+};
+
+// One protocol of the bus, as the engines need it: they ask and judge through it and never look
+// inside a frame themselves. Implementations are stateless and shared.
+class Protocol {
+public:
+    virtual ~Protocol() = default;
+
+    // As the port dialog and the command line name it: "Ascon".
+    virtual std::string_view Name() const = 0;
+
+    // Every station the protocol can address, in the order a scan asks them.
+    virtual std::vector<Station> Stations() const = 0;
+    // The station as the operator and the files write it.
+    virtual std::string StationText(Station station) const = 0;
+    // The inverse, for what the operator typed; nothing for text that names no station.
+    virtual std::optional<Station> StationFrom(std::string_view text) const = 0;
+
+    // The data bits that go with a parity on this protocol's lines.
+    virtual int DataBitsFor(bool withParity) const = 0;
+
+    virtual ExchangeTimings Timings(ExchangeKind kind) const = 0;
+    // What clears the line between exchanges, and how long after it the input is dropped.
+    virtual std::string SettleFrame() const = 0;
+    virtual Duration SettleTime() const = 0;
+
+    virtual std::string RequestFor(Station station, ExchangeKind kind) const = 0;
+    // Characters that make a complete answer to `request`; the answer wait ends when that many
+    // have arrived.
+    virtual int AnswerLength(const Request& request) const = 0;
+    // Judges what had arrived (`arrived`: the characters waiting when the wait ended) when the
+    // wait ended, `late` when the window ran out first.
+    virtual AnswerCheck CheckAnswer(ExchangeKind kind, bool late,
+                                    std::string_view arrived) const = 0;
+
+    // A frame the operator typed, as it goes on the wire.
+    virtual std::string TerminalFrame(std::string_view typed) const = 0;
+    // A good answer as the terminal shows it: without what only frames it.
+    virtual std::string AnswerShown(std::string_view answer) const = 0;
+
+    // Splits a line that another master drives into judged exchanges.
+    virtual std::unique_ptr<FrameDecoder> MakeDecoder(const DecoderSettings& settings) const = 0;
+    // What a simulated controller makes of the frames on its bus.
+    virtual std::unique_ptr<Responder> MakeResponder() const = 0;
+};
+
+}  // namespace tarvel

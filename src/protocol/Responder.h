@@ -1,0 +1,27 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
+#pragma once
+
+#include <cstdint>
+#include <optional>
+#include <string>
+
+#include "core/Station.h"
+
+namespace tarvel {
+
+// What a simulated controller makes of the characters on its bus: where frames end, whom they
+// address and what a healthy controller answers. Faults and noise are the simulated bus's.
+class Responder {
+public:
+    virtual ~Responder() = default;
+
+    // A character the host put on the bus; the whole frame once its last character came.
+    virtual std::optional<std::string> Take(std::uint8_t byte) = 0;
+    // The station a whole frame is for, when a controller there answers it now: nothing for a
+    // frame that addresses nobody, or that waits for a frame still to come.
+    virtual std::optional<Station> AnsweredBy(const std::string& frame) const = 0;
+    // The healthy answer of `station` to `frame`, with `value` as its current reading.
+    virtual std::string Answer(Station station, const std::string& frame, int value) const = 0;
+};
+
+}  // namespace tarvel

@@ -1,0 +1,89 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
+#include "protocol/ascon/AsconProtocol.h"
+
+#include "core/DeviceTable.h"
+#include "protocol/ascon/AsconFrame.h"
+#include "protocol/ascon/AsconFrameSplitter.h"
+#include "protocol/ascon/AsconResponder.h"
+
+namespace tarvel {
+
+std::vector<Station> AsconProtocol::Stations() const {
+    std::vector<Station> stations;
+    stations.reserve(kAddressCount);
+    for (Station station = 0; station < kAddressCount; ++station) {
+        stations.push_back(station);
+    }
+    return stations;
+}
+
+std::string AsconProtocol::StationText(Station station) const {
+    return std::string(1, AddressCharacter(station));
+}
+
+std::optional<Station> AsconProtocol::StationFrom(std::string_view text) const {
+    if (text.size() != 1) {
+        return std::nullopt;
+    }
+    const int index = AddressIndexOf(text.front());
+    if (index < 0 || index >= kAddressCount) {
+        return std::nullopt;
+    }
+    return index;
+}
+
+ExchangeTimings AsconProtocol::Timings(ExchangeKind kind) const {
+    if (kind == ExchangeKind::Probe) {
+        return {ScanRequestPause, ScanAnswerWindow};
+    }
+    return {RequestPause, AnswerWindow};
+}
+
+Duration AsconProtocol::SettleTime() const { return tarvel::SettleTime; }
+
+std::string AsconProtocol::RequestFor(Station station, ExchangeKind /*kind*/) const {
+    return AsconRequest(AddressCharacter(station));
+}
+
+int AsconProtocol::AnswerLength(const Request& /*request*/) const { return tarvel::AnswerLength; }
+
+AnswerCheck AsconProtocol::CheckAnswer(ExchangeKind kind, bool late,
+                                       std::string_view arrived) const {
+    // The line detector names its findings in words of its own, and the terminal takes its
+    // missing answer from the test cycle and its bad end from the detector.
+    const bool probe = kind == ExchangeKind::Probe;
+    // The time-out wins even when the whole answer came at the same moment.
+    if (late) {
+        return {probe ? ExchangeVerdict::NotDetected : ExchangeVerdict::NoAnswer, 0};
+    }
+    // Any other count stays in the input for the settle to throw away.
+    if (arrived.size() != static_cast<std::size_t>(tarvel::AnswerLength)) {
+        return {ExchangeVerdict::WrongCount, 0};
+    }
+    if (arrived.back() == AsconFrameEnd) {
+        return {ExchangeVerdict::Good, tarvel::AnswerLength};
+    }
+    return {kind == ExchangeKind::Test ? ExchangeVerdict::NoCr : ExchangeVerdict::UnknownFormat,
+            tarvel::AnswerLength};
+}
+
+std::string AsconProtocol::TerminalFrame(std::string_view typed) const {
+    return std::string(typed) + AsconFrameEnd;
+}
+
+std::string AsconProtocol::AnswerShown(std::string_view answer) const {
+    if (!answer.empty() && answer.back() == AsconFrameEnd) {
+        answer.remove_suffix(1);
+    }
+    return std::string(answer);
+}
+
+std::unique_ptr<FrameDecoder> AsconProtocol::MakeDecoder(const DecoderSettings& settings) const {
+    return std::make_unique<AsconFrameSplitter>(settings);
+}
+
+std::unique_ptr<Responder> AsconProtocol::MakeResponder() const {
+    return std::make_unique<AsconResponder>();
+}
+
+}  // namespace tarvel

@@ -1,0 +1,30 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
+#pragma once
+
+#include "protocol/Protocol.h"
+
+namespace tarvel {
+
+// The Ascon protocol: 64 stations, each a one-character address ("A" to "~", then code 127, then
+// "@"), frames ended by a carriage return, a read request "A?X  " answered by five characters
+// whose last is a carriage return.
+class AsconProtocol final : public Protocol {
+public:
+    std::string_view Name() const override { return "Ascon"; }
+    std::vector<Station> Stations() const override;
+    std::string StationText(Station station) const override;
+    std::optional<Station> StationFrom(std::string_view text) const override;
+    int DataBitsFor(bool withParity) const override { return withParity ? 7 : 8; }
+    ExchangeTimings Timings(ExchangeKind kind) const override;
+    std::string SettleFrame() const override { return "\r"; }
+    Duration SettleTime() const override;
+    std::string RequestFor(Station station, ExchangeKind kind) const override;
+    int AnswerLength(const Request& request) const override;
+    AnswerCheck CheckAnswer(ExchangeKind kind, bool late, std::string_view arrived) const override;
+    std::string TerminalFrame(std::string_view typed) const override;
+    std::string AnswerShown(std::string_view answer) const override;
+    std::unique_ptr<FrameDecoder> MakeDecoder(const DecoderSettings& settings) const override;
+    std::unique_ptr<Responder> MakeResponder() const override;
+};
+
+}  // namespace tarvel

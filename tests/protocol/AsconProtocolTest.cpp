@@ -1,0 +1,103 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
+// The Ascon protocol as the engines see it through the protocol interface: its stations, its
+// requests and how each kind of exchange judges what arrived.
+
+#include <gtest/gtest.h>
+
+#include "protocol/Protocols.h"
+#include "protocol/ascon/AsconProtocol.h"
+
+namespace tarvel {
+namespace {
+
+using namespace std::chrono_literals;
+
+TEST(AsconProtocol, StationsAreTheSixtyFourAddressesFromAToAt) {
+    const Protocol& ascon = DefaultProtocol();
+    EXPECT_EQ(ascon.Name(), "Ascon");
+    const std::vector<Station> stations = ascon.Stations();
+    ASSERT_EQ(stations.size(), 64u);
+    EXPECT_EQ(ascon.StationText(stations.front()), "A");
+    EXPECT_EQ(ascon.StationText(62), "\x7f");
+    EXPECT_EQ(ascon.StationText(stations.back()), "@");
+    for (const Station station : stations) {
+        EXPECT_EQ(ascon.StationFrom(ascon.StationText(station)), station);
+    }
+    EXPECT_EQ(ascon.StationFrom(""), std::nullopt);
+    EXPECT_EQ(ascon.StationFrom("AB"), std::nullopt);
+    EXPECT_EQ(ascon.StationFrom("#"), std::nullopt);
+    EXPECT_EQ(ProtocolAt(0), &ascon);
+    EXPECT_EQ(ProtocolAt(1), nullptr);
+}
+
+TEST(AsconProtocol, RequestsTimingsAndFrames) {
+    const AsconProtocol ascon;
+    EXPECT_EQ(ascon.RequestFor(1, ExchangeKind::Test), "B?X  \r");
+    EXPECT_EQ(ascon.RequestFor(63, ExchangeKind::Probe), "@?X  \r");
+    EXPECT_EQ(ascon.Timings(ExchangeKind::Test).pause, 20ms);
+    EXPECT_EQ(ascon.Timings(ExchangeKind::Test).window, 200ms);
+    EXPECT_EQ(ascon.Timings(ExchangeKind::Probe).pause, 100ms);
+    EXPECT_EQ(ascon.Timings(ExchangeKind::Probe).window, 300ms);
+    EXPECT_EQ(ascon.SettleFrame(), "\r");
+    EXPECT_EQ(ascon.SettleTime(), 200ms);
+    EXPECT_EQ(ascon.TerminalFrame("A*MAN"), "A*MAN\r");
+    EXPECT_EQ(ascon.AnswerShown("A215\r"), "A215");
+    EXPECT_EQ(ascon.DataBitsFor(true), 7);
+    EXPECT_EQ(ascon.DataBitsFor(false), 8);
+}
+
+TEST(AsconProtocol, EachKindOfExchangeNamesTheSameFindingsInItsOwnWords) {
+    const AsconProtocol ascon;
+    struct Case {
+        bool late;
+        std::string arrived;
+        ExchangeVerdict test, probe, terminal;
+        int take;
+    };
+    const Case cases[] = {
+        // Late wins even over a whole answer.
+        {true, "A215\r", ExchangeVerdict::NoAnswer, ExchangeVerdict::NotDetected,
+         ExchangeVerdict::NoAnswer, 0},
+        {false, "A215\r", ExchangeVerdict::Good, ExchangeVerdict::Good, ExchangeVerdict::Good, 5},
+        {false, "A2150", ExchangeVerdict::NoCr, ExchangeVerdict::UnknownFormat,
+         ExchangeVerdict::UnknownFormat, 5},
+        // Any other count is left for the settle.
+        {false, "A21\r", ExchangeVerdict::WrongCount, ExchangeVerdict::WrongCount,
+         ExchangeVerdict::WrongCount, 0},
+        {false, "A2150\r", ExchangeVerdict::WrongCount, ExchangeVerdict::WrongCount,
+         ExchangeVerdict::WrongCount, 0},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.arrived);
+        const AnswerCheck test = ascon.CheckAnswer(ExchangeKind::Test, c.late, c.arrived);
+        EXPECT_EQ(test.verdict, c.test);
+        EXPECT_EQ(test.take, c.take);
+        EXPECT_EQ(ascon.CheckAnswer(ExchangeKind::Probe, c.late, c.arrived).verdict, c.probe);
+        EXPECT_EQ(ascon.CheckAnswer(ExchangeKind::Terminal, c.late, c.arrived).verdict, c.terminal);
+    }
+}
+
+TEST(AsconProtocol, TheResponderAnswersAReadAndAWritesValueFrame) {
+    const AsconProtocol ascon;
+    const auto responder = ascon.MakeResponder();
+    auto frameOf = [&](const std::string& text) {
+        std::optional<std::string> frame;
+        for (const char c : text) {
+            frame = responder->Take(static_cast<std::uint8_t>(c));
+        }
+        return frame;
+    };
+    const auto read = frameOf("C?X  \r");
+    ASSERT_TRUE(read);
+    EXPECT_EQ(responder->AnsweredBy(*read), 2);
+    EXPECT_EQ(responder->Answer(2, *read, 215), "C215\r");
+    // The command frame of a write waits for its value frame; both in one are answered.
+    EXPECT_EQ(responder->AnsweredBy(*frameOf("A!SP \r")), std::nullopt);
+    EXPECT_EQ(responder->Answer(0, *frameOf("A0123\r"), 215), "AACK\r");
+    EXPECT_EQ(responder->AnsweredBy(*frameOf("A!SP 0123\r")), 0);
+    EXPECT_EQ(frameOf("\r"), std::nullopt);
+    EXPECT_EQ(responder->AnsweredBy(*frameOf("#?X  \r")), std::nullopt);
+}
+
+}  // namespace
+}  // namespace tarvel
