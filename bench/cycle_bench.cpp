@@ -17,7 +17,7 @@ int main(int argc, char* argv[]) {
     QCoreApplication application(argc, argv);
     constexpr Duration kAnswerDelay = 5ms;
     SimulatorProcess simulator(
-        {{'A', kAnswerDelay}, {'B', kAnswerDelay}, {'C', kAnswerDelay}, {'D', kAnswerDelay}});
+        {{"A", kAnswerDelay}, {"B", kAnswerDelay}, {"C", kAnswerDelay}, {"D", kAnswerDelay}});
     ProgramSide program;
     if (simulator.Device().empty() || !program.Open(simulator.Device())) {
         return 1;

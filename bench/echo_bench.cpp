@@ -18,7 +18,7 @@ constexpr Duration kAnswerDelay = 5ms;
 
 void Measure(const char* title, bool echo, EchoMode mode) {
     SimulatorProcess simulator(
-        {{'A', kAnswerDelay}, {'B', kAnswerDelay}, {'C', kAnswerDelay}, {'D', kAnswerDelay}}, echo);
+        {{"A", kAnswerDelay}, {"B", kAnswerDelay}, {"C", kAnswerDelay}, {"D", kAnswerDelay}}, echo);
     ProgramSide program;
     if (simulator.Device().empty() || !program.Open(simulator.Device(), mode)) {
         std::printf("%s: the line did not open\n", title);

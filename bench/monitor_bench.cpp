@@ -87,7 +87,7 @@ int main(int argc, char* argv[]) {
     SimulatedSerialLine line(time);
     std::vector<SimulatedController> controllers;
     for (int i = 0; i < 20; ++i) {
-        SimulatedController controller{AddressCharacter(i), 5ms + i * 1ms};
+        SimulatedController controller{std::string(1, AddressCharacter(i)), 5ms + i * 1ms};
         controller.fault = i == 2 ? ControllerFault::Silent : ControllerFault::None;
         controllers.push_back(controller);
     }

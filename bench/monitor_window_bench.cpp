@@ -122,14 +122,14 @@ int main(int argc, char* argv[]) {
     // The simulated controllers' delays run from the end of the request to the start of the
     // answer: H's answer ends 190 ms after the request was written.
     const Duration lateButInTime = 190ms - character * (6 + 5);
-    SimulatorProcess simulator({{'A', 5ms},
-                                {'B', 5ms},
-                                {'C', 8ms},
-                                {'D', 12ms},
-                                {'E', 20ms},
-                                {'F', 40ms},
-                                {'G', 80ms},
-                                {'H', lateButInTime}});
+    SimulatorProcess simulator({{"A", 5ms},
+                                {"B", 5ms},
+                                {"C", 8ms},
+                                {"D", 12ms},
+                                {"E", 20ms},
+                                {"F", 40ms},
+                                {"G", 80ms},
+                                {"H", lateButInTime}});
     ProgramSide program;
     if (simulator.Device().empty() || !program.Open(simulator.Device())) {
         return 1;

@@ -117,7 +117,7 @@ int main(int argc, char* argv[]) {
         return 1;
     }
     SimulatorProcess simulator(
-        {{'A', kAnswerDelay}, {'B', kAnswerDelay}, {'C', kAnswerDelay}, {'D', kAnswerDelay}});
+        {{"A", kAnswerDelay}, {"B", kAnswerDelay}, {"C", kAnswerDelay}, {"D", kAnswerDelay}});
     if (simulator.Device().empty()) {
         return 1;
     }

@@ -50,7 +50,7 @@ int main(int argc, char* argv[]) {
     }
     std::vector<SimulatedController> full;
     for (int i = 0; i < 64; ++i) {
-        full.push_back({AddressCharacter(i), 5ms});
+        full.push_back({std::string(1, AddressCharacter(i)), 5ms});
     }
     SimulatorProcess line(full);
     const auto [took, found] = TimeScan(line.Device(), 2);

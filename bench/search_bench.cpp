@@ -72,7 +72,7 @@ int main() {
                 Seconds(SearchAnswerWindow({150, Parity::None}, {})) * 1e3);
     Measure("empty line", {});
     Measure("A B at 9600 8N1, C at 2400 7E1, @ at 300 7O1",
-            {ControllerAt('A', 9600, Parity::None), ControllerAt('B', 9600, Parity::None),
-             ControllerAt('C', 2400, Parity::Even), ControllerAt('@', 300, Parity::Odd)});
+            {ControllerAt("A", 9600, Parity::None), ControllerAt("B", 9600, Parity::None),
+             ControllerAt("C", 2400, Parity::Even), ControllerAt("@", 300, Parity::Odd)});
     return 0;
 }

@@ -21,7 +21,7 @@ int main(int argc, char* argv[]) {
     // the start of the answer: take off the request's and the answer's own wire time.
     const Duration character = CharacterTime(LineSettings{9600, Parity::None, 8, 1});
     auto completingAfter = [&](Duration sinceWrite) { return sinceWrite - character * (6 + 5); };
-    SimulatorProcess simulator({{'A', 5ms}, {'B', completingAfter(190ms)}});
+    SimulatorProcess simulator({{"A", 5ms}, {"B", completingAfter(190ms)}});
     ProgramSide program;
     if (simulator.Device().empty() || !program.Open(simulator.Device())) {
         return 1;

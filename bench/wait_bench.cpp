@@ -55,7 +55,7 @@ void Settle(QEventLoop& idle) {
 
 int main(int argc, char* argv[]) {
     QCoreApplication application(argc, argv);
-    tarvel::testing::PtyRig rig({{'A', 5ms}, {'C', 5ms, ControllerFault::Silent}});
+    tarvel::testing::PtyRig rig({{"A", 5ms}, {"C", 5ms, ControllerFault::Silent}});
     if (!rig.Ready()) {
         std::fprintf(stderr, "no simulated line: %s\n", rig.failure.c_str());
         return 1;

@@ -8,17 +8,21 @@ namespace tarvel {
 
 Framing FramingOf(const LineSettings& settings) { return {settings.dataBits, settings.parity}; }
 
-SimulatedController ControllerAt(char address, int baud, Parity parity) {
+SimulatedController ControllerAt(std::string address, int baud, Parity parity) {
     SimulatedController controller;
-    controller.address = address;
+    controller.address = std::move(address);
     controller.baud = baud;
     controller.framing = Framing{parity == Parity::None ? 8 : 7, parity};
     return controller;
 }
 
 SimulatedBus::SimulatedBus(std::vector<SimulatedController> controllers, double lineNoise,
-                           std::uint64_t seed)
-    : controllers_(std::move(controllers)), lineNoise_(lineNoise), random_(seed) {}
+                           std::uint64_t seed, const Protocol& protocol)
+    : controllers_(std::move(controllers)),
+      lineNoise_(lineNoise),
+      random_(seed),
+      protocol_(protocol),
+      responder_(protocol.MakeResponder()) {}
 
 bool SimulatedBus::Chance(double probability) {
     if (probability <= 0.0) {
@@ -43,16 +47,10 @@ std::uint8_t SimulatedBus::Corrupt(std::uint8_t byte) {
     return static_cast<std::uint8_t>(byte ^ mask);
 }
 
-std::string SimulatedBus::AnswerTo(const SimulatedController& controller,
+std::string SimulatedBus::AnswerTo(const SimulatedController& controller, Station station,
                                    const std::string& frame) {
     value_ = std::clamp(value_ + std::uniform_int_distribution<int>(-2, 2)(random_), 100, 999);
-    std::string answer(1, controller.address);
-    if (frame.size() > 1 && frame[1] == '?') {
-        answer += std::to_string(value_);
-    } else {
-        answer += "ACK";
-    }
-    answer += '\r';
+    std::string answer = responder_->Answer(station, frame, value_);
     if (controller.fault == ControllerFault::None || !Chance(controller.faultRate)) {
         return answer;
     }
@@ -75,19 +73,18 @@ std::vector<TimedByte> SimulatedBus::HostCharacter(std::uint8_t byte, Instant en
     if (echo_) {
         back.push_back({end, byte});
     }
-    if (byte != '\r') {
-        // A line that never sees a carriage return must not make a frame grow without end.
-        if (frame_.size() < 256) {
-            frame_.push_back(static_cast<char>(byte));
-        }
+    const std::optional<std::string> frame = responder_->Take(byte);
+    if (!frame) {
         return back;
     }
-    const std::string frame = std::exchange(frame_, {});
-    if (frame.empty()) {
+    // Nobody answers a frame for no station, nor the first frame of a write.
+    const std::optional<Station> station = responder_->AnsweredBy(*frame);
+    if (!station) {
         return back;
     }
+    const std::string address = protocol_.StationText(*station);
     const auto addressed = std::find_if(controllers_.begin(), controllers_.end(),
-                                        [&](const auto& c) { return c.address == frame[0]; });
+                                        [&](const auto& c) { return c.address == address; });
     if (addressed == controllers_.end()) {
         return back;
     }
@@ -97,14 +94,9 @@ std::vector<TimedByte> SimulatedBus::HostCharacter(std::uint8_t byte, Instant en
     if (addressed->framing && host.framing && *addressed->framing != *host.framing) {
         return back;
     }
-    // A write's command frame, the mnemonic without a value, waits for its value frame, and the
-    // controller answers that one; a write of both in one frame is answered at once.
-    if (frame.size() > 1 && frame[1] == '!' && frame.size() <= 5) {
-        return back;
-    }
     std::vector<TimedByte>& answer = back;
     Instant at = std::max(end + DelayOf(*addressed), wireFreeAt_);
-    for (const char c : AnswerTo(*addressed, frame)) {
+    for (const char c : AnswerTo(*addressed, *station, *frame)) {
         auto out = static_cast<std::uint8_t>(c);
         if (Chance(addressed->noise) || Chance(lineNoise_)) {
             out = Corrupt(out);
@@ -119,11 +111,11 @@ std::vector<TimedByte> SimulatedBus::HostCharacter(std::uint8_t byte, Instant en
 std::vector<SimulatedController> DemoControllers() {
     using std::chrono::milliseconds;
     return {
-        {'A', milliseconds(5), ControllerFault::None, 0.0, 0.0},
-        {'B', milliseconds(8), ControllerFault::None, 0.0, 0.0},
-        {'C', milliseconds(5), ControllerFault::Silent, 1.0, 0.0},
-        {'D', milliseconds(12), ControllerFault::None, 0.0, 0.04},
-        {'E', milliseconds(6), ControllerFault::None, 0.0, 0.0},
+        {"A", milliseconds(5), ControllerFault::None, 0.0, 0.0},
+        {"B", milliseconds(8), ControllerFault::None, 0.0, 0.0},
+        {"C", milliseconds(5), ControllerFault::Silent, 1.0, 0.0},
+        {"D", milliseconds(12), ControllerFault::None, 0.0, 0.04},
+        {"E", milliseconds(6), ControllerFault::None, 0.0, 0.0},
     };
 }
 

@@ -2,6 +2,7 @@
 #pragma once
 
 #include <cstdint>
+#include <memory>
 #include <optional>
 #include <random>
 #include <string>
@@ -9,6 +10,8 @@
 
 #include "core/Time.h"
 #include "lines/LineSettings.h"
+#include "protocol/Protocols.h"
+#include "protocol/Responder.h"
 
 namespace tarvel {
 
@@ -31,7 +34,7 @@ struct Framing {
 Framing FramingOf(const LineSettings& settings);
 
 struct SimulatedController {
-    char address = 'A';
+    std::string address = "A";  // as the line's protocol writes the station
     // From the end of the request's carriage return to the start of the answer.
     Duration answerDelay = std::chrono::milliseconds(5);
     ControllerFault fault = ControllerFault::None;
@@ -50,7 +53,7 @@ struct SimulatedController {
 
 // A controller at `baud` and the framing the port dialog pairs with `parity`: 7 data bits with
 // parity, 8 without.
-SimulatedController ControllerAt(char address, int baud, Parity parity);
+SimulatedController ControllerAt(std::string address, int baud, Parity parity);
 
 // What the bus knows of the host's transmitter: its speed, and its framing when a line of this
 // process chose it (a pseudo-terminal keeps no parity, so a program elsewhere leaves it unknown).
@@ -64,16 +67,15 @@ struct TimedByte {
     std::uint8_t byte;
 };
 
-// A multidrop line of controllers speaking the Ascon protocol. Frames run up to a carriage
-// return; a controller answers a frame that begins with its address with five characters: its
-// address, three characters of value and a carriage return. A write is two frames, the command
-// ("A!SP ") and the value ("A0123"), and only the value frame is answered; newer controllers
-// also take both in one frame ("A!SP 0123"). Faults and noise come from a seeded generator, so
-// a line with the same seed behaves the same every time.
+// A multidrop line of controllers speaking a protocol, the Ascon protocol unless told. Where
+// frames end, whom they address and what a healthy controller answers is the protocol's
+// Responder; the delays, faults and noise are the bus's, drawn from a seeded generator in the
+// same order for every protocol (delay, value, fault, then noise character by character), so a
+// line with the same seed behaves the same every time.
 class SimulatedBus {
 public:
-    SimulatedBus(std::vector<SimulatedController> controllers, double lineNoise,
-                 std::uint64_t seed);
+    SimulatedBus(std::vector<SimulatedController> controllers, double lineNoise, std::uint64_t seed,
+                 const Protocol& protocol = DefaultProtocol());
 
     // A character from the host, sent as `host` says, has left the wire at `end`. Returns what
     // comes back to the host: the character itself when the adapter echoes, and what the
@@ -91,7 +93,8 @@ public:
     bool Echo() const { return echo_; }
 
 private:
-    std::string AnswerTo(const SimulatedController& controller, const std::string& frame);
+    std::string AnswerTo(const SimulatedController& controller, Station station,
+                         const std::string& frame);
     bool Chance(double probability);
     Duration DelayOf(const SimulatedController& controller);
     std::uint8_t Corrupt(std::uint8_t byte);
@@ -99,7 +102,8 @@ private:
     std::vector<SimulatedController> controllers_;
     double lineNoise_;
     std::mt19937_64 random_;
-    std::string frame_;
+    const Protocol& protocol_;
+    std::unique_ptr<Responder> responder_;
     Instant wireFreeAt_{};
     int value_ = 200;
     bool echo_ = false;

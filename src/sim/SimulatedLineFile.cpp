@@ -97,14 +97,14 @@ public:
                  "empty list, [], for a line without any)");
         }
         Expect(*controllers, "controllers", JsonValue::Kind::Array);
-        std::map<char, std::size_t> seen;
+        std::map<std::string, std::size_t> seen;
         for (std::size_t i = 0; i < controllers->items.size(); ++i) {
             const std::string path = "controllers[" + std::to_string(i) + "]";
             SimulatedController controller = Controller(controllers->items[i], path);
             const auto [earlier, added] = seen.emplace(controller.address, i);
             if (!added) {
                 Fail(*Find(controllers->items[i], "address"), path + ".address",
-                     AddressShown(controller.address) + " is the address of controllers[" +
+                     AddressShown(controller.address[0]) + " is the address of controllers[" +
                          std::to_string(earlier->second) + "] already");
             }
             line.controllers.push_back(controller);
@@ -291,7 +291,7 @@ private:
         if (!address) {
             Fail(object, path, "no \"address\" member: every controller has its bus address");
         }
-        controller.address = Address(*address, path + ".address");
+        controller.address = std::string(1, Address(*address, path + ".address"));
         if (const JsonValue* baud = Find(object, "baud")) {
             controller.baud = Baud(*baud, path + ".baud");
         }

@@ -103,7 +103,7 @@ std::string SimulatedLineSummary(const SimulatedLine& line) {
             groups.push_back({what, ""});
             group = groups.end() - 1;
         }
-        group->second += (group->second.empty() ? "" : ", ") + std::string(1, controller.address);
+        group->second += (group->second.empty() ? "" : ", ") + controller.address;
     }
     std::string text;
     if (line.controllers.empty()) {

@@ -32,7 +32,7 @@ SimulatedMaster::SimulatedMaster(SimulatedBus bus, MasterSchedule schedule, Line
     bus_.SetEcho(false);
     if (addresses_.empty()) {
         for (const SimulatedController& controller : bus_.Controllers()) {
-            addresses_.push_back(controller.address);
+            addresses_.push_back(controller.address[0]);
         }
     }
 }

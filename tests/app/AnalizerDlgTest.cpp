@@ -141,9 +141,9 @@ TEST(AnalizerDlg, DelSelectItemRemovesTheLineSelectedInTheAnalyzerItself) {
 
 TEST(AnalizerDlg, AnErrorListSavedFromTheClipboardAndLoadedHereGivesTheReportOfAnalize) {
     ProgramRig rig;
-    BusPeer peer(rig.line, SimulatedBus({{'A', 5ms},
-                                         {'B', 5ms, ControllerFault::Silent},
-                                         {'C', 5ms, ControllerFault::GarbledLastChar}},
+    BusPeer peer(rig.line, SimulatedBus({{"A", 5ms},
+                                         {"B", 5ms, ControllerFault::Silent},
+                                         {"C", 5ms, ControllerFault::GarbledLastChar}},
                                         0.0, 1));
     rig.program.SetPort().OkBtn_Click();
     TarvelDlg& main = rig.program.Tarvel();

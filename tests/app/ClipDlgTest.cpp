@@ -85,7 +85,7 @@ TEST(ClipDlg, AnalysisOfAnEmptyListOpensTheAnalyzerWithItsListHidden) {
 
 TEST(MainWindowRun, FailuresOfARunLandInTheHiddenClipboardAndReportShowsThem) {
     ProgramRig rig;
-    BusPeer peer(rig.line, SimulatedBus({{'A', 5ms}, {'B', 5ms, ControllerFault::Silent}}, 0.0, 1));
+    BusPeer peer(rig.line, SimulatedBus({{"A", 5ms}, {"B", 5ms, ControllerFault::Silent}}, 0.0, 1));
     rig.program.SetPort().OkBtn_Click();
     TarvelDlg& main = rig.program.Tarvel();
     main.DeviceTable().SelectCount(1);

@@ -50,9 +50,9 @@ int ColumnTitled(const std::string& title) {
 // B never does, C garbles the end of half its answers.
 struct MonitorWindow : ::testing::Test {
     ProgramRig rig;
-    BusPeer peer{rig.line, SimulatedBus({{'A', 5ms},
-                                         {'B', 5ms, ControllerFault::Silent},
-                                         {'C', 5ms, ControllerFault::GarbledLastChar, 0.5}},
+    BusPeer peer{rig.line, SimulatedBus({{"A", 5ms},
+                                         {"B", 5ms, ControllerFault::Silent},
+                                         {"C", 5ms, ControllerFault::GarbledLastChar, 0.5}},
                                         0.0, 1)};
     TarvelDlg& main = rig.program.Tarvel();
     LineMonitor& monitor = main.Monitor();
@@ -96,7 +96,7 @@ TEST_F(MonitorWindow, ALineThatEchoesIsToldInTheSummaryWithTheCollisionsOnTheWir
 
     // Another adapter, one that echoes, and noise that now and then changes a character of the
     // request on the wire: a collision, which the echo shows.
-    SimulatedBus bus({{'A', 5ms}, {'B', 5ms, ControllerFault::Silent}}, 0.02, 3);
+    SimulatedBus bus({{"A", 5ms}, {"B", 5ms, ControllerFault::Silent}}, 0.02, 3);
     bus.SetEcho(true);
     BusPeer echoing{rig.line, std::move(bus)};
     main.StartBtn_Click();

@@ -22,9 +22,9 @@ using namespace std::chrono_literals;
 
 struct SettingsSearchWindow : ::testing::Test {
     testing::ProgramRig rig;
-    BusPeer peer{rig.line, SimulatedBus({ControllerAt('A', 4800, Parity::None),
-                                         ControllerAt('B', 4800, Parity::None),
-                                         ControllerAt('D', 2400, Parity::Even)},
+    BusPeer peer{rig.line, SimulatedBus({ControllerAt("A", 4800, Parity::None),
+                                         ControllerAt("B", 4800, Parity::None),
+                                         ControllerAt("D", 2400, Parity::Even)},
                                         0.0, 1)};
     TarvelDlg& main = rig.program.Tarvel();
 

@@ -26,7 +26,7 @@ int Px(int twips) { return (twips + 7) / 15; }
 
 struct TerminalWindow : ::testing::Test {
     ProgramRig rig;
-    BusPeer peer{rig.line, SimulatedBus({{'A', 5ms}}, 0.0, 1)};
+    BusPeer peer{rig.line, SimulatedBus({{"A", 5ms}}, 0.0, 1)};
     TerminalDlg* terminal = nullptr;
     QLineEdit* head = nullptr;
     QLineEdit* value = nullptr;

@@ -18,7 +18,7 @@ using namespace std::chrono_literals;
 
 SimulatedController AnsweringAt(char address, int baud, Parity parity) {
     SimulatedController controller;
-    controller.address = address;
+    controller.address = std::string(1, address);
     controller.baud = baud;
     controller.framing = Framing{parity == Parity::None ? 8 : 7, parity};
     return controller;

@@ -61,8 +61,8 @@ struct CliSearchTest : ::testing::Test {
 };
 
 TEST_F(CliSearchTest, ControllersAtThreeSettingsAreReportedWithAWarningAndTheLargestGroupIsKept) {
-    Controllers({ControllerAt('A', 9600, Parity::None), ControllerAt('B', 9600, Parity::None),
-                 ControllerAt('C', 2400, Parity::Even), ControllerAt('E', 300, Parity::Odd)});
+    Controllers({ControllerAt("A", 9600, Parity::None), ControllerAt("B", 9600, Parity::None),
+                 ControllerAt("C", 2400, Parity::Even), ControllerAt("E", 300, Parity::Odd)});
     EXPECT_EQ(Run({"scan", "--all-settings", "--cfg", File("line.cfg")}), kAllWell);
     const std::string text = out.str();
     EXPECT_EQ(text.rfind("line-tarvel-cli 3.beta, scan --all-settings on /dev/ttyS9 (COM1), from "
@@ -91,7 +91,7 @@ TEST_F(CliSearchTest, ControllersAtThreeSettingsAreReportedWithAWarningAndTheLar
 }
 
 TEST_F(CliSearchTest, JsonListsEachFindWithItsSettings) {
-    Controllers({ControllerAt('A', 4800, Parity::None), ControllerAt('C', 1200, Parity::Even)});
+    Controllers({ControllerAt("A", 4800, Parity::None), ControllerAt("C", 1200, Parity::Even)});
     EXPECT_EQ(Run({"scan", "--all-settings", "--json"}), kAllWell);
     const QJsonObject document =
         QJsonDocument::fromJson(QByteArray::fromStdString(out.str())).object();
@@ -125,7 +125,7 @@ TEST_F(CliSearchTest, AnEmptyLineFindsNothingWritesNoConfigurationAndEndsWithSta
 }
 
 TEST_F(CliSearchTest, CtrlCEndsTheSearchAfterTheAddressInProgressWithWhatWasFound) {
-    Controllers({ControllerAt('A', 9600, Parity::None), ControllerAt('B', 150, Parity::None)});
+    Controllers({ControllerAt("A", 9600, Parity::None), ControllerAt("B", 150, Parity::None)});
     meanwhile = [](CliSession& session) { session.Stop("Ctrl+C"); };
     EXPECT_EQ(Run({"scan", "--all-settings", "--json"}), kAllWell);
     const QJsonObject document =

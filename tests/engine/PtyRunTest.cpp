@@ -37,8 +37,8 @@ struct PtyRun : ::testing::Test, PtyRig, FakeRunPanel {
     std::unique_ptr<RunControl> run;
     FakeListBox& errors = clipboard;
 
-    explicit PtyRun(std::vector<SimulatedController> controllers = {{'A', 5ms},
-                                                                    {'C', 5ms,
+    explicit PtyRun(std::vector<SimulatedController> controllers = {{"A", 5ms},
+                                                                    {"C", 5ms,
                                                                      ControllerFault::Silent}})
         : PtyRig(std::move(controllers)) {}
     void SetUp() override {
@@ -141,7 +141,7 @@ struct BusyThread final : CycleSink {
 
 struct BusyPtyRun : PtyRun {
     // A answers after 10 ms, well within the window; B after 250 ms, too late.
-    BusyPtyRun() : PtyRun({{'A', 10ms}, {'B', 250ms}}) {}
+    BusyPtyRun() : PtyRun({{"A", 10ms}, {"B", 250ms}}) {}
 };
 
 TEST_F(BusyPtyRun, ABusyThreadNeitherAccusesAControllerThatAnsweredInTimeNorExcusesALateOne) {

@@ -21,11 +21,11 @@ using namespace std::chrono_literals;
 
 // Healthy A and B, silent C, D with a garbled return now and then, E on a noisy drop.
 std::vector<SimulatedController> MixedLine() {
-    std::vector<SimulatedController> controllers{{'A', 5ms},
-                                                 {'B', 8ms},
-                                                 {'C', 5ms, ControllerFault::Silent},
-                                                 {'D', 6ms, ControllerFault::GarbledLastChar, 0.2},
-                                                 {'E', 12ms}};
+    std::vector<SimulatedController> controllers{{"A", 5ms},
+                                                 {"B", 8ms},
+                                                 {"C", 5ms, ControllerFault::Silent},
+                                                 {"D", 6ms, ControllerFault::GarbledLastChar, 0.2},
+                                                 {"E", 12ms}};
     controllers[4].noise = 0.05;
     return controllers;
 }

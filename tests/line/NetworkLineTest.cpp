@@ -94,7 +94,7 @@ QCoro::Task<ScanEnd> ScanOnce(LineDetector& detector, LineUse& lineUse) {
 }
 
 TEST_F(Ser2netLine, AScanFindsTheSimulatedControllersAndTheRoundTripIsMeasured) {
-    Start({{'A', 5ms}, {'B', 20ms}, {'D', 5ms}});
+    Start({{"A", 5ms}, {"B", 20ms}, {"D", 5ms}});
     if (IsSkipped() || HasFatalFailure()) {
         return;
     }
@@ -127,7 +127,7 @@ QCoro::Task<RunEnd> RunOnce(TestCycle& cycle, LineUse& lineUse) {
 }
 
 TEST_F(Ser2netLine, ATestRecordsTheSilentControllerOnlyAndLosingTheServerEndsItCleanly) {
-    Start({{'A', 5ms}, {'C', 5ms, ControllerFault::Silent}, {'E', 5ms}});
+    Start({{"A", 5ms}, {"C", 5ms, ControllerFault::Silent}, {"E", 5ms}});
     if (IsSkipped() || HasFatalFailure()) {
         return;
     }
@@ -178,7 +178,7 @@ TEST_F(Ser2netLine, ATestRecordsTheSilentControllerOnlyAndLosingTheServerEndsItC
 }
 
 TEST_F(Ser2netLine, TheRemotePortTakesTheSpeedAndStopBitsOfThePortDialog) {
-    Start({{'A', 5ms}});
+    Start({{"A", 5ms}});
     if (IsSkipped() || HasFatalFailure()) {
         return;
     }
@@ -211,7 +211,7 @@ CliRun RunCli(const QStringList& arguments) {
 }
 
 TEST_F(Ser2netLine, TheCommandLineTestsThroughSer2netAndNamesAConnectionThatFails) {
-    Start({{'A', 5ms}, {'B', 5ms}});
+    Start({{"A", 5ms}, {"B", 5ms}});
     if (IsSkipped() || HasFatalFailure()) {
         return;
     }

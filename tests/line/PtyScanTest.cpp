@@ -32,7 +32,7 @@ QCoro::Task<ScanEnd> ScanOnce(LineDetector& detector, LineUse& lineUse) {
 }
 
 TEST(PtyScan, FindsTheSimulatedControllersThroughTheRealPort) {
-    testing::PtyRig rig({{'A', 5ms}, {'B', 20ms}, {'D', 5ms}});
+    testing::PtyRig rig({{"A", 5ms}, {"B", 20ms}, {"D", 5ms}});
     ASSERT_TRUE(rig.Ready()) << rig.failure;
     LineUse lineUse(rig.scheduler);
     ControllerAddressTable table = StartupAddressTable();

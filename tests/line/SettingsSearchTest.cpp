@@ -22,7 +22,7 @@ using namespace std::chrono_literals;
 
 SimulatedController At(char address, int baud, Parity parity, Duration delay = 5ms) {
     SimulatedController controller;
-    controller.address = address;
+    controller.address = std::string(1, address);
     controller.answerDelay = delay;
     controller.baud = baud;
     controller.framing = Framing{parity == Parity::None ? 8 : 7, parity};

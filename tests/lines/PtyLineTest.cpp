@@ -20,7 +20,7 @@ using namespace std::chrono_literals;
 using testing::RunInEventLoop;
 
 struct PtyLine : ::testing::Test, testing::PtyRig {
-    PtyLine() : PtyRig({{'A', 5ms}, {'C', 5ms, ControllerFault::Silent}}) {}
+    PtyLine() : PtyRig({{"A", 5ms}, {"C", 5ms, ControllerFault::Silent}}) {}
     void SetUp() override { ASSERT_TRUE(Ready()) << failure; }
     std::string ReceivedText() const {
         std::string text;
@@ -160,8 +160,8 @@ TEST_F(PtyLine, NotificationsComeFromTheEventLoopNeverFromInsideACall) {
 // the stop bits set on it, and tells the simulated line what it chose.
 struct PtyAt7E1 : ::testing::Test, testing::PtyRig {
     PtyAt7E1()
-        : PtyRig({{'A', 5ms, ControllerFault::None, 0.0, 0.0, Framing{7, Parity::Even}},
-                  {'B', 5ms}}) {}
+        : PtyRig({{"A", 5ms, ControllerFault::None, 0.0, 0.0, Framing{7, Parity::Even}},
+                  {"B", 5ms}}) {}
     void SetUp() override { ASSERT_TRUE(Ready()) << failure; }
     bool Reopen(const char* baud, const char* parity, const char* stopBits) {
         primo.BaudText = baud;

@@ -58,7 +58,7 @@ TEST_F(SettingsSearchControlTest, IsRefusedWithTheReasonOnAClosedPortABusyLineOr
 }
 
 TEST_F(SettingsSearchControlTest, ShowsWhereItStandsThenWhatItFoundWithThePortDialogsChoices) {
-    Controllers({ControllerAt('A', 9600, Parity::None), ControllerAt('C', 2400, Parity::Even)});
+    Controllers({ControllerAt("A", 9600, Parity::None), ControllerAt("C", 2400, Parity::Even)});
     control.SearchBtn_Click();
     ASSERT_TRUE(control.Searching());
     // A second click while it searches asks for nothing more.
@@ -88,7 +88,7 @@ TEST_F(SettingsSearchControlTest, ShowsWhereItStandsThenWhatItFoundWithThePortDi
 }
 
 TEST_F(SettingsSearchControlTest, FindsAllAtOneSettingSayWhatToChooseAndStopEndsItEarly) {
-    Controllers({ControllerAt('B', 4800, Parity::Odd)});
+    Controllers({ControllerAt("B", 4800, Parity::Odd)});
     ASSERT_TRUE(SearchToEnd());
     EXPECT_EQ(control.AdviceText(),
               "All found answer at 4800 7O1: choose Baud 4800, Parity Odd, StopBit 1 in "

@@ -34,16 +34,16 @@ std::string Text(const std::vector<TimedByte>& bytes) {
 }
 
 TEST(SimulatedBus, AControllerOfAnotherSpeedDoesNotAnswerOneOfAnySpeedDoes) {
-    SimulatedController slow{'A', 5ms};
+    SimulatedController slow{"A", 5ms};
     slow.baud = 2400;
-    SimulatedBus bus({slow, {'B', 5ms}}, 0.0, 1);
+    SimulatedBus bus({slow, {"B", 5ms}}, 0.0, 1);
     EXPECT_TRUE(Send(bus, "A?X  \r", {}, std::nullopt, 9600).empty());
     EXPECT_EQ(Text(Send(bus, "A?X  \r", {}, std::nullopt, 2400)).size(), 5u);
     EXPECT_EQ(Text(Send(bus, "B?X  \r", {}, std::nullopt, 2400)).size(), 5u);
 }
 
 TEST(SimulatedBus, AnEchoingAdapterGivesBackEachCharacterAsItEndsBeforeTheAnswer) {
-    SimulatedBus bus({{'B', 5ms}}, 0.0, 1);
+    SimulatedBus bus({{"B", 5ms}}, 0.0, 1);
     bus.SetEcho(true);
     const auto back = Send(bus, "B?X  \r");
     ASSERT_EQ(back.size(), 11u);
@@ -58,7 +58,7 @@ TEST(SimulatedBus, AnEchoingAdapterGivesBackEachCharacterAsItEndsBeforeTheAnswer
 }
 
 TEST(SimulatedBus, AHealthyControllerAnswersItsAddressWithFiveCharactersAfterItsDelay) {
-    SimulatedBus bus({{'B', 5ms}}, 0.0, 1);
+    SimulatedBus bus({{"B", 5ms}}, 0.0, 1);
     const auto answer = Send(bus, "B?X  \r");
     ASSERT_EQ(answer.size(), 5u);
     EXPECT_EQ(answer.front().byte, 'B');
@@ -70,7 +70,7 @@ TEST(SimulatedBus, AHealthyControllerAnswersItsAddressWithFiveCharactersAfterIts
 }
 
 TEST(SimulatedBus, FramesForOtherAddressesAndLoneCarriageReturnsGetNoAnswer) {
-    SimulatedBus bus({{'A'}}, 0.0, 1);
+    SimulatedBus bus({{"A"}}, 0.0, 1);
     EXPECT_TRUE(Send(bus, "\r").empty());
     EXPECT_TRUE(Send(bus, "C?X  \r").empty());
     EXPECT_EQ(Send(bus, "A?X  \r").size(), 5u);
@@ -79,17 +79,17 @@ TEST(SimulatedBus, FramesForOtherAddressesAndLoneCarriageReturnsGetNoAnswer) {
 }
 
 TEST(SimulatedBus, AWriteIsAnsweredOnceAfterItsValueFrame) {
-    SimulatedBus bus({{'A', 1ms}}, 0.0, 1);
+    SimulatedBus bus({{"A", 1ms}}, 0.0, 1);
     EXPECT_TRUE(Send(bus, "A!SP \r").empty());
     EXPECT_EQ(Text(Send(bus, "A0123\r")), "AACK\r");
     EXPECT_EQ(Text(Send(bus, "A!SP 0123\r")), "AACK\r");  // command and value in one frame
 }
 
 TEST(SimulatedBus, EachFaultShowsInTheAnswer) {
-    SimulatedBus bus({{'A', 1ms, ControllerFault::Silent},
-                      {'B', 1ms, ControllerFault::GarbledLastChar},
-                      {'C', 1ms, ControllerFault::ExtraChars},
-                      {'D', 1ms, ControllerFault::ShortAnswer}},
+    SimulatedBus bus({{"A", 1ms, ControllerFault::Silent},
+                      {"B", 1ms, ControllerFault::GarbledLastChar},
+                      {"C", 1ms, ControllerFault::ExtraChars},
+                      {"D", 1ms, ControllerFault::ShortAnswer}},
                      0.0, 1);
     EXPECT_TRUE(Send(bus, "A?X  \r").empty());
     const std::string garbled = Text(Send(bus, "B?X  \r"));
@@ -102,7 +102,7 @@ TEST(SimulatedBus, EachFaultShowsInTheAnswer) {
 TEST(SimulatedBus, AControllerAnswersOnlyAHostAtItsOwnFraming) {
     const Framing sevenEven{7, Parity::Even};
     const Framing eightNone{8, Parity::None};
-    SimulatedBus bus({{'A', 1ms, ControllerFault::None, 0.0, 0.0, sevenEven}, {'B', 1ms}}, 0.0, 1);
+    SimulatedBus bus({{"A", 1ms, ControllerFault::None, 0.0, 0.0, sevenEven}, {"B", 1ms}}, 0.0, 1);
     EXPECT_EQ(Send(bus, "A?X  \r", {}, sevenEven).size(), 5u);
     EXPECT_TRUE(Send(bus, "A?X  \r", {}, eightNone).empty());
     EXPECT_TRUE(Send(bus, "A?X  \r", {}, Framing{7, Parity::Odd}).empty());
@@ -117,7 +117,7 @@ TEST(SimulatedBus, AControllerAnswersOnlyAHostAtItsOwnFraming) {
 
 TEST(SimulatedBus, TheSameSeedGivesTheSameNoisyLine) {
     auto run = [](std::uint64_t seed) {
-        SimulatedBus bus({{'A', 1ms, ControllerFault::None, 0.0, 0.3}}, 0.0, seed);
+        SimulatedBus bus({{"A", 1ms, ControllerFault::None, 0.0, 0.3}}, 0.0, seed);
         std::string all;
         for (int i = 0; i < 50; ++i) {
             all += Text(Send(bus, "A?X  \r", Instant{} + 100ms * i)) + "|";
@@ -126,12 +126,12 @@ TEST(SimulatedBus, TheSameSeedGivesTheSameNoisyLine) {
     };
     EXPECT_EQ(run(7), run(7));
     EXPECT_NE(run(7), run(8));
-    SimulatedBus clean({{'A'}}, 0.0, 7);
+    SimulatedBus clean({{"A"}}, 0.0, 7);
     EXPECT_EQ(Text(Send(clean, "A?X  \r")).substr(0, 1), "A");
 }
 
 TEST(SimulatedBus, AnswersNeverOverlapOnTheWire) {
-    SimulatedBus bus({{'A', 0ms}, {'B', 0ms}}, 0.0, 1);
+    SimulatedBus bus({{"A", 0ms}, {"B", 0ms}}, 0.0, 1);
     auto first = Send(bus, "A?X  \r");
     auto second = Send(bus, "B?X  \r");  // sent at once, while A still answers
     ASSERT_EQ(second.size(), 5u);

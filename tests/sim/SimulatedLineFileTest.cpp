@@ -60,7 +60,7 @@ TEST(SimulatedLineFile, EveryMemberShapesTheLine) {
     })");
     ASSERT_EQ(line.controllers.size(), 4u);
     const SimulatedController& first = line.controllers[0];
-    EXPECT_EQ(first.address, '@');
+    EXPECT_EQ(first.address, "@");
     EXPECT_EQ(first.baud, 2400);
     ASSERT_TRUE(first.framing.has_value());
     EXPECT_EQ(*first.framing, (Framing{8, Parity::Odd}));
@@ -69,9 +69,9 @@ TEST(SimulatedLineFile, EveryMemberShapesTheLine) {
     EXPECT_EQ(first.fault, ControllerFault::ShortAnswer);
     EXPECT_EQ(first.faultRate, 0.25);
     EXPECT_EQ(first.noise, 0.01);
-    EXPECT_EQ(line.controllers[1].address, '\x7f');
+    EXPECT_EQ(line.controllers[1].address, "\x7f");
     EXPECT_EQ(line.controllers[1].fault, ControllerFault::GarbledLastChar);
-    EXPECT_EQ(line.controllers[2].address, 'a');
+    EXPECT_EQ(line.controllers[2].address, "a");
     EXPECT_EQ(line.controllers[2].fault, ControllerFault::ExtraChars);
     EXPECT_EQ(line.controllers[3].fault, ControllerFault::Silent);
     EXPECT_EQ(line.lineNoise, 0.001);
@@ -225,7 +225,7 @@ TEST_F(SimulatedLineFileOnDisk, OnlyARegularFileOfAFewBytesIsRead) {
     const std::string good = Write("good.json", R"({"controllers": [{"address": "Q"}]})");
     auto read = ReadSimulatedLineFile(good);
     ASSERT_TRUE(std::holds_alternative<SimulatedLine>(read)) << std::get<std::string>(read);
-    EXPECT_EQ(std::get<SimulatedLine>(read).controllers.at(0).address, 'Q');
+    EXPECT_EQ(std::get<SimulatedLine>(read).controllers.at(0).address, "Q");
 
     EXPECT_EQ(ErrorOf(folder.string()), folder.string() + ": is a folder, not a file");
     EXPECT_EQ(ErrorOf((folder / "none.json").string()),
@@ -304,7 +304,7 @@ std::vector<Duration> FirstCharacterDelays(SimulatedBus& bus, int requests) {
 }
 
 TEST(SimulatedLineFile, EachAnswerDelayIsDrawnWithinItsSpreadAndRepeatsForTheSeed) {
-    SimulatedController spread{'B', 8ms};
+    SimulatedController spread{"B", 8ms};
     spread.delaySpread = 3ms;
     SimulatedBus bus({spread}, 0.0, 5);
     const auto delays = FirstCharacterDelays(bus, 400);
@@ -318,14 +318,14 @@ TEST(SimulatedLineFile, EachAnswerDelayIsDrawnWithinItsSpreadAndRepeatsForTheSee
     EXPECT_EQ(FirstCharacterDelays(again, 400), delays);
 
     // A spread wider than the delay never makes an answer start before the request ended.
-    SimulatedController wide{'B', 1ms};
+    SimulatedController wide{"B", 1ms};
     wide.delaySpread = 5ms;
     SimulatedBus early({wide}, 0.0, 5);
     const auto wideDelays = FirstCharacterDelays(early, 200);
     EXPECT_EQ(*std::min_element(wideDelays.begin(), wideDelays.end()), 1ms);
 
     // Without a spread every answer keeps its delay.
-    SimulatedBus fixed({{'B', 8ms}}, 0.0, 5);
+    SimulatedBus fixed({{"B", 8ms}}, 0.0, 5);
     for (const Duration delay : FirstCharacterDelays(fixed, 20)) {
         EXPECT_EQ(delay, 9ms);
     }

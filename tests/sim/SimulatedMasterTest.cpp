@@ -21,7 +21,7 @@ const LineSettings k9600{9600, Parity::None, 8, 1};
 
 Duration DelayOf(char address) {
     for (const SimulatedController& controller : DemoControllers()) {
-        if (controller.address == address) {
+        if (controller.address == std::string(1, address)) {
             return controller.answerDelay;
         }
     }
@@ -132,7 +132,7 @@ TEST_F(MasterMinute, TheListeningHostReceivesBothDirectionsInOrderWithoutOverlap
 TEST(SimulatedMaster, ASlowAnswerIsWaitedOutAndAGarbledOneWaitsTheWholeTimeOut) {
     const LineSettings settings{19200, Parity::Even, 7, 1};
     const Duration character = CharacterTime(settings);
-    SimulatedBus bus({{'A', 250ms}, {'B', 1ms, ControllerFault::GarbledLastChar}}, 0.0, 1);
+    SimulatedBus bus({{"A", 250ms}, {"B", 1ms, ControllerFault::GarbledLastChar}}, 0.0, 1);
     MasterSchedule schedule;
     schedule.writeEvery = 0;
     schedule.pollGap = 5ms;

@@ -84,7 +84,7 @@ TEST_F(OpenLine, ALostLineClosesAndTellsItsListeners) {
 }
 
 TEST_F(OpenLine, ABusPeerAnswersRequestsOnTheWire) {
-    BusPeer peer(line, SimulatedBus({{'A', 5ms}}, 0.0, 1));
+    BusPeer peer(line, SimulatedBus({{"A", 5ms}}, 0.0, 1));
     line.Output("A?X  \r");
     time.RunFor(1s);
     const std::string answer = line.Input();
@@ -95,7 +95,7 @@ TEST_F(OpenLine, ABusPeerAnswersRequestsOnTheWire) {
 
 TEST_F(OpenLine, AControllerAt7E1AnswersTheLineAt7E1AndNotAt8N1) {
     BusPeer peer(
-        line, SimulatedBus({{'A', 5ms, ControllerFault::None, 0.0, 0.0, Framing{7, Parity::Even}}},
+        line, SimulatedBus({{"A", 5ms, ControllerFault::None, 0.0, 0.0, Framing{7, Parity::Even}}},
                            0.0, 1));
     line.Output("A?X  \r");
     time.RunFor(1s);
