@@ -106,6 +106,8 @@ TarvelDlg::TarvelDlg(Program& program)
         },
         [this] { return program_.Line().ErrorCounts(); });
     monitor_->SetLineSource([this] { return program_.LineInUse(); });
+    monitor_->SetProtocolSource(
+        [this]() -> const Protocol& { return program_.Port().LineProtocol(); });
     monitor_->SetRoundTripSource([this] { return program_.Line().RoundTrip(); });
     monitor_->SetEchoSource([this] { return program_.Line().Echo(); });
     cycle_->AddSink(monitor_->CycleEvents());

@@ -10,7 +10,6 @@
 #include "engine/Listener.h"
 #include "lines/LineSettings.h"
 #include "monitor/ListenedLine.h"
-#include "protocol/ascon/AsconFrame.h"
 
 namespace tarvel {
 
@@ -49,9 +48,11 @@ QCoro::Task<int> CliSession::Listen() {
     const auto settings = ParseSettingsText(SettingsText(primo_));
     DecoderSettings heard;
     heard.characterTime = settings ? CharacterTime(*settings) : Duration{0};
-    heard.answerWindow = options_.answerWindow.value_or(AnswerWindow);
+    const Protocol& protocol = port_.LineProtocol();
+    heard.answerWindow =
+        options_.answerWindow.value_or(protocol.Timings(ExchangeKind::Test).window);
     // The listener is given the line's receiving side only: nothing here can send.
-    Listener listener(ReadOnlyLine(port_.Line()), host_.scheduler, heard);
+    Listener listener(ReadOnlyLine(port_.Line()), host_.scheduler, heard, protocol);
     listener.AddSink(monitor_.ListenEvents());
     listener.AddSink(progress);
     listener_ = &listener;

@@ -68,6 +68,7 @@ CliSession::CliSession(const CliOptions& options, CliHost host)
     }
     primo_.DataBitsText = DataBitsFor(primo_.ParityText);
     monitor_.SetLineSource([this] { return Line(); });
+    monitor_.SetProtocolSource([this]() -> const Protocol& { return port_.LineProtocol(); });
     monitor_.SetRoundTripSource([this] { return host_.line.RoundTrip(); });
     monitor_.SetEchoSource([this] { return host_.line.Echo(); });
 }

@@ -1,8 +1,6 @@
 // SPDX-License-Identifier: GPL-3.0-or-later
 #include "monitor/LineMonitor.h"
 
-#include "protocol/ascon/AsconFrame.h"
-
 namespace tarvel {
 
 LineMonitor::LineMonitor(const Clock& clock, CharacterTimeSource characterTime,
@@ -13,11 +11,11 @@ LineMonitor::LineMonitor(const Clock& clock, CharacterTimeSource characterTime,
       traffic_(trafficCapacity) {}
 
 void LineMonitor::CycleListener::RunStarted(int) {
-    monitor_.Began(monitor_.run_, AnswerWindow, Activity::Run);
+    monitor_.Began(monitor_.run_, monitor_.WindowOf(ExchangeKind::Test), Activity::Run);
 }
 
 void LineMonitor::ScanListener::ScanStarted() {
-    monitor_.Began(monitor_.scan_, ScanAnswerWindow, Activity::Scan);
+    monitor_.Began(monitor_.scan_, monitor_.WindowOf(ExchangeKind::Probe), Activity::Scan);
 }
 
 void LineMonitor::Began(LineStatistics& statistics, Duration answerWindow, Activity activity) {

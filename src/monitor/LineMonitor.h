@@ -12,6 +12,7 @@
 #include "monitor/LineStatistics.h"
 #include "monitor/TrafficLog.h"
 #include "platform/Clock.h"
+#include "protocol/Protocols.h"
 
 namespace tarvel {
 
@@ -37,6 +38,10 @@ public:
     // and the statistics say nothing of them.
     using LineSource = std::function<LineDescription()>;
     void SetLineSource(LineSource source) { lineSource_ = std::move(source); }
+    // The protocol the line speaks when a run or a scan begins: its answer windows are the ones
+    // the statistics judge by. The Ascon protocol without it.
+    using ProtocolSource = std::function<const Protocol&()>;
+    void SetProtocolSource(ProtocolSource source) { protocolSource_ = std::move(source); }
     // Where a port across the network tells its measured round trip (nothing for a port of
     // this host): what the network adds to every answer.
     using RoundTripSource = std::function<std::optional<Duration>()>;
@@ -81,6 +86,10 @@ public:
     std::uint64_t Revision() const { return revision_; }
 
 private:
+    Duration WindowOf(ExchangeKind kind) const {
+        const Protocol& protocol = protocolSource_ ? protocolSource_() : DefaultProtocol();
+        return protocol.Timings(kind).window;
+    }
     struct CycleListener final : CycleSink {
         explicit CycleListener(LineMonitor& monitor) : monitor_(monitor) {}
         void RunStarted(int) override;
@@ -120,6 +129,7 @@ private:
     ErrorCountSource errorCounts_;
     RoundTripSource roundTripSource_;
     LineSource lineSource_;
+    ProtocolSource protocolSource_;
     std::shared_ptr<const LineDescription> runLine_ = std::make_shared<const LineDescription>();
     std::shared_ptr<const LineDescription> scanLine_ = runLine_;
     CycleListener cycleEvents_{*this};

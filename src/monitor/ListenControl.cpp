@@ -3,7 +3,6 @@
 
 #include "lines/LineSettings.h"
 #include "monitor/ListenedLine.h"
-#include "protocol/ascon/AsconFrame.h"
 
 namespace tarvel {
 
@@ -43,9 +42,12 @@ void ListenControl::ListenBtn_Click() {
     }
     const auto settings = ParseSettingsText(SettingsText(primo_));
     listener_.reset();
+    const Protocol& protocol = port_.LineProtocol();
     listener_.emplace(ReadOnlyLine(port_.Line()), port_.Time(),
                       DecoderSettings{settings ? CharacterTime(*settings) : Duration{0},
-                                      AnswerWindow, 10, DecoderSettings{}.hostDelayAllowance});
+                                      protocol.Timings(ExchangeKind::Test).window, 10,
+                                      DecoderSettings{}.hostDelayAllowance},
+                      protocol);
     listener_->AddSink(monitor_.ListenEvents());
     started_ = port_.Time().Now();
     ended_.reset();
