@@ -4,6 +4,7 @@
 #include <ostream>
 
 #include "cli/CliSession.h"
+#include "core/Verdict.h"
 #include "serial/ReceiveAnswer.h"
 #include "serial/Terminal.h"
 
@@ -40,7 +41,12 @@ QCoro::Task<int> CliSession::Send() {
                   << "\n";
         co_return kPortOrFileFailed;
     }
-    const bool failed = answer == kNoAnswer || answer == kWrongCount || answer == kUnknownFormat;
+    bool failed = false;
+    for (const ExchangeVerdict verdict :
+         {ExchangeVerdict::NoAnswer, ExchangeVerdict::WrongCount, ExchangeVerdict::NoCr,
+          ExchangeVerdict::NotDetected, ExchangeVerdict::UnknownFormat}) {
+        failed = failed || answer == VerdictMessage(verdict);
+    }
     co_return failed ? kLineFailures : kAllWell;
 }
 

@@ -32,14 +32,16 @@ QCoro::Task<ScanEnd> LineDetector::Scan(LineUse::Lease lease) {
             Request request;
             request.station = index;
             request.stationText = primo_.AddressText;
-            request.position = index;
+            request.position = static_cast<int>(at);
             request.attempt = attempt;
             const std::optional<Exchange> exchange = co_await Try(std::move(request));
             if (!exchange) {
                 break;
             }
             if (exchange->verdict == ExchangeVerdict::Good) {
-                table_[end.found.size()] = static_cast<std::int16_t>(index);
+                if (end.found.size() < table_.size()) {
+                    table_[end.found.size()] = static_cast<std::int16_t>(index);
+                }
                 end.found.push_back(static_cast<std::int16_t>(index));
                 const int found = static_cast<int>(end.found.size());
                 Tell([&](ScanSink& sink) { sink.ControllerFound(index, found); });

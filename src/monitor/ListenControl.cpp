@@ -58,7 +58,7 @@ void ListenControl::ListenBtn_Click() {
 QCoro::Task<> ListenControl::Listen() {
     // The line is free: the lease comes at once, before anything else may ask for it.
     LineUse::Lease lease = co_await lineUse_.Acquire();
-    lease.MarkListening();
+    lease.MarkHeld(LongHold::Listening);
     const ListenEnd end = co_await listener_->Listen(std::move(lease));
     ended_ = port_.Time().Now();
     if (!end.lineFailure.empty()) {

@@ -74,7 +74,7 @@ QCoro::Task<> SettingsSearchControl::Run() {
     // The line is free: the lease comes at once, before anything else may ask for it. Those
     // that ask meanwhile are told why rather than made to wait for minutes.
     LineUse::Lease lease = co_await lineUse_.Acquire();
-    lease.MarkRefusing(SearchingRefusal);
+    lease.MarkHeld(LongHold::Searching);
     const SearchEnd end = co_await search_.Search(std::move(lease));
     if (!end.lineFailure.empty()) {
         prompts_.ShowMessage(

@@ -22,8 +22,11 @@ enum class ExchangeKind { Test, Probe, Terminal };
 
 // When an exchange's request goes out and how long its answer is waited for.
 struct ExchangeTimings {
-    Duration pause{0};   // from the end of the output-drain wait to the write
-    Duration window{0};  // from the write to the end of the answer wait
+    // From the end of the output-drain wait to the write; for the terminal, between its
+    // "Command" and its "Value" frame.
+    Duration pause{0};
+    // From the write to the end of the answer wait; for the terminal, from its last frame.
+    Duration window{0};
 };
 
 // The verdict on what had arrived when an answer wait ended, and how many of those characters

@@ -19,14 +19,14 @@ LineUse::Lease& LineUse::Lease::operator=(Lease&& other) noexcept {
 void LineUse::Lease::Release() {
     if (owner_ != nullptr) {
         owner_->busy_ = false;
-        owner_->refusal_ = nullptr;
+        owner_->hold_ = LongHold::None;
         std::exchange(owner_, nullptr)->released_.Notify();
     }
 }
 
-void LineUse::Lease::MarkRefusing(const char* refusal) {
+void LineUse::Lease::MarkHeld(LongHold hold) {
     if (owner_ != nullptr) {
-        owner_->refusal_ = refusal;
+        owner_->hold_ = hold;
     }
 }
 

@@ -16,6 +16,9 @@ inline constexpr const char* ListeningRefusal =
 inline constexpr const char* SearchingRefusal =
     "The line is being searched across settings. Stop the search in the Line Monitor first.";
 
+// The long holds of the line, which refuse whoever asks meanwhile instead of making them wait.
+enum class LongHold { None, Listening, Searching };
+
 // Who uses the one serial line for exchanges: the test run, the line detector, the terminal,
 // the port dialog, the listener. One of them at a time; one that asks while another still
 // finishes its last exchange waits for it.
@@ -33,12 +36,10 @@ public:
         void Release();
         // Whether this lease still holds the line.
         bool Holds() const { return owner_ != nullptr; }
-        // Says that the line is held to listen to another master: a listen has no end of its
-        // own, so whoever asks for the line meanwhile is refused rather than made to wait. Until
-        // the lease goes.
-        void MarkListening() { MarkRefusing(ListeningRefusal); }
-        // The same for another long hold of the line, with what to tell whoever asks.
-        void MarkRefusing(const char* refusal);
+        // Says that the line is held for long: to listen to another master, which has no end of
+        // its own, or to search it across settings. Whoever asks for the line meanwhile is
+        // refused rather than made to wait, until the lease goes.
+        void MarkHeld(LongHold hold);
 
     private:
         friend class LineUse;
@@ -47,12 +48,17 @@ public:
     };
 
     bool Busy() const { return busy_; }
-    // By the text, not its address: each unit may keep a copy of a literal of its own.
-    bool HeldByListening() const {
-        return refusal_ != nullptr && std::string_view(refusal_) == ListeningRefusal;
-    }
+    LongHold Hold() const { return hold_; }
+    bool HeldByListening() const { return hold_ == LongHold::Listening; }
     // Why the line is refused to whoever asks for it now, or nothing when it can be waited for.
-    const char* Refusal() const { return refusal_; }
+    const char* Refusal() const {
+        switch (hold_) {
+            case LongHold::Listening: return ListeningRefusal;
+            case LongHold::Searching: return SearchingRefusal;
+            case LongHold::None: break;
+        }
+        return nullptr;
+    }
     // Resumes once the line is free, then holds it until the lease goes. Without a wait when the
     // line is free already.
     QCoro::Task<Lease> Acquire();
@@ -60,7 +66,7 @@ public:
 private:
     Scheduler& scheduler_;
     bool busy_ = false;
-    const char* refusal_ = nullptr;
+    LongHold hold_ = LongHold::None;
     Notifier released_;
 };
 

@@ -16,10 +16,11 @@ QCoro::Task<std::string> SendTerminalFrames(PortService& port, Primo& primo, std
     }
     primo.RequestText = value;
     if (!primo.RequestText.empty()) {
-        co_await Pause(port.Time(), ValueDelay);
+        co_await Pause(port.Time(), protocol.Timings(ExchangeKind::Terminal).pause);
         line.Output(protocol.TerminalFrame(primo.RequestText));
     }
-    co_return co_await ReceiveAnswer(port, TerminalTimeout);
+    const Duration window = protocol.Timings(ExchangeKind::Terminal).window;
+    co_return co_await ReceiveAnswer(port, window);
 }
 
 std::optional<char32_t> CharacterWithout8BitCode(const std::u32string& typed) {

@@ -12,10 +12,6 @@ namespace tarvel {
 
 using namespace std::chrono_literals;
 
-inline constexpr Duration TerminalTimeout = 300ms;
-// Between the "Command" frame and the "Value" frame.
-inline constexpr Duration ValueDelay = 50ms;
-
 // One exchange of the terminal: the "Command" frame exactly as typed, framed by the line's
 // protocol (for Ascon, with a carriage return), when there is one; the "Value" frame after
 // ValueDelay, when there is one; then the answer check. Returns the answer as the terminal shows

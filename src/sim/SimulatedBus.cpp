@@ -56,7 +56,11 @@ std::string SimulatedBus::AnswerTo(const SimulatedController& controller, Statio
     }
     switch (controller.fault) {
         case ControllerFault::Silent: return {};
-        case ControllerFault::GarbledLastChar: answer.back() = '\n'; break;
+        case ControllerFault::GarbledLastChar:
+            if (!answer.empty()) {
+                answer.back() = '\n';
+            }
+            break;
         case ControllerFault::ExtraChars: answer += "\r\n"; break;
         case ControllerFault::ShortAnswer: answer.resize(3); break;
         case ControllerFault::None: break;

@@ -4,6 +4,8 @@
 
 #include <gtest/gtest.h>
 
+#include <stdexcept>
+
 #include "protocol/Protocols.h"
 #include "protocol/ascon/AsconProtocol.h"
 
@@ -26,6 +28,11 @@ TEST(AsconProtocol, StationsAreTheSixtyFourAddressesFromAToAt) {
     EXPECT_EQ(ascon.StationFrom(""), std::nullopt);
     EXPECT_EQ(ascon.StationFrom("AB"), std::nullopt);
     EXPECT_EQ(ascon.StationFrom("#"), std::nullopt);
+    // A number that is no address is never written as one, nor polled as "@".
+    EXPECT_EQ(ascon.StationText(-1), "#-1");
+    EXPECT_EQ(ascon.StationText(64), "#64");
+    EXPECT_THROW(ascon.RequestFor(-1, ExchangeKind::Test), std::out_of_range);
+    EXPECT_THROW(ascon.RequestFor(64, ExchangeKind::Probe), std::out_of_range);
     EXPECT_EQ(ProtocolAt(0), &ascon);
     EXPECT_EQ(ProtocolAt(1), nullptr);
 }
@@ -38,6 +45,8 @@ TEST(AsconProtocol, RequestsTimingsAndFrames) {
     EXPECT_EQ(ascon.Timings(ExchangeKind::Test).window, 200ms);
     EXPECT_EQ(ascon.Timings(ExchangeKind::Probe).pause, 100ms);
     EXPECT_EQ(ascon.Timings(ExchangeKind::Probe).window, 300ms);
+    EXPECT_EQ(ascon.Timings(ExchangeKind::Terminal).pause, 50ms);  // between its two frames
+    EXPECT_EQ(ascon.Timings(ExchangeKind::Terminal).window, 300ms);
     EXPECT_EQ(ascon.SettleFrame(), "\r");
     EXPECT_EQ(ascon.SettleTime(), 200ms);
     EXPECT_EQ(ascon.TerminalFrame("A*MAN"), "A*MAN\r");

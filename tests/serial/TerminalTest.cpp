@@ -54,15 +54,15 @@ TEST_F(TerminalTest, TwoFramesGoOutAFiftiethApartAndAnswersToBothAreTooMany) {
     EXPECT_EQ(both.frames[1], "A 0012");
     const Duration character = CharacterTime();
     // The second frame was handed over 0.05 s after the first; each ends after its characters.
-    EXPECT_EQ((both.ends[1] - character * 7) - (both.ends[0] - character * 6), ValueDelay);
+    EXPECT_EQ((both.ends[1] - character * 7) - (both.ends[0] - character * 6), TerminalValuePause);
     EXPECT_EQ(line.InBufferCount(), 0);  // the surplus went with the settle
 }
 
 TEST_F(TerminalTest, NothingTypedSendsNothingAndWaitsForNoAnswer) {
     EXPECT_EQ(Send("", ""), kNoAnswer);
     EXPECT_EQ(line.TransmittedText(), "\r");  // only the settle's carriage return
-    EXPECT_GT(Elapsed(), TerminalTimeout + SettleTime);
-    EXPECT_LT(Elapsed(), TerminalTimeout + SettleTime + 1ms);
+    EXPECT_GT(Elapsed(), TerminalAnswerWindow + SettleTime);
+    EXPECT_LT(Elapsed(), TerminalAnswerWindow + SettleTime + 1ms);
 }
 
 TEST_F(TerminalTest, AValueAloneGoesOutAfterThePauseAndBlanksAreSentAsTyped) {
@@ -70,7 +70,8 @@ TEST_F(TerminalTest, AValueAloneGoesOutAfterThePauseAndBlanksAreSentAsTyped) {
     EXPECT_EQ(Send("", "  B!SP 0100 "), "B100");
     ASSERT_FALSE(peer.frames.empty());
     EXPECT_EQ(peer.frames[0], "  B!SP 0100 ");
-    EXPECT_EQ(line.Transmitted().front().end.time_since_epoch(), ValueDelay + CharacterTime());
+    EXPECT_EQ(line.Transmitted().front().end.time_since_epoch(),
+              TerminalValuePause + CharacterTime());
 }
 
 TEST(TerminalText, OnlyCharactersWithAnEightBitCodeCanBeSent) {

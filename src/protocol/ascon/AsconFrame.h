@@ -27,6 +27,10 @@ inline constexpr Duration AnswerWindow = 200ms;
 // The line detector's probe, the same two times.
 inline constexpr Duration ScanRequestPause = 100ms;
 inline constexpr Duration ScanAnswerWindow = 300ms;
+// The terminal: from its "Command" frame to its "Value" frame, and the answer wait after the
+// last of them.
+inline constexpr Duration TerminalValuePause = 50ms;
+inline constexpr Duration TerminalAnswerWindow = 300ms;
 // From the lone carriage return that settles the line to the last read.
 inline constexpr Duration SettleTime = 200ms;
 

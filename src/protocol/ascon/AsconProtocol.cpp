@@ -1,6 +1,9 @@
 // SPDX-License-Identifier: GPL-3.0-or-later
 #include "protocol/ascon/AsconProtocol.h"
 
+#include <stdexcept>
+#include <string>
+
 #include "core/DeviceTable.h"
 #include "protocol/ascon/AsconFrame.h"
 #include "protocol/ascon/AsconFrameSplitter.h"
@@ -18,6 +21,9 @@ std::vector<Station> AsconProtocol::Stations() const {
 }
 
 std::string AsconProtocol::StationText(Station station) const {
+    if (station < 0 || station >= kAddressCount) {
+        return "#" + std::to_string(station);  // no Ascon address: shown, never mistaken for one
+    }
     return std::string(1, AddressCharacter(station));
 }
 
@@ -36,12 +42,18 @@ ExchangeTimings AsconProtocol::Timings(ExchangeKind kind) const {
     if (kind == ExchangeKind::Probe) {
         return {ScanRequestPause, ScanAnswerWindow};
     }
+    if (kind == ExchangeKind::Terminal) {
+        return {TerminalValuePause, TerminalAnswerWindow};
+    }
     return {RequestPause, AnswerWindow};
 }
 
 Duration AsconProtocol::SettleTime() const { return tarvel::SettleTime; }
 
 std::string AsconProtocol::RequestFor(Station station, ExchangeKind /*kind*/) const {
+    if (station < 0 || station >= kAddressCount) {
+        throw std::out_of_range("no Ascon address has the number " + std::to_string(station));
+    }
     return AsconRequest(AddressCharacter(station));
 }
 
