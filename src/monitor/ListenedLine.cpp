@@ -42,8 +42,8 @@ std::optional<std::string> WrongSpeedWarning(const FrameDecoder& splitter,
     if (!suspect) {
         return std::nullopt;
     }
-    return "the line does not look like Ascon traffic at " + FramingSummary(line) +
-           ": check the speed and the parity";
+    return "the line does not look like " + std::string(splitter.ProtocolName()) + " traffic at " +
+           FramingSummary(line) + ": check the speed and the parity";
 }
 
 std::string ListenedLineText(const FrameDecoder& splitter, Duration listened,

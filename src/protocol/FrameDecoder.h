@@ -5,6 +5,7 @@
 #include <cstdint>
 #include <map>
 #include <optional>
+#include <string_view>
 #include <vector>
 
 #include "core/Exchange.h"
@@ -43,6 +44,9 @@ class FrameDecoder {
 public:
     explicit FrameDecoder(DecoderSettings settings) : settings_(settings) {}
     virtual ~FrameDecoder() = default;
+
+    // The protocol whose traffic it decodes, as the warnings name it.
+    virtual std::string_view ProtocolName() const = 0;
 
     // A character whose last stop bit reached the host at `arrival`; arrivals never go back.
     virtual void Feed(std::uint8_t byte, Instant arrival) = 0;

@@ -16,6 +16,8 @@ class AsconFrameSplitter final : public FrameDecoder {
 public:
     explicit AsconFrameSplitter(DecoderSettings settings);
 
+    std::string_view ProtocolName() const override { return "Ascon"; }
+
     void Feed(std::uint8_t byte, Instant arrival) override;
     void Advance(Instant now) override;
     std::optional<Instant> NextDeadline() const override;
