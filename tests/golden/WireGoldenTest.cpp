@@ -9,10 +9,7 @@
 #include <gtest/gtest.h>
 
 #include "golden/GoldenLine.h"
-#include "line/LineDetector.h"
-#include "line/ScanControl.h"
-#include "line/ScanDisplay.h"
-#include "support/EngineRig.h"
+#include "support/ScanRig.h"
 
 namespace tarvel {
 namespace {
@@ -130,17 +127,7 @@ Scan finished: 1 controller found: A (37 s, ended 2026-12-09T08:00:37+01:00)
 }
 
 // The same scan as the main window's "&Search!" runs it: what the window shows of it.
-struct ScanWindowGolden : ::testing::Test, testing::EngineRig {
-    testing::FakeSwitch AnalizerBtn, ReportBtn;
-    testing::FakeListBox controllerList;
-    DeviceTableEditor editor{primo, table, DeviceLists{MaxNumCmb, ControllerCmb, AddressCmb},
-                             prompts};
-    LineDetector detector{primo, port, table};
-    ScanDisplay scanDisplay{
-        ScanControls{StartBtn, StopBtn, ConsolleBtn, CommBtn, SearchMenu, AnalizerBtn, ReportBtn,
-                     TxLbl, RxLbl, StatusPanel1, ProgressBar},
-        [this]() -> ListBox& { return controllerList; }, editor, display};
-    ScanControl scan{primo, port, lineUse, prompts, detector, scanDisplay};
+struct ScanWindowGolden : ::testing::Test, testing::ScanRig {
     ScriptedBus bus{line, FourControllers()};
 
     ScanWindowGolden() {

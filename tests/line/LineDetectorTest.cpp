@@ -7,31 +7,17 @@
 #include <algorithm>
 #include <map>
 
-#include "line/LineDetector.h"
-#include "line/ScanControl.h"
-#include "line/ScanDisplay.h"
 #include "protocol/ascon/AsconFrame.h"
-#include "support/EngineRig.h"
 #include "support/FramePeer.h"
 #include "support/Run.h"
+#include "support/ScanRig.h"
 
 namespace tarvel {
 namespace {
 
 using namespace std::chrono_literals;
 
-struct LineDetectorTest : ::testing::Test, testing::EngineRig {
-    testing::FakeSwitch AnalizerBtn, ReportBtn;
-    testing::FakeListBox controllerList;
-    DeviceTableEditor editor{primo, table, DeviceLists{MaxNumCmb, ControllerCmb, AddressCmb},
-                             prompts};
-    LineDetector detector{primo, port, table};
-    ScanDisplay scanDisplay{
-        ScanControls{StartBtn, StopBtn, ConsolleBtn, CommBtn, SearchMenu, AnalizerBtn, ReportBtn,
-                     TxLbl, RxLbl, StatusPanel1, ProgressBar},
-        [this]() -> ListBox& { return controllerList; }, editor, display};
-    ScanControl scan{primo, port, lineUse, prompts, detector, scanDisplay};
-
+struct LineDetectorTest : ::testing::Test, testing::ScanRig {
     // What each address answers (after `delay`, character after character); silence for the
     // others. `allAtOnce` delivers an answer's characters at one moment.
     std::map<char, std::string> answers;
