@@ -49,8 +49,7 @@ QCoro::Task<int> CliSession::Listen() {
     DecoderSettings heard;
     heard.characterTime = settings ? CharacterTime(*settings) : Duration{0};
     const Protocol& protocol = port_.LineProtocol();
-    heard.answerWindow =
-        options_.answerWindow.value_or(protocol.Timings(ExchangeKind::Test).window);
+    heard.answerWindow = options_.answerWindow.value_or(port_.TimingsOf(ExchangeKind::Test).window);
     // The listener is given the line's receiving side only: nothing here can send.
     Listener listener(ReadOnlyLine(port_.Line()), host_.scheduler, heard, protocol);
     listener.AddSink(monitor_.ListenEvents());

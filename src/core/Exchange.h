@@ -39,6 +39,9 @@ struct Exchange {
     // can tell.
     std::optional<Instant> firstArrival;
     std::optional<Instant> lastArrival;
+    // A good answer that refuses the request (a Modbus exception) proves the controller and the
+    // line all the same; its code is kept apart.
+    std::optional<int> exceptionCode;
 
     bool Failed() const { return verdict != ExchangeVerdict::Good; }
 };

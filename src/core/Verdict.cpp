@@ -16,6 +16,10 @@ std::string VerdictMessage(ExchangeVerdict verdict) {
         case ExchangeVerdict::NoCr: return "CR not received !";
         case ExchangeVerdict::NotDetected: return "Not detected !";
         case ExchangeVerdict::UnknownFormat: return "Unknow format !";
+        case ExchangeVerdict::BadCrc: return "CRC error !";
+        case ExchangeVerdict::WrongLength: return "Wrong length !";
+        case ExchangeVerdict::WrongSource: return "Wrong address or function !";
+        case ExchangeVerdict::Cut: return "Answer cut !";
         case ExchangeVerdict::Good: break;
     }
     return {};

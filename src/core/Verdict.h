@@ -18,10 +18,16 @@ enum class ExchangeVerdict {
     Good,           // five characters ending with a carriage return
     NotDetected,    // the line detector's NoAnswer
     UnknownFormat,  // the line detector's NoCr
+    // Of the protocols whose frames carry a check and a length of their own (Modbus):
+    BadCrc,       // a whole frame whose check does not hold
+    WrongLength,  // a frame that holds its check, but not the length its function asks for
+    WrongSource,  // an answer from another address, or for another function
+    Cut,          // the answer stopped before it was whole
 };
 
 // "No answer !", "Wrong # of characters !", "CR not received !", "Not detected !",
-// "Unknow format !"; empty for a good answer. The first letter of the test cycle's messages is
+// "Unknow format !", "CRC error !", "Wrong length !", "Wrong address or function !",
+// "Answer cut !"; empty for a good answer. The first letter of the test cycle's messages is
 // the kind the analysis counts by.
 std::string VerdictMessage(ExchangeVerdict verdict);
 

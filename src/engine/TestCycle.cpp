@@ -97,7 +97,7 @@ QCoro::Task<std::optional<Exchange>> TestCycle::Attempt(Request request) {
     const Protocol& protocol = port_.LineProtocol();
     ExchangeOnLine made =
         co_await MakeExchange(port_, primo_, protocol, std::move(request), ExchangeKind::Test,
-                              protocol.Timings(ExchangeKind::Test), std::move(steps));
+                              port_.TimingsOf(ExchangeKind::Test), std::move(steps));
     if (!made.exchange) {
         FailLine(std::move(made.lineFailure));
         co_return std::nullopt;

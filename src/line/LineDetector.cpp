@@ -70,7 +70,7 @@ QCoro::Task<std::optional<Exchange>> LineDetector::Try(Request request) {
     const Protocol& protocol = port_.LineProtocol();
     ExchangeOnLine made =
         co_await MakeExchange(port_, primo_, protocol, std::move(request), ExchangeKind::Probe,
-                              protocol.Timings(ExchangeKind::Probe), std::move(steps));
+                              port_.TimingsOf(ExchangeKind::Probe), std::move(steps));
     if (!made.exchange) {
         lineFailure_ = std::move(made.lineFailure);
         co_return std::nullopt;

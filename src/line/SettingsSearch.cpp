@@ -97,7 +97,8 @@ Duration SearchAnswerWindow(const SearchSetting& setting, const SearchTimings& t
     Request request;
     request.station = first;
     request.frame = protocol.RequestFor(first, ExchangeKind::Probe);
-    const int characters = static_cast<int>(request.frame.size()) + protocol.AnswerLength(request);
+    const int characters =
+        static_cast<int>(request.frame.size()) + protocol.AnswerLength(request, {});
     return characters * CharacterTime(setting.Line()) + timings.answerMargin;
 }
 

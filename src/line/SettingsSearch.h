@@ -48,7 +48,7 @@ struct SearchTimings {
     Duration answerMargin = 50ms;
     // After each change of settings: input is read and dropped meanwhile, so that what was
     // under way at the old settings is not taken for an answer at the new.
-    Duration settle = DefaultProtocol().SettleTime();
+    Duration settle = DefaultProtocol().SettleTime(Duration{0});
 };
 
 // From the write of the request: the wire time of the protocol's probe and of its answer at

@@ -88,7 +88,7 @@ public:
 private:
     Duration WindowOf(ExchangeKind kind) const {
         const Protocol& protocol = protocolSource_ ? protocolSource_() : DefaultProtocol();
-        return protocol.Timings(kind).window;
+        return protocol.Timings(kind, characterTime_ ? characterTime_() : Duration{0}).window;
     }
     struct CycleListener final : CycleSink {
         explicit CycleListener(LineMonitor& monitor) : monitor_(monitor) {}

@@ -102,6 +102,10 @@ void LineStatistics::Add(const Exchange& exchange) {
         case ExchangeVerdict::Good: {
             ++controller.good;
             ++good_;
+            if (exchange.exceptionCode) {
+                ++controller.exceptions;
+                ++controller.exceptionCodes[*exchange.exceptionCode];
+            }
             failureRun_ = 0;
             controller.lastGood = exchange.judgedAt;
             const Instant requestEnd = exchange.request.written + controller.requestTime;
@@ -118,6 +122,10 @@ void LineStatistics::Add(const Exchange& exchange) {
         case ExchangeVerdict::NoCr: ++controller.noCr; break;
         case ExchangeVerdict::NotDetected: ++controller.notDetected; break;
         case ExchangeVerdict::UnknownFormat: ++controller.unknownFormat; break;
+        case ExchangeVerdict::BadCrc: ++controller.badCrc; break;
+        case ExchangeVerdict::WrongLength: ++controller.wrongLength; break;
+        case ExchangeVerdict::WrongSource: ++controller.wrongSource; break;
+        case ExchangeVerdict::Cut: ++controller.cut; break;
     }
     longestFailureRun_ = std::max(longestFailureRun_, ++failureRun_);
     const auto minute =
@@ -151,11 +159,16 @@ Assessment Assess(const ControllerStatistics& controller, Duration answerWindow)
     }
     const std::string ofAll = " of " + std::to_string(controller.requests);
     if (controller.Garbled() > 0) {
+        const bool framedByEnd =
+            controller.wrongCount + controller.noCr + controller.unknownFormat > 0;
         return {Judgement::Garbled,
                 std::to_string(controller.Garbled()) + ofAll +
                     (controller.requests == 1 ? " exchange" : " exchanges") +
-                    " brought an answer with the wrong number of characters or no carriage "
-                    "return: the sign of noise on the line."};
+                    (framedByEnd ? " brought an answer with the wrong number of characters or no "
+                                   "carriage return: the sign of noise on the line."
+                                 : " brought an answer with a CRC error, of the wrong length, cut "
+                                   "short or from another address: the sign of noise on the "
+                                   "line.")};
     }
     if (controller.good == 0) {
         return {Judgement::Silent,

@@ -54,6 +54,13 @@ struct ControllerStatistics {
     int noCr = 0;
     int notDetected = 0;    // the line detector's missing answer
     int unknownFormat = 0;  // the line detector's missing carriage return
+    // Of the protocols whose frames carry a check and a length (Modbus).
+    int badCrc = 0;
+    int wrongLength = 0;
+    int wrongSource = 0;
+    int cut = 0;
+    int exceptions = 0;                 // good answers that refused the request...
+    std::map<int, int> exceptionCodes;  // ...by their code
     std::optional<LocalDateTime> lastGood;
     // The request's own time on the wire: the answer window runs from its write, the response
     // times from its end.
@@ -66,8 +73,10 @@ struct ControllerStatistics {
     std::vector<int> failuresByMinute;
 
     int Failures() const { return requests - good; }
-    int Missing() const { return noAnswer + notDetected; }             // no complete answer in time
-    int Garbled() const { return wrongCount + noCr + unknownFormat; }  // answers that were wrong
+    int Missing() const { return noAnswer + notDetected; }  // no complete answer in time
+    int Garbled() const {                                   // answers that were wrong
+        return wrongCount + noCr + unknownFormat + badCrc + wrongLength + wrongSource + cut;
+    }
     double SuccessRate() const;  // percent; 0 without requests
 };
 

@@ -45,7 +45,7 @@ void ListenControl::ListenBtn_Click() {
     const Protocol& protocol = port_.LineProtocol();
     listener_.emplace(ReadOnlyLine(port_.Line()), port_.Time(),
                       DecoderSettings{settings ? CharacterTime(*settings) : Duration{0},
-                                      protocol.Timings(ExchangeKind::Test).window, 10,
+                                      port_.TimingsOf(ExchangeKind::Test).window, 10,
                                       DecoderSettings{}.hostDelayAllowance},
                       protocol);
     listener_->AddSink(monitor_.ListenEvents());

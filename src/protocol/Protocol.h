@@ -34,6 +34,7 @@ struct ExchangeTimings {
 struct AnswerCheck {
     ExchangeVerdict verdict = ExchangeVerdict::Good;
     int take = 0;
+    std::optional<int> exceptionCode;  // a good answer that refuses the request, and why
 };
 
 // One protocol of the bus, as the engines need it: they ask and judge through it and never look
@@ -42,8 +43,10 @@ class Protocol {
 public:
     virtual ~Protocol() = default;
 
-    // As the port dialog and the command line name it: "Ascon".
+    // As the port dialog names it: "Ascon", "MB RTU".
     virtual std::string_view Name() const = 0;
+    // As the command line's --protocol names it: "ascon", "modbus-rtu".
+    virtual std::string_view CommandName() const = 0;
 
     // Every station the protocol can address, in the order a scan asks them.
     virtual std::vector<Station> Stations() const = 0;
@@ -55,18 +58,20 @@ public:
     // The data bits that go with a parity on this protocol's lines.
     virtual int DataBitsFor(bool withParity) const = 0;
 
-    virtual ExchangeTimings Timings(ExchangeKind kind) const = 0;
+    // On a line whose characters take `characterTime` each: some protocols count their
+    // silences in characters.
+    virtual ExchangeTimings Timings(ExchangeKind kind, Duration characterTime) const = 0;
     // What clears the line between exchanges, and how long after it the input is dropped.
     virtual std::string SettleFrame() const = 0;
-    virtual Duration SettleTime() const = 0;
+    virtual Duration SettleTime(Duration characterTime) const = 0;
 
     virtual std::string RequestFor(Station station, ExchangeKind kind) const = 0;
-    // Characters that make a complete answer to `request`; the answer wait ends when that many
-    // have arrived.
-    virtual int AnswerLength(const Request& request) const = 0;
-    // Judges what had arrived (`arrived`: the characters waiting when the wait ended) when the
-    // wait ended, `late` when the window ran out first.
-    virtual AnswerCheck CheckAnswer(ExchangeKind kind, bool late,
+    // Characters that make a complete answer to `request`, as far as the first of them
+    // (`arrived`, perhaps none yet) tell; the answer wait ends when that many have arrived.
+    virtual int AnswerLength(const Request& request, std::string_view arrived) const = 0;
+    // Judges what had arrived (`arrived`: the characters waiting when the wait ended) in answer
+    // to `request`, `late` when the window ran out first.
+    virtual AnswerCheck CheckAnswer(const Request& request, ExchangeKind kind, bool late,
                                     std::string_view arrived) const = 0;
 
     // A frame the operator typed, as it goes on the wire.

@@ -1,6 +1,8 @@
 // SPDX-License-Identifier: GPL-3.0-or-later
 #include "serial/AnswerWait.h"
 
+#include <algorithm>
+
 #include "platform/Waits.h"
 
 namespace tarvel {
@@ -55,12 +57,10 @@ QCoro::Task<bool> AwaitOutputDrained(SerialLine& line, Scheduler& scheduler) {
 }
 
 QCoro::Task<AnswerArrival> AwaitAnswer(SerialLine& line, Scheduler& scheduler, Instant start,
-                                       Duration window, int expected) {
+                                       Duration window, const AnswerLengthOf& lengthOf) {
     // A character stamped later than this is too late.
     const Instant lastInTime = start + window;
     Alarm windowPassed(scheduler, lastInTime + Duration(1));
-    // Woken by the completing character (or the window's end), not by each one before it.
-    line.WakeOnInputCount(expected);
     struct Rearm {
         SerialLine& line;
         ~Rearm() { line.WakeOnInputCount(1); }
@@ -71,6 +71,8 @@ QCoro::Task<AnswerArrival> AwaitAnswer(SerialLine& line, Scheduler& scheduler, I
         // clock is in the count.
         const Instant now = scheduler.Now();
         const int waiting = line.InBufferCount();
+        // An answer's first characters may say how long it is: asked again as they come.
+        const int expected = std::max(lengthOf(line.Peek(waiting)), 1);
         const std::optional<Instant> completed =
             waiting >= expected ? line.ArrivalOf(expected - 1) : std::nullopt;
         if (completed) {
@@ -84,6 +86,8 @@ QCoro::Task<AnswerArrival> AwaitAnswer(SerialLine& line, Scheduler& scheduler, I
             arrival.count = ArrivedBy(line, waiting, lastInTime);
             break;
         }
+        // Woken by the completing character (or the window's end), not by each one before it.
+        line.WakeOnInputCount(expected);
         co_await NextActivity(scheduler, line.InputActivity(), std::nullopt, &windowPassed.Rang());
     }
     // The last pass hands the thread over too, before the caller judges.

@@ -2,6 +2,8 @@
 #pragma once
 
 #include <QCoroTask>
+#include <functional>
+#include <string_view>
 
 #include "core/Exchange.h"
 #include "lines/SerialLine.h"
@@ -18,9 +20,12 @@ struct AnswerArrival {
     int count = 0;
 };
 
+// How many characters make the whole answer, as far as those that have arrived tell.
+using AnswerLengthOf = std::function<int(std::string_view arrived)>;
+
 // The wait for an answer that every exchange makes, right after its request was written at
-// `start`. It ends as soon as `expected` characters have arrived, or once more than `window`
-// has elapsed since `start`.
+// `start`. It ends as soon as the characters that `lengthOf` asks for have arrived, or once more
+// than `window` has elapsed since `start`.
 //
 // It judges by the time each character reached the host, as the line stamped it, not by when
 // this thread got round to looking: an answer whose completing character arrived no later than
@@ -32,7 +37,7 @@ struct AnswerArrival {
 // Between passes the wait sleeps until a character arrives or the window runs out, so it costs
 // nothing while the line is quiet.
 QCoro::Task<AnswerArrival> AwaitAnswer(SerialLine& line, Scheduler& scheduler, Instant start,
-                                       Duration window, int expected);
+                                       Duration window, const AnswerLengthOf& lengthOf);
 
 // The exchange as an answer wait leaves it: how many characters had arrived by its end, when
 // the first and the last of them did, and when and at what time of day it was judged. The

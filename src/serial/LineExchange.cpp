@@ -39,8 +39,11 @@ QCoro::Task<ExchangeOnLine> MakeExchange(PortService& port, Primo& primo, const 
     if (steps.written) {
         steps.written(request);
     }
-    const AnswerArrival arrival = co_await AwaitAnswer(line, time, request.written, timings.window,
-                                                       protocol.AnswerLength(request));
+    const AnswerLengthOf lengthOf = [&protocol, &request](std::string_view arrived) {
+        return protocol.AnswerLength(request, arrived);
+    };
+    const AnswerArrival arrival =
+        co_await AwaitAnswer(line, time, request.written, timings.window, lengthOf);
     if (!line.PortOpen()) {
         // What the wait saw is the loss, not the controller: nothing is judged for it.
         co_return LineFailed(line);
@@ -54,8 +57,9 @@ QCoro::Task<ExchangeOnLine> MakeExchange(PortService& port, Primo& primo, const 
 void JudgeAnswer(SerialLine& line, const Protocol& protocol, ExchangeKind kind, Exchange& exchange,
                  bool late) {
     const AnswerCheck check =
-        protocol.CheckAnswer(kind, late, late ? std::string() : line.Peek(exchange.received));
+        protocol.CheckAnswer(exchange.request, kind, late, line.Peek(exchange.received));
     exchange.verdict = check.verdict;
+    exchange.exceptionCode = check.exceptionCode;
     if (check.take > 0) {
         exchange.answer = line.InputFirst(check.take);
     }

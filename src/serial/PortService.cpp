@@ -1,6 +1,7 @@
 // SPDX-License-Identifier: GPL-3.0-or-later
 #include "serial/PortService.h"
 
+#include "lines/LineSettings.h"
 #include "platform/Waits.h"
 
 namespace tarvel {
@@ -13,6 +14,19 @@ std::string SettingsText(const Primo& primo) {
 PortService::PortService(SerialLine& line, Primo& primo, Scheduler& scheduler,
                          const Protocol& protocol)
     : line_(line), primo_(primo), scheduler_(scheduler), protocol_(&protocol) {}
+
+Duration PortService::CharacterTime() const {
+    const std::optional<LineSettings> settings = ParseSettingsText(SettingsText(primo_));
+    return tarvel::CharacterTime(settings.value_or(LineSettings{}));
+}
+
+ExchangeTimings PortService::TimingsOf(ExchangeKind kind) const {
+    ExchangeTimings timings = protocol_->Timings(kind, CharacterTime());
+    if (answerWindow_ && kind != ExchangeKind::Terminal) {
+        timings.window = *answerWindow_;
+    }
+    return timings;
+}
 
 void PortService::ClosePort() {
     if (line_.PortOpen()) {
@@ -47,7 +61,7 @@ QCoro::Task<> PortService::SettleLine() {
     line_.PurgeReceived();
     line_.Input();
     line_.Output(protocol_->SettleFrame());
-    co_await PauseUntil(scheduler_, scheduler_.Now() + protocol_->SettleTime());
+    co_await PauseUntil(scheduler_, scheduler_.Now() + protocol_->SettleTime(CharacterTime()));
     line_.PurgeReceived();
     line_.Input();
 }

@@ -2,6 +2,7 @@
 #pragma once
 
 #include <QCoroTask>
+#include <optional>
 #include <string>
 
 #include "core/Primo.h"
@@ -38,6 +39,12 @@ public:
     const std::string& OpenFailure() const { return openFailure_; }
     SerialLine& Line() { return line_; }
     const Protocol& LineProtocol() const { return *protocol_; }
+    // Of one character at the shared state's settings.
+    Duration CharacterTime() const;
+    // The protocol's timings of `kind` at the shared state's settings, with the answer window
+    // the operator chose in place of the protocol's, if any.
+    ExchangeTimings TimingsOf(ExchangeKind kind) const;
+    void SetAnswerWindow(std::optional<Duration> window) { answerWindow_ = window; }
     void SetLineProtocol(const Protocol& protocol) { protocol_ = &protocol; }
     Scheduler& Time() { return scheduler_; }
 
@@ -46,6 +53,7 @@ private:
     Primo& primo_;
     Scheduler& scheduler_;
     const Protocol* protocol_;
+    std::optional<Duration> answerWindow_;
     std::string openFailure_;
 };
 

@@ -5,17 +5,17 @@
 
 namespace tarvel {
 
-QCoro::Task<std::string> ReceiveAnswer(PortService& port, Duration timeout) {
+QCoro::Task<std::string> ReceiveAnswer(PortService& port, Duration timeout, Request request) {
     SerialLine& line = port.Line();
     const Protocol& protocol = port.LineProtocol();
-    // Worked out before the co_await: g++ 12 frees a temporary that lives across a suspension
-    // twice.
-    const int expected = protocol.AnswerLength(Request{});
+    // Named before the co_await: g++ 12 frees a temporary that lives across a suspension twice.
+    const AnswerLengthOf lengthOf = [&protocol, &request](std::string_view arrived) {
+        return protocol.AnswerLength(request, arrived);
+    };
     const AnswerArrival arrival =
-        co_await AwaitAnswer(line, port.Time(), port.Time().Now(), timeout, expected);
-    const AnswerCheck check =
-        protocol.CheckAnswer(ExchangeKind::Terminal, arrival.late,
-                             arrival.late ? std::string() : line.Peek(arrival.count));
+        co_await AwaitAnswer(line, port.Time(), port.Time().Now(), timeout, lengthOf);
+    const AnswerCheck check = protocol.CheckAnswer(request, ExchangeKind::Terminal, arrival.late,
+                                                   line.Peek(arrival.count));
     // What had arrived by the end of the wait is read; the protocol judges all of it.
     const std::string answer = check.take > 0 ? line.InputFirst(check.take) : std::string();
     if (check.verdict == ExchangeVerdict::Good) {

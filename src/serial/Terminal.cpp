@@ -16,11 +16,14 @@ QCoro::Task<std::string> SendTerminalFrames(PortService& port, Primo& primo, std
     }
     primo.RequestText = value;
     if (!primo.RequestText.empty()) {
-        co_await Pause(port.Time(), protocol.Timings(ExchangeKind::Terminal).pause);
+        co_await Pause(port.Time(), port.TimingsOf(ExchangeKind::Terminal).pause);
         line.Output(protocol.TerminalFrame(primo.RequestText));
     }
-    const Duration window = protocol.Timings(ExchangeKind::Terminal).window;
-    co_return co_await ReceiveAnswer(port, window);
+    const Duration window = port.TimingsOf(ExchangeKind::Terminal).window;
+    // The answer is to the last frame sent.
+    Request request;
+    request.frame = protocol.TerminalFrame(value.empty() ? command : value);
+    co_return co_await ReceiveAnswer(port, window, request);
 }
 
 std::optional<char32_t> CharacterWithout8BitCode(const std::u32string& typed) {

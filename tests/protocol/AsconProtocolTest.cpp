@@ -41,14 +41,14 @@ TEST(AsconProtocol, RequestsTimingsAndFrames) {
     const AsconProtocol ascon;
     EXPECT_EQ(ascon.RequestFor(1, ExchangeKind::Test), "B?X  \r");
     EXPECT_EQ(ascon.RequestFor(63, ExchangeKind::Probe), "@?X  \r");
-    EXPECT_EQ(ascon.Timings(ExchangeKind::Test).pause, 20ms);
-    EXPECT_EQ(ascon.Timings(ExchangeKind::Test).window, 200ms);
-    EXPECT_EQ(ascon.Timings(ExchangeKind::Probe).pause, 100ms);
-    EXPECT_EQ(ascon.Timings(ExchangeKind::Probe).window, 300ms);
-    EXPECT_EQ(ascon.Timings(ExchangeKind::Terminal).pause, 50ms);  // between its two frames
-    EXPECT_EQ(ascon.Timings(ExchangeKind::Terminal).window, 300ms);
+    EXPECT_EQ(ascon.Timings(ExchangeKind::Test, 1ms).pause, 20ms);
+    EXPECT_EQ(ascon.Timings(ExchangeKind::Test, 1ms).window, 200ms);
+    EXPECT_EQ(ascon.Timings(ExchangeKind::Probe, 1ms).pause, 100ms);
+    EXPECT_EQ(ascon.Timings(ExchangeKind::Probe, 1ms).window, 300ms);
+    EXPECT_EQ(ascon.Timings(ExchangeKind::Terminal, 1ms).pause, 50ms);  // between its two frames
+    EXPECT_EQ(ascon.Timings(ExchangeKind::Terminal, 1ms).window, 300ms);
     EXPECT_EQ(ascon.SettleFrame(), "\r");
-    EXPECT_EQ(ascon.SettleTime(), 200ms);
+    EXPECT_EQ(ascon.SettleTime(1ms), 200ms);
     EXPECT_EQ(ascon.TerminalFrame("A*MAN"), "A*MAN\r");
     EXPECT_EQ(ascon.AnswerShown("A215\r"), "A215");
     EXPECT_EQ(ascon.DataBitsFor(true), 7);
@@ -78,11 +78,12 @@ TEST(AsconProtocol, EachKindOfExchangeNamesTheSameFindingsInItsOwnWords) {
     };
     for (const Case& c : cases) {
         SCOPED_TRACE(c.arrived);
-        const AnswerCheck test = ascon.CheckAnswer(ExchangeKind::Test, c.late, c.arrived);
+        const AnswerCheck test = ascon.CheckAnswer({}, ExchangeKind::Test, c.late, c.arrived);
         EXPECT_EQ(test.verdict, c.test);
         EXPECT_EQ(test.take, c.take);
-        EXPECT_EQ(ascon.CheckAnswer(ExchangeKind::Probe, c.late, c.arrived).verdict, c.probe);
-        EXPECT_EQ(ascon.CheckAnswer(ExchangeKind::Terminal, c.late, c.arrived).verdict, c.terminal);
+        EXPECT_EQ(ascon.CheckAnswer({}, ExchangeKind::Probe, c.late, c.arrived).verdict, c.probe);
+        EXPECT_EQ(ascon.CheckAnswer({}, ExchangeKind::Terminal, c.late, c.arrived).verdict,
+                  c.terminal);
     }
 }
 

@@ -38,7 +38,7 @@ std::optional<Station> AsconProtocol::StationFrom(std::string_view text) const {
     return index;
 }
 
-ExchangeTimings AsconProtocol::Timings(ExchangeKind kind) const {
+ExchangeTimings AsconProtocol::Timings(ExchangeKind kind, Duration /*characterTime*/) const {
     if (kind == ExchangeKind::Probe) {
         return {ScanRequestPause, ScanAnswerWindow};
     }
@@ -48,7 +48,7 @@ ExchangeTimings AsconProtocol::Timings(ExchangeKind kind) const {
     return {RequestPause, AnswerWindow};
 }
 
-Duration AsconProtocol::SettleTime() const { return tarvel::SettleTime; }
+Duration AsconProtocol::SettleTime(Duration /*characterTime*/) const { return tarvel::SettleTime; }
 
 std::string AsconProtocol::RequestFor(Station station, ExchangeKind /*kind*/) const {
     if (station < 0 || station >= kAddressCount) {
@@ -57,26 +57,28 @@ std::string AsconProtocol::RequestFor(Station station, ExchangeKind /*kind*/) co
     return AsconRequest(AddressCharacter(station));
 }
 
-int AsconProtocol::AnswerLength(const Request& /*request*/) const { return tarvel::AnswerLength; }
+int AsconProtocol::AnswerLength(const Request& /*request*/, std::string_view /*arrived*/) const {
+    return tarvel::AnswerLength;
+}
 
-AnswerCheck AsconProtocol::CheckAnswer(ExchangeKind kind, bool late,
+AnswerCheck AsconProtocol::CheckAnswer(const Request& /*request*/, ExchangeKind kind, bool late,
                                        std::string_view arrived) const {
     // The line detector names its findings in words of its own, and the terminal takes its
     // missing answer from the test cycle and its bad end from the detector.
     const bool probe = kind == ExchangeKind::Probe;
     // The time-out wins even when the whole answer came at the same moment.
     if (late) {
-        return {probe ? ExchangeVerdict::NotDetected : ExchangeVerdict::NoAnswer, 0};
+        return {probe ? ExchangeVerdict::NotDetected : ExchangeVerdict::NoAnswer, 0, std::nullopt};
     }
     // Any other count stays in the input for the settle to throw away.
     if (arrived.size() != static_cast<std::size_t>(tarvel::AnswerLength)) {
-        return {ExchangeVerdict::WrongCount, 0};
+        return {ExchangeVerdict::WrongCount, 0, std::nullopt};
     }
     if (arrived.back() == AsconFrameEnd) {
-        return {ExchangeVerdict::Good, tarvel::AnswerLength};
+        return {ExchangeVerdict::Good, tarvel::AnswerLength, std::nullopt};
     }
     return {kind == ExchangeKind::Test ? ExchangeVerdict::NoCr : ExchangeVerdict::UnknownFormat,
-            tarvel::AnswerLength};
+            tarvel::AnswerLength, std::nullopt};
 }
 
 std::string AsconProtocol::TerminalFrame(std::string_view typed) const {

@@ -11,16 +11,18 @@ namespace tarvel {
 class AsconProtocol final : public Protocol {
 public:
     std::string_view Name() const override { return "Ascon"; }
+    std::string_view CommandName() const override { return "ascon"; }
     std::vector<Station> Stations() const override;
     std::string StationText(Station station) const override;
     std::optional<Station> StationFrom(std::string_view text) const override;
     int DataBitsFor(bool withParity) const override { return withParity ? 7 : 8; }
-    ExchangeTimings Timings(ExchangeKind kind) const override;
+    ExchangeTimings Timings(ExchangeKind kind, Duration characterTime) const override;
     std::string SettleFrame() const override { return "\r"; }
-    Duration SettleTime() const override;
+    Duration SettleTime(Duration characterTime) const override;
     std::string RequestFor(Station station, ExchangeKind kind) const override;
-    int AnswerLength(const Request& request) const override;
-    AnswerCheck CheckAnswer(ExchangeKind kind, bool late, std::string_view arrived) const override;
+    int AnswerLength(const Request& request, std::string_view arrived) const override;
+    AnswerCheck CheckAnswer(const Request& request, ExchangeKind kind, bool late,
+                            std::string_view arrived) const override;
     std::string TerminalFrame(std::string_view typed) const override;
     std::string AnswerShown(std::string_view answer) const override;
     std::unique_ptr<FrameDecoder> MakeDecoder(const DecoderSettings& settings) const override;
