@@ -37,6 +37,13 @@ struct AnswerCheck {
     std::optional<int> exceptionCode;  // a good answer that refuses the request, and why
 };
 
+// What the operator chose of the test request, where a protocol lets him: which registers it
+// reads.
+struct RequestChoice {
+    int start = 0;  // the first register's address as it goes on the wire
+    int count = 1;
+};
+
 // One protocol of the bus, as the engines need it: they ask and judge through it and never look
 // inside a frame themselves. Implementations are stateless and shared.
 class Protocol {

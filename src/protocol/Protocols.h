@@ -1,6 +1,12 @@
 // SPDX-License-Identifier: GPL-3.0-or-later
 #pragma once
 
+#include <memory>
+#include <optional>
+#include <string>
+#include <string_view>
+#include <vector>
+
 #include "protocol/Protocol.h"
 
 namespace tarvel {
@@ -10,5 +16,14 @@ const Protocol& DefaultProtocol();
 // The protocol at `index` of the port dialog's list, or nothing for one the program does not
 // speak yet.
 const Protocol* ProtocolAt(int index);
+
+// The protocols the command line names, in the port dialog's order: "ascon", "modbus-rtu",
+// "jbus-rtu".
+std::vector<std::string> ProtocolCommandNames();
+// The port dialog's index of the protocol the command line calls `commandName`; nothing for a
+// name no protocol has.
+std::optional<int> ProtocolIndexNamed(std::string_view commandName);
+// The protocol at `index`, asking what `choice` says; nothing where ProtocolAt has nothing.
+std::unique_ptr<const Protocol> MakeProtocol(int index, RequestChoice choice);
 
 }  // namespace tarvel

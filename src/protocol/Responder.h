@@ -6,6 +6,7 @@
 #include <string>
 
 #include "core/Station.h"
+#include "core/Time.h"
 
 namespace tarvel {
 
@@ -15,8 +16,10 @@ class Responder {
 public:
     virtual ~Responder() = default;
 
-    // A character the host put on the bus; the whole frame once its last character came.
-    virtual std::optional<std::string> Take(std::uint8_t byte) = 0;
+    // A character the host put on the bus, whose last stop bit left the wire at `end` on a line
+    // where a character takes `characterTime`; the whole frame once its last character came.
+    virtual std::optional<std::string> Take(std::uint8_t byte, Instant end,
+                                            Duration characterTime) = 0;
     // The station a whole frame is for, when a controller there answers it now: nothing for a
     // frame that addresses nobody, or that waits for a frame still to come.
     virtual std::optional<Station> AnsweredBy(const std::string& frame) const = 0;

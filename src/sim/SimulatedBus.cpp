@@ -77,7 +77,7 @@ std::vector<TimedByte> SimulatedBus::HostCharacter(std::uint8_t byte, Instant en
     if (echo_) {
         back.push_back({end, byte});
     }
-    const std::optional<std::string> frame = responder_->Take(byte);
+    const std::optional<std::string> frame = responder_->Take(byte, end, characterTime);
     if (!frame) {
         return back;
     }

@@ -93,7 +93,7 @@ TEST(AsconProtocol, TheResponderAnswersAReadAndAWritesValueFrame) {
     auto frameOf = [&](const std::string& text) {
         std::optional<std::string> frame;
         for (const char c : text) {
-            frame = responder->Take(static_cast<std::uint8_t>(c));
+            frame = responder->Take(static_cast<std::uint8_t>(c), Instant{}, 1ms);
         }
         return frame;
     };

@@ -8,7 +8,8 @@
 
 namespace tarvel {
 
-std::optional<std::string> AsconResponder::Take(std::uint8_t byte) {
+std::optional<std::string> AsconResponder::Take(std::uint8_t byte, Instant /*end*/,
+                                                Duration /*characterTime*/) {
     if (byte != AsconFrameEnd) {
         // A line that never sees a carriage return must not make a frame grow without end.
         if (frame_.size() < 256) {

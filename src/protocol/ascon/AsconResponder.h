@@ -12,7 +12,8 @@ namespace tarvel {
 // in one frame ("A!SP 0123").
 class AsconResponder final : public Responder {
 public:
-    std::optional<std::string> Take(std::uint8_t byte) override;
+    std::optional<std::string> Take(std::uint8_t byte, Instant end,
+                                    Duration characterTime) override;
     std::optional<Station> AnsweredBy(const std::string& frame) const override;
     std::string Answer(Station station, const std::string& frame, int value) const override;
 

@@ -1,0 +1,143 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
+#include "protocol/modbus/ModbusRtuProtocol.h"
+
+#include <charconv>
+#include <stdexcept>
+
+#include "protocol/modbus/ModbusFrame.h"
+#include "protocol/modbus/ModbusRtuResponder.h"
+
+namespace tarvel {
+
+using namespace modbus;
+
+namespace {
+
+std::uint8_t At(std::string_view bytes, std::size_t index) {
+    return static_cast<std::uint8_t>(bytes[index]);
+}
+
+// The function a request asks, as the answer must name it.
+std::uint8_t FunctionOf(const Request& request) {
+    return request.frame.size() >= 2 ? At(request.frame, 1)
+                                     : static_cast<std::uint8_t>(ReadHoldingRegisters);
+}
+
+}  // namespace
+
+ModbusRtuProtocol::ModbusRtuProtocol(Variant variant, RequestChoice read)
+    : variant_(std::move(variant)), read_(read) {}
+
+std::vector<Station> ModbusRtuProtocol::Stations() const {
+    std::vector<Station> stations;
+    for (Station address = 1; address <= variant_.lastAddress; ++address) {
+        stations.push_back(address);
+    }
+    return stations;
+}
+
+std::string ModbusRtuProtocol::StationText(Station station) const {
+    return std::to_string(station);
+}
+
+std::optional<Station> ModbusRtuProtocol::StationFrom(std::string_view text) const {
+    int address = 0;
+    const auto [end, error] = std::from_chars(text.data(), text.data() + text.size(), address);
+    if (error != std::errc() || end != text.data() + text.size() || text.empty() || address < 1 ||
+        address > variant_.lastAddress) {
+        return std::nullopt;
+    }
+    return address;
+}
+
+ExchangeTimings ModbusRtuProtocol::Timings(ExchangeKind kind, Duration characterTime) const {
+    // The terminal sends one frame: no pause between frames.
+    if (kind == ExchangeKind::Terminal) {
+        return {Duration{0}, DefaultAnswerWindow};
+    }
+    return {FrameGap(characterTime), DefaultAnswerWindow};
+}
+
+Duration ModbusRtuProtocol::SettleTime(Duration characterTime) const {
+    // Long enough for what is left of a bad answer to end, and the frame gap after it.
+    return FrameGap(characterTime) + std::chrono::milliseconds(20);
+}
+
+std::string ModbusRtuProtocol::RequestFor(Station station, ExchangeKind /*kind*/) const {
+    if (station < 1 || station > variant_.lastAddress) {
+        throw std::out_of_range("no " + variant_.name + " address has the number " +
+                                std::to_string(station));
+    }
+    return ReadHoldingRequest(station, read_.start, read_.count);
+}
+
+int ModbusRtuProtocol::AnswerLength(const Request& request, std::string_view arrived) const {
+    if (arrived.size() < 2) {
+        return ExceptionLength;  // the shortest answer there is
+    }
+    const std::uint8_t function = At(arrived, 1);
+    if (function == (FunctionOf(request) | ExceptionBit)) {
+        return ExceptionLength;
+    }
+    // An answer for another function is wrong however long it is; it is read whole where its
+    // length is known, so that its CRC tells noise from a controller that answers amiss.
+    const std::optional<LengthHint> length = FrameLength(arrived, Direction::Answer);
+    return length ? length->length : ExceptionLength;
+}
+
+AnswerCheck ModbusRtuProtocol::CheckAnswer(const Request& request, ExchangeKind /*kind*/, bool late,
+                                           std::string_view arrived) const {
+    if (arrived.empty()) {
+        return {ExchangeVerdict::NoAnswer, 0, std::nullopt};
+    }
+    const auto length = static_cast<std::size_t>(AnswerLength(request, arrived));
+    if (arrived.size() < length) {
+        // Whole as far as its CRC says, but shorter than its function asks: a frame of its own,
+        // not one that stopped half-way.
+        if (late && CrcHolds(arrived)) {
+            return {ExchangeVerdict::WrongLength, 0, std::nullopt};
+        }
+        return {ExchangeVerdict::Cut, 0, std::nullopt};
+    }
+    const std::string_view frame = arrived.substr(0, length);
+    // A character hit by noise can make any of the others look wrong: the CRC is asked first.
+    if (!CrcHolds(frame)) {
+        return {ExchangeVerdict::BadCrc, 0, std::nullopt};
+    }
+    const std::uint8_t function = FunctionOf(request);
+    const bool addressed = request.frame.empty() || At(frame, 0) == At(request.frame, 0);
+    if (!addressed || (At(frame, 1) & ~ExceptionBit) != function) {
+        return {ExchangeVerdict::WrongSource, 0, std::nullopt};
+    }
+    const int take = static_cast<int>(length);
+    if ((At(frame, 1) & ExceptionBit) != 0) {
+        return {ExchangeVerdict::Good, take, At(frame, 2)};
+    }
+    // A read answer counts the registers asked.
+    if (function == ReadHoldingRegisters && request.frame.size() >= 6) {
+        const int asked = At(request.frame, 4) << 8 | At(request.frame, 5);
+        if (At(frame, 2) != asked * 2) {
+            return {ExchangeVerdict::WrongLength, 0, std::nullopt};
+        }
+    }
+    return {ExchangeVerdict::Good, take, std::nullopt};
+}
+
+std::string ModbusRtuProtocol::TerminalFrame(std::string_view typed) const {
+    return WithCrc(std::string(typed));
+}
+
+std::string ModbusRtuProtocol::AnswerShown(std::string_view answer) const {
+    return HexText(answer) + "  (" + DescribeAnswer(answer) + ")";
+}
+
+std::unique_ptr<FrameDecoder> ModbusRtuProtocol::MakeDecoder(
+    const DecoderSettings& /*settings*/) const {
+    return nullptr;
+}
+
+std::unique_ptr<Responder> ModbusRtuProtocol::MakeResponder() const {
+    return std::make_unique<ModbusRtuResponder>(variant_.lastAddress);
+}
+
+}  // namespace tarvel
