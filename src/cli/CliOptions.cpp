@@ -5,6 +5,9 @@
 #include <map>
 
 #include "cli/CliValues.h"
+#include "core/DeviceTable.h"
+#include "core/NumberText.h"
+#include "protocol/Protocols.h"
 
 namespace tarvel {
 namespace {
@@ -33,9 +36,9 @@ const std::map<std::string, bool CliOptions::*>& Flags() {
 // The options each command takes; --help and --version go with any. Any other is refused, so
 // that a misplaced option cannot pass for one that had an effect.
 const std::map<CliCommand, std::vector<std::string>>& OptionsTaken() {
-    static const std::vector<std::string> line{"--port",      "--baud",         "--parity",
-                                               "--stop-bits", "--retry",        "--simulate",
-                                               "--rs485",     "--rs485-delays", "--echo"};
+    static const std::vector<std::string> line{
+        "--port",     "--baud",  "--parity",       "--stop-bits", "--retry",
+        "--simulate", "--rs485", "--rs485-delays", "--echo",      "--protocol"};
     const auto without = [](const std::string& option, std::vector<std::string> options) {
         options.erase(std::remove(options.begin(), options.end(), option), options.end());
         return options;
@@ -45,11 +48,13 @@ const std::map<CliCommand, std::vector<std::string>>& OptionsTaken() {
         return options;
     };
     static const std::map<CliCommand, std::vector<std::string>> taken{
-        {CliCommand::Scan, with({"--cfg", "--traffic", "--stats", "--json", "--all-settings"})},
-        {CliCommand::Test, with({"--cfg", "--addresses", "--duration", "--sweeps", "--lst", "--dat",
-                                 "--traffic", "--stats", "--json"})},
+        {CliCommand::Scan, with({"--cfg", "--addresses", "--answer-window", "--register", "--count",
+                                 "--traffic", "--stats", "--json", "--all-settings"})},
+        {CliCommand::Test,
+         with({"--cfg", "--addresses", "--answer-window", "--register", "--count", "--duration",
+               "--sweeps", "--lst", "--dat", "--traffic", "--stats", "--json"})},
         {CliCommand::Analyse, {"--dat", "--json"}},
-        {CliCommand::Send, with({"--value"})},
+        {CliCommand::Send, with({"--value", "--hex"})},
         // Listening sends nothing, so it makes no retries either.
         {CliCommand::Listen, without("--retry", with({"--duration", "--answer-window", "--traffic",
                                                       "--stats", "--json"}))},
@@ -59,7 +64,53 @@ const std::map<CliCommand, std::vector<std::string>>& OptionsTaken() {
     return taken;
 }
 
+// What the options' protocol does not go with; empty when all is well.
+std::string ProtocolRefusal(const CliOptions& options, const std::vector<std::string>& given) {
+    const std::unique_ptr<const Protocol> protocol = ProtocolOf(options);
+    const auto wasGiven = [&given](const char* option) {
+        return std::find(given.begin(), given.end(), option) != given.end();
+    };
+    if (!protocol->ChecksFrames()) {
+        if (options.requestChosen) {
+            return "--register and --count go with the Modbus protocols (--protocol "
+                   "modbus-rtu or jbus-rtu)";
+        }
+        return {};
+    }
+    const std::string named = " with --protocol " + std::string(protocol->CommandName());
+    // The files of the windows hold Ascon addresses, one character each.
+    for (const char* option : {"--cfg", "--lst", "--dat"}) {
+        if (wasGiven(option)) {
+            return std::string(option) + " holds Ascon addresses only; " + named.substr(1) +
+                   " use --traffic, --stats or --json";
+        }
+    }
+    if (options.command == CliCommand::Send && !options.hexFrame) {
+        return "send" + named +
+               " takes its frame in hexadecimal, without the CRC: --hex \"01 03 "
+               "00 00 00 01\"";
+    }
+    if (wasGiven("--value")) {
+        return "send" + named + " takes one frame: no --value";
+    }
+    return {};
+}
+
 }  // namespace
+
+void ApplyLineOptions(const CliOptions& options, Primo& primo) {
+    ApplyPortChoices(options.line, primo);
+    if (options.baudRate > 0) {
+        primo.BaudText = SignedNumberText(options.baudRate);
+    }
+    const std::unique_ptr<const Protocol> protocol = ProtocolOf(options);
+    primo.DataBitsText = std::to_string(protocol->DataBitsFor(primo.ParityText != "N"));
+}
+
+std::unique_ptr<const Protocol> ProtocolOf(const CliOptions& options) {
+    std::unique_ptr<const Protocol> protocol = MakeProtocol(options.line.protocol, options.request);
+    return protocol ? std::move(protocol) : MakeProtocol(0, options.request);
+}
 
 CliOptions ParseCliArguments(const std::vector<std::string>& arguments) {
     CliOptions options;
@@ -183,6 +234,15 @@ CliOptions ParseCliArguments(const std::vector<std::string>& arguments) {
             options.listFile = positional[1];
             break;
         case CliCommand::Send:
+            if (options.hexFrame) {
+                if (operands != 0) {
+                    options.error = "send takes its frame either in hexadecimal with --hex or as "
+                                    "text, not both";
+                    return options;
+                }
+                options.frame = *options.hexFrame;
+                break;
+            }
             if (operands != 1) {
                 options.error = "send takes one frame, such as 'A?X  '";
                 return options;
@@ -211,6 +271,14 @@ CliOptions ParseCliArguments(const std::vector<std::string>& arguments) {
             }
         }
     }
+    if (std::string refusal = ResolveProtocolValues(options); !refusal.empty()) {
+        options.error = std::move(refusal);
+        return options;
+    }
+    if (const std::string refusal = ProtocolRefusal(options, given); !refusal.empty()) {
+        options.error = refusal;
+        return options;
+    }
     if (options.command == CliCommand::Test) {
         if (!options.cfgFile.empty() && !options.addresses.empty()) {
             options.error = "test takes --cfg FILE or --addresses A,B,..., not both";
@@ -218,6 +286,11 @@ CliOptions ParseCliArguments(const std::vector<std::string>& arguments) {
         }
         if (options.cfgFile.empty() && options.addresses.empty()) {
             options.error = "test needs either --cfg FILE or --addresses A,B,...";
+            return options;
+        }
+        if (options.addresses.size() > static_cast<std::size_t>(kMaxControllers)) {
+            options.error = "test asks at most " + std::to_string(kMaxControllers) +
+                            " controllers, as the device table holds";
             return options;
         }
         if (options.duration && options.sweeps) {

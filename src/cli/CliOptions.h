@@ -1,14 +1,17 @@
 // SPDX-License-Identifier: GPL-3.0-or-later
 #pragma once
 
+#include <memory>
 #include <optional>
 #include <string>
 #include <vector>
 
+#include "core/Station.h"
 #include "core/Time.h"
 #include "lines/EchoCancellingLine.h"
 #include "lines/PortMap.h"
 #include "lines/Rs485.h"
+#include "protocol/Protocol.h"
 #include "serial/PortChoices.h"
 
 namespace tarvel {
@@ -36,10 +39,21 @@ struct CliOptions {
     std::optional<Rs485Mode> rs485;  // the port opened in its driver's RS-485 mode
     EchoMode echo = EchoMode::Auto;  // whether the adapter gives back what it sends
 
-    std::string cfgFile;          // scan: written; test: read
-    std::vector<char> addresses;  // test: instead of a configuration file
+    std::string cfgFile;  // scan: written; test: read
+    // test: instead of a configuration file; scan: the stations scanned, instead of all. As the
+    // line's protocol numbers them, read from addressesText once the protocol is known.
+    std::vector<Station> addresses;
+    std::string addressesText;
+    // --baud as a number, read once the protocol is known; 0 for the port dialog's entry.
+    int baudRate = 0;
+    std::string baudText;
+    // scan, test: what the test request asks, for the protocols that let the operator choose.
+    RequestChoice request;
+    bool requestChosen = false;
+    std::optional<std::string> hexFrame;  // send: the frame's bytes in hexadecimal
     std::optional<Duration> duration;
-    std::optional<Duration> answerWindow;  // listen: from the request's carriage return
+    // listen: from the end of the request; scan, test: from its write, instead of the protocol's
+    std::optional<Duration> answerWindow;
     std::optional<int> sweeps;
     std::string lstFile;
     std::string datFile;
@@ -55,6 +69,12 @@ struct CliOptions {
 };
 
 CliOptions ParseCliArguments(const std::vector<std::string>& arguments);
+
+// The line's speed, parity, framing and retry count as the options choose them, for the
+// options' protocol.
+void ApplyLineOptions(const CliOptions& options, Primo& primo);
+// The protocol the options name, asking what they chose of the test request.
+std::unique_ptr<const Protocol> ProtocolOf(const CliOptions& options);
 
 // "90s", "10m", "8h", or seconds without a unit; nothing for anything else or for 0.
 std::optional<Duration> ParseDuration(const std::string& text);

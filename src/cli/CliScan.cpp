@@ -18,12 +18,12 @@ public:
     using Progress::Progress;
 
     void ScanStarted() override { Started(); }
-    void AddressStarting(int index) override {
+    void AddressStarting(Station station, int position, int count) override {
         if (Showing()) {
             char text[160];
-            std::snprintf(text, sizeof text, "address %c (%d of %d), %s, found %d, errors %d",
-                          AddressCharacter(index), index + 1, kAddressCount,
-                          Seconds(Elapsed()).c_str(), found_, failures_);
+            std::snprintf(text, sizeof text, "address %s (%d of %d), %s, found %d, errors %d",
+                          session_.port_.LineProtocol().StationText(station).c_str(), position + 1,
+                          count, Seconds(Elapsed()).c_str(), found_, failures_);
             Show(text);
         }
     }
@@ -31,15 +31,21 @@ public:
         Logged();
         failures_ += exchange.Failed() ? 1 : 0;
     }
-    void ControllerFound(int index, int found) override {
+    void ControllerFound(Station station, int found) override {
         found_ = found;
         if (session_.options_.json) {
             return;
         }
         EndLine();
-        session_.host_.out << "Controller " << AddressCharacter(index) << " found (address "
-                           << index << ")\n"
-                           << std::flush;
+        const Protocol& protocol = session_.port_.LineProtocol();
+        session_.host_.out << "Controller " << protocol.StationText(station);
+        // An Ascon address is a character, told with its index; a Modbus one is its number.
+        if (protocol.StationText(station) != std::to_string(station)) {
+            session_.host_.out << " found (address " << station << ")\n";
+        } else {
+            session_.host_.out << " found\n";
+        }
+        session_.host_.out << std::flush;
     }
     void ScanEnded(const ScanEnd&) override { EndLine(); }
 
@@ -74,6 +80,9 @@ QCoro::Task<int> CliSession::Scan() {
         host_.out << ProvenanceStart("scan", started_, Line()) << "\n" << std::flush;
     }
     LineDetector detector(primo_, port_, table_);
+    if (!options_.addresses.empty()) {
+        detector.ScanOnly(options_.addresses);
+    }
     detector.AddSink(monitor_.ScanEvents());
     detector.AddSink(progress);
     files_.Start();
@@ -88,8 +97,14 @@ QCoro::Task<int> CliSession::Scan() {
     const Provenance provenance = MadeOf(true);
     if (options_.json) {
         QJsonArray found;
-        for (const std::int16_t index : end.found) {
-            found.append(QString(QChar::fromLatin1(AddressCharacter(index))));
+        const Protocol& protocol = port_.LineProtocol();
+        for (const std::int16_t station : end.found) {
+            // Ascon's addresses are characters; the others' are numbers.
+            if (&protocol == &DefaultProtocol()) {
+                found.append(QString::fromStdString(protocol.StationText(station)));
+            } else {
+                found.append(station);
+            }
         }
         QJsonObject document{
             {"command", "scan"},
@@ -105,8 +120,8 @@ QCoro::Task<int> CliSession::Scan() {
         host_.out << JsonText(document);
     } else {
         std::string names;
-        for (const std::int16_t index : end.found) {
-            names += std::string(" ") + AddressCharacter(index);
+        for (const std::int16_t station : end.found) {
+            names += " " + port_.LineProtocol().StationText(station);
         }
         host_.out << (end.stopped ? "Scan stopped: " : "Scan finished: ")
                   << Counted(static_cast<long>(end.found.size()), "controller") << " found"

@@ -62,11 +62,19 @@ CliSession::CliSession(const CliOptions& options, CliHost host)
           [this] { return host_.line.ErrorCounts(); }),
       files_(host_.scheduler, host_.err),
       started_(host_.scheduler.LocalNow()) {
-    ApplyPortChoices(options_.line, primo_);
+    ApplyLineOptions(options_, primo_);
     if (options_.command == CliCommand::Listen) {
         primo_.RetryCount = 0;  // nothing is sent, so nothing is tried again
     }
-    primo_.DataBitsText = DataBitsFor(primo_.ParityText);
+    // Ascon's own, shared with the windows; another protocol as the options ask it.
+    if (options_.line.protocol != 0) {
+        protocol_ = ProtocolOf(options_);
+        port_.SetLineProtocol(*protocol_);
+    }
+    // Listening measures its window from the request's end, itself.
+    if (options_.command != CliCommand::Listen) {
+        port_.SetAnswerWindow(options_.answerWindow);
+    }
     monitor_.SetLineSource([this] { return Line(); });
     monitor_.SetProtocolSource([this]() -> const Protocol& { return port_.LineProtocol(); });
     monitor_.SetRoundTripSource([this] { return host_.line.RoundTrip(); });

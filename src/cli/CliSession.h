@@ -141,6 +141,7 @@ private:
 
     const CliOptions& options_;
     CliHost host_;
+    std::unique_ptr<const Protocol> protocol_;  // when the line speaks another than Ascon
     Primo primo_;
     PortService port_;
     LineUse lineUse_;

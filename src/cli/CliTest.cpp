@@ -69,7 +69,7 @@ bool CliSession::LoadConfiguration() {
     if (options_.cfgFile.empty()) {
         primo_.DeviceCount = static_cast<std::int16_t>(options_.addresses.size());
         for (std::size_t i = 0; i < options_.addresses.size(); ++i) {
-            table_[i] = static_cast<std::int16_t>(AddressIndexOf(options_.addresses[i]));
+            table_[i] = static_cast<std::int16_t>(options_.addresses[i]);
         }
         return true;
     }

@@ -5,6 +5,8 @@
 #include <charconv>
 
 #include "core/DeviceTable.h"
+#include "core/HexText.h"
+#include "protocol/Protocols.h"
 
 namespace tarvel {
 namespace {
@@ -74,40 +76,57 @@ bool ReadPort(const std::string& value, CliOptions& options) {
     return true;
 }
 
-bool IsAddress(char c) { return AddressIndexOf(c) >= 0 && AddressIndexOf(c) < kAddressCount; }
-
-// "A,C,E", "A-E,@": single addresses and ranges in the order of the address rule.
-std::optional<std::vector<char>> ReadAddresses(const std::string& text) {
-    std::vector<char> addresses;
+// "A,C,E", "A-E,@", "1-10,17": single stations and ranges of them in the protocol's order.
+std::optional<std::vector<Station>> ReadStations(const std::string& text,
+                                                 const Protocol& protocol) {
+    const std::vector<Station> all = protocol.Stations();
+    const auto place = [&all](Station station) {
+        return std::find(all.begin(), all.end(), station) - all.begin();
+    };
+    std::vector<Station> stations;
     std::size_t from = 0;
     while (from <= text.size()) {
         const std::size_t comma = std::min(text.find(',', from), text.size());
         const std::string item = text.substr(from, comma - from);
-        std::vector<char> named;
-        if (item.size() == 1 && IsAddress(item[0])) {
-            named.push_back(item[0]);
-        } else if (item.size() == 3 && item[1] == '-' && IsAddress(item[0]) && IsAddress(item[2]) &&
-                   AddressIndexOf(item[0]) < AddressIndexOf(item[2])) {
-            for (int index = AddressIndexOf(item[0]); index <= AddressIndexOf(item[2]); ++index) {
-                named.push_back(AddressCharacter(index));
+        std::vector<Station> named;
+        const std::size_t dash = item.find('-', 1);
+        if (const auto single = protocol.StationFrom(item)) {
+            named.push_back(*single);
+        } else if (dash != std::string::npos) {
+            const auto first = protocol.StationFrom(item.substr(0, dash));
+            const auto last = protocol.StationFrom(item.substr(dash + 1));
+            if (!first || !last || place(*first) >= place(*last)) {
+                return std::nullopt;
             }
+            named.assign(all.begin() + place(*first), all.begin() + place(*last) + 1);
         } else {
             return std::nullopt;
         }
-        for (const char address : named) {
+        for (const Station station : named) {
             // The window refuses an address used twice: the cycle would ask that controller
             // twice a sweep and count its exchanges twice.
-            if (std::find(addresses.begin(), addresses.end(), address) != addresses.end()) {
+            if (std::find(stations.begin(), stations.end(), station) != stations.end()) {
                 return std::nullopt;
             }
-            addresses.push_back(address);
+            stations.push_back(station);
         }
         from = comma + 1;
     }
-    if (addresses.size() > static_cast<std::size_t>(kMaxControllers)) {
-        return std::nullopt;
+    return stations;
+}
+
+// The speeds a protocol's line may take beyond the port dialog's, from the slowest.
+const std::vector<int>& FramedLineSpeeds() {
+    static const std::vector<int> speeds{1200, 2400, 4800, 9600, 19200, 38400, 57600, 115200};
+    return speeds;
+}
+
+std::string JoinedNumbers(const std::vector<int>& numbers) {
+    std::string text;
+    for (const int number : numbers) {
+        text += (text.empty() ? "" : ", ") + std::to_string(number);
     }
-    return addresses;
+    return text;
 }
 
 }  // namespace
@@ -163,9 +182,41 @@ const std::map<std::string, ValueOption>& ValueOptions() {
         {"--baud",
          {Joined(PortDialogEntries::Bauds(), ", "),
           [](const std::string& v, CliOptions& o) {
-              const auto index = EntryIndex(PortDialogEntries::Bauds(), v);
-              o.line.baud = index.value_or(o.line.baud);
+              // Which of the speeds a line takes is the protocol's, read later.
+              o.baudText = v;
+              const std::vector<int>& speeds = FramedLineSpeeds();
+              return EntryIndex(PortDialogEntries::Bauds(), v).has_value() ||
+                     std::find(speeds.begin(), speeds.end(), WholeNumber(v).value_or(0)) !=
+                         speeds.end();
+          }}},
+        {"--protocol",
+         {Joined(ProtocolCommandNames(), ", "),
+          [](const std::string& v, CliOptions& o) {
+              const auto index = ProtocolIndexNamed(v);
+              o.line.protocol = index.value_or(o.line.protocol);
               return index.has_value();
+          }}},
+        {"--register",
+         {"a register address from 0 to 65535 as it goes on the wire",
+          [](const std::string& v, CliOptions& o) {
+              const auto start = WholeNumber(v);
+              o.request.start = start.value_or(0);
+              o.requestChosen = true;
+              return start && *start >= 0 && *start <= 65535;
+          }}},
+        {"--count",
+         {"a number of registers from 1 to 125",
+          [](const std::string& v, CliOptions& o) {
+              const auto count = WholeNumber(v);
+              o.request.count = count.value_or(1);
+              o.requestChosen = true;
+              return count && *count >= 1 && *count <= 125;
+          }}},
+        {"--hex",
+         {"bytes as pairs of hexadecimal digits, such as \"01 03 00 00 00 02\"",
+          [](const std::string& v, CliOptions& o) {
+              o.hexFrame = BytesOfHex(v);
+              return o.hexFrame.has_value();
           }}},
         {"--parity",
          {"none, even or odd",
@@ -221,9 +272,9 @@ const std::map<std::string, ValueOption>& ValueOptions() {
         {"--addresses",
          {"different addresses or ranges of them separated by commas, such as A,B,@ or A-E,@",
           [](const std::string& v, CliOptions& o) {
-              const auto addresses = ReadAddresses(v);
-              o.addresses = addresses.value_or(std::vector<char>{});
-              return addresses.has_value();
+              // Read once the protocol is known.
+              o.addressesText = v;
+              return !v.empty();
           }}},
         {"--duration",
          {"a time such as 90s, 10m, 8h, or 90 (seconds)",
@@ -267,6 +318,44 @@ const std::map<std::string, ValueOption>& ValueOptions() {
           }}},
     };
     return options;
+}
+
+std::string ResolveProtocolValues(CliOptions& options) {
+    const std::unique_ptr<const Protocol> protocol = ProtocolOf(options);
+    const bool ascon = !protocol->ChecksFrames();
+    if (!options.baudText.empty()) {
+        const int baud = WholeNumber(options.baudText).value_or(0);
+        if (ascon) {
+            const auto index = EntryIndex(PortDialogEntries::Bauds(), options.baudText);
+            if (!index) {
+                return "invalid --baud \"" + options.baudText + "\": allowed are " +
+                       Joined(PortDialogEntries::Bauds(), ", ");
+            }
+            options.line.baud = *index;
+        } else {
+            const std::vector<int>& speeds = FramedLineSpeeds();
+            if (std::find(speeds.begin(), speeds.end(), baud) == speeds.end()) {
+                return "invalid --baud \"" + options.baudText + "\": with --protocol " +
+                       std::string(protocol->CommandName()) + " allowed are " +
+                       JoinedNumbers(speeds);
+            }
+            options.baudRate = baud;
+        }
+    }
+    if (!options.addressesText.empty()) {
+        const auto stations = ReadStations(options.addressesText, *protocol);
+        if (!stations) {
+            const Station first = protocol->Stations().front();
+            const Station last = protocol->Stations().back();
+            return "invalid --addresses \"" + options.addressesText + "\": allowed are " +
+                   (ascon ? ValueOptions().at("--addresses").allowed
+                          : "different addresses from " + protocol->StationText(first) + " to " +
+                                protocol->StationText(last) +
+                                " or ranges of them separated by commas, such as 1-10,17");
+        }
+        options.addresses = *stations;
+    }
+    return {};
 }
 
 }  // namespace tarvel

@@ -18,4 +18,8 @@ struct ValueOption {
 // Every option that takes a value, by its name ("--baud").
 const std::map<std::string, ValueOption>& ValueOptions();
 
+// The options whose values depend on the protocol, read once it is known: the addresses and the
+// speed. Empty when they are good, else the message that refuses them.
+std::string ResolveProtocolValues(CliOptions& options);
+
 }  // namespace tarvel

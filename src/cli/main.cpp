@@ -86,8 +86,7 @@ int main(int argc, char* argv[]) {
                 master = *described.master;
             } else {
                 Primo chosen;
-                ApplyPortChoices(options.line, chosen);
-                chosen.DataBitsText = DataBitsFor(chosen.ParityText);
+                ApplyLineOptions(options, chosen);
                 master.settings = ParseSettingsText(SettingsText(chosen)).value_or(LineSettings{});
             }
             simulatedLine = PtyBusHost::StartMaster(MasterOf(described, master), error);

@@ -23,11 +23,12 @@ QCoro::Task<ScanEnd> LineDetector::Scan(LineUse::Lease lease) {
     Tell([](ScanSink& sink) { sink.ScanStarted(); });
     const int tries = std::max<int>(primo_.RetryCount, 0) + 1;
     const Protocol& protocol = port_.LineProtocol();
-    const std::vector<Station> stations = protocol.Stations();
+    const std::vector<Station> stations = only_.value_or(protocol.Stations());
+    const int count = static_cast<int>(stations.size());
     for (std::size_t at = 0; at < stations.size(); ++at) {
         const Station index = stations[at];
         primo_.AddressText = protocol.StationText(index);
-        Tell([&](ScanSink& sink) { sink.AddressStarting(index); });
+        Tell([&](ScanSink& sink) { sink.AddressStarting(index, static_cast<int>(at), count); });
         for (int attempt = 0; attempt < tries; ++attempt) {
             Request request;
             request.station = index;

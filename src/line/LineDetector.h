@@ -2,6 +2,7 @@
 #pragma once
 
 #include <QCoroTask>
+#include <optional>
 #include <string>
 #include <vector>
 
@@ -26,11 +27,11 @@ class ScanSink : public ExchangeSink {
 public:
     // The first settle is done and StopFlag is 0.
     virtual void ScanStarted() {}
-    // The tries at address `index` (0 to 63) begin.
-    virtual void AddressStarting(int /*index*/) {}
-    // The controller at `index` answered; `found` controllers have been found so far, this one
-    // included.
-    virtual void ControllerFound(int /*index*/, int /*found*/) {}
+    // The tries at `station` begin: the scan's `position`-th (from 0) of its `count` stations.
+    virtual void AddressStarting(Station /*station*/, int /*position*/, int /*count*/) {}
+    // The controller at `station` answered; `found` controllers have been found so far, this
+    // one included.
+    virtual void ControllerFound(Station /*station*/, int /*found*/) {}
     virtual void ScanEnded(const ScanEnd& /*end*/) {}
 };
 
@@ -45,6 +46,8 @@ public:
     LineDetector& operator=(const LineDetector&) = delete;
 
     void AddSink(ScanSink& sink) { sinks_.push_back(&sink); }
+    // Scans these stations, in this order, instead of every station of the protocol.
+    void ScanOnly(std::vector<Station> stations) { only_ = std::move(stations); }
 
     // One scan, from the first settle to the last address (or Stop). It holds the line's lease
     // until it returns.
@@ -68,6 +71,7 @@ private:
     PortService& port_;
     ControllerAddressTable& table_;
     std::vector<ScanSink*> sinks_;
+    std::optional<std::vector<Station>> only_;
     bool running_ = false;
     bool started_ = false;
     std::string lineFailure_;

@@ -38,7 +38,9 @@ void ScanDisplay::ScanStarted() {
     controls_.ProgressBar.SetMaximum(kAddressCount);
 }
 
-void ScanDisplay::AddressStarting(int index) { controls_.ProgressBar.SetValue(index + 1); }
+void ScanDisplay::AddressStarting(Station /*station*/, int position, int /*count*/) {
+    controls_.ProgressBar.SetValue(position + 1);
+}
 
 void ScanDisplay::RequestWritten(const Request& request) { controls_.TxLbl.SetText(request.frame); }
 

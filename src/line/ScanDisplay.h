@@ -40,7 +40,7 @@ public:
     void HoldControls();
 
     void ScanStarted() override;
-    void AddressStarting(int index) override;
+    void AddressStarting(Station station, int position, int count) override;
     void RequestWritten(const Request& request) override;
     void ExchangeJudged(const Exchange& exchange) override;
     void ControllerFound(int index, int found) override;

@@ -97,21 +97,6 @@ TrafficRow AnswerRow(const TrafficEntry& entry, std::uint64_t number) {
     return row;
 }
 
-std::string HexText(std::string_view bytes) {
-    static constexpr char digits[] = "0123456789ABCDEF";
-    std::string hex;
-    hex.reserve(bytes.size() * 3);
-    for (const char c : bytes) {
-        const auto byte = static_cast<unsigned char>(c);
-        if (!hex.empty()) {
-            hex += ' ';
-        }
-        hex += digits[byte >> 4];
-        hex += digits[byte & 0x0F];
-    }
-    return hex;
-}
-
 std::string VisibleText(std::string_view bytes) {
     // The ASCII names, not Unicode's control pictures: few fonts have those, and a CSV file
     // read by any program shows these as they are.

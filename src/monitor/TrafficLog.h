@@ -8,6 +8,7 @@
 #include <vector>
 
 #include "core/Exchange.h"
+#include "core/HexText.h"
 #include "core/LineDescription.h"
 
 namespace tarvel {
@@ -79,8 +80,6 @@ TrafficRow AnswerRow(const TrafficLog& log, std::size_t index);
 TrafficRow RequestRow(const TrafficEntry& entry, std::uint64_t number);
 TrafficRow AnswerRow(const TrafficEntry& entry, std::uint64_t number);
 
-// Bytes as two hex digits each, separated by blanks.
-std::string HexText(std::string_view bytes);
 // Bytes as UTF-8 text: printable characters as they are, control characters by their ASCII
 // names in angle brackets (a carriage return as "<CR>"), the other control characters of
 // Latin-1 in hex ("<85>"), the rest of Latin-1 as it is.

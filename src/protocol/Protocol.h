@@ -55,6 +55,11 @@ public:
     // As the command line's --protocol names it: "ascon", "modbus-rtu".
     virtual std::string_view CommandName() const = 0;
 
+    // Whether its frames carry a check and a length of their own, judged with the verdicts that
+    // go with them, and its stations are known by number (Modbus): reports show what only such
+    // protocols have.
+    virtual bool ChecksFrames() const { return false; }
+
     // Every station the protocol can address, in the order a scan asks them.
     virtual std::vector<Station> Stations() const = 0;
     // The station as the operator and the files write it.

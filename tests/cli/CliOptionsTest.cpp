@@ -5,6 +5,7 @@
 #include <gtest/gtest.h>
 
 #include "cli/CliOptions.h"
+#include "serial/PortService.h"
 
 namespace tarvel {
 namespace {
@@ -47,7 +48,7 @@ TEST(CliOptionsTest, CommandsTakeTheirOperandsAndFiles) {
     const CliOptions test = Parse({"test", "--addresses", "A,B,@", "--sweeps", "3", "--lst",
                                    "night.lst", "--dat", "night.dat", "--json"});
     ASSERT_EQ(test.error, "");
-    EXPECT_EQ(test.addresses, (std::vector<char>{'A', 'B', '@'}));
+    EXPECT_EQ(test.addresses, (std::vector<Station>{0, 1, 63}));  // the address indexes
     EXPECT_EQ(test.sweeps, 3);
     EXPECT_EQ(test.lstFile, "night.lst");
     EXPECT_TRUE(test.json);
@@ -75,9 +76,8 @@ TEST(CliOptionsTest, CommandsTakeTheirOperandsAndFiles) {
     EXPECT_NE(Parse({"listen", "extra"}).error.find("unexpected argument"), std::string::npos);
     // Ranges in the order of the address rule, mixed with single addresses.
     EXPECT_EQ(Parse({"test", "--addresses", "A-E,@"}).addresses,
-              (std::vector<char>{'A', 'B', 'C', 'D', 'E', '@'}));
-    EXPECT_EQ(Parse({"test", "--addresses", "Z-\\"}).addresses,
-              (std::vector<char>{'Z', '[', '\\'}));
+              (std::vector<Station>{0, 1, 2, 3, 4, 63}));
+    EXPECT_EQ(Parse({"test", "--addresses", "Z-\\"}).addresses, (std::vector<Station>{25, 26, 27}));
     EXPECT_EQ(Parse({"test", "--addresses", "A-@"}).addresses.size(), 64u);
     const CliOptions evidence = Parse({"scan", "--traffic", "t.csv", "--stats", "s.csv"});
     EXPECT_EQ(evidence.trafficFile, "t.csv");
@@ -199,10 +199,61 @@ TEST(CliOptionsTest, APortValueThatLooksLikeComnEqualsDeviceMustBeOne) {
     EXPECT_EQ(Parse({"scan", "--port", "./COM5"}).assignments.at(0).device, "./COM5");
 }
 
+TEST(CliOptionsTest, TheModbusProtocolsTakeNumberedAddressesTheirSpeedsAndNoAsconFiles) {
+    const CliOptions test =
+        Parse({"test", "--addresses", "1-3,17", "--protocol", "modbus-rtu", "--baud", "19200",
+               "--parity", "even", "--register", "100", "--count", "2", "--answer-window", "0.3"});
+    ASSERT_EQ(test.error, "");
+    EXPECT_EQ(test.addresses, (std::vector<Station>{1, 2, 3, 17}));
+    EXPECT_EQ(test.baudRate, 19200);
+    EXPECT_EQ(test.request.start, 100);
+    EXPECT_EQ(test.request.count, 2);
+    EXPECT_EQ(test.answerWindow, 300ms);
+    Primo primo;
+    ApplyLineOptions(test, primo);
+    EXPECT_EQ(SettingsText(primo), " 19200,E,8, 1");  // RTU always has eight data bits
+    EXPECT_EQ(ProtocolOf(test)->RequestFor(17, ExchangeKind::Test),
+              std::string("\x11\x03\x00\x64\x00\x02\x87\x44", 8));
+    EXPECT_EQ(Parse({"scan", "--protocol", "jbus-rtu", "--addresses", "250-255"}).addresses.size(),
+              6u);
+    const CliOptions send =
+        Parse({"send", "--protocol", "modbus-rtu", "--hex", "01 03 00 00 00 01"});
+    ASSERT_EQ(send.error, "");
+    EXPECT_EQ(send.frame, std::string("\x01\x03\x00\x00\x00\x01", 6));
+
+    const std::pair<std::vector<std::string>, std::string> refused[] = {
+        {{"test", "--protocol", "modbus-rtu", "--addresses", "0"},
+         "invalid --addresses \"0\": allowed are different addresses from 1 to 247"},
+        {{"test", "--protocol", "modbus-rtu", "--addresses", "240-248"}, "invalid --addresses"},
+        {{"test", "--protocol", "modbus-rtu", "--addresses", "1-300"}, "invalid --addresses"},
+        {{"test", "--protocol", "modbus-rtu", "--addresses", "A"}, "invalid --addresses"},
+        {{"test", "--protocol", "modbus-rtu", "--addresses", "1-65"}, "at most 64 controllers"},
+        {{"test", "--addresses", "A", "--baud", "19200"},
+         "invalid --baud \"19200\": allowed are 150, 300, 600, 1200, 2400, 4800, 9600"},
+        {{"scan", "--protocol", "modbus-rtu", "--baud", "300"},
+         "invalid --baud \"300\": with --protocol modbus-rtu allowed are 1200, 2400"},
+        {{"scan", "--protocol", "modbus"},
+         "invalid --protocol \"modbus\": allowed are ascon, "
+         "modbus-rtu, jbus-rtu"},
+        {{"test", "--protocol", "modbus-rtu", "--addresses", "1", "--lst", "x.lst"},
+         "--lst holds Ascon addresses only; with --protocol modbus-rtu use --traffic"},
+        {{"scan", "--protocol", "jbus-rtu", "--cfg", "x.cfg"}, "--cfg holds Ascon addresses only"},
+        {{"scan", "--register", "3"}, "--register and --count go with the Modbus protocols"},
+        {{"scan", "--protocol", "modbus-rtu", "--count", "126"}, "invalid --count \"126\""},
+        {{"send", "--protocol", "modbus-rtu", "01 03"}, "takes its frame in hexadecimal"},
+        {{"send", "--hex", "01 0"}, "invalid --hex"},
+        {{"send", "--hex", "01", "A?X"}, "either in hexadecimal with --hex or as text"},
+    };
+    for (const auto& [arguments, error] : refused) {
+        SCOPED_TRACE(arguments.back());
+        EXPECT_NE(Parse(arguments).error.find(error), std::string::npos) << Parse(arguments).error;
+    }
+}
+
 TEST(CliOptionsTest, ACommandRefusesTheOptionsItDoesNotTake) {
     const std::pair<std::vector<std::string>, std::string> misplaced[] = {
         {{"scan", "--lst", "x.lst"}, "scan does not take --lst"},
-        {{"scan", "--addresses", "A"}, "scan does not take --addresses"},
+        {{"scan", "--sweeps", "2"}, "scan does not take --sweeps"},
         {{"send", "A?X  ", "--json"}, "send does not take --json"},
         {{"send", "A?X  ", "--cfg=x.cfg"}, "send does not take --cfg"},
         {{"analyse", "f.lst", "--baud", "9600"}, "analyse does not take --baud"},

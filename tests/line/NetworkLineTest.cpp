@@ -82,7 +82,7 @@ struct StopAtAddress final : ScanSink {
     Primo& primo;
     int stopAt;
     StopAtAddress(Primo& p, int at) : primo(p), stopAt(at) {}
-    void AddressStarting(int index) override {
+    void AddressStarting(Station index, int, int) override {
         if (index == stopAt) {
             primo.StopFlag = kTrue;
         }

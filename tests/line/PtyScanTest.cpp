@@ -19,7 +19,7 @@ struct StopAtAddress final : ScanSink {
     int stopAt;
     std::vector<int> found;
     StopAtAddress(Primo& p, int at) : primo(p), stopAt(at) {}
-    void AddressStarting(int index) override {
+    void AddressStarting(Station index, int, int) override {
         if (index == stopAt) {
             primo.StopFlag = kTrue;
         }

@@ -1,6 +1,7 @@
 // SPDX-License-Identifier: GPL-3.0-or-later
 #include <gtest/gtest.h>
 
+#include "core/HexText.h"
 #include "protocol/Protocols.h"
 #include "protocol/modbus/ModbusFrame.h"
 #include "protocol/modbus/ModbusRtuProtocol.h"
@@ -11,7 +12,7 @@ namespace {
 using namespace std::chrono_literals;
 
 // Bytes from hexadecimal pairs, for frames written out in the tests.
-std::string Bytes(std::string_view hex) { return modbus::BytesOfHex(hex).value(); }
+std::string Bytes(std::string_view hex) { return BytesOfHex(hex).value(); }
 
 TEST(ModbusFrame, CrcOfTheCheckStringAndOfKnownFrames) {
     EXPECT_EQ(modbus::Crc16("123456789"), 0x4B37);
@@ -22,13 +23,13 @@ TEST(ModbusFrame, CrcOfTheCheckStringAndOfKnownFrames) {
     EXPECT_EQ(modbus::ReadHoldingRequest(17, 100, 2), Bytes("11 03 00 64 00 02 87 44"));
 }
 
-TEST(ModbusFrame, HexTextBothWays) {
-    EXPECT_EQ(modbus::HexText(Bytes("01 0a FF")), "01 0A FF");
-    EXPECT_EQ(modbus::BytesOfHex("0103 0000"), Bytes("01 03 00 00"));
-    EXPECT_FALSE(modbus::BytesOfHex("01 0"));
-    EXPECT_FALSE(modbus::BytesOfHex("0 103"));
-    EXPECT_FALSE(modbus::BytesOfHex("01 0G"));
-    EXPECT_FALSE(modbus::BytesOfHex(""));
+TEST(HexText, BothWays) {
+    EXPECT_EQ(HexText(Bytes("01 0a FF")), "01 0A FF");
+    EXPECT_EQ(BytesOfHex("0103 0000"), Bytes("01 03 00 00"));
+    EXPECT_FALSE(BytesOfHex("01 0"));
+    EXPECT_FALSE(BytesOfHex("0 103"));
+    EXPECT_FALSE(BytesOfHex("01 0G"));
+    EXPECT_FALSE(BytesOfHex(""));
 }
 
 TEST(ModbusFrame, SilencesInCharactersUpTo19200BaudAndFixedAbove) {

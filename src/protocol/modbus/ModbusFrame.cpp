@@ -111,49 +111,6 @@ std::string ExceptionName(int code) {
     }
 }
 
-std::string HexText(std::string_view bytes) {
-    static const char kDigits[] = "0123456789ABCDEF";
-    std::string text;
-    for (std::size_t i = 0; i < bytes.size(); ++i) {
-        if (i > 0) {
-            text += ' ';
-        }
-        const std::uint8_t byte = Byte(bytes, i);
-        text += kDigits[byte >> 4];
-        text += kDigits[byte & 0xF];
-    }
-    return text;
-}
-
-std::optional<std::string> BytesOfHex(std::string_view text) {
-    std::string bytes;
-    int high = -1;
-    for (const char c : text) {
-        if (c == ' ') {
-            if (high >= 0) {
-                return std::nullopt;  // a blank inside a pair
-            }
-            continue;
-        }
-        if (std::isxdigit(static_cast<unsigned char>(c)) == 0) {
-            return std::nullopt;
-        }
-        const int digit = std::isdigit(static_cast<unsigned char>(c)) != 0
-                              ? c - '0'
-                              : std::toupper(static_cast<unsigned char>(c)) - 'A' + 10;
-        if (high < 0) {
-            high = digit;
-        } else {
-            bytes += static_cast<char>(high << 4 | digit);
-            high = -1;
-        }
-    }
-    if (high >= 0 || bytes.empty()) {
-        return std::nullopt;
-    }
-    return bytes;
-}
-
 std::string DescribeAnswer(std::string_view frame) {
     if (frame.size() < static_cast<std::size_t>(ShortestFrame)) {
         return "no whole frame";

@@ -67,12 +67,6 @@ std::string ReadHoldingRequest(int address, int start, int count);
 // "illegal data address" for code 2; "exception code N" for one the standard does not name.
 std::string ExceptionName(int code);
 
-// "01 03 02 00 0A 38 43": each byte as two upper-case hexadecimal digits.
-std::string HexText(std::string_view bytes);
-// The bytes of "01 03 00 00" or "0103 0000": pairs of hexadecimal digits, blanks between pairs
-// allowed; nothing for anything else.
-std::optional<std::string> BytesOfHex(std::string_view text);
-
 // What a whole answer says, for the operator: "function 3, registers 10 11" or "exception 2
 // (illegal data address) to function 3".
 std::string DescribeAnswer(std::string_view frame);

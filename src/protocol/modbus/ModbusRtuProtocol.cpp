@@ -4,6 +4,7 @@
 #include <charconv>
 #include <stdexcept>
 
+#include "core/HexText.h"
 #include "protocol/modbus/ModbusFrame.h"
 #include "protocol/modbus/ModbusRtuResponder.h"
 

@@ -28,6 +28,7 @@ public:
 
     std::string_view Name() const override { return variant_.name; }
     std::string_view CommandName() const override { return variant_.commandName; }
+    bool ChecksFrames() const override { return true; }
     std::vector<Station> Stations() const override;
     std::string StationText(Station station) const override;
     std::optional<Station> StationFrom(std::string_view text) const override;
