@@ -121,6 +121,11 @@ ModbusRtuDecoder::Decision ModbusRtuDecoder::Decide(std::size_t at, bool final) 
         return ByteAt(bytes, 0) == pending_->address && function == pending_->function;
     };
     if (a.kind == Reading::Holds && b.kind == Reading::Holds) {
+        // A frame followed by a zero byte holds its CRC one byte later too (the CRC of a frame
+        // and its own CRC's low byte is that CRC's high byte): the shorter reading is the frame.
+        if (a.length != b.length) {
+            return a.length < b.length ? frame(a, first) : frame(b, second);
+        }
         // A write's answer is the echo of its request, so either reading holds: an answer is
         // from the address that was asked, and the master's next request is likelier than an
         // answer from anywhere else.
@@ -133,14 +138,28 @@ ModbusRtuDecoder::Decision ModbusRtuDecoder::Decide(std::size_t at, bool final) 
         return frame(a, first);
     }
     if (a.kind == Reading::Incomplete) {
-        // A request that holds while the answer is still to come: the master has gone on,
-        // unless the bytes may yet be the answer itself.
-        if (b.kind == Reading::Holds && first == Direction::Answer && !likeTheAnswer()) {
+        // A request that holds while the answer is still to come: the master has gone on, or
+        // asks again; unless the bytes may yet be the answer itself, whose first bytes hold as a
+        // request once in 65536.
+        const bool again =
+            first == Direction::Answer &&
+            bytes.substr(0, static_cast<std::size_t>(b.length)) == pending_->request.frame;
+        if (b.kind == Reading::Holds && first == Direction::Answer && likeTheAnswer() && !again) {
+            return Decision{Decision::Wait, 0, first};
+        }
+        if (b.kind == Reading::Holds) {
             return frame(b, second);
         }
         return Decision{Decision::Wait, 0, first};
     }
     if (b.kind == Reading::Holds) {
+        // A CRC holds by chance once in 65536 tries. The awaited answer, whole to the very count
+        // its request asks for but struck by noise, runs into the next frame on a busy line: a
+        // request read over both is likelier such a chance than the master's.
+        if (first == Direction::Answer && a.kind == Reading::Fails && b.length > a.length &&
+            likeTheAnswer() && CountFits(bytes)) {
+            return Decision{Decision::NoFrame, 0, first};
+        }
         return frame(b, second);
     }
     if (b.kind == Reading::Incomplete) {
@@ -158,7 +177,10 @@ void ModbusRtuDecoder::Scan(std::optional<Instant> cutAt) {
         }
         if (decision.kind == Decision::Frame) {
             if (scanFrom_ > 0) {
+                // What the bytes before the frame were may change what is awaited, and so how
+                // the frame reads.
                 Junk(scanFrom_, &decision, stamps_[scanFrom_]);
+                continue;
             }
             TakeFrame(decision);
             continue;
@@ -190,9 +212,12 @@ void ModbusRtuDecoder::Junk(std::size_t junkEnd, const Decision* next, Instant a
                        ByteAt(junk, 0) <= lastAddress_ && modbus::CrcHolds(junk);
 
     if (pending_ && stamps.front() <= WindowEnd()) {
-        // Noise before the answer itself is only noise.
+        // A glitch before the answer itself is only noise. As many bytes as the shortest answer
+        // may have been the answer, struck, and what follows the master's next request: a write
+        // again reads as its own echo.
         const bool answerNext = next != nullptr && next->direction == Direction::Answer &&
-                                ByteAt(bytes_, 0) == pending_->address;
+                                ByteAt(bytes_, 0) == pending_->address &&
+                                junk.size() < static_cast<std::size_t>(modbus::ExceptionLength);
         if (!answerNext) {
             if (whole && ByteAt(junk, 0) == pending_->address) {
                 // Its CRC holds over a length its function does not have.
@@ -288,6 +313,14 @@ void ModbusRtuDecoder::HeardRequest(std::string frame, Instant end) {
     pending_ = std::move(pending);
 }
 
+bool ModbusRtuDecoder::CountFits(std::string_view answer) const {
+    if ((ByteAt(answer, 1) & modbus::ExceptionBit) != 0) {
+        return true;
+    }
+    const std::optional<int> count = ExpectedCount(pending_->request.frame);
+    return !count || (answer.size() > 2 && ByteAt(answer, 2) == *count);
+}
+
 void ModbusRtuDecoder::HeardAnswer(std::string frame, Instant first, Instant last) {
     if (!pending_) {
         return;  // an answer to a request not heard: a frame, and no exchange
@@ -306,8 +339,7 @@ void ModbusRtuDecoder::HeardAnswer(std::string frame, Instant first, Instant las
         exceptionCode = ByteAt(frame, 2);
     } else if (function != pending_->function) {
         verdict = ExchangeVerdict::WrongSource;
-    } else if (const std::optional<int> count = ExpectedCount(pending_->request.frame);
-               count && ByteAt(frame, 2) != *count) {
+    } else if (!CountFits(frame)) {
         verdict = ExchangeVerdict::WrongLength;
     }
     Judge(verdict, last, std::move(frame), first, last, exceptionCode);

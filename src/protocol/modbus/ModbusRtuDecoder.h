@@ -80,6 +80,8 @@ private:
     void Junk(std::size_t junkEnd, const Decision* next, Instant at);
     void TakeFrame(const Decision& decision);
     void HeardRequest(std::string frame, Instant end);
+    // The byte count of `answer`, if its function has one, is what the awaited request asks for.
+    bool CountFits(std::string_view answer) const;
     void HeardAnswer(std::string frame, Instant first, Instant last);
     void Judge(ExchangeVerdict verdict, Instant at, std::string arrived,
                std::optional<Instant> first, std::optional<Instant> last,
