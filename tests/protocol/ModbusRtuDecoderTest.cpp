@@ -252,6 +252,49 @@ TEST_F(ModbusRtuDecoderTest, AWriteToAnotherControllerAfterASilentOneIsARequest)
     EXPECT_EQ(judged[1].request.frame, kWrite5);
 }
 
+TEST_F(ModbusRtuDecoderTest, TheSameRequestAgainWithinTheWindowIsANewRequestAtOnce) {
+    // Read at 0x1000: as an answer its third byte would count sixteen bytes, so only the
+    // request's own bytes tell that it is asked again.
+    const std::string request = Hex("01 03 10 00 00 01 80 CA");
+    Send(request);
+    Send(request, 100ms);
+    const Instant again = now;
+    auto judged = Judged();
+    ASSERT_EQ(judged.size(), 1u);
+    EXPECT_EQ(judged[0].verdict, ExchangeVerdict::NoAnswer);
+    EXPECT_EQ(judged[0].judged, again);
+    Send(kAnswer1);  // with no silence at all
+    judged = Judged();
+    ASSERT_EQ(judged.size(), 1u);
+    EXPECT_EQ(judged[0].verdict, ExchangeVerdict::Good);
+    EXPECT_EQ(decoder.Requests(), 2);
+    EXPECT_EQ(decoder.PollsOf(1).longestGap, 100ms + 8 * kCharacter);
+}
+
+TEST_F(ModbusRtuDecoderTest, AGlitchBeforeTheAnswerIsNoise) {
+    Send(kRead1);
+    Send(Hex("FF") + kAnswer1, 2ms);
+    const auto judged = Judged();
+    ASSERT_EQ(judged.size(), 1u);
+    EXPECT_EQ(judged[0].verdict, ExchangeVerdict::Good);
+    EXPECT_EQ(judged[0].answer, kAnswer1);
+    EXPECT_EQ(decoder.NoiseBytes(), 1);
+    EXPECT_EQ(decoder.ShortGaps(), 0);  // noise between frames: no gap between frames to tell
+}
+
+TEST_F(ModbusRtuDecoderTest, AZeroByteAfterAFrameDoesNotLengthenIt) {
+    // A frame and a zero byte hold a CRC one byte longer: read as a request of eight bytes,
+    // 01 03 02 00 2A 39 | 9B 00, the answer and the zero hold. With nothing awaited, the answer
+    // is still the frame, and the zero noise.
+    Send(kAnswer1 + Hex("00") + kRead2 + kAnswer2);
+    const auto judged = Judged();
+    ASSERT_EQ(judged.size(), 1u);
+    EXPECT_EQ(judged[0].verdict, ExchangeVerdict::Good);
+    EXPECT_EQ(judged[0].request.frame, kRead2);
+    EXPECT_EQ(decoder.Frames(), 3);
+    EXPECT_EQ(decoder.NoiseBytes(), 1);
+}
+
 TEST_F(ModbusRtuDecoderTest, AnAnswerOneByteShortIsCutAtTheSilence) {
     Send(kRead1);
     Send(kAnswer1.substr(0, 6), 5ms);

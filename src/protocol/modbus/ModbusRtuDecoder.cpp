@@ -141,16 +141,14 @@ ModbusRtuDecoder::Decision ModbusRtuDecoder::Decide(std::size_t at, bool final) 
         // A request that holds while the answer is still to come: the master has gone on, or
         // asks again; unless the bytes may yet be the answer itself, whose first bytes hold as a
         // request once in 65536.
-        const bool again =
-            first == Direction::Answer &&
-            bytes.substr(0, static_cast<std::size_t>(b.length)) == pending_->request.frame;
-        if (b.kind == Reading::Holds && first == Direction::Answer && likeTheAnswer() && !again) {
+        if (b.kind != Reading::Holds) {
             return Decision{Decision::Wait, 0, first};
         }
-        if (b.kind == Reading::Holds) {
-            return frame(b, second);
+        if (first == Direction::Answer && likeTheAnswer() &&
+            bytes.substr(0, static_cast<std::size_t>(b.length)) != pending_->request.frame) {
+            return Decision{Decision::Wait, 0, first};
         }
-        return Decision{Decision::Wait, 0, first};
+        return frame(b, second);
     }
     if (b.kind == Reading::Holds) {
         // A CRC holds by chance once in 65536 tries. The awaited answer, whole to the very count
