@@ -131,6 +131,24 @@ TEST_F(ModbusRtuDecoderTest, WritesAndTheirAnswersAreGood) {
     EXPECT_EQ(judged[1].answer, kWriteMany1Answer);
 }
 
+TEST_F(ModbusRtuDecoderTest, TheShortRequestsOfTheSerialLineAreHeardWithTheirAnswers) {
+    const std::vector<std::pair<std::string, std::string>> polls = {
+        {Hex("01 07 41 E2"), Hex("01 07 6D E3 DD")},            // read exception status
+        {Hex("01 0B 41 E7"), Hex("01 0B 00 00 00 2A 25 D4")},   // comm event counter
+        {Hex("01 11 C0 2C"), Hex("01 11 03 05 FF 00 AC 7C")}};  // report server id
+    for (const auto& [request, answer] : polls) {
+        Send(request, 30ms);
+        Send(answer, 4ms);
+    }
+    const auto judged = Judged();
+    ASSERT_EQ(judged.size(), polls.size());
+    for (std::size_t i = 0; i < polls.size(); ++i) {
+        EXPECT_EQ(judged[i].verdict, ExchangeVerdict::Good) << i;
+        EXPECT_EQ(judged[i].request.frame, polls[i].first) << i;
+        EXPECT_EQ(judged[i].answer, polls[i].second) << i;
+    }
+}
+
 TEST_F(ModbusRtuDecoderTest, AnExceptionIsAGoodAnswerWithItsCode) {
     Send(kRead1);
     Send(Hex("01 83 02 C0 F1"), 5ms);  // illegal data address

@@ -15,15 +15,16 @@ Direction Other(Direction direction) {
     return direction == Direction::Request ? Direction::Answer : Direction::Request;
 }
 
-// The byte count a whole answer to `request` must carry, where the request tells it.
+// The byte count a whole answer to `request` must carry, where the request tells it (its
+// quantity, read or to read, is in its fifth and sixth bytes).
 std::optional<int> ExpectedCount(std::string_view request) {
-    const int quantity = ByteAt(request, 4) << 8 | ByteAt(request, 5);
+    const auto quantity = [&] { return ByteAt(request, 4) << 8 | ByteAt(request, 5); };
     switch (ByteAt(request, 1)) {
         case modbus::ReadCoils:
-        case modbus::ReadDiscreteInputs: return (quantity + 7) / 8;
+        case modbus::ReadDiscreteInputs: return (quantity() + 7) / 8;
         case modbus::ReadHoldingRegisters:
         case modbus::ReadInputRegisters:
-        case modbus::ReadWriteMultipleRegisters: return 2 * quantity;
+        case modbus::ReadWriteMultipleRegisters: return 2 * quantity();
         default: return std::nullopt;
     }
 }
