@@ -6,6 +6,7 @@
 
 #include "core/HexText.h"
 #include "protocol/modbus/ModbusFrame.h"
+#include "protocol/modbus/ModbusRtuDecoder.h"
 #include "protocol/modbus/ModbusRtuResponder.h"
 
 namespace tarvel {
@@ -133,8 +134,8 @@ std::string ModbusRtuProtocol::AnswerShown(std::string_view answer) const {
 }
 
 std::unique_ptr<FrameDecoder> ModbusRtuProtocol::MakeDecoder(
-    const DecoderSettings& /*settings*/) const {
-    return nullptr;
+    const DecoderSettings& settings) const {
+    return std::make_unique<ModbusRtuDecoder>(settings, variant_.name, variant_.lastAddress);
 }
 
 std::unique_ptr<Responder> ModbusRtuProtocol::MakeResponder() const {
