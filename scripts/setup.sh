@@ -13,6 +13,9 @@ packages=(
   # Ports across the network: libgensio's Telnet COM port control client, and ser2net, which
   # the tests put in front of the simulated line.
   libgensio-dev ser2net
+  # Independent Modbus peers the tests speak with: pymodbus's serial server, libmodbus's mbpoll,
+  # and socat for the pseudo-terminal pairs between them.
+  python3-pymodbus mbpoll socat
   dpkg-dev file desktop-file-utils man-db
   # What scripts/package-test.sh checks the package with: lintian, hardening-check (devscripts),
   # appstreamcli, and bash-completion's loader and completions folder.

@@ -77,7 +77,7 @@ QCoro::Task<int> CliSession::Listen() {
     if (options_.json) {
         QJsonArray controllers;
         for (const ControllerStatistics& controller : statistics.Controllers()) {
-            QJsonObject one = ControllerJson(controller, statistics.AnswerWindow());
+            QJsonObject one = ControllerJson(controller, statistics.AnswerWindow(), protocol);
             one.insert("pollCycle", PollCycleJson(splitter.PollsOf(controller.station)));
             controllers.append(one);
         }
@@ -110,7 +110,8 @@ QCoro::Task<int> CliSession::Listen() {
                    "wires the right way round?\n";
         }
         out << "\nStatistics (response times in ms from the end of the request):\n"
-            << StatisticsTable(statistics) << LineSummary(statistics, driverErrors)
+            << StatisticsTable(statistics, port_.LineProtocol())
+            << LineSummary(statistics, driverErrors)
             << ListenedLineText(splitter, listened, statistics);
     }
     if (warning) {

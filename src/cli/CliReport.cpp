@@ -62,15 +62,19 @@ QJsonValue TextOrNull(const std::string& text) {
     return text.empty() ? QJsonValue(QJsonValue::Null) : QJsonValue(QString::fromStdString(text));
 }
 
-std::string StatisticsTable(const LineStatistics& statistics) {
+std::string StatisticsTable(const LineStatistics& statistics, const Protocol& protocol) {
+    const bool checked = protocol.ChecksFrames();
     // Short headings, in the order of StatisticsColumns().
-    std::vector<std::string> header{"Addr",     "Req",      "Good",      "NoAns",    "Wrong#",
-                                    "NoCR",     "NotDet",   "UnkFmt",    "Good%",    "1st min",
-                                    "1st mean", "1st p95",  "1st max",   "Last min", "Last mean",
-                                    "Last p95", "Last max", "Last good", "Judgement"};
+    std::vector<std::string> header{"Addr", "Req", "Good", "NoAns"};
+    const std::vector<std::string> failures =
+        checked ? std::vector<std::string>{"BadCRC", "Length", "Source", "Cut", "Exc"}
+                : std::vector<std::string>{"Wrong#", "NoCR", "NotDet", "UnkFmt"};
+    header.insert(header.end(), failures.begin(), failures.end());
+    header.insert(header.end(), {"Good%", "1st min", "1st mean", "1st p95", "1st max", "Last min",
+                                 "Last mean", "Last p95", "Last max", "Last good", "Judgement"});
     std::vector<std::vector<std::string>> rows{header};
     for (const ControllerStatistics& controller : statistics.Controllers()) {
-        rows.push_back(StatisticsFields(controller, statistics.AnswerWindow()));
+        rows.push_back(StatisticsFields(controller, statistics.AnswerWindow(), checked));
         for (std::string& field : rows.back()) {
             if (field.empty()) {
                 field = "-";
@@ -119,17 +123,37 @@ std::string LineSummary(const LineStatistics& statistics,
     return summary + "\n";
 }
 
-QJsonObject ControllerJson(const ControllerStatistics& controller, Duration answerWindow) {
+QJsonObject ControllerJson(const ControllerStatistics& controller, Duration answerWindow,
+                           const Protocol& protocol) {
     const Assessment assessment = Assess(controller, answerWindow);
-    return QJsonObject{
-        {"address", Latin1(controller.address)},
+    QJsonObject own;
+    if (protocol.ChecksFrames()) {
+        QJsonObject codes;
+        for (const auto& [code, count] : controller.exceptionCodes) {
+            codes.insert(QString::number(code), count);
+        }
+        own = QJsonObject{
+            {"address", controller.station},
+            {"badCrc", controller.badCrc},
+            {"wrongLength", controller.wrongLength},
+            {"wrongSource", controller.wrongSource},
+            {"cut", controller.cut},
+            {"exceptions", controller.exceptions},
+            {"exceptionCodes", codes},
+        };
+    } else {
+        own = QJsonObject{
+            {"address", Latin1(controller.address)},
+            {"wrongCount", controller.wrongCount},
+            {"noCr", controller.noCr},
+            {"notDetected", controller.notDetected},
+            {"unknownFormat", controller.unknownFormat},
+        };
+    }
+    QJsonObject common{
         {"requests", controller.requests},
         {"good", controller.good},
         {"noAnswer", controller.noAnswer},
-        {"wrongCount", controller.wrongCount},
-        {"noCr", controller.noCr},
-        {"notDetected", controller.notDetected},
-        {"unknownFormat", controller.unknownFormat},
         {"successRate", Rounded(controller.SuccessRate(), 1)},
         {"responseToFirstMs", TimesJson(controller.toFirst)},
         {"responseToLastMs", TimesJson(controller.toLast)},
@@ -138,12 +162,16 @@ QJsonObject ControllerJson(const ControllerStatistics& controller, Duration answ
         {"judgement", Text(JudgementName(assessment.judgement))},
         {"reason", Text(assessment.reason)},
     };
+    for (auto member = own.begin(); member != own.end(); ++member) {
+        common.insert(member.key(), member.value());
+    }
+    return common;
 }
 
-QJsonArray ControllersJson(const LineStatistics& statistics) {
+QJsonArray ControllersJson(const LineStatistics& statistics, const Protocol& protocol) {
     QJsonArray controllers;
     for (const ControllerStatistics& controller : statistics.Controllers()) {
-        controllers.append(ControllerJson(controller, statistics.AnswerWindow()));
+        controllers.append(ControllerJson(controller, statistics.AnswerWindow(), protocol));
     }
     return controllers;
 }
@@ -165,11 +193,11 @@ QJsonObject ScanJson(const LineStatistics& scan) {
     };
 }
 
-QJsonArray AnsweringControllersJson(const LineStatistics& scan) {
+QJsonArray AnsweringControllersJson(const LineStatistics& scan, const Protocol& protocol) {
     QJsonArray controllers;
     for (const ControllerStatistics& controller : scan.Controllers()) {
         if (controller.Missing() < controller.requests) {
-            controllers.append(ControllerJson(controller, scan.AnswerWindow()));
+            controllers.append(ControllerJson(controller, scan.AnswerWindow(), protocol));
         }
     }
     return controllers;

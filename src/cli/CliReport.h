@@ -13,6 +13,7 @@
 #include "core/Time.h"
 #include "lines/SerialLine.h"
 #include "monitor/LineStatistics.h"
+#include "protocol/Protocol.h"
 
 namespace tarvel {
 
@@ -32,7 +33,7 @@ void ShowProgress(std::ostream& err, const std::string& text);
 void EndProgress(std::ostream& err);
 
 // The statistics of each controller as an aligned text table, a header line first.
-std::string StatisticsTable(const LineStatistics& statistics);
+std::string StatisticsTable(const LineStatistics& statistics, const Protocol& protocol);
 // "Line: 120 exchanges, 4.30 exchanges/s, 93.1 % good, longest run of failures 3; driver errors:
 // ..."
 std::string LineSummary(const LineStatistics& statistics,
@@ -42,8 +43,11 @@ std::string LineSummary(const LineStatistics& statistics,
 QJsonValue TextOrNull(const std::string& text);
 
 // The JSON forms; README.md documents them.
-QJsonObject ControllerJson(const ControllerStatistics& controller, Duration answerWindow);
-QJsonArray ControllersJson(const LineStatistics& statistics);
+// A protocol that checks its frames (Modbus) gives the address as a number and counts what only
+// such frames have; Ascon keeps its own counts.
+QJsonObject ControllerJson(const ControllerStatistics& controller, Duration answerWindow,
+                           const Protocol& protocol);
+QJsonArray ControllersJson(const LineStatistics& statistics, const Protocol& protocol);
 QJsonObject LineJson(const LineStatistics& statistics,
                      const std::optional<UartErrorCounts>& driverErrors);
 // What a scan found, apart from the line's health: "addressesTried", "controllersFound",
@@ -52,7 +56,7 @@ QJsonObject LineJson(const LineStatistics& statistics,
 QJsonObject ScanJson(const LineStatistics& scan);
 // The addresses of a scan that answered at all, well or not, in the form of ControllerJson: the
 // silent ones are just addresses where no controller is.
-QJsonArray AnsweringControllersJson(const LineStatistics& scan);
+QJsonArray AnsweringControllersJson(const LineStatistics& scan, const Protocol& protocol);
 QJsonObject AnalysisJson(const AnalysisReport& report);
 QJsonArray TextsJson(const std::vector<std::string>& texts);
 // What a report or a JSON document covers: when, and on which line with which settings (nothing

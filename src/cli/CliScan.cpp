@@ -114,7 +114,7 @@ QCoro::Task<int> CliSession::Scan() {
             {"seconds", Rounded(std::chrono::duration<double>(progress.Elapsed()).count(), 1)},
             // What the scan found, not the line's health: a test run tells that.
             {"scan", ScanJson(statistics)},
-            {"controllers", AnsweringControllersJson(statistics)},
+            {"controllers", AnsweringControllersJson(statistics, port_.LineProtocol())},
         };
         AddProvenance(document, provenance);
         host_.out << JsonText(document);

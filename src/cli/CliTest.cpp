@@ -135,7 +135,7 @@ QCoro::Task<int> CliSession::Test() {
     if (options_.json) {
         QJsonObject document{
             {"command", "test"},
-            {"controllers", ControllersJson(statistics)},
+            {"controllers", ControllersJson(statistics, port_.LineProtocol())},
             {"sweeps", progress.Sweeps()},
             {"seconds", Rounded(std::chrono::duration<double>(progress.Elapsed()).count(), 1)},
             {"errors", end.errors},
@@ -169,7 +169,8 @@ QCoro::Task<int> CliSession::Test() {
             out << line << "\n";
         }
         out << "\nStatistics (response times in ms from the end of the request):\n"
-            << StatisticsTable(statistics) << LineSummary(statistics, monitor_.ErrorsSinceStart());
+            << StatisticsTable(statistics, port_.LineProtocol())
+            << LineSummary(statistics, monitor_.ErrorsSinceStart());
         if (const std::optional<Duration> roundTrip = monitor_.RoundTrip()) {
             char text[120];
             std::snprintf(text, sizeof text,

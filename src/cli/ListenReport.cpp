@@ -20,13 +20,17 @@ QJsonObject PollCycleJson(const PollCycle& polls) {
 
 QJsonObject ListenedLineJson(const FrameDecoder& splitter, Duration listened) {
     const double seconds = std::chrono::duration<double>(listened).count();
-    return QJsonObject{
+    QJsonObject heard{
         {"frames", static_cast<double>(splitter.Frames())},
         {"requests", static_cast<double>(splitter.Requests())},
         {"framesPerSecond", Rounded(seconds > 0 ? splitter.Frames() / seconds : 0.0, 2)},
         {"busyPercent", Rounded(SharePercent(splitter.Busy(), listened), 1)},
         {"noiseBytes", static_cast<double>(splitter.NoiseBytes())},
     };
+    for (const auto& [name, count] : splitter.OwnCounts()) {
+        heard.insert(QString::fromStdString(name), static_cast<double>(count));
+    }
+    return heard;
 }
 
 }  // namespace tarvel

@@ -42,6 +42,9 @@ public:
     // the statistics judge by. The Ascon protocol without it.
     using ProtocolSource = std::function<const Protocol&()>;
     void SetProtocolSource(ProtocolSource source) { protocolSource_ = std::move(source); }
+    const Protocol& LineProtocol() const {
+        return protocolSource_ ? protocolSource_() : DefaultProtocol();
+    }
     // Where a port across the network tells its measured round trip (nothing for a port of
     // this host): what the network adds to every answer.
     using RoundTripSource = std::function<std::optional<Duration>()>;
@@ -87,7 +90,7 @@ public:
 
 private:
     Duration WindowOf(ExchangeKind kind) const {
-        const Protocol& protocol = protocolSource_ ? protocolSource_() : DefaultProtocol();
+        const Protocol& protocol = LineProtocol();
         return protocol.Timings(kind, characterTime_ ? characterTime_() : Duration{0}).window;
     }
     struct CycleListener final : CycleSink {

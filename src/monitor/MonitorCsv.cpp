@@ -68,7 +68,30 @@ std::string TrafficCsv(const TrafficLog& log) {
     return csv;
 }
 
-const std::vector<std::string>& StatisticsColumns() {
+const std::vector<std::string>& StatisticsColumns(bool checkedFrames) {
+    static const std::vector<std::string> checked{"Address",
+                                                  "Requests",
+                                                  "Good",
+                                                  "No answer",
+                                                  "CRC error",
+                                                  "Wrong length",
+                                                  "Wrong address or function",
+                                                  "Answer cut",
+                                                  "Exceptions",
+                                                  "Success %",
+                                                  "First min ms",
+                                                  "First mean ms",
+                                                  "First p95 ms",
+                                                  "First max ms",
+                                                  "Last min ms",
+                                                  "Last mean ms",
+                                                  "Last p95 ms",
+                                                  "Last max ms",
+                                                  "Last good answer",
+                                                  "Judgement"};
+    if (checkedFrames) {
+        return checked;
+    }
     static const std::vector<std::string> columns{"Address",
                                                   "Requests",
                                                   "Good",
@@ -92,16 +115,20 @@ const std::vector<std::string>& StatisticsColumns() {
 }
 
 std::vector<std::string> StatisticsFields(const ControllerStatistics& controller,
-                                          Duration answerWindow) {
-    std::vector<std::string> fields{controller.address,
-                                    std::to_string(controller.requests),
+                                          Duration answerWindow, bool checkedFrames) {
+    std::vector<std::string> fields{controller.address, std::to_string(controller.requests),
                                     std::to_string(controller.good),
-                                    std::to_string(controller.noAnswer),
-                                    std::to_string(controller.wrongCount),
-                                    std::to_string(controller.noCr),
-                                    std::to_string(controller.notDetected),
-                                    std::to_string(controller.unknownFormat),
-                                    OneDecimal(controller.SuccessRate())};
+                                    std::to_string(controller.noAnswer)};
+    const std::vector<int> failures =
+        checkedFrames
+            ? std::vector<int>{controller.badCrc, controller.wrongLength, controller.wrongSource,
+                               controller.cut, controller.exceptions}
+            : std::vector<int>{controller.wrongCount, controller.noCr, controller.notDetected,
+                               controller.unknownFormat};
+    for (const int count : failures) {
+        fields.push_back(std::to_string(count));
+    }
+    fields.push_back(OneDecimal(controller.SuccessRate()));
     for (const ResponseTimes* times : {&controller.toFirst, &controller.toLast}) {
         const bool any = times->Count() > 0;
         fields.push_back(any ? Milliseconds(times->Minimum()) : "");
@@ -114,22 +141,24 @@ std::vector<std::string> StatisticsFields(const ControllerStatistics& controller
     return fields;
 }
 
-std::string StatisticsCsvHeader() {
-    std::vector<std::string> header = StatisticsColumns();
+std::string StatisticsCsvHeader(bool checkedFrames) {
+    std::vector<std::string> header = StatisticsColumns(checkedFrames);
     header.insert(header.end(),
                   {"Why", kDateTimeColumn, kPortColumn, kSettingsColumn, "statistics of"});
     return CsvRecord(header);
 }
 
 std::string StatisticsCsvRecords(Activity activity, const LineStatistics& statistics,
-                                 const LineDescription& line, const LocalDateTime& madeAt) {
+                                 const LineDescription& line, const LocalDateTime& madeAt,
+                                 bool checkedFrames) {
     std::string csv;
     const std::string of = ActivityName(activity);
     const std::string when = Iso8601(madeAt);
     const std::string port = PortText(line);
     const std::string settings = SettingsSummary(line);
     for (const ControllerStatistics& controller : statistics.Controllers()) {
-        std::vector<std::string> fields = StatisticsFields(controller, statistics.AnswerWindow());
+        std::vector<std::string> fields =
+            StatisticsFields(controller, statistics.AnswerWindow(), checkedFrames);
         fields.insert(fields.end(), {Assess(controller, statistics.AnswerWindow()).reason, when,
                                      port, settings, of});
         csv += CsvRecord(fields);
@@ -138,11 +167,12 @@ std::string StatisticsCsvRecords(Activity activity, const LineStatistics& statis
 }
 
 std::string StatisticsCsv(const LineMonitor& monitor, const LocalDateTime& madeAt) {
-    return StatisticsCsvHeader() +
-           StatisticsCsvRecords(monitor.RunActivity(), monitor.Statistics(), monitor.Line(),
-                                madeAt) +
+    const bool checked = monitor.LineProtocol().ChecksFrames();
+    return StatisticsCsvHeader(checked) +
+           StatisticsCsvRecords(monitor.RunActivity(), monitor.Statistics(), monitor.Line(), madeAt,
+                                checked) +
            StatisticsCsvRecords(Activity::Scan, monitor.ScanStatistics(), monitor.ScanLine(),
-                                madeAt);
+                                madeAt, checked);
 }
 
 }  // namespace tarvel

@@ -5,7 +5,9 @@
 #include <cstdint>
 #include <map>
 #include <optional>
+#include <string>
 #include <string_view>
+#include <utility>
 #include <vector>
 
 #include "core/Exchange.h"
@@ -47,6 +49,9 @@ public:
 
     // The protocol whose traffic it decodes, as the warnings name it.
     virtual std::string_view ProtocolName() const = 0;
+    // What this protocol's decoder counts of the line beyond what every decoder does, by name
+    // ("broadcasts"), in the order reports show them.
+    virtual std::vector<std::pair<std::string, std::int64_t>> OwnCounts() const { return {}; }
 
     // A character whose last stop bit reached the host at `arrival`; arrivals never go back.
     virtual void Feed(std::uint8_t byte, Instant arrival) = 0;

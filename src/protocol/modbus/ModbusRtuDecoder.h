@@ -45,6 +45,9 @@ public:
     // stamp may be) is still short. Stamps of an adapter that delivers in bursts prove nothing
     // shorter than a burst, so with the default allowance only slow lines can show them.
     std::int64_t ShortGaps() const { return shortGaps_; }
+    std::vector<std::pair<std::string, std::int64_t>> OwnCounts() const override {
+        return {{"broadcasts", broadcasts_}, {"crcErrors", crcErrors_}, {"shortGaps", shortGaps_}};
+    }
 
 private:
     // How the bytes from one position read in one direction.
