@@ -11,9 +11,11 @@ const char kLineOptions[] =
     "                        window program maps them (see --list-ports); COMn=DEVICE\n"
     "                        makes COMn stand for DEVICE. Without --port: COM1, the\n"
     "                        host's first serial port\n"
-    "  --baud N              150, 300, 600, 1200, 2400, 4800 or 9600 (4800)\n"
-    "  --parity P            none, even or odd: 7 data bits with parity, 8 without\n"
-    "                        (none)\n"
+    "  --protocol P          ascon, modbus-rtu or jbus-rtu (ascon)\n"
+    "  --baud N              150, 300, 600, 1200, 2400, 4800 or 9600 (4800); for\n"
+    "                        Modbus and JBus 1200 to 115200\n"
+    "  --parity P            none, even or odd: for Ascon 7 data bits with parity, 8\n"
+    "                        without; Modbus and JBus RTU always have 8 (none)\n"
     "  --stop-bits N         1 or 2 (1)\n"
     "  --retry N             further attempts after a failed exchange, 0 to 4 (2)\n"
     "  --simulate            the built-in simulated line instead of a port: A, B, E\n"
@@ -41,8 +43,8 @@ const char kProgramUsage[] =
     "       line-tarvel-cli --list-ports [--port COMn=DEVICE]\n"
     "       line-tarvel-cli --help | -h | --version\n"
     "\n"
-    "Diagnostics for an Ascon serial field bus of up to 64 controllers, without a\n"
-    "window.\n"
+    "Diagnostics for a serial field bus of up to 64 controllers, without a window:\n"
+    "Ascon, Modbus RTU and JBus RTU.\n"
     "\n"
     "Commands:\n"
     "  scan                  find the controllers on the line (addresses A to @)\n"
@@ -50,6 +52,14 @@ const char kProgramUsage[] =
     "  analyse FILE.lst      the analysis report of an error list (also \"analyze\")\n"
     "  listen                judge a line another master drives, sending nothing\n"
     "  send FRAME            one hand-typed request and its answer\n"
+    "\n"
+    "Modbus and JBus (--protocol modbus-rtu or jbus-rtu): addresses are numbers, 1 to\n"
+    "247 (JBus 255), given as numbers and ranges: --addresses 1-10,17. The test\n"
+    "request reads --count N holding registers (1) from --register R (0), the address\n"
+    "as it goes on the wire: a Modbus document's register n is address n - 1, a JBus\n"
+    "document gives the wire address. An exception answer proves the controller and\n"
+    "the line, and is counted by its code. --cfg, --lst and --dat hold Ascon addresses\n"
+    "only; --traffic, --stats and --json carry everything.\n"
     "\n";
 
 const char kOtherOptions[] =
@@ -80,13 +90,16 @@ const char kEvidenceFiles[] =
     "Each CSV row ends with its date and time (ISO 8601), the port and the settings.\n";
 
 const char kScanUsage[] =
-    "Usage: line-tarvel-cli scan [LINE OPTIONS] [--cfg FILE] [--traffic FILE]\n"
-    "                            [--stats FILE] [--json]\n"
+    "Usage: line-tarvel-cli scan [LINE OPTIONS] [--addresses LIST] [--cfg FILE]\n"
+    "                            [--answer-window TIME] [--register R] [--count N]\n"
+    "                            [--traffic FILE] [--stats FILE] [--json]\n"
     "       line-tarvel-cli scan --all-settings [--port DEVICE] [--cfg FILE] [--json]\n"
     "\n"
-    "Asks each of the 64 addresses A to @ in turn and prints one line per controller\n"
-    "found, then the summary. --cfg FILE writes the controllers found as a line\n"
-    "configuration, also when the scan was stopped.\n"
+    "Asks each of the 64 addresses A to @ in turn (a Modbus scan 1 to 247, each for\n"
+    "0.5 s), or those of --addresses, and prints one line per controller found, then\n"
+    "the summary. --cfg FILE writes the controllers found as a line configuration,\n"
+    "also when the scan was stopped. --answer-window TIME (0.3, 300ms) replaces the\n"
+    "protocol's wait for each answer, from the request's write.\n"
     "\n"
     "--all-settings asks the 64 addresses at every speed (9600 down to 150) with no,\n"
     "even and odd parity, one stop bit, and confirms each find with a second request;\n"
@@ -102,7 +115,8 @@ const char kScanStatus[] =
 
 const char kTestUsage[] =
     "Usage: line-tarvel-cli test [LINE OPTIONS] (--cfg FILE | --addresses A,B,...)\n"
-    "                            [--duration TIME | --sweeps N]\n"
+    "                            [--duration TIME | --sweeps N] [--answer-window TIME]\n"
+    "                            [--register R] [--count N]\n"
     "                            [--lst FILE] [--dat FILE] [--traffic FILE]\n"
     "                            [--stats FILE] [--json]\n"
     "\n"
@@ -156,10 +170,15 @@ const char kListenStatus[] =
 
 const char kSendUsage[] =
     "Usage: line-tarvel-cli send [LINE OPTIONS] [--value FRAME] [--] FRAME\n"
+    "       line-tarvel-cli send [LINE OPTIONS] --hex \"01 03 00 00 00 02\"\n"
     "\n"
     "Sends FRAME with a carriage return (and the value frame 0.05 s later), waits\n"
     "0.3 s for a five-character answer and prints it, or what went wrong. Put \"--\"\n"
-    "before a FRAME that starts with \"-\".\n";
+    "before a FRAME that starts with \"-\". --hex gives the frame's bytes instead; for\n"
+    "Modbus and JBus it is the frame without its CRC, which is added: the frame sent\n"
+    "is printed, then the answer in hexadecimal with what it says (the registers, or\n"
+    "the exception and its name), or what went wrong, within 0.5 s. Address 0 is a\n"
+    "broadcast, which no controller answers.\n";
 
 const char kSendStatus[] =
     "Exit status: 0 an answer came, 1 none came, 2 a usage error, 3 the port failed.\n";
