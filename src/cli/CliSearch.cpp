@@ -22,7 +22,9 @@ namespace {
 // Prints each find as it comes and shows where the search stands on a terminal.
 class SearchProgress final : public SearchSink {
 public:
-    SearchProgress(const CliHost& host, bool json) : host_(host), json_(json) {}
+    SearchProgress(const CliHost& host, bool json, const Protocol& protocol,
+                   std::vector<Station> stations)
+        : host_(host), json_(json), protocol_(protocol), stations_(std::move(stations)) {}
 
     void SearchStarted(int settings) override {
         settings_ = settings;
@@ -38,11 +40,13 @@ public:
         if (!host_.progress) {
             return;
         }
+        const auto position = std::find(stations_.begin(), stations_.end(), index);
         char text[160];
-        std::snprintf(text, sizeof text,
-                      "setting %s (%d of %d), address %c (%d of %d), %.0f s, found %zu",
-                      setting.Name().c_str(), number_, settings_, AddressCharacter(index),
-                      index + 1, kAddressCount, Seconds(), finds.size());
+        std::snprintf(
+            text, sizeof text, "setting %s (%d of %d), address %s (%d of %zu), %.0f s, found %zu",
+            setting.Name().c_str(), number_, settings_, protocol_.StationText(index).c_str(),
+            static_cast<int>(position - stations_.begin()) + 1, stations_.size(), Seconds(),
+            finds.size());
         ShowProgress(host_.err, text);
     }
     void ControllerFound(const SearchFind& find) override {
@@ -51,9 +55,12 @@ public:
             return;
         }
         EndLine();
-        host_.out << "Controller " << AddressCharacter(find.index) << " found at "
-                  << find.setting.Name() << " (address " << find.index << ")"
-                  << (find.confirmed ? "" : ", not confirmed: no good answer to a second request")
+        host_.out << "Controller " << protocol_.StationText(find.index) << " found at "
+                  << find.setting.Name();
+        if (!protocol_.ChecksFrames()) {
+            host_.out << " (address " << find.index << ")";
+        }
+        host_.out << (find.confirmed ? "" : ", not confirmed: no good answer to a second request")
                   << "\n"
                   << std::flush;
     }
@@ -74,15 +81,17 @@ private:
 
     const CliHost& host_;
     bool json_;
+    const Protocol& protocol_;
+    std::vector<Station> stations_;  // asked at each setting, in order
     Instant start_{};
     int settings_ = 0;
     int number_ = 0;
 };
 
-std::string Addresses(const std::vector<int>& indices) {
+std::string Addresses(const std::vector<int>& stations, const Protocol& protocol) {
     std::string text;
-    for (const int index : indices) {
-        text += std::string(text.empty() ? "" : " ") + AddressCharacter(index);
+    for (const int station : stations) {
+        text += std::string(text.empty() ? "" : " ") + protocol.StationText(station);
     }
     return text;
 }
@@ -141,7 +150,10 @@ std::string LineOptionsOf(const CliOptions& options) {
 }  // namespace
 
 QCoro::Task<int> CliSession::SearchAllSettings() {
-    SearchProgress progress(host_, options_.json);
+    const Protocol& protocol = port_.LineProtocol();
+    const std::vector<Station> stations =
+        options_.addresses.empty() ? protocol.Stations() : options_.addresses;
+    SearchProgress progress(host_, options_.json, protocol, stations);
     // The line configuration holds addresses and no settings: it is written from the controllers
     // of one setting, the one with the most, and the report says which.
     if (!AddDocument(options_.cfgFile, "line configuration",
@@ -171,22 +183,24 @@ QCoro::Task<int> CliSession::SearchAllSettings() {
     }
     SettingsSearch search(primo_, port_);
     search.AddSink(progress);
+    search.AskOnly(stations);
     search_ = &search;
     if (!stopCause_.empty()) {
         search.RequestStop();  // Ctrl+C while the port was being opened
     }
     files_.Start();
-    const SearchEnd end = co_await search.Search(co_await lineUse_.Acquire());
+    const SearchEnd end =
+        co_await search.Search(co_await lineUse_.Acquire(), SearchOrder(protocol));
     search_ = nullptr;
     const bool filesWritten = co_await files_.Finish();
 
     const std::vector<SettingGroup> groups = ConfirmedGroups(end.finds);
     const std::optional<SettingGroup> written = LargestGroup(groups);
     const std::string lineOptions = LineOptionsOf(options_);
-    const auto reachBy = [&lineOptions](const SearchSetting& setting) {
-        return ScanCommandFor(setting) + lineOptions;
+    const auto reachBy = [&lineOptions, &protocol](const SearchSetting& setting) {
+        return ScanCommandFor(setting, protocol) + lineOptions;
     };
-    const std::optional<std::string> warning = MixedSettingsWarning(groups, reachBy);
+    const std::optional<std::string> warning = MixedSettingsWarning(groups, reachBy, protocol);
     int confirmed = 0;
     for (const SearchFind& find : end.finds) {
         confirmed += find.confirmed ? 1 : 0;
@@ -197,7 +211,7 @@ QCoro::Task<int> CliSession::SearchAllSettings() {
                       << ShownPath(options_.cfgFile) << " is not written\n";
         } else if (groups.size() > 1) {
             host_.err << "line-tarvel-cli: " << ShownPath(options_.cfgFile) << " holds "
-                      << Addresses(written->addresses) << ", the controllers at "
+                      << Addresses(written->addresses, protocol) << ", the controllers at "
                       << written->setting.Name() << "; test them with --baud "
                       << written->setting.baud << " --parity " << written->setting.ParityWord()
                       << "\n";
@@ -207,11 +221,13 @@ QCoro::Task<int> CliSession::SearchAllSettings() {
         QJsonArray finds;
         for (const SearchFind& find : end.finds) {
             finds.append(QJsonObject{
-                {"address", QString(QChar::fromLatin1(AddressCharacter(find.index)))},
+                {"address", protocol.ChecksFrames() ? QJsonValue(find.index)
+                                                    : QJsonValue(QString(QChar::fromLatin1(
+                                                          AddressCharacter(find.index))))},
                 {"baud", find.setting.baud},
                 {"parity", Text(find.setting.ParityWord())},
                 {"dataBits", find.setting.DataBits()},
-                {"stopBits", 1},
+                {"stopBits", find.setting.stopBits},
                 {"confirmed", find.confirmed},
             });
         }
@@ -244,7 +260,7 @@ QCoro::Task<int> CliSession::SearchAllSettings() {
                   << Counted(confirmed, "controller") << " found";
         if (groups.size() == 1) {
             host_.out << " at " << groups[0].setting.Name() << ": "
-                      << Addresses(groups[0].addresses);
+                      << Addresses(groups[0].addresses, protocol);
         } else if (groups.size() > 1) {
             host_.out << " at " << Counted(static_cast<long>(groups.size()), "setting");
         }

@@ -68,7 +68,8 @@ private:
 }  // namespace
 
 std::string SearchSetting::Name() const {
-    return std::to_string(baud) + " " + std::to_string(DataBits()) + ParityLetter(parity) + "1";
+    return std::to_string(baud) + " " + std::to_string(DataBits()) + ParityLetter(parity) +
+           std::to_string(stopBits);
 }
 
 std::string SearchSetting::ParityWord() const {
@@ -80,8 +81,17 @@ std::string SearchSetting::ParityWord() const {
     return "none";
 }
 
-std::vector<SearchSetting> SearchOrder() {
+std::vector<SearchSetting> SearchOrder(const Protocol& protocol) {
     std::vector<SearchSetting> order;
+    if (protocol.ChecksFrames()) {
+        for (const int baud : {115200, 57600, 38400, 19200, 9600, 4800, 2400, 1200}) {
+            order.push_back(SearchSetting{baud, Parity::Even, 8, 1});
+            order.push_back(SearchSetting{baud, Parity::None, 8, 2});
+            order.push_back(SearchSetting{baud, Parity::Odd, 8, 1});
+            order.push_back(SearchSetting{baud, Parity::None, 8, 1});
+        }
+        return order;
+    }
     const std::vector<std::string>& bauds = PortDialogEntries::Bauds();
     for (auto baud = bauds.rbegin(); baud != bauds.rend(); ++baud) {
         for (const Parity parity : {Parity::None, Parity::Even, Parity::Odd}) {
@@ -108,8 +118,8 @@ SettingsSearch::SettingsSearch(Primo& primo, PortService& port, SearchTimings ti
 std::optional<std::string> SettingsSearch::Apply(const SearchSetting& setting) {
     primo_.BaudText = SignedNumberText(setting.baud);
     primo_.ParityText = std::string(1, ParityLetter(setting.parity));
-    primo_.DataBitsText = DataBitsFor(primo_.ParityText);
-    primo_.StopBitsText = SignedNumberText(1);
+    primo_.DataBitsText = std::to_string(setting.DataBits());
+    primo_.StopBitsText = SignedNumberText(setting.stopBits);
     SerialLine& line = port_.Line();
     if (line.SetSettings(SettingsText(primo_))) {
         return std::nullopt;
@@ -132,7 +142,7 @@ QCoro::Task<SearchEnd> SettingsSearch::Search(LineUse::Lease lease,
     SettingsRestore restore(primo_, line);
 
     const Protocol& protocol = port_.LineProtocol();
-    const std::vector<Station> stations = protocol.Stations();
+    const std::vector<Station> stations = only_.value_or(protocol.Stations());
     SearchEnd end;
     co_await port_.SettleLine();
     Tell([&](SearchSink& sink) { sink.SearchStarted(static_cast<int>(order.size())); });
@@ -165,8 +175,25 @@ QCoro::Task<SearchEnd> SettingsSearch::Search(LineUse::Lease lease,
         line.Input();
 
         const Duration window = SearchAnswerWindow(setting, timings_, protocol);
+        // A protocol that counts its silences in characters (Modbus) keeps them at every speed;
+        // Ascon's own probe pause is the line detector's pace, not a silence it needs.
+        pause_ = timings_.pause;
+        if (protocol.ChecksFrames()) {
+            pause_ = std::max(
+                pause_, protocol.Timings(ExchangeKind::Probe, CharacterTime(setting.Line())).pause);
+        }
         for (std::size_t at = 0; at < stations.size(); ++at) {
             const Station index = stations[at];
+            // A receiver that reads one stop bit reads two as well: a controller confirmed at a
+            // speed and parity is not found again at the same with the other stop bits.
+            const bool known = std::any_of(end.finds.begin(), end.finds.end(), [&](const auto& f) {
+                return f.confirmed && f.index == index && f.setting.baud == setting.baud &&
+                       f.setting.parity == setting.parity &&
+                       f.setting.DataBits() == setting.DataBits();
+            });
+            if (known) {
+                continue;
+            }
             Tell([&](SearchSink& sink) { sink.AddressStarting(setting, index); });
             const std::optional<Exchange> first = co_await Ask(index, 0, window);
             if (!first) {
@@ -216,7 +243,7 @@ QCoro::Task<std::optional<Exchange>> SettingsSearch::Ask(int index, int attempt,
                         }};
     ExchangeOnLine made =
         co_await MakeExchange(port_, primo_, protocol, std::move(request), ExchangeKind::Probe,
-                              ExchangeTimings{timings_.pause, window}, std::move(steps));
+                              ExchangeTimings{pause_, window}, std::move(steps));
     if (!made.exchange) {
         lineFailure_ = std::move(made.lineFailure);
         co_return std::nullopt;
@@ -264,7 +291,7 @@ std::optional<SettingGroup> LargestGroup(const std::vector<SettingGroup>& groups
 
 std::optional<std::string> MixedSettingsWarning(
     const std::vector<SettingGroup>& groups,
-    const std::function<std::string(const SearchSetting&)>& reachBy) {
+    const std::function<std::string(const SearchSetting&)>& reachBy, const Protocol& protocol) {
     if (groups.size() < 2) {
         return std::nullopt;
     }
@@ -274,7 +301,7 @@ std::optional<std::string> MixedSettingsWarning(
     for (const SettingGroup& group : groups) {
         std::string addresses;
         for (const int index : group.addresses) {
-            addresses += std::string(addresses.empty() ? "" : " ") + AddressCharacter(index);
+            addresses += std::string(addresses.empty() ? "" : " ") + protocol.StationText(index);
         }
         text +=
             "\n  " + group.setting.Name() + ": " + addresses + " (" + reachBy(group.setting) + ")";
@@ -282,15 +309,23 @@ std::optional<std::string> MixedSettingsWarning(
     return text;
 }
 
-std::string ScanCommandFor(const SearchSetting& setting) {
-    return "line-tarvel-cli scan --baud " + std::to_string(setting.baud) + " --parity " +
-           setting.ParityWord();
+std::string ScanCommandFor(const SearchSetting& setting, const Protocol& protocol) {
+    std::string command = "line-tarvel-cli scan";
+    if (protocol.CommandName() != DefaultProtocol().CommandName()) {
+        command += " --protocol " + std::string(protocol.CommandName());
+    }
+    command += " --baud " + std::to_string(setting.baud) + " --parity " + setting.ParityWord();
+    if (setting.stopBits != 1) {
+        command += " --stop-bits " + std::to_string(setting.stopBits);
+    }
+    return command;
 }
 
 std::string PortDialogChoiceFor(const SearchSetting& setting) {
     std::string parity = setting.ParityWord();
     parity.front() = static_cast<char>(std::toupper(static_cast<unsigned char>(parity.front())));
-    return "Baud " + std::to_string(setting.baud) + ", Parity " + parity + ", StopBit 1";
+    return "Baud " + std::to_string(setting.baud) + ", Parity " + parity + ", StopBit " +
+           std::to_string(setting.stopBits);
 }
 
 }  // namespace tarvel

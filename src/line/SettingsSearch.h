@@ -18,14 +18,17 @@ namespace tarvel {
 
 using namespace std::chrono_literals;
 
-// One speed and parity the search tries: 8 data bits without parity, 7 with, one stop bit (a
-// receiver set to one stop bit also reads frames with two, so two need no trying of their own).
+// One speed and framing the search tries. For Ascon: 8 data bits without parity, 7 with, one
+// stop bit (a receiver set to one stop bit also reads frames with two, so two need no trying of
+// their own). Modbus RTU always has 8 data bits, and 2 stop bits where it has no parity.
 struct SearchSetting {
     int baud = 9600;
     Parity parity = Parity::None;
+    int dataBits = 0;  // 0: as Ascon pairs them with the parity
+    int stopBits = 1;
 
-    int DataBits() const { return parity == Parity::None ? 8 : 7; }
-    LineSettings Line() const { return LineSettings{baud, parity, DataBits(), 1}; }
+    int DataBits() const { return dataBits > 0 ? dataBits : parity == Parity::None ? 8 : 7; }
+    LineSettings Line() const { return LineSettings{baud, parity, DataBits(), stopBits}; }
     // "2400 7E1"
     std::string Name() const;
     // "none", "even", "odd": the word the command line takes.
@@ -34,8 +37,10 @@ struct SearchSetting {
 };
 
 // Every speed of the port dialog from the fastest down, each with no, even and odd parity: the
-// fast ones first, as they cost least and are where most lines run.
-std::vector<SearchSetting> SearchOrder();
+// fast ones first, as they cost least and are where most lines run. For a protocol that checks
+// its frames (Modbus), every speed from 115200 down to 1200, each 8E1 (Modbus's default), 8N2,
+// 8O1 and 8N1.
+std::vector<SearchSetting> SearchOrder(const Protocol& protocol = DefaultProtocol());
 
 // The search's own pace, apart from the line detector's. Each request gets its own wire time
 // and that of a five-character answer plus the margin; no retry, since a second request
@@ -102,6 +107,8 @@ public:
     SettingsSearch& operator=(const SettingsSearch&) = delete;
 
     void AddSink(SearchSink& sink) { sinks_.push_back(&sink); }
+    // Asks these stations at each setting, in this order, instead of every station.
+    void AskOnly(std::vector<Station> stations) { only_ = std::move(stations); }
 
     // One search, holding the line's lease until it returns. `order` is the settings to try,
     // SearchOrder() unless a caller wants fewer.
@@ -132,6 +139,8 @@ private:
     PortService& port_;
     SearchTimings timings_;
     std::vector<SearchSink*> sinks_;
+    std::optional<std::vector<Station>> only_;
+    Duration pause_{0};  // before each request at the setting being tried
     bool running_ = false;
     bool stopAsked_ = false;
     std::string lineFailure_;
@@ -154,11 +163,13 @@ std::optional<SettingGroup> LargestGroup(const std::vector<SettingGroup>& groups
 // port dialog). Nothing when they all answer at one.
 std::optional<std::string> MixedSettingsWarning(
     const std::vector<SettingGroup>& groups,
-    const std::function<std::string(const SearchSetting&)>& reachBy);
+    const std::function<std::string(const SearchSetting&)>& reachBy,
+    const Protocol& protocol = DefaultProtocol());
 
 // "line-tarvel-cli scan --baud 2400 --parity even": the scan that reaches controllers at
-// `setting`.
-std::string ScanCommandFor(const SearchSetting& setting);
+// `setting`, with "--stop-bits 2" where it has two and the protocol where it is not Ascon.
+std::string ScanCommandFor(const SearchSetting& setting,
+                           const Protocol& protocol = DefaultProtocol());
 // "Baud 2400, Parity Even, StopBit 1": the port dialog's choice for `setting`.
 std::string PortDialogChoiceFor(const SearchSetting& setting);
 

@@ -10,6 +10,7 @@
 #include "core/DeviceTable.h"
 #include "line/SettingsSearch.h"
 #include "protocol/ascon/AsconFrame.h"
+#include "protocol/modbus/ModbusRtuProtocol.h"
 #include "sim/SimulatedSerialLine.h"
 #include "support/FramePeer.h"
 #include "support/LineRig.h"
@@ -92,6 +93,47 @@ TEST(SettingsSearchOrder, EverySpeedFromTheFastestTimesEveryParityWithOneStopBit
               11 * CharacterTime(LineSettings{150, Parity::Odd, 7, 1}) + 50ms);
 }
 
+TEST(SettingsSearchOrder, ModbusFromTheFastestWithItsDefaultEvenParityFirst) {
+    const ModbusRtuProtocol modbus(ModbusRtuProtocol::Modbus());
+    const std::vector<SearchSetting> order = SearchOrder(modbus);
+    ASSERT_EQ(order.size(), 32u);
+    EXPECT_EQ(order[0].Name(), "115200 8E1");
+    EXPECT_EQ(order[1].Name(), "115200 8N2");
+    EXPECT_EQ(order[2].Name(), "115200 8O1");
+    EXPECT_EQ(order[3].Name(), "115200 8N1");
+    EXPECT_EQ(order.back().Name(), "1200 8N1");
+    EXPECT_EQ(
+        ScanCommandFor(order[1], modbus),
+        "line-tarvel-cli scan --protocol modbus-rtu --baud 115200 --parity none --stop-bits 2");
+    EXPECT_EQ(PortDialogChoiceFor(order[1]), "Baud 115200, Parity None, StopBit 2");
+}
+
+TEST_F(SettingsSearchTest, ModbusControllersAreFoundAtTheirOwnSpeedAndFraming) {
+    const ModbusRtuProtocol modbus(ModbusRtuProtocol::Modbus());
+    port.SetLineProtocol(modbus);
+    SimulatedController fast;
+    fast.address = "1";
+    fast.baud = 19200;
+    fast.framing = Framing{8, Parity::Even};
+    SimulatedController slow = fast;
+    slow.address = "7";
+    slow.baud = 2400;
+    slow.framing = Framing{8, Parity::None};
+    BusPeer peer(line, SimulatedBus({fast, slow}, 0.0, 1, modbus));
+    search.AskOnly({1, 7, 20});
+    const SearchEnd end = Run(SearchOrder(modbus));
+    ASSERT_EQ(end.finds.size(), 2u);
+    EXPECT_EQ(end.finds[0].index, 1);
+    EXPECT_EQ(end.finds[0].setting.Name(), "19200 8E1");
+    // A receiver of one stop bit reads two as well: 8N2, tried first, reaches it, and 8N1 does
+    // not ask it again.
+    EXPECT_EQ(end.finds[1].index, 7);
+    EXPECT_EQ(end.finds[1].setting.Name(), "2400 8N2");
+    EXPECT_TRUE(end.finds[0].confirmed && end.finds[1].confirmed);
+    EXPECT_EQ(recorder.requests, 32 * 3 + 2 - 1);
+    ExpectOperatorSettingsBack();
+}
+
 TEST_F(SettingsSearchTest, AnEmptyLineIsAskedAtEverySettingOnceAnAddressAndGetsItsSettingsBack) {
     BusPeer peer(line, SimulatedBus({}, 0.0, 1));
     const SearchEnd end = Run();
@@ -144,7 +186,8 @@ TEST_F(SettingsSearchTest, ControllersAtThreeSettingsAreEachFoundAtTheirOwnAndCo
     ASSERT_EQ(groups.size(), 3u);
     EXPECT_EQ(groups[0].addresses, (std::vector<int>{0, 1}));
     EXPECT_EQ(LargestGroup(groups)->setting.Name(), "9600 8N1");
-    const auto warning = MixedSettingsWarning(groups, ScanCommandFor);
+    const auto warning =
+        MixedSettingsWarning(groups, [](const SearchSetting& s) { return ScanCommandFor(s); });
     ASSERT_TRUE(warning.has_value());
     EXPECT_NE(warning->find("9600 8N1: A B (line-tarvel-cli scan --baud 9600 --parity none)"),
               std::string::npos)
@@ -164,7 +207,9 @@ TEST_F(SettingsSearchTest, ControllersAllAtOneSettingGiveNoWarning) {
     ASSERT_EQ(groups.size(), 1u);
     EXPECT_EQ(groups[0].setting.Name(), "1200 7E1");
     EXPECT_EQ(groups[0].addresses, (std::vector<int>{0, 3}));
-    EXPECT_FALSE(MixedSettingsWarning(groups, ScanCommandFor).has_value());
+    EXPECT_FALSE(MixedSettingsWarning(groups, [](const SearchSetting& s) {
+                     return ScanCommandFor(s);
+                 }).has_value());
 }
 
 TEST_F(SettingsSearchTest, AFindThatDoesNotAnswerTheSecondRequestIsShownButNoController) {
