@@ -31,7 +31,8 @@ bool Clean(const MasterPoll& poll) {
     if (poll.answer.empty()) {
         return true;
     }
-    if (poll.answer.size() != 5 || poll.answer[0] != poll.address || poll.answer[4] != '\r') {
+    if (poll.answer.size() != 5 || poll.answer.substr(0, 1) != poll.address ||
+        poll.answer[4] != '\r') {
         return false;
     }
     for (int i = 1; i < 4; ++i) {
@@ -82,17 +83,17 @@ int main() {
             }
             const MasterPoll poll = expected.front();
             expected.pop_front();
-            if (exchange.request.stationText != std::string(1, poll.address) ||
+            if (exchange.request.stationText != poll.address ||
                 exchange.verdict != CycleVerdictOf(poll)) {
                 ++misattributed;
                 misattributedInNoise += Clean(poll) ? 0 : 1;
                 if (std::getenv("LISTEN_BENCH_DEBUG") != nullptr) {
                     std::printf(
-                        "heard %s %s verdict %d answer [%s]; polled %c %s verdict %d answer [%s]\n",
+                        "heard %s %s verdict %d answer [%s]; polled %s %s verdict %d answer [%s]\n",
                         exchange.request.stationText.c_str(), exchange.request.frame.c_str(),
-                        static_cast<int>(exchange.verdict), exchange.arrived.c_str(), poll.address,
-                        poll.request.c_str(), static_cast<int>(CycleVerdictOf(poll)),
-                        poll.answer.c_str());
+                        static_cast<int>(exchange.verdict), exchange.arrived.c_str(),
+                        poll.address.c_str(), poll.request.c_str(),
+                        static_cast<int>(CycleVerdictOf(poll)), poll.answer.c_str());
                 }
             }
             ambiguousPolls += Clean(poll) ? 0 : 1;

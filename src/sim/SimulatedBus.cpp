@@ -4,6 +4,8 @@
 #include <algorithm>
 #include <utility>
 
+#include "protocol/modbus/ModbusFrame.h"
+
 namespace tarvel {
 
 Framing FramingOf(const LineSettings& settings) { return {settings.dataBits, settings.parity}; }
@@ -47,22 +49,85 @@ std::uint8_t SimulatedBus::Corrupt(std::uint8_t byte) {
     return static_cast<std::uint8_t>(byte ^ mask);
 }
 
-std::string SimulatedBus::AnswerTo(const SimulatedController& controller, Station station,
-                                   const std::string& frame) {
+void SimulatedBus::ReadRegisters(const SimulatedController& controller, const std::string& frame,
+                                 std::string& answer) const {
+    using namespace modbus;
+    const auto at = [](const std::string& bytes, std::size_t i) {
+        return static_cast<std::uint8_t>(bytes[i]);
+    };
+    if (!protocol_.ChecksFrames() || frame.size() < 6 || answer.size() < 5 ||
+        at(frame, 1) != ReadHoldingRegisters || at(answer, 1) != ReadHoldingRegisters) {
+        return;
+    }
+    const int start = at(frame, 2) << 8 | at(frame, 3);
+    const int count = at(answer, 2) / 2;
+    if (answer.size() != static_cast<std::size_t>(3 + 2 * count + 2)) {
+        return;
+    }
+    answer.resize(answer.size() - 2);
+    for (int i = 0; i < count; ++i) {
+        const auto held = controller.registers.find(start + i);
+        if (held != controller.registers.end()) {
+            const auto place = static_cast<std::size_t>(3 + 2 * i);
+            answer[place] = static_cast<char>(held->second >> 8 & 0xFF);
+            answer[place + 1] = static_cast<char>(held->second & 0xFF);
+        }
+    }
+    answer = WithCrc(std::move(answer));
+}
+
+Station SimulatedBus::OtherStation(Station station) const {
+    const std::vector<Station> stations = protocol_.Stations();
+    const auto next = std::upper_bound(stations.begin(), stations.end(), station);
+    return next == stations.end() ? stations.front() : *next;
+}
+
+SimulatedBus::Answer SimulatedBus::AnswerTo(const SimulatedController& controller, Station station,
+                                            const std::string& frame) {
     value_ = std::clamp(value_ + std::uniform_int_distribution<int>(-2, 2)(random_), 100, 999);
-    std::string answer = responder_->Answer(station, frame, value_);
+    Answer answer{responder_->Answer(station, frame, value_)};
+    if (!controller.registers.empty()) {
+        ReadRegisters(controller, frame, answer.bytes);
+    }
     if (controller.fault == ControllerFault::None || !Chance(controller.faultRate)) {
         return answer;
     }
+    std::string& bytes = answer.bytes;
+    // The faults of CRC-checked frames leave every other protocol's answer as it is.
+    const bool checked = protocol_.ChecksFrames() && bytes.size() >= 2;
     switch (controller.fault) {
         case ControllerFault::Silent: return {};
         case ControllerFault::GarbledLastChar:
-            if (!answer.empty()) {
-                answer.back() = '\n';
+            if (!bytes.empty()) {
+                bytes.back() = '\n';
             }
             break;
-        case ControllerFault::ExtraChars: answer += "\r\n"; break;
-        case ControllerFault::ShortAnswer: answer.resize(3); break;
+        case ControllerFault::ExtraChars: bytes += "\r\n"; break;
+        case ControllerFault::ShortAnswer: bytes.resize(3); break;
+        case ControllerFault::BadCrc:
+            if (checked) {
+                bytes.back() = static_cast<char>(bytes.back() ^ 0xFF);
+            }
+            break;
+        case ControllerFault::Exception:
+            if (checked) {
+                std::string refusal;
+                refusal += static_cast<char>(station);
+                refusal += static_cast<char>(frame.at(1) | modbus::ExceptionBit);
+                refusal += static_cast<char>(controller.exceptionCode);
+                bytes = modbus::WithCrc(std::move(refusal));
+            }
+            break;
+        case ControllerFault::SilenceInside:
+            answer.pauseAfterThird = controller.insideSilence;
+            break;
+        case ControllerFault::OtherAddress:
+            if (checked) {
+                bytes.resize(bytes.size() - 2);
+                bytes[0] = static_cast<char>(OtherStation(station));
+                bytes = modbus::WithCrc(std::move(bytes));
+            }
+            break;
         case ControllerFault::None: break;
     }
     return answer;
@@ -100,10 +165,14 @@ std::vector<TimedByte> SimulatedBus::HostCharacter(std::uint8_t byte, Instant en
     }
     std::vector<TimedByte>& answer = back;
     Instant at = std::max(end + DelayOf(*addressed), wireFreeAt_);
-    for (const char c : AnswerTo(*addressed, *station, *frame)) {
-        auto out = static_cast<std::uint8_t>(c);
+    const Answer answerOf = AnswerTo(*addressed, *station, *frame);
+    for (std::size_t i = 0; i < answerOf.bytes.size(); ++i) {
+        auto out = static_cast<std::uint8_t>(answerOf.bytes[i]);
         if (Chance(addressed->noise) || Chance(lineNoise_)) {
             out = Corrupt(out);
+        }
+        if (i == 3) {
+            at += answerOf.pauseAfterThird;
         }
         at += characterTime;
         answer.push_back({at, out});

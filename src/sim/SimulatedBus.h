@@ -2,6 +2,7 @@
 #pragma once
 
 #include <cstdint>
+#include <map>
 #include <memory>
 #include <optional>
 #include <random>
@@ -21,6 +22,11 @@ enum class ControllerFault {
     GarbledLastChar,  // the closing carriage return comes out as another character
     ExtraChars,       // answers with characters beyond the closing carriage return
     ShortAnswer,      // stops after three characters
+    // Faults of the protocols whose frames carry a CRC (Modbus RTU, JBus RTU):
+    BadCrc,         // the answer's CRC does not hold
+    Exception,      // refuses every request with its exceptionCode instead of answering
+    SilenceInside,  // the answer stops for insideSilence after its third byte
+    OtherAddress,   // a well-formed answer, CRC and all, that names another station
 };
 
 // What sender and receiver must agree on for a character to arrive as sent. The stop bits are
@@ -49,6 +55,14 @@ struct SimulatedController {
     // Each answer's delay is drawn evenly from answerDelay - delaySpread to answerDelay +
     // delaySpread (never below nothing), as a controller busy with its own control loop varies.
     Duration delaySpread = Duration::zero();
+    // The code of its refusals under the Exception fault.
+    int exceptionCode = 2;
+    // How long its answers stop under the SilenceInside fault: longer than the 1.5 characters a
+    // frame may pause, so that a receiver drops what came before.
+    Duration insideSilence = std::chrono::milliseconds(5);
+    // Holding registers with a value of their own, by address; a read of any other reads as the
+    // protocol's responder has it.
+    std::map<int, int> registers{};
 };
 
 // A controller at `baud` and the framing the port dialog pairs with `parity`: 7 data bits with
@@ -86,6 +100,7 @@ public:
                                          const HostWire& host);
 
     const std::vector<SimulatedController>& Controllers() const { return controllers_; }
+    const Protocol& BusProtocol() const { return protocol_; }
 
     // The host's adapter keeps its receiver on while it sends, so every character the host
     // sends comes back to it as it was on the wire (noise included).
@@ -93,8 +108,17 @@ public:
     bool Echo() const { return echo_; }
 
 private:
-    std::string AnswerTo(const SimulatedController& controller, Station station,
-                         const std::string& frame);
+    struct Answer {
+        std::string bytes;
+        Duration pauseAfterThird{0};
+    };
+    Answer AnswerTo(const SimulatedController& controller, Station station,
+                    const std::string& frame);
+    // What a controller's own registers make of the healthy answer to a read.
+    void ReadRegisters(const SimulatedController& controller, const std::string& frame,
+                       std::string& answer) const;
+    // The address a controller with the OtherAddress fault answers with.
+    Station OtherStation(Station station) const;
     bool Chance(double probability);
     Duration DelayOf(const SimulatedController& controller);
     std::uint8_t Corrupt(std::uint8_t byte);

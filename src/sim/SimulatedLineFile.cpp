@@ -11,6 +11,7 @@
 #include "core/DeviceTable.h"
 #include "core/JsonText.h"
 #include "core/RegularFile.h"
+#include "protocol/Protocols.h"
 
 namespace tarvel {
 namespace {
@@ -88,8 +89,21 @@ public:
                  "a line description is an object, { \"controllers\": [ ... ] }, not " +
                      JsonKindName(document.kind));
         }
-        Members(document, "", {"controllers", "lineNoise", "seed", "echo", "master"});
         SimulatedLine line;
+        if (const JsonValue* protocol = Find(document, "protocol")) {
+            line.protocol =
+                ProtocolIndexNamed(Word(*protocol, "protocol", ProtocolCommandNames())).value_or(0);
+        }
+        protocol_ = ProtocolAt(line.protocol);
+        rtu_ = protocol_->ChecksFrames();
+        // An Ascon line, which needs no "protocol", is told of its members as it always was.
+        if (rtu_) {
+            Members(document, "",
+                    {"protocol", "controllers", "lineNoise", "seed", "echo", "master"});
+        } else {
+            Members(document, "", {"controllers", "lineNoise", "seed", "echo", "master"},
+                    {"protocol"});
+        }
         const JsonValue* controllers = Find(document, "controllers");
         if (!controllers) {
             Fail(document.line, "",
@@ -104,8 +118,9 @@ public:
             const auto [earlier, added] = seen.emplace(controller.address, i);
             if (!added) {
                 Fail(*Find(controllers->items[i], "address"), path + ".address",
-                     AddressShown(controller.address[0]) + " is the address of controllers[" +
-                         std::to_string(earlier->second) + "] already");
+                     (rtu_ ? controller.address : AddressShown(controller.address[0])) +
+                         " is the address of controllers[" + std::to_string(earlier->second) +
+                         "] already");
             }
             line.controllers.push_back(controller);
         }
@@ -135,18 +150,22 @@ private:
         Fail(at.line, path, message);
     }
 
-    // Every member must be one of `allowed`: a mistyped name would otherwise be passed over,
-    // and the line would quietly behave otherwise than its file says.
+    // Every member must be one of `allowed`, or of `unlisted` (taken, but not named to the
+    // operator): a mistyped name would otherwise be passed over, and the line would quietly
+    // behave otherwise than its file says.
     void Members(const JsonValue& object, const std::string& path,
-                 const std::vector<std::string>& allowed) const {
+                 const std::vector<std::string>& allowed,
+                 const std::vector<std::string>& unlisted = {}) const {
+        std::vector<std::string> known = allowed;
+        known.insert(known.end(), unlisted.begin(), unlisted.end());
         for (const JsonMember& member : object.members) {
-            if (std::find(allowed.begin(), allowed.end(), member.name) != allowed.end()) {
+            if (std::find(known.begin(), known.end(), member.name) != known.end()) {
                 continue;
             }
             const std::string shown = NameShown(member.name);
             const std::string where = path.empty() ? shown : path + "." + shown;
             std::string message = "unknown member";
-            for (const std::string& name : allowed) {
+            for (const std::string& name : known) {
                 if (EditDistance(member.name, name) <= std::max<std::size_t>(1, name.size() / 4)) {
                     message += " (did you mean \"" + name + "\"?)";
                     break;
@@ -239,22 +258,43 @@ private:
         return value.text[0];
     }
 
+    // A station of an RTU line, as a number.
+    int StationNumber(const JsonValue& value, const std::string& path) const {
+        const std::string what =
+            "a station address, 1 to " + std::to_string(protocol_->Stations().back());
+        if (value.kind != JsonValue::Kind::Number) {
+            Fail(value, path, "must be " + what + ", not " + JsonKindName(value.kind));
+        }
+        if (!protocol_->StationFrom(value.text)) {
+            Fail(value, path, value.text + " is not " + what);
+        }
+        return *protocol_->StationFrom(value.text);
+    }
+
+    // The station as the line's protocol writes it.
+    std::string StationIn(const JsonValue& value, const std::string& path) const {
+        return rtu_ ? protocol_->StationText(StationNumber(value, path))
+                    : std::string(1, Address(value, path));
+    }
+
     int Baud(const JsonValue& value, const std::string& path) const {
+        const std::vector<int>& allowed = SimulatedLineSpeeds(rtu_ ? 1 : 0);
+        const std::string kind = rtu_ ? "an RTU line" : "the port dialog";
         std::string speeds;
-        for (const int speed : SimulatedLineSpeeds()) {
+        for (const int speed : allowed) {
             speeds += (speeds.empty() ? "" : ", ") + std::to_string(speed);
         }
         if (value.kind != JsonValue::Kind::Number) {
             Fail(value, path,
-                 "must be a speed of the port dialog (" + speeds + "), not " +
+                 "must be a speed of " + kind + " (" + speeds + "), not " +
                      JsonKindName(value.kind));
         }
-        for (const int speed : SimulatedLineSpeeds()) {
+        for (const int speed : allowed) {
             if (value.number == speed) {
                 return speed;
             }
         }
-        Fail(value, path, value.text + " is no speed of the port dialog (" + speeds + ")");
+        Fail(value, path, value.text + " is no speed of " + kind + " (" + speeds + ")");
     }
 
     Parity ParityOf(const JsonValue& value, const std::string& path) const {
@@ -262,8 +302,8 @@ private:
         return name == "even" ? Parity::Even : name == "odd" ? Parity::Odd : Parity::None;
     }
 
-    // The data bits and parity given, the one missing as the port dialog pairs them: 7 data
-    // bits with parity, 8 without.
+    // The data bits and parity given, the one missing as the protocol pairs them: for Ascon as
+    // the port dialog does, 7 data bits with parity, 8 without; always 8 for RTU.
     std::optional<Framing> FramingIn(const JsonValue& object, const std::string& path) const {
         const JsonValue* parity = Find(object, "parity");
         const JsonValue* bits = Find(object, "dataBits");
@@ -273,7 +313,10 @@ private:
         Framing framing;
         framing.parity = parity ? ParityOf(*parity, path + ".parity") : Parity::None;
         framing.dataBits = bits ? static_cast<int>(Whole(*bits, path + ".dataBits", 7, 8))
-                                : (framing.parity == Parity::None ? 8 : 7);
+                                : protocol_->DataBitsFor(framing.parity != Parity::None);
+        if (rtu_ && framing.dataBits != 8) {
+            Fail(*bits, path + ".dataBits", "RTU characters always have 8 data bits");
+        }
         return framing;
     }
 
@@ -283,15 +326,21 @@ private:
                  "a controller is an object, { \"address\": \"A\", ... }, not " +
                      JsonKindName(object.kind));
         }
-        Members(object, path,
-                {"address", "baud", "parity", "dataBits", "answerDelayMs", "delaySpreadMs", "fault",
-                 "faultRate", "noise"});
+        if (rtu_) {
+            Members(object, path,
+                    {"address", "baud", "parity", "dataBits", "answerDelayMs", "delaySpreadMs",
+                     "fault", "faultRate", "exceptionCode", "silenceMs", "noise", "registers"});
+        } else {
+            Members(object, path,
+                    {"address", "baud", "parity", "dataBits", "answerDelayMs", "delaySpreadMs",
+                     "fault", "faultRate", "noise"});
+        }
         SimulatedController controller;
         const JsonValue* address = Find(object, "address");
         if (!address) {
             Fail(object, path, "no \"address\" member: every controller has its bus address");
         }
-        controller.address = std::string(1, Address(*address, path + ".address"));
+        controller.address = StationIn(*address, path + ".address");
         if (const JsonValue* baud = Find(object, "baud")) {
             controller.baud = Baud(*baud, path + ".baud");
         }
@@ -305,22 +354,48 @@ private:
                 Milliseconds(Number(*spread, path + ".delaySpreadMs", 0, 10000));
         }
         if (const JsonValue* fault = Find(object, "fault")) {
-            static const std::vector<std::pair<std::string, ControllerFault>> kFaults{
-                {"none", ControllerFault::None},
-                {"silent", ControllerFault::Silent},
-                {"garbledLastChar", ControllerFault::GarbledLastChar},
-                {"extraChars", ControllerFault::ExtraChars},
-                {"shortAnswer", ControllerFault::ShortAnswer}};
+            using Faults = std::vector<std::pair<std::string, ControllerFault>>;
+            static const Faults kAsconFaults{{"none", ControllerFault::None},
+                                             {"silent", ControllerFault::Silent},
+                                             {"garbledLastChar", ControllerFault::GarbledLastChar},
+                                             {"extraChars", ControllerFault::ExtraChars},
+                                             {"shortAnswer", ControllerFault::ShortAnswer}};
+            static const Faults kRtuFaults{{"none", ControllerFault::None},
+                                           {"silent", ControllerFault::Silent},
+                                           {"shortAnswer", ControllerFault::ShortAnswer},
+                                           {"badCrc", ControllerFault::BadCrc},
+                                           {"exception", ControllerFault::Exception},
+                                           {"silenceInside", ControllerFault::SilenceInside},
+                                           {"otherAddress", ControllerFault::OtherAddress}};
+            const Faults& faults = rtu_ ? kRtuFaults : kAsconFaults;
             std::vector<std::string> names;
-            for (const auto& [name, kind] : kFaults) {
+            for (const auto& [name, kind] : faults) {
                 names.push_back(name);
             }
             const std::string name = Word(*fault, path + ".fault", names);
-            for (const auto& [known, kind] : kFaults) {
+            for (const auto& [known, kind] : faults) {
                 if (known == name) {
                     controller.fault = kind;
                 }
             }
+        }
+        // What shapes one fault only is refused beside another, rather than quietly ignored.
+        if (const JsonValue* code = Find(object, "exceptionCode")) {
+            if (controller.fault != ControllerFault::Exception) {
+                Fail(*code, path + ".exceptionCode", "goes with the fault \"exception\" only");
+            }
+            controller.exceptionCode =
+                static_cast<int>(Whole(*code, path + ".exceptionCode", 1, 255));
+        }
+        if (const JsonValue* silence = Find(object, "silenceMs")) {
+            if (controller.fault != ControllerFault::SilenceInside) {
+                Fail(*silence, path + ".silenceMs", "goes with the fault \"silenceInside\" only");
+            }
+            controller.insideSilence =
+                Milliseconds(Number(*silence, path + ".silenceMs", 0, 10000));
+        }
+        if (const JsonValue* registers = Find(object, "registers")) {
+            controller.registers = Registers(*registers, path + ".registers");
         }
         if (const JsonValue* rate = Find(object, "faultRate")) {
             controller.faultRate = Number(*rate, path + ".faultRate", 0.0, 1.0);
@@ -331,15 +406,43 @@ private:
         return controller;
     }
 
+    std::map<int, int> Registers(const JsonValue& object, const std::string& path) const {
+        if (object.kind != JsonValue::Kind::Object) {
+            Fail(object, path,
+                 "must be an object of register addresses and their values, { \"0\": 123 }, "
+                 "not " +
+                     JsonKindName(object.kind));
+        }
+        std::map<int, int> registers;
+        for (const JsonMember& member : object.members) {
+            const std::string where = path + "." + NameShown(member.name);
+            int address = -1;
+            const char* end = member.name.data() + member.name.size();
+            const auto [stop, failure] = std::from_chars(member.name.data(), end, address);
+            if (failure != std::errc() || stop != end || address < 0 || address > 65535) {
+                Fail(member.value, where,
+                     Shown(member.name) + " is no register address, \"0\" to \"65535\"");
+            }
+            registers[address] = static_cast<int>(Whole(member.value, where, 0, 65535));
+        }
+        return registers;
+    }
+
     SimulatedLineMaster Master(const JsonValue& object, const std::string& path) const {
         if (object.kind != JsonValue::Kind::Object) {
             Fail(object, path,
                  "the master is an object, { \"baud\": 9600, ... }, not " +
                      JsonKindName(object.kind));
         }
-        Members(object, path,
-                {"baud", "parity", "dataBits", "stopBits", "pollGapMs", "answerTimeoutMs",
-                 "writeEvery", "addresses", "writeParameter", "valueDelayMs"});
+        if (rtu_) {
+            Members(object, path,
+                    {"baud", "parity", "dataBits", "stopBits", "pollGapMs", "answerTimeoutMs",
+                     "writeEvery", "broadcastEvery", "turnaroundMs", "addresses"});
+        } else {
+            Members(object, path,
+                    {"baud", "parity", "dataBits", "stopBits", "pollGapMs", "answerTimeoutMs",
+                     "writeEvery", "addresses", "writeParameter", "valueDelayMs"});
+        }
         SimulatedLineMaster master;
         if (const JsonValue* baud = Find(object, "baud")) {
             master.settings.baud = Baud(*baud, path + ".baud");
@@ -366,7 +469,7 @@ private:
             Expect(*addresses, path + ".addresses", JsonValue::Kind::Array);
             for (std::size_t i = 0; i < addresses->items.size(); ++i) {
                 schedule.addresses.push_back(
-                    Address(addresses->items[i], path + ".addresses[" + std::to_string(i) + "]"));
+                    StationIn(addresses->items[i], path + ".addresses[" + std::to_string(i) + "]"));
             }
         }
         if (const JsonValue* parameter = Find(object, "writeParameter")) {
@@ -384,22 +487,39 @@ private:
         if (const JsonValue* delay = Find(object, "valueDelayMs")) {
             schedule.valueDelay = Milliseconds(Number(*delay, path + ".valueDelayMs", 0, 10000));
         }
+        if (const JsonValue* every = Find(object, "broadcastEvery")) {
+            schedule.broadcastEvery =
+                static_cast<int>(Whole(*every, path + ".broadcastEvery", 0, 1000000));
+        }
+        if (const JsonValue* turnaround = Find(object, "turnaroundMs")) {
+            schedule.turnaround =
+                Milliseconds(Number(*turnaround, path + ".turnaroundMs", 0, 10000));
+        }
         return master;
     }
 
     std::string file_;
+    const Protocol* protocol_ = &DefaultProtocol();
+    bool rtu_ = false;
 };
 
 }  // namespace
 
-SimulatedLine BuiltInLine() {
+SimulatedLine BuiltInLine(int protocol) {
     SimulatedLine line;
+    line.protocol = protocol;
     line.controllers = DemoControllers();
+    if (protocol != 0) {
+        // The same controllers, numbered in their order.
+        for (std::size_t i = 0; i < line.controllers.size(); ++i) {
+            line.controllers[i].address = std::to_string(i + 1);
+        }
+    }
     return line;
 }
 
 SimulatedBus BusOf(const SimulatedLine& line) {
-    SimulatedBus bus(line.controllers, line.lineNoise, line.seed);
+    SimulatedBus bus(line.controllers, line.lineNoise, line.seed, *ProtocolAt(line.protocol));
     bus.SetEcho(line.echo);
     return bus;
 }
@@ -408,9 +528,10 @@ SimulatedMaster MasterOf(const SimulatedLine& line, const SimulatedLineMaster& m
     return SimulatedMaster(BusOf(line), master.schedule, master.settings);
 }
 
-const std::vector<int>& SimulatedLineSpeeds() {
-    static const std::vector<int> speeds{150, 300, 600, 1200, 2400, 4800, 9600};
-    return speeds;
+const std::vector<int>& SimulatedLineSpeeds(int protocol) {
+    static const std::vector<int> ascon{150, 300, 600, 1200, 2400, 4800, 9600};
+    static const std::vector<int> rtu{1200, 2400, 4800, 9600, 19200, 38400, 57600, 115200};
+    return protocol == 0 ? ascon : rtu;
 }
 
 std::variant<SimulatedLine, std::string> ParseSimulatedLine(std::string_view text,

@@ -24,6 +24,9 @@ struct SimulatedLineMaster {
 // A simulated line as a description file gives it (or the built-in one): what the bus is made
 // of, and whether a master of its own polls it.
 struct SimulatedLine {
+    // The protocol its controllers speak, as the port dialog counts them (ProtocolAt): Ascon
+    // unless told.
+    int protocol = 0;
     std::vector<SimulatedController> controllers;
     double lineNoise = 0.0;
     std::uint64_t seed = 1;
@@ -31,14 +34,17 @@ struct SimulatedLine {
     std::optional<SimulatedLineMaster> master;
 };
 
-// The five controllers of the built-in line: A, B, E healthy, C silent, D noisy.
-SimulatedLine BuiltInLine();
+// The five controllers of the built-in line: A, B, E healthy, C silent, D noisy; on a line of
+// another protocol (ProtocolAt's `protocol`) the same at addresses 1 to 5 (1, 2, 5 healthy, 3
+// silent, 4 noisy).
+SimulatedLine BuiltInLine(int protocol = 0);
 
 SimulatedBus BusOf(const SimulatedLine& line);
 SimulatedMaster MasterOf(const SimulatedLine& line, const SimulatedLineMaster& master);
 
-// The speeds a controller or a master of a described line may have: the port dialog's.
-const std::vector<int>& SimulatedLineSpeeds();
+// The speeds a controller or a master of a described line may have: the port dialog's for Ascon,
+// 1200 to 115200 for the RTU protocols.
+const std::vector<int>& SimulatedLineSpeeds(int protocol = 0);
 
 // A description is a few hundred bytes; anything near this is no description.
 inline constexpr std::size_t kSimulatedLineFileLimit = 1024 * 1024;
@@ -56,7 +62,8 @@ std::variant<SimulatedLine, std::string> ReadSimulatedLineFile(const std::string
 
 // What the line's controllers are, for a note to the operator: "controllers A, B, E healthy,
 // C silent, D noisy"; an echoing adapter and line noise are added ("..., line noise 0.01, the
-// adapter echoes").
+// adapter echoes"). A line of another protocol than Ascon names it first: "MB RTU controllers
+// 1, 2 healthy, 3 answering exception 2".
 std::string SimulatedLineSummary(const SimulatedLine& line);
 // "9600 8N1": the speed and framing a master of the line polls at.
 std::string MasterSettingsText(const SimulatedLineMaster& master);

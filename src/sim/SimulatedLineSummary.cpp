@@ -7,6 +7,7 @@
 #include <utility>
 #include <vector>
 
+#include "protocol/modbus/ModbusFrame.h"
 #include "sim/SimulatedLineFile.h"
 
 namespace tarvel {
@@ -57,6 +58,17 @@ std::string ControllerText(const SimulatedController& controller, const Wire& co
             case ControllerFault::GarbledLastChar: fault = "garbling its carriage return"; break;
             case ControllerFault::ExtraChars: fault = "sending extra characters"; break;
             case ControllerFault::ShortAnswer: fault = "answering short"; break;
+            case ControllerFault::BadCrc: fault = "with a bad CRC"; break;
+            case ControllerFault::Exception:
+                fault = "answering exception " + std::to_string(controller.exceptionCode);
+                // A code the standard does not name has only its number.
+                if (const std::string name = modbus::ExceptionName(controller.exceptionCode);
+                    !name.starts_with("exception code")) {
+                    fault += " (" + name + ")";
+                }
+                break;
+            case ControllerFault::SilenceInside: fault = "pausing inside its answers"; break;
+            case ControllerFault::OtherAddress: fault = "answering with another address"; break;
             case ControllerFault::None: break;
         }
         parts.push_back(fault + (controller.faultRate < 1.0 ? " at times" : ""));
@@ -105,11 +117,15 @@ std::string SimulatedLineSummary(const SimulatedLine& line) {
         }
         group->second += (group->second.empty() ? "" : ", ") + controller.address;
     }
+    // A line of another protocol than Ascon, which every line has unless told, says which.
     std::string text;
+    if (const Protocol* protocol = ProtocolAt(line.protocol); line.protocol != 0 && protocol) {
+        text = std::string(protocol->Name()) + (line.controllers.empty() ? ", " : " ");
+    }
     if (line.controllers.empty()) {
-        text = "no controllers";
+        text += "no controllers";
     } else {
-        text = line.controllers.size() == 1 ? "controller " : "controllers ";
+        text += line.controllers.size() == 1 ? "controller " : "controllers ";
         for (std::size_t i = 0; i < groups.size(); ++i) {
             text += (i == 0 ? "" : ", ") + groups[i].second + " " + groups[i].first;
         }

@@ -6,10 +6,39 @@
 #include <utility>
 
 #include "protocol/ascon/AsconFrame.h"
+#include "protocol/modbus/ModbusFrame.h"
 
 namespace tarvel {
 
+namespace {
+
+// The request as a loop of the program would have put it on the line.
+Request RequestOf(const MasterPoll& poll) {
+    Request request;
+    request.station = poll.protocol->StationFrom(poll.address).value_or(0);
+    request.stationText = poll.address;
+    request.frame = poll.request;
+    return request;
+}
+
+// Whether all of the answer a poll awaits has come.
+bool AnswerWhole(const MasterPoll& poll) {
+    return !poll.answer.empty() && static_cast<int>(poll.answer.size()) >=
+                                       poll.protocol->AnswerLength(RequestOf(poll), poll.answer);
+}
+
+}  // namespace
+
 ExchangeVerdict CycleVerdictOf(const MasterPoll& poll) {
+    if (poll.protocol != nullptr && poll.protocol->ChecksFrames()) {
+        if (poll.broadcast) {
+            return ExchangeVerdict::Good;
+        }
+        // An answer not whole when the wait ran out was late.
+        return poll.protocol
+            ->CheckAnswer(RequestOf(poll), ExchangeKind::Test, !AnswerWhole(poll), poll.answer)
+            .verdict;
+    }
     if (poll.answer.empty()) {
         return ExchangeVerdict::NoAnswer;
     }
@@ -27,13 +56,20 @@ SimulatedMaster::SimulatedMaster(SimulatedBus bus, MasterSchedule schedule, Line
       schedule_(std::move(schedule)),
       settings_(settings),
       characterTime_(CharacterTime(settings)),
-      addresses_(schedule_.addresses) {
+      addresses_(schedule_.addresses),
+      modbus_(bus_.BusProtocol().ChecksFrames()) {
     // The master's own adapter is not the listener's: what it might echo never reaches the line.
     bus_.SetEcho(false);
     if (addresses_.empty()) {
         for (const SimulatedController& controller : bus_.Controllers()) {
-            addresses_.push_back(controller.address[0]);
+            addresses_.push_back(controller.address);
         }
+    }
+    if (modbus_) {
+        // A station its protocol cannot write is no station to ask.
+        std::erase_if(addresses_, [&](const std::string& address) {
+            return !bus_.BusProtocol().StationFrom(address);
+        });
     }
 }
 
@@ -65,22 +101,36 @@ std::vector<TimedByte> SimulatedMaster::NextPoll(Instant start) {
     }
     const Instant begin = std::max(start, readyAt_);
     MasterPoll poll;
-    poll.address =
-        addresses_[static_cast<std::size_t>(polls_ % static_cast<long long>(addresses_.size()))];
+    poll.protocol = &bus_.BusProtocol();
+    if (modbus_) {
+        ModbusPoll(begin, poll, wire);
+    } else {
+        AsconPoll(begin, poll, wire);
+    }
+    std::stable_sort(wire.begin(), wire.end(),
+                     [](const TimedByte& a, const TimedByte& b) { return a.end < b.end; });
+    log_.push_back(std::move(poll));
+    return wire;
+}
+
+void SimulatedMaster::AsconPoll(Instant begin, MasterPoll& poll, std::vector<TimedByte>& wire) {
+    const char address =
+        addresses_[static_cast<std::size_t>(polls_ % static_cast<long long>(addresses_.size()))].at(
+            0);
+    poll.address = std::string(1, address);
     ++polls_;
     poll.write = schedule_.writeEvery > 0 && polls_ % schedule_.writeEvery == 0;
     if (!poll.write) {
-        Send(AsconRequest(poll.address), begin, poll, wire);
+        Send(AsconRequest(address), begin, poll, wire);
     } else {
-        Send(std::string(1, poll.address) + '!' + schedule_.writeParameter + '\r', begin, poll,
-             wire);
+        Send(poll.address + '!' + schedule_.writeParameter + '\r', begin, poll, wire);
         // The value frame is handed over a value delay after the command frame, and goes out
         // once the transmitter (and the line, should a controller have answered) is free.
         const Instant valueStart = std::max(begin + schedule_.valueDelay, wire.back().end);
         char value[8];
         std::snprintf(value, sizeof value, "%04d", writeValue_);
         writeValue_ = (writeValue_ + 37) % 10000;
-        Send(std::string(1, poll.address) + value + '\r', valueStart, poll, wire);
+        Send(poll.address + value + '\r', valueStart, poll, wire);
     }
     // A master waits for the closing carriage return or the time-out, and never talks over an
     // answer that runs past it.
@@ -90,10 +140,53 @@ std::vector<TimedByte> SimulatedMaster::NextPoll(Instant start) {
             poll.answer.back() == '\r' ? *poll.answerLast : std::max(waitEnd, *poll.answerLast);
     }
     readyAt_ = waitEnd + schedule_.pollGap;
-    std::stable_sort(wire.begin(), wire.end(),
-                     [](const TimedByte& a, const TimedByte& b) { return a.end < b.end; });
-    log_.push_back(std::move(poll));
-    return wire;
+}
+
+void SimulatedMaster::ModbusPoll(Instant begin, MasterPoll& poll, std::vector<TimedByte>& wire) {
+    using namespace modbus;
+    ++polls_;
+    poll.broadcast = schedule_.broadcastEvery > 0 && polls_ % schedule_.broadcastEvery == 0;
+    Station station = BroadcastAddress;
+    if (!poll.broadcast) {
+        poll.address = addresses_[static_cast<std::size_t>(
+            addressed_ % static_cast<long long>(addresses_.size()))];
+        station = *bus_.BusProtocol().StationFrom(poll.address);
+        ++addressed_;
+        poll.write = schedule_.writeEvery > 0 && polls_ % schedule_.writeEvery == 0;
+    } else {
+        poll.address = std::to_string(BroadcastAddress);
+        poll.write = true;
+    }
+    std::string request;
+    if (!poll.write) {
+        request = ReadHoldingRequest(station, 0, 1);
+    } else {
+        // Register 0 takes the value, with function 6 and 16 in turn.
+        const int value = writeValue_;
+        writeValue_ = (writeValue_ + 37) % 10000;
+        request += static_cast<char>(station);
+        if (writes_++ % 2 == 0) {
+            request += static_cast<char>(WriteSingleRegister);
+            request += std::string("\0\0", 2);
+        } else {
+            request += static_cast<char>(WriteMultipleRegisters);
+            request += std::string("\0\0\0\1\2", 5);
+        }
+        request += static_cast<char>(value >> 8 & 0xFF);
+        request += static_cast<char>(value & 0xFF);
+        request = WithCrc(std::move(request));
+    }
+    Send(request, begin, poll, wire);
+    // No answer comes to a broadcast: the controllers are left the turnaround to act on it.
+    // Otherwise the master waits for the whole answer or the time-out, and never talks over an
+    // answer that runs past it.
+    Instant waitEnd =
+        poll.requestEnd + (poll.broadcast ? schedule_.turnaround : schedule_.answerTimeout);
+    if (poll.answerLast) {
+        waitEnd = AnswerWhole(poll) ? *poll.answerLast : std::max(waitEnd, *poll.answerLast);
+    }
+    // The silence before the next request is 3.5 characters at the least.
+    readyAt_ = waitEnd + std::max(schedule_.pollGap, FrameGap(characterTime_));
 }
 
 MasterOnLine::MasterOnLine(SimulatedMaster& master, SimulatedSerialLine& line, Scheduler& scheduler)

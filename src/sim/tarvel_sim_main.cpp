@@ -14,14 +14,15 @@
 #include <string>
 
 #include "core/Version.h"
+#include "protocol/Protocols.h"
 #include "sim/PtyBusHost.h"
 #include "sim/SimulatedLineFile.h"
 
 namespace {
 
 const char kUsage[] =
-    "Usage: line-tarvel-sim [--line FILE] [--echo] [LINE-NOISE]\n"
-    "       line-tarvel-sim --master [--line FILE] [--baud N]\n"
+    "Usage: line-tarvel-sim [--line FILE | --protocol NAME] [--echo] [LINE-NOISE]\n"
+    "       line-tarvel-sim --master [--line FILE | --protocol NAME] [--baud N]\n"
     "                       [--parity none|even|odd] [LINE-NOISE]\n"
     "       line-tarvel-sim --help | --version\n"
     "\n"
@@ -33,6 +34,10 @@ const char kUsage[] =
     "corrupted; given, it stands instead of the file's \"lineNoise\" (0 unless\n"
     "given).\n"
     "\n"
+    "--protocol modbus-rtu or jbus-rtu makes the built-in line speak Modbus RTU or\n"
+    "JBus RTU, its controllers at addresses 1 to 5 (1, 2, 5 healthy, 3 silent, 4\n"
+    "noisy); a FILE says its protocol itself (\"protocol\", Ascon unless given).\n"
+    "\n"
     "--echo makes the adapter give back every character sent to the device, as an\n"
     "RS-485 adapter that keeps its receiver on while it sends; the line echoes when\n"
     "--echo or the file's \"echo\" says so.\n"
@@ -43,7 +48,9 @@ const char kUsage[] =
     "on the device; what is sent to the device is ignored, so --echo goes without\n"
     "it. --baud (150 to 9600) and --parity (7 data bits with parity, 8 without) set\n"
     "the master's line, over what the file's \"master\" says; 9600 and none unless\n"
-    "given either way. When interrupted it prints what it did for each controller.\n"
+    "given either way. On a Modbus or JBus line --baud is 1200 to 115200 and the\n"
+    "characters always have 8 data bits. When interrupted it prints what it did for\n"
+    "each controller.\n"
     "\n"
     "Exit status: 0 when interrupted, 1 without a pseudo-terminal, 2 a usage error\n"
     "or a line description that cannot be read or is wrong.\n";
@@ -59,8 +66,8 @@ std::optional<double> Chance(const std::string& text) {
     return value;
 }
 
-std::optional<int> Baud(const std::string& text) {
-    for (const int baud : tarvel::SimulatedLineSpeeds()) {
+std::optional<int> Baud(const std::string& text, int protocol) {
+    for (const int baud : tarvel::SimulatedLineSpeeds(protocol)) {
         if (text == std::to_string(baud)) {
             return baud;
         }
@@ -90,19 +97,29 @@ int UsageError(const std::string& message) {
 struct Tally {
     long long requests = 0;
     long long writes = 0;
-    long long good = 0;  // five characters, the last a carriage return
+    // Ascon: five characters, the last a carriage return; Modbus: a good answer, an exception
+    // included.
+    long long good = 0;
     long long other = 0;
     long long none = 0;
 };
 
-void Count(std::map<char, Tally>& tallies, const std::vector<tarvel::MasterPoll>& polls) {
+// The stations in their order: by the length of their text first, so that 9 comes before 10.
+using Tallies = std::map<std::pair<std::size_t, std::string>, Tally>;
+
+void Count(Tallies& tallies, const std::vector<tarvel::MasterPoll>& polls) {
     for (const tarvel::MasterPoll& poll : polls) {
-        Tally& tally = tallies[poll.address];
+        Tally& tally = tallies[{poll.address.size(), poll.address}];
         ++tally.requests;
         tally.writes += poll.write ? 1 : 0;
+        const bool checked = poll.protocol != nullptr && poll.protocol->ChecksFrames();
+        if (poll.broadcast) {
+            continue;
+        }
         if (poll.answer.empty()) {
             ++tally.none;
-        } else if (poll.answer.size() == 5 && poll.answer.back() == '\r') {
+        } else if (checked ? tarvel::CycleVerdictOf(poll) == tarvel::ExchangeVerdict::Good
+                           : poll.answer.size() == 5 && poll.answer.back() == '\r') {
             ++tally.good;
         } else {
             ++tally.other;
@@ -119,6 +136,8 @@ int main(int argc, char* argv[]) {
     bool echo = false;
     bool noiseGiven = false;
     std::optional<std::string> lineFile;
+    std::optional<std::string> protocolName;
+    std::optional<std::string> baudText;
     std::optional<int> baud;
     std::optional<Parity> parity;
     for (int i = 1; i < argc; ++i) {
@@ -145,7 +164,8 @@ int main(int argc, char* argv[]) {
             argument.starts_with("--") && equals != std::string::npos) {
             name = argument.substr(0, equals);
             value = argument.substr(equals + 1);
-        } else if (argument == "--baud" || argument == "--parity" || argument == "--line") {
+        } else if (argument == "--baud" || argument == "--parity" || argument == "--line" ||
+                   argument == "--protocol") {
             if (i + 1 == argc) {
                 return UsageError(argument + " needs a value");
             }
@@ -159,11 +179,18 @@ int main(int argc, char* argv[]) {
                 return UsageError("--line needs the name of a line description file");
             }
             lineFile = value;
-        } else if (name == "--baud") {
-            baud = Baud(value);
-            if (!baud) {
-                return UsageError("invalid speed \"" + value + "\": allowed is 150 to 9600");
+        } else if (name == "--protocol") {
+            if (!ProtocolIndexNamed(value)) {
+                std::string names;
+                for (const std::string& known : ProtocolCommandNames()) {
+                    names += (names.empty() ? "" : ", ") + known;
+                }
+                return UsageError("invalid protocol \"" + value + "\": allowed is " + names);
             }
+            protocolName = value;
+        } else if (name == "--baud") {
+            // The speeds are the line's protocol's: known once the line is.
+            baudText = value;
         } else if (name == "--parity") {
             parity = ParityNamed(value);
             if (!parity) {
@@ -183,7 +210,10 @@ int main(int argc, char* argv[]) {
             noiseGiven = true;
         }
     }
-    SimulatedLine line = BuiltInLine();
+    if (lineFile && protocolName) {
+        return UsageError("--protocol goes without --line: the file says its protocol");
+    }
+    SimulatedLine line = BuiltInLine(protocolName ? *ProtocolIndexNamed(*protocolName) : 0);
     if (lineFile) {
         auto read = ReadSimulatedLineFile(*lineFile);
         if (const auto* error = std::get_if<std::string>(&read)) {
@@ -191,6 +221,13 @@ int main(int argc, char* argv[]) {
             return 2;
         }
         line = std::get<SimulatedLine>(std::move(read));
+    }
+    if (baudText) {
+        baud = Baud(*baudText, line.protocol);
+        if (!baud) {
+            return UsageError("invalid speed \"" + *baudText + "\": allowed is " +
+                              (line.protocol == 0 ? "150 to 9600" : "1200 to 115200"));
+        }
     }
     if (noiseGiven) {
         line.lineNoise = noise;
@@ -220,7 +257,8 @@ int main(int argc, char* argv[]) {
         }
         if (parity) {
             polling.settings.parity = *parity;
-            polling.settings.dataBits = *parity == Parity::None ? 8 : 7;
+            polling.settings.dataBits =
+                ProtocolAt(line.protocol)->DataBitsFor(*parity != Parity::None);
         }
         host = PtyBusHost::StartMaster(MasterOf(line, polling), error);
         if (lineFile) {
@@ -245,7 +283,7 @@ int main(int argc, char* argv[]) {
         return 0;
     }
     // The log is folded into the tallies as it goes, so that a day of polling keeps its memory.
-    std::map<char, Tally> tallies;
+    Tallies tallies;
     const timespec second{1, 0};
     while (sigtimedwait(&stop, nullptr, &second) < 0) {
         Count(tallies, host->TakeMasterLog());
@@ -253,10 +291,19 @@ int main(int argc, char* argv[]) {
     // The poll still on the wire is not counted: it is not in the log yet.
     Count(tallies, host->TakeMasterLog());
     host.reset();
-    for (const auto& [address, tally] : tallies) {
-        std::cout << address << ": requests " << tally.requests << ", writes " << tally.writes
-                  << ", answers of 5 characters " << tally.good << ", other answers " << tally.other
-                  << ", without an answer " << tally.none << "\n";
+    for (const auto& [key, tally] : tallies) {
+        const std::string& address = key.second;
+        if (line.protocol == 0) {
+            std::cout << address << ": requests " << tally.requests << ", writes " << tally.writes
+                      << ", answers of 5 characters " << tally.good << ", other answers "
+                      << tally.other << ", without an answer " << tally.none << "\n";
+        } else if (address == "0") {
+            std::cout << "0: broadcast writes " << tally.requests << "\n";
+        } else {
+            std::cout << address << ": requests " << tally.requests << ", writes " << tally.writes
+                      << ", good answers " << tally.good << ", other answers " << tally.other
+                      << ", without an answer " << tally.none << "\n";
+        }
     }
     return 0;
 }

@@ -139,8 +139,8 @@ TEST_F(ListeningWindow, EveryPollOfASimulatedMasterIsCountedForItsController) {
     window->StopListeningBtn_Click();
     ASSERT_TRUE(rig.time.RunUntil([&] { return !main.Listening().Listening(); }));
 
-    std::map<char, int> polls;
-    std::map<char, int> unanswered;
+    std::map<std::string, int> polls;
+    std::map<std::string, int> unanswered;
     for (const MasterPoll& poll : master.Log()) {
         ++polls[poll.address];
         unanswered[poll.address] += poll.answer.empty();
@@ -150,11 +150,11 @@ TEST_F(ListeningWindow, EveryPollOfASimulatedMasterIsCountedForItsController) {
     EXPECT_EQ(statistics.Exchanges(), static_cast<int>(master.Log().size()));
     ASSERT_EQ(statistics.Controllers().size(), polls.size());
     for (const ControllerStatistics& controller : statistics.Controllers()) {
-        EXPECT_EQ(controller.requests, polls[controller.address[0]]) << controller.address;
-        EXPECT_EQ(controller.noAnswer, unanswered[controller.address[0]]) << controller.address;
+        EXPECT_EQ(controller.requests, polls[controller.address]) << controller.address;
+        EXPECT_EQ(controller.noAnswer, unanswered[controller.address]) << controller.address;
     }
     EXPECT_EQ(statistics.Find(AddressIndexOf('C'))->noAnswer,
-              polls['C']);  // the demo line's silent one
+              polls["C"]);  // the demo line's silent one
     rig.time.RunFor(MonitorDlg::RefreshPeriod);
     EXPECT_EQ(window->StatisticsView().model()->rowCount(), static_cast<int>(polls.size()));
     EXPECT_TRUE(window->ListenSummaryText().contains("Poll cycle"))

@@ -345,7 +345,7 @@ TEST_F(CliProgramTest, ListeningToTheSimulatedMasterCountsWhatItsLogSays) {
     EXPECT_EQ(listened.status, 1) << listened.err;  // C is silent
     const auto log = master->MasterLog();
     ASSERT_GT(log.size(), 20u);
-    std::map<char, int> polled;
+    std::map<std::string, int> polled;
     for (const MasterPoll& poll : log) {
         ++polled[poll.address];
     }
@@ -353,7 +353,7 @@ TEST_F(CliProgramTest, ListeningToTheSimulatedMasterCountsWhatItsLogSays) {
         QJsonDocument::fromJson(QByteArray::fromStdString(listened.out)).object();
     for (const QJsonValue& value : document["controllers"].toArray()) {
         const QJsonObject controller = value.toObject();
-        const char address = controller["address"].toString().toLatin1()[0];
+        const std::string address = controller["address"].toString().toStdString();
         // The simulator logs a poll once its bytes are all in the pseudo-terminal and polls
         // before the listener has opened the port: the listener may have missed the request
         // written before it opened (its open purges what waits), and may have heard one request

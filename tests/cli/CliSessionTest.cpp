@@ -499,7 +499,7 @@ TEST_F(CliSessionTest, ListeningCountsExactlyWhatTheMasterAndItsControllersDid) 
         return std::chrono::duration<double, std::milli>(time).count();
     };
     const Duration character = CharacterTime(*ParseSettingsText(" 4800,N,8, 1"));
-    std::map<char, Expected> expected;
+    std::map<std::string, Expected> expected;
     for (const MasterPoll& poll : master.Log()) {
         Expected& e = expected[poll.address];
         ++e.requests;
@@ -529,7 +529,7 @@ TEST_F(CliSessionTest, ListeningCountsExactlyWhatTheMasterAndItsControllersDid) 
     EXPECT_GT(std::count_if(master.Log().begin(), master.Log().end(),
                             [](const MasterPoll& poll) { return poll.write; }),
               50);
-    EXPECT_GT(expected['D'].noCr + expected['D'].wrongCount, 0);
+    EXPECT_GT(expected["D"].noCr + expected["D"].wrongCount, 0);
     const QJsonObject document =
         QJsonDocument::fromJson(QByteArray::fromStdString(out.str())).object();
     EXPECT_EQ(document["command"].toString(), "listen");
@@ -539,7 +539,7 @@ TEST_F(CliSessionTest, ListeningCountsExactlyWhatTheMasterAndItsControllersDid) 
     ASSERT_EQ(controllers.size(), 5);
     for (const QJsonValue& value : controllers) {
         const QJsonObject controller = value.toObject();
-        const char address = controller["address"].toString().toLatin1()[0];
+        const std::string address = controller["address"].toString().toStdString();
         const Expected& e = expected[address];
         EXPECT_EQ(controller["requests"].toInt(), e.requests) << address;
         EXPECT_EQ(controller["good"].toInt(), e.good) << address;

@@ -140,7 +140,7 @@ TEST(SimulatedLineFileListen, TheDescribedMasterPollsWhatItsFileSays) {
     EXPECT_TRUE(time.RunUntil([&] { return status.has_value(); }, 1h));
     EXPECT_EQ(status, kLineFailures);  // C is silent, and D is not on the line
     EXPECT_TRUE(line.Transmitted().empty());
-    std::map<char, int> polled;
+    std::map<std::string, int> polled;
     for (const MasterPoll& poll : master.Log()) {
         ++polled[poll.address];
     }

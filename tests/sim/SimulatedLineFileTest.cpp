@@ -82,7 +82,7 @@ TEST(SimulatedLineFile, EveryMemberShapesTheLine) {
     EXPECT_EQ(line.master->schedule.pollGap, 35ms);
     EXPECT_EQ(line.master->schedule.answerTimeout, 150ms);
     EXPECT_EQ(line.master->schedule.writeEvery, 0);
-    EXPECT_EQ(line.master->schedule.addresses, (std::vector<char>{'B', '@', 'Z'}));
+    EXPECT_EQ(line.master->schedule.addresses, (std::vector<std::string>{"B", "@", "Z"}));
     EXPECT_EQ(line.master->schedule.writeParameter, "OUT");
     EXPECT_EQ(line.master->schedule.valueDelay, 20ms);
     EXPECT_EQ(MasterSettingsText(*line.master), "4800 7E2");

@@ -59,27 +59,27 @@ TEST_F(MasterMinute, PollsCycleThroughTheControllersWithAWriteEverySeventhPoll) 
     for (std::size_t i = 0; i < log.size(); ++i) {
         const MasterPoll& poll = log[i];
         SCOPED_TRACE("poll " + std::to_string(i));
-        ASSERT_EQ(poll.address, cycle[i % cycle.size()]);
+        ASSERT_EQ(poll.address, std::string(1, cycle[i % cycle.size()]));
         ASSERT_EQ(poll.write, (i + 1) % 7 == 0);
         if (!poll.write) {
-            ASSERT_EQ(poll.request, AsconRequest(poll.address));
+            ASSERT_EQ(poll.request, AsconRequest(poll.address[0]));
         } else {
             // The command frame names the parameter, the value frame carries four digits.
             ASSERT_EQ(poll.request.size(), 12u);
-            ASSERT_EQ(poll.request.substr(0, 6), std::string(1, poll.address) + "!SP \r");
-            ASSERT_EQ(poll.request[6], poll.address);
+            ASSERT_EQ(poll.request.substr(0, 6), poll.address + "!SP \r");
+            ASSERT_EQ(poll.request[6], poll.address[0]);
             ASSERT_EQ(poll.request.substr(7, 4).find_first_not_of("0123456789"), std::string::npos);
             ASSERT_EQ(poll.request.back(), '\r');
         }
-        if (poll.address == 'C') {
+        if (poll.address == "C") {
             ASSERT_TRUE(poll.answer.empty());
             ASSERT_FALSE(poll.answerFirst);
-        } else if (poll.address != 'D') {  // D's drop corrupts characters now and then
+        } else if (poll.address != "D") {  // D's drop corrupts characters now and then
             ASSERT_EQ(poll.answer.size(), 5u);
-            ASSERT_EQ(poll.answer.front(), poll.address);
+            ASSERT_EQ(poll.answer.front(), poll.address[0]);
             ASSERT_EQ(poll.answer.back(), '\r');
             if (poll.write) {
-                ASSERT_EQ(poll.answer, std::string(1, poll.address) + "ACK\r");
+                ASSERT_EQ(poll.answer, poll.address + "ACK\r");
             }
         }
     }
@@ -97,7 +97,7 @@ TEST_F(MasterMinute, EachCharacterTakesItsWireTimeAndAnswersFollowTheControllers
         // The first request starts at once, each later one a gap after the previous wait.
         ASSERT_EQ(start, readyAt);
         if (poll.answerFirst) {
-            ASSERT_EQ(*poll.answerFirst, poll.requestEnd + DelayOf(poll.address) + character);
+            ASSERT_EQ(*poll.answerFirst, poll.requestEnd + DelayOf(poll.address[0]) + character);
             ASSERT_EQ(*poll.answerLast - *poll.answerFirst,
                       character * static_cast<int>(poll.answer.size() - 1));
         }
@@ -148,14 +148,14 @@ TEST(SimulatedMaster, ASlowAnswerIsWaitedOutAndAGarbledOneWaitsTheWholeTimeOut) 
     const auto second = master.NextPoll(t0);
     EXPECT_EQ(second.front().end, *slow.answerLast + 5ms + character);
     const MasterPoll garbled = master.Log().back();
-    EXPECT_EQ(garbled.address, 'B');
+    EXPECT_EQ(garbled.address, "B");
     EXPECT_NE(garbled.answer.back(), '\r');
     EXPECT_EQ(master.ReadyAt(), garbled.requestEnd + 200ms + 5ms);
     // Polls go on counting across a cleared log.
     master.ClearLog();
     master.NextPoll(t0);
     EXPECT_EQ(master.Log().size(), 1u);
-    EXPECT_EQ(master.Log().back().address, 'A');
+    EXPECT_EQ(master.Log().back().address, "A");
     EXPECT_EQ(master.PollCount(), 3);
 }
 
@@ -165,7 +165,7 @@ TEST(SimulatedMaster, ItPollsOnlyTheAddressesGivenAndStopsWhenItGoes) {
     ASSERT_TRUE(line.SetSettings(" 9600,N,8, 1"));
     ASSERT_TRUE(line.SetPortOpen(true));
     MasterSchedule schedule;
-    schedule.addresses = {'E', 'A', 'Z'};  // Z is not on the line
+    schedule.addresses = {"E", "A", "Z"};  // Z is not on the line
     schedule.writeEvery = 2;
     SimulatedMaster master(SimulatedBus(DemoControllers(), 0.0, 1), schedule, k9600);
     {
@@ -174,10 +174,10 @@ TEST(SimulatedMaster, ItPollsOnlyTheAddressesGivenAndStopsWhenItGoes) {
     }
     const auto polls = master.PollCount();
     ASSERT_GE(polls, 6);
-    EXPECT_EQ(master.Log()[0].address, 'E');
-    EXPECT_EQ(master.Log()[1].address, 'A');
+    EXPECT_EQ(master.Log()[0].address, "E");
+    EXPECT_EQ(master.Log()[1].address, "A");
     EXPECT_TRUE(master.Log()[1].write);
-    EXPECT_EQ(master.Log()[2].address, 'Z');
+    EXPECT_EQ(master.Log()[2].address, "Z");
     EXPECT_TRUE(master.Log()[2].answer.empty());
     time.RunFor(10s);
     EXPECT_EQ(master.PollCount(), polls);
