@@ -27,8 +27,8 @@ QJsonObject ListenedLineJson(const FrameDecoder& splitter, Duration listened) {
         {"busyPercent", Rounded(SharePercent(splitter.Busy(), listened), 1)},
         {"noiseBytes", static_cast<double>(splitter.NoiseBytes())},
     };
-    for (const auto& [name, count] : splitter.OwnCounts()) {
-        heard.insert(QString::fromStdString(name), static_cast<double>(count));
+    for (const FrameDecoder::LineCount& own : splitter.OwnCounts()) {
+        heard.insert(QString::fromStdString(own.key), static_cast<double>(own.count));
     }
     return heard;
 }

@@ -17,6 +17,7 @@
 #include "lines/LineStack.h"
 #include "lines/NetworkPort.h"
 #include "platform/QtScheduler.h"
+#include "protocol/Protocols.h"
 #include "serial/PortChoices.h"
 #include "sim/PtyBusHost.h"
 #include "sim/SimulatedLineFile.h"
@@ -61,7 +62,7 @@ int main(int argc, char* argv[]) {
 
     // A wrong line description ends the program before anything else is done, as a file that
     // cannot be read does.
-    SimulatedLine described = BuiltInLine();
+    SimulatedLine described = BuiltInLine(options.line.protocol);
     if (!options.simulateFile.empty()) {
         auto read = ReadSimulatedLineFile(options.simulateFile);
         if (const auto* error = std::get_if<std::string>(&read)) {
@@ -69,6 +70,15 @@ int main(int argc, char* argv[]) {
             return kPortOrFileFailed;
         }
         described = std::get<SimulatedLine>(std::move(read));
+        // The program would ask in one protocol and the controllers answer in another: nothing
+        // would be found, and nothing would say why.
+        if (described.protocol != options.line.protocol) {
+            const Protocol* speaks = ProtocolAt(described.protocol);
+            std::cerr << "line-tarvel-cli: " << options.simulateFile << " describes a line that "
+                      << "speaks " << (speaks ? speaks->Name() : "another protocol")
+                      << ": add --protocol " << (speaks ? speaks->CommandName() : "") << "\n";
+            return kUsageError;
+        }
     }
 
     QCoreApplication application(argc, argv);

@@ -54,7 +54,11 @@ std::string ListenedLineText(const FrameDecoder& splitter, Duration listened,
                   seconds > 0 ? static_cast<double>(splitter.Frames()) / seconds : 0.0,
                   SharePercent(splitter.Busy(), listened));
     std::string report = "Heard: " + Counted(splitter.Frames(), "frame") + text +
-                         Counted(splitter.NoiseBytes(), "byte") + " of noise\n";
+                         Counted(splitter.NoiseBytes(), "byte") + " of noise";
+    for (const FrameDecoder::LineCount& own : splitter.OwnCounts()) {
+        report += ", " + std::to_string(own.count) + " " + own.words;
+    }
+    report += "\n";
     std::string cycle;
     for (const ControllerStatistics& controller : statistics.Controllers()) {
         const PollCycle& polls = splitter.PollsOf(controller.station);

@@ -94,6 +94,10 @@ TrafficRow AnswerRow(const TrafficEntry& entry, std::uint64_t number) {
     row.hex = HexText(exchange.arrived);
     row.text = VisibleText(exchange.arrived);
     row.verdict = exchange.Failed() ? VerdictMessage(exchange.verdict) : "good";
+    if (exchange.exceptionCode) {
+        // A refusal proves the controller and the line; its code tells what it refused.
+        row.verdict += " (exception " + std::to_string(*exchange.exceptionCode) + ")";
+    }
     return row;
 }
 

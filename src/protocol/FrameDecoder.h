@@ -7,7 +7,6 @@
 #include <optional>
 #include <string>
 #include <string_view>
-#include <utility>
 #include <vector>
 
 #include "core/Exchange.h"
@@ -49,9 +48,14 @@ public:
 
     // The protocol whose traffic it decodes, as the warnings name it.
     virtual std::string_view ProtocolName() const = 0;
-    // What this protocol's decoder counts of the line beyond what every decoder does, by name
-    // ("broadcasts"), in the order reports show them.
-    virtual std::vector<std::pair<std::string, std::int64_t>> OwnCounts() const { return {}; }
+    // What this protocol's decoder counts of the line beyond what every decoder does, in the
+    // order reports show them.
+    struct LineCount {
+        std::string key;    // as JSON names it: "crcErrors"
+        std::string words;  // as a sentence names it: "CRC errors"
+        std::int64_t count = 0;
+    };
+    virtual std::vector<LineCount> OwnCounts() const { return {}; }
 
     // A character whose last stop bit reached the host at `arrival`; arrivals never go back.
     virtual void Feed(std::uint8_t byte, Instant arrival) = 0;

@@ -22,6 +22,7 @@
 #include "monitor/MonitorCsv.h"
 #include "platform/TextFiles.h"
 #include "platform/VirtualTime.h"
+#include "protocol/Protocols.h"
 #include "sim/SimulatedMaster.h"
 #include "sim/SimulatedSerialLine.h"
 #include "support/Run.h"
@@ -579,6 +580,82 @@ TEST_F(CliSessionTest, SendPrintsTheAnswerOrWhatWentWrong) {
 
     EXPECT_EQ(Run({"send", "A\xE2\x82\xAC"}), kUsageError);  // a euro sign has no 8-bit code
     EXPECT_NE(err.str().find("without an 8-bit code"), std::string::npos);
+}
+
+// A Modbus line of three controllers at 9600 8E1: 1 healthy, 2 refusing with exception 2, 3 with
+// a CRC that never holds.
+struct ModbusCliSessionTest : CliSessionTest {
+    ModbusCliSessionTest() {
+        std::vector<SimulatedController> controllers(3);
+        for (std::size_t i = 0; i < controllers.size(); ++i) {
+            controllers[i].address = std::to_string(i + 1);
+        }
+        controllers[1].fault = ControllerFault::Exception;
+        controllers[2].fault = ControllerFault::BadCrc;
+        bus.reset();
+        bus.emplace(line, SimulatedBus(controllers, 0.0, 1, *ProtocolAt(1)));
+    }
+};
+
+TEST_F(ModbusCliSessionTest, ATestRunJudgesEachControllerByTheModbusVerdicts) {
+    const int status = Run({"test", "--protocol", "modbus-rtu", "--addresses", "1-4", "--sweeps",
+                            "3", "--retry", "0", "--baud", "9600", "--parity", "even", "--json",
+                            "--traffic", File("traffic.csv"), "--stats", File("stats.csv")});
+    EXPECT_EQ(status, kLineFailures);
+    const QJsonObject report =
+        QJsonDocument::fromJson(QByteArray::fromStdString(out.str())).object();
+    EXPECT_EQ(report["settings"].toObject()["dataBits"].toInt(), 8);
+    const QJsonArray controllers = report["controllers"].toArray();
+    ASSERT_EQ(controllers.size(), 4);
+    std::map<int, QJsonObject> by;
+    for (const QJsonValue& value : controllers) {
+        by[value.toObject()["address"].toInt()] = value.toObject();
+    }
+    EXPECT_EQ(by[1]["good"].toInt(), 3);
+    EXPECT_EQ(by[1]["judgement"].toString(), "healthy");
+    EXPECT_EQ(by[2]["good"].toInt(), 3);
+    EXPECT_EQ(by[2]["exceptions"].toInt(), 3);
+    EXPECT_EQ(by[2]["exceptionCodes"].toObject(), (QJsonObject{{"2", 3}}));
+    EXPECT_EQ(by[3]["badCrc"].toInt(), 3);
+    EXPECT_EQ(by[3]["judgement"].toString(), "garbled");
+    EXPECT_EQ(by[4]["noAnswer"].toInt(), 3);
+    EXPECT_EQ(by[4]["judgement"].toString(), "silent");
+    EXPECT_FALSE(by[1].contains("noCr"));
+    // The request as the wire carries it, and each verdict in its own words.
+    const std::string traffic = Read("traffic.csv");
+    EXPECT_NE(traffic.find(",request,1,8,01 03 00 00 00 01 84 0A,"), std::string::npos);
+    EXPECT_NE(traffic.find(",answer,2,5,02 83 02 30 F1,"), std::string::npos) << traffic;
+    EXPECT_NE(traffic.find(",good (exception 2),"), std::string::npos);
+    EXPECT_NE(traffic.find("CRC error !"), std::string::npos);
+    EXPECT_NE(Read("stats.csv").find("Address,Requests,Good,No answer,CRC error,Wrong length,"),
+              std::string::npos);
+}
+
+TEST_F(ModbusCliSessionTest, TheRequestWaitsOutTheFrameGapAfterTheLastAnswer) {
+    ASSERT_EQ(Run({"test", "--protocol", "modbus-rtu", "--addresses", "1", "--sweeps", "2",
+                   "--baud", "9600", "--parity", "even", "--json"}),
+              kAllWell);
+    const std::vector<TimedByte>& sent = line.Transmitted();
+    ASSERT_EQ(sent.size(), 16u);
+    std::string first;
+    for (std::size_t i = 0; i < 8; ++i) {
+        first += static_cast<char>(sent[i].byte);
+    }
+    EXPECT_EQ(first, std::string("\x01\x03\x00\x00\x00\x01\x84\x0A", 8));
+    // From the end of the first request: the controller's 5 ms, its answer of seven characters,
+    // 3.5 characters of silence, then the next request's first character, 11 bits each.
+    const Duration character = Duration(11s) / 9600;
+    EXPECT_GE(sent[8].end - sent[7].end, 5ms + 7 * character + character * 7 / 2 + character);
+}
+
+TEST_F(ModbusCliSessionTest, AScanOfPartOfTheRangeFindsTheControllersThatAnswerAtAll) {
+    const int status = Run({"scan", "--protocol", "modbus-rtu", "--addresses", "1-5", "--retry",
+                            "0", "--baud", "9600", "--parity", "even", "--answer-window", "0.1"});
+    EXPECT_EQ(status, kAllWell);
+    EXPECT_NE(out.str().find("Controller 1 found\nController 2 found\nScan finished: 2 "
+                             "controllers found: 1 2 ("),
+              std::string::npos)
+        << out.str();
 }
 
 }  // namespace

@@ -45,8 +45,10 @@ public:
     // stamp may be) is still short. Stamps of an adapter that delivers in bursts prove nothing
     // shorter than a burst, so with the default allowance only slow lines can show them.
     std::int64_t ShortGaps() const { return shortGaps_; }
-    std::vector<std::pair<std::string, std::int64_t>> OwnCounts() const override {
-        return {{"broadcasts", broadcasts_}, {"crcErrors", crcErrors_}, {"shortGaps", shortGaps_}};
+    std::vector<LineCount> OwnCounts() const override {
+        return {{"broadcasts", "broadcasts", broadcasts_},
+                {"crcErrors", "CRC errors", crcErrors_},
+                {"shortGaps", "gaps shorter than 3.5 characters", shortGaps_}};
     }
 
 private:
