@@ -10,6 +10,7 @@
 #include <QProcess>
 #include <chrono>
 #include <filesystem>
+#include <fstream>
 #include <thread>
 
 namespace tarvel {
@@ -158,6 +159,60 @@ TEST_F(ModbusPeersTest, SendAddsTheCrcAndDecodesTheAnswer) {
     const Finished absent = Cli(Line({"send", "--hex", "03 03 00 05 00 02"}));
     EXPECT_EQ(absent.status, 1);
     EXPECT_NE(absent.out.find("No answer !"), std::string::npos) << absent.out;
+}
+
+// mbpoll (a libmodbus master) against line-tarvel-sim serving a Modbus description.
+class MbpollTest : public ::testing::Test {
+protected:
+    void SetUp() override {
+        if (QProcess::execute("mbpoll", {"-V"}) < 0) {
+            GTEST_SKIP() << "mbpoll is missing: scripts/setup.sh installs it";
+        }
+        description_ = std::filesystem::temp_directory_path() /
+                       ("mbpoll-line-" + std::to_string(::getpid()) + ".json");
+        std::ofstream(description_) << R"({
+            "protocol": "modbus-rtu",
+            "controllers": [
+                { "address": 1, "baud": 9600, "parity": "none",
+                  "registers": { "0": 215, "1": 216 } },
+                { "address": 7, "baud": 9600, "parity": "none", "fault": "silent" }
+            ]
+        })";
+        simulator_.start(QStringLiteral(TARVEL_SIM_PROGRAM),
+                         {"--line", QString::fromStdString(description_.string())});
+        ASSERT_TRUE(simulator_.waitForStarted(10000));
+        ASSERT_TRUE(simulator_.waitForReadyRead(10000)) << "the simulator printed no device";
+        device_ = QString::fromUtf8(simulator_.readLine()).trimmed();
+    }
+    void TearDown() override {
+        if (simulator_.state() != QProcess::NotRunning) {
+            simulator_.kill();
+            simulator_.waitForFinished(5000);
+        }
+        std::filesystem::remove(description_);
+    }
+    // One poll of `count` holding registers from the first (mbpoll counts from 1) of `unit`.
+    Finished Poll(int unit, int count) const {
+        return tarvel::Run("mbpoll", {"-m", "rtu", "-a", QString::number(unit), "-r", "1", "-c",
+                                      QString::number(count), "-t", "4", "-b", "9600", "-P", "none",
+                                      "-o", "0.5", "-1", device_});
+    }
+
+    std::filesystem::path description_;
+    QProcess simulator_;
+    QString device_;
+};
+
+TEST_F(MbpollTest, ReadsTheRegistersTheDescriptionGives) {
+    const Finished poll = Poll(1, 2);
+    ASSERT_EQ(poll.status, 0) << poll.out << poll.err;
+    EXPECT_NE(poll.out.find("[1]: \t215\n[2]: \t216\n"), std::string::npos) << poll.out;
+}
+
+TEST_F(MbpollTest, AUnitTheDescriptionMakesSilentTimesOut) {
+    const Finished poll = Poll(7, 1);
+    EXPECT_NE(poll.status, 0);
+    EXPECT_NE((poll.out + poll.err).find("timed out"), std::string::npos) << poll.out << poll.err;
 }
 
 }  // namespace
