@@ -79,7 +79,7 @@ StatisticsModel::Row StatisticsModel::MakeRow(const ControllerStatistics& contro
     const Duration window = monitor_.Statistics().AnswerWindow();
     Row row;
     row.station = controller.station;
-    row.fields = StatisticsFields(controller, window);
+    row.fields = StatisticsFields(controller, window, checked_);
     const Assessment assessment = Assess(controller, window);
     row.judgement = assessment.judgement;
     row.reason = assessment.reason;
@@ -95,6 +95,14 @@ StatisticsModel::Row StatisticsModel::MakeRow(const ControllerStatistics& contro
 }
 
 void StatisticsModel::Refresh() {
+    // A line of another protocol has columns of its own: everything is shown afresh.
+    const bool checked = monitor_.LineProtocol().ChecksFrames();
+    if (checked != checked_) {
+        beginResetModel();
+        checked_ = checked;
+        rows_.clear();
+        endResetModel();
+    }
     const std::vector<ControllerStatistics>& controllers = monitor_.Statistics().Controllers();
     std::vector<Row> rows;
     rows.reserve(controllers.size());
@@ -140,7 +148,7 @@ int StatisticsModel::rowCount(const QModelIndex& parent) const {
 }
 
 int StatisticsModel::columnCount(const QModelIndex& parent) const {
-    return parent.isValid() ? 0 : static_cast<int>(StatisticsColumns().size());
+    return parent.isValid() ? 0 : static_cast<int>(StatisticsColumns(checked_).size());
 }
 
 QVariant StatisticsModel::data(const QModelIndex& index, int role) const {
@@ -169,7 +177,7 @@ QVariant StatisticsModel::headerData(int section, Qt::Orientation orientation, i
     if (orientation != Qt::Horizontal || section < 0 || section >= columnCount()) {
         return QAbstractTableModel::headerData(section, orientation, role);
     }
-    const std::string& title = StatisticsColumns()[static_cast<std::size_t>(section)];
+    const std::string& title = StatisticsColumns(checked_)[static_cast<std::size_t>(section)];
     if (role == Qt::DisplayRole) {
         return TwoLines(title);
     }

@@ -75,7 +75,8 @@ QCoro::Task<> SettingsSearchControl::Run() {
     // that ask meanwhile are told why rather than made to wait for minutes.
     LineUse::Lease lease = co_await lineUse_.Acquire();
     lease.MarkHeld(LongHold::Searching);
-    const SearchEnd end = co_await search_.Search(std::move(lease));
+    const std::vector<SearchSetting> order = SearchOrder(port_.LineProtocol());
+    const SearchEnd end = co_await search_.Search(std::move(lease), order);
     if (!end.lineFailure.empty()) {
         prompts_.ShowMessage(
             {"The search across settings has stopped because the serial line failed:\n" +
