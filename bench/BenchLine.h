@@ -57,7 +57,7 @@ class SimulatorProcess {
 public:
     // `echo`: the line's adapter gives back what the program sends.
     explicit SimulatorProcess(const std::vector<SimulatedController>& controllers,
-                              bool echo = false) {
+                              bool echo = false, const Protocol& protocol = DefaultProtocol()) {
         int path[2];
         if (pipe(path) != 0) {
             return;
@@ -67,7 +67,7 @@ public:
             prctl(PR_SET_NAME, "bench-simulator");
             close(path[0]);
             std::string error;
-            SimulatedBus bus(controllers, 0.0, 1);
+            SimulatedBus bus(controllers, 0.0, 1, protocol);
             bus.SetEcho(echo);
             auto host = PtyBusHost::Start(std::move(bus), error);
             const std::string device = host ? host->DevicePath() : "";
@@ -131,16 +131,17 @@ struct ProgramSide {
                     }};
 
     // False, with the reason printed, when the line does not open.
-    bool Open(const std::string& device, EchoMode echo = EchoMode::Off) {
+    bool Open(const std::string& device, EchoMode echo = EchoMode::Off,
+              const Protocol& protocol = DefaultProtocol(), int baud = 9600) {
         ports.Assign(1, device);
         line = std::make_unique<QtSerialLine>(ports, scheduler);
         echoLayer = std::make_unique<EchoCancellingLine>(*line, scheduler, echo);
         primo.PortNumber = 1;
-        primo.BaudText = " 9600";
+        primo.BaudText = " " + std::to_string(baud);
         primo.ParityText = "N";
         primo.DataBitsText = "8";
         primo.StopBitsText = " 1";
-        port = std::make_unique<PortService>(*echoLayer, primo, scheduler);
+        port = std::make_unique<PortService>(*echoLayer, primo, scheduler, protocol);
         if (port->OpenPort()) {
             std::fprintf(stderr, "cannot open %s: %s\n", device.c_str(),
                          port->OpenFailure().c_str());
