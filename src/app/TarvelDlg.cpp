@@ -106,8 +106,12 @@ TarvelDlg::TarvelDlg(Program& program)
         },
         [this] { return program_.Line().ErrorCounts(); });
     monitor_->SetLineSource([this] { return program_.LineInUse(); });
-    monitor_->SetProtocolSource(
-        [this]() -> const Protocol& { return program_.Port().LineProtocol(); });
+    // What the Line Monitor hears: the main window's loops speak Ascon only, and refuse the
+    // others; listening takes the protocol chosen in "Comm".
+    monitor_->SetProtocolSource([this]() -> const Protocol& {
+        const Protocol* chosen = ProtocolAt(program_.primo.ProtocolIndex);
+        return chosen ? *chosen : program_.Port().LineProtocol();
+    });
     monitor_->SetRoundTripSource([this] { return program_.Line().RoundTrip(); });
     monitor_->SetEchoSource([this] { return program_.Line().Echo(); });
     cycle_->AddSink(monitor_->CycleEvents());

@@ -74,6 +74,7 @@ CliSession::CliSession(const CliOptions& options, CliHost host)
     // Listening measures its window from the request's end, itself.
     if (options_.command != CliCommand::Listen) {
         port_.SetAnswerWindow(options_.answerWindow);
+        monitor_.SetAnswerWindow(options_.answerWindow);
     }
     monitor_.SetLineSource([this] { return Line(); });
     monitor_.SetProtocolSource([this]() -> const Protocol& { return port_.LineProtocol(); });

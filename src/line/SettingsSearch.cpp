@@ -108,7 +108,7 @@ Duration SearchAnswerWindow(const SearchSetting& setting, const SearchTimings& t
     request.station = first;
     request.frame = protocol.RequestFor(first, ExchangeKind::Probe);
     const int characters =
-        static_cast<int>(request.frame.size()) + protocol.AnswerLength(request, {});
+        static_cast<int>(request.frame.size()) + protocol.HealthyAnswerLength(request);
     return characters * CharacterTime(setting.Line()) + timings.answerMargin;
 }
 

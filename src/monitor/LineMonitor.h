@@ -42,6 +42,8 @@ public:
     // the statistics judge by. The Ascon protocol without it.
     using ProtocolSource = std::function<const Protocol&()>;
     void SetProtocolSource(ProtocolSource source) { protocolSource_ = std::move(source); }
+    // The answer window the operator chose for the runs and scans, in place of the protocol's.
+    void SetAnswerWindow(std::optional<Duration> window) { answerWindow_ = window; }
     const Protocol& LineProtocol() const {
         return protocolSource_ ? protocolSource_() : DefaultProtocol();
     }
@@ -90,6 +92,9 @@ public:
 
 private:
     Duration WindowOf(ExchangeKind kind) const {
+        if (answerWindow_) {
+            return *answerWindow_;
+        }
         const Protocol& protocol = LineProtocol();
         return protocol.Timings(kind, characterTime_ ? characterTime_() : Duration{0}).window;
     }
@@ -133,6 +138,7 @@ private:
     RoundTripSource roundTripSource_;
     LineSource lineSource_;
     ProtocolSource protocolSource_;
+    std::optional<Duration> answerWindow_;
     std::shared_ptr<const LineDescription> runLine_ = std::make_shared<const LineDescription>();
     std::shared_ptr<const LineDescription> scanLine_ = runLine_;
     CycleListener cycleEvents_{*this};

@@ -40,12 +40,20 @@ void ListenControl::ListenBtn_Click() {
                               std::string()});
         return;
     }
+    const Protocol* chosen = ProtocolAt(primo_.ProtocolIndex);
+    if (chosen == nullptr) {
+        prompts_.ShowMessage({"Listening knows Ascon, MB RTU and JB RTU only.\nChoose one of "
+                              "them with \"Comm\" first.",
+                              "Line Monitor", MessageIcon::Exclamation, MessageButtons::Ok,
+                              std::string()});
+        return;
+    }
+    const Protocol& protocol = *chosen;
     const auto settings = ParseSettingsText(SettingsText(primo_));
     listener_.reset();
-    const Protocol& protocol = port_.LineProtocol();
     listener_.emplace(ReadOnlyLine(port_.Line()), port_.Time(),
                       DecoderSettings{settings ? CharacterTime(*settings) : Duration{0},
-                                      port_.TimingsOf(ExchangeKind::Test).window, 10,
+                                      protocol.Timings(ExchangeKind::Test, Duration{0}).window, 10,
                                       DecoderSettings{}.hostDelayAllowance},
                       protocol);
     listener_->AddSink(monitor_.ListenEvents());

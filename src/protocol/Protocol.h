@@ -81,8 +81,14 @@ public:
     // Characters that make a complete answer to `request`, as far as the first of them
     // (`arrived`, perhaps none yet) tell; the answer wait ends when that many have arrived.
     virtual int AnswerLength(const Request& request, std::string_view arrived) const = 0;
+    // Characters of a healthy answer to `request`, before any has come: what a wait that must
+    // be short allows for.
+    virtual int HealthyAnswerLength(const Request& request) const {
+        return AnswerLength(request, {});
+    }
     // Judges what had arrived (`arrived`: the characters waiting when the wait ended) in answer
-    // to `request`, `late` when the window ran out first.
+    // to `request`, `late` when the window ran out before the answer was whole (for Ascon the
+    // time-out wins whatever came; a protocol with a length of its own judges what did).
     virtual AnswerCheck CheckAnswer(const Request& request, ExchangeKind kind, bool late,
                                     std::string_view arrived) const = 0;
 

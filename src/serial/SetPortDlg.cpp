@@ -119,10 +119,8 @@ void SetPortDlg::OkBtn_Click() {
     ApplyPortChoices(Choices(), primo_);
     protocolPanel.SetText(FromQt(ProtocolCmb->currentText()));
     primo_.DataBitsText = DataBitsFor(primo_.ParityText);
-    // The Line Monitor listens and searches in the protocol chosen; the main window's loops ask
-    // in Ascon only, and refuse the others themselves.
+    // The line's framing is the chosen protocol's: Modbus RTU has 8 data bits with a parity too.
     if (const Protocol* chosen = ProtocolAt(Choices().protocol)) {
-        port_.SetLineProtocol(*chosen);
         primo_.DataBitsText = std::to_string(chosen->DataBitsFor(primo_.ParityText != "N"));
     }
     opening_.Start(OpenChosenPort());

@@ -91,6 +91,8 @@ TEST(ModbusRtuProtocol, TheAnswerLengthFollowsItsFirstBytes) {
     EXPECT_EQ(modbus.AnswerLength(request, Bytes("01 83")), 5);
     // An answer for another function is read as long as its own function makes it.
     EXPECT_EQ(modbus.AnswerLength(request, Bytes("01 06")), 8);
+    // Before anything came: what a short wait must allow for.
+    EXPECT_EQ(modbus.HealthyAnswerLength(request), 9);
 }
 
 TEST(ModbusRtuProtocol, JudgesEachWayAnAnswerCanGoWrong) {
@@ -118,6 +120,11 @@ TEST(ModbusRtuProtocol, JudgesEachWayAnAnswerCanGoWrong) {
         {"another address", false, Bytes("02 03 02 00 64 FD AF"), ExchangeVerdict::WrongSource, 0,
          std::nullopt},
         {"another function", false, Bytes("01 04 02 00 64 B8 DB"), ExchangeVerdict::WrongSource, 0,
+         std::nullopt},
+        // A dead controller on a line with a glitch: no answer, not a garbled one.
+        {"a stray byte", true, Bytes("FF"), ExchangeVerdict::NoAnswer, 0, std::nullopt},
+        // Noise turned the count 0x02 into 0x82: the wait expected 135 bytes, 7 came.
+        {"count hit by noise", true, Bytes("01 03 82 00 64 B9 AF"), ExchangeVerdict::BadCrc, 0,
          std::nullopt},
         {"two registers for one", false, Bytes("01 03 04 00 64 00 65 7B C7"),
          ExchangeVerdict::WrongLength, 0, std::nullopt},

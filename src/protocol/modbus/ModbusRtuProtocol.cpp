@@ -25,6 +25,14 @@ std::uint8_t FunctionOf(const Request& request) {
                                      : static_cast<std::uint8_t>(ReadHoldingRegisters);
 }
 
+// The length of a whole answer to a read of holding registers, from the count it asks.
+std::optional<int> ReadAnswerLength(const Request& request) {
+    if (request.frame.size() < 6 || FunctionOf(request) != ReadHoldingRegisters) {
+        return std::nullopt;
+    }
+    return 5 + 2 * (At(request.frame, 4) << 8 | At(request.frame, 5));
+}
+
 }  // namespace
 
 ModbusRtuProtocol::ModbusRtuProtocol(Variant variant, RequestChoice read)
@@ -73,6 +81,10 @@ std::string ModbusRtuProtocol::RequestFor(Station station, ExchangeKind /*kind*/
     return ReadHoldingRequest(station, read_.start, read_.count);
 }
 
+int ModbusRtuProtocol::HealthyAnswerLength(const Request& request) const {
+    return ReadAnswerLength(request).value_or(ExceptionLength);
+}
+
 int ModbusRtuProtocol::AnswerLength(const Request& request, std::string_view arrived) const {
     if (arrived.size() < 2) {
         return ExceptionLength;  // the shortest answer there is
@@ -94,10 +106,21 @@ AnswerCheck ModbusRtuProtocol::CheckAnswer(const Request& request, ExchangeKind 
     }
     const auto length = static_cast<std::size_t>(AnswerLength(request, arrived));
     if (arrived.size() < length) {
+        // Bytes that do not even begin with the controller's address are no answer of its:
+        // a dead controller on a line with a glitch stays a missing answer, not a garbled one.
+        if (!request.frame.empty() && arrived.front() != request.frame.front()) {
+            return {ExchangeVerdict::NoAnswer, 0, std::nullopt};
+        }
         // Whole as far as its CRC says, but shorter than its function asks: a frame of its own,
         // not one that stopped half-way.
         if (late && CrcHolds(arrived)) {
             return {ExchangeVerdict::WrongLength, 0, std::nullopt};
+        }
+        // As many bytes as the request asks for came, but a count byte hit by noise promised
+        // more: the CRC over the length asked cannot hold either.
+        if (const auto asked = ReadAnswerLength(request);
+            asked && arrived.size() >= static_cast<std::size_t>(*asked)) {
+            return {ExchangeVerdict::BadCrc, 0, std::nullopt};
         }
         return {ExchangeVerdict::Cut, 0, std::nullopt};
     }

@@ -38,6 +38,7 @@ public:
     Duration SettleTime(Duration characterTime) const override;
     std::string RequestFor(Station station, ExchangeKind kind) const override;
     int AnswerLength(const Request& request, std::string_view arrived) const override;
+    int HealthyAnswerLength(const Request& request) const override;
     AnswerCheck CheckAnswer(const Request& request, ExchangeKind kind, bool late,
                             std::string_view arrived) const override;
     // The operator gives the bytes up to the CRC; the CRC is added.
