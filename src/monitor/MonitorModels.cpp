@@ -289,7 +289,7 @@ QVariant TrafficModel::data(const QModelIndex& index, int role) const {
     }
     const TrafficRow& row = *found;
     if (role != Qt::DisplayRole) {
-        return row.verdict != "good" ? style_(role) : QVariant();
+        return !row.verdict.starts_with("good") ? style_(role) : QVariant();
     }
     switch (index.column()) {
         case 0: return QVariant::fromValue<qulonglong>(row.number);
