@@ -145,6 +145,7 @@ expected=$(printf '.%s\n' \
   /usr/share/doc/line-tarvel/examples/even-parity-line.json \
   /usr/share/doc/line-tarvel/examples/faults.json \
   /usr/share/doc/line-tarvel/examples/listened-line.json \
+  /usr/share/doc/line-tarvel/examples/modbus-training-line.json \
   /usr/share/doc/line-tarvel/examples/training-line.json \
   /usr/share/icons/hicolor/scalable/apps/line-tarvel.svg \
   /usr/share/man/man1/line-tarvel-cli.1.gz \
