@@ -41,13 +41,17 @@ check_completion() {
   # words typed; what the last one must complete to
   expect_completion 'line-tarvel-cli ' 'scan test listen analyse analyze send'
   expect_completion 'line-tarvel-cli test --baud ' '150 300 600 1200 2400 4800 9600'
+  expect_completion 'line-tarvel-cli test --protocol modbus-rtu --baud ' \
+    '1200 2400 4800 9600 19200 38400 57600 115200'
+  expect_completion 'line-tarvel-cli scan --protocol ' 'ascon modbus-rtu jbus-rtu'
   expect_completion 'line-tarvel-cli scan --parity ' 'none even odd'
   expect_completion 'line-tarvel-cli scan --stop-bits ' '1 2'
   expect_completion 'line-tarvel-cli scan --retry ' '0 1 2 3 4'
   local line_options='--port --baud --parity --stop-bits --retry --simulate --rs485 --rs485-delays'
-  line_options+=' --echo'
+  line_options+=' --echo --protocol'
   expect_completion 'line-tarvel-cli scan --' \
-    "$line_options --cfg --traffic --stats --json --all-settings --help"
+    "$line_options --cfg --addresses --answer-window --register --count --traffic --stats --json \
+--all-settings --help"
   expect_completion 'line-tarvel-cli send --rs485-delays 0,2 --rs' '--rs485 --rs485-delays'
   expect_completion 'line-tarvel-cli listen --answer-window 0.3 --d' '--duration'
   # A line description's file is no command, and an option after --simulate is no file.
