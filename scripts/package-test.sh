@@ -56,7 +56,7 @@ check_completion() {
   expect_completion 'line-tarvel-cli listen --answer-window 0.3 --d' '--duration'
   # A line description's file is no command, and an option after --simulate is no file.
   expect_completion 'line-tarvel-cli --simulate line.json ' 'scan test listen analyse analyze send'
-  expect_completion 'line-tarvel-cli scan --simulate --re' '--retry'
+  expect_completion 'line-tarvel-cli scan --simulate --ret' '--retry'
 }
 expect_completion() {
   local offered
