@@ -115,10 +115,15 @@ std::optional<std::vector<Station>> ReadStations(const std::string& text,
     return stations;
 }
 
-// The speeds a protocol's line may take beyond the port dialog's, from the slowest.
-const std::vector<int>& FramedLineSpeeds() {
-    static const std::vector<int> speeds{1200, 2400, 4800, 9600, 19200, 38400, 57600, 115200};
-    return speeds;
+// Whether a line of some protocol takes `baud`; which protocol's is read once it is known.
+bool SomeLineTakes(int baud) {
+    for (int index = 0; const Protocol* protocol = ProtocolAt(index); ++index) {
+        const std::vector<int>& speeds = protocol->Speeds();
+        if (std::find(speeds.begin(), speeds.end(), baud) != speeds.end()) {
+            return true;
+        }
+    }
+    return false;
 }
 
 std::string JoinedNumbers(const std::vector<int>& numbers) {
@@ -184,10 +189,8 @@ const std::map<std::string, ValueOption>& ValueOptions() {
           [](const std::string& v, CliOptions& o) {
               // Which of the speeds a line takes is the protocol's, read later.
               o.baudText = v;
-              const std::vector<int>& speeds = FramedLineSpeeds();
               return EntryIndex(PortDialogEntries::Bauds(), v).has_value() ||
-                     std::find(speeds.begin(), speeds.end(), WholeNumber(v).value_or(0)) !=
-                         speeds.end();
+                     SomeLineTakes(WholeNumber(v).value_or(0));
           }}},
         {"--protocol",
          {Joined(ProtocolCommandNames(), ", "),
@@ -333,7 +336,7 @@ std::string ResolveProtocolValues(CliOptions& options) {
             }
             options.line.baud = *index;
         } else {
-            const std::vector<int>& speeds = FramedLineSpeeds();
+            const std::vector<int>& speeds = protocol->Speeds();
             if (std::find(speeds.begin(), speeds.end(), baud) == speeds.end()) {
                 return "invalid --baud \"" + options.baudText + "\": with --protocol " +
                        std::string(protocol->CommandName()) + " allowed are " +

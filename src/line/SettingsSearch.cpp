@@ -84,7 +84,9 @@ std::string SearchSetting::ParityWord() const {
 std::vector<SearchSetting> SearchOrder(const Protocol& protocol) {
     std::vector<SearchSetting> order;
     if (protocol.ChecksFrames()) {
-        for (const int baud : {115200, 57600, 38400, 19200, 9600, 4800, 2400, 1200}) {
+        const std::vector<int>& speeds = protocol.Speeds();
+        for (auto speed = speeds.rbegin(); speed != speeds.rend(); ++speed) {
+            const int baud = *speed;
             order.push_back(SearchSetting{baud, Parity::Even, 8, 1});
             order.push_back(SearchSetting{baud, Parity::None, 8, 2});
             order.push_back(SearchSetting{baud, Parity::Odd, 8, 1});

@@ -68,50 +68,27 @@ std::string TrafficCsv(const TrafficLog& log) {
     return csv;
 }
 
-const std::vector<std::string>& StatisticsColumns(bool checkedFrames) {
-    static const std::vector<std::string> checked{"Address",
-                                                  "Requests",
-                                                  "Good",
-                                                  "No answer",
-                                                  "CRC error",
-                                                  "Wrong length",
-                                                  "Wrong address or function",
-                                                  "Answer cut",
-                                                  "Exceptions",
-                                                  "Success %",
-                                                  "First min ms",
-                                                  "First mean ms",
-                                                  "First p95 ms",
-                                                  "First max ms",
-                                                  "Last min ms",
-                                                  "Last mean ms",
-                                                  "Last p95 ms",
-                                                  "Last max ms",
-                                                  "Last good answer",
-                                                  "Judgement"};
-    if (checkedFrames) {
-        return checked;
-    }
-    static const std::vector<std::string> columns{"Address",
-                                                  "Requests",
-                                                  "Good",
-                                                  "No answer",
-                                                  "Wrong # of characters",
-                                                  "CR not received",
-                                                  "Not detected",
-                                                  "Unknow format",
-                                                  "Success %",
-                                                  "First min ms",
-                                                  "First mean ms",
-                                                  "First p95 ms",
-                                                  "First max ms",
-                                                  "Last min ms",
-                                                  "Last mean ms",
-                                                  "Last p95 ms",
-                                                  "Last max ms",
-                                                  "Last good answer",
-                                                  "Judgement"};
+namespace {
+
+// The columns of either kind of protocol: the counts its own failures have between the common
+// head and tail.
+std::vector<std::string> ColumnsWith(std::initializer_list<const char*> failures) {
+    std::vector<std::string> columns{"Address", "Requests", "Good", "No answer"};
+    columns.insert(columns.end(), failures.begin(), failures.end());
+    columns.insert(columns.end(), {"Success %", "First min ms", "First mean ms", "First p95 ms",
+                                   "First max ms", "Last min ms", "Last mean ms", "Last p95 ms",
+                                   "Last max ms", "Last good answer", "Judgement"});
     return columns;
+}
+
+}  // namespace
+
+const std::vector<std::string>& StatisticsColumns(bool checkedFrames) {
+    static const std::vector<std::string> checked = ColumnsWith(
+        {"CRC error", "Wrong length", "Wrong address or function", "Answer cut", "Exceptions"});
+    static const std::vector<std::string> ascon =
+        ColumnsWith({"Wrong # of characters", "CR not received", "Not detected", "Unknow format"});
+    return checkedFrames ? checked : ascon;
 }
 
 std::vector<std::string> StatisticsFields(const ControllerStatistics& controller,

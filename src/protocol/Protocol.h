@@ -67,6 +67,8 @@ public:
     // The inverse, for what the operator typed; nothing for text that names no station.
     virtual std::optional<Station> StationFrom(std::string_view text) const = 0;
 
+    // The speeds its lines take, from the slowest.
+    virtual const std::vector<int>& Speeds() const = 0;
     // The data bits that go with a parity on this protocol's lines.
     virtual int DataBitsFor(bool withParity) const = 0;
 

@@ -529,9 +529,8 @@ SimulatedMaster MasterOf(const SimulatedLine& line, const SimulatedLineMaster& m
 }
 
 const std::vector<int>& SimulatedLineSpeeds(int protocol) {
-    static const std::vector<int> ascon{150, 300, 600, 1200, 2400, 4800, 9600};
-    static const std::vector<int> rtu{1200, 2400, 4800, 9600, 19200, 38400, 57600, 115200};
-    return protocol == 0 ? ascon : rtu;
+    const Protocol* speaking = ProtocolAt(protocol);
+    return (speaking ? *speaking : DefaultProtocol()).Speeds();
 }
 
 std::variant<SimulatedLine, std::string> ParseSimulatedLine(std::string_view text,

@@ -15,6 +15,11 @@ public:
     std::vector<Station> Stations() const override;
     std::string StationText(Station station) const override;
     std::optional<Station> StationFrom(std::string_view text) const override;
+    // The port dialog's: 150 to 9600.
+    const std::vector<int>& Speeds() const override {
+        static const std::vector<int> speeds{150, 300, 600, 1200, 2400, 4800, 9600};
+        return speeds;
+    }
     int DataBitsFor(bool withParity) const override { return withParity ? 7 : 8; }
     ExchangeTimings Timings(ExchangeKind kind, Duration characterTime) const override;
     std::string SettleFrame() const override { return "\r"; }

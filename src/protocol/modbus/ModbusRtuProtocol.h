@@ -32,6 +32,10 @@ public:
     std::vector<Station> Stations() const override;
     std::string StationText(Station station) const override;
     std::optional<Station> StationFrom(std::string_view text) const override;
+    const std::vector<int>& Speeds() const override {
+        static const std::vector<int> speeds{1200, 2400, 4800, 9600, 19200, 38400, 57600, 115200};
+        return speeds;
+    }
     int DataBitsFor(bool /*withParity*/) const override { return 8; }
     ExchangeTimings Timings(ExchangeKind kind, Duration characterTime) const override;
     std::string SettleFrame() const override { return {}; }
