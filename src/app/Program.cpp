@@ -10,6 +10,7 @@
 #include "app/TarvelDlg.h"
 #include "line/ListDlg.h"
 #include "monitor/MonitorDlg.h"
+#include "monitor/MonitorRunControl.h"
 #include "monitor/SettingsSearchControl.h"
 #include "serial/SetPortDlg.h"
 #include "serial/TerminalDlg.h"
@@ -103,6 +104,9 @@ MonitorDlg& Program::Monitor() {
             std::make_unique<MonitorDlg>(Tarvel().Monitor(), Ask(), Time(), &Tarvel().Listening());
         settingsSearch_ = std::make_unique<SettingsSearchControl>(primo, Port(), LineUser(), Ask());
         monitor_->AttachSettingsSearch(*settingsSearch_);
+        monitorRun_ = std::make_unique<MonitorRunControl>(primo, Port(), LineUser(), Ask(),
+                                                          Tarvel().Monitor());
+        monitor_->AttachMonitorRun(*monitorRun_);
     }
     return *monitor_;
 }

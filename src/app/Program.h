@@ -20,6 +20,7 @@ class ClipDlg;
 class IntroDlg;
 class ListDlg;
 class MonitorDlg;
+class MonitorRunControl;
 class SettingsSearchControl;
 class SetPortDlg;
 class TarvelDlg;
@@ -86,6 +87,7 @@ private:
     std::unique_ptr<AnalizerDlg> analizer_;
     // Before the window that shows it, so that it outlives the window.
     std::unique_ptr<SettingsSearchControl> settingsSearch_;
+    std::unique_ptr<MonitorRunControl> monitorRun_;
     std::unique_ptr<MonitorDlg> monitor_;
 };
 

@@ -14,6 +14,7 @@
 #include <algorithm>
 
 #include "lines/EchoCancellingLine.h"
+#include "monitor/MonitorRunDlg.h"
 #include "monitor/MonitorTableLooks.h"
 #include "monitor/SettingsSearchDlg.h"
 #include "monitor/WindowFit.h"
@@ -243,6 +244,9 @@ void MonitorDlg::Refresh() {
     if (search_ != nullptr) {
         search_->Refresh();
     }
+    if (run_ != nullptr) {
+        run_->Refresh();
+    }
 }
 
 void MonitorDlg::AttachSettingsSearch(SettingsSearchControl& control) {
@@ -250,6 +254,13 @@ void MonitorDlg::AttachSettingsSearch(SettingsSearchControl& control) {
         // Under the summaries, above the table: a search is what the operator starts from here.
         search_ = new SettingsSearchDlg(control, this);
         static_cast<QVBoxLayout*>(layout())->insertWidget(1, search_);
+    }
+}
+
+void MonitorDlg::AttachMonitorRun(MonitorRunControl& control) {
+    if (run_ == nullptr) {
+        run_ = new MonitorRunDlg(control, this);
+        static_cast<QVBoxLayout*>(layout())->insertWidget(1, run_);
     }
 }
 

@@ -20,6 +20,8 @@ class QTableView;
 
 namespace tarvel {
 
+class MonitorRunControl;
+class MonitorRunDlg;
 class SettingsSearchControl;
 class SettingsSearchDlg;
 
@@ -51,6 +53,11 @@ public:
     void AttachSettingsSearch(SettingsSearchControl& control);
     // Nothing until a search control is attached.
     SettingsSearchDlg* SettingsSearch() { return search_; }
+    // Adds the window's own "Test" and "Scan", for the protocols the main window does not run,
+    // above the search.
+    void AttachMonitorRun(MonitorRunControl& control);
+    // Nothing until a run control is attached.
+    MonitorRunDlg* MonitorRun() { return run_; }
     // A save still formatting or writing its file.
     TaskOwner& FileTasks() { return tasks_; }
 
@@ -112,6 +119,7 @@ private:
     QPushButton* listenBtn_;
     QPushButton* stopListeningBtn_;
     SettingsSearchDlg* search_ = nullptr;
+    MonitorRunDlg* run_ = nullptr;
     MonitorCharts* charts_;
 
     Scheduler::TimerId tick_ = 0;

@@ -3,7 +3,9 @@
 
 #include <cstdio>
 
-#include "core/DeviceTable.h"
+#include <algorithm>
+
+#include "serial/PortChoices.h"
 
 namespace tarvel {
 namespace {
@@ -32,9 +34,10 @@ void SettingsSearchControl::SearchBtn_Click() {
     if (Searching()) {
         return;
     }
-    if (primo_.ProtocolIndex != 0) {
-        prompts_.ShowMessage({"The search across settings asks with the Ascon protocol.\nChoose "
-                              "\"Ascon\" with \"Comm\" first.",
+    const Protocol* chosen = ProtocolAt(primo_.ProtocolIndex);
+    if (chosen == nullptr) {
+        prompts_.ShowMessage({"The search across settings knows Ascon, MB RTU and JB RTU.\nChoose "
+                              "one of them with \"Comm\" first.",
                               kTitle, MessageIcon::Exclamation, MessageButtons::Ok, std::string()});
         return;
     }
@@ -53,6 +56,7 @@ void SettingsSearchControl::SearchBtn_Click() {
                               kTitle, MessageIcon::Exclamation, MessageButtons::Ok, std::string()});
         return;
     }
+    protocol_ = chosen;
     finds_.clear();
     refused_.clear();
     end_.reset();
@@ -75,7 +79,8 @@ QCoro::Task<> SettingsSearchControl::Run() {
     // that ask meanwhile are told why rather than made to wait for minutes.
     LineUse::Lease lease = co_await lineUse_.Acquire();
     lease.MarkHeld(LongHold::Searching);
-    const std::vector<SearchSetting> order = SearchOrder(port_.LineProtocol());
+    const ProtocolOnLine speaking(port_, *protocol_, std::nullopt);
+    const std::vector<SearchSetting> order = SearchOrder(*protocol_);
     const SearchEnd end = co_await search_.Search(std::move(lease), order);
     if (!end.lineFailure.empty()) {
         prompts_.ShowMessage(
@@ -133,11 +138,13 @@ std::string SettingsSearchControl::ProgressText() const {
         if (number_ == 0) {
             return "Searching: settling the line";
         }
-        std::snprintf(text, sizeof text,
-                      "%s: %s (%d of %d), address %c (%d of %d), %d found, %.0f s",
-                      Stopping() ? "Stopping after this address" : "Searching",
-                      setting_.Name().c_str(), number_, settings_, AddressCharacter(index_),
-                      index_ + 1, kAddressCount, confirmed, seconds);
+        const std::vector<Station> stations = protocol_->Stations();
+        const auto position = std::find(stations.begin(), stations.end(), index_);
+        std::snprintf(
+            text, sizeof text, "%s: %s (%d of %d), address %s (%d of %zu), %d found, %.0f s",
+            Stopping() ? "Stopping after this address" : "Searching", setting_.Name().c_str(),
+            number_, settings_, protocol_->StationText(index_).c_str(),
+            static_cast<int>(position - stations.begin()) + 1, stations.size(), confirmed, seconds);
         return text;
     }
     std::snprintf(text, sizeof text, "%s: %d of %d settings tried, %d controller%s found in %.0f s",
@@ -157,18 +164,36 @@ std::string SettingsSearchControl::ProgressText() const {
 }
 
 std::string SettingsSearchControl::AdviceText() const {
+    const Protocol& protocol = *protocol_;
+    // "Comm" offers the speeds up to 9600 only; the faster lines of some protocols are reached
+    // from the command line.
+    const auto offered = [](const SearchSetting& setting) {
+        const std::vector<std::string>& bauds = PortDialogEntries::Bauds();
+        return std::find(bauds.begin(), bauds.end(), std::to_string(setting.baud)) != bauds.end();
+    };
+    const auto reachBy = [&](const SearchSetting& setting) {
+        return offered(setting) ? "in \"Comm\": " + PortDialogChoiceFor(setting)
+                                : "with " + ScanCommandFor(setting, protocol);
+    };
     const std::vector<SettingGroup> groups = ConfirmedGroups(finds_);
-    if (const auto warning = MixedSettingsWarning(groups, [](const SearchSetting& setting) {
-            return "in \"Comm\": " + PortDialogChoiceFor(setting);
-        })) {
+    if (const auto warning = MixedSettingsWarning(groups, reachBy, protocol)) {
         return "Warning: " + *warning;
     }
-    if (groups.size() == 1 && end_) {
-        return "All found answer at " + groups[0].setting.Name() + ": choose " +
-               PortDialogChoiceFor(groups[0].setting) +
+    if (groups.size() != 1 || !end_) {
+        return std::string();
+    }
+    const SearchSetting& setting = groups[0].setting;
+    const std::string found = "All found answer at " + setting.Name() + ": ";
+    if (!protocol.ChecksFrames()) {
+        return found + "choose " + PortDialogChoiceFor(setting) +
                " in \"Comm\", then \"&Search!\" makes them the device table.";
     }
-    return std::string();
+    if (!offered(setting)) {
+        return found + "\"Comm\" does not offer " + std::to_string(setting.baud) +
+               " baud; reach them " + reachBy(setting) + ".";
+    }
+    return found + "choose " + PortDialogChoiceFor(setting) +
+           " in \"Comm\", then \"Test\" in this window tests them.";
 }
 
 }  // namespace tarvel

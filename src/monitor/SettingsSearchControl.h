@@ -26,9 +26,9 @@ public:
     SettingsSearchControl(const SettingsSearchControl&) = delete;
     SettingsSearchControl& operator=(const SettingsSearchControl&) = delete;
 
-    // Refused, with the reason, while the port is closed, the protocol is not Ascon, or a
-    // run, a scan, the terminal or listening holds the line; a second click while searching
-    // asks for nothing more.
+    // Refused, with the reason, while the port is closed, the protocol chosen is none the
+    // program speaks, or a run, a scan, the terminal or listening holds the line; a second click
+    // while searching asks for nothing more.
     void SearchBtn_Click();
     void StopBtn_Click();
 
@@ -47,6 +47,8 @@ public:
     std::string AdviceText() const;
     // Changes whenever anything shown changes.
     std::uint64_t Revision() const { return revision_; }
+    // A station as the protocol of the current or last search writes it.
+    std::string StationText(Station station) const { return protocol_->StationText(station); }
 
 private:
     QCoro::Task<> Run();
@@ -66,6 +68,8 @@ private:
     std::optional<SearchEnd> end_;
     std::vector<std::string> refused_;
     SearchSetting setting_;
+    // Of the current or last search: the one chosen in "Comm" when it began.
+    const Protocol* protocol_ = &DefaultProtocol();
     int settings_ = 0;
     int number_ = 0;
     int index_ = 0;

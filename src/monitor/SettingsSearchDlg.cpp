@@ -8,8 +8,6 @@
 #include <QTableWidget>
 #include <algorithm>
 
-#include "core/DeviceTable.h"
-
 namespace tarvel {
 
 SettingsSearchDlg::SettingsSearchDlg(SettingsSearchControl& control, QWidget* parent)
@@ -23,9 +21,10 @@ SettingsSearchDlg::SettingsSearchDlg(SettingsSearchControl& control, QWidget* pa
     searchBtn_ = new QPushButton("Search all settings...", this);
     searchBtn_->setAutoDefault(false);
     searchBtn_->setToolTip(
-        "Asks the 64 addresses at every speed from 9600 to 150 baud with no, even and odd "
-        "parity, and confirms each find with a second request; about 6 minutes on an empty "
-        "line. The port's own settings are put back afterwards.");
+        "Asks every address at every speed and parity of the protocol chosen in \"Comm\", and "
+        "confirms each find with a second request: for Ascon the 64 addresses from 9600 to 150 "
+        "baud, about 6 minutes on an empty line. The port's own settings are put back "
+        "afterwards.");
     stopBtn_ = new QPushButton("Stop", this);
     stopBtn_->setAutoDefault(false);
     stopBtn_->setToolTip("Ends the search after the address being asked, with what was found");
@@ -89,7 +88,7 @@ void SettingsSearchDlg::Refresh() {
         for (int row = 0; row < static_cast<int>(finds.size()); ++row) {
             const SearchFind& find = finds[static_cast<std::size_t>(row)];
             const QString cells[] = {
-                QString(QLatin1Char(AddressCharacter(find.index))),
+                QString::fromStdString(control_.StationText(find.index)),
                 QString::fromStdString(find.setting.Name()),
                 find.confirmed ? QString("yes") : QString("no: one answer, not a second")};
             for (int column = 0; column < 3; ++column) {

@@ -1,6 +1,8 @@
 // SPDX-License-Identifier: GPL-3.0-or-later
 #include "protocol/Protocols.h"
 
+#include <algorithm>
+
 #include "protocol/ascon/AsconProtocol.h"
 #include "protocol/modbus/ModbusRtuProtocol.h"
 
@@ -55,6 +57,44 @@ std::unique_ptr<const Protocol> MakeProtocol(int index, RequestChoice choice) {
             return std::make_unique<ModbusRtuProtocol>(ModbusRtuProtocol::Jbus(), choice);
         default: return nullptr;
     }
+}
+
+std::optional<std::vector<Station>> ReadStations(const std::string& text,
+                                                 const Protocol& protocol) {
+    const std::vector<Station> all = protocol.Stations();
+    const auto place = [&all](Station station) {
+        return std::find(all.begin(), all.end(), station) - all.begin();
+    };
+    std::vector<Station> stations;
+    std::size_t from = 0;
+    while (from <= text.size()) {
+        const std::size_t comma = std::min(text.find(',', from), text.size());
+        const std::string item = text.substr(from, comma - from);
+        std::vector<Station> named;
+        const std::size_t dash = item.find('-', 1);
+        if (const auto single = protocol.StationFrom(item)) {
+            named.push_back(*single);
+        } else if (dash != std::string::npos) {
+            const auto first = protocol.StationFrom(item.substr(0, dash));
+            const auto last = protocol.StationFrom(item.substr(dash + 1));
+            if (!first || !last || place(*first) >= place(*last)) {
+                return std::nullopt;
+            }
+            named.assign(all.begin() + place(*first), all.begin() + place(*last) + 1);
+        } else {
+            return std::nullopt;
+        }
+        for (const Station station : named) {
+            // The window refuses an address used twice: the cycle would ask that controller
+            // twice a sweep and count its exchanges twice.
+            if (std::find(stations.begin(), stations.end(), station) != stations.end()) {
+                return std::nullopt;
+            }
+            stations.push_back(station);
+        }
+        from = comma + 1;
+    }
+    return stations;
 }
 
 }  // namespace tarvel

@@ -26,4 +26,8 @@ std::optional<int> ProtocolIndexNamed(std::string_view commandName);
 // The protocol at `index`, asking what `choice` says; nothing where ProtocolAt has nothing.
 std::unique_ptr<const Protocol> MakeProtocol(int index, RequestChoice choice);
 
+// "A,C,E", "A-E,@", "1-10,17": single stations and ranges of them in the protocol's order, each
+// once; nothing for text that names no station or one station twice.
+std::optional<std::vector<Station>> ReadStations(const std::string& text, const Protocol& protocol);
+
 }  // namespace tarvel

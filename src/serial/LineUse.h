@@ -9,15 +9,17 @@
 
 namespace tarvel {
 
-// What Start, "&Search!", Terminal and Comm say while the line is held to listen, or to search
-// it across settings.
+// What Start, "&Search!", Terminal and Comm say while the line is held to listen, to search
+// it across settings, or for the Line Monitor's own test or scan.
 inline constexpr const char* ListeningRefusal =
     "The line is being listened to. Stop listening in the Line Monitor first.";
 inline constexpr const char* SearchingRefusal =
     "The line is being searched across settings. Stop the search in the Line Monitor first.";
+inline constexpr const char* MonitorRunRefusal =
+    "The line is being tested or scanned from the Line Monitor. Stop it there first.";
 
 // The long holds of the line, which refuse whoever asks meanwhile instead of making them wait.
-enum class LongHold { None, Listening, Searching };
+enum class LongHold { None, Listening, Searching, MonitorRun };
 
 // Who uses the one serial line for exchanges: the test run, the line detector, the terminal,
 // the port dialog, the listener. One of them at a time; one that asks while another still
@@ -55,6 +57,7 @@ public:
         switch (hold_) {
             case LongHold::Listening: return ListeningRefusal;
             case LongHold::Searching: return SearchingRefusal;
+            case LongHold::MonitorRun: return MonitorRunRefusal;
             case LongHold::None: break;
         }
         return nullptr;

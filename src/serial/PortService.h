@@ -45,6 +45,7 @@ public:
     // the operator chose in place of the protocol's, if any.
     ExchangeTimings TimingsOf(ExchangeKind kind) const;
     void SetAnswerWindow(std::optional<Duration> window) { answerWindow_ = window; }
+    std::optional<Duration> AnswerWindow() const { return answerWindow_; }
     void SetLineProtocol(const Protocol& protocol) { protocol_ = &protocol; }
     Scheduler& Time() { return scheduler_; }
 
@@ -55,6 +56,29 @@ private:
     const Protocol* protocol_;
     std::optional<Duration> answerWindow_;
     std::string openFailure_;
+};
+
+// The line speaks `protocol`, waiting `window` for its answers (the protocol's own without one),
+// while this lives, and then again what it spoke before. For the loops of the Line Monitor,
+// which hold the line's lease meanwhile, so that no other loop hears the change.
+class ProtocolOnLine {
+public:
+    ProtocolOnLine(PortService& port, const Protocol& protocol, std::optional<Duration> window)
+        : port_(port), protocol_(port.LineProtocol()), window_(port.AnswerWindow()) {
+        port.SetLineProtocol(protocol);
+        port.SetAnswerWindow(window);
+    }
+    ~ProtocolOnLine() {
+        port_.SetLineProtocol(protocol_);
+        port_.SetAnswerWindow(window_);
+    }
+    ProtocolOnLine(const ProtocolOnLine&) = delete;
+    ProtocolOnLine& operator=(const ProtocolOnLine&) = delete;
+
+private:
+    PortService& port_;
+    const Protocol& protocol_;
+    std::optional<Duration> window_;
 };
 
 }  // namespace tarvel

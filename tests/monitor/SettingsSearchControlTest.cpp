@@ -42,11 +42,11 @@ TEST_F(SettingsSearchControlTest, IsRefusedWithTheReasonOnAClosedPortABusyLineOr
         EXPECT_NE(prompts.messages.back().text.find("in use"), std::string::npos);
     }
     time.RunDue();
-    primo.ProtocolIndex = 1;
+    primo.ProtocolIndex = 3;  // "MB ASCII"
     control.SearchBtn_Click();
     EXPECT_FALSE(control.Searching());
     ASSERT_EQ(prompts.messages.size(), 2u);
-    EXPECT_NE(prompts.messages.back().text.find("Ascon"), std::string::npos);
+    EXPECT_NE(prompts.messages.back().text.find("Ascon, MB RTU and JB RTU"), std::string::npos);
     primo.ProtocolIndex = 0;
     port.ClosePort();
     control.SearchBtn_Click();
@@ -106,6 +106,32 @@ TEST_F(SettingsSearchControlTest, FindsAllAtOneSettingSayWhatToChooseAndStopEnds
                                            0),
               0u)
         << control.ProgressText();
+}
+
+TEST_F(SettingsSearchControlTest, AModbusLineIsSearchedWithItsOwnSpeedsAndAddresses) {
+    primo.ProtocolIndex = 1;  // "MB RTU"
+    const Protocol& modbus = *ProtocolAt(1);
+    SimulatedController fast;
+    fast.address = "17";
+    fast.baud = 19200;
+    fast.framing = Framing{8, Parity::Even};
+    bus.emplace(line, SimulatedBus({fast}, 0.0, 1, modbus));
+    control.SearchBtn_Click();
+    ASSERT_TRUE(control.Searching());
+    ASSERT_TRUE(time.RunUntil([&] { return control.Finds().size() == 1; }, 2h));
+    EXPECT_NE(control.ProgressText().find("address 18 (18 of 247)"), std::string::npos)
+        << control.ProgressText();
+    control.StopBtn_Click();
+    ASSERT_TRUE(time.RunUntil([&] { return !control.Searching(); }, 2h));
+    EXPECT_EQ(control.StationText(control.Finds()[0].index), "17");
+    EXPECT_EQ(control.Finds()[0].setting.Name(), "19200 8E1");
+    // "Comm" stops at 9600: the command line reaches the faster line.
+    EXPECT_EQ(control.AdviceText(),
+              "All found answer at 19200 8E1: \"Comm\" does not offer 19200 baud; reach them "
+              "with line-tarvel-cli scan --protocol modbus-rtu --baud 19200 --parity even.");
+    // The line speaks what it spoke before, at the port dialog's settings.
+    EXPECT_EQ(port.LineProtocol().Name(), "Ascon");
+    EXPECT_EQ(line.SettingsText(), " 9600,N,8, 1");
 }
 
 }  // namespace
