@@ -25,6 +25,7 @@ void LineMonitor::Began(LineStatistics& statistics, Duration answerWindow, Activ
         runActivity_ = activity;
     }
     statistics.Begin(clock_.Now(), characterTime_ ? characterTime_() : Duration{0}, answerWindow);
+    statistics.CountFrameChecks(LineProtocol().ChecksFrames());
     std::shared_ptr<const LineDescription>& line = current_ == &run_ ? runLine_ : scanLine_;
     if (lineSource_) {
         line = std::make_shared<const LineDescription>(lineSource_());
@@ -46,6 +47,9 @@ void LineMonitor::Judged(const Exchange& exchange) {
         // Counting goes on after "Res" in the middle of a run, from that moment.
         statistics.Begin(clock_.Now(), characterTime_ ? characterTime_() : Duration{0},
                          statistics.AnswerWindow());
+        if (!running_) {
+            statistics.CountFrameChecks(LineProtocol().ChecksFrames());
+        }
     }
     statistics.Add(exchange);
     traffic_.Add(exchange, statistics.Start(), requestWritten_,

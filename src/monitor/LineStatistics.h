@@ -106,11 +106,16 @@ public:
     Duration AnswerWindow() const { return answerWindow_; }
     Instant Start() const { return start_; }
     bool Begun() const { return begun_; }
+    // Whether the protocol counted judges its frames by a check and a length of their own
+    // (Modbus): which columns the reports of these statistics have. Kept through Clear().
+    void CountFrameChecks(bool checks) { checksFrames_ = checks; }
+    bool ChecksFrames() const { return checksFrames_; }
 
 private:
     ControllerStatistics& Slot(const Request& request);
 
     std::vector<ControllerStatistics> controllers_;
+    bool checksFrames_ = false;
     std::map<Station, std::size_t> slotOf_;
     bool begun_ = false;
     Instant start_{};

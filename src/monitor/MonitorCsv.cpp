@@ -144,7 +144,7 @@ std::string StatisticsCsvRecords(Activity activity, const LineStatistics& statis
 }
 
 std::string StatisticsCsv(const LineMonitor& monitor, const LocalDateTime& madeAt) {
-    const bool checked = monitor.LineProtocol().ChecksFrames();
+    const bool checked = monitor.ShowsFrameChecks();
     return StatisticsCsvHeader(checked) +
            StatisticsCsvRecords(monitor.RunActivity(), monitor.Statistics(), monitor.Line(), madeAt,
                                 checked) +

@@ -96,7 +96,7 @@ StatisticsModel::Row StatisticsModel::MakeRow(const ControllerStatistics& contro
 
 void StatisticsModel::Refresh() {
     // A line of another protocol has columns of its own: everything is shown afresh.
-    const bool checked = monitor_.LineProtocol().ChecksFrames();
+    const bool checked = monitor_.ShowsFrameChecks();
     if (checked != checked_) {
         beginResetModel();
         checked_ = checked;

@@ -78,18 +78,22 @@ std::optional<std::vector<Station>> MonitorRunControl::Prepare(const MonitorRunC
         return std::nullopt;
     }
     const std::vector<Station> all = chosen->Stations();
-    const std::string range = chosen->StationText(all.front()) + " to " +
-                              chosen->StationText(all.back());
+    const std::string range =
+        chosen->StationText(all.front()) + " to " + chosen->StationText(all.back());
     const auto stations = ReadStations(choice.addresses, *chosen);
     if (!stations || stations->empty()) {
-        Refuse("The addresses \"" + choice.addresses + "\" are not understood.\nWrite addresses "
-               "from " + range + " and ranges of them, separated by commas, each once: "
+        Refuse("The addresses \"" + choice.addresses +
+               "\" are not understood.\nWrite addresses "
+               "from " +
+               range +
+               " and ranges of them, separated by commas, each once: "
                "such as 1-10,17.");
         return std::nullopt;
     }
     if (kind == Kind::Test && stations->size() > static_cast<std::size_t>(kMaxControllers)) {
         Refuse("A test run asks at most " + std::to_string(kMaxControllers) + " controllers; " +
-               std::to_string(stations->size()) + " addresses are given.\n\"Scan\" finds which "
+               std::to_string(stations->size()) +
+               " addresses are given.\n\"Scan\" finds which "
                "of them answer.");
         return std::nullopt;
     }
@@ -232,25 +236,25 @@ std::string MonitorRunControl::ProgressText() const {
                                " of " + std::to_string(count) + ")";
         if (kind_ == Kind::Test) {
             return std::string(stopping ? "Stopping after this exchange" : "Testing") + " " +
-                   Addresses(count) + ": sweep " + std::to_string(sweeps_ + 1) + ", " +
-                   at + ", " + Counted(errors_, "error") + ", " + time;
+                   Addresses(count) + ": sweep " + std::to_string(sweeps_ + 1) + ", " + at + ", " +
+                   Counted(errors_, "error") + ", " + time;
         }
         return std::string(stopping ? "Stopping after this address" : "Scanning") + " " +
-               Addresses(count) + ": " + at + ", " +
-               std::to_string(found_.size()) + " found, " + time;
+               Addresses(count) + ": " + at + ", " + std::to_string(found_.size()) + " found, " +
+               time;
     }
     if (kind_ == Kind::Test && runEnd_) {
         const std::string why = runEnd_->errorLimit             ? "the error limit"
                                 : !runEnd_->lineFailure.empty() ? "a failed line"
                                                                 : "Stop";
-        return "Test run over " + Addresses(count) + ": " + Counted(sweeps_, "sweep") +
-               " in " + time + ", " + Counted(runEnd_->errors, "error") + "; ended by " + why;
+        return "Test run over " + Addresses(count) + ": " + Counted(sweeps_, "sweep") + " in " +
+               time + ", " + Counted(runEnd_->errors, "error") + "; ended by " + why;
     }
     if (kind_ == Kind::Scan && scanEnd_) {
         std::string text = std::string(scanEnd_->stopped ? "Scan stopped" : "Scan finished") +
-                           ": " + std::to_string(found_.size()) + " of " +
-                           Addresses(count) + " answer" +
-                           (foundText.empty() ? "" : " (" + foundText + ")") + ", in " + time;
+                           ": " + std::to_string(found_.size()) + " of " + Addresses(count) +
+                           " answer" + (foundText.empty() ? "" : " (" + foundText + ")") + ", in " +
+                           time;
         if (!scanEnd_->lineFailure.empty()) {
             text += "; the serial line failed: " + scanEnd_->lineFailure;
         }

@@ -22,8 +22,8 @@ namespace tarvel {
 
 // What the operator chose for a test or a scan from the Line Monitor.
 struct MonitorRunChoice {
-    std::string addresses;   // "1-10,17", in the protocol's own writing
-    RequestChoice request;   // the registers the test request reads
+    std::string addresses;    // "1-10,17", in the protocol's own writing
+    RequestChoice request;    // the registers the test request reads
     Duration answerWindow{};  // how long each answer is waited for
 };
 

@@ -54,8 +54,8 @@ MonitorRunDlg::MonitorRunDlg(MonitorRunControl& control, QWidget* parent)
     window_->setSuffix(" s");
     window_->setValue(0.5);
     window_->setToolTip("How long each answer is waited for");
-    testBtn_ = Button(this, "Test",
-                      "Asks the addresses over and over, each exchange judged, until Stop");
+    testBtn_ =
+        Button(this, "Test", "Asks the addresses over and over, each exchange judged, until Stop");
     scanBtn_ = Button(this, "Scan", "Asks each address once, with its retries: who answers");
     stopBtn_ = Button(this, "Stop", "Ends the test or the scan after the exchange in progress");
     progress_ = new QLabel(this);
@@ -87,8 +87,8 @@ MonitorRunChoice MonitorRunDlg::Choice() const {
     choice.addresses = addresses_->text().trimmed().remove(' ').toStdString();
     choice.request.start = register_->value();
     choice.request.count = count_->value();
-    choice.answerWindow = std::chrono::duration_cast<Duration>(
-        std::chrono::duration<double>(window_->value()));
+    choice.answerWindow =
+        std::chrono::duration_cast<Duration>(std::chrono::duration<double>(window_->value()));
     return choice;
 }
 

@@ -53,7 +53,8 @@ TEST(MonitorRunWindow, IsOfferedForModbusOnlyAndScansThenTestsWhatItFound) {
     rig.time.RunFor(5s);
     run.StopButton().click();
     rig.time.RunFor(MonitorDlg::RefreshPeriod);
-    EXPECT_TRUE(run.ProgressText().startsWith("Test run over 1 address: ")) << run.ProgressText().toStdString();
+    EXPECT_TRUE(run.ProgressText().startsWith("Test run over 1 address: "))
+        << run.ProgressText().toStdString();
     const ControllerStatistics* four = rig.program.Tarvel().Monitor().Statistics().Find(4);
     ASSERT_NE(four, nullptr);
     EXPECT_GT(four->good, 5);

@@ -7,6 +7,7 @@
 
 #include <gtest/gtest.h>
 
+#include "monitor/MonitorCsv.h"
 #include "sim/SimulatedSerialLine.h"
 #include "support/LineRig.h"
 #include "support/ScriptedPrompts.h"
@@ -30,9 +31,8 @@ SimulatedController Controller(const char* address, ControllerFault fault = Cont
 struct MonitorRunControlTest : ::testing::Test, testing::LineRig {
     LineUse lineUse{time};
     testing::ScriptedPrompts prompts;
-    LineMonitor monitor{time, [this] { return CharacterTime(); }, [] {
-                            return std::optional<UartErrorCounts>();
-                        }};
+    LineMonitor monitor{time, [this] { return CharacterTime(); },
+                        [] { return std::optional<UartErrorCounts>(); }};
     MonitorRunControl control{primo, port, lineUse, prompts, monitor};
     std::optional<BusPeer> bus;
 
@@ -87,12 +87,12 @@ TEST_F(MonitorRunControlTest, IsRefusedWithTheReasonAndLeavesTheLineAlone) {
     EXPECT_EQ(monitor.Statistics().Exchanges(), 0);
 }
 
-TEST_F(MonitorRunControlTest, TestsTheAddressesWithTheRegistersAndWindowChosenThenGivesTheLineBack) {
+TEST_F(MonitorRunControlTest,
+       TestsTheAddressesWithTheRegistersAndWindowChosenThenGivesTheLineBack) {
     // 1 answers, 3 is dead, 5 refuses the register, 7 answers after 80 ms: outside a 50 ms window.
     Controllers({Controller("1"), Controller("3", ControllerFault::Silent),
                  Controller("5", ControllerFault::Exception), Controller("7", {}, 80ms)});
-    control.TestBtn_Click(
-        MonitorRunChoice{"1,3,5,7", RequestChoice{10, 2}, 50ms});
+    control.TestBtn_Click(MonitorRunChoice{"1,3,5,7", RequestChoice{10, 2}, 50ms});
     ASSERT_TRUE(control.Running());
     // A click while it runs asks for nothing more.
     control.ScanBtn_Click(Choice("1-10"));
@@ -141,19 +141,22 @@ TEST_F(MonitorRunControlTest, TestsTheAddressesWithTheRegistersAndWindowChosenTh
     EXPECT_EQ(port.LineProtocol().Name(), "Ascon");
     EXPECT_FALSE(port.AnswerWindow().has_value());
     EXPECT_FALSE(lineUse.Busy());
+    // Ascon chosen afterwards: the statistics of the Modbus run keep their own columns.
+    primo.ProtocolIndex = 0;
+    EXPECT_TRUE(monitor.ShowsFrameChecks());
+    EXPECT_EQ(StatisticsCsv(monitor, LocalDateTime{}).rfind(StatisticsCsvHeader(true), 0), 0u);
 }
 
 TEST_F(MonitorRunControlTest, ScansTheRangeAndCountsAnExceptionAsAController) {
-    Controllers({Controller("2"), Controller("9", ControllerFault::Exception),
-                 Controller("12")});
+    Controllers({Controller("2"), Controller("9", ControllerFault::Exception), Controller("12")});
     control.ScanBtn_Click(Choice("1-10"));
     ASSERT_TRUE(time.RunUntil([&] { return control.Found().size() == 1; }, 1min));
     EXPECT_EQ(control.ProgressText().rfind("Scanning 10 addresses: address ", 0), 0u)
         << control.ProgressText();
     ASSERT_TRUE(time.RunUntil([&] { return !control.Running(); }, 1min));
     EXPECT_EQ(control.Found(), (std::vector<std::int16_t>{2, 9}));
-    EXPECT_EQ(control.ProgressText().rfind("Scan finished: 2 of 10 addresses answer (2, 9), in ", 0),
-              0u)
+    EXPECT_EQ(
+        control.ProgressText().rfind("Scan finished: 2 of 10 addresses answer (2, 9), in ", 0), 0u)
         << control.ProgressText();
     // What a scan finds is apart from the health of the line.
     EXPECT_EQ(monitor.ScanStatistics().Exchanges(), 10);
