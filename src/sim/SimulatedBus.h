@@ -58,8 +58,9 @@ struct SimulatedController {
     // The code of its refusals under the Exception fault.
     int exceptionCode = 2;
     // How long its answers stop under the SilenceInside fault: longer than the 1.5 characters a
-    // frame may pause, so that a receiver drops what came before.
-    Duration insideSilence = std::chrono::milliseconds(5);
+    // frame may pause, so that a receiver drops what came before, and longer than the delays a
+    // USB adapter's delivery makes, so that the host can tell too.
+    Duration insideSilence = std::chrono::milliseconds(50);
     // Holding registers with a value of their own, by address; a read of any other reads as the
     // protocol's responder has it.
     std::map<int, int> registers{};

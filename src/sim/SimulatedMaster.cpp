@@ -36,7 +36,8 @@ ExchangeVerdict CycleVerdictOf(const MasterPoll& poll) {
         }
         // An answer not whole when the wait ran out was late.
         return poll.protocol
-            ->CheckAnswer(RequestOf(poll), ExchangeKind::Test, !AnswerWhole(poll), poll.answer)
+            ->CheckAnswer(RequestOf(poll), ExchangeKind::Test, !AnswerWhole(poll),
+                          ArrivedAnswer{poll.answer, poll.answerArrivals, poll.characterTime})
             .verdict;
     }
     if (poll.answer.empty()) {
@@ -89,6 +90,7 @@ void SimulatedMaster::Send(const std::string& frame, Instant start, MasterPoll& 
                 poll.answerFirst = answer.end;
             }
             poll.answerLast = answer.end;
+            poll.answerArrivals.push_back(answer.end);
         }
     }
     poll.requestEnd = at;
@@ -102,6 +104,7 @@ std::vector<TimedByte> SimulatedMaster::NextPoll(Instant start) {
     const Instant begin = std::max(start, readyAt_);
     MasterPoll poll;
     poll.protocol = &bus_.BusProtocol();
+    poll.characterTime = characterTime_;
     if (modbus_) {
         ModbusPoll(begin, poll, wire);
     } else {
