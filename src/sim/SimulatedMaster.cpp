@@ -63,7 +63,11 @@ SimulatedMaster::SimulatedMaster(SimulatedBus bus, MasterSchedule schedule, Line
     bus_.SetEcho(false);
     if (addresses_.empty()) {
         for (const SimulatedController& controller : bus_.Controllers()) {
-            addresses_.push_back(controller.address);
+            // One that speaks another protocol is no station of the master's.
+            if (controller.protocol == nullptr ||
+                controller.protocol->CommandName() == bus_.BusProtocol().CommandName()) {
+                addresses_.push_back(controller.address);
+            }
         }
     }
     if (modbus_) {
