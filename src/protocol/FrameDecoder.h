@@ -57,6 +57,9 @@ public:
         std::string key;    // as JSON names it: "crcErrors"
         std::string words;  // as a sentence names it: "CRC errors"
         std::int64_t count = 0;
+        // Empty where the count means what it says; else why this line cannot show it, and the
+        // count is no count at all: "not measurable at this speed through this port".
+        std::string unmeasured{};
     };
     virtual std::vector<LineCount> OwnCounts() const { return {}; }
 

@@ -749,6 +749,51 @@ TEST_F(ModbusCliSessionTest, AnAnswerOfAFunctionOfUnknownLengthEndsWithTheLinesS
                              "\n" + answer + "  (function 65)\nverdict: good\n");
 }
 
+TEST_F(ModbusCliSessionTest, ShortGapsAreCountedWhereTheHostCanTellThemAndNotMeasuredElsewhere) {
+    bus.reset();  // another master drives the line
+    std::vector<SimulatedController> controllers(2);
+    controllers[0].address = "1";
+    controllers[1].address = "2";
+    // Each controller answers 5 ms after the request: less than 3.5 characters at 1200 baud
+    // (32 ms), and short by more than the host's 25 ms; at 9600 baud 3.5 characters (4 ms) are
+    // below what the host's delivery lets it tell.
+    const auto listen = [&](const std::string& baud, bool json) {
+        SimulatedMaster master(SimulatedBus(controllers, 0.0, 3, *ProtocolAt(1)), MasterSchedule{},
+                               *ParseSettingsText(" " + baud + ",E,8, 1"));
+        std::optional<MasterOnLine> playing(std::in_place, master, line, time);
+        meanwhileAfter = 30;
+        meanwhile = [&](CliSession&) { playing.reset(); };
+        out.str("");
+        std::vector<std::string> arguments = {"listen", "--protocol", "modbus-rtu",
+                                              "--baud", baud,         "--parity",
+                                              "even",   "--duration", "2m"};
+        if (json) {
+            arguments.push_back("--json");
+        }
+        EXPECT_EQ(Run(arguments), kAllWell) << out.str();
+        return static_cast<int>(
+            std::count_if(master.Log().begin(), master.Log().end(),
+                          [](const MasterPoll& poll) { return !poll.answer.empty(); }));
+    };
+    listen("9600", true);
+    QJsonObject heard =
+        QJsonDocument::fromJson(QByteArray::fromStdString(out.str())).object()["heard"].toObject();
+    EXPECT_GT(heard["frames"].toInt(), 0);
+    EXPECT_TRUE(heard.contains("shortGaps"));
+    EXPECT_TRUE(heard["shortGaps"].isNull());
+    EXPECT_EQ(heard["crcErrors"].toInt(-1), 0);
+    listen("9600", false);
+    EXPECT_NE(out.str().find(", gaps shorter than 3.5 characters: not measurable at this speed "
+                             "through this port"),
+              std::string::npos)
+        << out.str();
+    const int answered = listen("1200", true);
+    heard =
+        QJsonDocument::fromJson(QByteArray::fromStdString(out.str())).object()["heard"].toObject();
+    EXPECT_GT(answered, 0);
+    EXPECT_EQ(heard["shortGaps"].toInt(-1), answered);
+}
+
 TEST_F(ModbusCliSessionTest, AScanOfPartOfTheRangeFindsTheControllersThatAnswerAtAll) {
     const int status = Run({"scan", "--protocol", "modbus-rtu", "--addresses", "1-5", "--retry",
                             "0", "--baud", "9600", "--parity", "even", "--answer-window", "0.1"});
