@@ -177,11 +177,13 @@ const char kSendUsage[] =
     "before a FRAME that starts with \"-\". --hex gives the frame's bytes instead; for\n"
     "Modbus and JBus it is the frame without its CRC, which is added: the frame sent\n"
     "is printed, then the answer in hexadecimal with what it says (the registers, or\n"
-    "the exception and its name), or what went wrong, within 0.5 s. Address 0 is a\n"
-    "broadcast, which no controller answers.\n";
+    "the exception and its name) and \"verdict: good\", or what went wrong and the\n"
+    "bytes that did arrive, within 0.5 s. The answer to a function whose length is\n"
+    "not known here is taken until the line falls silent. Address 0 is a broadcast,\n"
+    "which no controller answers.\n";
 
 const char kSendStatus[] =
-    "Exit status: 0 an answer came, 1 none came, 2 a usage error, 3 the port failed.\n";
+    "Exit status: 0 a good answer came, 1 none did, 2 a usage error, 3 the port failed.\n";
 
 }  // namespace
 

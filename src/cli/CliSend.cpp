@@ -47,24 +47,30 @@ QCoro::Task<int> CliSession::Send() {
         host_.out << "broadcast: no answer is given to address 0\n";
         co_return port_.Line().PortOpen() ? kAllWell : kPortOrFileFailed;
     }
-    const std::string answer = co_await SendTerminalFrames(port_, primo_, frames[0], frames[1]);
+    const TerminalAnswer answer =
+        co_await SendTerminalExchange(port_, primo_, frames[0], frames[1]);
     NoteEcho();
-    host_.out
-        << QString::fromLatin1(answer.data(), static_cast<qsizetype>(answer.size())).toStdString()
-        << "\n";
+    host_.out << QString::fromLatin1(answer.shown.data(),
+                                     static_cast<qsizetype>(answer.shown.size()))
+                     .toStdString()
+              << "\n";
+    if (protocol.ChecksFrames()) {
+        // Bytes are what the operator of such a protocol reads: those that came of a failure,
+        // and the word the reports give a good answer.
+        if (answer.verdict == ExchangeVerdict::Good) {
+            host_.out << "verdict: good\n";
+        } else {
+            host_.out << "arrived: "
+                      << (answer.arrived.empty() ? std::string("nothing") : HexText(answer.arrived))
+                      << "\n";
+        }
+    }
     if (!port_.Line().PortOpen()) {
         host_.err << "line-tarvel-cli: the serial line failed: " << port_.Line().LastError()
                   << "\n";
         co_return kPortOrFileFailed;
     }
-    bool failed = false;
-    for (const ExchangeVerdict verdict :
-         {ExchangeVerdict::NoAnswer, ExchangeVerdict::WrongCount, ExchangeVerdict::NoCr,
-          ExchangeVerdict::NotDetected, ExchangeVerdict::UnknownFormat, ExchangeVerdict::BadCrc,
-          ExchangeVerdict::WrongLength, ExchangeVerdict::WrongSource, ExchangeVerdict::Cut}) {
-        failed = failed || answer == VerdictMessage(verdict);
-    }
-    co_return failed ? kLineFailures : kAllWell;
+    co_return answer.verdict == ExchangeVerdict::Good ? kAllWell : kLineFailures;
 }
 
 }  // namespace tarvel

@@ -28,7 +28,9 @@ QJsonObject ListenedLineJson(const FrameDecoder& splitter, Duration listened) {
         {"noiseBytes", static_cast<double>(splitter.NoiseBytes())},
     };
     for (const FrameDecoder::LineCount& own : splitter.OwnCounts()) {
-        heard.insert(QString::fromStdString(own.key), static_cast<double>(own.count));
+        heard.insert(QString::fromStdString(own.key),
+                     own.unmeasured.empty() ? QJsonValue(static_cast<double>(own.count))
+                                            : QJsonValue(QJsonValue::Null));
     }
     return heard;
 }

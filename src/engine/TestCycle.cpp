@@ -103,7 +103,7 @@ QCoro::Task<std::optional<Exchange>> TestCycle::Attempt(Request request) {
         co_return std::nullopt;
     }
     Exchange& exchange = *made.exchange;
-    JudgeAnswer(port_.Line(), protocol, ExchangeKind::Test, exchange, made.late);
+    JudgeAnswer(port_, protocol, ExchangeKind::Test, exchange, made.late);
     Tell([&](CycleSink& sink) { sink.ExchangeJudged(exchange); });
     co_return exchange;
 }

@@ -78,7 +78,7 @@ QCoro::Task<std::optional<Exchange>> LineDetector::Try(Request request) {
     }
     Exchange& exchange = *made.exchange;
     // What the protocol does not take as the answer stays for the settle to throw away.
-    JudgeAnswer(port_.Line(), protocol, ExchangeKind::Probe, exchange, made.late);
+    JudgeAnswer(port_, protocol, ExchangeKind::Probe, exchange, made.late);
     Tell([&](ScanSink& sink) { sink.ExchangeJudged(exchange); });
     co_return exchange;
 }

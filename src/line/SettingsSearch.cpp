@@ -251,7 +251,7 @@ QCoro::Task<std::optional<Exchange>> SettingsSearch::Ask(int index, int attempt,
         co_return std::nullopt;
     }
     Exchange& exchange = *made.exchange;
-    JudgeAnswer(port_.Line(), protocol, ExchangeKind::Probe, exchange, made.late);
+    JudgeAnswer(port_, protocol, ExchangeKind::Probe, exchange, made.late);
     // No settle after a failure: the next request drops what is left, and the window has
     // already waited out an answer's whole wire time.
     Tell([&](SearchSink& sink) { sink.ExchangeJudged(exchange); });

@@ -56,7 +56,8 @@ std::string ListenedLineText(const FrameDecoder& splitter, Duration listened,
     std::string report = "Heard: " + Counted(splitter.Frames(), "frame") + text +
                          Counted(splitter.NoiseBytes(), "byte") + " of noise";
     for (const FrameDecoder::LineCount& own : splitter.OwnCounts()) {
-        report += ", " + std::to_string(own.count) + " " + own.words;
+        report += own.unmeasured.empty() ? ", " + std::to_string(own.count) + " " + own.words
+                                         : ", " + own.words + ": " + own.unmeasured;
     }
     report += "\n";
     std::string cycle;

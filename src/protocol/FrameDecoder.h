@@ -15,16 +15,19 @@
 
 namespace tarvel {
 
+// What the host's own delivery can hold characters back by: a USB adapter hands its characters
+// over in bursts (an FTDI chip every 16 ms unless told otherwise), so an answer whole on the
+// wire can reach the host in two parts. A shorter silence is no silence of the line.
+inline constexpr Duration kHostDelayAllowance = std::chrono::milliseconds(25);
+
 // How a listener reads a live line that another master drives.
 struct DecoderSettings {
     Duration characterTime{0};  // of one character at the line's speed and framing
     Duration answerWindow = std::chrono::milliseconds(200);  // from the end of the request
     // A frame whose characters stop for longer than this many character times is cut there...
     int silenceCharacters = 10;
-    // ... but never for less than this: the host's own delays are no silence of the line. A USB
-    // adapter hands its characters over in bursts (an FTDI chip every 16 ms unless told
-    // otherwise), so an answer whole on the wire can reach the host in two parts.
-    Duration hostDelayAllowance = std::chrono::milliseconds(25);
+    // ... but never for less than this: the host's own delays are no silence of the line.
+    Duration hostDelayAllowance = kHostDelayAllowance;
 };
 
 // What the listener has seen of one station as a master polls it.
@@ -54,6 +57,9 @@ public:
         std::string key;    // as JSON names it: "crcErrors"
         std::string words;  // as a sentence names it: "CRC errors"
         std::int64_t count = 0;
+        // Empty where the count means what it says; else why this line cannot show it, and the
+        // count is no count at all: "not measurable at this speed through this port".
+        std::string unmeasured{};
     };
     virtual std::vector<LineCount> OwnCounts() const { return {}; }
 

@@ -37,6 +37,17 @@ struct AnswerCheck {
     std::optional<int> exceptionCode;  // a good answer that refuses the request, and why
 };
 
+// What had arrived when an answer wait ended: the characters, and when each reached the host
+// where the line tells (`arrivals` is then as long as `bytes`; empty where it cannot), on a line
+// whose characters take `characterTime` each.
+struct ArrivedAnswer {
+    std::string_view bytes;
+    std::vector<Instant> arrivals;
+    Duration characterTime{0};
+    // A silence the host's own delivery can make is no silence of the line.
+    Duration hostDelayAllowance = kHostDelayAllowance;
+};
+
 // What the operator chose of the test request, where a protocol lets him: which registers it
 // reads.
 struct RequestChoice {
@@ -81,8 +92,15 @@ public:
 
     virtual std::string RequestFor(Station station, ExchangeKind kind) const = 0;
     // Characters that make a complete answer to `request`, as far as the first of them
-    // (`arrived`, perhaps none yet) tell; the answer wait ends when that many have arrived.
+    // (`arrived`, perhaps none yet) tell; the answer wait ends when that many have arrived. 0
+    // where the protocol does not know the length of the answer: it ends with a silence of
+    // AnswerEndingSilence.
     virtual int AnswerLength(const Request& request, std::string_view arrived) const = 0;
+    // The silence that ends such an answer, as the host can see it through its delivery.
+    virtual Duration AnswerEndingSilence(Duration /*characterTime*/,
+                                         Duration /*hostDelayAllowance*/) const {
+        return Duration{0};
+    }
     // Characters of a healthy answer to `request`, before any has come: what a wait that must
     // be short allows for.
     virtual int HealthyAnswerLength(const Request& request) const {
@@ -90,9 +108,15 @@ public:
     }
     // Judges what had arrived (`arrived`: the characters waiting when the wait ended) in answer
     // to `request`, `late` when the window ran out before the answer was whole (for Ascon the
-    // time-out wins whatever came; a protocol with a length of its own judges what did).
+    // time-out wins whatever came; a protocol with a length of its own judges what did, and the
+    // silences between its characters where their arrivals are known).
     virtual AnswerCheck CheckAnswer(const Request& request, ExchangeKind kind, bool late,
-                                    std::string_view arrived) const = 0;
+                                    const ArrivedAnswer& arrived) const = 0;
+    // The same, for characters whose arrivals are not known.
+    AnswerCheck CheckAnswer(const Request& request, ExchangeKind kind, bool late,
+                            std::string_view arrived) const {
+        return CheckAnswer(request, kind, late, ArrivedAnswer{arrived, {}, Duration{0}});
+    }
 
     // A frame the operator typed, as it goes on the wire.
     virtual std::string TerminalFrame(std::string_view typed) const = 0;

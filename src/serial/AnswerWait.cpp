@@ -41,6 +41,18 @@ Exchange ExchangeAfter(const SerialLine& line, const Scheduler& scheduler, Reque
     return exchange;
 }
 
+std::vector<Instant> ArrivalsOf(const SerialLine& line, int count) {
+    std::vector<Instant> arrivals;
+    for (int index = 0; index < count; ++index) {
+        const std::optional<Instant> arrival = line.ArrivalOf(index);
+        if (!arrival) {
+            return {};
+        }
+        arrivals.push_back(*arrival);
+    }
+    return arrivals;
+}
+
 QCoro::Task<bool> AwaitOutputDrained(SerialLine& line, Scheduler& scheduler) {
     const Instant start = scheduler.Now();
     co_await Yield(scheduler);
@@ -57,7 +69,8 @@ QCoro::Task<bool> AwaitOutputDrained(SerialLine& line, Scheduler& scheduler) {
 }
 
 QCoro::Task<AnswerArrival> AwaitAnswer(SerialLine& line, Scheduler& scheduler, Instant start,
-                                       Duration window, const AnswerLengthOf& lengthOf) {
+                                       Duration window, const AnswerLengthOf& lengthOf,
+                                       Duration endingSilence) {
     // A character stamped later than this is too late.
     const Instant lastInTime = start + window;
     Alarm windowPassed(scheduler, lastInTime + Duration(1));
@@ -72,9 +85,30 @@ QCoro::Task<AnswerArrival> AwaitAnswer(SerialLine& line, Scheduler& scheduler, I
         const Instant now = scheduler.Now();
         const int waiting = line.InBufferCount();
         // An answer's first characters may say how long it is: asked again as they come.
-        const int expected = std::max(lengthOf(line.Peek(waiting)), 1);
-        const std::optional<Instant> completed =
+        const int length = lengthOf(line.Peek(waiting));
+        const bool untilSilence = length <= 0 && endingSilence > Duration{0} && waiting > 0;
+        const int expected = untilSilence ? waiting + 1 : std::max(length, 1);
+        std::optional<Instant> completed =
             waiting >= expected ? line.ArrivalOf(expected - 1) : std::nullopt;
+        // The first silence that lasted ends it, by the stamps (characters after it, seen only
+        // now by a thread kept busy, are no part of it); its last character completed it.
+        std::optional<Instant> quietAt;
+        if (untilSilence) {
+            std::optional<Instant> last = line.ArrivalOf(0);
+            bool silenceSeen = false;
+            for (int index = 1; index < waiting && last && !silenceSeen; ++index) {
+                const std::optional<Instant> next = line.ArrivalOf(index);
+                silenceSeen = next && *next - *last >= endingSilence;
+                if (next && !silenceSeen) {
+                    last = next;
+                }
+            }
+            if (last && (silenceSeen || *last > lastInTime || now >= *last + endingSilence)) {
+                completed = last;
+            } else if (last) {
+                quietAt = *last + endingSilence;
+            }
+        }
         if (completed) {
             arrival.late = *completed > lastInTime;
             arrival.count = ArrivedBy(line, waiting, arrival.late ? lastInTime : *completed);
@@ -88,7 +122,7 @@ QCoro::Task<AnswerArrival> AwaitAnswer(SerialLine& line, Scheduler& scheduler, I
         }
         // Woken by the completing character (or the window's end), not by each one before it.
         line.WakeOnInputCount(expected);
-        co_await NextActivity(scheduler, line.InputActivity(), std::nullopt, &windowPassed.Rang());
+        co_await NextActivity(scheduler, line.InputActivity(), quietAt, &windowPassed.Rang());
     }
     // The last pass hands the thread over too, before the caller judges.
     co_await Yield(scheduler);

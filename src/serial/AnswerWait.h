@@ -4,6 +4,7 @@
 #include <QCoroTask>
 #include <functional>
 #include <string_view>
+#include <vector>
 
 #include "core/Exchange.h"
 #include "lines/SerialLine.h"
@@ -20,7 +21,8 @@ struct AnswerArrival {
     int count = 0;
 };
 
-// How many characters make the whole answer, as far as those that have arrived tell.
+// How many characters make the whole answer, as far as those that have arrived tell; 0 for an
+// answer with no length of its own, which ends with the line's silence.
 using AnswerLengthOf = std::function<int(std::string_view arrived)>;
 
 // The wait for an answer that every exchange makes, right after its request was written at
@@ -34,16 +36,24 @@ using AnswerLengthOf = std::function<int(std::string_view arrived)>;
 // reach: a polling loop that measures the elapsed time at the start of each pass, hands the
 // thread over, then counts.
 //
+// An answer with no length of its own ends once the line has been silent for `endingSilence`
+// after its last character (with no such silence given, at its first character).
+//
 // Between passes the wait sleeps until a character arrives or the window runs out, so it costs
 // nothing while the line is quiet.
 QCoro::Task<AnswerArrival> AwaitAnswer(SerialLine& line, Scheduler& scheduler, Instant start,
-                                       Duration window, const AnswerLengthOf& lengthOf);
+                                       Duration window, const AnswerLengthOf& lengthOf,
+                                       Duration endingSilence = Duration{0});
 
 // The exchange as an answer wait leaves it: how many characters had arrived by its end, when
 // the first and the last of them did, and when and at what time of day it was judged. The
 // verdict, and the answer read, are the caller's.
 Exchange ExchangeAfter(const SerialLine& line, const Scheduler& scheduler, Request request,
                        const AnswerArrival& arrival);
+
+// When each of the first `count` waiting characters reached the host; none where the line
+// cannot tell for every one of them.
+std::vector<Instant> ArrivalsOf(const SerialLine& line, int count);
 
 // The wait before every request: it hands the thread over once, then waits until the line has
 // sent everything it was given. False when the transmitter has sent nothing for two seconds

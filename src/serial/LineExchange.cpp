@@ -42,8 +42,9 @@ QCoro::Task<ExchangeOnLine> MakeExchange(PortService& port, Primo& primo, const 
     const AnswerLengthOf lengthOf = [&protocol, &request](std::string_view arrived) {
         return protocol.AnswerLength(request, arrived);
     };
-    const AnswerArrival arrival =
-        co_await AwaitAnswer(line, time, request.written, timings.window, lengthOf);
+    const AnswerArrival arrival = co_await AwaitAnswer(
+        line, time, request.written, timings.window, lengthOf,
+        protocol.AnswerEndingSilence(port.CharacterTime(), kHostDelayAllowance));
     if (!line.PortOpen()) {
         // What the wait saw is the loss, not the controller: nothing is judged for it.
         co_return LineFailed(line);
@@ -54,10 +55,13 @@ QCoro::Task<ExchangeOnLine> MakeExchange(PortService& port, Primo& primo, const 
     co_return done;
 }
 
-void JudgeAnswer(SerialLine& line, const Protocol& protocol, ExchangeKind kind, Exchange& exchange,
+void JudgeAnswer(PortService& port, const Protocol& protocol, ExchangeKind kind, Exchange& exchange,
                  bool late) {
-    const AnswerCheck check =
-        protocol.CheckAnswer(exchange.request, kind, late, line.Peek(exchange.received));
+    SerialLine& line = port.Line();
+    const std::string arrived = line.Peek(exchange.received);
+    const AnswerCheck check = protocol.CheckAnswer(
+        exchange.request, kind, late,
+        ArrivedAnswer{arrived, ArrivalsOf(line, exchange.received), port.CharacterTime()});
     exchange.verdict = check.verdict;
     exchange.exceptionCode = check.exceptionCode;
     if (check.take > 0) {

@@ -36,7 +36,7 @@ QCoro::Task<ExchangeOnLine> MakeExchange(PortService& port, Primo& primo, const 
 
 // Gives the exchange the protocol's verdict on what the wait left in the input, and reads the
 // answer from it; what the protocol does not take stays for the settle to throw away.
-void JudgeAnswer(SerialLine& line, const Protocol& protocol, ExchangeKind kind, Exchange& exchange,
+void JudgeAnswer(PortService& port, const Protocol& protocol, ExchangeKind kind, Exchange& exchange,
                  bool late);
 
 }  // namespace tarvel

@@ -2,12 +2,18 @@
 #include "serial/Terminal.h"
 
 #include "platform/Waits.h"
-#include "serial/ReceiveAnswer.h"
 
 namespace tarvel {
 
 QCoro::Task<std::string> SendTerminalFrames(PortService& port, Primo& primo, std::string command,
                                             std::string value) {
+    const TerminalAnswer answer =
+        co_await SendTerminalExchange(port, primo, std::move(command), std::move(value));
+    co_return answer.shown;
+}
+
+QCoro::Task<TerminalAnswer> SendTerminalExchange(PortService& port, Primo& primo,
+                                                 std::string command, std::string value) {
     SerialLine& line = port.Line();
     const Protocol& protocol = port.LineProtocol();
     primo.RequestText = command;
@@ -23,7 +29,7 @@ QCoro::Task<std::string> SendTerminalFrames(PortService& port, Primo& primo, std
     // The answer is to the last frame sent.
     Request request;
     request.frame = protocol.TerminalFrame(value.empty() ? command : value);
-    co_return co_await ReceiveAnswer(port, window, request);
+    co_return co_await ReceiveTerminalAnswer(port, window, request);
 }
 
 std::optional<char32_t> CharacterWithout8BitCode(const std::u32string& typed) {

@@ -7,6 +7,7 @@
 
 #include "core/Primo.h"
 #include "serial/PortService.h"
+#include "serial/ReceiveAnswer.h"
 
 namespace tarvel {
 
@@ -18,6 +19,9 @@ using namespace std::chrono_literals;
 // it, or what went wrong.
 QCoro::Task<std::string> SendTerminalFrames(PortService& port, Primo& primo, std::string command,
                                             std::string value);
+// The same exchange, with its verdict and every character that had arrived.
+QCoro::Task<TerminalAnswer> SendTerminalExchange(PortService& port, Primo& primo,
+                                                 std::string command, std::string value);
 
 // The first character of `typed` that has no 8-bit code and so cannot go on the line, if any.
 // Typed text is taken as Latin-1: one byte a character.

@@ -23,8 +23,20 @@ SimulatedBus::SimulatedBus(std::vector<SimulatedController> controllers, double 
     : controllers_(std::move(controllers)),
       lineNoise_(lineNoise),
       random_(seed),
-      protocol_(protocol),
-      responder_(protocol.MakeResponder()) {}
+      protocol_(protocol) {
+    hearers_.push_back({&protocol_, protocol_.MakeResponder()});
+    for (const SimulatedController& controller : controllers_) {
+        if (controller.protocol == nullptr) {
+            continue;
+        }
+        const bool heard = std::any_of(hearers_.begin(), hearers_.end(), [&](const Hearer& h) {
+            return h.protocol->CommandName() == controller.protocol->CommandName();
+        });
+        if (!heard) {
+            hearers_.push_back({controller.protocol, controller.protocol->MakeResponder()});
+        }
+    }
+}
 
 bool SimulatedBus::Chance(double probability) {
     if (probability <= 0.0) {
@@ -49,13 +61,13 @@ std::uint8_t SimulatedBus::Corrupt(std::uint8_t byte) {
     return static_cast<std::uint8_t>(byte ^ mask);
 }
 
-void SimulatedBus::ReadRegisters(const SimulatedController& controller, const std::string& frame,
-                                 std::string& answer) const {
+void SimulatedBus::ReadRegisters(const SimulatedController& controller, const Protocol& protocol,
+                                 const std::string& frame, std::string& answer) {
     using namespace modbus;
     const auto at = [](const std::string& bytes, std::size_t i) {
         return static_cast<std::uint8_t>(bytes[i]);
     };
-    if (!protocol_.ChecksFrames() || frame.size() < 6 || answer.size() < 5 ||
+    if (!protocol.ChecksFrames() || frame.size() < 6 || answer.size() < 5 ||
         at(frame, 1) != ReadHoldingRegisters || at(answer, 1) != ReadHoldingRegisters) {
         return;
     }
@@ -76,25 +88,27 @@ void SimulatedBus::ReadRegisters(const SimulatedController& controller, const st
     answer = WithCrc(std::move(answer));
 }
 
-Station SimulatedBus::OtherStation(Station station) const {
-    const std::vector<Station> stations = protocol_.Stations();
+Station SimulatedBus::OtherStation(const Protocol& protocol, Station station) {
+    const std::vector<Station> stations = protocol.Stations();
     const auto next = std::upper_bound(stations.begin(), stations.end(), station);
     return next == stations.end() ? stations.front() : *next;
 }
 
-SimulatedBus::Answer SimulatedBus::AnswerTo(const SimulatedController& controller, Station station,
+SimulatedBus::Answer SimulatedBus::AnswerTo(const SimulatedController& controller,
+                                            const Hearer& hearer, Station station,
                                             const std::string& frame) {
+    const Protocol& protocol = *hearer.protocol;
     value_ = std::clamp(value_ + std::uniform_int_distribution<int>(-2, 2)(random_), 100, 999);
-    Answer answer{responder_->Answer(station, frame, value_)};
+    Answer answer{hearer.responder->Answer(station, frame, value_)};
     if (!controller.registers.empty()) {
-        ReadRegisters(controller, frame, answer.bytes);
+        ReadRegisters(controller, protocol, frame, answer.bytes);
     }
     if (controller.fault == ControllerFault::None || !Chance(controller.faultRate)) {
         return answer;
     }
     std::string& bytes = answer.bytes;
     // The faults of CRC-checked frames leave every other protocol's answer as it is.
-    const bool checked = protocol_.ChecksFrames() && bytes.size() >= 2;
+    const bool checked = protocol.ChecksFrames() && bytes.size() >= 2;
     switch (controller.fault) {
         case ControllerFault::Silent: return {};
         case ControllerFault::GarbledLastChar:
@@ -124,7 +138,7 @@ SimulatedBus::Answer SimulatedBus::AnswerTo(const SimulatedController& controlle
         case ControllerFault::OtherAddress:
             if (checked) {
                 bytes.resize(bytes.size() - 2);
-                bytes[0] = static_cast<char>(OtherStation(station));
+                bytes[0] = static_cast<char>(OtherStation(protocol, station));
                 bytes = modbus::WithCrc(std::move(bytes));
             }
             break;
@@ -142,30 +156,42 @@ std::vector<TimedByte> SimulatedBus::HostCharacter(std::uint8_t byte, Instant en
     if (echo_) {
         back.push_back({end, byte});
     }
-    const std::optional<std::string> frame = responder_->Take(byte, end, characterTime);
+    for (Hearer& hearer : hearers_) {
+        HeardBy(hearer, byte, end, characterTime, host, back);
+    }
+    return back;
+}
+
+void SimulatedBus::HeardBy(Hearer& hearer, std::uint8_t byte, Instant end, Duration characterTime,
+                           const HostWire& host, std::vector<TimedByte>& back) {
+    const std::optional<std::string> frame = hearer.responder->Take(byte, end, characterTime);
     if (!frame) {
-        return back;
+        return;
     }
     // Nobody answers a frame for no station, nor the first frame of a write.
-    const std::optional<Station> station = responder_->AnsweredBy(*frame);
+    const std::optional<Station> station = hearer.responder->AnsweredBy(*frame);
     if (!station) {
-        return back;
+        return;
     }
-    const std::string address = protocol_.StationText(*station);
-    const auto addressed = std::find_if(controllers_.begin(), controllers_.end(),
-                                        [&](const auto& c) { return c.address == address; });
+    const std::string address = hearer.protocol->StationText(*station);
+    const std::string_view speaks = hearer.protocol->CommandName();
+    const auto addressed =
+        std::find_if(controllers_.begin(), controllers_.end(), [&](const auto& c) {
+            return c.address == address &&
+                   (c.protocol == nullptr ? protocol_ : *c.protocol).CommandName() == speaks;
+        });
     if (addressed == controllers_.end()) {
-        return back;
+        return;
     }
     if (addressed->baud != 0 && addressed->baud != host.baud) {
-        return back;
+        return;
     }
     if (addressed->framing && host.framing && *addressed->framing != *host.framing) {
-        return back;
+        return;
     }
     std::vector<TimedByte>& answer = back;
     Instant at = std::max(end + DelayOf(*addressed), wireFreeAt_);
-    const Answer answerOf = AnswerTo(*addressed, *station, *frame);
+    const Answer answerOf = AnswerTo(*addressed, hearer, *station, *frame);
     for (std::size_t i = 0; i < answerOf.bytes.size(); ++i) {
         auto out = static_cast<std::uint8_t>(answerOf.bytes[i]);
         if (Chance(addressed->noise) || Chance(lineNoise_)) {
@@ -178,7 +204,6 @@ std::vector<TimedByte> SimulatedBus::HostCharacter(std::uint8_t byte, Instant en
         answer.push_back({at, out});
     }
     wireFreeAt_ = std::max(wireFreeAt_, at);
-    return answer;
 }
 
 std::vector<SimulatedController> DemoControllers() {

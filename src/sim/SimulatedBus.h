@@ -58,11 +58,15 @@ struct SimulatedController {
     // The code of its refusals under the Exception fault.
     int exceptionCode = 2;
     // How long its answers stop under the SilenceInside fault: longer than the 1.5 characters a
-    // frame may pause, so that a receiver drops what came before.
-    Duration insideSilence = std::chrono::milliseconds(5);
+    // frame may pause, so that a receiver drops what came before, and longer than the delays a
+    // USB adapter's delivery makes, so that the host can tell too.
+    Duration insideSilence = std::chrono::milliseconds(50);
     // Holding registers with a value of their own, by address; a read of any other reads as the
     // protocol's responder has it.
     std::map<int, int> registers{};
+    // The protocol it speaks where that is not the bus's (two protocols sharing a wire by
+    // mistake): it answers only that protocol's requests and hears the others as noise.
+    const Protocol* protocol = nullptr;
 };
 
 // A controller at `baud` and the framing the port dialog pairs with `parity`: 7 data bits with
@@ -112,13 +116,23 @@ private:
         std::string bytes;
         Duration pauseAfterThird{0};
     };
-    Answer AnswerTo(const SimulatedController& controller, Station station,
+    // One protocol's ear on the bus: every character goes to each, and each finds its own
+    // frames in them.
+    struct Hearer {
+        const Protocol* protocol;
+        std::unique_ptr<Responder> responder;
+    };
+    Answer AnswerTo(const SimulatedController& controller, const Hearer& hearer, Station station,
                     const std::string& frame);
     // What a controller's own registers make of the healthy answer to a read.
-    void ReadRegisters(const SimulatedController& controller, const std::string& frame,
-                       std::string& answer) const;
+    static void ReadRegisters(const SimulatedController& controller, const Protocol& protocol,
+                              const std::string& frame, std::string& answer);
     // The address a controller with the OtherAddress fault answers with.
-    Station OtherStation(Station station) const;
+    static Station OtherStation(const Protocol& protocol, Station station);
+    // What a character of the host makes the controllers speaking `hearer`'s protocol answer,
+    // added to `back`.
+    void HeardBy(Hearer& hearer, std::uint8_t byte, Instant end, Duration characterTime,
+                 const HostWire& host, std::vector<TimedByte>& back);
     bool Chance(double probability);
     Duration DelayOf(const SimulatedController& controller);
     std::uint8_t Corrupt(std::uint8_t byte);
@@ -127,7 +141,7 @@ private:
     double lineNoise_;
     std::mt19937_64 random_;
     const Protocol& protocol_;
-    std::unique_ptr<Responder> responder_;
+    std::vector<Hearer> hearers_;  // the bus's protocol first
     Instant wireFreeAt_{};
     int value_ = 200;
     bool echo_ = false;

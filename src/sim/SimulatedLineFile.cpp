@@ -12,6 +12,7 @@
 #include "core/JsonText.h"
 #include "core/RegularFile.h"
 #include "protocol/Protocols.h"
+#include "protocol/modbus/ModbusRtuResponder.h"
 
 namespace tarvel {
 namespace {
@@ -114,7 +115,16 @@ public:
         std::map<std::string, std::size_t> seen;
         for (std::size_t i = 0; i < controllers->items.size(); ++i) {
             const std::string path = "controllers[" + std::to_string(i) + "]";
+            // A controller that speaks another protocol than its line's (a mistake the line
+            // is there to show) is read as that protocol's.
+            const Protocol* lineProtocol = protocol_;
+            const Protocol* own = OwnProtocol(controllers->items[i], path);
+            if (own != nullptr) {
+                protocol_ = own;
+                rtu_ = own->ChecksFrames();
+            }
             SimulatedController controller = Controller(controllers->items[i], path);
+            controller.protocol = own;
             const auto [earlier, added] = seen.emplace(controller.address, i);
             if (!added) {
                 Fail(*Find(controllers->items[i], "address"), path + ".address",
@@ -122,6 +132,8 @@ public:
                          " is the address of controllers[" + std::to_string(earlier->second) +
                          "] already");
             }
+            protocol_ = lineProtocol;
+            rtu_ = protocol_->ChecksFrames();
             line.controllers.push_back(controller);
         }
         if (const JsonValue* noise = Find(document, "lineNoise")) {
@@ -320,6 +332,19 @@ private:
         return framing;
     }
 
+    // The protocol a controller speaks where its "protocol" names another than the line's.
+    const Protocol* OwnProtocol(const JsonValue& object, const std::string& path) const {
+        const JsonValue* named =
+            object.kind == JsonValue::Kind::Object ? Find(object, "protocol") : nullptr;
+        if (!named) {
+            return nullptr;
+        }
+        const Protocol* own =
+            ProtocolAt(ProtocolIndexNamed(Word(*named, path + ".protocol", ProtocolCommandNames()))
+                           .value_or(0));
+        return own->CommandName() == protocol_->CommandName() ? nullptr : own;
+    }
+
     SimulatedController Controller(const JsonValue& object, const std::string& path) const {
         if (object.kind != JsonValue::Kind::Object) {
             Fail(object, path,
@@ -329,11 +354,13 @@ private:
         if (rtu_) {
             Members(object, path,
                     {"address", "baud", "parity", "dataBits", "answerDelayMs", "delaySpreadMs",
-                     "fault", "faultRate", "exceptionCode", "silenceMs", "noise", "registers"});
+                     "fault", "faultRate", "exceptionCode", "silenceMs", "noise", "registers"},
+                    {"protocol"});
         } else {
             Members(object, path,
                     {"address", "baud", "parity", "dataBits", "answerDelayMs", "delaySpreadMs",
-                     "fault", "faultRate", "noise"});
+                     "fault", "faultRate", "noise"},
+                    {"protocol"});
         }
         SimulatedController controller;
         const JsonValue* address = Find(object, "address");
@@ -395,7 +422,7 @@ private:
                 Milliseconds(Number(*silence, path + ".silenceMs", 0, 10000));
         }
         if (const JsonValue* registers = Find(object, "registers")) {
-            controller.registers = Registers(*registers, path + ".registers");
+            controller.registers = Registers(*registers, path + ".registers", controller.address);
         }
         if (const JsonValue* rate = Find(object, "faultRate")) {
             controller.faultRate = Number(*rate, path + ".faultRate", 0.0, 1.0);
@@ -406,7 +433,12 @@ private:
         return controller;
     }
 
-    std::map<int, int> Registers(const JsonValue& object, const std::string& path) const {
+    // A controller's own holding registers. Its responder holds addresses 0 to
+    // RegisterCount - 1 only and refuses a read of any other with an exception before a value
+    // given here is looked at, so an address beyond them could never be read: it is refused
+    // here, as a value no register holds is.
+    std::map<int, int> Registers(const JsonValue& object, const std::string& path,
+                                 const std::string& controller) const {
         if (object.kind != JsonValue::Kind::Object) {
             Fail(object, path,
                  "must be an object of register addresses and their values, { \"0\": 123 }, "
@@ -416,12 +448,20 @@ private:
         std::map<int, int> registers;
         for (const JsonMember& member : object.members) {
             const std::string where = path + "." + NameShown(member.name);
+            constexpr int kLast = ModbusRtuResponder::RegisterCount - 1;
             int address = -1;
             const char* end = member.name.data() + member.name.size();
             const auto [stop, failure] = std::from_chars(member.name.data(), end, address);
-            if (failure != std::errc() || stop != end || address < 0 || address > 65535) {
+            if (failure != std::errc() || stop != end || address < 0 || address > kLast) {
                 Fail(member.value, where,
-                     Shown(member.name) + " is no register address, \"0\" to \"65535\"");
+                     Shown(member.name) + " is no register address of controller " + controller +
+                         ", which holds \"0\" to \"" + std::to_string(kLast) + "\"");
+            }
+            if (member.value.kind == JsonValue::Kind::Number &&
+                (member.value.number < 0 || member.value.number > 65535)) {
+                Fail(member.value, where,
+                     member.value.text + " is no value of a holding register of controller " +
+                         controller + ", 0 to 65535");
             }
             registers[address] = static_cast<int>(Whole(member.value, where, 0, 65535));
         }

@@ -73,6 +73,9 @@ std::string ControllerText(const SimulatedController& controller, const Wire& co
         }
         parts.push_back(fault + (controller.faultRate < 1.0 ? " at times" : ""));
     }
+    if (controller.protocol != nullptr) {
+        parts.push_back("speaking " + std::string(controller.protocol->Name()));
+    }
     if (controller.noise > 0.0) {
         parts.push_back("noisy");
     }

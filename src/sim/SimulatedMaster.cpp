@@ -36,7 +36,8 @@ ExchangeVerdict CycleVerdictOf(const MasterPoll& poll) {
         }
         // An answer not whole when the wait ran out was late.
         return poll.protocol
-            ->CheckAnswer(RequestOf(poll), ExchangeKind::Test, !AnswerWhole(poll), poll.answer)
+            ->CheckAnswer(RequestOf(poll), ExchangeKind::Test, !AnswerWhole(poll),
+                          ArrivedAnswer{poll.answer, poll.answerArrivals, poll.characterTime})
             .verdict;
     }
     if (poll.answer.empty()) {
@@ -62,7 +63,11 @@ SimulatedMaster::SimulatedMaster(SimulatedBus bus, MasterSchedule schedule, Line
     bus_.SetEcho(false);
     if (addresses_.empty()) {
         for (const SimulatedController& controller : bus_.Controllers()) {
-            addresses_.push_back(controller.address);
+            // One that speaks another protocol is no station of the master's.
+            if (controller.protocol == nullptr ||
+                controller.protocol->CommandName() == bus_.BusProtocol().CommandName()) {
+                addresses_.push_back(controller.address);
+            }
         }
     }
     if (modbus_) {
@@ -89,6 +94,7 @@ void SimulatedMaster::Send(const std::string& frame, Instant start, MasterPoll& 
                 poll.answerFirst = answer.end;
             }
             poll.answerLast = answer.end;
+            poll.answerArrivals.push_back(answer.end);
         }
     }
     poll.requestEnd = at;
@@ -102,6 +108,7 @@ std::vector<TimedByte> SimulatedMaster::NextPoll(Instant start) {
     const Instant begin = std::max(start, readyAt_);
     MasterPoll poll;
     poll.protocol = &bus_.BusProtocol();
+    poll.characterTime = characterTime_;
     if (modbus_) {
         ModbusPoll(begin, poll, wire);
     } else {

@@ -31,8 +31,10 @@ struct MasterPoll {
     Instant requestEnd{};
     // What the controller put on the wire in answer, as sent (empty when it kept silent).
     std::string answer;
-    // The end times of the answer's first and last characters.
+    // The end times of the answer's first and last characters, and of each of them.
     std::optional<Instant> answerFirst, answerLast;
+    std::vector<Instant> answerArrivals;
+    Duration characterTime{0};  // of the line the poll went over
 };
 
 // The verdict the test cycle's rules give what a poll brought back: no answer, one without its

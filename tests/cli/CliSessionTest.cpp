@@ -17,12 +17,15 @@
 #include "cli/RunFiles.h"
 #include "core/Analysis.h"
 #include "core/ConfigFile.h"
+#include "core/HexText.h"
 #include "core/ListFile.h"
 #include "lines/LineSettings.h"
 #include "monitor/MonitorCsv.h"
 #include "platform/TextFiles.h"
 #include "platform/VirtualTime.h"
 #include "protocol/Protocols.h"
+#include "protocol/modbus/ModbusFrame.h"
+#include "sim/SimulatedLineFile.h"
 #include "sim/SimulatedMaster.h"
 #include "sim/SimulatedSerialLine.h"
 #include "support/Run.h"
@@ -646,6 +649,149 @@ TEST_F(ModbusCliSessionTest, TheRequestWaitsOutTheFrameGapAfterTheLastAnswer) {
     // 3.5 characters of silence, then the next request's first character, 11 bits each.
     const Duration character = Duration(11s) / 9600;
     EXPECT_GE(sent[8].end - sent[7].end, 5ms + 7 * character + character * 7 / 2 + character);
+}
+
+TEST_F(ModbusCliSessionTest, AnAnswerWithASilenceInsideIsCutInATestRun) {
+    // The simulator's own silence, as a description leaves it: the tool must see it.
+    auto described = ParseSimulatedLine(R"({"protocol": "modbus-rtu", "controllers": [
+        {"address": 1, "baud": 9600, "parity": "even"},
+        {"address": 2, "baud": 9600, "parity": "even", "fault": "silenceInside"}]})",
+                                        "line.json");
+    ASSERT_TRUE(std::holds_alternative<SimulatedLine>(described))
+        << std::get<std::string>(described);
+    bus.reset();
+    bus.emplace(line, BusOf(std::get<SimulatedLine>(described)));
+    const int status = Run({"test", "--protocol", "modbus-rtu", "--addresses", "1-2", "--sweeps",
+                            "2", "--retry", "0", "--baud", "9600", "--parity", "even", "--json",
+                            "--traffic", File("traffic.csv")});
+    EXPECT_EQ(status, kLineFailures);
+    const QJsonArray controllers = QJsonDocument::fromJson(QByteArray::fromStdString(out.str()))
+                                       .object()["controllers"]
+                                       .toArray();
+    ASSERT_EQ(controllers.size(), 2);
+    EXPECT_EQ(controllers[0].toObject()["good"].toInt(), 2);
+    EXPECT_EQ(controllers[1].toObject()["good"].toInt(), 0);
+    const std::string traffic = Read("traffic.csv");
+    EXPECT_EQ(std::count(traffic.begin(), traffic.end(), '\n') - 1, 8) << traffic;
+    std::size_t cuts = 0;
+    for (std::size_t at = traffic.find("Answer cut !"); at != std::string::npos;
+         at = traffic.find("Answer cut !", at + 1)) {
+        ++cuts;
+    }
+    EXPECT_EQ(cuts, 2u) << traffic;
+}
+
+TEST_F(ModbusCliSessionTest, SendShowsTheVerdictAndTheBytesThatCame) {
+    const std::vector<std::string> line9600 = {"send", "--protocol", "modbus-rtu", "--baud",
+                                               "9600", "--parity",   "even",       "--hex"};
+    const auto send = [&](const std::string& hex) {
+        std::vector<std::string> arguments = line9600;
+        arguments.push_back(hex);
+        out.str("");
+        return Run(arguments);
+    };
+    // The reading wanders as a controller's does: its bytes are matched by their shape.
+    EXPECT_EQ(send("01 03 00 00 00 01"), kAllWell);
+    EXPECT_TRUE(std::regex_match(out.str(), std::regex("sent: 01 03 00 00 00 01 84 0A\n"
+                                                       "01 03 02( [0-9A-F]{2}){4}  \\(function 3, "
+                                                       "registers [0-9]+\\)\n"
+                                                       "verdict: good\n")))
+        << out.str();
+    // An exception is a good answer.
+    EXPECT_EQ(send("02 03 00 00 00 01"), kAllWell);
+    EXPECT_NE(out.str().find("exception 2 (illegal data address) to function 3)\nverdict: good\n"),
+              std::string::npos)
+        << out.str();
+    // A CRC that does not hold: the verdict, and the bytes as they came.
+    EXPECT_EQ(send("03 03 00 00 00 01"), kLineFailures);
+    EXPECT_TRUE(std::regex_match(out.str(),
+                                 std::regex("sent: 03 03 00 00 00 01 85 E8\n"
+                                            "CRC error !\narrived: 03 03 02( [0-9A-F]{2}){4}\n")))
+        << out.str();
+    EXPECT_EQ(send("04 03 00 00 00 01"), kLineFailures);
+    EXPECT_EQ(out.str().substr(out.str().find('\n') + 1), "No answer !\narrived: nothing\n");
+}
+
+// A controller that answers a function of its maker's own (65) with ten bytes, 5 ms after the
+// request, then a stray byte 40 ms after its answer.
+class MakersFunctionPeer final : public LinePeer {
+public:
+    explicit MakersFunctionPeer(SimulatedSerialLine& line) : line_(line) { line_.AttachPeer(this); }
+    ~MakersFunctionPeer() override { line_.AttachPeer(nullptr); }
+    void HostCharacter(std::uint8_t byte, Instant end, Duration characterTime) override {
+        heard_ += static_cast<char>(byte);
+        if (heard_.size() < 6) {
+            return;
+        }
+        heard_.clear();
+        const std::string answer = Answer();
+        line_.DeliverFrom(end + 5ms, answer);
+        line_.DeliverFrom(end + 5ms + characterTime * static_cast<int>(answer.size()) + 40ms,
+                          std::string("\xFF", 1));
+    }
+    static std::string Answer() {
+        return modbus::WithCrc(std::string("\x01\x41\x06\x10\x20\x30\x40\x50\x60", 9));
+    }
+
+private:
+    SimulatedSerialLine& line_;
+    std::string heard_;
+};
+
+TEST_F(ModbusCliSessionTest, AnAnswerOfAFunctionOfUnknownLengthEndsWithTheLinesSilence) {
+    bus.reset();
+    MakersFunctionPeer peer(line);
+    EXPECT_EQ(Run({"send", "--protocol", "modbus-rtu", "--baud", "9600", "--parity", "even",
+                   "--hex", "01 41 00 07"}),
+              kAllWell);
+    const std::string answer = HexText(MakersFunctionPeer::Answer());
+    EXPECT_EQ(out.str(), "sent: " + HexText(modbus::WithCrc(std::string("\x01\x41\x00\x07", 4))) +
+                             "\n" + answer + "  (function 65)\nverdict: good\n");
+}
+
+TEST_F(ModbusCliSessionTest, ShortGapsAreCountedWhereTheHostCanTellThemAndNotMeasuredElsewhere) {
+    bus.reset();  // another master drives the line
+    std::vector<SimulatedController> controllers(2);
+    controllers[0].address = "1";
+    controllers[1].address = "2";
+    // Each controller answers 5 ms after the request: less than 3.5 characters at 1200 baud
+    // (32 ms), and short by more than the host's 25 ms; at 9600 baud 3.5 characters (4 ms) are
+    // below what the host's delivery lets it tell.
+    const auto listen = [&](const std::string& baud, bool json) {
+        SimulatedMaster master(SimulatedBus(controllers, 0.0, 3, *ProtocolAt(1)), MasterSchedule{},
+                               *ParseSettingsText(" " + baud + ",E,8, 1"));
+        std::optional<MasterOnLine> playing(std::in_place, master, line, time);
+        meanwhileAfter = 30;
+        meanwhile = [&](CliSession&) { playing.reset(); };
+        out.str("");
+        std::vector<std::string> arguments = {"listen", "--protocol", "modbus-rtu",
+                                              "--baud", baud,         "--parity",
+                                              "even",   "--duration", "2m"};
+        if (json) {
+            arguments.push_back("--json");
+        }
+        EXPECT_EQ(Run(arguments), kAllWell) << out.str();
+        return static_cast<int>(
+            std::count_if(master.Log().begin(), master.Log().end(),
+                          [](const MasterPoll& poll) { return !poll.answer.empty(); }));
+    };
+    listen("9600", true);
+    QJsonObject heard =
+        QJsonDocument::fromJson(QByteArray::fromStdString(out.str())).object()["heard"].toObject();
+    EXPECT_GT(heard["frames"].toInt(), 0);
+    EXPECT_TRUE(heard.contains("shortGaps"));
+    EXPECT_TRUE(heard["shortGaps"].isNull());
+    EXPECT_EQ(heard["crcErrors"].toInt(-1), 0);
+    listen("9600", false);
+    EXPECT_NE(out.str().find(", gaps shorter than 3.5 characters: not measurable at this speed "
+                             "through this port"),
+              std::string::npos)
+        << out.str();
+    const int answered = listen("1200", true);
+    heard =
+        QJsonDocument::fromJson(QByteArray::fromStdString(out.str())).object()["heard"].toObject();
+    EXPECT_GT(answered, 0);
+    EXPECT_EQ(heard["shortGaps"].toInt(-1), answered);
 }
 
 TEST_F(ModbusCliSessionTest, AScanOfPartOfTheRangeFindsTheControllersThatAnswerAtAll) {

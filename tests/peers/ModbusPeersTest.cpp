@@ -150,7 +150,8 @@ TEST_F(ModbusPeersTest, SendAddsTheCrcAndDecodesTheAnswer) {
     const Finished read = Cli(Line({"send", "--hex", "02 03 00 05 00 02"}));
     ASSERT_EQ(read.status, 0) << read.err;
     EXPECT_EQ(read.out, "sent: 02 03 00 05 00 02 D4 39\n"
-                        "02 03 04 07 D5 07 D6 5A 11  (function 3, registers 2005 2006)\n");
+                        "02 03 04 07 D5 07 D6 5A 11  (function 3, registers 2005 2006)\n"
+                        "verdict: good\n");
     const Finished refused = Cli(Line({"send", "--hex", "02 03 01 05 00 02"}));
     EXPECT_EQ(refused.status, 0) << refused.err;
     EXPECT_NE(refused.out.find("exception 2 (illegal data address) to function 3"),
@@ -158,7 +159,7 @@ TEST_F(ModbusPeersTest, SendAddsTheCrcAndDecodesTheAnswer) {
         << refused.out;
     const Finished absent = Cli(Line({"send", "--hex", "03 03 00 05 00 02"}));
     EXPECT_EQ(absent.status, 1);
-    EXPECT_NE(absent.out.find("No answer !"), std::string::npos) << absent.out;
+    EXPECT_NE(absent.out.find("No answer !\narrived: nothing\n"), std::string::npos) << absent.out;
 }
 
 // mbpoll (a libmodbus master) against line-tarvel-sim serving a Modbus description.

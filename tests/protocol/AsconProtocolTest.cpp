@@ -87,6 +87,21 @@ TEST(AsconProtocol, EachKindOfExchangeNamesTheSameFindingsInItsOwnWords) {
     }
 }
 
+TEST(AsconProtocol, SilencesBetweenTheCharactersOfAnAnswerChangeNothing) {
+    const AsconProtocol ascon;
+    const Duration character = Duration(std::chrono::seconds(10)) / 9600;
+    std::vector<Instant> stamps;
+    Instant at{};
+    for (int i = 0; i < 5; ++i) {
+        at += character + (i == 2 ? std::chrono::milliseconds(80) : Duration{0});
+        stamps.push_back(at);
+    }
+    const AnswerCheck check = ascon.CheckAnswer({}, ExchangeKind::Test, false,
+                                                ArrivedAnswer{"A215\r", stamps, character});
+    EXPECT_EQ(check.verdict, ExchangeVerdict::Good);
+    EXPECT_EQ(check.take, 5);
+}
+
 TEST(AsconProtocol, TheResponderAnswersAReadAndAWritesValueFrame) {
     const AsconProtocol ascon;
     const auto responder = ascon.MakeResponder();

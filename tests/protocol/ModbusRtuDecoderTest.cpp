@@ -490,6 +490,40 @@ TEST_F(ModbusRtuDecoderTest, StampsLateByTheHostsAllowanceProveNoShortGap) {
     EXPECT_EQ(late.TakeExchanges().size(), 1u);
 }
 
+TEST(ModbusRtuDecoderGaps, ShortGapsAreMeasurableOnlyWhereTheAllowanceLeavesRoom) {
+    // 1200 baud 8E1: 3.5 characters are 32 ms, 7 ms more than the host's allowance.
+    const Duration slow = Duration(11s) / 1200;
+    ModbusRtuDecoder decoder{DecoderSettings{slow, 500ms, 10, 25ms}, "MB RTU", 247};
+    EXPECT_TRUE(decoder.ShortGapsMeasurable());
+    Instant at = kStart;
+    const auto send = [&](const std::string& frame, Duration silence) {
+        at += silence;
+        for (const char byte : frame) {
+            at += slow;
+            decoder.Feed(static_cast<std::uint8_t>(byte), at);
+        }
+    };
+    send(kRead1, 0ms);
+    send(kAnswer1, 5ms);  // surely short, however late the stamps
+    EXPECT_EQ(decoder.ShortGaps(), 1);
+    send(kRead2, 10ms);  // short on the wire, but the stamps may be 25 ms late
+    EXPECT_EQ(decoder.ShortGaps(), 1);
+    send(kAnswer2, 40ms);
+    EXPECT_EQ(decoder.ShortGaps(), 1);
+    EXPECT_EQ(decoder.OwnCounts().back().key, "shortGaps");
+    EXPECT_EQ(decoder.OwnCounts().back().count, 1);
+    EXPECT_EQ(decoder.OwnCounts().back().unmeasured, "");
+    // At 9600 baud 3.5 characters (4 ms) are less than the allowance: nothing can be proved.
+    const ModbusRtuDecoder fast{DecoderSettings{Duration(11s) / 9600, 500ms, 10, 25ms}, "MB RTU",
+                                247};
+    EXPECT_FALSE(fast.ShortGapsMeasurable());
+    EXPECT_EQ(fast.OwnCounts().back().unmeasured, "not measurable at this speed through this port");
+    // A port with no delay of its own measures them at any speed.
+    EXPECT_TRUE(
+        (ModbusRtuDecoder{DecoderSettings{Duration(11s) / 115200, 500ms, 10, 0ms}, "MB RTU", 247})
+            .ShortGapsMeasurable());
+}
+
 // --- Bursts --------------------------------------------------------------------------------
 
 // A line at 9600 baud, 8N1, read through an adapter that hands its bytes over every 16 ms: each

@@ -139,6 +139,67 @@ TEST(ModbusRtuProtocol, JudgesEachWayAnAnswerCanGoWrong) {
     }
 }
 
+// Stamps for `bytes` arriving back to back at `character` each, with `silence` before the byte
+// at `after`.
+std::vector<Instant> Stamps(std::size_t bytes, Duration character, std::size_t after,
+                            Duration silence) {
+    std::vector<Instant> stamps;
+    Instant at{};
+    for (std::size_t i = 0; i < bytes; ++i) {
+        at += character + (i == after ? silence : Duration{0});
+        stamps.push_back(at);
+    }
+    return stamps;
+}
+
+TEST(ModbusRtuProtocol, ASilenceInsideAnAnswerCutsItWhereTheHostCouldNotHaveMadeIt) {
+    const ModbusRtuProtocol modbus(ModbusRtuProtocol::Modbus());
+    Request request;
+    request.station = 1;
+    request.frame = modbus.RequestFor(1, ExchangeKind::Test);
+    const std::string good = Bytes("01 03 02 00 64 B9 AF");
+    struct Case {
+        int baud;
+        Duration silence;
+        ExchangeVerdict verdict;
+    };
+    // 1.5 characters is under the host's 25 ms at every Modbus speed: the allowance decides.
+    const Case cases[] = {
+        {9600, 0ms, ExchangeVerdict::Good},   {9600, 24ms, ExchangeVerdict::Good},
+        {9600, 26ms, ExchangeVerdict::Cut},   {9600, 50ms, ExchangeVerdict::Cut},
+        {115200, 2ms, ExchangeVerdict::Good}, {115200, 30ms, ExchangeVerdict::Cut},
+        {1200, 20ms, ExchangeVerdict::Good},  {1200, 30ms, ExchangeVerdict::Cut},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(std::to_string(c.baud) + " baud, " + std::to_string(c.silence / 1.0ms) +
+                     " ms after the third byte");
+        const Duration character = Duration(11s) / c.baud;  // 8E1
+        const ArrivedAnswer answer{good, Stamps(good.size(), character, 3, c.silence), character};
+        const AnswerCheck check = modbus.CheckAnswer(request, ExchangeKind::Test, false, answer);
+        EXPECT_EQ(check.verdict, c.verdict);
+        EXPECT_EQ(check.take, c.verdict == ExchangeVerdict::Good ? 7 : 0);
+    }
+    // With no host allowance, the line's own 1.5 characters (0.75 ms above 19200 baud) decide.
+    const Duration fast = Duration(11s) / 115200;
+    ArrivedAnswer tight{good, Stamps(good.size(), fast, 3, 1ms), fast, Duration{0}};
+    EXPECT_EQ(modbus.CheckAnswer(request, ExchangeKind::Test, false, tight).verdict,
+              ExchangeVerdict::Cut);
+    tight.arrivals = Stamps(good.size(), fast, 3, 500us);
+    EXPECT_EQ(modbus.CheckAnswer(request, ExchangeKind::Test, false, tight).verdict,
+              ExchangeVerdict::Good);
+    // A silence inside what came of an answer that never ended is a cut all the same.
+    const std::string part = good.substr(0, 5);
+    const Duration at9600 = Duration(11s) / 9600;
+    EXPECT_EQ(modbus
+                  .CheckAnswer(request, ExchangeKind::Test, true,
+                               ArrivedAnswer{part, Stamps(part.size(), at9600, 2, 40ms), at9600})
+                  .verdict,
+              ExchangeVerdict::Cut);
+    // Without stamps the bytes alone judge.
+    EXPECT_EQ(modbus.CheckAnswer(request, ExchangeKind::Test, false, good).verdict,
+              ExchangeVerdict::Good);
+}
+
 // The responder's frames, fed byte by byte at 9600 baud 8E1 with no gap between characters.
 std::optional<std::string> Feed(Responder& responder, std::string_view bytes, Instant& at) {
     const Duration character = Duration(11s) / 9600;

@@ -62,7 +62,9 @@ int AsconProtocol::AnswerLength(const Request& /*request*/, std::string_view /*a
 }
 
 AnswerCheck AsconProtocol::CheckAnswer(const Request& /*request*/, ExchangeKind kind, bool late,
-                                       std::string_view arrived) const {
+                                       const ArrivedAnswer& answer) const {
+    // Its answers are judged by count and end alone, whatever silences came between them.
+    const std::string_view arrived = answer.bytes;
     // The line detector names its findings in words of its own, and the terminal takes its
     // missing answer from the test cycle and its bad end from the detector.
     const bool probe = kind == ExchangeKind::Probe;

@@ -26,8 +26,9 @@ public:
     Duration SettleTime(Duration characterTime) const override;
     std::string RequestFor(Station station, ExchangeKind kind) const override;
     int AnswerLength(const Request& request, std::string_view arrived) const override;
+    using Protocol::CheckAnswer;
     AnswerCheck CheckAnswer(const Request& request, ExchangeKind kind, bool late,
-                            std::string_view arrived) const override;
+                            const ArrivedAnswer& arrived) const override;
     std::string TerminalFrame(std::string_view typed) const override;
     std::string AnswerShown(std::string_view answer) const override;
     std::unique_ptr<FrameDecoder> MakeDecoder(const DecoderSettings& settings) const override;

@@ -35,6 +35,10 @@ ModbusRtuDecoder::ModbusRtuDecoder(DecoderSettings settings, std::string protoco
                                    int lastAddress)
     : FrameDecoder(settings), protocolName_(std::move(protocolName)), lastAddress_(lastAddress) {}
 
+bool ModbusRtuDecoder::ShortGapsMeasurable() const {
+    return settings_.hostDelayAllowance < modbus::FrameGap(settings_.characterTime);
+}
+
 Duration ModbusRtuDecoder::Silence() const {
     return std::max(modbus::CharacterGap(settings_.characterTime), settings_.hostDelayAllowance);
 }

@@ -45,10 +45,14 @@ public:
     // stamp may be) is still short. Stamps of an adapter that delivers in bursts prove nothing
     // shorter than a burst, so with the default allowance only slow lines can show them.
     std::int64_t ShortGaps() const { return shortGaps_; }
+    // Whether any gap can be proved short at all: not where the allowance is as long as the
+    // 3.5 characters themselves, and ShortGaps is then 0 whatever the line does.
+    bool ShortGapsMeasurable() const;
     std::vector<LineCount> OwnCounts() const override {
         return {{"broadcasts", "broadcasts", broadcasts_},
                 {"crcErrors", "CRC errors", crcErrors_},
-                {"shortGaps", "gaps shorter than 3.5 characters", shortGaps_}};
+                {"shortGaps", "gaps shorter than 3.5 characters", shortGaps_,
+                 ShortGapsMeasurable() ? "" : "not measurable at this speed through this port"}};
     }
 
 private:

@@ -1,6 +1,7 @@
 // SPDX-License-Identifier: GPL-3.0-or-later
 #include "protocol/modbus/ModbusRtuProtocol.h"
 
+#include <algorithm>
 #include <charconv>
 #include <stdexcept>
 
@@ -31,6 +32,32 @@ std::optional<int> ReadAnswerLength(const Request& request) {
         return std::nullopt;
     }
     return 5 + 2 * (At(request.frame, 4) << 8 | At(request.frame, 5));
+}
+
+// Whether the answer to `request` has a length this program knows (an exception always has).
+bool AnswerLengthKnown(const Request& request) {
+    if (request.frame.size() < 2) {
+        return true;
+    }
+    return FrameLength(request.frame.substr(0, 2), Direction::Answer).has_value();
+}
+
+// Whether the line fell silent for longer than a frame allows anywhere among the first `count`
+// characters: a controller hears such a frame as two, and so does this program. A silence runs
+// from the end of one character to the start of the next, which began one character time
+// before its stamp; what the host's own delivery can hold back is not counted as one.
+bool SilentInside(const ArrivedAnswer& answer, std::size_t count) {
+    if (answer.arrivals.size() != answer.bytes.size()) {
+        return false;
+    }
+    const Duration longest =
+        std::max(CharacterGap(answer.characterTime), answer.hostDelayAllowance);
+    for (std::size_t i = 1; i < std::min(count, answer.arrivals.size()); ++i) {
+        if (answer.arrivals[i] - answer.characterTime - answer.arrivals[i - 1] > longest) {
+            return true;
+        }
+    }
+    return false;
 }
 
 }  // namespace
@@ -86,6 +113,10 @@ int ModbusRtuProtocol::HealthyAnswerLength(const Request& request) const {
 }
 
 int ModbusRtuProtocol::AnswerLength(const Request& request, std::string_view arrived) const {
+    if (!AnswerLengthKnown(request) &&
+        (arrived.size() < 2 || At(arrived, 1) != (FunctionOf(request) | ExceptionBit))) {
+        return 0;
+    }
     if (arrived.size() < 2) {
         return ExceptionLength;  // the shortest answer there is
     }
@@ -99,17 +130,28 @@ int ModbusRtuProtocol::AnswerLength(const Request& request, std::string_view arr
     return length ? length->length : ExceptionLength;
 }
 
+Duration ModbusRtuProtocol::AnswerEndingSilence(Duration characterTime,
+                                                Duration hostDelayAllowance) const {
+    return std::max(FrameGap(characterTime), hostDelayAllowance);
+}
+
 AnswerCheck ModbusRtuProtocol::CheckAnswer(const Request& request, ExchangeKind /*kind*/, bool late,
-                                           std::string_view arrived) const {
+                                           const ArrivedAnswer& answer) const {
+    const std::string_view arrived = answer.bytes;
     if (arrived.empty()) {
         return {ExchangeVerdict::NoAnswer, 0, std::nullopt};
     }
-    const auto length = static_cast<std::size_t>(AnswerLength(request, arrived));
+    // An answer of unknown length is all that came before the silence that ended it.
+    const int lengthOf = AnswerLength(request, arrived);
+    const std::size_t length = lengthOf > 0 ? static_cast<std::size_t>(lengthOf) : arrived.size();
     if (arrived.size() < length) {
         // Bytes that do not even begin with the controller's address are no answer of its:
         // a dead controller on a line with a glitch stays a missing answer, not a garbled one.
         if (!request.frame.empty() && arrived.front() != request.frame.front()) {
             return {ExchangeVerdict::NoAnswer, 0, std::nullopt};
+        }
+        if (SilentInside(answer, arrived.size())) {
+            return {ExchangeVerdict::Cut, 0, std::nullopt};
         }
         // Whole as far as its CRC says, but shorter than its function asks: a frame of its own,
         // not one that stopped half-way.
@@ -122,6 +164,11 @@ AnswerCheck ModbusRtuProtocol::CheckAnswer(const Request& request, ExchangeKind 
             asked && arrived.size() >= static_cast<std::size_t>(*asked)) {
             return {ExchangeVerdict::BadCrc, 0, std::nullopt};
         }
+        return {ExchangeVerdict::Cut, 0, std::nullopt};
+    }
+    // Its bytes may make the whole length and even a CRC that holds, but a silence inside made
+    // two frames of it on the wire.
+    if (SilentInside(answer, length)) {
         return {ExchangeVerdict::Cut, 0, std::nullopt};
     }
     const std::string_view frame = arrived.substr(0, length);

@@ -41,10 +41,15 @@ public:
     std::string SettleFrame() const override { return {}; }
     Duration SettleTime(Duration characterTime) const override;
     std::string RequestFor(Station station, ExchangeKind kind) const override;
+    // A function whose answer's length is not known here (a maker's own, say) has its answer
+    // taken until the line has been silent for the frame gap.
     int AnswerLength(const Request& request, std::string_view arrived) const override;
+    Duration AnswerEndingSilence(Duration characterTime,
+                                 Duration hostDelayAllowance) const override;
     int HealthyAnswerLength(const Request& request) const override;
+    using Protocol::CheckAnswer;
     AnswerCheck CheckAnswer(const Request& request, ExchangeKind kind, bool late,
-                            std::string_view arrived) const override;
+                            const ArrivedAnswer& arrived) const override;
     // The operator gives the bytes up to the CRC; the CRC is added.
     std::string TerminalFrame(std::string_view typed) const override;
     // The answer in hexadecimal and what it says.
