@@ -96,15 +96,22 @@ private:
     std::string device_;
 };
 
-// When each request was written, and how many exchanges failed.
+// When each request was written, and how many exchanges failed; when each exchange's answer
+// ended and its verdict came.
 struct ExchangeLog final : CycleSink {
     std::vector<Instant> written;
+    std::vector<Exchange> judged;
     int exchanges = 0;
     int failures = 0;
     void RequestWritten(const Request& request) override { written.push_back(request.written); }
     void ExchangeJudged(const Exchange& exchange) override {
         ++exchanges;
         failures += exchange.Failed();
+        Exchange stamps;
+        stamps.request.written = exchange.request.written;
+        stamps.lastArrival = exchange.lastArrival;
+        stamps.judged = exchange.judged;
+        judged.push_back(std::move(stamps));
     }
     void Clear() { *this = ExchangeLog(); }
 };

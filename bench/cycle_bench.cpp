@@ -5,6 +5,8 @@
 
 #include <sched.h>
 
+#include <algorithm>
+
 #include <QCoreApplication>
 
 #include "BenchLine.h"
@@ -53,6 +55,34 @@ int ModbusCycles() {
                     exchanges, Seconds(span), perSecond, 1.0 / Seconds(limit), Seconds(limit) * 1e3,
                     perSecond * Seconds(limit), program.log.failures,
                     cpu / static_cast<double>(exchanges) * 1e6);
+        // Where an exchange's time goes: the wire (request written to its answer's last
+        // character, which includes both pty hops), the verdict after that character, and from
+        // the verdict to the next request, of which the frame gap is the due part.
+        Duration wire{0}, verdict{0}, toNext{0};
+        Duration worstToNext{0};
+        std::size_t timed = 0;
+        const auto& judged = program.log.judged;
+        for (std::size_t i = 0; i + 1 < judged.size() && i + 1 < shown.size(); ++i) {
+            if (!judged[i].lastArrival || judged[i].request.written != shown[i]) {
+                continue;
+            }
+            wire += *judged[i].lastArrival - shown[i];
+            verdict += judged[i].judged - *judged[i].lastArrival;
+            toNext += shown[i + 1] - judged[i].judged;
+            worstToNext = std::max(worstToNext, shown[i + 1] - judged[i].judged);
+            ++timed;
+        }
+        if (timed > 0) {
+            const auto ms = [timed](Duration total) {
+                return Seconds(total) * 1e3 / static_cast<double>(timed);
+            };
+            std::printf("  per exchange: written to last answer character %.3f ms (wire %.3f); "
+                        "to its verdict %.3f ms; verdict to next request %.3f ms (frame gap "
+                        "%.3f, worst %.3f)\n",
+                        ms(wire), Seconds(character * (8 + 7) + kAnswerDelay) * 1e3, ms(verdict),
+                        ms(toNext), Seconds(modbus::FrameGap(character)) * 1e3,
+                        Seconds(worstToNext) * 1e3);
+        }
     }
     return 0;
 }
@@ -101,6 +131,8 @@ int main(int argc, char* argv[]) {
                     threadCpu / Seconds(span) * 100);
     };
     measure("program and simulator placed by the scheduler");
+    cpu_set_t anyCore;
+    sched_getaffinity(0, sizeof anyCore, &anyCore);
     cpu_set_t firstCore;
     CPU_ZERO(&firstCore);
     CPU_SET(0, &firstCore);
@@ -126,5 +158,7 @@ int main(int argc, char* argv[]) {
                     "= %.2f s, ratio %.4f)\n",
                     retries, Seconds(sweep), nominal, Seconds(sweep) / nominal);
     }
+    // Placed by the scheduler again: the Modbus simulators are forked from this thread.
+    sched_setaffinity(0, sizeof anyCore, &anyCore);
     return ModbusCycles();
 }

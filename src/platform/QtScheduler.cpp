@@ -1,58 +1,93 @@
 // SPDX-License-Identifier: GPL-3.0-or-later
 #include "platform/QtScheduler.h"
 
+#include <sys/timerfd.h>
+#include <unistd.h>
+
 #include <QMetaObject>
+#include <QSocketNotifier>
 #include <QThreadPool>
-#include <QTimerEvent>
+#include <cerrno>
+#include <cstdint>
+#include <system_error>
 
 namespace tarvel {
 
-QtScheduler::QtScheduler() = default;
+namespace {
+
+// Instants are readings of the steady clock, which on this host is CLOCK_MONOTONIC, the clock
+// the kernel timer counts on: an Instant is the absolute time the timer takes.
+timespec AbsoluteTime(Instant when) {
+    const auto sinceBoot = when.time_since_epoch().count();
+    timespec at{};
+    // A time of zero would stop the timer: a time long past runs the task at once instead.
+    if (sinceBoot <= 0) {
+        at.tv_nsec = 1;
+        return at;
+    }
+    at.tv_sec = static_cast<time_t>(sinceBoot / 1'000'000'000);
+    at.tv_nsec = static_cast<long>(sinceBoot % 1'000'000'000);
+    return at;
+}
+
+}  // namespace
+
+QtScheduler::QtScheduler() {
+    timerFd_ = ::timerfd_create(CLOCK_MONOTONIC, TFD_NONBLOCK | TFD_CLOEXEC);
+    if (timerFd_ < 0) {
+        throw std::system_error(errno, std::generic_category(), "timerfd_create");
+    }
+    expiry_ = std::make_unique<QSocketNotifier>(timerFd_, QSocketNotifier::Read);
+    connect(expiry_.get(), &QSocketNotifier::activated, this, [this] { Expired(); });
+}
 
 QtScheduler::~QtScheduler() {
     // Work handed aside posts its completion to this object: none may be left to do so.
     QThreadPool::globalInstance()->waitForDone();
-    for (const auto& [qtTimer, id] : byQtTimer_) {
-        killTimer(qtTimer);
-    }
+    expiry_.reset();
+    ::close(timerFd_);
 }
 
 Scheduler::TimerId QtScheduler::CallAt(Instant when, std::function<void()> task) {
     const TimerId id = nextId_++;
-    pending_.emplace(id, Pending{0, when, std::move(task)});
-    Arm(id);
+    pending_.emplace(std::make_pair(when, id), std::move(task));
+    when_.emplace(id, when);
+    if (!armedFor_ || when < *armedFor_) {
+        Arm();
+    }
     return id;
 }
 
-void QtScheduler::Arm(TimerId id) {
-    using namespace std::chrono;
-    Pending& pending = pending_.at(id);
-    const Duration remaining = pending.when - Now();
-    // Qt's timers count whole milliseconds: round up, never run a task before its time.
-    const auto ms = remaining <= Duration::zero() ? milliseconds(0) : ceil<milliseconds>(remaining);
-    pending.qtTimer = startTimer(ms, Qt::PreciseTimer);
-    byQtTimer_[pending.qtTimer] = id;
+void QtScheduler::Arm() {
+    itimerspec setting{};
+    if (pending_.empty()) {
+        armedFor_.reset();
+    } else {
+        armedFor_ = pending_.begin()->first.first;
+        setting.it_value = AbsoluteTime(*armedFor_);
+    }
+    ::timerfd_settime(timerFd_, TFD_TIMER_ABSTIME, &setting, nullptr);
 }
 
-void QtScheduler::timerEvent(QTimerEvent* event) {
-    const int qtTimer = event->timerId();
-    killTimer(qtTimer);
-    const auto owner = byQtTimer_.find(qtTimer);
-    if (owner == byQtTimer_.end()) {
+void QtScheduler::Expired() {
+    std::uint64_t expirations = 0;
+    [[maybe_unused]] const auto got = ::read(timerFd_, &expirations, sizeof expirations);
+    if (pending_.empty()) {
+        Arm();
         return;
     }
-    const TimerId id = owner->second;
-    byQtTimer_.erase(owner);
-    const auto found = pending_.find(id);
-    if (found == pending_.end()) {
+    const auto first = pending_.begin();
+    // The kernel counts on the same clock: a task is never early, but say so rather than trust.
+    if (Now() < first->first.first) {
+        Arm();
         return;
     }
-    if (Now() < found->second.when) {
-        Arm(id);
-        return;
-    }
-    std::function<void()> task = std::move(found->second.task);
-    pending_.erase(found);
+    std::function<void()> task = std::move(first->second);
+    when_.erase(first->first.second);
+    pending_.erase(first);
+    // Armed for the next before this one runs: a task due meanwhile runs even if this one
+    // opens a nested event loop.
+    Arm();
     task();
 }
 
@@ -70,13 +105,18 @@ void QtScheduler::RunAside(std::function<void()> work, std::function<void()> don
 }
 
 void QtScheduler::Cancel(TimerId id) {
-    const auto found = pending_.find(id);
-    if (found == pending_.end()) {
+    const auto found = when_.find(id);
+    if (found == when_.end()) {
         return;
     }
-    killTimer(found->second.qtTimer);
-    byQtTimer_.erase(found->second.qtTimer);
-    pending_.erase(found);
+    const Instant when = found->second;
+    when_.erase(found);
+    pending_.erase(std::make_pair(when, id));
+    // Only the earliest task sets the timer; a timer left early would only find nothing due.
+    if (armedFor_ && when == *armedFor_ &&
+        (pending_.empty() || pending_.begin()->first.first != when)) {
+        Arm();
+    }
 }
 
 }  // namespace tarvel

@@ -2,6 +2,7 @@
 #include "platform/Clock.h"
 
 #include <gtest/gtest.h>
+#include <time.h>
 
 #include <type_traits>
 
@@ -22,6 +23,21 @@ TEST(SteadyClock, ReadsTheHostsSteadyClock) {
     const TimeOfDay now = clock.LocalTime();
     EXPECT_TRUE(now.hours >= 0 && now.hours < 24 && now.minutes >= 0 && now.minutes < 60 &&
                 now.seconds >= 0 && now.seconds < 61);
+}
+
+// The program's timers count on CLOCK_MONOTONIC: its readings and the steady clock's are one.
+TEST(SteadyClock, IsTheHostsMonotonicClock) {
+    const SteadyClock clock;
+    timespec before{};
+    timespec after{};
+    clock_gettime(CLOCK_MONOTONIC, &before);
+    const Instant reading = clock.Now();
+    clock_gettime(CLOCK_MONOTONIC, &after);
+    const auto at = [](const timespec& t) {
+        return std::chrono::seconds(t.tv_sec) + std::chrono::nanoseconds(t.tv_nsec);
+    };
+    EXPECT_LE(at(before), reading.time_since_epoch());
+    EXPECT_LE(reading.time_since_epoch(), at(after));
 }
 
 }  // namespace

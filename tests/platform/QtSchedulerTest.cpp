@@ -48,5 +48,57 @@ TEST(QtScheduler, CancelledTasksDoNotRunAndSoonTasksRunInOrder) {
     EXPECT_EQ(order, "12");
 }
 
+// Tasks due at the same time run in the order they were asked for; one due long ago runs at
+// once; cancelling the earliest leaves the later ones to run, even when done from a task.
+TEST(QtScheduler, RunsTasksInTheirOrderAndCancelLeavesTheRest) {
+    QtScheduler scheduler;
+    QEventLoop loop;
+    std::string order;
+    const Instant soon = scheduler.Now() + 3ms;
+    scheduler.CallAt(soon, [&] { order += 'a'; });
+    scheduler.CallAt(soon, [&] { order += 'b'; });
+    scheduler.CallAt(Instant{}, [&] { order += '0'; });
+    const auto earliest = scheduler.CallAt(scheduler.Now() + 1ms, [&] { order += 'x'; });
+    scheduler.Cancel(earliest);
+    scheduler.Cancel(earliest);  // no longer known: ignored
+    Scheduler::TimerId later = 0;
+    scheduler.CallAt(soon, [&] {
+        order += 'c';
+        scheduler.Cancel(later);
+    });
+    later = scheduler.CallAt(soon + 1ms, [&] { order += 'y'; });
+    scheduler.CallAt(soon + 5ms, [&] {
+        order += 'd';
+        loop.quit();
+    });
+    QTimer::singleShot(2s, &loop, &QEventLoop::quit);
+    loop.exec();
+    EXPECT_EQ(order, "0abcd");
+}
+
+// A task that opens a nested event loop (a modal dialog does) holds up no other task.
+TEST(QtScheduler, ATaskInANestedEventLoopDoesNotHoldUpTheOthers) {
+    QtScheduler scheduler;
+    QEventLoop loop;
+    std::vector<Duration> lateness;
+    const Instant start = scheduler.Now();
+    scheduler.CallAt(start + 2ms, [&] {
+        QEventLoop nested;
+        const Instant due = start + 10ms;
+        scheduler.CallAt(due, [&, due] {
+            lateness.push_back(scheduler.Now() - due);
+            nested.quit();
+        });
+        QTimer::singleShot(2s, &nested, &QEventLoop::quit);
+        nested.exec();
+        loop.quit();
+    });
+    QTimer::singleShot(3s, &loop, &QEventLoop::quit);
+    loop.exec();
+    ASSERT_EQ(lateness.size(), 1u);
+    EXPECT_GE(lateness[0], Duration::zero());
+    EXPECT_LT(lateness[0], 1s);
+}
+
 }  // namespace
 }  // namespace tarvel
