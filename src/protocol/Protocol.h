@@ -27,6 +27,10 @@ struct ExchangeTimings {
     Duration pause{0};
     // From the write to the end of the answer wait; for the terminal, from its last frame.
     Duration window{0};
+    // The pause is a silence the line must keep before the request (Modbus's 3.5 characters),
+    // counted from the last character on the line rather than from the end of the drain wait:
+    // the program's own time over the last verdict is part of it.
+    bool silence = false;
 };
 
 // The verdict on what had arrived when an answer wait ended, and how many of those characters

@@ -1,6 +1,8 @@
 // SPDX-License-Identifier: GPL-3.0-or-later
 #include "serial/LineExchange.h"
 
+#include <algorithm>
+
 #include "platform/Waits.h"
 #include "serial/AnswerWait.h"
 
@@ -30,12 +32,19 @@ QCoro::Task<ExchangeOnLine> MakeExchange(PortService& port, Primo& primo, const 
     }
     primo.RequestText = protocol.RequestFor(request.station, kind);
     request.frame = primo.RequestText;
-    co_await Pause(time, timings.pause);
+    Duration pause = timings.pause;
+    if (const std::optional<Instant> heard = port.LastHeard(); timings.silence && heard) {
+        pause = std::clamp(*heard + timings.pause - time.Now(), Duration::zero(), timings.pause);
+    }
+    co_await Pause(time, pause);
     if (!line.PortOpen()) {
         co_return LineFailed(line);
     }
     line.Output(request.frame);
     request.written = time.Now();
+    // Until an answer is heard, the request's own last character is the last on the line.
+    port.Heard(request.written +
+               port.CharacterTime() * static_cast<int>(request.frame.size()));
     if (steps.written) {
         steps.written(request);
     }
@@ -51,6 +60,9 @@ QCoro::Task<ExchangeOnLine> MakeExchange(PortService& port, Primo& primo, const 
     }
     ExchangeOnLine done;
     done.exchange = ExchangeAfter(line, time, std::move(request), arrival);
+    if (done.exchange->lastArrival && *done.exchange->lastArrival > *port.LastHeard()) {
+        port.Heard(*done.exchange->lastArrival);
+    }
     done.late = arrival.late;
     co_return done;
 }

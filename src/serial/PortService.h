@@ -47,6 +47,10 @@ public:
     void SetAnswerWindow(std::optional<Duration> window) { answerWindow_ = window; }
     std::optional<Duration> AnswerWindow() const { return answerWindow_; }
     void SetLineProtocol(const Protocol& protocol) { protocol_ = &protocol; }
+    // When the last character of the last exchange was on the line, as far as its stamps tell:
+    // where a silence before the next request begins. Nothing before the first exchange.
+    std::optional<Instant> LastHeard() const { return lastHeard_; }
+    void Heard(Instant at) { lastHeard_ = at; }
     Scheduler& Time() { return scheduler_; }
 
 private:
@@ -55,6 +59,7 @@ private:
     Scheduler& scheduler_;
     const Protocol* protocol_;
     std::optional<Duration> answerWindow_;
+    std::optional<Instant> lastHeard_;
     std::string openFailure_;
 };
 

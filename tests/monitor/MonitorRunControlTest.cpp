@@ -163,6 +163,24 @@ TEST_F(MonitorRunControlTest, ScansTheRangeAndCountsAnExceptionAsAController) {
     EXPECT_EQ(monitor.Statistics().Exchanges(), 0);
 }
 
+TEST_F(MonitorRunControlTest, EveryRequestFollowsThreeAndAHalfCharactersOfSilenceAndNoMore) {
+    Controllers({Controller("1"), Controller("5", ControllerFault::Exception, 2ms)});
+    control.TestBtn_Click(Choice("1,5"));
+    ASSERT_TRUE(time.RunUntil([&] { return monitor.Statistics().Exchanges() >= 20; }, 1min));
+    control.StopBtn_Click();
+    ASSERT_TRUE(time.RunUntil([&] { return !control.Running(); }, 1min));
+    const Duration gap = CharacterTime() * 7 / 2;
+    const TrafficLog& traffic = monitor.Traffic();
+    for (std::size_t i = 1; i < traffic.Size(); ++i) {
+        const Exchange& before = traffic.At(i - 1).exchange;
+        const Exchange& next = traffic.At(i).exchange;
+        ASSERT_TRUE(before.lastArrival.has_value());
+        const Duration silence = next.request.written - *before.lastArrival;
+        EXPECT_GE(silence, gap) << "before exchange " << i;
+        EXPECT_LT(silence, gap + CharacterTime()) << "before exchange " << i;
+    }
+}
+
 TEST_F(MonitorRunControlTest, AStopBeforeTheFirstExchangeEndsTheRunWithoutOne) {
     Controllers({Controller("1")});
     control.TestBtn_Click(Choice("1"));

@@ -92,7 +92,7 @@ ExchangeTimings ModbusRtuProtocol::Timings(ExchangeKind kind, Duration character
     if (kind == ExchangeKind::Terminal) {
         return {Duration{0}, DefaultAnswerWindow};
     }
-    return {FrameGap(characterTime), DefaultAnswerWindow};
+    return {FrameGap(characterTime), DefaultAnswerWindow, true};
 }
 
 Duration ModbusRtuProtocol::SettleTime(Duration characterTime) const {
