@@ -195,6 +195,44 @@ TEST_F(CliProgramTest, ListeningToADescribedLineHearsTheMasterOfItsFile) {
     EXPECT_EQ(requests.size(), 4u);
 }
 
+TEST_F(CliProgramTest, ListeningToADescribedModbusLineJudgesEachControllerByItsFault) {
+    std::ofstream(File("modbus-master.json")) << R"({
+        "protocol": "modbus-rtu",
+        "controllers": [
+            { "address": 1, "baud": 19200, "parity": "none" },
+            { "address": 2, "baud": 19200, "parity": "none", "fault": "exception",
+              "exceptionCode": 6 },
+            { "address": 3, "baud": 19200, "parity": "none", "fault": "badCrc" }
+        ],
+        "master": { "baud": 19200, "parity": "none", "pollGapMs": 10, "answerTimeoutMs": 60,
+                    "writeEvery": 4, "broadcastEvery": 5, "turnaroundMs": 20,
+                    "addresses": [1, 2, 3, 4] }
+    })";
+    const Finished listened =
+        Run({"listen", "--protocol", "modbus-rtu", "--baud", "19200", "--parity", "none",
+             "--duration", "2s", "--json", "--simulate", File("modbus-master.json")});
+    EXPECT_EQ(listened.status, 1) << listened.err;  // 3 garbled, 4 absent
+    const QJsonObject document =
+        QJsonDocument::fromJson(QByteArray::fromStdString(listened.out)).object();
+    std::map<int, QJsonObject> by;
+    for (const QJsonValue& value : document["controllers"].toArray()) {
+        by[value.toObject()["address"].toInt()] = value.toObject();
+    }
+    ASSERT_EQ(by.size(), 4u) << listened.out;
+    for (const auto& [address, controller] : by) {
+        EXPECT_GT(controller["requests"].toInt(), 2) << address;
+    }
+    EXPECT_EQ(by[1]["good"].toInt(), by[1]["requests"].toInt());
+    EXPECT_EQ(by[2]["good"].toInt(), by[2]["requests"].toInt());
+    EXPECT_EQ(by[2]["exceptionCodes"].toObject(), (QJsonObject{{"6", by[2]["requests"].toInt()}}));
+    EXPECT_EQ(by[3]["badCrc"].toInt(), by[3]["requests"].toInt());
+    EXPECT_EQ(by[4]["noAnswer"].toInt(), by[4]["requests"].toInt());
+    const QJsonObject heard = document["heard"].toObject();
+    EXPECT_GT(heard["broadcasts"].toInt(), 0);
+    EXPECT_EQ(heard["crcErrors"].toInt(), by[3]["badCrc"].toInt());
+    EXPECT_EQ(heard["noiseBytes"].toInt(), 0);
+}
+
 TEST_F(CliProgramTest, AnEchoingAdapterIsFoundItsEchoRemovedAndToldOnce) {
     const std::string echoing = std::string(TARVEL_EXAMPLES_DIR) + "/echoing-adapter.json";
     const std::vector<std::string> test{"test", "--simulate", echoing, "--addresses",
