@@ -138,8 +138,8 @@ TEST_F(CliSearchTest, CtrlCEndsTheSearchAfterTheAddressInProgressWithWhatWasFoun
     EXPECT_LT(document["seconds"].toDouble(), 62);
 }
 
-// A Modbus line of three controllers, each at its own speed and framing: each is found at its own
-// setting, and the report tells how to reach each group with the protocol named.
+// A Modbus line of controllers at three speeds and framings: each is found at its own setting,
+// and the report tells how to reach each group with the protocol and the port's mode named.
 TEST_F(CliSearchTest, ModbusControllersAreEachFoundAtTheirOwnSetting) {
     const auto at = [](int address, int baud, Parity parity) {
         SimulatedController controller;
@@ -151,8 +151,9 @@ TEST_F(CliSearchTest, ModbusControllersAreEachFoundAtTheirOwnSetting) {
     bus.emplace(line, SimulatedBus({at(1, 19200, Parity::Even), at(7, 2400, Parity::Odd),
                                     at(12, 57600, Parity::None), at(13, 19200, Parity::Even)},
                                    0.0, 1, *ProtocolAt(*ProtocolIndexNamed("modbus-rtu"))));
+    // An RS-485 port: each suggested scan keeps the mode and its delays.
     EXPECT_EQ(Run({"scan", "--all-settings", "--protocol", "modbus-rtu", "--addresses", "1-16",
-                   "--json"}),
+                   "--rs485-delays", "2,15", "--json"}),
               kAllWell);
     const QJsonObject document =
         QJsonDocument::fromJson(QByteArray::fromStdString(out.str())).object();
@@ -175,9 +176,10 @@ TEST_F(CliSearchTest, ModbusControllersAreEachFoundAtTheirOwnSetting) {
     EXPECT_EQ(document["cfgSetting"].toString(), "19200 8E1");
     const std::string warning = document["warning"].toString().toStdString();
     for (const char* reach :
-         {"2400 8O1: 7 (line-tarvel-cli scan --protocol modbus-rtu --baud 2400 --parity odd)",
+         {"2400 8O1: 7 (line-tarvel-cli scan --protocol modbus-rtu --baud 2400 --parity odd "
+          "--rs485 --rs485-delays 2,15)",
           "57600 8N2: 12 (line-tarvel-cli scan --protocol modbus-rtu --baud 57600 --parity none "
-          "--stop-bits 2)"}) {
+          "--stop-bits 2 --rs485 --rs485-delays 2,15)"}) {
         EXPECT_NE(warning.find(reach), std::string::npos) << reach << "\nin\n" << warning;
     }
 }
