@@ -200,6 +200,10 @@ TEST(SimulatedLineFileListen, AModbusMastersPollsAreCountedPerControllerAndOnThe
 
     struct Expected {
         int requests = 0, good = 0, noAnswer = 0, badCrc = 0, exceptions = 0;
+        double firstMin = 1e9, firstMax = 0, lastMin = 1e9, lastMax = 0;
+    };
+    const auto ms = [](Duration time) {
+        return std::chrono::duration<double, std::milli>(time).count();
     };
     std::map<int, Expected> expected;
     int broadcasts = 0;
@@ -214,6 +218,10 @@ TEST(SimulatedLineFileListen, AModbusMastersPollsAreCountedPerControllerAndOnThe
         switch (CycleVerdictOf(poll)) {
             case ExchangeVerdict::Good:
                 ++e.good;
+                e.firstMin = std::min(e.firstMin, ms(*poll.answerFirst - poll.requestEnd));
+                e.firstMax = std::max(e.firstMax, ms(*poll.answerFirst - poll.requestEnd));
+                e.lastMin = std::min(e.lastMin, ms(*poll.answerLast - poll.requestEnd));
+                e.lastMax = std::max(e.lastMax, ms(*poll.answerLast - poll.requestEnd));
                 // A refusal is the good answer it is, with the function's high bit set.
                 e.exceptions += (static_cast<unsigned char>(poll.answer.at(1)) & 0x80) != 0;
                 break;
@@ -248,6 +256,14 @@ TEST(SimulatedLineFileListen, AModbusMastersPollsAreCountedPerControllerAndOnThe
         EXPECT_EQ(controller["wrongLength"].toInt() + controller["wrongSource"].toInt() +
                       controller["cut"].toInt(),
                   0);
+        if (e.good > 0) {
+            const QJsonObject first = controller["responseToFirstMs"].toObject();
+            const QJsonObject last = controller["responseToLastMs"].toObject();
+            EXPECT_NEAR(first["min"].toDouble(), e.firstMin, 0.1);
+            EXPECT_NEAR(first["max"].toDouble(), e.firstMax, 0.1);
+            EXPECT_NEAR(last["min"].toDouble(), e.lastMin, 0.1);
+            EXPECT_NEAR(last["max"].toDouble(), e.lastMax, 0.1);
+        }
     }
     EXPECT_EQ(expected[2].exceptions, expected[2].requests);
     const std::map<int, std::string> judged{
