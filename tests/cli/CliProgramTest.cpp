@@ -265,6 +265,49 @@ TEST_F(CliProgramTest, AnEchoingAdapterIsFoundItsEchoRemovedAndToldOnce) {
     EXPECT_EQ(Run({"test", "--simulate", "--echo", "sometimes"}).status, 2);
 }
 
+TEST_F(CliProgramTest, AnEchoingAdapterOnAModbusLineIsFoundAndItsEchoRemoved) {
+    std::ofstream(File("modbus-echo.json")) << R"({
+        "protocol": "modbus-rtu",
+        "controllers": [ { "address": 1 }, { "address": 2, "fault": "exception" } ],
+        "echo": true
+    })";
+    const std::vector<std::string> test{
+        "test",        "--protocol", "modbus-rtu", "--simulate", File("modbus-echo.json"),
+        "--addresses", "1,2",        "--sweeps",   "4",          "--retry",
+        "0",           "--json"};
+    const Finished found = Run(test);
+    EXPECT_EQ(found.status, 0) << found.err << found.out;
+    EXPECT_EQ(found.err, "line-tarvel-cli: this port echoes what it sends; the echo is removed "
+                         "before answers are judged\n");
+    const QJsonObject document =
+        QJsonDocument::fromJson(QByteArray::fromStdString(found.out)).object();
+    EXPECT_TRUE(document["echo"].toBool()) << found.out;
+    EXPECT_EQ(document["echoFaults"].toObject()["differed"].toInt(-1), 0);
+    EXPECT_EQ(document["echoFaults"].toObject()["missing"].toInt(-1), 0);
+    EXPECT_EQ(document["controllers"].toArray().size(), 2);
+    for (const QJsonValue& value : document["controllers"].toArray()) {
+        EXPECT_EQ(value.toObject()["good"].toInt(), 4) << found.out;
+    }
+
+    // Left in, the echo of a read request is no answer to it: every exchange fails.
+    std::vector<std::string> off = test;
+    off.insert(off.end(), {"--echo", "off"});
+    const Finished unremoved = Run(off);
+    EXPECT_EQ(unremoved.status, 1) << unremoved.err;
+    const QJsonObject failed =
+        QJsonDocument::fromJson(QByteArray::fromStdString(unremoved.out)).object();
+    EXPECT_FALSE(failed["echo"].toBool(true));
+    EXPECT_EQ(failed["controllers"].toArray().size(), 2);
+    for (const QJsonValue& value : failed["controllers"].toArray()) {
+        EXPECT_EQ(value.toObject()["good"].toInt(-1), 0) << unremoved.out;
+    }
+
+    const Finished sent = Run({"send", "--protocol", "modbus-rtu", "--simulate",
+                               File("modbus-echo.json"), "--hex", "01 03 00 00 00 01"});
+    EXPECT_EQ(sent.status, 0) << sent.err;
+    EXPECT_EQ(sent.out.rfind("sent: 01 03 00 00 00 01 84 0A\n01 03 02 ", 0), 0u) << sent.out;
+}
+
 TEST_F(CliProgramTest, CtrlCEndsTheRunProperlyAndTheFilesAreComplete) {
     QProcess process;
     Start(process, {"test", "--simulate", "--addresses", "A,C", "--retry", "0", "--lst",
