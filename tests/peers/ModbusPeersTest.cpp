@@ -341,16 +341,41 @@ TEST_F(ModbusTapTest, TheListenerHearsWhatTheMasterSentAndReceived) {
         << "the listener did not open its port";
     std::this_thread::sleep_for(std::chrono::milliseconds(300));
 
-    // Three rounds of units 1, 3 (absent) and 5; mbpoll's time-out is longer than the listener's
-    // window, so the request to 3 is judged before the next one.
-    std::string polled;
+    // mbpoll's options, then the device, then the values a write writes.
+    const auto poll = [&](QStringList options, const QStringList& values = {}) {
+        options << "-m"
+                << "rtu"
+                << "-b"
+                << "9600"
+                << "-P"
+                << "none"
+                << "-o"
+                << "0.5"
+                << "-v" << QString::fromStdString(master_) << values;
+        return tarvel::Run("mbpoll", options);
+    };
+    // Three rounds of reads of units 1, 3 (absent) and 5; mbpoll's time-out is longer than the
+    // listener's window, so the request to 3 is judged before the next one.
+    std::string reads;
     for (int round = 0; round < 3; ++round) {
-        const Finished poll = tarvel::Run(
-            "mbpoll", {"-m", "rtu", "-a", "1,3,5", "-r", "1", "-c", "2", "-t", "4", "-b", "9600",
-                       "-P", "none", "-o", "0.5", "-1", "-v", QString::fromStdString(master_)});
-        EXPECT_NE(poll.status, 0) << "unit 3 never answers\n" << poll.out << poll.err;
-        polled += poll.out;
+        const Finished read = poll({"-a", "1,3,5", "-r", "1", "-c", "2", "-t", "4", "-1"});
+        EXPECT_NE(read.status, 0) << "unit 3 never answers\n" << read.out << read.err;
+        reads += read.out;
     }
+    // Then the other functions: a register written (6), three written at once (16), input
+    // registers (4), coils (1), and a read beyond the unit's registers, which it refuses.
+    std::string others;
+    const Finished one = poll({"-a", "1", "-r", "1", "-t", "4"}, {"123"});
+    const Finished three = poll({"-a", "2", "-r", "3", "-t", "4"}, {"7", "8", "9"});
+    const Finished inputs = poll({"-a", "5", "-r", "1", "-c", "3", "-t", "3", "-1"});
+    const Finished coils = poll({"-a", "1", "-r", "1", "-c", "4", "-t", "0", "-1"});
+    for (const Finished* done : {&one, &three, &inputs, &coils}) {
+        EXPECT_EQ(done->status, 0) << done->out << done->err;
+        others += done->out;
+    }
+    const Finished refused = poll({"-a", "2", "-r", "200", "-c", "2", "-t", "4", "-1"});
+    EXPECT_NE(refused.err.find("Illegal data address"), std::string::npos) << refused.err;
+    others += refused.out;
     // Ctrl+C ends the listening once the last answer's copy is in.
     std::this_thread::sleep_for(std::chrono::milliseconds(500));
     ::kill(static_cast<pid_t>(listener_.processId()), SIGINT);
@@ -359,35 +384,41 @@ TEST_F(ModbusTapTest, TheListenerHearsWhatTheMasterSentAndReceived) {
                             listener_.readAllStandardError().toStdString()};
     EXPECT_EQ(listened.status, 1) << listened.err;  // unit 3's exchanges failed
 
-    const std::map<int, MasterSaw> saw = WhatMbpollSaw(polled);
-    ASSERT_EQ(saw.size(), 3u) << polled;
+    // Each answer to the reads of holding registers is the two registers mbpoll printed.
+    for (const auto& [unit, master] : WhatMbpollSaw(reads)) {
+        EXPECT_EQ(master.sent, 3) << unit;
+        EXPECT_EQ(master.values, 2 * master.received) << unit;
+    }
+    const std::map<int, MasterSaw> saw = WhatMbpollSaw(reads + others);
+    ASSERT_EQ(saw.size(), 4u) << reads << others;
     const QJsonObject document = Json(listened);
     EXPECT_EQ(document["stoppedBy"].toString(), "Ctrl+C") << listened.out;
     std::map<int, QJsonObject> heard;
     for (const QJsonValue& value : document["controllers"].toArray()) {
         heard[value.toObject()["address"].toInt()] = value.toObject();
     }
-    ASSERT_EQ(heard.size(), 3u) << listened.out;
+    ASSERT_EQ(heard.size(), 4u) << listened.out;
     int sentInAll = 0;
     int receivedInAll = 0;
     for (const auto& [unit, master] : saw) {
         SCOPED_TRACE(unit);
         const QJsonObject& controller = heard[unit];
-        EXPECT_EQ(master.sent, 3);
         EXPECT_EQ(controller["requests"].toInt(), master.sent);
         EXPECT_EQ(controller["good"].toInt(), master.received);
         EXPECT_EQ(controller["noAnswer"].toInt(), master.sent - master.received);
-        // Each answer received is the two registers mbpoll printed.
-        EXPECT_EQ(master.values, 2 * master.received);
         EXPECT_EQ(controller["badCrc"].toInt() + controller["wrongLength"].toInt() +
                       controller["wrongSource"].toInt() + controller["cut"].toInt(),
                   0);
         sentInAll += master.sent;
         receivedInAll += master.received;
     }
-    EXPECT_EQ(saw.at(1).received, 3);
-    EXPECT_EQ(saw.at(5).received, 3);
+    EXPECT_EQ(saw.at(1).received, 5);
+    EXPECT_EQ(saw.at(2).received, 2);
+    EXPECT_EQ(saw.at(5).received, 4);
+    // The refusal is a good answer, counted by its code.
+    EXPECT_EQ(heard[2]["exceptionCodes"].toObject(), (QJsonObject{{"2", 1}}));
     // The absent unit: asked, never answered, and so judged.
+    EXPECT_EQ(saw.at(3).sent, 3);
     EXPECT_EQ(saw.at(3).received, 0);
     EXPECT_EQ(heard[3]["good"].toInt(), 0);
     EXPECT_TRUE(heard[3]["responseToFirstMs"].isNull());
