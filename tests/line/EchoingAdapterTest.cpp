@@ -159,6 +159,35 @@ TEST(EchoingAdapter, TheDetectorFindsTheModbusControllersItFindsWithoutEcho) {
     EXPECT_EQ(report[1].missing, 0);
 }
 
+TEST(EchoingAdapter, AModbusAnswerThatRepeatsItsRequestIsNoEcho) {
+    // A write of one register is answered with the request itself, byte for byte: on a line
+    // without echo that is the answer, behind an echoing adapter it comes after the echo.
+    const Protocol& modbus = *ProtocolAt(*ProtocolIndexNamed("modbus-rtu"));
+    SimulatedController controller;
+    controller.address = "1";
+    const std::string write("\x01\x06\x00\x01\x00\xff", 6);
+    for (const bool echo : {false, true}) {
+        SCOPED_TRACE(echo);
+        testing::LineRig rig(EchoMode::Auto);
+        rig.port.SetLineProtocol(modbus);
+        SimulatedBus bus({controller}, 0.0, 7, modbus);
+        bus.SetEcho(echo);
+        BusPeer peer(rig.line, std::move(bus));
+        // The answer as the terminal shows it: its bytes in hexadecimal, then what they say.
+        EXPECT_EQ(testing::RunToEnd(rig.time, SendTerminalFrames(rig.port, rig.primo, write, "")),
+                  "01 06 00 01 00 FF 98 4A  (function 6)");
+        // A read after it is answered as it would be without the layer.
+        const std::string read = testing::RunToEnd(
+            rig.time, SendTerminalFrames(rig.port, rig.primo,
+                                         std::string("\x01\x03\x00\x01\x00\x01", 6), ""));
+        EXPECT_EQ(read.rfind("01 03 02 ", 0), 0u) << read;
+        const EchoReport report = rig.echoLayer.Echo().value_or(EchoReport{});
+        EXPECT_EQ(report.echoes, echo);
+        EXPECT_EQ(report.removed, echo ? 2 : 0);
+        EXPECT_EQ(report.differed, 0);
+    }
+}
+
 struct Heard final : ListenSink {
     void ExchangeJudged(const Exchange& exchange) override { exchanges.push_back(exchange); }
     std::vector<Exchange> exchanges;
