@@ -116,7 +116,9 @@ void EchoCancellingLine::Forget() {
     transmitterFreeAt_ = {};
 }
 
-void EchoCancellingLine::Output(std::string_view text) {
+void EchoCancellingLine::Output(std::string_view text) { OutputRequest(text, false); }
+
+void EchoCancellingLine::OutputRequest(std::string_view text, bool answerMayRepeatIt) {
     if (mode_ != EchoMode::Off && line_.PortOpen() && !text.empty()) {
         // Anything that arrived before this request is the far end's, not its echo.
         Pump();
@@ -125,7 +127,8 @@ void EchoCancellingLine::Output(std::string_view text) {
         // Across the network the echo makes the round trip as well.
         const Duration grace =
             EchoGrace(characterTime_) + line_.RoundTrip().value_or(Duration::zero());
-        expected_.push_back(Expected{std::string(text), 0, false, transmitterFreeAt_ + grace});
+        expected_.push_back(
+            Expected{std::string(text), 0, false, transmitterFreeAt_ + grace, answerMayRepeatIt});
         ArmDeadline();
     }
     line_.Output(text);
@@ -185,18 +188,30 @@ void EchoCancellingLine::Take(std::uint8_t byte, Instant arrival) const {
             Release();
             return;
         }
+        if (echo.mayBeAnswer && !echo.cameOnce) {
+            // Held until a second copy or the echo's time tells what it was.
+            echo.cameOnce = true;
+            echo.matched = 0;
+            return;
+        }
         found_ = true;
-        held_.Clear();
+        // The first copy was the echo; a second one is the far end's answer.
+        held_.Take(static_cast<int>(echo.text.size()));
+        HandOnHeld();
         ++report_.removed;
         expected_.pop_front();
     }
 }
 
-void EchoCancellingLine::Release() const {
+void EchoCancellingLine::HandOnHeld() const {
     while (held_.Count() > 0) {
         const std::optional<Instant> arrival = held_.ArrivalOf(0);
         received_.Append(held_.Take(1), *arrival);
     }
+}
+
+void EchoCancellingLine::Release() const {
+    HandOnHeld();
     expected_.clear();
 }
 

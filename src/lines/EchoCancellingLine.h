@@ -53,6 +53,7 @@ public:
     bool SetInputLen(std::int16_t length) override;
     bool SetPortOpen(bool open) override;
     void Output(std::string_view text) override;
+    void OutputRequest(std::string_view text, bool answerMayRepeatIt) override;
     std::string Input() override;
     std::string InputFirst(int count) override;
     std::string Peek(int count) const override;
@@ -74,12 +75,18 @@ private:
         std::size_t matched = 0;  // characters of the echo that have come back
         bool differed = false;
         Instant deadline;
+        // Its answer may be these bytes again: coming back whole once, they may be the answer;
+        // only a second copy behind them proves the first the echo.
+        bool mayBeAnswer = false;
+        bool cameOnce = false;
     };
 
     // Moves what the line below has received into this line's input, taking echoes off.
     void Pump() const;
     void Take(std::uint8_t byte, Instant arrival) const;
-    // Hands the held characters on as the far end's, and expects no more echo.
+    // Hands the held characters on as the far end's, with their own arrival stamps.
+    void HandOnHeld() const;
+    // Hands the held characters on, and expects no more echo.
     void Release() const;
     // Gives up the echoes whose time has run out.
     void ExpireEchoes();

@@ -77,6 +77,13 @@ public:
     // Hands `text` to the transmitter and returns at once; the characters go out in the
     // background.
     virtual void Output(std::string_view text) = 0;
+    // Output of a request whose answer may be its very bytes again (a Modbus write of one
+    // register): a layer still finding out whether the port echoes must not take that answer
+    // for the echo.
+    virtual void OutputRequest(std::string_view text, bool answerMayRepeatIt) {
+        static_cast<void>(answerMayRepeatIt);
+        Output(text);
+    }
     // Takes the received characters that are waiting (all of them, with an input length of 0).
     virtual std::string Input() = 0;
     // Takes the first `count` of the received characters that are waiting (all of them when

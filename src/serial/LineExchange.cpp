@@ -17,6 +17,11 @@ ExchangeOnLine LineFailed(const SerialLine& line) {
 
 }  // namespace
 
+bool AnswerMayRepeat(const Protocol& protocol, const Request& request, ExchangeKind kind) {
+    return protocol.CheckAnswer(request, kind, false, request.frame).verdict ==
+           ExchangeVerdict::Good;
+}
+
 QCoro::Task<ExchangeOnLine> MakeExchange(PortService& port, Primo& primo, const Protocol& protocol,
                                          Request request, ExchangeKind kind,
                                          ExchangeTimings timings, ExchangeSteps steps) {
@@ -40,7 +45,7 @@ QCoro::Task<ExchangeOnLine> MakeExchange(PortService& port, Primo& primo, const 
     if (!line.PortOpen()) {
         co_return LineFailed(line);
     }
-    line.Output(request.frame);
+    line.OutputRequest(request.frame, AnswerMayRepeat(protocol, request, kind));
     request.written = time.Now();
     // Until an answer is heard, the request's own last character is the last on the line.
     port.Heard(request.written +

@@ -26,6 +26,10 @@ struct ExchangeOnLine {
     std::string lineFailure;
 };
 
+// Whether the answer to `request` may be its very bytes again, as a Modbus write of one
+// register is answered: the protocol would take the request itself for a good answer.
+bool AnswerMayRepeat(const Protocol& protocol, const Request& request, ExchangeKind kind);
+
 // The one shape of an exchange of the test cycle, the line detector and the search across
 // settings: wait until the transmitter is idle, pause, write the protocol's request of `kind`
 // for `request.station` (kept in RequestText), wait for the answer within the window from the

@@ -2,6 +2,8 @@
 #include "serial/Terminal.h"
 
 #include "platform/Waits.h"
+#include "serial/LineExchange.h"
+#include "serial/ReceiveAnswer.h"
 
 namespace tarvel {
 
@@ -16,19 +18,20 @@ QCoro::Task<TerminalAnswer> SendTerminalExchange(PortService& port, Primo& primo
                                                  std::string command, std::string value) {
     SerialLine& line = port.Line();
     const Protocol& protocol = port.LineProtocol();
+    // The answer is to the last frame sent.
+    Request request;
+    request.frame = protocol.TerminalFrame(value.empty() ? command : value);
+    const bool mayRepeat = AnswerMayRepeat(protocol, request, ExchangeKind::Terminal);
     primo.RequestText = command;
     if (!primo.RequestText.empty()) {
-        line.Output(protocol.TerminalFrame(primo.RequestText));
+        line.OutputRequest(protocol.TerminalFrame(primo.RequestText), value.empty() && mayRepeat);
     }
     primo.RequestText = value;
     if (!primo.RequestText.empty()) {
         co_await Pause(port.Time(), port.TimingsOf(ExchangeKind::Terminal).pause);
-        line.Output(protocol.TerminalFrame(primo.RequestText));
+        line.OutputRequest(protocol.TerminalFrame(primo.RequestText), mayRepeat);
     }
     const Duration window = port.TimingsOf(ExchangeKind::Terminal).window;
-    // The answer is to the last frame sent.
-    Request request;
-    request.frame = protocol.TerminalFrame(value.empty() ? command : value);
     co_return co_await ReceiveTerminalAnswer(port, window, request);
 }
 

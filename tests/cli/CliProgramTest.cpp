@@ -195,6 +195,44 @@ TEST_F(CliProgramTest, ListeningToADescribedLineHearsTheMasterOfItsFile) {
     EXPECT_EQ(requests.size(), 4u);
 }
 
+TEST_F(CliProgramTest, ListeningToADescribedModbusLineJudgesEachControllerByItsFault) {
+    std::ofstream(File("modbus-master.json")) << R"({
+        "protocol": "modbus-rtu",
+        "controllers": [
+            { "address": 1, "baud": 19200, "parity": "none" },
+            { "address": 2, "baud": 19200, "parity": "none", "fault": "exception",
+              "exceptionCode": 6 },
+            { "address": 3, "baud": 19200, "parity": "none", "fault": "badCrc" }
+        ],
+        "master": { "baud": 19200, "parity": "none", "pollGapMs": 10, "answerTimeoutMs": 60,
+                    "writeEvery": 4, "broadcastEvery": 5, "turnaroundMs": 20,
+                    "addresses": [1, 2, 3, 4] }
+    })";
+    const Finished listened =
+        Run({"listen", "--protocol", "modbus-rtu", "--baud", "19200", "--parity", "none",
+             "--duration", "2s", "--json", "--simulate", File("modbus-master.json")});
+    EXPECT_EQ(listened.status, 1) << listened.err;  // 3 garbled, 4 absent
+    const QJsonObject document =
+        QJsonDocument::fromJson(QByteArray::fromStdString(listened.out)).object();
+    std::map<int, QJsonObject> by;
+    for (const QJsonValue& value : document["controllers"].toArray()) {
+        by[value.toObject()["address"].toInt()] = value.toObject();
+    }
+    ASSERT_EQ(by.size(), 4u) << listened.out;
+    for (const auto& [address, controller] : by) {
+        EXPECT_GT(controller["requests"].toInt(), 2) << address;
+    }
+    EXPECT_EQ(by[1]["good"].toInt(), by[1]["requests"].toInt());
+    EXPECT_EQ(by[2]["good"].toInt(), by[2]["requests"].toInt());
+    EXPECT_EQ(by[2]["exceptionCodes"].toObject(), (QJsonObject{{"6", by[2]["requests"].toInt()}}));
+    EXPECT_EQ(by[3]["badCrc"].toInt(), by[3]["requests"].toInt());
+    EXPECT_EQ(by[4]["noAnswer"].toInt(), by[4]["requests"].toInt());
+    const QJsonObject heard = document["heard"].toObject();
+    EXPECT_GT(heard["broadcasts"].toInt(), 0);
+    EXPECT_EQ(heard["crcErrors"].toInt(), by[3]["badCrc"].toInt());
+    EXPECT_EQ(heard["noiseBytes"].toInt(), 0);
+}
+
 TEST_F(CliProgramTest, AnEchoingAdapterIsFoundItsEchoRemovedAndToldOnce) {
     const std::string echoing = std::string(TARVEL_EXAMPLES_DIR) + "/echoing-adapter.json";
     const std::vector<std::string> test{"test", "--simulate", echoing, "--addresses",
@@ -225,6 +263,49 @@ TEST_F(CliProgramTest, AnEchoingAdapterIsFoundItsEchoRemovedAndToldOnce) {
     EXPECT_EQ(sent.status, 0) << sent.err;
     EXPECT_EQ(sent.out.substr(0, 1), "B") << sent.out;
     EXPECT_EQ(Run({"test", "--simulate", "--echo", "sometimes"}).status, 2);
+}
+
+TEST_F(CliProgramTest, AnEchoingAdapterOnAModbusLineIsFoundAndItsEchoRemoved) {
+    std::ofstream(File("modbus-echo.json")) << R"({
+        "protocol": "modbus-rtu",
+        "controllers": [ { "address": 1 }, { "address": 2, "fault": "exception" } ],
+        "echo": true
+    })";
+    const std::vector<std::string> test{
+        "test",        "--protocol", "modbus-rtu", "--simulate", File("modbus-echo.json"),
+        "--addresses", "1,2",        "--sweeps",   "4",          "--retry",
+        "0",           "--json"};
+    const Finished found = Run(test);
+    EXPECT_EQ(found.status, 0) << found.err << found.out;
+    EXPECT_EQ(found.err, "line-tarvel-cli: this port echoes what it sends; the echo is removed "
+                         "before answers are judged\n");
+    const QJsonObject document =
+        QJsonDocument::fromJson(QByteArray::fromStdString(found.out)).object();
+    EXPECT_TRUE(document["echo"].toBool()) << found.out;
+    EXPECT_EQ(document["echoFaults"].toObject()["differed"].toInt(-1), 0);
+    EXPECT_EQ(document["echoFaults"].toObject()["missing"].toInt(-1), 0);
+    EXPECT_EQ(document["controllers"].toArray().size(), 2);
+    for (const QJsonValue& value : document["controllers"].toArray()) {
+        EXPECT_EQ(value.toObject()["good"].toInt(), 4) << found.out;
+    }
+
+    // Left in, the echo of a read request is no answer to it: every exchange fails.
+    std::vector<std::string> off = test;
+    off.insert(off.end(), {"--echo", "off"});
+    const Finished unremoved = Run(off);
+    EXPECT_EQ(unremoved.status, 1) << unremoved.err;
+    const QJsonObject failed =
+        QJsonDocument::fromJson(QByteArray::fromStdString(unremoved.out)).object();
+    EXPECT_FALSE(failed["echo"].toBool(true));
+    EXPECT_EQ(failed["controllers"].toArray().size(), 2);
+    for (const QJsonValue& value : failed["controllers"].toArray()) {
+        EXPECT_EQ(value.toObject()["good"].toInt(-1), 0) << unremoved.out;
+    }
+
+    const Finished sent = Run({"send", "--protocol", "modbus-rtu", "--simulate",
+                               File("modbus-echo.json"), "--hex", "01 03 00 00 00 01"});
+    EXPECT_EQ(sent.status, 0) << sent.err;
+    EXPECT_EQ(sent.out.rfind("sent: 01 03 00 00 00 01 84 0A\n01 03 02 ", 0), 0u) << sent.out;
 }
 
 TEST_F(CliProgramTest, CtrlCEndsTheRunProperlyAndTheFilesAreComplete) {

@@ -9,11 +9,13 @@
 #include <QJsonDocument>
 #include <QJsonObject>
 #include <filesystem>
+#include <map>
 #include <sstream>
 
 #include "cli/CliSession.h"
 #include "platform/TextFiles.h"
 #include "platform/VirtualTime.h"
+#include "protocol/Protocols.h"
 #include "sim/SimulatedSerialLine.h"
 #include "support/Run.h"
 
@@ -134,6 +136,52 @@ TEST_F(CliSearchTest, CtrlCEndsTheSearchAfterTheAddressInProgressWithWhatWasFoun
     EXPECT_LT(document["settingsTried"].toInt(), 21);
     ASSERT_EQ(document["finds"].toArray().size(), 1);
     EXPECT_LT(document["seconds"].toDouble(), 62);
+}
+
+// A Modbus line of controllers at three speeds and framings: each is found at its own setting,
+// and the report tells how to reach each group with the protocol and the port's mode named.
+TEST_F(CliSearchTest, ModbusControllersAreEachFoundAtTheirOwnSetting) {
+    const auto at = [](int address, int baud, Parity parity) {
+        SimulatedController controller;
+        controller.address = std::to_string(address);
+        controller.baud = baud;
+        controller.framing = Framing{8, parity};
+        return controller;
+    };
+    bus.emplace(line, SimulatedBus({at(1, 19200, Parity::Even), at(7, 2400, Parity::Odd),
+                                    at(12, 57600, Parity::None), at(13, 19200, Parity::Even)},
+                                   0.0, 1, *ProtocolAt(*ProtocolIndexNamed("modbus-rtu"))));
+    // An RS-485 port: each suggested scan keeps the mode and its delays.
+    EXPECT_EQ(Run({"scan", "--all-settings", "--protocol", "modbus-rtu", "--addresses", "1-16",
+                   "--rs485-delays", "2,15", "--json"}),
+              kAllWell);
+    const QJsonObject document =
+        QJsonDocument::fromJson(QByteArray::fromStdString(out.str())).object();
+    EXPECT_EQ(document["settingsTried"].toInt(), 32);
+    std::map<int, std::string> found;
+    for (const QJsonValue& value : document["finds"].toArray()) {
+        const QJsonObject find = value.toObject();
+        EXPECT_TRUE(find["confirmed"].toBool());
+        EXPECT_EQ(find["dataBits"].toInt(), 8);
+        found[find["address"].toInt()] = std::to_string(find["baud"].toInt()) + " " +
+                                         find["parity"].toString().toStdString() + " " +
+                                         std::to_string(find["stopBits"].toInt());
+    }
+    // One stop bit reads two as well, and 8N2 is tried before 8N1.
+    EXPECT_EQ(
+        found,
+        (std::map<int, std::string>{
+            {1, "19200 even 1"}, {7, "2400 odd 1"}, {12, "57600 none 2"}, {13, "19200 even 1"}}))
+        << out.str();
+    EXPECT_EQ(document["cfgSetting"].toString(), "19200 8E1");
+    const std::string warning = document["warning"].toString().toStdString();
+    for (const char* reach :
+         {"2400 8O1: 7 (line-tarvel-cli scan --protocol modbus-rtu --baud 2400 --parity odd "
+          "--rs485 --rs485-delays 2,15)",
+          "57600 8N2: 12 (line-tarvel-cli scan --protocol modbus-rtu --baud 57600 --parity none "
+          "--stop-bits 2 --rs485 --rs485-delays 2,15)"}) {
+        EXPECT_NE(warning.find(reach), std::string::npos) << reach << "\nin\n" << warning;
+    }
 }
 
 TEST(CliSearchOptions, TheSearchSetsItsOwnSettingsAndRefusesThoseOfOneScan) {

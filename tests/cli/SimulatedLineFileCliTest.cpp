@@ -5,6 +5,9 @@
 
 #include <gtest/gtest.h>
 
+#include <QJsonArray>
+#include <QJsonDocument>
+#include <QJsonObject>
 #include <algorithm>
 #include <map>
 #include <sstream>
@@ -151,6 +154,134 @@ TEST(SimulatedLineFileListen, TheDescribedMasterPollsWhatItsFileSays) {
     for (const auto& [address, polls] : polled) {
         EXPECT_GE(polls, most - 1) << address;
     }
+}
+
+// A Modbus line whose own master polls 1 (healthy), 2 (refusing), 3 (a CRC that fails half the
+// time), 4 (silent) and 9 (not on the line), writes now and then and broadcasts: the listener's
+// JSON counts each controller's exchanges as the master's log has them, and what the line carried
+// besides.
+TEST(SimulatedLineFileListen, AModbusMastersPollsAreCountedPerControllerAndOnTheLine) {
+    auto read = ParseSimulatedLine(R"({
+        "protocol": "modbus-rtu",
+        "controllers": [
+            { "address": 1, "baud": 9600, "parity": "even", "answerDelayMs": 4 },
+            { "address": 2, "baud": 9600, "parity": "even", "fault": "exception",
+              "exceptionCode": 3 },
+            { "address": 3, "baud": 9600, "parity": "even", "fault": "badCrc", "faultRate": 0.5 },
+            { "address": 4, "baud": 9600, "parity": "even", "fault": "silent" }
+        ],
+        "seed": 5,
+        "master": { "baud": 9600, "parity": "even", "pollGapMs": 10, "answerTimeoutMs": 100,
+                    "writeEvery": 5, "broadcastEvery": 7, "turnaroundMs": 30,
+                    "addresses": [1, 2, 3, 4, 9] }
+    })",
+                                   "modbus-master.json");
+    ASSERT_TRUE(std::holds_alternative<SimulatedLine>(read)) << std::get<std::string>(read);
+    const SimulatedLine described = std::get<SimulatedLine>(read);
+    ASSERT_TRUE(described.master.has_value());
+    VirtualTime time{TimeOfDay{8, 0, 0}};
+    SimulatedSerialLine line{time};
+    SimulatedMaster master = MasterOf(described, *described.master);
+    std::optional<MasterOnLine> playing(std::in_place, master, line, time);
+    std::ostringstream out, err;
+    const CliOptions options =
+        ParseCliArguments({"listen", "--protocol", "modbus-rtu", "--baud", "9600", "--parity",
+                           "even", "--duration", "1m", "--answer-window", "0.15", "--json"});
+    ASSERT_EQ(options.error, "");
+    CliSession session(options, CliHost{time, line, out, err, false, "/dev/ttyS9"});
+    std::optional<int> status;
+    auto task = testing::StoreResult(session.Run(), status);
+    // The master stops a little before the listening does, so that every poll is judged.
+    time.RunFor(50s);
+    playing.reset();
+    EXPECT_TRUE(time.RunUntil([&] { return status.has_value(); }, 1h));
+    EXPECT_EQ(status, kLineFailures);
+    EXPECT_TRUE(line.Transmitted().empty());
+
+    struct Expected {
+        int requests = 0, good = 0, noAnswer = 0, badCrc = 0, exceptions = 0;
+        double firstMin = 1e9, firstMax = 0, lastMin = 1e9, lastMax = 0;
+    };
+    const auto ms = [](Duration time) {
+        return std::chrono::duration<double, std::milli>(time).count();
+    };
+    std::map<int, Expected> expected;
+    int broadcasts = 0;
+    int crcErrors = 0;
+    for (const MasterPoll& poll : master.Log()) {
+        if (poll.broadcast) {
+            ++broadcasts;
+            continue;
+        }
+        Expected& e = expected[std::stoi(poll.address)];
+        ++e.requests;
+        switch (CycleVerdictOf(poll)) {
+            case ExchangeVerdict::Good:
+                ++e.good;
+                e.firstMin = std::min(e.firstMin, ms(*poll.answerFirst - poll.requestEnd));
+                e.firstMax = std::max(e.firstMax, ms(*poll.answerFirst - poll.requestEnd));
+                e.lastMin = std::min(e.lastMin, ms(*poll.answerLast - poll.requestEnd));
+                e.lastMax = std::max(e.lastMax, ms(*poll.answerLast - poll.requestEnd));
+                // A refusal is the good answer it is, with the function's high bit set.
+                e.exceptions += (static_cast<unsigned char>(poll.answer.at(1)) & 0x80) != 0;
+                break;
+            case ExchangeVerdict::NoAnswer: ++e.noAnswer; break;
+            case ExchangeVerdict::BadCrc:
+                ++e.badCrc;
+                ++crcErrors;
+                break;
+            default: ADD_FAILURE() << "a poll of " << poll.address << " the line cannot make";
+        }
+    }
+    ASSERT_EQ(expected.size(), 5u);
+    EXPECT_GT(broadcasts, 10);
+    EXPECT_GT(expected[3].badCrc, 5);
+    EXPECT_GT(expected[3].good, 5);
+
+    const QJsonObject document =
+        QJsonDocument::fromJson(QByteArray::fromStdString(out.str())).object();
+    EXPECT_EQ(document["command"].toString(), "listen");
+    const QJsonArray controllers = document["controllers"].toArray();
+    ASSERT_EQ(controllers.size(), 5) << out.str();
+    for (const QJsonValue& value : controllers) {
+        const QJsonObject controller = value.toObject();
+        const int address = controller["address"].toInt();
+        SCOPED_TRACE(address);
+        const Expected& e = expected[address];
+        EXPECT_EQ(controller["requests"].toInt(), e.requests);
+        EXPECT_EQ(controller["good"].toInt(), e.good);
+        EXPECT_EQ(controller["noAnswer"].toInt(), e.noAnswer);
+        EXPECT_EQ(controller["badCrc"].toInt(), e.badCrc);
+        EXPECT_EQ(controller["exceptions"].toInt(), e.exceptions);
+        EXPECT_EQ(controller["wrongLength"].toInt() + controller["wrongSource"].toInt() +
+                      controller["cut"].toInt(),
+                  0);
+        if (e.good > 0) {
+            const QJsonObject first = controller["responseToFirstMs"].toObject();
+            const QJsonObject last = controller["responseToLastMs"].toObject();
+            EXPECT_NEAR(first["min"].toDouble(), e.firstMin, 0.1);
+            EXPECT_NEAR(first["max"].toDouble(), e.firstMax, 0.1);
+            EXPECT_NEAR(last["min"].toDouble(), e.lastMin, 0.1);
+            EXPECT_NEAR(last["max"].toDouble(), e.lastMax, 0.1);
+        }
+    }
+    EXPECT_EQ(expected[2].exceptions, expected[2].requests);
+    const std::map<int, std::string> judged{
+        {1, "healthy"}, {2, "healthy"}, {4, "silent"}, {9, "silent"}};
+    for (const QJsonValue& value : controllers) {
+        const QJsonObject controller = value.toObject();
+        const auto judgement = judged.find(controller["address"].toInt());
+        if (judgement != judged.end()) {
+            EXPECT_EQ(controller["judgement"].toString().toStdString(), judgement->second)
+                << controller["address"].toInt();
+        }
+    }
+    const QJsonObject heard = document["heard"].toObject();
+    // A broadcast is counted apart from the requests to one controller.
+    EXPECT_EQ(heard["requests"].toInt(), static_cast<int>(master.Log().size()) - broadcasts);
+    EXPECT_EQ(heard["broadcasts"].toInt(), broadcasts);
+    EXPECT_EQ(heard["crcErrors"].toInt(), crcErrors);
+    EXPECT_EQ(heard["noiseBytes"].toInt(), 0);
 }
 
 }  // namespace

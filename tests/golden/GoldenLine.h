@@ -17,6 +17,8 @@
 #include "lines/LineSettings.h"
 #include "platform/TextFiles.h"
 #include "platform/VirtualTime.h"
+#include "protocol/Protocols.h"
+#include "sim/SimulatedBus.h"
 #include "sim/SimulatedSerialLine.h"
 #include "support/Run.h"
 
@@ -192,6 +194,26 @@ private:
     SimulatedSerialLine& line_;
     std::string frame_;
 };
+
+// A Modbus RTU line at any speed: 1 answers register 0 with 215 after 5 ms, 2 refuses with
+// exception 2, 3 answers with a CRC that never holds; no controller has address 4.
+inline SimulatedBus ModbusGoldenBus() {
+    std::vector<SimulatedController> controllers(3);
+    for (std::size_t i = 0; i < controllers.size(); ++i) {
+        controllers[i].address = std::to_string(i + 1);
+    }
+    controllers[0].registers = {{0, 215}};
+    controllers[1].fault = ControllerFault::Exception;
+    controllers[2].fault = ControllerFault::BadCrc;
+    return SimulatedBus(controllers, 0.0, 1, *ProtocolAt(*ProtocolIndexNamed("modbus-rtu")));
+}
+
+// The Modbus test run whose report and files are pinned: one sweep over 1 to 4 at 9600 8E1,
+// each failure retried once.
+inline std::vector<std::string> ModbusGoldenRun() {
+    return {"test",        "--protocol", "modbus-rtu", "--baud", "9600",    "--parity", "even",
+            "--addresses", "1-4",        "--sweeps",   "1",      "--retry", "1"};
+}
 
 // One of line-tarvel-cli's commands on virtual time, on port 1 named /dev/ttyS9, its files in a
 // folder of its own.

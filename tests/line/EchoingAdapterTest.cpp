@@ -1,6 +1,6 @@
 // SPDX-License-Identifier: GPL-3.0-or-later
 // A line behind an adapter that echoes, on virtual time: the test cycle, the line detector, the
-// terminal and listening read it as they read the same line without echo.
+// terminal and listening read it as they read the same line without echo, on a Modbus line too.
 
 #include <gtest/gtest.h>
 
@@ -8,10 +8,12 @@
 
 #include "engine/Listener.h"
 #include "line/LineDetector.h"
+#include "protocol/Protocols.h"
 #include "serial/ReceiveAnswer.h"
 #include "serial/Terminal.h"
 #include "sim/SimulatedSerialLine.h"
 #include "support/EngineRig.h"
+#include "support/LineRig.h"
 #include "support/Run.h"
 
 namespace tarvel {
@@ -115,6 +117,75 @@ TEST(EchoingAdapter, TheTerminalShowsTheAnswerAloneAndAnUnansweredRequestAsNoAns
               kNoAnswer);
     // The settle after the silence sent a carriage return, whose echo went too.
     EXPECT_EQ(rig.Echo(), (EchoReport{true, 3, 0, 0}));
+}
+
+TEST(EchoingAdapter, TheDetectorFindsTheModbusControllersItFindsWithoutEcho) {
+    // 1 and 2 healthy, 3 silent, 4 refusing everything: a refusal proves the controller.
+    std::vector<SimulatedController> controllers(4);
+    for (std::size_t i = 0; i < controllers.size(); ++i) {
+        controllers[i].address = std::to_string(i + 1);
+    }
+    controllers[2].fault = ControllerFault::Silent;
+    controllers[3].fault = ControllerFault::Exception;
+    const Protocol& modbus = *ProtocolAt(*ProtocolIndexNamed("modbus-rtu"));
+    std::vector<std::int16_t> found[2];
+    EchoReport report[2];
+    for (const bool echo : {false, true}) {
+        testing::LineRig rig(EchoMode::Auto);
+        rig.port.SetLineProtocol(modbus);
+        rig.primo.RetryCount = 0;
+        SimulatedBus bus(controllers, 0.0, 7, modbus);
+        bus.SetEcho(echo);
+        BusPeer peer(rig.line, std::move(bus));
+        ControllerAddressTable table = StartupAddressTable();
+        LineDetector detector(rig.primo, rig.port, table);
+        detector.ScanOnly({1, 2, 3, 4, 5, 6});
+        LineUse lineUse(rig.time);
+        found[echo] =
+            testing::RunToEnd(rig.time,
+                              [&]() -> QCoro::Task<ScanEnd> {
+                                  co_return co_await detector.Scan(co_await lineUse.Acquire());
+                              }())
+                .found;
+        report[echo] = rig.echoLayer.Echo().value_or(EchoReport{});
+    }
+    EXPECT_EQ(found[0], (std::vector<std::int16_t>{1, 2, 4}));
+    EXPECT_EQ(found[1], found[0]);
+    EXPECT_FALSE(report[0].echoes);
+    // Every request came back whole and went, the unanswered ones too.
+    EXPECT_TRUE(report[1].echoes);
+    EXPECT_GE(report[1].removed, 6);
+    EXPECT_EQ(report[1].differed, 0);
+    EXPECT_EQ(report[1].missing, 0);
+}
+
+TEST(EchoingAdapter, AModbusAnswerThatRepeatsItsRequestIsNoEcho) {
+    // A write of one register is answered with the request itself, byte for byte: on a line
+    // without echo that is the answer, behind an echoing adapter it comes after the echo.
+    const Protocol& modbus = *ProtocolAt(*ProtocolIndexNamed("modbus-rtu"));
+    SimulatedController controller;
+    controller.address = "1";
+    const std::string write("\x01\x06\x00\x01\x00\xff", 6);
+    for (const bool echo : {false, true}) {
+        SCOPED_TRACE(echo);
+        testing::LineRig rig(EchoMode::Auto);
+        rig.port.SetLineProtocol(modbus);
+        SimulatedBus bus({controller}, 0.0, 7, modbus);
+        bus.SetEcho(echo);
+        BusPeer peer(rig.line, std::move(bus));
+        // The answer as the terminal shows it: its bytes in hexadecimal, then what they say.
+        EXPECT_EQ(testing::RunToEnd(rig.time, SendTerminalFrames(rig.port, rig.primo, write, "")),
+                  "01 06 00 01 00 FF 98 4A  (function 6)");
+        // A read after it is answered as it would be without the layer.
+        const std::string read = testing::RunToEnd(
+            rig.time, SendTerminalFrames(rig.port, rig.primo,
+                                         std::string("\x01\x03\x00\x01\x00\x01", 6), ""));
+        EXPECT_EQ(read.rfind("01 03 02 ", 0), 0u) << read;
+        const EchoReport report = rig.echoLayer.Echo().value_or(EchoReport{});
+        EXPECT_EQ(report.echoes, echo);
+        EXPECT_EQ(report.removed, echo ? 2 : 0);
+        EXPECT_EQ(report.differed, 0);
+    }
 }
 
 struct Heard final : ListenSink {

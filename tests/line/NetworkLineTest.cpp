@@ -8,14 +8,19 @@
 #include <unistd.h>
 
 #include <QEventLoop>
+#include <QJsonArray>
+#include <QJsonDocument>
+#include <QJsonObject>
 #include <QProcess>
 #include <QTimer>
 #include <functional>
+#include <map>
 
 #include "engine/TestCycle.h"
 #include "line/LineDetector.h"
 #include "lines/QtSerialLine.h"
 #include "platform/QtScheduler.h"
+#include "protocol/Protocols.h"
 #include "serial/PortService.h"
 #include "sim/PtyBusHost.h"
 #include "support/LineRig.h"
@@ -231,6 +236,65 @@ TEST_F(Ser2netLine, TheCommandLineTestsThroughSer2netAndNamesAConnectionThatFail
     EXPECT_EQ(refused.status, 3);
     EXPECT_EQ(refused.err,
               "line-tarvel-cli: cannot open the port: " + server->Url() + ": Connection refused\n");
+}
+
+// A Modbus line behind ser2net, reached both ways: as rfc2217://, where the program sets the
+// remote port's speed, and as tcp://, where the bytes pass as they are. A pseudo-terminal keeps
+// no parity, so the line runs 8N1.
+TEST(Ser2netModbusLine, TheCommandLineTestsThroughEitherKindOfPort) {
+    if (!testing::Ser2netProgram()) {
+        GTEST_SKIP() << testing::kNoSer2net;
+    }
+    const Protocol& modbus = *ProtocolAt(*ProtocolIndexNamed("modbus-rtu"));
+    // 1 healthy, 2 refusing with exception 2, 3 silent.
+    std::vector<SimulatedController> controllers(3);
+    for (std::size_t i = 0; i < controllers.size(); ++i) {
+        controllers[i].address = std::to_string(i + 1);
+    }
+    controllers[1].fault = ControllerFault::Exception;
+    controllers[2].fault = ControllerFault::Silent;
+    std::string failure;
+    const auto host = PtyBusHost::Start(SimulatedBus(controllers, 0.0, 1, modbus), failure);
+    ASSERT_TRUE(host) << failure;
+    for (const bool comPort : {true, false}) {
+        Ser2net server(host->DevicePath(), comPort);
+        ASSERT_TRUE(server.failure.empty()) << server.failure;
+        const QString url = QString::fromStdString(server.Url(comPort));
+        SCOPED_TRACE(url.toStdString());
+        const CliRun test =
+            RunCli({"test", "--protocol", "modbus-rtu", "--port", url, "--addresses", "1-3",
+                    "--sweeps", "3", "--retry", "0", "--baud", "19200", "--parity", "none",
+                    "--answer-window", "0.3", "--json"});
+        EXPECT_EQ(test.status, 1) << test.err;  // 3 is silent
+        const QJsonObject report =
+            QJsonDocument::fromJson(QByteArray::fromStdString(test.out)).object();
+        std::map<int, QJsonObject> by;
+        for (const QJsonValue& value : report["controllers"].toArray()) {
+            by[value.toObject()["address"].toInt()] = value.toObject();
+        }
+        ASSERT_EQ(by.size(), 3u) << test.out;
+        EXPECT_EQ(by[1]["good"].toInt(), 3);
+        EXPECT_EQ(by[2]["good"].toInt(), 3);
+        EXPECT_EQ(by[2]["exceptionCodes"].toObject(), (QJsonObject{{"2", 3}}));
+        EXPECT_EQ(by[3]["noAnswer"].toInt(), 3);
+        for (const auto& [address, controller] : by) {
+            EXPECT_EQ(controller["badCrc"].toInt() + controller["wrongLength"].toInt() +
+                          controller["wrongSource"].toInt() + controller["cut"].toInt(),
+                      0)
+                << address;
+        }
+        // Only the control protocol tells the remote port its speed.
+        EXPECT_EQ(PtySettings(host->DevicePath()).baud, comPort ? 19200 : 9600);
+        const CliRun scan = RunCli({"scan", "--protocol", "modbus-rtu", "--port", url,
+                                    "--addresses", "1-5", "--retry", "0", "--baud", "19200",
+                                    "--parity", "none", "--answer-window", "0.3", "--json"});
+        EXPECT_EQ(scan.status, 0) << scan.err;
+        EXPECT_EQ(QJsonDocument::fromJson(QByteArray::fromStdString(scan.out))
+                      .object()["found"]
+                      .toArray(),
+                  (QJsonArray{1, 2}))
+            << scan.out;
+    }
 }
 
 }  // namespace

@@ -1,11 +1,13 @@
 // SPDX-License-Identifier: GPL-3.0-or-later
 // The program's line on a port across the network, against a small fake server that does what
-// ser2net cannot be made to do: the Telnet escapes, the purges, the refusals and the silences.
+// ser2net cannot be made to do: the Telnet escapes, the purges, the refusals and the silences;
+// and the command-line program's Modbus frames through it.
 
 #include <gtest/gtest.h>
 #include <signal.h>
 
 #include <QEventLoop>
+#include <QProcess>
 #include <QTimer>
 #include <functional>
 
@@ -148,6 +150,37 @@ TEST(NetworkLine, TheWindowsThreadGoesOnWhileTheServerIsSilent) {
     EXPECT_TRUE(rig.Open());
     // About twenty in the second the negotiation is given; a blocked thread would have none.
     EXPECT_GE(ticks, 10);
+}
+
+// line-tarvel-cli sending a Modbus frame across the network: the remote port is set to the
+// protocol's 8 data bits with even parity, and a 0xFF in the frame or in its answer is a data
+// byte, doubled on the wire.
+TEST(NetworkLine, AModbusFrameGoesAt8E1AndItsEscapeBytesAreDoubledBothWays) {
+    FakeComPortServer server(FakeComPortServer::Mode::Agree);
+    QProcess program;
+    program.start(
+        QStringLiteral(TARVEL_CLI_PROGRAM),
+        {"send", "--protocol", "modbus-rtu", "--port", QString::fromStdString(server.Url()),
+         "--baud", "19200", "--parity", "even", "--hex", "01 06 00 01 00 FF"});
+    ASSERT_TRUE(program.waitForStarted(10000));
+    // The frame with its CRC, 98 4A.
+    const std::string frame("\x01\x06\x00\x01\x00\xff\xff\x98\x4a", 9);
+    ASSERT_TRUE(WaitUntil([&] { return server.Data().size() >= frame.size(); }, 10s))
+        << program.readAllStandardError().toStdString();
+    EXPECT_EQ(server.Data(), frame);
+    // A write of one register is answered with the request itself.
+    server.Send(frame);
+    ASSERT_TRUE(program.waitForFinished(10000));
+    const std::string out = program.readAllStandardOutput().toStdString();
+    EXPECT_EQ(program.exitCode(), 0) << program.readAllStandardError().toStdString();
+    EXPECT_EQ(out.rfind("sent: 01 06 00 01 00 FF 98 4A\n01 06 00 01 00 FF 98 4A", 0), 0u) << out;
+    // SET-BAUDRATE 19200, SET-DATASIZE 8, SET-PARITY even (3), as RFC 2217 numbers them.
+    const std::string received = server.Received();
+    for (const std::string& request : {std::string("\xff\xfa\x2c\x01\x00\x00\x4b\x00\xff\xf0", 10),
+                                       std::string("\xff\xfa\x2c\x02\x08\xff\xf0", 7),
+                                       std::string("\xff\xfa\x2c\x03\x03\xff\xf0", 7)}) {
+        EXPECT_NE(received.find(request), std::string::npos) << request.size();
+    }
 }
 
 }  // namespace
