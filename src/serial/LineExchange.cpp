@@ -48,8 +48,7 @@ QCoro::Task<ExchangeOnLine> MakeExchange(PortService& port, Primo& primo, const 
     line.OutputRequest(request.frame, AnswerMayRepeat(protocol, request, kind));
     request.written = time.Now();
     // Until an answer is heard, the request's own last character is the last on the line.
-    port.Heard(request.written +
-               port.CharacterTime() * static_cast<int>(request.frame.size()));
+    port.Heard(request.written + port.CharacterTime() * static_cast<int>(request.frame.size()));
     if (steps.written) {
         steps.written(request);
     }
