@@ -176,6 +176,16 @@ void EchoCancellingLine::Take(std::uint8_t byte, Instant arrival) const {
     }
     held_.Append(std::string_view(reinterpret_cast<const char*>(&byte), 1), arrival);
     if (byte != sent) {
+        if (echo.cameOnce) {
+            // A whole copy and then something else: a controller answers once, so the copy was
+            // the echo and this its answer (an exception, say). One such exchange proves too
+            // little to call the port an echoing one.
+            held_.Take(static_cast<int>(echo.text.size()));
+            ++report_.removed;
+            expected_.pop_front();
+            HandOnHeld();
+            return;
+        }
         // The far end's characters after all: this line does not echo, or not this time.
         Release();
         return;

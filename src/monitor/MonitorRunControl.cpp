@@ -40,6 +40,15 @@ MonitorRunControl::MonitorRunControl(Primo& primo, PortService& port, LineUse& l
     detector_.AddSink(scanProgress_);
 }
 
+std::string MonitorRunControl::AllStationsText() const {
+    const Protocol* chosen = ProtocolAt(primo_.ProtocolIndex);
+    if (chosen == nullptr || !chosen->ChecksFrames()) {
+        return std::string();
+    }
+    const std::vector<Station> all = chosen->Stations();
+    return chosen->StationText(all.front()) + "-" + chosen->StationText(all.back());
+}
+
 bool MonitorRunControl::Offered() const {
     const Protocol* chosen = ProtocolAt(primo_.ProtocolIndex);
     return chosen != nullptr && chosen->ChecksFrames();
@@ -162,15 +171,26 @@ QCoro::Task<> MonitorRunControl::Run(Kind kind) {
     // The line is free: the lease comes at once, before anything else may ask for it.
     LineUse::Lease lease = co_await lineUse_.Acquire();
     lease.MarkHeld(LongHold::MonitorRun);
-    const ProtocolOnLine speaking(port_, *protocol_, answerWindow_);
-    monitor_.SetAnswerWindow(answerWindow_);
+    // The line's protocol and both answer windows are the run's until it ends, however it ends.
+    struct RunChoices {
+        RunChoices(PortService& port, const Protocol& protocol, Duration window,
+                   LineMonitor& monitor)
+            : speaking(port, protocol, window), monitor_(monitor) {
+            monitor.SetAnswerWindow(window);
+        }
+        ~RunChoices() { monitor_.SetAnswerWindow(std::nullopt); }
+        RunChoices(const RunChoices&) = delete;
+        RunChoices& operator=(const RunChoices&) = delete;
+        ProtocolOnLine speaking;
+        LineMonitor& monitor_;
+    };
+    const RunChoices choices(port_, *protocol_, answerWindow_, monitor_);
     if (kind == Kind::Test) {
         runEnd_ = co_await cycle_.TxAscon(std::move(lease));
     } else {
         scanEnd_ = co_await detector_.Scan(std::move(lease));
         found_ = scanEnd_->found;
     }
-    monitor_.SetAnswerWindow(std::nullopt);
     ended_ = port_.Time().Now();
     ++revision_;
     const std::string& failure = runEnd_ ? runEnd_->lineFailure : scanEnd_->lineFailure;

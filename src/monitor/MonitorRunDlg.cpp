@@ -32,7 +32,7 @@ MonitorRunDlg::MonitorRunDlg(MonitorRunControl& control, QWidget* parent)
     auto* row = new QHBoxLayout(this);
     row->setContentsMargins(0, 4, 0, 4);
 
-    addresses_ = new QLineEdit("1-247", this);
+    addresses_ = new QLineEdit(this);
     addresses_->setObjectName("runAddresses");
     addresses_->setToolTip("Addresses and ranges of them, separated by commas: 1-10,17. A test "
                            "run asks at most 64; a scan asks all it is given.");
@@ -111,6 +111,12 @@ void MonitorRunDlg::Refresh() {
     const bool running = control_.Running();
     // A run goes on to its end even if "Comm" could be changed meanwhile: it is shown until then.
     setVisible(running || control_.Offered());
+    // Every address of the protocol chosen, until the operator writes his own.
+    const QString all = QString::fromStdString(control_.AllStationsText());
+    if (!all.isEmpty() && all != allStations_ && addresses_->text() == allStations_) {
+        addresses_->setText(all);
+        allStations_ = all;
+    }
     for (QWidget* field : std::initializer_list<QWidget*>{addresses_, register_, count_, window_,
                                                           testBtn_, scanBtn_}) {
         field->setEnabled(!running);

@@ -52,6 +52,8 @@ private:
     QPushButton* stopBtn_;
     QLabel* progress_;
     std::uint64_t shown_ = ~std::uint64_t{0};
+    // What the addresses field was last given of itself.
+    QString allStations_;
 };
 
 }  // namespace tarvel

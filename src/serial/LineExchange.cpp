@@ -64,7 +64,10 @@ QCoro::Task<ExchangeOnLine> MakeExchange(PortService& port, Primo& primo, const 
     }
     ExchangeOnLine done;
     done.exchange = ExchangeAfter(line, time, std::move(request), arrival);
-    if (done.exchange->lastArrival && *done.exchange->lastArrival > *port.LastHeard()) {
+    if (arrival.late) {
+        // More of it may still come: no silence is known to have begun.
+        port.ForgetHeard();
+    } else if (done.exchange->lastArrival && *done.exchange->lastArrival > *port.LastHeard()) {
         port.Heard(*done.exchange->lastArrival);
     }
     done.late = arrival.late;

@@ -57,6 +57,9 @@ QCoro::Task<bool> PortService::OpenPortAsync() {
 }
 
 QCoro::Task<> PortService::SettleLine() {
+    // What the settle drops has no stamps left to count a silence from: the next request keeps
+    // its whole pause.
+    lastHeard_.reset();
     // A serial device server's buffer is cleared with the host's.
     line_.PurgeReceived();
     line_.Input();

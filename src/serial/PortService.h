@@ -48,9 +48,11 @@ public:
     std::optional<Duration> AnswerWindow() const { return answerWindow_; }
     void SetLineProtocol(const Protocol& protocol) { protocol_ = &protocol; }
     // When the last character of the last exchange was on the line, as far as its stamps tell:
-    // where a silence before the next request begins. Nothing before the first exchange.
+    // where a silence before the next request begins. Nothing before the first exchange, and
+    // after one whose answer was late or a settle, whose last characters are not known.
     std::optional<Instant> LastHeard() const { return lastHeard_; }
     void Heard(Instant at) { lastHeard_ = at; }
+    void ForgetHeard() { lastHeard_.reset(); }
     Scheduler& Time() { return scheduler_; }
 
 private:

@@ -36,6 +36,7 @@ TEST(MonitorRunWindow, IsOfferedForModbusOnlyAndScansThenTestsWhatItFound) {
     rig.time.RunFor(MonitorDlg::RefreshPeriod);
     MonitorRunDlg& run = *window.MonitorRun();
     ASSERT_TRUE(run.isVisible());
+    EXPECT_EQ(run.AddressesEdit().text(), "1-247");
 
     run.AddressesEdit().setText("3-5");
     run.ScanButton().click();

@@ -361,7 +361,7 @@ TEST(ReportGolden, AModbusTestRunAsJson) {
         "    \"line\": {\n"
         "        \"driverErrors\": null,\n"
         "        \"exchanges\": 6,\n"
-        "        \"exchangesPerSecond\": 5.13,\n"
+        "        \"exchangesPerSecond\": 5.07,\n"
         "        \"good\": 2,\n"
         "        \"longestFailureRun\": 4,\n"
         "        \"successRate\": 33.3\n"

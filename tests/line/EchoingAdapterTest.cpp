@@ -188,6 +188,25 @@ TEST(EchoingAdapter, AModbusAnswerThatRepeatsItsRequestIsNoEcho) {
     }
 }
 
+TEST(EchoingAdapter, AnExceptionBehindTheEchoOfAWriteIsTheAnswer) {
+    // Behind an echoing adapter the copy of a write comes back before anything is known of the
+    // echo; the refusal after it shows the copy was the echo, not the controller's answer.
+    const Protocol& modbus = *ProtocolAt(*ProtocolIndexNamed("modbus-rtu"));
+    SimulatedController controller;
+    controller.address = "1";
+    controller.fault = ControllerFault::Exception;
+    testing::LineRig rig(EchoMode::Auto);
+    rig.port.SetLineProtocol(modbus);
+    SimulatedBus bus({controller}, 0.0, 7, modbus);
+    bus.SetEcho(true);
+    BusPeer peer(rig.line, std::move(bus));
+    const std::string shown = testing::RunToEnd(
+        rig.time,
+        SendTerminalFrames(rig.port, rig.primo, std::string("\x01\x06\x00\x01\x00\xff", 6), ""));
+    EXPECT_EQ(shown.rfind("01 86 02 ", 0), 0u) << shown;
+    EXPECT_EQ(rig.echoLayer.Echo().value_or(EchoReport{}).removed, 1);
+}
+
 struct Heard final : ListenSink {
     void ExchangeJudged(const Exchange& exchange) override { exchanges.push_back(exchange); }
     std::vector<Exchange> exchanges;

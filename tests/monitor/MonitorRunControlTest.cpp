@@ -181,6 +181,28 @@ TEST_F(MonitorRunControlTest, EveryRequestFollowsThreeAndAHalfCharactersOfSilenc
     }
 }
 
+TEST_F(MonitorRunControlTest, AfterAFailureTheSettleAndTheWholeSilenceComeBeforeTheNextRequest) {
+    // 7's answer comes after the window, while the line settles: the silence before the next
+    // request cannot count from a character it has not seen.
+    Controllers({Controller("7", {}, 60ms), Controller("1")});
+    control.TestBtn_Click(Choice("7,1", 50ms));
+    ASSERT_TRUE(time.RunUntil([&] { return monitor.Statistics().Exchanges() >= 12; }, 1min));
+    control.StopBtn_Click();
+    ASSERT_TRUE(time.RunUntil([&] { return !control.Running(); }, 1min));
+    const Protocol& modbus = *ProtocolAt(kModbusRtu);
+    const Duration least = modbus.SettleTime(CharacterTime()) + CharacterTime() * 7 / 2;
+    const TrafficLog& traffic = monitor.Traffic();
+    int afterFailures = 0;
+    for (std::size_t i = 1; i < traffic.Size(); ++i) {
+        const Exchange& before = traffic.At(i - 1).exchange;
+        if (before.Failed()) {
+            ++afterFailures;
+            EXPECT_GE(traffic.At(i).exchange.request.written - before.judged, least);
+        }
+    }
+    EXPECT_GE(afterFailures, 5);
+}
+
 TEST_F(MonitorRunControlTest, AStopBeforeTheFirstExchangeEndsTheRunWithoutOne) {
     Controllers({Controller("1")});
     control.TestBtn_Click(Choice("1"));
