@@ -43,6 +43,9 @@ Exchange ExchangeAfter(const SerialLine& line, const Scheduler& scheduler, Reque
 
 std::vector<Instant> ArrivalsOf(const SerialLine& line, int count) {
     std::vector<Instant> arrivals;
+    if (line.RoundTrip()) {
+        return arrivals;
+    }
     for (int index = 0; index < count; ++index) {
         const std::optional<Instant> arrival = line.ArrivalOf(index);
         if (!arrival) {

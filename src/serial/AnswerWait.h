@@ -51,8 +51,10 @@ QCoro::Task<AnswerArrival> AwaitAnswer(SerialLine& line, Scheduler& scheduler, I
 Exchange ExchangeAfter(const SerialLine& line, const Scheduler& scheduler, Request request,
                        const AnswerArrival& arrival);
 
-// When each of the first `count` waiting characters reached the host; none where the line
-// cannot tell for every one of them.
+// When each of the first `count` waiting characters reached the host, for telling the line's
+// silences; none where the line cannot tell for every one of them, and none across the network:
+// a device server packs the line's characters into segments as it likes, and a pause between
+// two of them is no silence of the line.
 std::vector<Instant> ArrivalsOf(const SerialLine& line, int count);
 
 // The wait before every request: it hands the thread over once, then waits until the line has
