@@ -142,7 +142,12 @@ struct ProgramSide {
               const Protocol& protocol = DefaultProtocol(), int baud = 9600) {
         ports.Assign(1, device);
         line = std::make_unique<QtSerialLine>(ports, scheduler);
-        echoLayer = std::make_unique<EchoCancellingLine>(*line, scheduler, echo);
+        return OpenOn(*line, device, echo, protocol, baud);
+    }
+    // The same on a line of the caller's, named `device` in messages.
+    bool OpenOn(SerialLine& serialLine, const std::string& device, EchoMode echo,
+                const Protocol& protocol, int baud) {
+        echoLayer = std::make_unique<EchoCancellingLine>(serialLine, scheduler, echo);
         primo.PortNumber = 1;
         primo.BaudText = " " + std::to_string(baud);
         primo.ParityText = "N";
