@@ -80,9 +80,13 @@ void SimulatedSerialLine::Output(std::string_view text) {
         return;
     }
     const Duration characterTime = CharacterTime(settings_);
+    // The whole text is handed to the transmitter at once, as a driver takes a write: the clock
+    // is read once, so that a thread paused inside this loop on real time leaves no gap between
+    // the characters on the wire.
+    const Instant handedOver = scheduler_.Now();
     for (const char c : text) {
         const auto byte = static_cast<std::uint8_t>(c);
-        const Instant end = std::max(scheduler_.Now(), transmitterFreeAt_) + characterTime;
+        const Instant end = std::max(handedOver, transmitterFreeAt_) + characterTime;
         transmitterFreeAt_ = end;
         ++unsent_;
         scheduler_.CallAt(end, [this, byte, end, characterTime, session = session_] {

@@ -36,6 +36,45 @@ TEST_F(OpenLine, TheTransmitterSendsOneCharacterAfterTheOtherAtTheLineSpeed) {
     EXPECT_EQ(line.Transmitted().back().end.time_since_epoch(), character * 9);
 }
 
+// A clock that has moved on five milliseconds each time it is read, as a real one has for a thread
+// that is paused between two readings.
+class SlippingClock final : public Scheduler {
+public:
+    explicit SlippingClock(VirtualTime& time) : time_(time) {}
+    Instant Now() const override {
+        slipped_ += 5ms;
+        return time_.Now() + slipped_;
+    }
+    LocalDateTime LocalNow() const override { return time_.LocalNow(); }
+    TimerId CallAt(Instant when, std::function<void()> task) override {
+        return time_.CallAt(when, std::move(task));
+    }
+    void CallSoon(std::function<void()> task) override { time_.CallSoon(std::move(task)); }
+    void Cancel(TimerId id) override { time_.Cancel(id); }
+    void RunAside(std::function<void()> work, std::function<void()> done) override {
+        time_.RunAside(std::move(work), std::move(done));
+    }
+
+private:
+    VirtualTime& time_;
+    mutable Duration slipped_{0};
+};
+
+TEST(SimulatedSerialLine, AWriteLeavesNoGapBetweenItsCharactersHoweverLateTheThreadIs) {
+    VirtualTime time;
+    SlippingClock slipping(time);
+    SimulatedSerialLine line(slipping);
+    ASSERT_TRUE(line.SetSettings(" 9600,N,8, 1"));
+    ASSERT_TRUE(line.SetPortOpen(true));
+    const Duration character = CharacterTime(line.Settings());
+    line.Output(std::string("\x01\x03\x00\x00\x00\x01\x84\x0a", 8));
+    time.RunFor(1s);
+    ASSERT_EQ(line.Transmitted().size(), 8u);
+    for (std::size_t i = 1; i < 8; ++i) {
+        EXPECT_EQ(line.Transmitted()[i].end - line.Transmitted()[i - 1].end, character) << i;
+    }
+}
+
 TEST_F(OpenLine, FarEndCharactersArriveWithTheirLastStopBit) {
     int notified = 0;
     auto subscription = line.InputActivity().Subscribe([&] { ++notified; });
