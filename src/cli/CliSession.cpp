@@ -93,11 +93,18 @@ Provenance CliSession::MadeOf(bool usesLine) const {
 }
 
 void CliSession::NoteEcho() {
-    if (echoNoted_) {
+    const std::optional<EchoReport> echo = host_.line.Echo();
+    if (!echo) {
         return;
     }
-    const std::optional<EchoReport> echo = host_.line.Echo();
-    if (!echo || !echo->echoes) {
+    if (echo->undecided > undecidedNoted_) {
+        undecidedNoted_ = echo->undecided;
+        if (host_.progress) {
+            EndProgress(host_.err);
+        }
+        host_.err << "line-tarvel-cli: " << kUndecidedEchoNotice << "\n";
+    }
+    if (echoNoted_ || !echo->echoes) {
         return;
     }
     echoNoted_ = true;

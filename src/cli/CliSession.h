@@ -107,6 +107,7 @@ private:
     // Tells on standard error, once, that the port echoes.
     void NoteEcho();
     bool echoNoted_ = false;
+    long undecidedNoted_ = 0;
 
     // One file each.
     QCoro::Task<int> Scan();

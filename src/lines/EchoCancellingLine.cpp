@@ -127,8 +127,8 @@ void EchoCancellingLine::OutputRequest(std::string_view text, bool answerMayRepe
         // Across the network the echo makes the round trip as well.
         const Duration grace =
             EchoGrace(characterTime_) + line_.RoundTrip().value_or(Duration::zero());
-        expected_.push_back(
-            Expected{std::string(text), 0, false, transmitterFreeAt_ + grace, answerMayRepeatIt});
+        expected_.push_back(Expected{std::string(text), 0, false, transmitterFreeAt_ + grace,
+                                     transmitterFreeAt_, answerMayRepeatIt});
         ArmDeadline();
     }
     line_.Output(text);
@@ -198,7 +198,10 @@ void EchoCancellingLine::Take(std::uint8_t byte, Instant arrival) const {
             Release();
             return;
         }
-        if (echo.mayBeAnswer && !echo.cameOnce) {
+        // A copy that began to arrive before the request was out cannot be the controller's
+        // answer, which starts only once the request has ended.
+        const Instant copyBegan = *held_.ArrivalOf(held_.Count() - static_cast<int>(echo.matched));
+        if (echo.mayBeAnswer && !echo.cameOnce && copyBegan >= echo.sentBy + characterTime_) {
             // Held until a second copy or the echo's time tells what it was.
             echo.cameOnce = true;
             echo.matched = 0;
@@ -229,6 +232,9 @@ void EchoCancellingLine::ExpireEchoes() {
     const Instant now = scheduler_.Now();
     while (!expected_.empty() && expected_.front().deadline <= now) {
         if (!Echoing()) {
+            // One copy of a request whose answer repeats it, and nothing behind it: the echo of
+            // a request no one answered, or the answer on a line that does not echo.
+            report_.undecided += expected_.front().cameOnce ? 1 : 0;
             Release();
             return;
         }

@@ -26,6 +26,11 @@ std::optional<EchoMode> EchoModeNamed(std::string_view name);  // "auto", "on", 
 // What the windows and the command line tell of a port found to echo.
 inline constexpr const char* kEchoNotice =
     "this port echoes what it sends; the echo is removed before answers are judged";
+// What they tell of an answer that repeats its request, came once, and came too late to say
+// whether the port or the controller sent it.
+inline constexpr const char* kUndecidedEchoNotice =
+    "the answer repeats the request byte for byte and came once: it may be this port's echo of a "
+    "request that no one answered (--echo on or off says which the port does)";
 
 // A serial line in front of another that takes the echo of each request off the input, for the
 // two-wire RS-485 adapters that keep their receiver on while they send. Without it every answer
@@ -75,6 +80,9 @@ private:
         std::size_t matched = 0;  // characters of the echo that have come back
         bool differed = false;
         Instant deadline;
+        // When its last character leaves the host, as the host reckons it: no answer to it can
+        // end sooner than a character later.
+        Instant sentBy;
         // Its answer may be these bytes again: coming back whole once, they may be the answer;
         // only a second copy behind them proves the first the echo.
         bool mayBeAnswer = false;

@@ -19,6 +19,7 @@
 #include "core/ConfigFile.h"
 #include "core/HexText.h"
 #include "core/ListFile.h"
+#include "lines/EchoCancellingLine.h"
 #include "lines/LineSettings.h"
 #include "monitor/MonitorCsv.h"
 #include "platform/TextFiles.h"
@@ -38,6 +39,7 @@ using namespace std::chrono_literals;
 struct CliSessionTest : ::testing::Test {
     VirtualTime time;
     SimulatedSerialLine line{time};
+    SerialLine* hostLine = &line;  // the top of the stack the session speaks through
     std::optional<BusPeer> bus{std::in_place, line, SimulatedBus(DemoControllers(), 0.0, 1)};
     std::ostringstream out;
     std::ostream* output = &out;  // what the session prints its results on
@@ -66,7 +68,7 @@ struct CliSessionTest : ::testing::Test {
     int Run(const std::vector<std::string>& arguments) {
         const CliOptions options = ParseCliArguments(arguments);
         EXPECT_EQ(options.error, "");
-        CliSession session(options, CliHost{time, line, *output, err, progress, "/dev/ttyS9"});
+        CliSession session(options, CliHost{time, *hostLine, *output, err, progress, "/dev/ttyS9"});
         std::optional<int> status;
         auto task = testing::StoreResult(session.Run(), status);
         if (meanwhile) {
@@ -747,6 +749,32 @@ TEST_F(ModbusCliSessionTest, AnAnswerOfAFunctionOfUnknownLengthEndsWithTheLinesS
     const std::string answer = HexText(MakersFunctionPeer::Answer());
     EXPECT_EQ(out.str(), "sent: " + HexText(modbus::WithCrc(std::string("\x01\x41\x00\x07", 4))) +
                              "\n" + answer + "  (function 65)\nverdict: good\n");
+}
+
+// An adapter that gives back each character 16 ms after it left, as a USB adapter's latency
+// timer does, on a line where no one answers.
+class LateEchoPeer final : public LinePeer {
+public:
+    explicit LateEchoPeer(SimulatedSerialLine& line) : line_(line) { line_.AttachPeer(this); }
+    ~LateEchoPeer() override { line_.AttachPeer(nullptr); }
+    void HostCharacter(std::uint8_t byte, Instant end, Duration /*characterTime*/) override {
+        line_.DeliverAt(end + 16ms, byte);
+    }
+
+private:
+    SimulatedSerialLine& line_;
+};
+
+TEST_F(ModbusCliSessionTest, AWriteThatComesBackOnceTooLateToTellIsReportedAsPerhapsTheEcho) {
+    bus.reset();
+    LateEchoPeer peer(line);
+    EchoCancellingLine echoLayer(line, time, EchoMode::Auto);
+    hostLine = &echoLayer;
+    EXPECT_EQ(Run({"send", "--protocol", "modbus-rtu", "--baud", "9600", "--parity", "even",
+                   "--hex", "01 06 00 01 00 FF"}),
+              kAllWell);
+    EXPECT_NE(out.str().find("verdict: good"), std::string::npos) << out.str();
+    EXPECT_EQ(err.str(), std::string("line-tarvel-cli: ") + kUndecidedEchoNotice + "\n");
 }
 
 TEST_F(ModbusCliSessionTest, ShortGapsAreCountedWhereTheHostCanTellThemAndNotMeasuredElsewhere) {

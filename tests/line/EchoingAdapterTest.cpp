@@ -207,6 +207,25 @@ TEST(EchoingAdapter, AnExceptionBehindTheEchoOfAWriteIsTheAnswer) {
     EXPECT_EQ(rig.echoLayer.Echo().value_or(EchoReport{}).removed, 1);
 }
 
+TEST(EchoingAdapter, TheEchoOfAWriteNoOneAnswersIsNoAnswer) {
+    // The copy of a write that repeats itself came back while the write was still going out:
+    // the adapter's echo, not a controller's answer, however alike they are.
+    const Protocol& modbus = *ProtocolAt(*ProtocolIndexNamed("modbus-rtu"));
+    SimulatedController controller;
+    controller.address = "1";
+    controller.fault = ControllerFault::Silent;
+    testing::LineRig rig(EchoMode::Auto);
+    rig.port.SetLineProtocol(modbus);
+    SimulatedBus bus({controller}, 0.0, 7, modbus);
+    bus.SetEcho(true);
+    BusPeer peer(rig.line, std::move(bus));
+    const TerminalAnswer answer = testing::RunToEnd(
+        rig.time,
+        SendTerminalExchange(rig.port, rig.primo, std::string("\x01\x06\x00\x01\x00\xff", 6), ""));
+    EXPECT_EQ(answer.verdict, ExchangeVerdict::NoAnswer) << answer.shown;
+    EXPECT_EQ(rig.echoLayer.Echo().value_or(EchoReport{}), (EchoReport{true, 1, 0, 0, 0}));
+}
+
 struct Heard final : ListenSink {
     void ExchangeJudged(const Exchange& exchange) override { exchanges.push_back(exchange); }
     std::vector<Exchange> exchanges;

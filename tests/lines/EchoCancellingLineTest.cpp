@@ -197,6 +197,26 @@ TEST_F(EchoLayerTest, AnEchoThatComesLateWithinItsGraceIsStillTakenOff) {
     EXPECT_EQ(Report(), (EchoReport{true, 1, 0, 0}));
 }
 
+TEST_F(EchoLayerTest, ACopyOfAWriteIsTheEchoWhenItBeganBeforeTheWriteWasOutUndecidedAfter) {
+    // A Modbus write of one register, answered with itself; here no controller answers it.
+    const std::string write("\x01\x06\x00\x01\x00\xff\x98\x4a", 8);
+    Open(EchoMode::Auto);
+    layer->OutputRequest(write, true);
+    time.RunFor(200ms);
+    // Its first character came back while the rest was still being sent: the port's doing.
+    EXPECT_EQ(layer->Peek(100), "");
+    EXPECT_EQ(Report(), (EchoReport{true, 1, 0, 0, 0}));
+
+    // Handed on a packet later, the copy could as well be the controller's answer: it is read
+    // as one, and counted as undecided for whoever reports the answer.
+    wire.echoLatency = 16ms;
+    Open(EchoMode::Auto);
+    layer->OutputRequest(write, true);
+    time.RunFor(200ms);
+    EXPECT_EQ(layer->Peek(100), write);
+    EXPECT_EQ(Report(), (EchoReport{false, 0, 0, 0, 1}));
+}
+
 // The simulated line as a port across the network, whose every character comes back a
 // measured round trip later than on a port of the host.
 struct AcrossTheNetwork final : LineFilter {
