@@ -171,25 +171,28 @@ QCoro::Task<> MonitorRunControl::Run(Kind kind) {
     // The line is free: the lease comes at once, before anything else may ask for it.
     LineUse::Lease lease = co_await lineUse_.Acquire();
     lease.MarkHeld(LongHold::MonitorRun);
-    // The line's protocol and both answer windows are the run's until it ends, however it ends.
-    struct RunChoices {
-        RunChoices(PortService& port, const Protocol& protocol, Duration window,
-                   LineMonitor& monitor)
-            : speaking(port, protocol, window), monitor_(monitor) {
-            monitor.SetAnswerWindow(window);
+    {
+        // The line's protocol and both answer windows are the run's until it ends, however it
+        // ends, and are given back before a message of its end is shown.
+        struct RunChoices {
+            RunChoices(PortService& port, const Protocol& protocol, Duration window,
+                       LineMonitor& monitor)
+                : speaking(port, protocol, window), monitor_(monitor) {
+                monitor.SetAnswerWindow(window);
+            }
+            ~RunChoices() { monitor_.SetAnswerWindow(std::nullopt); }
+            RunChoices(const RunChoices&) = delete;
+            RunChoices& operator=(const RunChoices&) = delete;
+            ProtocolOnLine speaking;
+            LineMonitor& monitor_;
+        };
+        const RunChoices choices(port_, *protocol_, answerWindow_, monitor_);
+        if (kind == Kind::Test) {
+            runEnd_ = co_await cycle_.TxAscon(std::move(lease));
+        } else {
+            scanEnd_ = co_await detector_.Scan(std::move(lease));
+            found_ = scanEnd_->found;
         }
-        ~RunChoices() { monitor_.SetAnswerWindow(std::nullopt); }
-        RunChoices(const RunChoices&) = delete;
-        RunChoices& operator=(const RunChoices&) = delete;
-        ProtocolOnLine speaking;
-        LineMonitor& monitor_;
-    };
-    const RunChoices choices(port_, *protocol_, answerWindow_, monitor_);
-    if (kind == Kind::Test) {
-        runEnd_ = co_await cycle_.TxAscon(std::move(lease));
-    } else {
-        scanEnd_ = co_await detector_.Scan(std::move(lease));
-        found_ = scanEnd_->found;
     }
     ended_ = port_.Time().Now();
     ++revision_;

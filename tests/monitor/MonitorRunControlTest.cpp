@@ -212,5 +212,22 @@ TEST_F(MonitorRunControlTest, AStopBeforeTheFirstExchangeEndsTheRunWithoutOne) {
     EXPECT_EQ(port.LineProtocol().Name(), "Ascon");
 }
 
+TEST_F(MonitorRunControlTest, ALostLineIsToldWithTheLineAlreadyGivenBack) {
+    Controllers({Controller("1")});
+    std::string speakingWhileTold;
+    std::optional<Duration> windowWhileTold;
+    prompts.whileOpen = [&] {
+        speakingWhileTold = port.LineProtocol().Name();
+        windowWhileTold = port.AnswerWindow();
+    };
+    control.TestBtn_Click(Choice("1"));
+    time.RunFor(200ms);
+    line.Lose("the adapter was pulled out");
+    ASSERT_TRUE(time.RunUntil([&] { return !control.Running(); }, 1min));
+    EXPECT_NE(LastMessage().find("the adapter was pulled out"), std::string::npos) << LastMessage();
+    EXPECT_EQ(speakingWhileTold, "Ascon");
+    EXPECT_EQ(windowWhileTold, std::nullopt);
+}
+
 }  // namespace
 }  // namespace tarvel
