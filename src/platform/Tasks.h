@@ -18,6 +18,10 @@ namespace tarvel {
 //
 // The owner belongs to the object whose members its coroutines use, so it lives as long as they
 // may; should it go first all the same, a coroutine that ends later no longer reports to it.
+// None resumes after its owner has gone: a coroutine resumes only from the scheduler's loop; the
+// window program's owners are members of windows and controls that `Program` keeps for as long
+// as that loop runs, and "E&xit !" ends the process from inside the loop without destroying
+// them.
 class TaskOwner {
 public:
     // Told what escaped a coroutine, by the exception's own text. The coroutine still counts as
