@@ -111,6 +111,7 @@ void EchoCancellingLine::Forget() {
     held_.Clear();
     expected_.clear();
     found_ = false;
+    shownNoEcho_ = false;
     scheduler_.Cancel(deadlineTimer_);
     deadlineTimer_ = 0;
     transmitterFreeAt_ = {};
@@ -127,8 +128,8 @@ void EchoCancellingLine::OutputRequest(std::string_view text, bool answerMayRepe
         // Across the network the echo makes the round trip as well.
         const Duration grace =
             EchoGrace(characterTime_) + line_.RoundTrip().value_or(Duration::zero());
-        expected_.push_back(Expected{std::string(text), 0, false, transmitterFreeAt_ + grace,
-                                     transmitterFreeAt_, answerMayRepeatIt});
+        expected_.push_back(
+            Expected{std::string(text), 0, false, transmitterFreeAt_ + grace, answerMayRepeatIt});
         ArmDeadline();
     }
     line_.Output(text);
@@ -187,6 +188,7 @@ void EchoCancellingLine::Take(std::uint8_t byte, Instant arrival) const {
             return;
         }
         // The far end's characters after all: this line does not echo, or not this time.
+        NoEchoOf(echo);
         Release();
         return;
     }
@@ -198,11 +200,16 @@ void EchoCancellingLine::Take(std::uint8_t byte, Instant arrival) const {
             Release();
             return;
         }
-        // A copy that began to arrive before the request was out cannot be the controller's
-        // answer, which starts only once the request has ended.
-        const Instant copyBegan = *held_.ArrivalOf(held_.Count() - static_cast<int>(echo.matched));
-        if (echo.mayBeAnswer && !echo.cameOnce && copyBegan >= echo.sentBy + characterTime_) {
-            // Held until a second copy or the echo's time tells what it was.
+        if (echo.mayBeAnswer && !echo.cameOnce) {
+            // A port that has already let a request go by without giving it back does not echo:
+            // the copy is the answer.
+            if (shownNoEcho_) {
+                Release();
+                return;
+            }
+            // Held until a second copy or the echo's time tells what it was. The time the copy
+            // came cannot tell: a port without a wire of its own (a virtual one, a gateway at
+            // another speed, a device server) may answer before the request could have left.
             echo.cameOnce = true;
             echo.matched = 0;
             return;
@@ -213,6 +220,13 @@ void EchoCancellingLine::Take(std::uint8_t byte, Instant arrival) const {
         HandOnHeld();
         ++report_.removed;
         expected_.pop_front();
+    }
+}
+
+void EchoCancellingLine::NoEchoOf(const Expected& echo) const {
+    // Only a request's worth tells: a short one may be answered with its own first characters.
+    if (echo.text.size() >= kTellingEcho) {
+        shownNoEcho_ = true;
     }
 }
 
@@ -232,9 +246,13 @@ void EchoCancellingLine::ExpireEchoes() {
     const Instant now = scheduler_.Now();
     while (!expected_.empty() && expected_.front().deadline <= now) {
         if (!Echoing()) {
+            const Expected& echo = expected_.front();
             // One copy of a request whose answer repeats it, and nothing behind it: the echo of
             // a request no one answered, or the answer on a line that does not echo.
-            report_.undecided += expected_.front().cameOnce ? 1 : 0;
+            report_.undecided += echo.cameOnce && echo.matched == 0 ? 1 : 0;
+            if (!echo.cameOnce) {
+                NoEchoOf(echo);
+            }
             Release();
             return;
         }

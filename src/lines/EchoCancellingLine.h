@@ -26,11 +26,11 @@ std::optional<EchoMode> EchoModeNamed(std::string_view name);  // "auto", "on", 
 // What the windows and the command line tell of a port found to echo.
 inline constexpr const char* kEchoNotice =
     "this port echoes what it sends; the echo is removed before answers are judged";
-// What they tell of an answer that repeats its request, came once, and came too late to say
-// whether the port or the controller sent it.
+// What the command line tells of an answer that repeats its request byte for byte and came
+// once, on a port that has shown neither that it echoes nor that it does not.
 inline constexpr const char* kUndecidedEchoNotice =
     "the answer repeats the request byte for byte and came once: it may be this port's echo of a "
-    "request that no one answered (--echo on or off says which the port does)";
+    "request that no one answered (--echo on or --echo off says whether the port echoes)";
 
 // A serial line in front of another that takes the echo of each request off the input, for the
 // two-wire RS-485 adapters that keep their receiver on while they send. Without it every answer
@@ -80,9 +80,6 @@ private:
         std::size_t matched = 0;  // characters of the echo that have come back
         bool differed = false;
         Instant deadline;
-        // When its last character leaves the host, as the host reckons it: no answer to it can
-        // end sooner than a character later.
-        Instant sentBy;
         // Its answer may be these bytes again: coming back whole once, they may be the answer;
         // only a second copy behind them proves the first the echo.
         bool mayBeAnswer = false;
@@ -92,6 +89,8 @@ private:
     // Moves what the line below has received into this line's input, taking echoes off.
     void Pump() const;
     void Take(std::uint8_t byte, Instant arrival) const;
+    // A request went by without coming back whole: the port may not echo at all.
+    void NoEchoOf(const Expected& echo) const;
     // Hands the held characters on as the far end's, with their own arrival stamps.
     void HandOnHeld() const;
     // Hands the held characters on, and expects no more echo.
@@ -116,6 +115,9 @@ private:
     mutable StampedInput held_;
     mutable std::deque<Expected> expected_;
     mutable bool found_ = false;
+    // A request of a telling length went by without its copy: until the port is found to echo,
+    // a copy of a request whose answer may repeat it is that answer.
+    mutable bool shownNoEcho_ = false;
     mutable EchoReport report_;
     Instant transmitterFreeAt_{};
     Scheduler::TimerId deadlineTimer_ = 0;

@@ -34,8 +34,8 @@ struct EchoReport {
     long removed = 0;     // echoes taken off the input, the ones below included
     long differed = 0;    // echoes unlike what was sent: a collision on the wire
     long missing = 0;     // echoes that did not come back whole in time
-    // Requests whose answer may repeat them (a Modbus write) that came back once, too late to
-    // tell by the time whether the port or the controller sent it: handed on as the answer.
+    // Requests whose answer may repeat them (a Modbus write) that came back once on a port not
+    // yet known to echo or not: handed on as the answer, though it may have been the echo.
     long undecided = 0;
     friend bool operator==(const EchoReport&, const EchoReport&) = default;
 };

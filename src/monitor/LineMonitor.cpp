@@ -94,7 +94,7 @@ std::optional<EchoReport> LineMonitor::EchoSinceStart() const {
     }
     const EchoReport start = echoAtStart_.value_or(EchoReport{});
     return EchoReport{now->echoes, now->removed - start.removed, now->differed - start.differed,
-                      now->missing - start.missing};
+                      now->missing - start.missing, now->undecided - start.undecided};
 }
 
 }  // namespace tarvel

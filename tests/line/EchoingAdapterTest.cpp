@@ -185,6 +185,8 @@ TEST(EchoingAdapter, AModbusAnswerThatRepeatsItsRequestIsNoEcho) {
         EXPECT_EQ(report.echoes, echo);
         EXPECT_EQ(report.removed, echo ? 2 : 0);
         EXPECT_EQ(report.differed, 0);
+        // Without echo, the write came first on a port that had shown nothing yet.
+        EXPECT_EQ(report.undecided, echo ? 0 : 1);
     }
 }
 
@@ -207,9 +209,9 @@ TEST(EchoingAdapter, AnExceptionBehindTheEchoOfAWriteIsTheAnswer) {
     EXPECT_EQ(rig.echoLayer.Echo().value_or(EchoReport{}).removed, 1);
 }
 
-TEST(EchoingAdapter, TheEchoOfAWriteNoOneAnswersIsNoAnswer) {
-    // The copy of a write that repeats itself came back while the write was still going out:
-    // the adapter's echo, not a controller's answer, however alike they are.
+TEST(EchoingAdapter, TheEchoOfAWriteNoOneAnswersIsNoAnswerOnceThePortIsKnownToEcho) {
+    // A read has shown the port echoes, so the one copy of a write that repeats itself is the
+    // adapter's echo, not a controller's answer, however alike they are.
     const Protocol& modbus = *ProtocolAt(*ProtocolIndexNamed("modbus-rtu"));
     SimulatedController controller;
     controller.address = "1";
@@ -219,11 +221,14 @@ TEST(EchoingAdapter, TheEchoOfAWriteNoOneAnswersIsNoAnswer) {
     SimulatedBus bus({controller}, 0.0, 7, modbus);
     bus.SetEcho(true);
     BusPeer peer(rig.line, std::move(bus));
-    const TerminalAnswer answer = testing::RunToEnd(
-        rig.time,
-        SendTerminalExchange(rig.port, rig.primo, std::string("\x01\x06\x00\x01\x00\xff", 6), ""));
+    const auto send = [&rig](std::string frame) {
+        return testing::RunToEnd(rig.time,
+                                 SendTerminalExchange(rig.port, rig.primo, std::move(frame), ""));
+    };
+    EXPECT_EQ(send(std::string("\x01\x03\x00\x01\x00\x01", 6)).verdict, ExchangeVerdict::NoAnswer);
+    const TerminalAnswer answer = send(std::string("\x01\x06\x00\x01\x00\xff", 6));
     EXPECT_EQ(answer.verdict, ExchangeVerdict::NoAnswer) << answer.shown;
-    EXPECT_EQ(rig.echoLayer.Echo().value_or(EchoReport{}), (EchoReport{true, 1, 0, 0, 0}));
+    EXPECT_EQ(rig.echoLayer.Echo().value_or(EchoReport{}), (EchoReport{true, 2, 0, 0, 0}));
 }
 
 struct Heard final : ListenSink {

@@ -197,24 +197,35 @@ TEST_F(EchoLayerTest, AnEchoThatComesLateWithinItsGraceIsStillTakenOff) {
     EXPECT_EQ(Report(), (EchoReport{true, 1, 0, 0}));
 }
 
-TEST_F(EchoLayerTest, ACopyOfAWriteIsTheEchoWhenItBeganBeforeTheWriteWasOutUndecidedAfter) {
-    // A Modbus write of one register, answered with itself; here no controller answers it.
+TEST_F(EchoLayerTest, ALoneCopyOfAWriteIsReadByWhatThePortHasShownBefore) {
+    // A Modbus write of one register, answered with itself; here no controller answers it, so
+    // the one copy that comes back is the adapter's echo.
     const std::string write("\x01\x06\x00\x01\x00\xff\x98\x4a", 8);
+    wire.answers['A'] = "";
+    const auto writeOnce = [&] {
+        layer->OutputRequest(write, true);
+        time.RunFor(200ms);
+        return layer->Input();
+    };
+    // Nothing known of the port yet: the copy may as well be an answer, and is read as one,
+    // counted as undecided for whoever reports it.
     Open(EchoMode::Auto);
-    layer->OutputRequest(write, true);
-    time.RunFor(200ms);
-    // Its first character came back while the rest was still being sent: the port's doing.
-    EXPECT_EQ(layer->Peek(100), "");
-    EXPECT_EQ(Report(), (EchoReport{true, 1, 0, 0, 0}));
-
-    // Handed on a packet later, the copy could as well be the controller's answer: it is read
-    // as one, and counted as undecided for whoever reports the answer.
-    wire.echoLatency = 16ms;
-    Open(EchoMode::Auto);
-    layer->OutputRequest(write, true);
-    time.RunFor(200ms);
-    EXPECT_EQ(layer->Peek(100), write);
+    EXPECT_EQ(writeOnce(), write);
     EXPECT_EQ(Report(), (EchoReport{false, 0, 0, 0, 1}));
+    // Once a request has come back whole, the port echoes: the copy is taken off.
+    EXPECT_EQ(Ask(), "");
+    EXPECT_EQ(writeOnce(), "");
+    EXPECT_EQ(Report(), (EchoReport{true, 2, 0, 0, 1}));
+
+    // A port that let a request go by without a copy does not echo: a copy is the answer, at once.
+    wire.echo = false;
+    Open(EchoMode::Auto);
+    EXPECT_EQ(Ask(), "");
+    wire.echo = true;  // as a controller answering the write would look
+    layer->OutputRequest(write, true);
+    time.RunFor(10ms);
+    EXPECT_EQ(layer->InBufferCount(), 8);
+    EXPECT_EQ(Report(), (EchoReport{false, 0, 0, 0, 0}));
 }
 
 // The simulated line as a port across the network, whose every character comes back a

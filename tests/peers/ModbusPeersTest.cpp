@@ -190,6 +190,17 @@ TEST_F(ModbusPeersTest, SendAddsTheCrcAndDecodesTheAnswer) {
     const Finished absent = Cli(Line({"send", "--hex", "03 03 00 05 00 02"}));
     EXPECT_EQ(absent.status, 1);
     EXPECT_NE(absent.out.find("No answer !\narrived: nothing\n"), std::string::npos) << absent.out;
+    // A write of one register is answered with itself, at once through a pseudo-terminal: it is
+    // the answer, though on a port not known to echo or not it could have been the echo.
+    const Finished write = Cli(Line({"send", "--hex", "02 06 00 05 00 2A"}));
+    EXPECT_EQ(write.status, 0) << write.err;
+    EXPECT_EQ(write.out, "sent: 02 06 00 05 00 2A 18 27\n"
+                         "02 06 00 05 00 2A 18 27  (function 6)\n"
+                         "verdict: good\n");
+    EXPECT_NE(write.err.find("it may be this port's echo"), std::string::npos) << write.err;
+    const Finished told = Cli(Line({"send", "--echo", "off", "--hex", "02 06 00 05 00 2A"}));
+    EXPECT_EQ(told.out, write.out);
+    EXPECT_EQ(told.err, "");
 }
 
 // mbpoll (a libmodbus master) against line-tarvel-sim serving a Modbus description.
