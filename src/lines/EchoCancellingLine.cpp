@@ -177,6 +177,11 @@ void EchoCancellingLine::Take(std::uint8_t byte, Instant arrival) const {
     }
     held_.Append(std::string_view(reinterpret_cast<const char*>(&byte), 1), arrival);
     if (byte != sent) {
+        if (echo.handedOn) {
+            // The copy went on as the answer; what follows it is the far end's too.
+            Release();
+            return;
+        }
         if (echo.cameOnce) {
             // A whole copy and then something else: a controller answers once, so the copy was
             // the echo and this its answer (an exception, say). One such exchange proves too
@@ -201,21 +206,22 @@ void EchoCancellingLine::Take(std::uint8_t byte, Instant arrival) const {
             return;
         }
         if (echo.mayBeAnswer && !echo.cameOnce) {
-            // A port that has already let a request go by without giving it back does not echo:
-            // the copy is the answer.
-            if (shownNoEcho_) {
-                Release();
-                return;
-            }
             // Held until a second copy or the echo's time tells what it was. The time the copy
             // came cannot tell: a port without a wire of its own (a virtual one, a gateway at
             // another speed, a device server) may answer before the request could have left.
             echo.cameOnce = true;
             echo.matched = 0;
+            // A port that has already let a request go by without giving it back does not echo:
+            // the copy is the answer, at once. A second copy would still prove it wrong.
+            if (shownNoEcho_) {
+                echo.handedOn = true;
+                HandOnHeld();
+            }
             return;
         }
         found_ = true;
-        // The first copy was the echo; a second one is the far end's answer.
+        // The first copy was the echo; a second one is the far end's answer. Where the first
+        // went on as the answer already, the second (the same bytes) is what is held and goes.
         held_.Take(static_cast<int>(echo.text.size()));
         HandOnHeld();
         ++report_.removed;
@@ -249,8 +255,9 @@ void EchoCancellingLine::ExpireEchoes() {
             const Expected& echo = expected_.front();
             // One copy of a request whose answer repeats it, and nothing behind it: the echo of
             // a request no one answered, or the answer on a line that does not echo.
-            report_.undecided += echo.cameOnce && echo.matched == 0 ? 1 : 0;
-            if (!echo.cameOnce) {
+            report_.undecided += echo.cameOnce && !echo.handedOn && echo.matched == 0 ? 1 : 0;
+            // Part of a copy may be an echo that lost a character; none at all is no echo.
+            if (!echo.cameOnce && echo.matched == 0) {
                 NoEchoOf(echo);
             }
             Release();

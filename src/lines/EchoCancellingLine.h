@@ -45,6 +45,11 @@ inline constexpr const char* kUndecidedEchoNotice =
 // the match is whole, fails, or runs out of time, and are then handed on with their own arrival
 // stamps, so a line that does not echo is judged exactly as without this layer.
 //
+// A request whose answer may be its own bytes (a Modbus write of one register) is told apart by
+// what the port has shown: on a port found to echo, a lone copy is the echo; on one that has let
+// a request go by without a copy, it is the answer; on one that has shown neither, it is read
+// as the answer once its echo's time has run out, and counted as undecided.
+//
 // Everything else passes through unchanged; the far end's characters keep the arrival stamps
 // the line below gave them.
 class EchoCancellingLine final : public LineFilter {
@@ -84,6 +89,8 @@ private:
         // only a second copy behind them proves the first the echo.
         bool mayBeAnswer = false;
         bool cameOnce = false;
+        // That first copy went on as the answer (the port had shown it does not echo).
+        bool handedOn = false;
     };
 
     // Moves what the line below has received into this line's input, taking echoes off.

@@ -751,8 +751,8 @@ TEST_F(ModbusCliSessionTest, AnAnswerOfAFunctionOfUnknownLengthEndsWithTheLinesS
                              "\n" + answer + "  (function 65)\nverdict: good\n");
 }
 
-// An adapter that gives back each character 16 ms after it left, as a USB adapter's latency
-// timer does, on a line where no one answers.
+// An adapter that gives back each character a USB packet after it left, on a line where no one
+// answers.
 class LateEchoPeer final : public LinePeer {
 public:
     explicit LateEchoPeer(SimulatedSerialLine& line) : line_(line) { line_.AttachPeer(this); }
@@ -765,7 +765,8 @@ private:
     SimulatedSerialLine& line_;
 };
 
-TEST_F(ModbusCliSessionTest, AWriteThatComesBackOnceTooLateToTellIsReportedAsPerhapsTheEcho) {
+TEST_F(ModbusCliSessionTest,
+       ALoneCopyOfAWriteOnAPortThatHasShownNothingIsReportedAsPerhapsTheEcho) {
     bus.reset();
     LateEchoPeer peer(line);
     EchoCancellingLine echoLayer(line, time, EchoMode::Auto);

@@ -185,8 +185,13 @@ TEST(EchoingAdapter, AModbusAnswerThatRepeatsItsRequestIsNoEcho) {
         EXPECT_EQ(report.echoes, echo);
         EXPECT_EQ(report.removed, echo ? 2 : 0);
         EXPECT_EQ(report.differed, 0);
-        // Without echo, the write came first on a port that had shown nothing yet.
+        // Without echo, the write came first on a port that had shown nothing yet; after the
+        // read showed the port does not echo, a write's copy is its answer at once.
         EXPECT_EQ(report.undecided, echo ? 0 : 1);
+        EXPECT_EQ(testing::RunToEnd(rig.time, SendTerminalFrames(rig.port, rig.primo, write, "")),
+                  "01 06 00 01 00 FF 98 4A  (function 6)");
+        rig.time.RunFor(1s);  // past the time its echo had
+        EXPECT_EQ(rig.echoLayer.Echo().value_or(EchoReport{}).undecided, echo ? 0 : 1);
     }
 }
 

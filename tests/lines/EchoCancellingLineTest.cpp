@@ -225,7 +225,26 @@ TEST_F(EchoLayerTest, ALoneCopyOfAWriteIsReadByWhatThePortHasShownBefore) {
     layer->OutputRequest(write, true);
     time.RunFor(10ms);
     EXPECT_EQ(layer->InBufferCount(), 8);
+    time.RunFor(1s);  // past the time its echo had: nothing undecided
     EXPECT_EQ(Report(), (EchoReport{false, 0, 0, 0, 0}));
+}
+
+TEST_F(EchoLayerTest, ASecondCopyOfAWriteProvesThePortEchoesAfterAllAndGoes) {
+    const std::string write("\x01\x06\x00\x01\x00\xff\x98\x4a", 8);
+    Open(EchoMode::Auto);
+    // A collision on its first character makes an echoing port look as if it did not echo...
+    wire.alterAt = wire.sent;
+    wire.answers['A'] = "";
+    Ask();
+    layer->Input();
+    // ... so the echo of a write goes on as its answer at once; the controller's answer, the
+    // same bytes again, proves the port echoes and is taken off, leaving nothing behind.
+    layer->OutputRequest(write, true);
+    sim.DeliverFrom(time.Now() + 8 * Character() + 5ms, write);
+    time.RunFor(200ms);
+    EXPECT_EQ(layer->Input(), write);
+    EXPECT_EQ(layer->InBufferCount(), 0);
+    EXPECT_EQ(Report(), (EchoReport{true, 1, 0, 0, 0}));
 }
 
 // The simulated line as a port across the network, whose every character comes back a
