@@ -5,6 +5,7 @@
 #include <gtest/gtest.h>
 
 #include <algorithm>
+#include <optional>
 
 #include "engine/Listener.h"
 #include "line/LineDetector.h"
@@ -195,18 +196,28 @@ TEST(EchoingAdapter, AModbusAnswerThatRepeatsItsRequestIsNoEcho) {
     }
 }
 
+// Modbus controller 1, with `fault`, behind an echoing adapter, reached through the layer.
+struct EchoingModbusLine {
+    explicit EchoingModbusLine(ControllerFault fault) {
+        rig.port.SetLineProtocol(Modbus());
+        SimulatedController controller;
+        controller.address = "1";
+        controller.fault = fault;
+        SimulatedBus bus({controller}, 0.0, 7, Modbus());
+        bus.SetEcho(true);
+        peer.emplace(rig.line, std::move(bus));
+    }
+    static const Protocol& Modbus() { return *ProtocolAt(*ProtocolIndexNamed("modbus-rtu")); }
+
+    testing::LineRig rig{EchoMode::Auto};
+    std::optional<BusPeer> peer;
+};
+
 TEST(EchoingAdapter, AnExceptionBehindTheEchoOfAWriteIsTheAnswer) {
     // Behind an echoing adapter the copy of a write comes back before anything is known of the
     // echo; the refusal after it shows the copy was the echo, not the controller's answer.
-    const Protocol& modbus = *ProtocolAt(*ProtocolIndexNamed("modbus-rtu"));
-    SimulatedController controller;
-    controller.address = "1";
-    controller.fault = ControllerFault::Exception;
-    testing::LineRig rig(EchoMode::Auto);
-    rig.port.SetLineProtocol(modbus);
-    SimulatedBus bus({controller}, 0.0, 7, modbus);
-    bus.SetEcho(true);
-    BusPeer peer(rig.line, std::move(bus));
+    EchoingModbusLine line(ControllerFault::Exception);
+    testing::LineRig& rig = line.rig;
     const std::string shown = testing::RunToEnd(
         rig.time,
         SendTerminalFrames(rig.port, rig.primo, std::string("\x01\x06\x00\x01\x00\xff", 6), ""));
@@ -217,15 +228,8 @@ TEST(EchoingAdapter, AnExceptionBehindTheEchoOfAWriteIsTheAnswer) {
 TEST(EchoingAdapter, TheEchoOfAWriteNoOneAnswersIsNoAnswerOnceThePortIsKnownToEcho) {
     // A read has shown the port echoes, so the one copy of a write that repeats itself is the
     // adapter's echo, not a controller's answer, however alike they are.
-    const Protocol& modbus = *ProtocolAt(*ProtocolIndexNamed("modbus-rtu"));
-    SimulatedController controller;
-    controller.address = "1";
-    controller.fault = ControllerFault::Silent;
-    testing::LineRig rig(EchoMode::Auto);
-    rig.port.SetLineProtocol(modbus);
-    SimulatedBus bus({controller}, 0.0, 7, modbus);
-    bus.SetEcho(true);
-    BusPeer peer(rig.line, std::move(bus));
+    EchoingModbusLine line(ControllerFault::Silent);
+    testing::LineRig& rig = line.rig;
     const auto send = [&rig](std::string frame) {
         return testing::RunToEnd(rig.time,
                                  SendTerminalExchange(rig.port, rig.primo, std::move(frame), ""));
