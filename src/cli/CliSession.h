@@ -104,8 +104,8 @@ private:
         return kept;
     }
 
-    // Tells on standard error, once, that the port echoes, and after each answer that may have
-    // been the echo that it may.
+    // Tells on standard error, once, that the port echoes; and, after each answer that may have
+    // been the port's echo, that it may have been.
     void NoteEcho();
     bool echoNoted_ = false;
     long undecidedNoted_ = 0;
