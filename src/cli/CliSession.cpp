@@ -97,21 +97,20 @@ void CliSession::NoteEcho() {
     if (!echo) {
         return;
     }
-    if (echo->undecided > undecidedNoted_) {
-        undecidedNoted_ = echo->undecided;
+    const auto tell = [this](const char* notice) {
         if (host_.progress) {
             EndProgress(host_.err);
         }
-        host_.err << "line-tarvel-cli: " << kUndecidedEchoNotice << "\n";
+        host_.err << "line-tarvel-cli: " << notice << "\n";
+    };
+    if (echo->undecided > undecidedNoted_) {
+        undecidedNoted_ = echo->undecided;
+        tell(kUndecidedEchoNotice);
     }
-    if (echoNoted_ || !echo->echoes) {
-        return;
+    if (!echoNoted_ && echo->echoes) {
+        echoNoted_ = true;
+        tell(kEchoNotice);
     }
-    echoNoted_ = true;
-    if (host_.progress) {
-        EndProgress(host_.err);
-    }
-    host_.err << "line-tarvel-cli: " << kEchoNotice << "\n";
 }
 
 CliSession::~CliSession() { port_.ClosePort(); }
