@@ -15,7 +15,8 @@ packages=(
   libgensio-dev ser2net
   # Independent Modbus peers the tests speak with: pymodbus's serial server, libmodbus's mbpoll,
   # and socat for the pseudo-terminal pairs between them.
-  python3-pymodbus mbpoll socat
+  # pymodbus's serial server needs its serial transport, which Debian only recommends.
+  python3-pymodbus python3-serial-asyncio mbpoll socat
   dpkg-dev file desktop-file-utils man-db
   # What scripts/package-test.sh checks the package with: lintian, hardening-check (devscripts),
   # appstreamcli, and bash-completion's loader and completions folder.

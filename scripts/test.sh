@@ -12,6 +12,8 @@ scripts/check-format.sh
 scripts/check-licence.sh
 
 export QT_QPA_PLATFORM=offscreen
+# Setup installed every tool the tests use: a test that finds one missing fails here.
+export TARVEL_REQUIRE_TOOLS=1
 scripts/build.sh build
 ctest --test-dir build --output-on-failure -j "$(nproc)"
 

@@ -26,6 +26,7 @@
 #include "serial/PortService.h"
 #include "sim/PtyBusHost.h"
 #include "support/LineRig.h"
+#include "support/MissingTool.h"
 #include "support/RealTime.h"
 #include "support/Ser2net.h"
 
@@ -67,7 +68,7 @@ struct Ser2netLine : ::testing::Test {
 
     void Start(std::vector<SimulatedController> controllers) {
         if (!testing::Ser2netProgram()) {
-            GTEST_SKIP() << testing::kNoSer2net;
+            TARVEL_SKIP_MISSING_TOOL(testing::kNoSer2net);
         }
         std::string failure;
         host = PtyBusHost::Start(SimulatedBus(std::move(controllers), 0.0, 1), failure);
@@ -253,7 +254,7 @@ TEST_F(Ser2netLine, TheCommandLineTestsThroughSer2netAndNamesAConnectionThatFail
 // no parity, so the line runs 8N1.
 TEST(Ser2netModbusLine, TheCommandLineTestsThroughEitherKindOfPort) {
     if (!testing::Ser2netProgram()) {
-        GTEST_SKIP() << testing::kNoSer2net;
+        TARVEL_SKIP_MISSING_TOOL(testing::kNoSer2net);
     }
     const Protocol& modbus = *ProtocolAt(*ProtocolIndexNamed("modbus-rtu"));
     // 1 healthy, 2 refusing with exception 2, 3 silent.

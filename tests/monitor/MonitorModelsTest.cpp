@@ -16,6 +16,7 @@
 #include "monitor/WindowFit.h"
 
 #include "platform/VirtualTime.h"
+#include "support/MissingTool.h"
 
 namespace tarvel {
 namespace {

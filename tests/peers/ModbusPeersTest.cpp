@@ -19,6 +19,7 @@
 #include <regex>
 #include <sstream>
 #include <thread>
+#include "support/MissingTool.h"
 
 namespace tarvel {
 namespace {
@@ -102,7 +103,8 @@ class ModbusPeersTest : public ::testing::Test {
 protected:
     void SetUp() override {
         if (PeersMissing()) {
-            GTEST_SKIP() << "pymodbus or socat is missing: scripts/setup.sh installs them";
+            TARVEL_SKIP_MISSING_TOOL(
+                "pymodbus or socat is missing: scripts/setup.sh installs them");
         }
         folder_ = TestFolder("modbus-peers");
         port_ = (folder_ / "host").string();
@@ -208,7 +210,7 @@ class MbpollTest : public ::testing::Test {
 protected:
     void SetUp() override {
         if (QProcess::execute("mbpoll", {"-V"}) < 0) {
-            GTEST_SKIP() << "mbpoll is missing: scripts/setup.sh installs it";
+            TARVEL_SKIP_MISSING_TOOL("mbpoll is missing: scripts/setup.sh installs it");
         }
         description_ = std::filesystem::temp_directory_path() /
                        ("mbpoll-line-" + std::to_string(::getpid()) + ".json");
@@ -309,7 +311,8 @@ class ModbusTapTest : public ::testing::Test {
 protected:
     void SetUp() override {
         if (PeersMissing() || QProcess::execute("mbpoll", {"-V"}) < 0) {
-            GTEST_SKIP() << "pymodbus, socat or mbpoll is missing: scripts/setup.sh installs them";
+            TARVEL_SKIP_MISSING_TOOL(
+                "pymodbus, socat or mbpoll is missing: scripts/setup.sh installs them");
         }
         folder_ = TestFolder("modbus-tap");
         const auto at = [&](const char* name) { return (folder_ / name).string(); };
