@@ -25,6 +25,7 @@ struct Request {
 // One request and what came of it.
 struct Exchange {
     Request request;
+    ExchangeKind kind = ExchangeKind::Test;  // which loop made it: it words the verdict
     ExchangeVerdict verdict = ExchangeVerdict::Good;
     // The characters read for a five-character answer, closing character included; nothing for
     // the verdicts that leave the input to the settle step.

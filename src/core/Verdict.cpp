@@ -9,13 +9,13 @@
 
 namespace tarvel {
 
-std::string VerdictMessage(ExchangeVerdict verdict) {
+std::string VerdictMessage(ExchangeVerdict verdict, ExchangeKind kind) {
     switch (verdict) {
-        case ExchangeVerdict::NoAnswer: return "No answer !";
+        case ExchangeVerdict::NoAnswer:
+            return kind == ExchangeKind::Probe ? "Not detected !" : "No answer !";
         case ExchangeVerdict::WrongCount: return "Wrong # of characters !";
-        case ExchangeVerdict::NoCr: return "CR not received !";
-        case ExchangeVerdict::NotDetected: return "Not detected !";
-        case ExchangeVerdict::UnknownFormat: return "Unknow format !";
+        case ExchangeVerdict::NoCr:
+            return kind == ExchangeKind::Test ? "CR not received !" : "Unknow format !";
         case ExchangeVerdict::BadCrc: return "CRC error !";
         case ExchangeVerdict::WrongLength: return "Wrong length !";
         case ExchangeVerdict::WrongSource: return "Wrong address or function !";
@@ -33,14 +33,14 @@ std::string TimeOfDayText(const TimeOfDay& time) {
 }
 
 std::string ErrorRecord(std::string_view station, const TimeOfDay& time, ExchangeVerdict verdict,
-                        int attempt) {
-    return std::string(station) + "  " + TimeOfDayText(time) + "  " + VerdictMessage(verdict) +
-           "  " + SignedNumberText(attempt);
+                        int attempt, ExchangeKind kind) {
+    return std::string(station) + "  " + TimeOfDayText(time) + "  " +
+           VerdictMessage(verdict, kind) + "  " + SignedNumberText(attempt);
 }
 
 std::string ErrorRecord(const Exchange& exchange) {
     return ErrorRecord(exchange.request.stationText, exchange.judgedAt.time, exchange.verdict,
-                       exchange.request.attempt);
+                       exchange.request.attempt, exchange.kind);
 }
 
 }  // namespace tarvel

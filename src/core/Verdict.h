@@ -11,13 +11,16 @@ namespace tarvel {
 // What an exchange of the test cycle came to, decided in this order.
 // The test cycle's verdicts are the first four; the line detector names a missing answer and a
 // missing carriage return in its own words.
+// What kind of exchange a loop makes: the test cycle's request, a probe of the line detector and
+// of the search across settings, or a frame the operator typed in the terminal. A protocol may
+// ask and judge them differently, and each names its findings in words of its own.
+enum class ExchangeKind { Test, Probe, Terminal };
+
 enum class ExchangeVerdict {
-    NoAnswer,       // the answer was not complete when the answer window ended
-    WrongCount,     // in time, but the input did not hold exactly five characters
-    NoCr,           // five characters, the fifth not a carriage return
-    Good,           // five characters ending with a carriage return
-    NotDetected,    // the line detector's NoAnswer
-    UnknownFormat,  // the line detector's NoCr
+    NoAnswer,    // the answer was not complete when the answer window ended
+    WrongCount,  // in time, but the input did not hold exactly five characters
+    NoCr,        // five characters, the fifth not a carriage return
+    Good,        // five characters ending with a carriage return
     // Of the protocols whose frames carry a check and a length of their own (Modbus):
     BadCrc,       // a whole frame whose check does not hold
     WrongLength,  // a frame that holds its check, but not the length its function asks for
@@ -25,11 +28,11 @@ enum class ExchangeVerdict {
     Cut,          // the answer stopped before it was whole
 };
 
-// "No answer !", "Wrong # of characters !", "CR not received !", "Not detected !",
-// "Unknow format !", "CRC error !", "Wrong length !", "Wrong address or function !",
-// "Answer cut !"; empty for a good answer. The first letter of the test cycle's messages is
-// the kind the analysis counts by.
-std::string VerdictMessage(ExchangeVerdict verdict);
+// "No answer !", "Wrong # of characters !", "CR not received !", "CRC error !", "Wrong length !",
+// "Wrong address or function !", "Answer cut !"; empty for a good answer. The line detector
+// says "Not detected !" for a missing answer, and it and the terminal say "Unknow format !" for
+// a bad end. The first letter of the test cycle's messages is the kind the analysis counts by.
+std::string VerdictMessage(ExchangeVerdict verdict, ExchangeKind kind = ExchangeKind::Test);
 
 // "HH:MM:SS" on the 24-hour clock: always eight characters.
 std::string TimeOfDayText(const TimeOfDay& time);
@@ -38,7 +41,7 @@ std::string TimeOfDayText(const TimeOfDay& time);
 // message from column 14, two blanks, the attempt index with a blank in its sign position. For
 // controller A at 09:15:02, first attempt, no answer: "A  09:15:02  No answer !   0".
 std::string ErrorRecord(std::string_view station, const TimeOfDay& time, ExchangeVerdict verdict,
-                        int attempt);
+                        int attempt, ExchangeKind kind = ExchangeKind::Test);
 inline std::string ErrorRecord(char address, const TimeOfDay& time, ExchangeVerdict verdict,
                                int attempt) {
     return ErrorRecord(std::string_view(&address, 1), time, verdict, attempt);

@@ -117,11 +117,14 @@ void LineStatistics::Add(const Exchange& exchange) {
             }
             return;
         }
-        case ExchangeVerdict::NoAnswer: ++controller.noAnswer; break;
+        // The line detector's findings keep columns of their own, as its words differ.
+        case ExchangeVerdict::NoAnswer:
+            ++(exchange.kind == ExchangeKind::Probe ? controller.notDetected : controller.noAnswer);
+            break;
         case ExchangeVerdict::WrongCount: ++controller.wrongCount; break;
-        case ExchangeVerdict::NoCr: ++controller.noCr; break;
-        case ExchangeVerdict::NotDetected: ++controller.notDetected; break;
-        case ExchangeVerdict::UnknownFormat: ++controller.unknownFormat; break;
+        case ExchangeVerdict::NoCr:
+            ++(exchange.kind == ExchangeKind::Test ? controller.noCr : controller.unknownFormat);
+            break;
         case ExchangeVerdict::BadCrc: ++controller.badCrc; break;
         case ExchangeVerdict::WrongLength: ++controller.wrongLength; break;
         case ExchangeVerdict::WrongSource: ++controller.wrongSource; break;

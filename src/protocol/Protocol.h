@@ -15,11 +15,6 @@
 
 namespace tarvel {
 
-// What kind of exchange a loop makes: the test cycle's request, a probe of the line detector and
-// of the search across settings, or a frame the operator typed in the terminal. A protocol may
-// ask and judge them differently.
-enum class ExchangeKind { Test, Probe, Terminal };
-
 // When an exchange's request goes out and how long its answer is waited for.
 struct ExchangeTimings {
     // From the end of the output-drain wait to the write; for the terminal, between its

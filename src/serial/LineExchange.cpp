@@ -81,6 +81,7 @@ void JudgeAnswer(PortService& port, const Protocol& protocol, ExchangeKind kind,
     const AnswerCheck check = protocol.CheckAnswer(
         exchange.request, kind, late,
         ArrivedAnswer{arrived, ArrivalsOf(line, exchange.received), port.CharacterTime()});
+    exchange.kind = kind;
     exchange.verdict = check.verdict;
     exchange.exceptionCode = check.exceptionCode;
     if (check.take > 0) {

@@ -37,6 +37,14 @@ Exchange Made(char address, ExchangeVerdict verdict, Duration at = 0ms, Duration
     return exchange;
 }
 
+// The same, made by the line detector, which names its findings in words of its own.
+Exchange Scanned(char address, ExchangeVerdict verdict, Duration at = 0ms,
+                 Duration response = 10ms) {
+    Exchange exchange = Made(address, verdict, at, response);
+    exchange.kind = ExchangeKind::Probe;
+    return exchange;
+}
+
 LineStatistics Begun(Duration window = 200ms) {
     LineStatistics statistics;
     statistics.Begin(kStart, 1ms, window);
@@ -94,8 +102,8 @@ TEST(LineStatisticsTest, CountsEachVerdictPerControllerInTheOrderTheyFirstAnswer
     statistics.Add(Made('A', ExchangeVerdict::WrongCount, 600ms));
     statistics.Add(Made('A', ExchangeVerdict::NoCr, 900ms));
     statistics.Add(Made('A', ExchangeVerdict::Good, 1200ms, 20ms));
-    statistics.Add(Made('@', ExchangeVerdict::NotDetected, 1500ms));
-    statistics.Add(Made('@', ExchangeVerdict::UnknownFormat, 1800ms));
+    statistics.Add(Scanned('@', ExchangeVerdict::NoAnswer, 1500ms));
+    statistics.Add(Scanned('@', ExchangeVerdict::NoCr, 1800ms));
 
     ASSERT_EQ(statistics.Controllers().size(), 3u);
     EXPECT_EQ(statistics.Controllers()[0].address, "B");
@@ -112,6 +120,7 @@ TEST(LineStatisticsTest, CountsEachVerdictPerControllerInTheOrderTheyFirstAnswer
     const ControllerStatistics& at = *statistics.Find(AddressIndexOf('@'));
     EXPECT_EQ(at.notDetected, 1);
     EXPECT_EQ(at.unknownFormat, 1);
+    EXPECT_EQ(at.noAnswer + at.noCr, 0);
     EXPECT_EQ(statistics.Find(AddressIndexOf('Z')), nullptr);
 
     EXPECT_EQ(statistics.Exchanges(), 7);
@@ -150,17 +159,18 @@ struct JudgementCase {
     std::vector<ExchangeVerdict> verdicts;
     Duration response;
     Judgement expected;
+    bool scanned = false;
 };
 
 TEST(ScanFindingsTest, TheAddressesTriedThoseFoundAndHowFastTheyAnswered) {
     LineStatistics scan = Begun(300ms);
     EXPECT_EQ(ScanFindingsText(FindingsOf(scan)), "0 addresses tried, no controller found");
-    scan.Add(Made('A', ExchangeVerdict::Good, 0ms, 12ms));
-    scan.Add(Made('B', ExchangeVerdict::NotDetected, 1s));
+    scan.Add(Scanned('A', ExchangeVerdict::Good, 0ms, 12ms));
+    scan.Add(Scanned('B', ExchangeVerdict::NoAnswer, 1s));
     EXPECT_EQ(ScanFindingsText(FindingsOf(scan)),
               "2 addresses tried, 1 controller found (A), response 12.0 ms");
-    scan.Add(Made('C', ExchangeVerdict::UnknownFormat, 2s));  // an answer, but no controller
-    scan.Add(Made('D', ExchangeVerdict::Good, 3s, 7300us));
+    scan.Add(Scanned('C', ExchangeVerdict::NoCr, 2s));  // an answer, but no controller
+    scan.Add(Scanned('D', ExchangeVerdict::Good, 3s, 7300us));
     const ScanFindings findings = FindingsOf(scan);
     EXPECT_EQ(findings.addressesTried, 4);
     EXPECT_EQ(findings.found, (std::vector<std::string>{"A", "D"}));
@@ -170,7 +180,7 @@ TEST(ScanFindingsTest, TheAddressesTriedThoseFoundAndHowFastTheyAnswered) {
               "4 addresses tried, 2 controllers found (A D), response 7.3\u201312.0 ms");
     scan.Clear();
     scan.Begin(kStart, 1ms, 300ms);
-    scan.Add(Made('B', ExchangeVerdict::NotDetected, 0ms));
+    scan.Add(Scanned('B', ExchangeVerdict::NoAnswer, 0ms));
     EXPECT_EQ(ScanFindingsText(FindingsOf(scan)), "1 address tried, no controller found");
 }
 
@@ -201,11 +211,11 @@ TEST(JudgementTest, EachMixOfExchangesHasItsJudgementAndAReason) {
     const JudgementCase cases[] = {
         {"all good", {V::Good, V::Good, V::Good}, 10ms, Judgement::Healthy},
         {"never answered", {V::NoAnswer, V::NoAnswer}, 10ms, Judgement::Silent},
-        {"never found by a scan", {V::NotDetected, V::NotDetected}, 10ms, Judgement::Silent},
+        {"never found by a scan", {V::NoAnswer, V::NoAnswer}, 10ms, Judgement::Silent, true},
         {"misses some", {V::Good, V::NoAnswer, V::Good}, 10ms, Judgement::Intermittent},
         {"a wrong length", {V::Good, V::WrongCount, V::NoAnswer}, 10ms, Judgement::Garbled},
         {"no CR only", {V::NoCr}, 10ms, Judgement::Garbled},
-        {"a scan's unknown format", {V::Good, V::UnknownFormat}, 10ms, Judgement::Garbled},
+        {"a scan's unknown format", {V::Good, V::NoCr}, 10ms, Judgement::Garbled, true},
         // The 200 ms window leaves 194 ms after the 6 ms request; 75 % of that is 145.5 ms.
         {"late in the window", {V::Good, V::Good}, 145600us, Judgement::Slow},
         {"just in the limit", {V::Good, V::Good}, 145500us, Judgement::Healthy},
@@ -215,7 +225,8 @@ TEST(JudgementTest, EachMixOfExchangesHasItsJudgementAndAReason) {
     for (const JudgementCase& mix : cases) {
         LineStatistics statistics = Begun();
         for (const ExchangeVerdict verdict : mix.verdicts) {
-            statistics.Add(Made('C', verdict, 0ms, mix.response));
+            statistics.Add(mix.scanned ? Scanned('C', verdict, 0ms, mix.response)
+                                       : Made('C', verdict, 0ms, mix.response));
         }
         ControllerStatistics none;
         none.address = "C";

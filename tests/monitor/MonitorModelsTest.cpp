@@ -108,7 +108,8 @@ TEST_F(TrafficTable, AddressSixtyTwoShowsByItsName) {
     exchange.request.frame = "\x7f?X  \r";
     exchange.request.written = time.Now();
     exchange.judged = time.Now() + 300ms;
-    exchange.verdict = ExchangeVerdict::NotDetected;
+    exchange.kind = ExchangeKind::Probe;
+    exchange.verdict = ExchangeVerdict::NoAnswer;
     monitor.CycleEvents().ExchangeJudged(exchange);
     model.Follow();
     EXPECT_EQ(Cell(0, 4), "<DEL>");
@@ -122,7 +123,7 @@ TEST_F(TrafficTable, AddressSixtyTwoShowsByItsName) {
 TEST(DecimalComma, NeitherTheTableNorItsSortingNorTheFilesTakeIt) {
     const std::string before = std::setlocale(LC_NUMERIC, nullptr);
     if (std::setlocale(LC_NUMERIC, "de_DE.UTF-8") == nullptr) {
-        GTEST_SKIP() << "no de_DE.UTF-8 locale here (scripts/setup.sh makes one)";
+        TARVEL_SKIP_MISSING_TOOL("no de_DE.UTF-8 locale here (scripts/setup.sh makes one)");
     }
     char comma[8];
     std::snprintf(comma, sizeof comma, "%.1f", 1.5);

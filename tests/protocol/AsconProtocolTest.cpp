@@ -60,30 +60,29 @@ TEST(AsconProtocol, EachKindOfExchangeNamesTheSameFindingsInItsOwnWords) {
     struct Case {
         bool late;
         std::string arrived;
-        ExchangeVerdict test, probe, terminal;
+        std::string test, probe, terminal;
         int take;
     };
     const Case cases[] = {
         // Late wins even over a whole answer.
-        {true, "A215\r", ExchangeVerdict::NoAnswer, ExchangeVerdict::NotDetected,
-         ExchangeVerdict::NoAnswer, 0},
-        {false, "A215\r", ExchangeVerdict::Good, ExchangeVerdict::Good, ExchangeVerdict::Good, 5},
-        {false, "A2150", ExchangeVerdict::NoCr, ExchangeVerdict::UnknownFormat,
-         ExchangeVerdict::UnknownFormat, 5},
+        {true, "A215\r", "No answer !", "Not detected !", "No answer !", 0},
+        {false, "A215\r", "", "", "", 5},
+        {false, "A2150", "CR not received !", "Unknow format !", "Unknow format !", 5},
         // Any other count is left for the settle.
-        {false, "A21\r", ExchangeVerdict::WrongCount, ExchangeVerdict::WrongCount,
-         ExchangeVerdict::WrongCount, 0},
-        {false, "A2150\r", ExchangeVerdict::WrongCount, ExchangeVerdict::WrongCount,
-         ExchangeVerdict::WrongCount, 0},
+        {false, "A21\r", "Wrong # of characters !", "Wrong # of characters !",
+         "Wrong # of characters !", 0},
+        {false, "A2150\r", "Wrong # of characters !", "Wrong # of characters !",
+         "Wrong # of characters !", 0},
+    };
+    const auto said = [&ascon](ExchangeKind kind, const Case& c) {
+        return VerdictMessage(ascon.CheckAnswer({}, kind, c.late, c.arrived).verdict, kind);
     };
     for (const Case& c : cases) {
         SCOPED_TRACE(c.arrived);
-        const AnswerCheck test = ascon.CheckAnswer({}, ExchangeKind::Test, c.late, c.arrived);
-        EXPECT_EQ(test.verdict, c.test);
-        EXPECT_EQ(test.take, c.take);
-        EXPECT_EQ(ascon.CheckAnswer({}, ExchangeKind::Probe, c.late, c.arrived).verdict, c.probe);
-        EXPECT_EQ(ascon.CheckAnswer({}, ExchangeKind::Terminal, c.late, c.arrived).verdict,
-                  c.terminal);
+        EXPECT_EQ(ascon.CheckAnswer({}, ExchangeKind::Test, c.late, c.arrived).take, c.take);
+        EXPECT_EQ(said(ExchangeKind::Test, c), c.test);
+        EXPECT_EQ(said(ExchangeKind::Probe, c), c.probe);
+        EXPECT_EQ(said(ExchangeKind::Terminal, c), c.terminal);
     }
 }
 

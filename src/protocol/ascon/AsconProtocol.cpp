@@ -61,16 +61,13 @@ int AsconProtocol::AnswerLength(const Request& /*request*/, std::string_view /*a
     return tarvel::AnswerLength;
 }
 
-AnswerCheck AsconProtocol::CheckAnswer(const Request& /*request*/, ExchangeKind kind, bool late,
+AnswerCheck AsconProtocol::CheckAnswer(const Request& /*request*/, ExchangeKind /*kind*/, bool late,
                                        const ArrivedAnswer& answer) const {
     // Its answers are judged by count and end alone, whatever silences came between them.
     const std::string_view arrived = answer.bytes;
-    // The line detector names its findings in words of its own, and the terminal takes its
-    // missing answer from the test cycle and its bad end from the detector.
-    const bool probe = kind == ExchangeKind::Probe;
     // The time-out wins even when the whole answer came at the same moment.
     if (late) {
-        return {probe ? ExchangeVerdict::NotDetected : ExchangeVerdict::NoAnswer, 0, std::nullopt};
+        return {ExchangeVerdict::NoAnswer, 0, std::nullopt};
     }
     // Any other count stays in the input for the settle to throw away.
     if (arrived.size() != static_cast<std::size_t>(tarvel::AnswerLength)) {
@@ -79,8 +76,7 @@ AnswerCheck AsconProtocol::CheckAnswer(const Request& /*request*/, ExchangeKind 
     if (arrived.back() == AsconFrameEnd) {
         return {ExchangeVerdict::Good, tarvel::AnswerLength, std::nullopt};
     }
-    return {kind == ExchangeKind::Test ? ExchangeVerdict::NoCr : ExchangeVerdict::UnknownFormat,
-            tarvel::AnswerLength, std::nullopt};
+    return {ExchangeVerdict::NoCr, tarvel::AnswerLength, std::nullopt};
 }
 
 std::string AsconProtocol::TerminalFrame(std::string_view typed) const {
