@@ -37,7 +37,7 @@ const std::map<std::string, bool CliOptions::*>& Flags() {
 // that a misplaced option cannot pass for one that had an effect.
 const std::map<CliCommand, std::vector<std::string>>& OptionsTaken() {
     static const std::vector<std::string> line{
-        "--port",     "--baud",  "--parity",       "--stop-bits", "--retry",
+        "--port",     "--baud",  "--parity",       "--data-bits", "--stop-bits", "--retry",
         "--simulate", "--rs485", "--rs485-delays", "--echo",      "--protocol"};
     const auto without = [](const std::string& option, std::vector<std::string> options) {
         options.erase(std::remove(options.begin(), options.end(), option), options.end());
@@ -70,10 +70,14 @@ std::string ProtocolRefusal(const CliOptions& options, const std::vector<std::st
     const auto wasGiven = [&given](const char* option) {
         return std::find(given.begin(), given.end(), option) != given.end();
     };
+    if (options.dataBits > 0 && protocol->Verdicts() != VerdictFamily::ModbusAscii) {
+        return "--data-bits goes with the ASCII framings (--protocol modbus-ascii or "
+               "jbus-ascii); the other protocols pair the data bits with the parity";
+    }
     if (!protocol->ChecksFrames()) {
         if (options.requestChosen) {
             return "--register and --count go with the Modbus protocols (--protocol "
-                   "modbus-rtu or jbus-rtu)";
+                   "modbus-rtu, jbus-rtu, modbus-ascii or jbus-ascii)";
         }
         return {};
     }
@@ -104,7 +108,8 @@ void ApplyLineOptions(const CliOptions& options, Primo& primo) {
         primo.BaudText = SignedNumberText(options.baudRate);
     }
     const std::unique_ptr<const Protocol> protocol = ProtocolOf(options);
-    primo.DataBitsText = std::to_string(protocol->DataBitsFor(primo.ParityText != "N"));
+    primo.DataBitsText = std::to_string(
+        options.dataBits > 0 ? options.dataBits : protocol->DataBitsFor(primo.ParityText != "N"));
 }
 
 std::unique_ptr<const Protocol> ProtocolOf(const CliOptions& options) {
@@ -263,8 +268,8 @@ CliOptions ParseCliArguments(const std::vector<std::string>& arguments) {
     if (options.allSettings) {
         // The search sets speed and parity itself, asks once and confirms each find; it keeps
         // no monitor's statistics or traffic of its own.
-        for (const char* option :
-             {"--baud", "--parity", "--stop-bits", "--retry", "--traffic", "--stats"}) {
+        for (const char* option : {"--baud", "--parity", "--data-bits", "--stop-bits", "--retry",
+                                   "--traffic", "--stats"}) {
             if (std::find(given.begin(), given.end(), option) != given.end()) {
                 options.error = std::string("scan --all-settings does not take ") + option;
                 return options;

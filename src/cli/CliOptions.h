@@ -47,6 +47,8 @@ struct CliOptions {
     // --baud as a number, read once the protocol is known; 0 for the port dialog's entry.
     int baudRate = 0;
     std::string baudText;
+    // --data-bits; 0 for what the protocol pairs with the parity.
+    int dataBits = 0;
     // scan, test: what the test request asks, for the protocols that let the operator choose.
     RequestChoice request;
     bool requestChosen = false;

@@ -63,18 +63,21 @@ QJsonValue TextOrNull(const std::string& text) {
 }
 
 std::string StatisticsTable(const LineStatistics& statistics, const Protocol& protocol) {
-    const bool checked = protocol.ChecksFrames();
+    const VerdictFamily verdicts = protocol.Verdicts();
     // Short headings, in the order of StatisticsColumns().
     std::vector<std::string> header{"Addr", "Req", "Good", "NoAns"};
-    const std::vector<std::string> failures =
-        checked ? std::vector<std::string>{"BadCRC", "Length", "Source", "Cut", "Exc"}
-                : std::vector<std::string>{"Wrong#", "NoCR", "NotDet", "UnkFmt"};
+    std::vector<std::string> failures{"Wrong#", "NoCR", "NotDet", "UnkFmt"};
+    if (verdicts == VerdictFamily::ModbusRtu) {
+        failures = {"BadCRC", "Length", "Source", "Cut", "Exc"};
+    } else if (verdicts == VerdictFamily::ModbusAscii) {
+        failures = {"BadLRC", "NotHex", "NoLF", "Odd", "Length", "Source", "Cut", "Exc"};
+    }
     header.insert(header.end(), failures.begin(), failures.end());
     header.insert(header.end(), {"Good%", "1st min", "1st mean", "1st p95", "1st max", "Last min",
                                  "Last mean", "Last p95", "Last max", "Last good", "Judgement"});
     std::vector<std::vector<std::string>> rows{header};
     for (const ControllerStatistics& controller : statistics.Controllers()) {
-        rows.push_back(StatisticsFields(controller, statistics.AnswerWindow(), checked));
+        rows.push_back(StatisticsFields(controller, statistics.AnswerWindow(), verdicts));
         for (std::string& field : rows.back()) {
             if (field.empty()) {
                 field = "-";
@@ -133,14 +136,18 @@ QJsonObject ControllerJson(const ControllerStatistics& controller, Duration answ
             codes.insert(QString::number(code), count);
         }
         own = QJsonObject{
-            {"address", controller.station},
-            {"badCrc", controller.badCrc},
-            {"wrongLength", controller.wrongLength},
-            {"wrongSource", controller.wrongSource},
-            {"cut", controller.cut},
-            {"exceptions", controller.exceptions},
-            {"exceptionCodes", codes},
+            {"address", controller.station},         {"wrongLength", controller.wrongLength},
+            {"wrongSource", controller.wrongSource}, {"cut", controller.cut},
+            {"exceptions", controller.exceptions},   {"exceptionCodes", codes},
         };
+        if (protocol.Verdicts() == VerdictFamily::ModbusAscii) {
+            own.insert("badLrc", controller.badLrc);
+            own.insert("notHex", controller.notHex);
+            own.insert("noLf", controller.noLf);
+            own.insert("oddLength", controller.oddLength);
+        } else {
+            own.insert("badCrc", controller.badCrc);
+        }
     } else {
         own = QJsonObject{
             {"address", Latin1(controller.address)},

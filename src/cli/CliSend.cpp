@@ -4,7 +4,6 @@
 #include <ostream>
 
 #include "cli/CliSession.h"
-#include "core/HexText.h"
 #include "core/Verdict.h"
 #include "serial/ReceiveAnswer.h"
 #include "serial/Terminal.h"
@@ -38,8 +37,8 @@ QCoro::Task<int> CliSession::Send() {
     }
     const Protocol& protocol = port_.LineProtocol();
     if (protocol.ChecksFrames()) {
-        // The frame as it went on the wire, its CRC added.
-        host_.out << "sent: " << HexText(protocol.TerminalFrame(frames[0])) << "\n";
+        // The frame as it went on the wire, its check added.
+        host_.out << "sent: " << protocol.WireShown(protocol.TerminalFrame(frames[0])) << "\n";
     }
     if (protocol.ChecksFrames() && !frames[0].empty() && frames[0][0] == 0) {
         // A broadcast: every controller takes it and none answers.
@@ -61,7 +60,8 @@ QCoro::Task<int> CliSession::Send() {
             host_.out << "verdict: good\n";
         } else {
             host_.out << "arrived: "
-                      << (answer.arrived.empty() ? std::string("nothing") : HexText(answer.arrived))
+                      << (answer.arrived.empty() ? std::string("nothing")
+                                                 : protocol.WireShown(answer.arrived))
                       << "\n";
         }
     }

@@ -189,6 +189,12 @@ const std::map<std::string, ValueOption>& ValueOptions() {
               o.line.parity = index.value_or(o.line.parity);
               return index.has_value();
           }}},
+        {"--data-bits",
+         {"7 or 8",
+          [](const std::string& v, CliOptions& o) {
+              o.dataBits = v == "7" ? 7 : v == "8" ? 8 : 0;
+              return o.dataBits > 0;
+          }}},
         {"--stop-bits",
          {"1 or 2",
           [](const std::string& v, CliOptions& o) {

@@ -20,6 +20,10 @@ std::string VerdictMessage(ExchangeVerdict verdict, ExchangeKind kind) {
         case ExchangeVerdict::WrongLength: return "Wrong length !";
         case ExchangeVerdict::WrongSource: return "Wrong address or function !";
         case ExchangeVerdict::Cut: return "Answer cut !";
+        case ExchangeVerdict::BadLrc: return "LRC error !";
+        case ExchangeVerdict::NotHex: return "Not hexadecimal !";
+        case ExchangeVerdict::NoLf: return "LF not received !";
+        case ExchangeVerdict::OddLength: return "Odd number of characters !";
         case ExchangeVerdict::Good: break;
     }
     return {};

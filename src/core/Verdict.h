@@ -26,10 +26,20 @@ enum class ExchangeVerdict {
     WrongLength,  // a frame that holds its check, but not the length its function asks for
     WrongSource,  // an answer from another address, or for another function
     Cut,          // the answer stopped before it was whole
+    // Of the framings that write their bytes as text (Modbus ASCII):
+    BadLrc,     // a whole frame whose LRC does not hold
+    NotHex,     // a character between ':' and CR that is no hexadecimal digit
+    NoLf,       // the CR that ends a frame is not followed by LF
+    OddLength,  // an odd number of hexadecimal characters: half a byte
 };
 
+// Which findings a protocol's exchanges can have beyond a missing answer, and so which columns
+// its reports carry: Ascon's count and end, RTU's CRC and length, ASCII's framing and length.
+enum class VerdictFamily { Ascon, ModbusRtu, ModbusAscii };
+
 // "No answer !", "Wrong # of characters !", "CR not received !", "CRC error !", "Wrong length !",
-// "Wrong address or function !", "Answer cut !"; empty for a good answer. The line detector
+// "Wrong address or function !", "Answer cut !", "LRC error !", "Not hexadecimal !",
+// "LF not received !", "Odd number of characters !"; empty for a good answer. The line detector
 // says "Not detected !" for a missing answer, and it and the terminal say "Unknow format !" for
 // a bad end. The first letter of the test cycle's messages is the kind the analysis counts by.
 std::string VerdictMessage(ExchangeVerdict verdict, ExchangeKind kind = ExchangeKind::Test);

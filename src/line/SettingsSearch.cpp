@@ -23,6 +23,14 @@ char ParityLetter(Parity parity) {
     return 'N';
 }
 
+Parity ParityFromLetter(char letter) {
+    switch (letter) {
+        case 'E': return Parity::Even;
+        case 'O': return Parity::Odd;
+        default: return Parity::None;
+    }
+}
+
 // The port settings of the shared state, which the line runs at and the reports name.
 struct PortSettingsText {
     std::string baud, parity, dataBits, stopBits;
@@ -83,14 +91,14 @@ std::string SearchSetting::ParityWord() const {
 
 std::vector<SearchSetting> SearchOrder(const Protocol& protocol) {
     std::vector<SearchSetting> order;
-    if (protocol.ChecksFrames()) {
+    if (const std::vector<CharacterFraming> framings = protocol.SearchFramings();
+        !framings.empty()) {
         const std::vector<int>& speeds = protocol.Speeds();
         for (auto speed = speeds.rbegin(); speed != speeds.rend(); ++speed) {
-            const int baud = *speed;
-            order.push_back(SearchSetting{baud, Parity::Even, 8, 1});
-            order.push_back(SearchSetting{baud, Parity::None, 8, 2});
-            order.push_back(SearchSetting{baud, Parity::Odd, 8, 1});
-            order.push_back(SearchSetting{baud, Parity::None, 8, 1});
+            for (const CharacterFraming& framing : framings) {
+                order.push_back(SearchSetting{*speed, ParityFromLetter(framing.parity),
+                                              framing.dataBits, framing.stopBits});
+            }
         }
         return order;
     }
@@ -317,6 +325,10 @@ std::string ScanCommandFor(const SearchSetting& setting, const Protocol& protoco
         command += " --protocol " + std::string(protocol.CommandName());
     }
     command += " --baud " + std::to_string(setting.baud) + " --parity " + setting.ParityWord();
+    if (setting.dataBits > 0 &&
+        setting.dataBits != protocol.DataBitsFor(setting.parity != Parity::None)) {
+        command += " --data-bits " + std::to_string(setting.dataBits);
+    }
     if (setting.stopBits != 1) {
         command += " --stop-bits " + std::to_string(setting.stopBits);
     }

@@ -25,7 +25,7 @@ void LineMonitor::Began(LineStatistics& statistics, Duration answerWindow, Activ
         runActivity_ = activity;
     }
     statistics.Begin(clock_.Now(), characterTime_ ? characterTime_() : Duration{0}, answerWindow);
-    statistics.CountFrameChecks(LineProtocol().ChecksFrames());
+    statistics.CountVerdicts(LineProtocol().Verdicts());
     std::shared_ptr<const LineDescription>& line = current_ == &run_ ? runLine_ : scanLine_;
     if (lineSource_) {
         line = std::make_shared<const LineDescription>(lineSource_());
@@ -48,7 +48,7 @@ void LineMonitor::Judged(const Exchange& exchange) {
         statistics.Begin(clock_.Now(), characterTime_ ? characterTime_() : Duration{0},
                          statistics.AnswerWindow());
         if (!running_) {
-            statistics.CountFrameChecks(LineProtocol().ChecksFrames());
+            statistics.CountVerdicts(LineProtocol().Verdicts());
         }
     }
     statistics.Add(exchange);

@@ -68,11 +68,11 @@ public:
     const LineStatistics& Statistics() const { return run_; }
     // The current or last scan's: what is on the line.
     const LineStatistics& ScanStatistics() const { return scan_; }
-    // Whether the statistics shown have the columns of a protocol that checks its frames: those
-    // of the run's protocol, or of the scan's before any run, or of the protocol chosen now.
-    bool ShowsFrameChecks() const {
+    // Which protocol's columns the statistics shown have: those of the run's protocol, or of the
+    // scan's before any run, or of the protocol chosen now.
+    VerdictFamily ShownVerdicts() const {
         const LineStatistics& shown = run_.Begun() || !scan_.Begun() ? run_ : scan_;
-        return shown.Begun() ? shown.ChecksFrames() : LineProtocol().ChecksFrames();
+        return shown.Begun() ? shown.Verdicts() : LineProtocol().Verdicts();
     }
     const TrafficLog& Traffic() const { return traffic_; }
     // The port and settings of the current or last run, and of the current or last scan.

@@ -129,6 +129,10 @@ void LineStatistics::Add(const Exchange& exchange) {
         case ExchangeVerdict::WrongLength: ++controller.wrongLength; break;
         case ExchangeVerdict::WrongSource: ++controller.wrongSource; break;
         case ExchangeVerdict::Cut: ++controller.cut; break;
+        case ExchangeVerdict::BadLrc: ++controller.badLrc; break;
+        case ExchangeVerdict::NotHex: ++controller.notHex; break;
+        case ExchangeVerdict::NoLf: ++controller.noLf; break;
+        case ExchangeVerdict::OddLength: ++controller.oddLength; break;
     }
     longestFailureRun_ = std::max(longestFailureRun_, ++failureRun_);
     const auto minute =
@@ -164,14 +168,19 @@ Assessment Assess(const ControllerStatistics& controller, Duration answerWindow)
     if (controller.Garbled() > 0) {
         const bool framedByEnd =
             controller.wrongCount + controller.noCr + controller.unknownFormat > 0;
-        return {Judgement::Garbled,
-                std::to_string(controller.Garbled()) + ofAll +
-                    (controller.requests == 1 ? " exchange" : " exchanges") +
-                    (framedByEnd ? " brought an answer with the wrong number of characters or no "
-                                   "carriage return: the sign of noise on the line."
-                                 : " brought an answer with a CRC error, of the wrong length, cut "
-                                   "short or from another address: the sign of noise on the "
-                                   "line.")};
+        const bool framedAsText =
+            controller.badLrc + controller.notHex + controller.noLf + controller.oddLength > 0;
+        const char* what =
+            framedByEnd    ? " brought an answer with the wrong number of characters or no "
+                             "carriage return: the sign of noise on the line."
+            : framedAsText ? " brought an answer with an LRC error, characters that are not "
+                             "hexadecimal, no LF, an odd length, the wrong length, cut short or "
+                             "from another address: the sign of noise on the line."
+                           : " brought an answer with a CRC error, of the wrong length, cut "
+                             "short or from another address: the sign of noise on the line.";
+        return {Judgement::Garbled, std::to_string(controller.Garbled()) + ofAll +
+                                        (controller.requests == 1 ? " exchange" : " exchanges") +
+                                        what};
     }
     if (controller.good == 0) {
         return {Judgement::Silent,

@@ -59,6 +59,11 @@ struct ControllerStatistics {
     int wrongLength = 0;
     int wrongSource = 0;
     int cut = 0;
+    // Of the framings that write their bytes as text (Modbus ASCII).
+    int badLrc = 0;
+    int notHex = 0;
+    int noLf = 0;
+    int oddLength = 0;
     int exceptions = 0;                 // good answers that refused the request...
     std::map<int, int> exceptionCodes;  // ...by their code
     std::optional<LocalDateTime> lastGood;
@@ -75,7 +80,8 @@ struct ControllerStatistics {
     int Failures() const { return requests - good; }
     int Missing() const { return noAnswer + notDetected; }  // no complete answer in time
     int Garbled() const {                                   // answers that were wrong
-        return wrongCount + noCr + unknownFormat + badCrc + wrongLength + wrongSource + cut;
+        return wrongCount + noCr + unknownFormat + badCrc + wrongLength + wrongSource + cut +
+               badLrc + notHex + noLf + oddLength;
     }
     double SuccessRate() const;  // percent; 0 without requests
 };
@@ -106,16 +112,17 @@ public:
     Duration AnswerWindow() const { return answerWindow_; }
     Instant Start() const { return start_; }
     bool Begun() const { return begun_; }
-    // Whether the protocol counted judges its frames by a check and a length of their own
-    // (Modbus): which columns the reports of these statistics have. Kept through Clear().
-    void CountFrameChecks(bool checks) { checksFrames_ = checks; }
-    bool ChecksFrames() const { return checksFrames_; }
+    // Which findings the protocol counted can have: which columns the reports of these
+    // statistics have. Kept through Clear().
+    void CountVerdicts(VerdictFamily family) { verdicts_ = family; }
+    VerdictFamily Verdicts() const { return verdicts_; }
+    bool ChecksFrames() const { return verdicts_ != VerdictFamily::Ascon; }
 
 private:
     ControllerStatistics& Slot(const Request& request);
 
     std::vector<ControllerStatistics> controllers_;
-    bool checksFrames_ = false;
+    VerdictFamily verdicts_ = VerdictFamily::Ascon;
     std::map<Station, std::size_t> slotOf_;
     bool begun_ = false;
     Instant start_{};

@@ -42,8 +42,8 @@ void ListenControl::ListenBtn_Click() {
     }
     const Protocol* chosen = ProtocolAt(primo_.ProtocolIndex);
     if (chosen == nullptr) {
-        prompts_.ShowMessage({"Listening knows Ascon, MB RTU and JB RTU only.\nChoose one of "
-                              "them with \"Comm\" first.",
+        prompts_.ShowMessage({"Listening knows " + ProtocolNamesText() +
+                                  " only.\nChoose one of them with \"Comm\" first.",
                               "Line Monitor", MessageIcon::Exclamation, MessageButtons::Ok,
                               std::string()});
         return;

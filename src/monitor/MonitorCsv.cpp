@@ -83,26 +83,45 @@ std::vector<std::string> ColumnsWith(std::initializer_list<const char*> failures
 
 }  // namespace
 
-const std::vector<std::string>& StatisticsColumns(bool checkedFrames) {
-    static const std::vector<std::string> checked = ColumnsWith(
+const std::vector<std::string>& StatisticsColumns(VerdictFamily verdicts) {
+    static const std::vector<std::string> rtu = ColumnsWith(
         {"CRC error", "Wrong length", "Wrong address or function", "Answer cut", "Exceptions"});
+    static const std::vector<std::string> ascii =
+        ColumnsWith({"LRC error", "Not hexadecimal", "LF not received", "Odd length",
+                     "Wrong length", "Wrong address or function", "Answer cut", "Exceptions"});
     static const std::vector<std::string> ascon =
         ColumnsWith({"Wrong # of characters", "CR not received", "Not detected", "Unknow format"});
-    return checkedFrames ? checked : ascon;
+    switch (verdicts) {
+        case VerdictFamily::ModbusRtu: return rtu;
+        case VerdictFamily::ModbusAscii: return ascii;
+        case VerdictFamily::Ascon: break;
+    }
+    return ascon;
 }
 
+namespace {
+
+std::vector<int> FailureCounts(const ControllerStatistics& controller, VerdictFamily verdicts) {
+    const ControllerStatistics& c = controller;
+    switch (verdicts) {
+        case VerdictFamily::ModbusRtu:
+            return {c.badCrc, c.wrongLength, c.wrongSource, c.cut, c.exceptions};
+        case VerdictFamily::ModbusAscii:
+            return {c.badLrc,      c.notHex,      c.noLf, c.oddLength,
+                    c.wrongLength, c.wrongSource, c.cut,  c.exceptions};
+        case VerdictFamily::Ascon: break;
+    }
+    return {c.wrongCount, c.noCr, c.notDetected, c.unknownFormat};
+}
+
+}  // namespace
+
 std::vector<std::string> StatisticsFields(const ControllerStatistics& controller,
-                                          Duration answerWindow, bool checkedFrames) {
+                                          Duration answerWindow, VerdictFamily verdicts) {
     std::vector<std::string> fields{controller.address, std::to_string(controller.requests),
                                     std::to_string(controller.good),
                                     std::to_string(controller.noAnswer)};
-    const std::vector<int> failures =
-        checkedFrames
-            ? std::vector<int>{controller.badCrc, controller.wrongLength, controller.wrongSource,
-                               controller.cut, controller.exceptions}
-            : std::vector<int>{controller.wrongCount, controller.noCr, controller.notDetected,
-                               controller.unknownFormat};
-    for (const int count : failures) {
+    for (const int count : FailureCounts(controller, verdicts)) {
         fields.push_back(std::to_string(count));
     }
     fields.push_back(OneDecimal(controller.SuccessRate()));
@@ -118,8 +137,8 @@ std::vector<std::string> StatisticsFields(const ControllerStatistics& controller
     return fields;
 }
 
-std::string StatisticsCsvHeader(bool checkedFrames) {
-    std::vector<std::string> header = StatisticsColumns(checkedFrames);
+std::string StatisticsCsvHeader(VerdictFamily verdicts) {
+    std::vector<std::string> header = StatisticsColumns(verdicts);
     header.insert(header.end(),
                   {"Why", kDateTimeColumn, kPortColumn, kSettingsColumn, "statistics of"});
     return CsvRecord(header);
@@ -127,7 +146,7 @@ std::string StatisticsCsvHeader(bool checkedFrames) {
 
 std::string StatisticsCsvRecords(Activity activity, const LineStatistics& statistics,
                                  const LineDescription& line, const LocalDateTime& madeAt,
-                                 bool checkedFrames) {
+                                 VerdictFamily verdicts) {
     std::string csv;
     const std::string of = ActivityName(activity);
     const std::string when = Iso8601(madeAt);
@@ -135,7 +154,7 @@ std::string StatisticsCsvRecords(Activity activity, const LineStatistics& statis
     const std::string settings = SettingsSummary(line);
     for (const ControllerStatistics& controller : statistics.Controllers()) {
         std::vector<std::string> fields =
-            StatisticsFields(controller, statistics.AnswerWindow(), checkedFrames);
+            StatisticsFields(controller, statistics.AnswerWindow(), verdicts);
         fields.insert(fields.end(), {Assess(controller, statistics.AnswerWindow()).reason, when,
                                      port, settings, of});
         csv += CsvRecord(fields);
@@ -144,12 +163,12 @@ std::string StatisticsCsvRecords(Activity activity, const LineStatistics& statis
 }
 
 std::string StatisticsCsv(const LineMonitor& monitor, const LocalDateTime& madeAt) {
-    const bool checked = monitor.ShowsFrameChecks();
-    return StatisticsCsvHeader(checked) +
+    const VerdictFamily verdicts = monitor.ShownVerdicts();
+    return StatisticsCsvHeader(verdicts) +
            StatisticsCsvRecords(monitor.RunActivity(), monitor.Statistics(), monitor.Line(), madeAt,
-                                checked) +
+                                verdicts) +
            StatisticsCsvRecords(Activity::Scan, monitor.ScanStatistics(), monitor.ScanLine(),
-                                madeAt, checked);
+                                madeAt, verdicts);
 }
 
 }  // namespace tarvel

@@ -34,18 +34,19 @@ std::string TrafficCsvRecords(const TrafficEntry& entry, std::uint64_t number);
 // still says what it counts when the file is filtered or sorted; last, like the other columns
 // added since the first files, so that the earlier ones keep their places.
 std::string StatisticsCsv(const LineMonitor& monitor, const LocalDateTime& madeAt);
-// `checkedFrames`: the line's protocol checks its frames (Modbus), and its own failures and its
-// exceptions take the place of Ascon's four failure columns.
-std::string StatisticsCsvHeader(bool checkedFrames = false);
+// `verdicts`: the line's protocol's; Modbus's own failures and its exceptions take the place of
+// Ascon's four failure columns.
+std::string StatisticsCsvHeader(VerdictFamily verdicts = VerdictFamily::Ascon);
 // The records of one kind, as StatisticsCsv writes them.
 std::string StatisticsCsvRecords(Activity activity, const LineStatistics& statistics,
                                  const LineDescription& line, const LocalDateTime& madeAt,
-                                 bool checkedFrames = false);
+                                 VerdictFamily verdicts = VerdictFamily::Ascon);
 
 // The columns of the statistics table, as its header and its CSV show them.
-const std::vector<std::string>& StatisticsColumns(bool checkedFrames = false);
+const std::vector<std::string>& StatisticsColumns(VerdictFamily verdicts = VerdictFamily::Ascon);
 // The values of one row of the statistics table, in the order of StatisticsColumns().
 std::vector<std::string> StatisticsFields(const ControllerStatistics& controller,
-                                          Duration answerWindow, bool checkedFrames = false);
+                                          Duration answerWindow,
+                                          VerdictFamily verdicts = VerdictFamily::Ascon);
 
 }  // namespace tarvel

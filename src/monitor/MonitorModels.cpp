@@ -79,7 +79,7 @@ StatisticsModel::Row StatisticsModel::MakeRow(const ControllerStatistics& contro
     const Duration window = monitor_.Statistics().AnswerWindow();
     Row row;
     row.station = controller.station;
-    row.fields = StatisticsFields(controller, window, checked_);
+    row.fields = StatisticsFields(controller, window, verdicts_);
     const Assessment assessment = Assess(controller, window);
     row.judgement = assessment.judgement;
     row.reason = assessment.reason;
@@ -96,10 +96,10 @@ StatisticsModel::Row StatisticsModel::MakeRow(const ControllerStatistics& contro
 
 void StatisticsModel::Refresh() {
     // A line of another protocol has columns of its own: everything is shown afresh.
-    const bool checked = monitor_.ShowsFrameChecks();
-    if (checked != checked_) {
+    const VerdictFamily verdicts = monitor_.ShownVerdicts();
+    if (verdicts != verdicts_) {
         beginResetModel();
-        checked_ = checked;
+        verdicts_ = verdicts;
         rows_.clear();
         endResetModel();
     }
@@ -148,7 +148,7 @@ int StatisticsModel::rowCount(const QModelIndex& parent) const {
 }
 
 int StatisticsModel::columnCount(const QModelIndex& parent) const {
-    return parent.isValid() ? 0 : static_cast<int>(StatisticsColumns(checked_).size());
+    return parent.isValid() ? 0 : static_cast<int>(StatisticsColumns(verdicts_).size());
 }
 
 QVariant StatisticsModel::data(const QModelIndex& index, int role) const {
@@ -177,7 +177,7 @@ QVariant StatisticsModel::headerData(int section, Qt::Orientation orientation, i
     if (orientation != Qt::Horizontal || section < 0 || section >= columnCount()) {
         return QAbstractTableModel::headerData(section, orientation, role);
     }
-    const std::string& title = StatisticsColumns(checked_)[static_cast<std::size_t>(section)];
+    const std::string& title = StatisticsColumns(verdicts_)[static_cast<std::size_t>(section)];
     if (role == Qt::DisplayRole) {
         return TwoLines(title);
     }

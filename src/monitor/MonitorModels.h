@@ -50,7 +50,7 @@ private:
     Row MakeRow(const ControllerStatistics& controller) const;
 
     const LineMonitor& monitor_;
-    bool checked_ = false;  // the columns of a protocol that checks its frames (Modbus)
+    VerdictFamily verdicts_ = VerdictFamily::Ascon;  // whose columns it has
     std::vector<Row> rows_;
     JudgementStyle style_;
 };

@@ -65,8 +65,8 @@ std::optional<std::vector<Station>> MonitorRunControl::Prepare(const MonitorRunC
     }
     const Protocol* chosen = ProtocolAt(primo_.ProtocolIndex);
     if (chosen == nullptr) {
-        Refuse("The Line Monitor tests and scans MB RTU and JB RTU lines.\nChoose one of them "
-               "with \"Comm\" first.");
+        Refuse("The Line Monitor tests and scans " + ProtocolNamesText(true) +
+               " lines.\nChoose one of them with \"Comm\" first.");
         return std::nullopt;
     }
     if (!chosen->ChecksFrames()) {

@@ -36,8 +36,8 @@ void SettingsSearchControl::SearchBtn_Click() {
     }
     const Protocol* chosen = ProtocolAt(primo_.ProtocolIndex);
     if (chosen == nullptr) {
-        prompts_.ShowMessage({"The search across settings knows Ascon, MB RTU and JB RTU.\nChoose "
-                              "one of them with \"Comm\" first.",
+        prompts_.ShowMessage({"The search across settings knows " + ProtocolNamesText() +
+                                  ".\nChoose one of them with \"Comm\" first.",
                               kTitle, MessageIcon::Exclamation, MessageButtons::Ok, std::string()});
         return;
     }

@@ -47,6 +47,14 @@ struct ArrivedAnswer {
     Duration hostDelayAllowance = kHostDelayAllowance;
 };
 
+// How the characters of a line are framed, as a search across settings tries them: the parity's
+// letter (N, E, O), data bits and stop bits.
+struct CharacterFraming {
+    char parity = 'N';
+    int dataBits = 8;
+    int stopBits = 1;
+};
+
 // What the operator chose of the test request, where a protocol lets him: which registers it
 // reads.
 struct RequestChoice {
@@ -69,6 +77,10 @@ public:
     // go with them, and its stations are known by number (Modbus): reports show what only such
     // protocols have.
     virtual bool ChecksFrames() const { return false; }
+    // Which findings its exchanges can have, and so which columns its reports carry.
+    virtual VerdictFamily Verdicts() const {
+        return ChecksFrames() ? VerdictFamily::ModbusRtu : VerdictFamily::Ascon;
+    }
 
     // Every station the protocol can address, in the order a scan asks them.
     virtual std::vector<Station> Stations() const = 0;
@@ -81,6 +93,9 @@ public:
     virtual const std::vector<int>& Speeds() const = 0;
     // The data bits that go with a parity on this protocol's lines.
     virtual int DataBitsFor(bool withParity) const = 0;
+    // The framings a search across settings tries at each speed, likeliest first; none where the
+    // search keeps its own order (Ascon's, from the port dialog's lists).
+    virtual std::vector<CharacterFraming> SearchFramings() const { return {}; }
 
     // On a line whose characters take `characterTime` each: some protocols count their
     // silences in characters.
@@ -121,6 +136,9 @@ public:
     virtual std::string TerminalFrame(std::string_view typed) const = 0;
     // A good answer as the terminal shows it: without what only frames it.
     virtual std::string AnswerShown(std::string_view answer) const = 0;
+    // Characters as they went over the wire, for the operator: in hexadecimal, where the
+    // protocol's frames are not text.
+    virtual std::string WireShown(std::string_view characters) const;
 
     // Splits a line that another master drives into judged exchanges.
     virtual std::unique_ptr<FrameDecoder> MakeDecoder(const DecoderSettings& settings) const = 0;

@@ -3,16 +3,20 @@
 
 #include <algorithm>
 
+#include "core/HexText.h"
 #include "protocol/ascon/AsconProtocol.h"
+#include "protocol/modbus/ModbusAsciiProtocol.h"
 #include "protocol/modbus/ModbusRtuProtocol.h"
 
 namespace tarvel {
 
 namespace {
-// The port dialog's entries "Ascon", "MB RTU", "JB RTU".
+// The port dialog's entries "Ascon", "MB RTU", "JB RTU", "MB ASCII", "JB ASCII".
 constexpr int kAscon = 0;
 constexpr int kModbusRtu = 1;
 constexpr int kJbusRtu = 2;
+constexpr int kModbusAscii = 3;
+constexpr int kJbusAscii = 4;
 }  // namespace
 
 const Protocol& DefaultProtocol() {
@@ -23,13 +27,19 @@ const Protocol& DefaultProtocol() {
 const Protocol* ProtocolAt(int index) {
     static const ModbusRtuProtocol modbus(ModbusRtuProtocol::Modbus());
     static const ModbusRtuProtocol jbus(ModbusRtuProtocol::Jbus());
+    static const ModbusAsciiProtocol modbusAscii(ModbusAsciiProtocol::Modbus());
+    static const ModbusAsciiProtocol jbusAscii(ModbusAsciiProtocol::Jbus());
     switch (index) {
         case kAscon: return &DefaultProtocol();
         case kModbusRtu: return &modbus;
         case kJbusRtu: return &jbus;
+        case kModbusAscii: return &modbusAscii;
+        case kJbusAscii: return &jbusAscii;
         default: return nullptr;
     }
 }
+
+std::string Protocol::WireShown(std::string_view characters) const { return HexText(characters); }
 
 std::vector<std::string> ProtocolCommandNames() {
     std::vector<std::string> names;
@@ -37,6 +47,20 @@ std::vector<std::string> ProtocolCommandNames() {
         names.emplace_back(protocol->CommandName());
     }
     return names;
+}
+
+std::string ProtocolNamesText(bool framesChecked) {
+    std::vector<std::string> names;
+    for (int index = 0; const Protocol* protocol = ProtocolAt(index); ++index) {
+        if (!framesChecked || protocol->ChecksFrames()) {
+            names.emplace_back(protocol->Name());
+        }
+    }
+    std::string text;
+    for (std::size_t i = 0; i < names.size(); ++i) {
+        text += (i == 0 ? "" : i + 1 == names.size() ? " and " : ", ") + names[i];
+    }
+    return text;
 }
 
 std::optional<int> ProtocolIndexNamed(std::string_view commandName) {
@@ -55,6 +79,10 @@ std::unique_ptr<const Protocol> MakeProtocol(int index, RequestChoice choice) {
             return std::make_unique<ModbusRtuProtocol>(ModbusRtuProtocol::Modbus(), choice);
         case kJbusRtu:
             return std::make_unique<ModbusRtuProtocol>(ModbusRtuProtocol::Jbus(), choice);
+        case kModbusAscii:
+            return std::make_unique<ModbusAsciiProtocol>(ModbusAsciiProtocol::Modbus(), choice);
+        case kJbusAscii:
+            return std::make_unique<ModbusAsciiProtocol>(ModbusAsciiProtocol::Jbus(), choice);
         default: return nullptr;
     }
 }

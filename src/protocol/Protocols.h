@@ -20,6 +20,9 @@ const Protocol* ProtocolAt(int index);
 // The protocols the command line names, in the port dialog's order: "ascon", "modbus-rtu",
 // "jbus-rtu".
 std::vector<std::string> ProtocolCommandNames();
+// The port dialog's names of the protocols the program speaks, as a sentence lists them ("Ascon,
+// MB RTU and JB RTU"); with `framesChecked`, only those that check their frames.
+std::string ProtocolNamesText(bool framesChecked = false);
 // The port dialog's index of the protocol the command line calls `commandName`; nothing for a
 // name no protocol has.
 std::optional<int> ProtocolIndexNamed(std::string_view commandName);

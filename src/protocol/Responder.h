@@ -17,9 +17,13 @@ public:
     virtual ~Responder() = default;
 
     // A character the host put on the bus, whose last stop bit left the wire at `end` on a line
-    // where a character takes `characterTime`; the whole frame once its last character came.
+    // where a character takes `characterTime`; the whole frame once its last character came, as
+    // the bytes the controller reads from it (for a framing that writes the same bytes in
+    // another way, as its twin writes them: Modbus ASCII's are its RTU twin's).
     virtual std::optional<std::string> Take(std::uint8_t byte, Instant end,
                                             Duration characterTime) = 0;
+    // An answer in those bytes, as it goes on the wire.
+    virtual std::string Framed(const std::string& answer) const { return answer; }
     // The station a whole frame is for, when a controller there answers it now: nothing for a
     // frame that addresses nobody, or that waits for a frame still to come.
     virtual std::optional<Station> AnsweredBy(const std::string& frame) const = 0;

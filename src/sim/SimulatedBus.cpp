@@ -191,7 +191,8 @@ void SimulatedBus::HeardBy(Hearer& hearer, std::uint8_t byte, Instant end, Durat
     }
     std::vector<TimedByte>& answer = back;
     Instant at = std::max(end + DelayOf(*addressed), wireFreeAt_);
-    const Answer answerOf = AnswerTo(*addressed, hearer, *station, *frame);
+    Answer answerOf = AnswerTo(*addressed, hearer, *station, *frame);
+    answerOf.bytes = hearer.responder->Framed(answerOf.bytes);
     for (std::size_t i = 0; i < answerOf.bytes.size(); ++i) {
         auto out = static_cast<std::uint8_t>(answerOf.bytes[i]);
         if (Chance(addressed->noise) || Chance(lineNoise_)) {

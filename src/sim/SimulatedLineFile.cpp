@@ -326,7 +326,7 @@ private:
         framing.parity = parity ? ParityOf(*parity, path + ".parity") : Parity::None;
         framing.dataBits = bits ? static_cast<int>(Whole(*bits, path + ".dataBits", 7, 8))
                                 : protocol_->DataBitsFor(framing.parity != Parity::None);
-        if (rtu_ && framing.dataBits != 8) {
+        if (protocol_->Verdicts() == VerdictFamily::ModbusRtu && framing.dataBits != 8) {
             Fail(*bits, path + ".dataBits", "RTU characters always have 8 data bits");
         }
         return framing;

@@ -167,6 +167,7 @@ void SimulatedMaster::ModbusPoll(Instant begin, MasterPoll& poll, std::vector<Ti
     std::string request;
     if (!poll.write) {
         request = ReadHoldingRequest(station, 0, 1);
+        request.resize(request.size() - 2);
     } else {
         // Register 0 takes the value, with function 6 and 16 in turn.
         const int value = writeValue_;
@@ -181,9 +182,9 @@ void SimulatedMaster::ModbusPoll(Instant begin, MasterPoll& poll, std::vector<Ti
         }
         request += static_cast<char>(value >> 8 & 0xFF);
         request += static_cast<char>(value & 0xFF);
-        request = WithCrc(std::move(request));
     }
-    Send(request, begin, poll, wire);
+    // The protocol frames the bytes: a CRC for RTU, ':' LRC CR LF for ASCII.
+    Send(bus_.BusProtocol().TerminalFrame(request), begin, poll, wire);
     // No answer comes to a broadcast: the controllers are left the turnaround to act on it.
     // Otherwise the master waits for the whole answer or the time-out, and never talks over an
     // answer that runs past it.

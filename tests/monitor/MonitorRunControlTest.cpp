@@ -77,8 +77,8 @@ TEST_F(MonitorRunControlTest, IsRefusedWithTheReasonAndLeavesTheLineAlone) {
     primo.ProtocolIndex = 0;
     EXPECT_FALSE(control.Offered());
     refused(Choice("1"), "\"Start\"");
-    primo.ProtocolIndex = 3;  // "MB ASCII"
-    refused(Choice("1"), "MB RTU and JB RTU");
+    primo.ProtocolIndex = 5;  // "Pyromat"
+    refused(Choice("1"), "MB RTU, JB RTU, MB ASCII and JB ASCII lines");
     primo.ProtocolIndex = kModbusRtu;
     EXPECT_TRUE(control.Offered());
     port.ClosePort();
@@ -143,8 +143,10 @@ TEST_F(MonitorRunControlTest,
     EXPECT_FALSE(lineUse.Busy());
     // Ascon chosen afterwards: the statistics of the Modbus run keep their own columns.
     primo.ProtocolIndex = 0;
-    EXPECT_TRUE(monitor.ShowsFrameChecks());
-    EXPECT_EQ(StatisticsCsv(monitor, LocalDateTime{}).rfind(StatisticsCsvHeader(true), 0), 0u);
+    EXPECT_EQ(monitor.ShownVerdicts(), VerdictFamily::ModbusRtu);
+    EXPECT_EQ(StatisticsCsv(monitor, LocalDateTime{})
+                  .rfind(StatisticsCsvHeader(VerdictFamily::ModbusRtu), 0),
+              0u);
 }
 
 TEST_F(MonitorRunControlTest, ScansTheRangeAndCountsAnExceptionAsAController) {

@@ -42,11 +42,12 @@ TEST_F(SettingsSearchControlTest, IsRefusedWithTheReasonOnAClosedPortABusyLineOr
         EXPECT_NE(prompts.messages.back().text.find("in use"), std::string::npos);
     }
     time.RunDue();
-    primo.ProtocolIndex = 3;  // "MB ASCII"
+    primo.ProtocolIndex = 5;  // "Pyromat"
     control.SearchBtn_Click();
     EXPECT_FALSE(control.Searching());
     ASSERT_EQ(prompts.messages.size(), 2u);
-    EXPECT_NE(prompts.messages.back().text.find("Ascon, MB RTU and JB RTU"), std::string::npos);
+    EXPECT_NE(prompts.messages.back().text.find("Ascon, MB RTU, JB RTU, MB ASCII and JB ASCII."),
+              std::string::npos);
     primo.ProtocolIndex = 0;
     port.ClosePort();
     control.SearchBtn_Click();

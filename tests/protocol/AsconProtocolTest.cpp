@@ -34,7 +34,7 @@ TEST(AsconProtocol, StationsAreTheSixtyFourAddressesFromAToAt) {
     EXPECT_THROW(ascon.RequestFor(-1, ExchangeKind::Test), std::out_of_range);
     EXPECT_THROW(ascon.RequestFor(64, ExchangeKind::Probe), std::out_of_range);
     EXPECT_EQ(ProtocolAt(0), &ascon);
-    EXPECT_EQ(ProtocolAt(3), nullptr);  // "MB ASCII": not yet
+    EXPECT_EQ(ProtocolAt(5), nullptr);  // "Pyromat": not yet
 }
 
 TEST(AsconProtocol, RequestsTimingsAndFrames) {

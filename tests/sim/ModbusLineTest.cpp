@@ -119,7 +119,8 @@ TEST(ModbusLineFile, EveryMemberShapesAModbusLine) {
 TEST(ModbusLineFile, AWrongModbusDescriptionIsRefusedNamingTheLineAndTheMember) {
     const std::pair<const char*, const char*> cases[] = {
         {R"({"protocol": "modbus", "controllers": []})",
-         "line.json:1: protocol: \"modbus\" is none of \"ascon\", \"modbus-rtu\" or \"jbus-rtu\""},
+         "line.json:1: protocol: \"modbus\" is none of \"ascon\", \"modbus-rtu\", \"jbus-rtu\", "
+         "\"modbus-ascii\" or \"jbus-ascii\""},
         {R"({"protocol": "modbus-rtu", "controllers": [{"address": "A"}]})",
          "line.json:1: controllers[0].address: must be a station address, 1 to 247, not a "
          "string"},
@@ -165,8 +166,8 @@ TEST(ModbusLineFile, AWrongModbusDescriptionIsRefusedNamingTheLineAndTheMember) 
          "line.json:1: controllers[0].registers.3: -1 is no value of a holding register of "
          "controller 2, 0 to 65535"},
         {R"({"protocol": "modbus-rtu", "controllers": [{"address": 1, "protocol": "modbus"}]})",
-         "line.json:1: controllers[0].protocol: \"modbus\" is none of \"ascon\", \"modbus-rtu\" or "
-         "\"jbus-rtu\""},
+         "line.json:1: controllers[0].protocol: \"modbus\" is none of \"ascon\", \"modbus-rtu\", "
+         "\"jbus-rtu\", \"modbus-ascii\" or \"jbus-ascii\""},
         // An Ascon controller on a Modbus line is known by an Ascon address.
         {R"({"protocol": "modbus-rtu", "controllers": [{"address": 1, "protocol": "ascon"}]})",
          "line.json:1: controllers[0].address: must be a bus address: one character, A to Z, "

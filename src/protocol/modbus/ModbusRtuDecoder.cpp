@@ -15,25 +15,11 @@ Direction Other(Direction direction) {
     return direction == Direction::Request ? Direction::Answer : Direction::Request;
 }
 
-// The byte count a whole answer to `request` must carry, where the request tells it (its
-// quantity, read or to read, is in its fifth and sixth bytes).
-std::optional<int> ExpectedCount(std::string_view request) {
-    const auto quantity = [&] { return ByteAt(request, 4) << 8 | ByteAt(request, 5); };
-    switch (ByteAt(request, 1)) {
-        case modbus::ReadCoils:
-        case modbus::ReadDiscreteInputs: return (quantity() + 7) / 8;
-        case modbus::ReadHoldingRegisters:
-        case modbus::ReadInputRegisters:
-        case modbus::ReadWriteMultipleRegisters: return 2 * quantity();
-        default: return std::nullopt;
-    }
-}
-
 }  // namespace
 
 ModbusRtuDecoder::ModbusRtuDecoder(DecoderSettings settings, std::string protocolName,
                                    int lastAddress)
-    : FrameDecoder(settings), protocolName_(std::move(protocolName)), lastAddress_(lastAddress) {}
+    : ModbusPairing(settings), protocolName_(std::move(protocolName)), lastAddress_(lastAddress) {}
 
 bool ModbusRtuDecoder::ShortGapsMeasurable() const {
     return settings_.hostDelayAllowance < modbus::FrameGap(settings_.characterTime);
@@ -121,10 +107,7 @@ ModbusRtuDecoder::Decision ModbusRtuDecoder::Decide(std::size_t at, bool final) 
     };
     // The awaited controller's answer begins with its address and the request's function (or
     // the function with the exception bit).
-    const auto likeTheAnswer = [&] {
-        const int function = ByteAt(bytes, 1) & ~modbus::ExceptionBit;
-        return ByteAt(bytes, 0) == pending_->address && function == pending_->function;
-    };
+    const auto likeTheAnswer = [&] { return LikeTheAnswer(bytes); };
     if (a.kind == Reading::Holds && b.kind == Reading::Holds) {
         // A frame followed by a zero byte holds its CRC one byte later too (the CRC of a frame
         // and its own CRC's low byte is that CRC's high byte): the shorter reading is the frame.
@@ -289,82 +272,12 @@ void ModbusRtuDecoder::TakeFrame(const Decision& decision) {
             Judge(ExchangeVerdict::NoAnswer, std::min(last, WindowEnd()), std::string(),
                   std::nullopt, std::nullopt);
         }
-        HeardRequest(std::move(frame), last);
+        std::string bytes = frame;
+        HeardRequest(std::move(frame), std::move(bytes), last);
     } else {
-        HeardAnswer(std::move(frame), first, last);
+        const std::string bytes = frame;
+        HeardAnswer(std::move(frame), bytes, first, last);
     }
-}
-
-void ModbusRtuDecoder::HeardRequest(std::string frame, Instant end) {
-    const int address = ByteAt(frame, 0);
-    if (address == modbus::BroadcastAddress) {
-        ++broadcasts_;
-        return;
-    }
-    CountRequest(address, end);
-    Pending pending;
-    pending.request.station = address;
-    pending.request.stationText = std::to_string(address);
-    pending.request.position = address;
-    pending.request.attempt = 0;
-    pending.request.written =
-        end - settings_.characterTime * static_cast<std::int64_t>(frame.size());
-    pending.end = end;
-    pending.address = address;
-    pending.function = ByteAt(frame, 1);
-    pending.request.frame = std::move(frame);
-    pending_ = std::move(pending);
-}
-
-bool ModbusRtuDecoder::CountFits(std::string_view answer) const {
-    if ((ByteAt(answer, 1) & modbus::ExceptionBit) != 0) {
-        return true;
-    }
-    const std::optional<int> count = ExpectedCount(pending_->request.frame);
-    return !count || (answer.size() > 2 && ByteAt(answer, 2) == *count);
-}
-
-void ModbusRtuDecoder::HeardAnswer(std::string frame, Instant first, Instant last) {
-    if (!pending_) {
-        return;  // an answer to a request not heard: a frame, and no exchange
-    }
-    if (first > WindowEnd()) {
-        Judge(ExchangeVerdict::NoAnswer, WindowEnd(), std::string(), std::nullopt, std::nullopt);
-        return;
-    }
-    const int address = ByteAt(frame, 0);
-    const int function = ByteAt(frame, 1);
-    ExchangeVerdict verdict = ExchangeVerdict::Good;
-    std::optional<int> exceptionCode;
-    if (address != pending_->address) {
-        verdict = ExchangeVerdict::WrongSource;
-    } else if (function == (pending_->function | modbus::ExceptionBit)) {
-        exceptionCode = ByteAt(frame, 2);
-    } else if (function != pending_->function) {
-        verdict = ExchangeVerdict::WrongSource;
-    } else if (!CountFits(frame)) {
-        verdict = ExchangeVerdict::WrongLength;
-    }
-    Judge(verdict, last, std::move(frame), first, last, exceptionCode);
-}
-
-void ModbusRtuDecoder::Judge(ExchangeVerdict verdict, Instant at, std::string arrived,
-                             std::optional<Instant> first, std::optional<Instant> last,
-                             std::optional<int> exceptionCode) {
-    Exchange exchange;
-    exchange.request = std::move(pending_->request);
-    pending_.reset();
-    exchange.verdict = verdict;
-    exchange.received = static_cast<int>(arrived.size());
-    if (verdict == ExchangeVerdict::Good) {
-        exchange.answer = arrived;
-    }
-    exchange.arrived = std::move(arrived);
-    exchange.judged = at;
-    exchange.firstArrival = first;
-    exchange.lastArrival = last;
-    exchange.exceptionCode = exceptionCode;
-    Judged(std::move(exchange));
 }
 
 }  // namespace tarvel

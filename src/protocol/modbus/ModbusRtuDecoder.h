@@ -7,8 +7,8 @@
 #include <string_view>
 #include <vector>
 
-#include "protocol/FrameDecoder.h"
 #include "protocol/modbus/ModbusFrame.h"
+#include "protocol/modbus/ModbusPairing.h"
 
 namespace tarvel {
 
@@ -25,7 +25,7 @@ namespace tarvel {
 // its answer the next frame is read as an answer first, and otherwise as a request; the other
 // reading is tried before the bytes are called noise. Bytes that make no frame are skipped one at
 // a time until a frame starts; no more than a few frames' worth of bytes are ever kept.
-class ModbusRtuDecoder final : public FrameDecoder {
+class ModbusRtuDecoder final : public ModbusPairing {
 public:
     // `lastAddress`: 247 for Modbus, 255 for JBus. `protocolName` is what the warnings show.
     ModbusRtuDecoder(DecoderSettings settings, std::string protocolName, int lastAddress);
@@ -36,8 +36,6 @@ public:
     void Advance(Instant now) override;
     std::optional<Instant> NextDeadline() const override;
 
-    // Requests to address 0, which every controller takes and none answers.
-    std::int64_t Broadcasts() const { return broadcasts_; }
     // Frames whole by their length whose CRC does not hold, requests and answers alike.
     std::int64_t CrcErrors() const { return crcErrors_; }
     // Frames that began less than 3.5 characters after the frame before them. Counted only where
@@ -49,7 +47,7 @@ public:
     // 3.5 characters themselves, and ShortGaps is then 0 whatever the line does.
     bool ShortGapsMeasurable() const;
     std::vector<LineCount> OwnCounts() const override {
-        return {{"broadcasts", "broadcasts", broadcasts_},
+        return {{"broadcasts", "broadcasts", Broadcasts()},
                 {"crcErrors", "CRC errors", crcErrors_},
                 {"shortGaps", "gaps shorter than 3.5 characters", shortGaps_,
                  ShortGapsMeasurable() ? "" : "not measurable at this speed through this port"}};
@@ -67,16 +65,8 @@ private:
         int length = 0;
         modbus::Direction direction = modbus::Direction::Request;
     };
-    struct Pending {
-        Request request;
-        Instant end{};  // of the request's last byte
-        int address = 0;
-        int function = 0;
-    };
 
     Duration Silence() const;
-    Instant WindowEnd() const { return pending_->end + settings_.answerWindow; }
-    bool AnswerAwaitedAt(Instant first) const { return pending_ && first <= WindowEnd(); }
 
     Reading Read(std::string_view bytes, modbus::Direction direction) const;
     Decision Decide(std::size_t at, bool final) const;
@@ -88,23 +78,14 @@ private:
     // The bytes before `junkEnd` made no frame; `next` is the frame found after them, if any.
     void Junk(std::size_t junkEnd, const Decision* next, Instant at);
     void TakeFrame(const Decision& decision);
-    void HeardRequest(std::string frame, Instant end);
-    // The byte count of `answer`, if its function has one, is what the awaited request asks for.
-    bool CountFits(std::string_view answer) const;
-    void HeardAnswer(std::string frame, Instant first, Instant last);
-    void Judge(ExchangeVerdict verdict, Instant at, std::string arrived,
-               std::optional<Instant> first, std::optional<Instant> last,
-               std::optional<int> exceptionCode = std::nullopt);
     void Erase(std::size_t count);
 
     std::string protocolName_;
     int lastAddress_;
-    std::string bytes_;            // not yet part of a frame or of noise, oldest first
-    std::vector<Instant> stamps_;  // the arrival of each of them
-    std::size_t scanFrom_ = 0;     // the bytes before it make no frame
-    std::optional<Pending> pending_;
+    std::string bytes_;                    // not yet part of a frame or of noise, oldest first
+    std::vector<Instant> stamps_;          // the arrival of each of them
+    std::size_t scanFrom_ = 0;             // the bytes before it make no frame
     std::optional<Instant> lastFrameEnd_;  // of the frame just before, with no noise between
-    std::int64_t broadcasts_ = 0;
     std::int64_t crcErrors_ = 0;
     std::int64_t shortGaps_ = 0;
 };

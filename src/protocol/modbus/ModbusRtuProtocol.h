@@ -37,6 +37,10 @@ public:
         return speeds;
     }
     int DataBitsFor(bool /*withParity*/) const override { return 8; }
+    // Even parity is the standard's default, and no parity takes two stop bits.
+    std::vector<CharacterFraming> SearchFramings() const override {
+        return {{'E', 8, 1}, {'N', 8, 2}, {'O', 8, 1}, {'N', 8, 1}};
+    }
     ExchangeTimings Timings(ExchangeKind kind, Duration characterTime) const override;
     std::string SettleFrame() const override { return {}; }
     Duration SettleTime(Duration characterTime) const override;
