@@ -250,6 +250,27 @@ TEST(CliOptionsTest, TheModbusProtocolsTakeNumberedAddressesTheirSpeedsAndNoAsco
     }
 }
 
+TEST(CliOptionsTest, TheAsciiFramingsTakeSevenDataBitsUnlessToldEight) {
+    const CliOptions seven =
+        Parse({"scan", "--protocol", "modbus-ascii", "--baud", "19200", "--parity", "even"});
+    ASSERT_EQ(seven.error, "");
+    Primo primo;
+    ApplyLineOptions(seven, primo);
+    EXPECT_EQ(SettingsText(primo), " 19200,E,7, 1");
+    EXPECT_EQ(ProtocolOf(seven)->RequestFor(17, ExchangeKind::Test), ":110300000001EB\r\n");
+    const CliOptions eight = Parse({"test", "--protocol", "jbus-ascii", "--addresses", "250",
+                                    "--parity", "none", "--data-bits", "8"});
+    ASSERT_EQ(eight.error, "");
+    ApplyLineOptions(eight, primo);
+    EXPECT_EQ(primo.DataBitsText, "8");
+    EXPECT_NE(Parse({"scan", "--protocol", "modbus-rtu", "--data-bits", "7"})
+                  .error.find("--data-bits goes with the ASCII framings"),
+              std::string::npos);
+    EXPECT_NE(Parse({"scan", "--protocol", "modbus-ascii", "--data-bits", "6"})
+                  .error.find("invalid --data-bits \"6\": allowed are 7 or 8"),
+              std::string::npos);
+}
+
 TEST(CliOptionsTest, ACommandRefusesTheOptionsItDoesNotTake) {
     const std::pair<std::vector<std::string>, std::string> misplaced[] = {
         {{"scan", "--lst", "x.lst"}, "scan does not take --lst"},

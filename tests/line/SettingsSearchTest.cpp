@@ -10,6 +10,7 @@
 #include "core/DeviceTable.h"
 #include "line/SettingsSearch.h"
 #include "protocol/ascon/AsconFrame.h"
+#include "protocol/modbus/ModbusAsciiProtocol.h"
 #include "protocol/modbus/ModbusRtuProtocol.h"
 #include "sim/SimulatedSerialLine.h"
 #include "support/FramePeer.h"
@@ -108,6 +109,23 @@ TEST(SettingsSearchOrder, ModbusFromTheFastestWithItsDefaultEvenParityFirst) {
     EXPECT_EQ(PortDialogChoiceFor(order[1]), "Baud 115200, Parity None, StopBit 2");
 }
 
+TEST(SettingsSearchOrder, ModbusAsciiTriesSevenDataBitsFirstAndEightLast) {
+    const ModbusAsciiProtocol ascii(ModbusAsciiProtocol::Modbus());
+    const std::vector<SearchSetting> order = SearchOrder(ascii);
+    ASSERT_EQ(order.size(), 32u);
+    EXPECT_EQ(order[0].Name(), "115200 7E1");
+    EXPECT_EQ(order[1].Name(), "115200 7N2");
+    EXPECT_EQ(order[2].Name(), "115200 7O1");
+    EXPECT_EQ(order[3].Name(), "115200 8N1");
+    EXPECT_EQ(order.back().Name(), "1200 8N1");
+    // The command line pairs 7 data bits with the ASCII framings unless told otherwise.
+    EXPECT_EQ(ScanCommandFor(order[0], ascii),
+              "line-tarvel-cli scan --protocol modbus-ascii --baud 115200 --parity even");
+    EXPECT_EQ(ScanCommandFor(order[3], ascii),
+              "line-tarvel-cli scan --protocol modbus-ascii --baud 115200 --parity none "
+              "--data-bits 8");
+}
+
 TEST_F(SettingsSearchTest, ModbusControllersAreFoundAtTheirOwnSpeedAndFraming) {
     const ModbusRtuProtocol modbus(ModbusRtuProtocol::Modbus());
     port.SetLineProtocol(modbus);
@@ -131,6 +149,29 @@ TEST_F(SettingsSearchTest, ModbusControllersAreFoundAtTheirOwnSpeedAndFraming) {
     EXPECT_EQ(end.finds[1].setting.Name(), "2400 8N2");
     EXPECT_TRUE(end.finds[0].confirmed && end.finds[1].confirmed);
     EXPECT_EQ(recorder.requests, 32 * 3 + 2 - 1);
+    ExpectOperatorSettingsBack();
+}
+
+TEST_F(SettingsSearchTest, ModbusAsciiControllersAreFoundAtSevenAndAtEightDataBits) {
+    const ModbusAsciiProtocol ascii(ModbusAsciiProtocol::Modbus());
+    port.SetLineProtocol(ascii);
+    SimulatedController seven;
+    seven.address = "3";
+    seven.baud = 9600;
+    seven.framing = Framing{7, Parity::Even};
+    SimulatedController eight = seven;
+    eight.address = "9";
+    eight.baud = 4800;
+    eight.framing = Framing{8, Parity::None};
+    BusPeer peer(line, SimulatedBus({seven, eight}, 0.0, 1, ascii));
+    search.AskOnly({3, 9});
+    const SearchEnd end = Run(SearchOrder(ascii));
+    ASSERT_EQ(end.finds.size(), 2u);
+    EXPECT_EQ(end.finds[0].index, 3);
+    EXPECT_EQ(end.finds[0].setting.Name(), "9600 7E1");
+    EXPECT_EQ(end.finds[1].index, 9);
+    EXPECT_EQ(end.finds[1].setting.Name(), "4800 8N1");
+    EXPECT_TRUE(end.finds[0].confirmed && end.finds[1].confirmed);
     ExpectOperatorSettingsBack();
 }
 

@@ -92,9 +92,9 @@ void JoinPair(QProcess& socat, const std::string& one, const std::string& other)
 // The units pymodbus serves: each holds registers 0 to 99, reading 1000 * unit + address.
 constexpr const char* kUnits = "1,2,5";
 
-void ServeUnits(QProcess& server, const std::string& device) {
+void ServeUnits(QProcess& server, const std::string& device, const QString& framer = "rtu") {
     server.start("/usr/bin/python3", {QStringLiteral(TARVEL_PEERS_DIR "/pymodbus_serial_server.py"),
-                                      QString::fromStdString(device), "rtu", kUnits, "9600"});
+                                      QString::fromStdString(device), framer, kUnits, "9600"});
     ASSERT_TRUE(server.waitForStarted(10000));
     ASSERT_TRUE(server.waitForReadyRead(20000)) << "pymodbus did not start";
 }
@@ -110,7 +110,7 @@ protected:
         port_ = (folder_ / "host").string();
         const std::string peer = (folder_ / "peer").string();
         ASSERT_NO_FATAL_FAILURE(JoinPair(socat_, port_, peer));
-        ASSERT_NO_FATAL_FAILURE(ServeUnits(server_, peer));
+        ASSERT_NO_FATAL_FAILURE(ServeUnits(server_, peer, framer_));
     }
     void TearDown() override {
         Stop(server_);
@@ -121,9 +121,7 @@ protected:
     }
     QStringList Line(QStringList arguments) const {
         const bool send = arguments.front() == "send";
-        arguments << "--protocol"
-                  << "modbus-rtu"
-                  << "--port" << QString::fromStdString(port_);
+        arguments << "--protocol" << protocol_ << "--port" << QString::fromStdString(port_);
         arguments << "--baud"
                   << "9600"
                   << "--retry"
@@ -135,11 +133,57 @@ protected:
         return arguments;
     }
 
+    // pymodbus's framer, and the same protocol as the command line names it.
+    QString framer_ = "rtu";
+    QString protocol_ = "modbus-rtu";
     std::filesystem::path folder_;
     std::string port_;
     QProcess socat_;
     QProcess server_;
 };
+
+// The same server with pymodbus's ASCII framer.
+class ModbusAsciiPeersTest : public ModbusPeersTest {
+protected:
+    ModbusAsciiPeersTest() {
+        framer_ = "ascii";
+        protocol_ = "modbus-ascii";
+    }
+};
+
+TEST_F(ModbusAsciiPeersTest, ScanTestAndSendReadExactlyTheServersUnits) {
+    const Finished scan = Cli(Line({"scan", "--addresses", "1-6", "--json"}));
+    ASSERT_EQ(scan.status, 0) << scan.err;
+    EXPECT_EQ(Json(scan)["found"].toArray(), (QJsonArray{1, 2, 5}));
+
+    const Finished test = Cli(Line({"test", "--addresses", "1,3,5", "--sweeps", "2", "--register",
+                                    "98", "--count", "2", "--json"}));
+    EXPECT_EQ(test.status, 1) << test.err;  // unit 3 never answers
+    const QJsonArray controllers = Json(test)["controllers"].toArray();
+    ASSERT_EQ(controllers.size(), 3);
+    for (const QJsonValue& value : controllers) {
+        const QJsonObject controller = value.toObject();
+        const bool absent = controller["address"].toInt() == 3;
+        SCOPED_TRACE(controller["address"].toInt());
+        EXPECT_EQ(controller["good"].toInt(), absent ? 0 : 2);
+        EXPECT_EQ(controller["noAnswer"].toInt(), absent ? 2 : 0);
+        for (const char* fault :
+             {"badLrc", "notHex", "noLf", "oddLength", "wrongLength", "wrongSource", "cut"}) {
+            EXPECT_EQ(controller[fault].toInt(-1), 0) << fault;
+        }
+    }
+
+    // 02 03 00 05 00 02 sums to 0x0C: its LRC is 0xF4.
+    const Finished read = Cli(Line({"send", "--hex", "02 03 00 05 00 02"}));
+    ASSERT_EQ(read.status, 0) << read.err;
+    EXPECT_EQ(read.out, "sent: :020300050002F4\\r\\n\n"
+                        "02 03 04 07 D5 07 D6  (function 3, registers 2005 2006)\n"
+                        "verdict: good\n");
+    const Finished refused = Cli(Line({"send", "--hex", "02 03 01 05 00 02"}));
+    EXPECT_NE(refused.out.find("exception 2 (illegal data address) to function 3"),
+              std::string::npos)
+        << refused.out;
+}
 
 TEST_F(ModbusPeersTest, AScanFindsExactlyTheServersUnits) {
     const Finished scan = Cli(Line({"scan", "--addresses", "1-6", "--json"}));

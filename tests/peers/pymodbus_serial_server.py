@@ -3,7 +3,9 @@
 """pymodbus's own serial server, as an independent Modbus peer for the tests.
 
 Usage: pymodbus_serial_server.py DEVICE FRAMER UNIT[,UNIT...] [BAUD]
-FRAMER is rtu or ascii. The line has no parity: a pseudo-terminal here refuses one. Each unit holds registers 0 to 99 reading 1000 * unit + address;
+FRAMER is rtu or ascii. The line has no parity and 8 data bits whatever the framer: a
+pseudo-terminal here refuses a parity and 7 data bits, and carries every character as it is.
+Each unit holds registers 0 to 99 reading 1000 * unit + address;
 addresses beyond them are refused with exception 2, as a real controller refuses what it lacks.
 """
 import asyncio
@@ -29,7 +31,7 @@ def main():
     framer = ModbusRtuFramer if framer_name == "rtu" else ModbusAsciiFramer
     print("serving", flush=True)
     asyncio.run(StartAsyncSerialServer(context=context, framer=framer, port=device,
-                                       baudrate=baud, bytesize=8 if framer_name == "rtu" else 7,
+                                       baudrate=baud, bytesize=8,
                                        parity="N", stopbits=1, timeout=0.005))
 
 
