@@ -146,12 +146,12 @@ struct ProgramSide {
     }
     // The same on a line of the caller's, named `device` in messages.
     bool OpenOn(SerialLine& serialLine, const std::string& device, EchoMode echo,
-                const Protocol& protocol, int baud) {
+                const Protocol& protocol, int baud, char parity = 'N', int dataBits = 8) {
         echoLayer = std::make_unique<EchoCancellingLine>(serialLine, scheduler, echo);
         primo.PortNumber = 1;
         primo.BaudText = " " + std::to_string(baud);
-        primo.ParityText = "N";
-        primo.DataBitsText = "8";
+        primo.ParityText = std::string(1, parity);
+        primo.DataBitsText = std::to_string(dataBits);
         primo.StopBitsText = " 1";
         port = std::make_unique<PortService>(*echoLayer, primo, scheduler, protocol);
         if (port->OpenPort()) {

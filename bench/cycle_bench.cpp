@@ -12,6 +12,7 @@
 
 #include "BenchLine.h"
 #include "protocol/ascon/AsconFrame.h"
+#include "protocol/modbus/ModbusAsciiProtocol.h"
 #include "protocol/modbus/ModbusFrame.h"
 #include "protocol/modbus/ModbusRtuProtocol.h"
 #include "sim/SimulatedSerialLine.h"
@@ -115,6 +116,43 @@ int ModbusCycles(bool inProcess) {
     return 0;
 }
 
+// Modbus ASCII at 9600 7E1, its usual framing, on the wire inside the program's process (a
+// pseudo-terminal keeps no parity): four controllers, one register read each. The limit: the
+// request's 17 characters, the controller's delay and the answer's 15; ASCII asks no silence
+// between frames.
+int AsciiCycles() {
+    const ModbusAsciiProtocol ascii(ModbusAsciiProtocol::Modbus());
+    constexpr Duration kAnswerDelay = 5ms;
+    std::vector<SimulatedController> controllers(4);
+    for (std::size_t i = 0; i < controllers.size(); ++i) {
+        controllers[i].address = std::to_string(i + 1);
+        controllers[i].answerDelay = kAnswerDelay;
+    }
+    ProgramSide program;
+    prctl(PR_SET_TIMERSLACK, 1UL, 0UL, 0UL, 0UL);
+    SimulatedSerialLine wire(program.scheduler);
+    BusPeer bus(wire, SimulatedBus(controllers, 0.0, 1, ascii));
+    if (!program.OpenOn(wire, "the in-process wire", EchoMode::Off, ascii, 9600, 'E', 7)) {
+        return 1;
+    }
+    for (int position = 0; position < 4; ++position) {
+        program.table[static_cast<std::size_t>(position)] = static_cast<std::int16_t>(position + 1);
+    }
+    program.Configure(4, 0);
+    program.RunUntil([] { Wait(10s); });
+    const auto& shown = program.log.written;
+    const std::size_t exchanges = shown.size() - 1;
+    const double perSecond = static_cast<double>(exchanges) / Seconds(shown.back() - shown.front());
+    const Duration character = CharacterTime(LineSettings{9600, Parity::Even, 7, 1});
+    const Duration limit = character * (17 + 15) + kAnswerDelay;
+    std::printf("Modbus ASCII at 9600 7E1, wire inside the program's process:\n");
+    std::printf("  good exchanges: %zu = %.2f per second; physical limit %.2f per second (%.3f ms "
+                "each); ratio %.4f; failures %d\n",
+                exchanges, perSecond, 1.0 / Seconds(limit), Seconds(limit) * 1e3,
+                perSecond * Seconds(limit), program.log.failures);
+    return 0;
+}
+
 }  // namespace
 
 int main(int argc, char* argv[]) {
@@ -189,5 +227,9 @@ int main(int argc, char* argv[]) {
     // Placed by the scheduler again: the Modbus simulators are forked from this thread.
     sched_setaffinity(0, sizeof anyCore, &anyCore);
     const int throughPty = ModbusCycles(false);
-    return throughPty != 0 ? throughPty : ModbusCycles(true);
+    if (throughPty != 0) {
+        return throughPty;
+    }
+    const int inProcess = ModbusCycles(true);
+    return inProcess != 0 ? inProcess : AsciiCycles();
 }

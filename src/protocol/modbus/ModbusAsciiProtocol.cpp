@@ -62,11 +62,12 @@ std::vector<CharacterFraming> ModbusAsciiProtocol::SearchFramings() const {
 }
 
 ExchangeTimings ModbusAsciiProtocol::Timings(ExchangeKind kind, Duration characterTime) const {
-    // A frame begins with its ':', not after a silence; the pause only lets the line rest.
+    // A frame begins with its ':', not after a silence: one character's rest after the last
+    // answer leaves a controller the time to let go of the line, and no more is needed.
     if (kind == ExchangeKind::Terminal) {
         return {Duration{0}, DefaultAnswerWindow};
     }
-    return {FrameGap(characterTime), DefaultAnswerWindow, true};
+    return {characterTime, DefaultAnswerWindow, true};
 }
 
 Duration ModbusAsciiProtocol::SettleTime(Duration characterTime) const {
