@@ -47,7 +47,7 @@ const char kProgramUsage[] =
     "       line-tarvel-cli --help | -h | --version\n"
     "\n"
     "Diagnostics for a serial field bus of up to 64 controllers, without a window:\n"
-    "Ascon, Modbus RTU and JBus RTU.\n"
+    "Ascon, Modbus and JBus, RTU and ASCII.\n"
     "\n"
     "Commands:\n"
     "  scan                  find the controllers on the line (addresses A to @)\n"

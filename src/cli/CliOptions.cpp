@@ -91,7 +91,7 @@ std::string ProtocolRefusal(const CliOptions& options, const std::vector<std::st
     }
     if (options.command == CliCommand::Send && !options.hexFrame) {
         return "send" + named +
-               " takes its frame in hexadecimal, without the CRC: --hex \"01 03 "
+               " takes its frame in hexadecimal, without the CRC or LRC: --hex \"01 03 "
                "00 00 00 01\"";
     }
     if (wasGiven("--value")) {

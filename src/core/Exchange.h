@@ -25,7 +25,8 @@ struct Request {
 // One request and what came of it.
 struct Exchange {
     Request request;
-    ExchangeKind kind = ExchangeKind::Test;  // which loop made it: it words the verdict
+    ExchangeKind kind = ExchangeKind::Test;       // which loop made it...
+    VerdictFamily family = VerdictFamily::Ascon;  // ...for which protocol: they word the verdict
     ExchangeVerdict verdict = ExchangeVerdict::Good;
     // The characters read for a five-character answer, closing character included; nothing for
     // the verdicts that leave the input to the settle step.
@@ -49,5 +50,7 @@ struct Exchange {
 
 // The error list's line for a failed exchange: see ErrorRecord in core/Verdict.h.
 std::string ErrorRecord(const Exchange& exchange);
+// Its verdict in the words of its protocol and of the loop that made it.
+std::string VerdictMessage(const Exchange& exchange);
 
 }  // namespace tarvel

@@ -9,7 +9,10 @@
 
 namespace tarvel {
 
-std::string VerdictMessage(ExchangeVerdict verdict, ExchangeKind kind) {
+std::string VerdictMessage(ExchangeVerdict verdict, ExchangeKind kind, VerdictFamily family) {
+    if (family != VerdictFamily::Ascon) {
+        kind = ExchangeKind::Test;
+    }
     switch (verdict) {
         case ExchangeVerdict::NoAnswer:
             return kind == ExchangeKind::Probe ? "Not detected !" : "No answer !";
@@ -29,6 +32,10 @@ std::string VerdictMessage(ExchangeVerdict verdict, ExchangeKind kind) {
     return {};
 }
 
+std::string VerdictMessage(const Exchange& exchange) {
+    return VerdictMessage(exchange.verdict, exchange.kind, exchange.family);
+}
+
 std::string TimeOfDayText(const TimeOfDay& time) {
     char text[16];
     std::snprintf(text, sizeof text, "%02d:%02d:%02d", time.hours % 100, time.minutes % 100,
@@ -43,8 +50,9 @@ std::string ErrorRecord(std::string_view station, const TimeOfDay& time, Exchang
 }
 
 std::string ErrorRecord(const Exchange& exchange) {
-    return ErrorRecord(exchange.request.stationText, exchange.judgedAt.time, exchange.verdict,
-                       exchange.request.attempt, exchange.kind);
+    return std::string(exchange.request.stationText) + "  " +
+           TimeOfDayText(exchange.judgedAt.time) + "  " + VerdictMessage(exchange) + "  " +
+           SignedNumberText(exchange.request.attempt);
 }
 
 }  // namespace tarvel

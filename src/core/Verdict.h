@@ -41,8 +41,10 @@ enum class VerdictFamily { Ascon, ModbusRtu, ModbusAscii };
 // "Wrong address or function !", "Answer cut !", "LRC error !", "Not hexadecimal !",
 // "LF not received !", "Odd number of characters !"; empty for a good answer. The line detector
 // says "Not detected !" for a missing answer, and it and the terminal say "Unknow format !" for
-// a bad end. The first letter of the test cycle's messages is the kind the analysis counts by.
-std::string VerdictMessage(ExchangeVerdict verdict, ExchangeKind kind = ExchangeKind::Test);
+// a bad end: Ascon's words; the other protocols name a finding alike whoever made it. The first
+// letter of the test cycle's messages is the kind the analysis counts by.
+std::string VerdictMessage(ExchangeVerdict verdict, ExchangeKind kind = ExchangeKind::Test,
+                           VerdictFamily family = VerdictFamily::Ascon);
 
 // "HH:MM:SS" on the 24-hour clock: always eight characters.
 std::string TimeOfDayText(const TimeOfDay& time);

@@ -29,7 +29,7 @@ void RunDisplay::ExchangeJudged(const Exchange& exchange) {
     ListBox& errors = lists_.clipboard();
     errors.AddItem(ErrorRecord(exchange));
     errors.SetVisible(true);
-    controls_.RxLbl.SetText(VerdictMessage(exchange.verdict, exchange.kind));
+    controls_.RxLbl.SetText(VerdictMessage(exchange));
 }
 
 void RunDisplay::ErrorsCounted(int errors) {

@@ -46,7 +46,7 @@ void ScanDisplay::RequestWritten(const Request& request) { controls_.TxLbl.SetTe
 
 void ScanDisplay::ExchangeJudged(const Exchange& exchange) {
     if (exchange.verdict != ExchangeVerdict::Good) {
-        controls_.RxLbl.SetText(VerdictMessage(exchange.verdict, exchange.kind));
+        controls_.RxLbl.SetText(VerdictMessage(exchange));
     }
 }
 

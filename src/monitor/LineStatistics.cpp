@@ -98,6 +98,7 @@ void LineStatistics::Add(const Exchange& exchange) {
         characterTime_ * static_cast<std::int64_t>(exchange.request.frame.size());
     ++exchanges_;
     lastVerdict_ = std::max(lastVerdict_, exchange.judged);
+    const bool ascon = exchange.family == VerdictFamily::Ascon;
     switch (exchange.verdict) {
         case ExchangeVerdict::Good: {
             ++controller.good;
@@ -117,13 +118,15 @@ void LineStatistics::Add(const Exchange& exchange) {
             }
             return;
         }
-        // The line detector's findings keep columns of their own, as its words differ.
+        // Ascon's line detector keeps columns of its own, as its words differ.
         case ExchangeVerdict::NoAnswer:
-            ++(exchange.kind == ExchangeKind::Probe ? controller.notDetected : controller.noAnswer);
+            ++(ascon && exchange.kind == ExchangeKind::Probe ? controller.notDetected
+                                                             : controller.noAnswer);
             break;
         case ExchangeVerdict::WrongCount: ++controller.wrongCount; break;
         case ExchangeVerdict::NoCr:
-            ++(exchange.kind == ExchangeKind::Test ? controller.noCr : controller.unknownFormat);
+            ++(ascon && exchange.kind != ExchangeKind::Test ? controller.unknownFormat
+                                                            : controller.noCr);
             break;
         case ExchangeVerdict::BadCrc: ++controller.badCrc; break;
         case ExchangeVerdict::WrongLength: ++controller.wrongLength; break;

@@ -93,7 +93,7 @@ TrafficRow AnswerRow(const TrafficEntry& entry, std::uint64_t number) {
     // All that had arrived by the verdict, also when it was too little, too much or too late.
     row.hex = HexText(exchange.arrived);
     row.text = VisibleText(exchange.arrived);
-    row.verdict = exchange.Failed() ? VerdictMessage(exchange.verdict, exchange.kind) : "good";
+    row.verdict = exchange.Failed() ? VerdictMessage(exchange) : "good";
     if (exchange.exceptionCode) {
         // A refusal proves the controller and the line; its code tells what it refused.
         row.verdict += " (exception " + std::to_string(*exchange.exceptionCode) + ")";

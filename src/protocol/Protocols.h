@@ -18,7 +18,7 @@ const Protocol& DefaultProtocol();
 const Protocol* ProtocolAt(int index);
 
 // The protocols the command line names, in the port dialog's order: "ascon", "modbus-rtu",
-// "jbus-rtu".
+// "jbus-rtu", "modbus-ascii", "jbus-ascii".
 std::vector<std::string> ProtocolCommandNames();
 // The port dialog's names of the protocols the program speaks, as a sentence lists them ("Ascon,
 // MB RTU and JB RTU"); with `framesChecked`, only those that check their frames.

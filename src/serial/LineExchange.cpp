@@ -82,6 +82,7 @@ void JudgeAnswer(PortService& port, const Protocol& protocol, ExchangeKind kind,
         exchange.request, kind, late,
         ArrivedAnswer{arrived, ArrivalsOf(line, exchange.received), port.CharacterTime()});
     exchange.kind = kind;
+    exchange.family = protocol.Verdicts();
     exchange.verdict = check.verdict;
     exchange.exceptionCode = check.exceptionCode;
     if (check.take > 0) {

@@ -33,7 +33,7 @@ QCoro::Task<TerminalAnswer> ReceiveTerminalAnswer(PortService& port, Duration ti
         line.Input();
     }
     co_await port.SettleLine();
-    result.shown = VerdictMessage(check.verdict, ExchangeKind::Terminal);
+    result.shown = VerdictMessage(check.verdict, ExchangeKind::Terminal, protocol.Verdicts());
     co_return result;
 }
 

@@ -270,7 +270,7 @@ private:
         return value.text[0];
     }
 
-    // A station of an RTU line, as a number.
+    // A station of a Modbus line, as a number.
     int StationNumber(const JsonValue& value, const std::string& path) const {
         const std::string what =
             "a station address, 1 to " + std::to_string(protocol_->Stations().back());
@@ -291,7 +291,7 @@ private:
 
     int Baud(const JsonValue& value, const std::string& path) const {
         const std::vector<int>& allowed = SimulatedLineSpeeds(rtu_ ? 1 : 0);
-        const std::string kind = rtu_ ? "an RTU line" : "the port dialog";
+        const std::string kind = rtu_ ? "a Modbus line" : "the port dialog";
         std::string speeds;
         for (const int speed : allowed) {
             speeds += (speeds.empty() ? "" : ", ") + std::to_string(speed);

@@ -129,6 +129,19 @@ TEST(LineStatisticsTest, CountsEachVerdictPerControllerInTheOrderTheyFirstAnswer
     EXPECT_EQ(statistics.LongestFailureRun(), 2);
 }
 
+TEST(LineStatisticsTest, OnlyAsconsLineDetectorNamesItsFindingsApart) {
+    LineStatistics statistics = Begun();
+    Exchange missed = Scanned('@', ExchangeVerdict::NoAnswer, 0ms);
+    missed.family = VerdictFamily::ModbusRtu;
+    statistics.Add(missed);
+    const ControllerStatistics& modbus = *statistics.Find(AddressIndexOf('@'));
+    EXPECT_EQ(modbus.noAnswer, 1);
+    EXPECT_EQ(modbus.notDetected, 0);
+    EXPECT_EQ(VerdictMessage(missed), "No answer !");
+    missed.family = VerdictFamily::Ascon;
+    EXPECT_EQ(VerdictMessage(missed), "Not detected !");
+}
+
 TEST(LineStatisticsTest, TheLongestRunOfFailuresAndTheFailuresOfEachMinute) {
     LineStatistics statistics = Begun();
     const ExchangeVerdict pattern[] = {ExchangeVerdict::NoAnswer, ExchangeVerdict::NoAnswer,

@@ -104,6 +104,10 @@ TEST_F(ModbusAsciiDecoderTest, AnAnswerThatIsNoSoundFrameIsJudgedByItsFault) {
         {":010302002AD\r\n", ExchangeVerdict::OddLength},
         {":010302002AD0\rx", ExchangeVerdict::NoLf},
         {":020302002ACF\r\n", ExchangeVerdict::WrongSource},
+        // Sound, but a byte too many (01 03 02 00 2A FF FF, LRC 0xD2), or address and function
+        // alone (01 83, LRC 0x7C).
+        {":010302002AFFFFD2\r\n", ExchangeVerdict::WrongLength},
+        {":01837C\r\n", ExchangeVerdict::WrongLength},
     };
     for (const auto& [answer, verdict] : cases) {
         Send(kRead1, 30ms);

@@ -56,7 +56,7 @@ TEST(ModbusAsciiProtocol, TheWaitEndsAtTheLfWhateverCameBefore) {
     EXPECT_EQ(Ascii().AnswerLength(ReadRequest(), ":010304002A002B"), 16);
     EXPECT_EQ(Ascii().AnswerLength(ReadRequest(), "xx" + kAnswer1), 17);
     // A CR without its LF ends the frame as well.
-    EXPECT_EQ(Ascii().AnswerLength(ReadRequest(), ":010302002AD0\rx"), 14);
+    EXPECT_EQ(Ascii().AnswerLength(ReadRequest(), ":010302002AD0\rx"), 15);
 }
 
 TEST(ModbusAsciiProtocol, EachFaultOfTheFramingHasItsVerdictAndItsWords) {
@@ -81,6 +81,10 @@ TEST(ModbusAsciiProtocol, EachFaultOfTheFramingHasItsVerdictAndItsWords) {
         {"", ExchangeVerdict::NoAnswer, "No answer !"},
         {"\x13\x7f", ExchangeVerdict::NoAnswer, "No answer !"},  // noise, and no frame began
         {":010302", ExchangeVerdict::Cut, "Answer cut !"},
+        // A ':' of noise, or a frame begun by another address, is no answer of controller 1's.
+        {"\x13:", ExchangeVerdict::NoAnswer, "No answer !"},
+        {":0", ExchangeVerdict::NoAnswer, "No answer !"},
+        {":0503", ExchangeVerdict::NoAnswer, "No answer !"},
     };
     for (const Case& c : cases) {
         SCOPED_TRACE(c.arrived);

@@ -135,7 +135,7 @@ TEST(ModbusLineFile, AWrongModbusDescriptionIsRefusedNamingTheLineAndTheMember) 
         {"{\"protocol\": \"modbus-rtu\", \"controllers\": [{\"address\": 17},\n{\"address\": 17}]}",
          "line.json:2: controllers[1].address: 17 is the address of controllers[0] already"},
         {R"({"protocol": "modbus-rtu", "controllers": [{"address": 1, "baud": 150}]})",
-         "line.json:1: controllers[0].baud: 150 is no speed of an RTU line (1200, 2400, 4800, "
+         "line.json:1: controllers[0].baud: 150 is no speed of a Modbus line (1200, 2400, 4800, "
          "9600, 19200, 38400, 57600, 115200)"},
         {R"({"protocol": "modbus-rtu", "controllers": [{"address": 1, "dataBits": 7}]})",
          "line.json:1: controllers[0].dataBits: RTU characters always have 8 data bits"},

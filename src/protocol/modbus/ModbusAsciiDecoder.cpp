@@ -52,7 +52,9 @@ ExchangeVerdict AsciiFaultVerdict(AsciiFault fault) {
 
 ModbusAsciiDecoder::ModbusAsciiDecoder(DecoderSettings settings, std::string protocolName,
                                        int lastAddress)
-    : ModbusPairing(settings), protocolName_(std::move(protocolName)), lastAddress_(lastAddress) {}
+    : ModbusPairing(settings, VerdictFamily::ModbusAscii),
+      protocolName_(std::move(protocolName)),
+      lastAddress_(lastAddress) {}
 
 Duration ModbusAsciiDecoder::Silence() const {
     return std::max(AsciiCharacterGap, settings_.hostDelayAllowance);
@@ -155,6 +157,13 @@ void ModbusAsciiDecoder::TakeFrame(std::string frame, const AsciiReading& readin
         return;  // sound, but for no station this protocol has
     }
     if (awaited && ReadsAsAnswer(bytes)) {
+        // RTU finds a frame by its length; a sound ASCII frame may have any: one its function
+        // does not have is the awaited controller's wrong answer.
+        const std::optional<LengthHint> hint = FrameLength(WithCrc(bytes), Direction::Answer);
+        if (LikeTheAnswer(bytes) && hint && hint->whole && !WholeAs(bytes, Direction::Answer)) {
+            Judge(ExchangeVerdict::WrongLength, last, std::move(frame), first, last);
+            return;
+        }
         HeardAnswer(std::move(frame), bytes, first, last);
         return;
     }

@@ -2,6 +2,7 @@
 #include "protocol/modbus/ModbusAsciiProtocol.h"
 
 #include <algorithm>
+#include <cctype>
 
 #include "core/HexText.h"
 #include "protocol/modbus/ModbusAsciiDecoder.h"
@@ -81,7 +82,9 @@ std::string ModbusAsciiProtocol::RequestFor(Station station, ExchangeKind kind) 
 int ModbusAsciiProtocol::AnswerLength(const Request& request, std::string_view arrived) const {
     const AsciiReading reading = ReadAsciiFrame(arrived);
     if (reading.whole) {
-        return static_cast<int>(reading.noise + reading.length);
+        // A CR without its LF is told by the character that came instead: it is taken too.
+        const std::size_t instead = reading.fault == AsciiFault::MissingLf ? 1 : 0;
+        return static_cast<int>(reading.noise + reading.length + instead);
     }
     return std::max(static_cast<int>(arrived.size()) + 1, HealthyAnswerLength(request));
 }
@@ -97,7 +100,14 @@ AnswerCheck ModbusAsciiProtocol::CheckAnswer(const Request& request, ExchangeKin
         return {ExchangeVerdict::NoAnswer, 0, std::nullopt};  // no frame began: noise alone
     }
     if (!reading.whole) {
-        return {ExchangeVerdict::Cut, 0, std::nullopt};
+        // A frame begun by the controller asked, that stopped: a ':' of noise, or one whose
+        // address is not yet told, is no answer of its.
+        const std::string_view begun = answer.bytes.substr(reading.noise);
+        const bool fromItsAddress =
+            request.frame.size() >= 3 && begun.size() >= 3 &&
+            std::toupper(static_cast<unsigned char>(begun[1])) == request.frame[1] &&
+            std::toupper(static_cast<unsigned char>(begun[2])) == request.frame[2];
+        return {fromItsAddress ? ExchangeVerdict::Cut : ExchangeVerdict::NoAnswer, 0, std::nullopt};
     }
     const std::size_t end = reading.noise + reading.length;
     if (SilentInside(answer, reading.noise, end)) {

@@ -79,6 +79,8 @@ void ModbusPairing::HeardAnswer(std::string frame, std::string_view bytes, Insta
     std::optional<int> exceptionCode;
     if (address != pending_->address) {
         verdict = ExchangeVerdict::WrongSource;
+    } else if (bytes.size() < 3) {
+        verdict = ExchangeVerdict::WrongLength;  // address and function alone
     } else if (function == (pending_->function | modbus::ExceptionBit)) {
         exceptionCode = ByteAt(bytes, 2);
     } else if (function != pending_->function) {
@@ -95,6 +97,7 @@ void ModbusPairing::Judge(ExchangeVerdict verdict, Instant at, std::string arriv
     Exchange exchange;
     exchange.request = std::move(pending_->request);
     pending_.reset();
+    exchange.family = family_;
     exchange.verdict = verdict;
     exchange.received = static_cast<int>(arrived.size());
     if (verdict == ExchangeVerdict::Good) {

@@ -18,7 +18,8 @@ namespace tarvel {
 // data; a check may follow them).
 class ModbusPairing : public FrameDecoder {
 public:
-    using FrameDecoder::FrameDecoder;
+    ModbusPairing(DecoderSettings settings, VerdictFamily family)
+        : FrameDecoder(settings), family_(family) {}
 
     // Requests to address 0, which every controller takes and none answers.
     std::int64_t Broadcasts() const { return broadcasts_; }
@@ -57,6 +58,7 @@ protected:
     std::optional<Pending> pending_;
 
 private:
+    VerdictFamily family_;
     std::int64_t broadcasts_ = 0;
 };
 

@@ -19,7 +19,9 @@ Direction Other(Direction direction) {
 
 ModbusRtuDecoder::ModbusRtuDecoder(DecoderSettings settings, std::string protocolName,
                                    int lastAddress)
-    : ModbusPairing(settings), protocolName_(std::move(protocolName)), lastAddress_(lastAddress) {}
+    : ModbusPairing(settings, VerdictFamily::ModbusRtu),
+      protocolName_(std::move(protocolName)),
+      lastAddress_(lastAddress) {}
 
 bool ModbusRtuDecoder::ShortGapsMeasurable() const {
     return settings_.hostDelayAllowance < modbus::FrameGap(settings_.characterTime);
