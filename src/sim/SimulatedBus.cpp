@@ -103,21 +103,16 @@ SimulatedBus::Answer SimulatedBus::AnswerTo(const SimulatedController& controlle
     if (!controller.registers.empty()) {
         ReadRegisters(controller, protocol, frame, answer.bytes);
     }
+    std::string& bytes = answer.bytes;
     if (controller.fault == ControllerFault::None || !Chance(controller.faultRate)) {
+        bytes = hearer.responder->Framed(bytes);
         return answer;
     }
-    std::string& bytes = answer.bytes;
-    // The faults of CRC-checked frames leave every other protocol's answer as it is.
+    // The faults of CRC-checked frames leave every other protocol's answer as it is. They spoil
+    // the bytes before the framing writes them (an ASCII answer's LRC then fails); the others
+    // spoil the characters on the wire after it.
     const bool checked = protocol.ChecksFrames() && bytes.size() >= 2;
     switch (controller.fault) {
-        case ControllerFault::Silent: return {};
-        case ControllerFault::GarbledLastChar:
-            if (!bytes.empty()) {
-                bytes.back() = '\n';
-            }
-            break;
-        case ControllerFault::ExtraChars: bytes += "\r\n"; break;
-        case ControllerFault::ShortAnswer: bytes.resize(3); break;
         case ControllerFault::BadCrc:
             if (checked) {
                 bytes.back() = static_cast<char>(bytes.back() ^ 0xFF);
@@ -142,7 +137,20 @@ SimulatedBus::Answer SimulatedBus::AnswerTo(const SimulatedController& controlle
                 bytes = modbus::WithCrc(std::move(bytes));
             }
             break;
-        case ControllerFault::None: break;
+        default: break;
+    }
+    bytes = hearer.responder->Framed(bytes);
+    switch (controller.fault) {
+        case ControllerFault::Silent: return {};
+        case ControllerFault::GarbledLastChar:
+            // The frame's last character, its end for a framing that has one, made another.
+            if (!bytes.empty()) {
+                bytes.back() = bytes.back() == '\n' ? '\r' : '\n';
+            }
+            break;
+        case ControllerFault::ExtraChars: bytes += "\r\n"; break;
+        case ControllerFault::ShortAnswer: bytes.resize(3); break;
+        default: break;
     }
     return answer;
 }
@@ -191,8 +199,7 @@ void SimulatedBus::HeardBy(Hearer& hearer, std::uint8_t byte, Instant end, Durat
     }
     std::vector<TimedByte>& answer = back;
     Instant at = std::max(end + DelayOf(*addressed), wireFreeAt_);
-    Answer answerOf = AnswerTo(*addressed, hearer, *station, *frame);
-    answerOf.bytes = hearer.responder->Framed(answerOf.bytes);
+    const Answer answerOf = AnswerTo(*addressed, hearer, *station, *frame);
     for (std::size_t i = 0; i < answerOf.bytes.size(); ++i) {
         auto out = static_cast<std::uint8_t>(answerOf.bytes[i]);
         if (Chance(addressed->noise) || Chance(lineNoise_)) {

@@ -1,5 +1,5 @@
 // SPDX-License-Identifier: GPL-3.0-or-later
-// Simulated Modbus RTU and JBus RTU lines: their descriptions and refusals, each fault of a
+// Simulated Modbus lines: their descriptions and refusals, each fault of a
 // controller as bytes on the bus (the CRCs below were worked out apart from the program), and
 // the simulated master's polls as a listener's decoder reads them.
 
@@ -303,6 +303,26 @@ TEST(ModbusBus, EachFaultShowsAsItsBytesOnTheBus) {
     Instant end{};
     EXPECT_EQ(HexText(Text(Send(bus, Bytes("F7 03 00 00 00 01 90 9C"), end))),
               "01 03 02 00 7B F8 67");
+}
+
+TEST(ModbusBus, OnAnAsciiLineTheFaultsSpoilTheBytesOrTheCharactersOnTheWire) {
+    // 11 03 02 00 7B, LRC 0x6F; the refusal 11 83 02, LRC 0x6A; from 18, LRC 0x6E.
+    const std::pair<ControllerFault, const char*> cases[] = {
+        {ControllerFault::None, ":110302007B6F\r\n"},
+        {ControllerFault::BadCrc, ":110302007B60\r\n"},  // the LRC's last digit made another
+        {ControllerFault::Exception, ":1183026A\r\n"},
+        {ControllerFault::OtherAddress, ":120302007B6E\r\n"},
+        {ControllerFault::ShortAnswer, ":11"},
+        {ControllerFault::GarbledLastChar, ":110302007B6F\r\r"},
+        {ControllerFault::ExtraChars, ":110302007B6F\r\n\r\n"},
+        {ControllerFault::Silent, ""},
+    };
+    for (const auto& [fault, answer] : cases) {
+        SCOPED_TRACE(answer);
+        SimulatedBus bus = FaultyBus(fault, 3);
+        Instant end{};
+        EXPECT_EQ(Text(Send(bus, ":110300000001EB\r\n", end)), answer);
+    }
 }
 
 TEST(ModbusBus, RegistersReadAsGivenAndTheOthersAsTheResponderHasThem) {
