@@ -49,6 +49,13 @@ std::string MonitorRunControl::AllStationsText() const {
     return chosen->StationText(all.front()) + "-" + chosen->StationText(all.back());
 }
 
+std::optional<Duration> MonitorRunControl::ProtocolWindow() const {
+    if (!Offered()) {
+        return std::nullopt;
+    }
+    return ProtocolAt(primo_.ProtocolIndex)->Timings(ExchangeKind::Test, Duration{0}).window;
+}
+
 bool MonitorRunControl::Offered() const {
     const Protocol* chosen = ProtocolAt(primo_.ProtocolIndex);
     return chosen != nullptr && chosen->ChecksFrames();

@@ -53,6 +53,9 @@ public:
     bool Offered() const;
     // Every station of the protocol chosen, as a range: "1-247"; empty where none is offered.
     std::string AllStationsText() const;
+    // The answer window of the protocol chosen, as its test cycle waits; nothing where none is
+    // offered.
+    std::optional<Duration> ProtocolWindow() const;
     // "Testing 10 addresses: sweep 3, address 17 (2 of 10), 4 errors, 12 s" while it goes on,
     // then what the run or the scan came to; empty before the first.
     std::string ProgressText() const;

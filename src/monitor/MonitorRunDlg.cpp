@@ -117,6 +117,14 @@ void MonitorRunDlg::Refresh() {
         addresses_->setText(all);
         allStations_ = all;
     }
+    // The protocol's own window too (ASCII waits longer than RTU), until the operator sets one.
+    if (const auto window = control_.ProtocolWindow()) {
+        const double seconds = std::chrono::duration<double>(*window).count();
+        if (seconds != protocolWindow_ && window_->value() == protocolWindow_) {
+            window_->setValue(seconds);
+            protocolWindow_ = seconds;
+        }
+    }
     for (QWidget* field : std::initializer_list<QWidget*>{addresses_, register_, count_, window_,
                                                           testBtn_, scanBtn_}) {
         field->setEnabled(!running);

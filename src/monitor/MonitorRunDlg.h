@@ -52,8 +52,9 @@ private:
     QPushButton* stopBtn_;
     QLabel* progress_;
     std::uint64_t shown_ = ~std::uint64_t{0};
-    // What the addresses field was last given of itself.
+    // What the addresses and answer window fields were last given of themselves.
     QString allStations_;
+    double protocolWindow_ = 0.5;
 };
 
 }  // namespace tarvel

@@ -3,6 +3,8 @@
 // protocols the main window does not run, and what they find shown as any run is.
 
 #include <gtest/gtest.h>
+
+#include <QDoubleSpinBox>
 #include <QLineEdit>
 #include <QPushButton>
 
@@ -61,6 +63,16 @@ TEST(MonitorRunWindow, IsOfferedForModbusOnlyAndScansThenTestsWhatItFound) {
     EXPECT_GT(four->good, 5);
     EXPECT_EQ(four->good, four->requests);
     EXPECT_EQ(window.StatisticsTable().Field(0, 0), "4");
+
+    // An ASCII line waits its own second for an answer, until the operator chooses a window.
+    ChooseProtocol(rig, 4);  // "JB ASCII"
+    rig.time.RunFor(MonitorDlg::RefreshPeriod);
+    EXPECT_EQ(run.WindowBox().value(), 1.0);
+    EXPECT_EQ(run.AddressesEdit().text(), "4");  // the operator's own
+    run.WindowBox().setValue(0.8);
+    ChooseProtocol(rig, 1);
+    rig.time.RunFor(MonitorDlg::RefreshPeriod);
+    EXPECT_EQ(run.WindowBox().value(), 0.8);
 
     // Back on Ascon, the main window's own Start and "&Search!" are the way: the part goes.
     ChooseProtocol(rig, 0);
