@@ -43,11 +43,14 @@ check_completion() {
   expect_completion 'line-tarvel-cli test --baud ' '150 300 600 1200 2400 4800 9600'
   expect_completion 'line-tarvel-cli test --protocol modbus-rtu --baud ' \
     '1200 2400 4800 9600 19200 38400 57600 115200'
-  expect_completion 'line-tarvel-cli scan --protocol ' 'ascon modbus-rtu jbus-rtu'
+  expect_completion 'line-tarvel-cli scan --protocol ' \
+    'ascon modbus-rtu jbus-rtu modbus-ascii jbus-ascii'
+  expect_completion 'line-tarvel-cli scan --data-bits ' '7 8'
   expect_completion 'line-tarvel-cli scan --parity ' 'none even odd'
   expect_completion 'line-tarvel-cli scan --stop-bits ' '1 2'
   expect_completion 'line-tarvel-cli scan --retry ' '0 1 2 3 4'
-  local line_options='--port --baud --parity --stop-bits --retry --simulate --rs485 --rs485-delays'
+  local line_options='--port --baud --parity --data-bits --stop-bits --retry --simulate --rs485'
+  line_options+=' --rs485-delays'
   line_options+=' --echo --protocol'
   expect_completion 'line-tarvel-cli scan --' \
     "$line_options --cfg --addresses --answer-window --register --count --traffic --stats --json \
