@@ -56,7 +56,7 @@ check_completion() {
     "$line_options --cfg --addresses --answer-window --register --count --traffic --stats --json \
 --all-settings --help"
   expect_completion 'line-tarvel-cli send --rs485-delays 0,2 --rs' '--rs485 --rs485-delays'
-  expect_completion 'line-tarvel-cli listen --answer-window 0.3 --d' '--duration'
+  expect_completion 'line-tarvel-cli listen --answer-window 0.3 --du' '--duration'
   # A line description's file is no command, and an option after --simulate is no file.
   expect_completion 'line-tarvel-cli --simulate line.json ' 'scan test listen analyse analyze send'
   expect_completion 'line-tarvel-cli scan --simulate --ret' '--retry'
