@@ -2,7 +2,6 @@
 #include "protocol/modbus/ModbusAsciiDecoder.h"
 
 #include <algorithm>
-#include <cctype>
 #include <utility>
 
 #include "protocol/modbus/ModbusFrame.h"
@@ -22,33 +21,7 @@ bool WholeAs(const std::string& bytes, Direction direction) {
     return hint && hint->whole && hint->length == static_cast<int>(bytes.size()) + 2;
 }
 
-// The two hexadecimal characters of a byte, as the frames write it.
-std::string HexOf(int byte) {
-    return AsciiFrame(std::string(1, static_cast<char>(byte))).substr(1, 2);
-}
-
-bool SameHexadecimal(std::string_view a, std::string_view b) {
-    return std::equal(a.begin(), a.end(), b.begin(), b.end(), [](char x, char y) {
-        return std::toupper(static_cast<unsigned char>(x)) ==
-               std::toupper(static_cast<unsigned char>(y));
-    });
-}
-
 }  // namespace
-
-ExchangeVerdict AsciiFaultVerdict(AsciiFault fault) {
-    switch (fault) {
-        case AsciiFault::NotHexadecimal: return ExchangeVerdict::NotHex;
-        case AsciiFault::OddLength: return ExchangeVerdict::OddLength;
-        case AsciiFault::LrcError: return ExchangeVerdict::BadLrc;
-        case AsciiFault::MissingLf: return ExchangeVerdict::NoLf;
-        // Fewer bytes than any frame has, or more than any may.
-        case AsciiFault::TooShort:
-        case AsciiFault::TooLong: return ExchangeVerdict::WrongLength;
-        case AsciiFault::None: break;
-    }
-    return ExchangeVerdict::Good;
-}
 
 ModbusAsciiDecoder::ModbusAsciiDecoder(DecoderSettings settings, std::string protocolName,
                                        int lastAddress)
@@ -169,11 +142,6 @@ void ModbusAsciiDecoder::TakeFrame(std::string frame, const AsciiReading& readin
     }
     if (!pending_ && !WholeAs(bytes, Direction::Request) && WholeAs(bytes, Direction::Answer)) {
         return;  // an answer to a request not heard: a frame, and no exchange
-    }
-    if (pending_) {
-        // The master went on to the next request: the last one had no answer.
-        Judge(ExchangeVerdict::NoAnswer, std::min(last, WindowEnd()), std::string(), std::nullopt,
-              std::nullopt);
     }
     HeardRequest(std::move(frame), bytes, last);
 }

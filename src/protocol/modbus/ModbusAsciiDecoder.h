@@ -57,7 +57,4 @@ private:
     std::int64_t framingErrors_ = 0;
 };
 
-// The verdict on an answer whose frame was not sound: Good for none.
-ExchangeVerdict AsciiFaultVerdict(modbus::AsciiFault fault);
-
 }  // namespace tarvel

@@ -1,6 +1,9 @@
 // SPDX-License-Identifier: GPL-3.0-or-later
 #include "protocol/modbus/ModbusAsciiFrame.h"
 
+#include <algorithm>
+#include <cctype>
+
 namespace tarvel::modbus {
 namespace {
 
@@ -104,6 +107,31 @@ AsciiReading ReadAsciiFrame(std::string_view text) {
     }
     reading.noise = start;
     return reading;
+}
+
+ExchangeVerdict AsciiFaultVerdict(AsciiFault fault) {
+    switch (fault) {
+        case AsciiFault::NotHexadecimal: return ExchangeVerdict::NotHex;
+        case AsciiFault::OddLength: return ExchangeVerdict::OddLength;
+        case AsciiFault::LrcError: return ExchangeVerdict::BadLrc;
+        case AsciiFault::MissingLf: return ExchangeVerdict::NoLf;
+        // Fewer bytes than any frame has, or more than any may.
+        case AsciiFault::TooShort:
+        case AsciiFault::TooLong: return ExchangeVerdict::WrongLength;
+        case AsciiFault::None: break;
+    }
+    return ExchangeVerdict::Good;
+}
+
+std::string HexOf(int byte) {
+    return AsciiFrame(std::string(1, static_cast<char>(byte))).substr(1, 2);
+}
+
+bool SameHexadecimal(std::string_view a, std::string_view b) {
+    return std::equal(a.begin(), a.end(), b.begin(), b.end(), [](char x, char y) {
+        return std::toupper(static_cast<unsigned char>(x)) ==
+               std::toupper(static_cast<unsigned char>(y));
+    });
 }
 
 }  // namespace tarvel::modbus

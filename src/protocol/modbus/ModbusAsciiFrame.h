@@ -7,6 +7,7 @@
 #include <string_view>
 
 #include "core/Time.h"
+#include "core/Verdict.h"
 
 namespace tarvel::modbus {
 
@@ -51,5 +52,13 @@ struct AsciiReading {
     std::string bytes;
 };
 AsciiReading ReadAsciiFrame(std::string_view text);
+
+// The verdict on an answer whose frame was not sound: Good for none.
+ExchangeVerdict AsciiFaultVerdict(AsciiFault fault);
+
+// The two hexadecimal characters of a byte, as the frames write it.
+std::string HexOf(int byte);
+// Whether two runs of hexadecimal characters say the same, upper or lower case.
+bool SameHexadecimal(std::string_view a, std::string_view b);
 
 }  // namespace tarvel::modbus

@@ -2,7 +2,6 @@
 #include "protocol/modbus/ModbusAsciiProtocol.h"
 
 #include <algorithm>
-#include <cctype>
 
 #include "core/HexText.h"
 #include "protocol/modbus/ModbusAsciiDecoder.h"
@@ -29,16 +28,9 @@ int AsciiLength(int rtuLength) { return 2 * (rtuLength - 1) + 3; }
 // Whether the line fell silent for longer than a frame allows between two of the characters
 // from `from` to `to`, where their arrivals are known.
 bool SilentInside(const ArrivedAnswer& answer, std::size_t from, std::size_t to) {
-    if (answer.arrivals.size() != answer.bytes.size()) {
-        return false;
-    }
-    const Duration longest = std::max(AsciiCharacterGap, answer.hostDelayAllowance);
-    for (std::size_t i = from + 1; i < std::min(to, answer.arrivals.size()); ++i) {
-        if (answer.arrivals[i] - answer.characterTime - answer.arrivals[i - 1] > longest) {
-            return true;
-        }
-    }
-    return false;
+    return answer.arrivals.size() == answer.bytes.size() &&
+           SilentBetween(answer.arrivals, answer.characterTime, from, to,
+                         std::max(AsciiCharacterGap, answer.hostDelayAllowance));
 }
 
 }  // namespace
@@ -105,8 +97,7 @@ AnswerCheck ModbusAsciiProtocol::CheckAnswer(const Request& request, ExchangeKin
         const std::string_view begun = answer.bytes.substr(reading.noise);
         const bool fromItsAddress =
             request.frame.size() >= 3 && begun.size() >= 3 &&
-            std::toupper(static_cast<unsigned char>(begun[1])) == request.frame[1] &&
-            std::toupper(static_cast<unsigned char>(begun[2])) == request.frame[2];
+            SameHexadecimal(begun.substr(1, 2), std::string_view(request.frame).substr(1, 2));
         return {fromItsAddress ? ExchangeVerdict::Cut : ExchangeVerdict::NoAnswer, 0, std::nullopt};
     }
     const std::size_t end = reading.noise + reading.length;

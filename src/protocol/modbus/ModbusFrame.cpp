@@ -1,6 +1,7 @@
 // SPDX-License-Identifier: GPL-3.0-or-later
 #include "protocol/modbus/ModbusFrame.h"
 
+#include <algorithm>
 #include <cctype>
 
 namespace tarvel::modbus {
@@ -24,6 +25,16 @@ LengthHint Counted(std::string_view head, int before) {
 }
 
 }  // namespace
+
+bool SilentBetween(const std::vector<Instant>& arrivals, Duration characterTime, std::size_t from,
+                   std::size_t to, Duration longest) {
+    for (std::size_t i = from + 1; i < std::min(to, arrivals.size()); ++i) {
+        if (arrivals[i] - characterTime - arrivals[i - 1] > longest) {
+            return true;
+        }
+    }
+    return false;
+}
 
 std::uint16_t Crc16(std::string_view bytes) {
     std::uint16_t crc = 0xFFFF;

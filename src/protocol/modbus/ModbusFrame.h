@@ -5,6 +5,7 @@
 #include <optional>
 #include <string>
 #include <string_view>
+#include <vector>
 
 #include "core/Time.h"
 
@@ -76,5 +77,12 @@ std::string DescribeAnswer(std::string_view frame);
 // takes less than ten bits' time at 19200 baud).
 Duration FrameGap(Duration characterTime);
 Duration CharacterGap(Duration characterTime);
+
+// Whether the line fell silent for longer than `longest` between two of the characters from
+// `from` to `to` (not included), stamped with their arrivals on a line whose characters take
+// `characterTime`. A silence runs from the end of one character to the start of the next, which
+// began one character time before its stamp.
+bool SilentBetween(const std::vector<Instant>& arrivals, Duration characterTime, std::size_t from,
+                   std::size_t to, Duration longest);
 
 }  // namespace tarvel::modbus

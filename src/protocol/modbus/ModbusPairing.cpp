@@ -1,6 +1,7 @@
 // SPDX-License-Identifier: GPL-3.0-or-later
 #include "protocol/modbus/ModbusPairing.h"
 
+#include <algorithm>
 #include <utility>
 
 #include "protocol/modbus/ModbusFrame.h"
@@ -35,6 +36,11 @@ bool ModbusPairing::LikeTheAnswer(std::string_view bytes) const {
 }
 
 void ModbusPairing::HeardRequest(std::string frame, std::string bytes, Instant end) {
+    if (pending_) {
+        // The master went on to the next request: the last one had no answer.
+        Judge(ExchangeVerdict::NoAnswer, std::min(end, WindowEnd()), std::string(), std::nullopt,
+              std::nullopt);
+    }
     const int address = ByteAt(bytes, 0);
     if (address == modbus::BroadcastAddress) {
         ++broadcasts_;

@@ -40,6 +40,7 @@ protected:
     bool LikeTheAnswer(std::string_view bytes) const;
 
     // A request whose last character reached the host at `end`; `frame` as it went on the wire.
+    // A request still awaiting its answer had none: the master went on.
     void HeardRequest(std::string frame, std::string bytes, Instant end);
     // The byte count of `answer`, if its function has one, is what the awaited request asks for.
     bool CountFits(std::string_view answer) const;

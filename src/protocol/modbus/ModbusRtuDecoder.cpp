@@ -65,8 +65,8 @@ std::optional<Instant> ModbusRtuDecoder::NextDeadline() const {
 void ModbusRtuDecoder::ExpireWindow(Instant now) {
     // An answer has begun once its first byte is in; bytes that began in the window are judged
     // when they make a frame or a silence ends them.
-    if (pending_ && now > WindowEnd() && (bytes_.empty() || stamps_.front() > WindowEnd())) {
-        Judge(ExchangeVerdict::NoAnswer, WindowEnd(), std::string(), std::nullopt, std::nullopt);
+    if (pending_ && (bytes_.empty() || stamps_.front() > WindowEnd())) {
+        NoAnswerBy(now);
     }
 }
 
@@ -269,11 +269,6 @@ void ModbusRtuDecoder::TakeFrame(const Decision& decision) {
     }
     lastFrameEnd_ = last;
     if (decision.direction == Direction::Request) {
-        if (pending_) {
-            // The master went on to the next request: the last one had no answer.
-            Judge(ExchangeVerdict::NoAnswer, std::min(last, WindowEnd()), std::string(),
-                  std::nullopt, std::nullopt);
-        }
         std::string bytes = frame;
         HeardRequest(std::move(frame), std::move(bytes), last);
     } else {

@@ -43,21 +43,12 @@ bool AnswerLengthKnown(const Request& request) {
 }
 
 // Whether the line fell silent for longer than a frame allows anywhere among the first `count`
-// characters: a controller hears such a frame as two, and so does this program. A silence runs
-// from the end of one character to the start of the next, which began one character time
-// before its stamp; what the host's own delivery can hold back is not counted as one.
+// characters: a controller hears such a frame as two, and so does this program. What the
+// host's own delivery can hold back is not counted as a silence.
 bool SilentInside(const ArrivedAnswer& answer, std::size_t count) {
-    if (answer.arrivals.size() != answer.bytes.size()) {
-        return false;
-    }
-    const Duration longest =
-        std::max(CharacterGap(answer.characterTime), answer.hostDelayAllowance);
-    for (std::size_t i = 1; i < std::min(count, answer.arrivals.size()); ++i) {
-        if (answer.arrivals[i] - answer.characterTime - answer.arrivals[i - 1] > longest) {
-            return true;
-        }
-    }
-    return false;
+    return answer.arrivals.size() == answer.bytes.size() &&
+           SilentBetween(answer.arrivals, answer.characterTime, 0, count,
+                         std::max(CharacterGap(answer.characterTime), answer.hostDelayAllowance));
 }
 
 }  // namespace
