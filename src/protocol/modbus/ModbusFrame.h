@@ -26,6 +26,7 @@ enum Function : std::uint8_t {
     WriteMultipleRegisters = 16,
     ReportServerId = 17,
     ReadWriteMultipleRegisters = 23,
+    EncapsulatedInterface = 43,
 };
 
 // An answer's function code with this bit set is an exception: the controller refuses.
