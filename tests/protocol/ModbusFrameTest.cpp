@@ -53,7 +53,7 @@ TEST(ModbusFrameLength, RequestsOfEachFunction) {
     EXPECT_EQ(hint->length, 7);
     // No request has the exception bit, and an unknown function has no length.
     EXPECT_FALSE(FrameLength(Bytes({1, 0x83}), Direction::Request));
-    EXPECT_FALSE(FrameLength(Bytes({1, 0x2B}), Direction::Request));
+    EXPECT_FALSE(FrameLength(Bytes({1, 0x14}), Direction::Request));
 }
 
 TEST(ModbusFrameLength, AnswersOfEachFunction) {

@@ -1,6 +1,6 @@
 // SPDX-License-Identifier: GPL-3.0-or-later
 // Who a controller says it is: report server ID and read device identification, asked, answered
-// by a simulated controller, and read back and told to the operator.
+// by a simulated controller, read back and told to the operator, and how long their frames are.
 
 #include "protocol/modbus/ModbusIdentity.h"
 
@@ -184,6 +184,34 @@ TEST(ModbusDeviceId, MalformedOrForeignAnswersGiveNothing) {
     EXPECT_FALSE(ReadDeviceIdAnswer(ServerIdRequest(1), answer));
 }
 
+TEST(ModbusDeviceId, TheAnswersLengthIsKnownOnceTheLastObjectHeaderIsIn) {
+    const std::string answer = DeviceIdAnswer(1, DeviceIdRequest(1), kAcme);
+    const std::size_t lastHeaderEnds = answer.size() - 2 - 3;  // before "2.1" and the CRC
+    for (std::size_t size = 1; size <= answer.size(); ++size) {
+        const auto hint = FrameLength(answer.substr(0, size), Direction::Answer);
+        ASSERT_TRUE(hint) << size;
+        if (size < lastHeaderEnds) {
+            // Never whole yet, and always asking for more than there is.
+            EXPECT_FALSE(hint->whole) << size;
+            EXPECT_GT(hint->length, static_cast<int>(size)) << size;
+        } else {
+            EXPECT_TRUE(hint->whole) << size;
+            EXPECT_EQ(hint->length, static_cast<int>(answer.size())) << size;
+        }
+    }
+    // No objects at all; objects whose lengths run past any frame.
+    EXPECT_EQ(FrameLength(Bytes({1, 0x2B, 0x0E, 1, 0x81, 0, 0, 0}), Direction::Answer)->length, 10);
+    const auto past =
+        FrameLength(Bytes({1, 0x2B, 0x0E, 1, 0x81, 0, 0, 2, 0, 250, 'x'}), Direction::Answer);
+    EXPECT_GT(past->length, LongestFrame);
+    // The request is fixed; another MEI type has no known length either way.
+    const std::string request = WithCrc(DeviceIdRequest(1));
+    EXPECT_FALSE(FrameLength(request.substr(0, 2), Direction::Request)->whole);
+    EXPECT_EQ(FrameLength(request.substr(0, 3), Direction::Request)->length, 7);
+    EXPECT_FALSE(FrameLength(Bytes({1, 0x2B, 0x0D}), Direction::Request));
+    EXPECT_FALSE(FrameLength(Bytes({1, 0x2B, 0x0D}), Direction::Answer));
+}
+
 TEST(ModbusIdentityText, TheOperatorReadsWhatIsKnown) {
     const ServerId server{"TC100", true};
     EXPECT_EQ(IdentityText(server, kAcme), "Acme Controls TC-100 v2.1, server ID 'TC100' running");
@@ -197,6 +225,18 @@ TEST(ModbusIdentityText, TheOperatorReadsWhatIsKnown) {
               "server ID '\\x01A\\x5C\\xFE' running");
     EXPECT_EQ(IdentityText(std::nullopt, DeviceIdentity{std::string("Acme\0\0", 6), "X  ", ""}),
               "Acme X");
+}
+
+TEST(ModbusIdentityText, AnswersAreDescribedByWhatTheyHold) {
+    EXPECT_EQ(DescribeAnswer(ServerIdAnswer(17, "TC100", true)),
+              "function 17, server ID 'TC100' running");
+    EXPECT_EQ(DescribeAnswer(DeviceIdAnswer(1, DeviceIdRequest(1), kAcme)),
+              "function 43, 3 identity objects (Acme Controls TC-100 v2.1)");
+    const DeviceIdentity wordy{std::string(100, 'V'), std::string(100, 'P'), std::string(100, 'R')};
+    const std::string partial = DeviceIdAnswer(1, DeviceIdRequest(1), wordy);
+    EXPECT_NE(DescribeAnswer(partial).find(", more from object 2"), std::string::npos);
+    EXPECT_EQ(DescribeAnswer(WithCrc(Bytes({1, 0xAB, 2}))),
+              "exception 2 (illegal data address) to function 43");
 }
 
 }  // namespace

@@ -4,6 +4,8 @@
 #include <algorithm>
 #include <cctype>
 
+#include "protocol/modbus/ModbusIdentity.h"
+
 namespace tarvel::modbus {
 namespace {
 
@@ -22,6 +24,23 @@ LengthHint Counted(std::string_view head, int before) {
         return {before, false};
     }
     return {before + Byte(head, static_cast<std::size_t>(before - 1)) + 2, true};
+}
+
+// A read device identification answer has eight bytes up to its number of objects, then each
+// object's id, length and value: its length is known once the last object's header is in.
+LengthHint DeviceIdLength(std::string_view head) {
+    constexpr std::size_t kObjectsAt = 8;
+    if (head.size() < kObjectsAt) {
+        return {static_cast<int>(kObjectsAt), false};
+    }
+    std::size_t at = kObjectsAt;
+    for (int left = Byte(head, kObjectsAt - 1); left > 0; --left) {
+        if (head.size() < at + 2) {
+            return {static_cast<int>(at + 2), false};
+        }
+        at += 2 + Byte(head, at + 1);
+    }
+    return {static_cast<int>(at + 2), true};
 }
 
 }  // namespace
@@ -91,6 +110,15 @@ std::optional<LengthHint> FrameLength(std::string_view head, Direction direction
         case WriteMultipleRegisters: return request ? Counted(head, 7) : LengthHint{8, true};
         case ReportServerId: return request ? LengthHint{4, true} : Counted(head, 3);
         case ReadWriteMultipleRegisters: return request ? Counted(head, 11) : Counted(head, 3);
+        case EncapsulatedInterface:
+            // Of the interfaces only read device identification is known.
+            if (head.size() < 3) {
+                return LengthHint{3, false};
+            }
+            if (Byte(head, 2) != ReadDeviceIdMei) {
+                return std::nullopt;
+            }
+            return request ? LengthHint{7, true} : DeviceIdLength(head);
         default: return std::nullopt;
     }
 }
@@ -142,6 +170,34 @@ std::string DescribeAnswer(std::string_view frame) {
             text += ", registers";
             for (std::size_t at = 3; at + 1 < 3 + count; at += 2) {
                 text += ' ' + std::to_string(Word(frame, at));
+            }
+        }
+    }
+    // The readers want the request the answer is to; the one that asks for it from the start
+    // serves, as they look only at its address, function and MEI type.
+    const std::string_view answer = frame.substr(0, frame.size() - 2);
+    const int address = Byte(frame, 0);
+    if (function == ReportServerId) {
+        const auto read = ReadServerIdAnswer(ServerIdRequest(address), answer);
+        if (read && read->serverId) {
+            const std::string said = IdentityText(read->serverId, std::nullopt);
+            text += said.empty() ? ", no server ID" : ", " + said;
+        }
+    }
+    if (function == EncapsulatedInterface) {
+        const auto read = ReadDeviceIdAnswer(DeviceIdRequest(address), answer);
+        if (read) {
+            DeviceIdentity identity;
+            AddObjects(identity, read->objects);
+            const std::string said = IdentityText(std::nullopt, identity);
+            const std::size_t objects = read->objects.size();
+            text += ", " + std::to_string(objects) +
+                    (objects == 1 ? " identity object" : " identity objects");
+            if (!said.empty()) {
+                text += " (" + said + ")";
+            }
+            if (read->moreFollows) {
+                text += ", more from object " + std::to_string(read->nextObjectId);
             }
         }
     }

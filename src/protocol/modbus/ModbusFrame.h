@@ -69,8 +69,8 @@ std::string ReadHoldingRequest(int address, int start, int count);
 // "illegal data address" for code 2; "exception code N" for one the standard does not name.
 std::string ExceptionName(int code);
 
-// What a whole answer says, for the operator: "function 3, registers 10 11" or "exception 2
-// (illegal data address) to function 3".
+// What a whole answer says, for the operator: "function 3, registers 10 11", "function 17,
+// server ID 'TC100' running" or "exception 2 (illegal data address) to function 3".
 std::string DescribeAnswer(std::string_view frame);
 
 // The silences of the line at a character time of `characterTime`: 3.5 characters between
