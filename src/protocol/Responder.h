@@ -29,6 +29,16 @@ public:
     virtual std::optional<Station> AnsweredBy(const std::string& frame) const = 0;
     // The healthy answer of `station` to `frame`, with `value` as its current reading.
     virtual std::string Answer(Station station, const std::string& frame, int value) const = 0;
+
+    // The frames heard whose check failed, or that a silence or a new frame cut short: what a
+    // controller counts as communication errors.
+    int DroppedFrames() const { return dropped_; }
+
+protected:
+    void Dropped() { ++dropped_; }
+
+private:
+    int dropped_ = 0;
 };
 
 }  // namespace tarvel

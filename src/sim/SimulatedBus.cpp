@@ -4,7 +4,9 @@
 #include <algorithm>
 #include <utility>
 
+#include "protocol/modbus/ModbusCounters.h"
 #include "protocol/modbus/ModbusFrame.h"
+#include "protocol/modbus/ModbusIdentity.h"
 
 namespace tarvel {
 
@@ -24,17 +26,23 @@ SimulatedBus::SimulatedBus(std::vector<SimulatedController> controllers, double 
       lineNoise_(lineNoise),
       random_(seed),
       protocol_(protocol) {
-    hearers_.push_back({&protocol_, protocol_.MakeResponder()});
     for (const SimulatedController& controller : controllers_) {
-        if (controller.protocol == nullptr) {
-            continue;
-        }
-        const bool heard = std::any_of(hearers_.begin(), hearers_.end(), [&](const Hearer& h) {
-            return h.protocol->CommandName() == controller.protocol->CommandName();
-        });
-        if (!heard) {
-            hearers_.push_back({controller.protocol, controller.protocol->MakeResponder()});
-        }
+        const Protocol& speaks = controller.protocol ? *controller.protocol : protocol_;
+        drops_.push_back({&speaks, speaks.MakeResponder(), {}});
+    }
+}
+
+int ControllerCounts::Of(int subFunction) const {
+    switch (subFunction) {
+        case 0x0B: return busMessages;
+        case 0x0C: return crcErrors;
+        case 0x0D: return exceptions;
+        case 0x0E: return addressed;
+        case 0x0F: return notAnswered;
+        case 0x10: return naks;
+        case 0x11: return busy;
+        case 0x12: return overruns;
+        default: return 0;
     }
 }
 
@@ -94,18 +102,62 @@ Station SimulatedBus::OtherStation(const Protocol& protocol, Station station) {
     return next == stations.end() ? stations.front() : *next;
 }
 
-SimulatedBus::Answer SimulatedBus::AnswerTo(const SimulatedController& controller,
-                                            const Hearer& hearer, Station station,
-                                            const std::string& frame) {
-    const Protocol& protocol = *hearer.protocol;
+std::optional<std::string> SimulatedBus::OwnAnswer(const SimulatedController& controller,
+                                                   Drop& drop, Station station,
+                                                   const std::string& frame) {
+    using namespace modbus;
+    if (!drop.protocol->ChecksFrames() || frame.size() < 4) {
+        return std::nullopt;
+    }
+    const auto at = [&frame](std::size_t i) { return static_cast<std::uint8_t>(frame[i]); };
+    const std::string_view request(frame.data(), frame.size() - 2);  // without its CRC
+    switch (at(1)) {
+        case ReportServerId:
+            if (controller.serverId.empty()) {
+                return std::nullopt;
+            }
+            return ServerIdAnswer(station, controller.serverId, true);
+        case EncapsulatedInterface:
+            if (controller.vendor.empty() || at(2) != ReadDeviceIdMei) {
+                return std::nullopt;
+            }
+            return DeviceIdAnswer(station, request,
+                                  {controller.vendor, controller.productCode, controller.revision});
+        case Diagnostics: break;
+        default: return std::nullopt;
+    }
+    const int subFunction = at(2) << 8 | at(3);
+    if (subFunction == ClearCountersSubFunction) {
+        drop.counts = {};
+        return frame;  // the echo of the request
+    }
+    const auto& kinds = ControllerCounters();
+    const bool kept = std::any_of(kinds.begin(), kinds.end(), [&](const CounterKind& kind) {
+        return kind.subFunction == subFunction;
+    });
+    if (!kept) {
+        return std::nullopt;
+    }
+    return WithCrc(DiagnosticsAnswer(station, subFunction, drop.counts.Of(subFunction)));
+}
+
+SimulatedBus::Answer SimulatedBus::AnswerTo(const SimulatedController& controller, Drop& drop,
+                                            Station station, const std::string& frame) {
+    const Protocol& protocol = *drop.protocol;
     value_ = std::clamp(value_ + std::uniform_int_distribution<int>(-2, 2)(random_), 100, 999);
-    Answer answer{hearer.responder->Answer(station, frame, value_)};
+    const std::optional<std::string> own = OwnAnswer(controller, drop, station, frame);
+    Answer answer{own ? *own : drop.responder->Answer(station, frame, value_)};
     if (!controller.registers.empty()) {
         ReadRegisters(controller, protocol, frame, answer.bytes);
     }
     std::string& bytes = answer.bytes;
+    const auto framed = [&] {
+        answer.refused = protocol.ChecksFrames() && bytes.size() >= 2 &&
+                         (static_cast<std::uint8_t>(bytes[1]) & modbus::ExceptionBit) != 0;
+        bytes = drop.responder->Framed(bytes);
+    };
     if (controller.fault == ControllerFault::None || !Chance(controller.faultRate)) {
-        bytes = hearer.responder->Framed(bytes);
+        framed();
         return answer;
     }
     // The faults of CRC-checked frames leave every other protocol's answer as it is. They spoil
@@ -139,7 +191,7 @@ SimulatedBus::Answer SimulatedBus::AnswerTo(const SimulatedController& controlle
             break;
         default: break;
     }
-    bytes = hearer.responder->Framed(bytes);
+    framed();
     switch (controller.fault) {
         case ControllerFault::Silent: return {};
         case ControllerFault::GarbledLastChar:
@@ -157,59 +209,81 @@ SimulatedBus::Answer SimulatedBus::AnswerTo(const SimulatedController& controlle
 
 std::vector<TimedByte> SimulatedBus::HostCharacter(std::uint8_t byte, Instant end,
                                                    Duration characterTime, const HostWire& host) {
+    // One draw for each character, where the noise enters the cable: those beyond hear what it
+    // made of the character, the others what the host sent.
+    const std::uint8_t sent = byte;
     if (Chance(lineNoise_)) {
         byte = Corrupt(byte);
     }
     std::vector<TimedByte> back;
     if (echo_) {
-        back.push_back({end, byte});
+        back.push_back({end, noisePosition_ <= 0.0 ? byte : sent});
     }
-    for (Hearer& hearer : hearers_) {
-        HeardBy(hearer, byte, end, characterTime, host, back);
+    for (std::size_t index = 0; index < controllers_.size(); ++index) {
+        HeardBy(index, BeyondNoise(controllers_[index]) ? byte : sent, end, characterTime, host,
+                back);
     }
     return back;
 }
 
-void SimulatedBus::HeardBy(Hearer& hearer, std::uint8_t byte, Instant end, Duration characterTime,
-                           const HostWire& host, std::vector<TimedByte>& back) {
-    const std::optional<std::string> frame = hearer.responder->Take(byte, end, characterTime);
+void SimulatedBus::HeardBy(std::size_t index, std::uint8_t byte, Instant end,
+                           Duration characterTime, const HostWire& host,
+                           std::vector<TimedByte>& back) {
+    const SimulatedController& controller = controllers_[index];
+    // A controller of another speed or framing reads garbage where the host's characters are,
+    // and finds no frame in them.
+    if ((controller.baud != 0 && controller.baud != host.baud) ||
+        (controller.framing && host.framing && *controller.framing != *host.framing)) {
+        return;
+    }
+    Drop& drop = drops_[index];
+    const int droppedBefore = drop.responder->DroppedFrames();
+    const std::optional<std::string> frame = drop.responder->Take(byte, end, characterTime);
+    const int dropped = drop.responder->DroppedFrames() - droppedBefore;
+    drop.counts.busMessages += dropped;
+    drop.counts.crcErrors += dropped;
     if (!frame) {
         return;
     }
+    ++drop.counts.busMessages;
+    const Protocol& protocol = *drop.protocol;
+    if (protocol.ChecksFrames() && !frame->empty() && frame->front() == modbus::BroadcastAddress) {
+        ++drop.counts.addressed;  // every controller takes a broadcast and none answers
+        ++drop.counts.notAnswered;
+        return;
+    }
     // Nobody answers a frame for no station, nor the first frame of a write.
-    const std::optional<Station> station = hearer.responder->AnsweredBy(*frame);
-    if (!station) {
+    const std::optional<Station> station = drop.responder->AnsweredBy(*frame);
+    if (!station || protocol.StationText(*station) != controller.address) {
         return;
     }
-    const std::string address = hearer.protocol->StationText(*station);
-    const std::string_view speaks = hearer.protocol->CommandName();
-    const auto addressed =
-        std::find_if(controllers_.begin(), controllers_.end(), [&](const auto& c) {
-            return c.address == address &&
-                   (c.protocol == nullptr ? protocol_ : *c.protocol).CommandName() == speaks;
-        });
-    if (addressed == controllers_.end()) {
+    // Two controllers at one address: the first answers (a description refuses the mistake).
+    const auto first = std::find_if(controllers_.begin(), controllers_.end(), [&](const auto& c) {
+        return c.address == controller.address &&
+               (c.protocol ? *c.protocol : protocol_).CommandName() == protocol.CommandName();
+    });
+    if (first != controllers_.begin() + static_cast<std::ptrdiff_t>(index)) {
         return;
     }
-    if (addressed->baud != 0 && addressed->baud != host.baud) {
-        return;
+    ++drop.counts.addressed;
+    Instant at = std::max(end + DelayOf(controller), wireFreeAt_);
+    const Answer answerOf = AnswerTo(controller, drop, *station, *frame);
+    if (answerOf.bytes.empty()) {
+        ++drop.counts.notAnswered;
+    } else if (answerOf.refused) {
+        ++drop.counts.exceptions;
     }
-    if (addressed->framing && host.framing && *addressed->framing != *host.framing) {
-        return;
-    }
-    std::vector<TimedByte>& answer = back;
-    Instant at = std::max(end + DelayOf(*addressed), wireFreeAt_);
-    const Answer answerOf = AnswerTo(*addressed, hearer, *station, *frame);
+    const bool throughNoise = BeyondNoise(controller);
     for (std::size_t i = 0; i < answerOf.bytes.size(); ++i) {
         auto out = static_cast<std::uint8_t>(answerOf.bytes[i]);
-        if (Chance(addressed->noise) || Chance(lineNoise_)) {
+        if (Chance(controller.noise) || (throughNoise && Chance(lineNoise_))) {
             out = Corrupt(out);
         }
         if (i == 3) {
             at += answerOf.pauseAfterThird;
         }
         at += characterTime;
-        answer.push_back({at, out});
+        back.push_back({at, out});
     }
     wireFreeAt_ = std::max(wireFreeAt_, at);
 }

@@ -67,6 +67,32 @@ struct SimulatedController {
     // The protocol it speaks where that is not the bus's (two protocols sharing a wire by
     // mistake): it answers only that protocol's requests and hears the others as noise.
     const Protocol* protocol = nullptr;
+    // Where it hangs on the cable, in metres from the host's end.
+    double position = 0.0;
+    // What a Modbus controller tells of itself: its Report Server ID, and its device
+    // identification's vendor, product code and revision. A controller without a server ID, or
+    // without a vendor, refuses the question with exception 1, as many do.
+    std::string serverId{};
+    std::string vendor{};
+    std::string productCode{};
+    std::string revision{};
+};
+
+// What a Modbus controller counts of its bus from its own place on it, as the diagnostics
+// function reads it back: each counter by its sub-function, 0x0B to 0x12.
+struct ControllerCounts {
+    int busMessages = 0;  // frames it heard, good or not
+    int crcErrors = 0;    // frames whose check failed, or that were cut short
+    int exceptions = 0;   // refusals it answered
+    int addressed = 0;    // frames for it, broadcasts included
+    int notAnswered = 0;  // of those, the ones it gave no answer to
+    // NAKs, busy answers and character overruns: a simulated controller never has any.
+    int naks = 0;
+    int busy = 0;
+    int overruns = 0;
+
+    // The counter of a sub-function from 0x0B to 0x12.
+    int Of(int subFunction) const;
 };
 
 // A controller at `baud` and the framing the port dialog pairs with `parity`: 7 data bits with
@@ -104,6 +130,13 @@ public:
                                          const HostWire& host);
 
     const std::vector<SimulatedController>& Controllers() const { return controllers_; }
+    // What the controller at `index` of Controllers() has counted so far.
+    const ControllerCounts& Counts(std::size_t index) const { return drops_.at(index).counts; }
+
+    // Line noise enters the cable `metres` from the host's end: the controllers from there on
+    // hear the host's characters as it spoiled them, and it spoils their answers on their way
+    // back; those nearer the host hear the host clean and answer through clean cable.
+    void SetNoisePosition(double metres) { noisePosition_ = metres; }
     const Protocol& BusProtocol() const { return protocol_; }
 
     // The host's adapter keeps its receiver on while it sends, so every character the host
@@ -115,23 +148,32 @@ private:
     struct Answer {
         std::string bytes;
         Duration pauseAfterThird{0};
+        bool refused = false;  // an exception, for the controller's count
     };
-    // One protocol's ear on the bus: every character goes to each, and each finds its own
-    // frames in them.
-    struct Hearer {
+    // One controller's ear on the bus: each hears its own copy of every character and finds
+    // its own frames in it, with what it counted of them.
+    struct Drop {
         const Protocol* protocol;
         std::unique_ptr<Responder> responder;
+        ControllerCounts counts;
     };
-    Answer AnswerTo(const SimulatedController& controller, const Hearer& hearer, Station station,
+    Answer AnswerTo(const SimulatedController& controller, Drop& drop, Station station,
                     const std::string& frame);
+    // The answer a controller gives to a question about itself (its counters, its identity),
+    // rather than its responder's; nothing for any other question.
+    static std::optional<std::string> OwnAnswer(const SimulatedController& controller, Drop& drop,
+                                                Station station, const std::string& frame);
+    bool BeyondNoise(const SimulatedController& controller) const {
+        return controller.position >= noisePosition_;
+    }
     // What a controller's own registers make of the healthy answer to a read.
     static void ReadRegisters(const SimulatedController& controller, const Protocol& protocol,
                               const std::string& frame, std::string& answer);
     // The address a controller with the OtherAddress fault answers with.
     static Station OtherStation(const Protocol& protocol, Station station);
-    // What a character of the host makes the controllers speaking `hearer`'s protocol answer,
-    // added to `back`.
-    void HeardBy(Hearer& hearer, std::uint8_t byte, Instant end, Duration characterTime,
+    // What a character of the host makes the controller at `index` count and answer, added to
+    // `back`.
+    void HeardBy(std::size_t index, std::uint8_t byte, Instant end, Duration characterTime,
                  const HostWire& host, std::vector<TimedByte>& back);
     bool Chance(double probability);
     Duration DelayOf(const SimulatedController& controller);
@@ -141,7 +183,8 @@ private:
     double lineNoise_;
     std::mt19937_64 random_;
     const Protocol& protocol_;
-    std::vector<Hearer> hearers_;  // the bus's protocol first
+    std::vector<Drop> drops_;  // one for each controller, in their order
+    double noisePosition_ = 0.0;
     Instant wireFreeAt_{};
     int value_ = 200;
     bool echo_ = false;

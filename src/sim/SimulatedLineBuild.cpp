@@ -20,6 +20,7 @@ SimulatedLine BuiltInLine(int protocol) {
 
 SimulatedBus BusOf(const SimulatedLine& line) {
     SimulatedBus bus(line.controllers, line.lineNoise, line.seed, *ProtocolAt(line.protocol));
+    bus.SetNoisePosition(line.noisePosition);
     bus.SetEcho(line.echo);
     return bus;
 }

@@ -17,6 +17,11 @@
 namespace tarvel {
 namespace {
 
+// Metres of cable from the host's end: far beyond what an RS-485 line reaches.
+constexpr double kLongestLine = 10000.0;
+// The characters a controller's name of itself may have.
+constexpr std::size_t kLongestIdentity = 64;
+
 // Thrown inside the reader only, with the whole message.
 struct Refusal {
     std::string message;
@@ -100,9 +105,11 @@ public:
         // An Ascon line, which needs no "protocol", is told of its members as it always was.
         if (rtu_) {
             Members(document, "",
-                    {"protocol", "controllers", "lineNoise", "seed", "echo", "master"});
+                    {"protocol", "controllers", "lineNoise", "noisePosition", "seed", "echo",
+                     "master"});
         } else {
-            Members(document, "", {"controllers", "lineNoise", "seed", "echo", "master"},
+            Members(document, "",
+                    {"controllers", "lineNoise", "noisePosition", "seed", "echo", "master"},
                     {"protocol"});
         }
         const JsonValue* controllers = Find(document, "controllers");
@@ -138,6 +145,9 @@ public:
         }
         if (const JsonValue* noise = Find(document, "lineNoise")) {
             line.lineNoise = Number(*noise, "lineNoise", 0.0, 1.0);
+        }
+        if (const JsonValue* position = Find(document, "noisePosition")) {
+            line.noisePosition = Number(*position, "noisePosition", 0.0, kLongestLine);
         }
         if (const JsonValue* seed = Find(document, "seed")) {
             // Up to 2^53, as far as a JSON number keeps every whole number exactly.
@@ -241,6 +251,23 @@ private:
         }
         if (std::find(allowed.begin(), allowed.end(), value.text) == allowed.end()) {
             Fail(value, path, Shown(value.text) + " is none of " + Quoted(allowed));
+        }
+        return value.text;
+    }
+
+    // A string of at most `longest` bytes, of printable ASCII: it goes into answers whose
+    // readers show it as text.
+    std::string Text(const JsonValue& value, const std::string& path, std::size_t longest) const {
+        Expect(value, path, JsonValue::Kind::String);
+        if (value.text.size() > longest) {
+            Fail(value, path, "is longer than " + std::to_string(longest) + " characters");
+        }
+        for (const char c : value.text) {
+            if (c < ' ' || c > '~') {
+                Fail(value, path,
+                     Shown(value.text) + " holds a character that is not printable "
+                                         "ASCII");
+            }
         }
         return value.text;
     }
@@ -353,13 +380,14 @@ private:
         }
         if (rtu_) {
             Members(object, path,
-                    {"address", "baud", "parity", "dataBits", "answerDelayMs", "delaySpreadMs",
-                     "fault", "faultRate", "exceptionCode", "silenceMs", "noise", "registers"},
+                    {"address", "position", "baud", "parity", "dataBits", "answerDelayMs",
+                     "delaySpreadMs", "fault", "faultRate", "exceptionCode", "silenceMs", "noise",
+                     "registers", "serverId", "vendor", "productCode", "revision"},
                     {"protocol"});
         } else {
             Members(object, path,
-                    {"address", "baud", "parity", "dataBits", "answerDelayMs", "delaySpreadMs",
-                     "fault", "faultRate", "noise"},
+                    {"address", "position", "baud", "parity", "dataBits", "answerDelayMs",
+                     "delaySpreadMs", "fault", "faultRate", "noise"},
                     {"protocol"});
         }
         SimulatedController controller;
@@ -368,6 +396,9 @@ private:
             Fail(object, path, "no \"address\" member: every controller has its bus address");
         }
         controller.address = StationIn(*address, path + ".address");
+        if (const JsonValue* position = Find(object, "position")) {
+            controller.position = Number(*position, path + ".position", 0.0, kLongestLine);
+        }
         if (const JsonValue* baud = Find(object, "baud")) {
             controller.baud = Baud(*baud, path + ".baud");
         }
@@ -394,7 +425,17 @@ private:
                                            {"exception", ControllerFault::Exception},
                                            {"silenceInside", ControllerFault::SilenceInside},
                                            {"otherAddress", ControllerFault::OtherAddress}};
-            const Faults& faults = rtu_ ? kRtuFaults : kAsconFaults;
+            // An ASCII frame ends in a line feed, which can come out as another character.
+            static const Faults kAsciiFaults = [] {
+                Faults faults = kRtuFaults;
+                faults.insert(faults.begin() + 2,
+                              {"garbledLastChar", ControllerFault::GarbledLastChar});
+                return faults;
+            }();
+            const Faults& faults = !rtu_ ? kAsconFaults
+                                   : protocol_->Verdicts() == VerdictFamily::ModbusAscii
+                                       ? kAsciiFaults
+                                       : kRtuFaults;
             std::vector<std::string> names;
             for (const auto& [name, kind] : faults) {
                 names.push_back(name);
@@ -429,6 +470,17 @@ private:
         }
         if (const JsonValue* noise = Find(object, "noise")) {
             controller.noise = Number(*noise, path + ".noise", 0.0, 1.0);
+        }
+        // What the controller tells of itself when asked who it is.
+        const std::pair<const char*, std::string SimulatedController::*> identity[] = {
+            {"serverId", &SimulatedController::serverId},
+            {"vendor", &SimulatedController::vendor},
+            {"productCode", &SimulatedController::productCode},
+            {"revision", &SimulatedController::revision}};
+        for (const auto& [name, member] : identity) {
+            if (const JsonValue* text = Find(object, name)) {
+                controller.*member = Text(*text, path + "." + name, kLongestIdentity);
+            }
         }
         return controller;
     }

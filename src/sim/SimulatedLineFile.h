@@ -29,6 +29,9 @@ struct SimulatedLine {
     int protocol = 0;
     std::vector<SimulatedController> controllers;
     double lineNoise = 0.0;
+    // Where the line noise enters the cable, in metres from the host's end: it reaches the
+    // controllers from there on, and the answers of those only.
+    double noisePosition = 0.0;
     std::uint64_t seed = 1;
     bool echo = false;  // the host's adapter gives back what the host sends
     std::optional<SimulatedLineMaster> master;

@@ -174,11 +174,13 @@ TEST(ModbusLineFile, AWrongModbusDescriptionIsRefusedNamingTheLineAndTheMember) 
          "[ \\ ] ^ _ ` a to ~, \\u007f or @, not a number"},
         {R"({"protocol": "modbus-rtu", "controllers": [{"address": 1, "adress": 2}]})",
          "line.json:1: controllers[0].adress: unknown member (did you mean \"address\"?); "
-         "controllers[0] has address, baud, parity, dataBits, answerDelayMs, delaySpreadMs, "
-         "fault, faultRate, exceptionCode, silenceMs, noise, registers"},
+         "controllers[0] has address, position, baud, parity, dataBits, answerDelayMs, "
+         "delaySpreadMs, "
+         "fault, faultRate, exceptionCode, silenceMs, noise, registers, serverId, vendor, "
+         "productCode, revision"},
         {R"({"protocol": "modbus-rtu", "controllers": [], "noise": 1})",
          "line.json:1: noise: unknown member; a line description has protocol, controllers, "
-         "lineNoise, seed, echo, master"},
+         "lineNoise, noisePosition, seed, echo, master"},
         {R"({"protocol": "modbus-rtu", "controllers": [], "master": {"writeParameter": "SP "}})",
          "line.json:1: master.writeParameter: unknown member; master has baud, parity, dataBits, "
          "stopBits, pollGapMs, answerTimeoutMs, writeEvery, broadcastEvery, turnaroundMs, "
@@ -188,10 +190,10 @@ TEST(ModbusLineFile, AWrongModbusDescriptionIsRefusedNamingTheLineAndTheMember) 
         // An Ascon line knows nothing of registers, and says what it always said.
         {R"({"controllers": [{"address": "A", "registers": {}}]})",
          "line.json:1: controllers[0].registers: unknown member; controllers[0] has address, "
-         "baud, parity, dataBits, answerDelayMs, delaySpreadMs, fault, faultRate, noise"},
+         "position, baud, parity, dataBits, answerDelayMs, delaySpreadMs, fault, faultRate, noise"},
         {R"({"controllers": [], "protocole": "ascon"})",
          "line.json:1: protocole: unknown member (did you mean \"protocol\"?); a line "
-         "description has controllers, lineNoise, seed, echo, master"},
+         "description has controllers, lineNoise, noisePosition, seed, echo, master"},
     };
     for (const auto& [text, message] : cases) {
         EXPECT_EQ(Refusal(text), message) << text;

@@ -124,11 +124,12 @@ TEST(SimulatedLineFile, AWrongDescriptionIsRefusedNamingTheLineAndTheMember) {
          "1200, 2400, 4800, 9600), not a string"},
         {"{\"controllers\": [{\"adress\": \"A\"}]}",
          "line.json:1: controllers[0].adress: unknown member (did you mean \"address\"?); "
-         "controllers[0] has address, baud, parity, dataBits, answerDelayMs, delaySpreadMs, "
+         "controllers[0] has address, position, baud, parity, dataBits, answerDelayMs, "
+         "delaySpreadMs, "
          "fault, faultRate, noise"},
         {"{\"controllers\": [], \"linenoise\": 0.1}",
          "line.json:1: linenoise: unknown member (did you mean \"lineNoise\"?); a line "
-         "description has controllers, lineNoise, seed, echo, master"},
+         "description has controllers, lineNoise, noisePosition, seed, echo, master"},
         {"{\"controllers\": [], \"master\": {\"speed\": 9600}}",
          "line.json:1: master.speed: unknown member; master has baud, parity, dataBits, stopBits, "
          "pollGapMs, answerTimeoutMs, writeEvery, addresses, writeParameter, valueDelayMs"},
@@ -196,7 +197,8 @@ TEST(SimulatedLineFile, AWrongDescriptionIsRefusedNamingTheLineAndTheMember) {
         // value is.
         {"{\"controllers\": [{\"address\": \"A\", \"\\u001b[2J and a long name\": 1}]}",
          "line.json:1: controllers[0].?[2J and a long ...: unknown member; controllers[0] has "
-         "address, baud, parity, dataBits, answerDelayMs, delaySpreadMs, fault, faultRate, "
+         "address, position, baud, parity, dataBits, answerDelayMs, delaySpreadMs, fault, "
+         "faultRate, "
          "noise"},
     };
     for (const auto& [text, message] : cases) {

@@ -16,6 +16,9 @@ std::optional<std::string> ModbusAsciiResponder::Take(std::uint8_t byte, Instant
     const bool silenceBefore = end - characterTime - lastEnd_ > AsciiCharacterGap;
     lastEnd_ = end;
     if (byte == ':') {
+        if (!frame_.empty()) {
+            Dropped();
+        }
         frame_.assign(1, ':');
         return std::nullopt;
     }
@@ -24,6 +27,7 @@ std::optional<std::string> ModbusAsciiResponder::Take(std::uint8_t byte, Instant
     }
     if (silenceBefore || frame_.size() > LongestAsciiBody + 2) {
         frame_.clear();
+        Dropped();
         return std::nullopt;
     }
     frame_ += static_cast<char>(byte);
@@ -32,6 +36,7 @@ std::optional<std::string> ModbusAsciiResponder::Take(std::uint8_t byte, Instant
     }
     std::string twin = RtuTwinOf(std::exchange(frame_, {}));
     if (twin.empty()) {
+        Dropped();
         return std::nullopt;  // not sound: dropped without a word, as RTU drops a bad CRC
     }
     return twin;

@@ -40,6 +40,13 @@ std::string DiagnosticsRequest(int address, int subFunction) {
     return request;
 }
 
+std::string DiagnosticsAnswer(int address, int subFunction, int value) {
+    std::string answer = DiagnosticsRequest(address, subFunction);
+    answer[4] = static_cast<char>(value >> 8 & 0xFF);
+    answer[5] = static_cast<char>(value & 0xFF);
+    return answer;
+}
+
 std::optional<CounterAnswer> ReadCounterAnswer(std::string_view request, std::string_view answer) {
     if (request.size() < 4 || answer.size() < 3 || ByteAt(answer, 0) != ByteAt(request, 0)) {
         return std::nullopt;

@@ -28,6 +28,9 @@ inline constexpr int BusCrcErrorCount = 0x0C;
 // Address, function 8, the sub-function and a zero data word: the bytes, no check.
 std::string DiagnosticsRequest(int address, int subFunction);
 
+// A controller's answer to it: the sub-function and the counter, no check.
+std::string DiagnosticsAnswer(int address, int subFunction, int value);
+
 // What a controller's answer (its bytes, no check) to a DiagnosticsRequest says.
 struct CounterAnswer {
     std::optional<int> value;          // the counter, 0 to 65535

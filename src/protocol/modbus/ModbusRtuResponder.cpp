@@ -35,6 +35,10 @@ std::optional<std::string> ModbusRtuResponder::Take(std::uint8_t byte, Instant e
                                                     Duration characterTime) {
     // The silence is measured from the end of one character to the start of the next.
     if (!frame_.empty() && end - characterTime - lastEnd_ > CharacterGap(characterTime)) {
+        // Cut short, or of a function whose length is not known here: only the first is an error.
+        if (!CrcHolds(frame_)) {
+            Dropped();
+        }
         frame_.clear();
     }
     lastEnd_ = end;
@@ -44,6 +48,7 @@ std::optional<std::string> ModbusRtuResponder::Take(std::uint8_t byte, Instant e
         // A function without a known length is let run to its silence and never answered.
         if (static_cast<int>(frame_.size()) >= LongestFrame) {
             frame_.clear();
+            Dropped();
         }
         return std::nullopt;
     }
@@ -52,6 +57,7 @@ std::optional<std::string> ModbusRtuResponder::Take(std::uint8_t byte, Instant e
     }
     std::string frame = std::exchange(frame_, {});
     if (!CrcHolds(frame)) {
+        Dropped();
         return std::nullopt;  // a controller drops a frame whose CRC fails, and says nothing
     }
     return frame;
