@@ -39,7 +39,7 @@ check_completion() {
     fail "$completion registers no completion for line-tarvel-cli"
   echo "$registered"
   # words typed; what the last one must complete to
-  expect_completion 'line-tarvel-cli ' 'scan test listen analyse analyze send'
+  expect_completion 'line-tarvel-cli ' 'scan test listen analyse analyze send counters'
   expect_completion 'line-tarvel-cli test --baud ' '150 300 600 1200 2400 4800 9600'
   expect_completion 'line-tarvel-cli test --protocol modbus-rtu --baud ' \
     '1200 2400 4800 9600 19200 38400 57600 115200'
@@ -58,7 +58,7 @@ check_completion() {
   expect_completion 'line-tarvel-cli send --rs485-delays 0,2 --rs' '--rs485 --rs485-delays'
   expect_completion 'line-tarvel-cli listen --answer-window 0.3 --du' '--duration'
   # A line description's file is no command, and an option after --simulate is no file.
-  expect_completion 'line-tarvel-cli --simulate line.json ' 'scan test listen analyse analyze send'
+  expect_completion 'line-tarvel-cli --simulate line.json ' 'scan test listen analyse analyze send counters'
   expect_completion 'line-tarvel-cli scan --simulate --ret' '--retry'
 }
 expect_completion() {
@@ -153,6 +153,7 @@ expected=$(printf '.%s\n' \
   /usr/share/doc/line-tarvel/examples/faults.json \
   /usr/share/doc/line-tarvel/examples/listened-line.json \
   /usr/share/doc/line-tarvel/examples/modbus-training-line.json \
+  /usr/share/doc/line-tarvel/examples/noisy-cable.json \
   /usr/share/doc/line-tarvel/examples/training-line.json \
   /usr/share/icons/hicolor/scalable/apps/line-tarvel.svg \
   /usr/share/man/man1/line-tarvel-cli.1.gz \

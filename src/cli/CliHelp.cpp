@@ -6,7 +6,7 @@ namespace tarvel {
 namespace {
 
 const char kLineOptions[] =
-    "Line options (scan, test, listen, send):\n"
+    "Line options (scan, test, listen, send, counters):\n"
     "  --port DEVICE         a device such as /dev/ttyUSB0, or COM1 to COM4 as the\n"
     "                        window program maps them (see --list-ports); COMn=DEVICE\n"
     "                        makes COMn stand for DEVICE. Without --port: COM1, the\n"
@@ -55,6 +55,7 @@ const char kProgramUsage[] =
     "  analyse FILE.lst      the analysis report of an error list (also \"analyze\")\n"
     "  listen                judge a line another master drives, sending nothing\n"
     "  send FRAME            one hand-typed request and its answer\n"
+    "  counters              what each Modbus controller counted of its bus\n"
     "\n"
     "Modbus and JBus (--protocol modbus-rtu, jbus-rtu, modbus-ascii or jbus-ascii):\n"
     "addresses are numbers, 1 to 247 (JBus 255), given as numbers and ranges:\n"
@@ -71,7 +72,7 @@ const char kProgramUsage[] =
 const char kOtherOptions[] =
     "Other options:\n"
     "  --json                print one JSON document instead of text (scan, test,\n"
-    "                        listen, analyse)\n"
+    "                        listen, analyse, counters)\n"
     "  --help, -h            this text; COMMAND --help tells more of a command\n"
     "  --version             the version\n"
     "  --list-ports          what COM1 to COM4 stand for on this host\n"
@@ -188,6 +189,25 @@ const char kSendUsage[] =
     "not known here is taken until the line falls silent. Address 0 is a broadcast,\n"
     "which no controller answers.\n";
 
+const char kCountersUsage[] =
+    "Usage: line-tarvel-cli counters --protocol P --addresses LIST [LINE OPTIONS]\n"
+    "                                [--clear] [--answer-window TIME] [--json]\n"
+    "\n"
+    "Reads the counters each Modbus controller keeps of its bus from its own place on\n"
+    "the cable (diagnostics function 8, sub-functions 0x0B to 0x12): the messages it\n"
+    "saw, its CRC errors, its exceptions, the messages for it, those it did not\n"
+    "answer, its NAKs, busy answers and character overruns. Prints one row per\n"
+    "controller in address order, with the CRC errors per thousand bus messages, and\n"
+    "marks the first controller whose rate rises above the line's median: taking the\n"
+    "addresses in the order of the cable, noise enters near it. A controller that\n"
+    "refuses the function is shown as not supporting it, not as a failure.\n"
+    "--clear sets every counter of each controller back to zero first (the option is\n"
+    "the confirmation): a later call shows what the line did in between.\n";
+
+const char kCountersStatus[] =
+    "Exit status: 0 every controller answered, 1 one did not, 2 a usage error, 3 the\n"
+    "port failed.\n";
+
 const char kSendStatus[] =
     "Exit status: 0 a good answer came, 1 none did, 2 a usage error, 3 the port failed.\n";
 
@@ -209,6 +229,9 @@ std::string CommandUsage(CliCommand command) {
         case CliCommand::Analyse: return kAnalyseUsage;
         case CliCommand::Send:
             return std::string(kSendUsage) + "\n" + kLineOptions + "\n" + kSendStatus;
+        case CliCommand::Counters:
+            return std::string(kCountersUsage) + "\n" + kProgressAndStop + "\n" + kLineOptions +
+                   "\n" + kCountersStatus;
         case CliCommand::ListPorts:
         case CliCommand::None: break;
     }

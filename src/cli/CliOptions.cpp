@@ -14,9 +14,10 @@ namespace {
 
 const std::map<std::string, CliCommand>& Commands() {
     static const std::map<std::string, CliCommand> commands{
-        {"scan", CliCommand::Scan},       {"test", CliCommand::Test},
-        {"analyse", CliCommand::Analyse}, {"analyze", CliCommand::Analyse},
-        {"send", CliCommand::Send},       {"listen", CliCommand::Listen}};
+        {"scan", CliCommand::Scan},        {"test", CliCommand::Test},
+        {"analyse", CliCommand::Analyse},  {"analyze", CliCommand::Analyse},
+        {"send", CliCommand::Send},        {"listen", CliCommand::Listen},
+        {"counters", CliCommand::Counters}};
     return commands;
 }
 
@@ -29,7 +30,8 @@ const std::map<std::string, bool CliOptions::*>& Flags() {
         {"--list-ports", &CliOptions::listPorts},
         {"--json", &CliOptions::json},
         {"--simulate", &CliOptions::simulate},
-        {"--all-settings", &CliOptions::allSettings}};
+        {"--all-settings", &CliOptions::allSettings},
+        {"--clear", &CliOptions::clear}};
     return flags;
 }
 
@@ -55,6 +57,7 @@ const std::map<CliCommand, std::vector<std::string>>& OptionsTaken() {
                "--sweeps", "--lst", "--dat", "--traffic", "--stats", "--json"})},
         {CliCommand::Analyse, {"--dat", "--json"}},
         {CliCommand::Send, with({"--value", "--hex"})},
+        {CliCommand::Counters, with({"--addresses", "--answer-window", "--clear", "--json"})},
         // Listening sends nothing, so it makes no retries either.
         {CliCommand::Listen, without("--retry", with({"--duration", "--answer-window", "--traffic",
                                                       "--stats", "--json"}))},
@@ -75,6 +78,10 @@ std::string ProtocolRefusal(const CliOptions& options, const std::vector<std::st
                "jbus-ascii); the other protocols pair the data bits with the parity";
     }
     if (!protocol->ChecksFrames()) {
+        if (options.command == CliCommand::Counters) {
+            return "counters reads what Modbus controllers count: it goes with --protocol "
+                   "modbus-rtu, jbus-rtu, modbus-ascii or jbus-ascii";
+        }
         if (options.requestChosen) {
             return "--register and --count go with the Modbus protocols (--protocol "
                    "modbus-rtu, jbus-rtu, modbus-ascii or jbus-ascii)";
@@ -257,6 +264,7 @@ CliOptions ParseCliArguments(const std::vector<std::string>& arguments) {
         case CliCommand::Scan:
         case CliCommand::Test:
         case CliCommand::Listen:
+        case CliCommand::Counters:
             if (operands != 0) {
                 options.error = "unexpected argument \"" + positional[1] + "\"; see --help";
                 return options;
@@ -282,6 +290,10 @@ CliOptions ParseCliArguments(const std::vector<std::string>& arguments) {
     }
     if (const std::string refusal = ProtocolRefusal(options, given); !refusal.empty()) {
         options.error = refusal;
+        return options;
+    }
+    if (options.command == CliCommand::Counters && options.addresses.empty()) {
+        options.error = "counters needs --addresses, such as 1-10: the controllers to read";
         return options;
     }
     if (options.command == CliCommand::Test) {
@@ -338,6 +350,7 @@ std::string CommandName(CliCommand command) {
         case CliCommand::Analyse: return "analyse";
         case CliCommand::Send: return "send";
         case CliCommand::Listen: return "listen";
+        case CliCommand::Counters: return "counters";
         case CliCommand::ListPorts: return "--list-ports";
         case CliCommand::None: break;
     }

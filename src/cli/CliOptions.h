@@ -17,7 +17,7 @@
 namespace tarvel {
 
 // ListPorts is --list-ports, which goes without a command.
-enum class CliCommand { None, Scan, Test, Listen, Analyse, Send, ListPorts };
+enum class CliCommand { None, Scan, Test, Listen, Analyse, Send, Counters, ListPorts };
 
 // What the command line of line-tarvel-cli asks for.
 struct CliOptions {
@@ -27,6 +27,7 @@ struct CliOptions {
     bool listPorts = false;
     bool json = false;
     bool allSettings = false;  // scan: every speed and parity instead of the one given
+    bool clear = false;        // counters: set back to zero before they are read
 
     // The line, as the port dialog would choose it; port 1 unless --port says otherwise.
     PortChoices line;

@@ -153,6 +153,7 @@ QCoro::Task<int> CliSession::RunCommand() {
         case CliCommand::Scan: co_return co_await Scan();
         case CliCommand::Test: co_return co_await Test();
         case CliCommand::Send: co_return co_await Send();
+        case CliCommand::Counters: co_return co_await Counters();
         case CliCommand::Listen: co_return co_await Listen();
         case CliCommand::Analyse: co_return Analyse();
         case CliCommand::ListPorts:

@@ -119,6 +119,8 @@ private:
     // cannot be read or is no line configuration.
     bool LoadConfiguration();
     QCoro::Task<int> Send();
+    // What each controller counted of its bus (CliCounters.cpp).
+    QCoro::Task<int> Counters();
     QCoro::Task<int> Listen();
     int Analyse();
     // Opens the line; false, with the reason on standard error, when it cannot be. A port across

@@ -136,6 +136,8 @@ public:
     virtual std::string TerminalFrame(std::string_view typed) const = 0;
     // A good answer as the terminal shows it: without what only frames it.
     virtual std::string AnswerShown(std::string_view answer) const = 0;
+    // The bytes a good answer carries, without what only frames it (a check, a framing of text).
+    virtual std::string AnswerBytes(std::string_view answer) const { return std::string(answer); }
     // Characters as they went over the wire, for the operator: in hexadecimal, where the
     // protocol's frames are not text.
     virtual std::string WireShown(std::string_view characters) const;

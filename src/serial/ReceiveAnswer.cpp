@@ -27,6 +27,7 @@ QCoro::Task<TerminalAnswer> ReceiveTerminalAnswer(PortService& port, Duration ti
     const std::string answer = check.take > 0 ? line.InputFirst(check.take) : std::string();
     if (check.verdict == ExchangeVerdict::Good) {
         result.shown = protocol.AnswerShown(answer);
+        result.answer = answer;
         co_return result;
     }
     if (!arrival.late && check.take == 0) {

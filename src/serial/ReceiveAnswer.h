@@ -19,6 +19,7 @@ struct TerminalAnswer {
     ExchangeVerdict verdict = ExchangeVerdict::NoAnswer;
     std::string shown;
     std::string arrived;
+    std::string answer;  // a good answer's characters, as they came
 };
 
 // Waits up to `timeout` for an answer as the line's protocol makes it complete and judges it for

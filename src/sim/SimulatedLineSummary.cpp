@@ -139,6 +139,9 @@ std::string SimulatedLineSummary(const SimulatedLine& line) {
     }
     if (line.lineNoise > 0.0) {
         text += ", line noise " + NumberShown(line.lineNoise);
+        if (line.noisePosition > 0.0) {
+            text += " from " + NumberShown(line.noisePosition) + " m";
+        }
     }
     if (line.echo) {
         text += ", the adapter echoes";

@@ -107,6 +107,7 @@ public:
     BusPeer(SimulatedSerialLine& line, SimulatedBus bus);
     ~BusPeer() override;
     void HostCharacter(std::uint8_t byte, Instant end, Duration characterTime) override;
+    const SimulatedBus& Bus() const { return bus_; }
 
 private:
     SimulatedSerialLine& line_;

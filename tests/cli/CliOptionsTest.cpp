@@ -242,6 +242,12 @@ TEST(CliOptionsTest, TheModbusProtocolsTakeNumberedAddressesTheirSpeedsAndNoAsco
         {{"scan", "--protocol", "modbus-rtu", "--count", "126"}, "invalid --count \"126\""},
         {{"send", "--protocol", "modbus-rtu", "01 03"}, "takes its frame in hexadecimal"},
         {{"send", "--hex", "01 0"}, "invalid --hex"},
+        {{"counters", "--addresses", "A"}, "counters reads what Modbus controllers count"},
+        {{"counters", "--protocol", "modbus-ascii"}, "counters needs --addresses"},
+        {{"counters", "--protocol", "jbus-rtu", "--addresses", "1", "--stats", "s.csv"},
+         "counters does not take --stats"},
+        {{"test", "--protocol", "modbus-rtu", "--addresses", "1", "--clear"},
+         "test does not take --clear"},
         {{"send", "--hex", "01", "A?X"}, "either in hexadecimal with --hex or as text"},
     };
     for (const auto& [arguments, error] : refused) {

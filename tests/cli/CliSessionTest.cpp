@@ -14,6 +14,7 @@
 
 #include <map>
 #include "cli/CliSession.h"
+#include "cli/CliSessionFixture.h"
 #include "cli/RunFiles.h"
 #include "core/Analysis.h"
 #include "core/ConfigFile.h"
@@ -35,51 +36,6 @@ namespace tarvel {
 namespace {
 
 using namespace std::chrono_literals;
-
-struct CliSessionTest : ::testing::Test {
-    VirtualTime time;
-    SimulatedSerialLine line{time};
-    SerialLine* hostLine = &line;  // the top of the stack the session speaks through
-    std::optional<BusPeer> bus{std::in_place, line, SimulatedBus(DemoControllers(), 0.0, 1)};
-    std::ostringstream out;
-    std::ostream* output = &out;  // what the session prints its results on
-    std::ostringstream err;
-    bool progress = false;
-    std::filesystem::path folder;
-    // Called on the session once the run has judged this many exchanges.
-    std::function<void(CliSession&)> meanwhile;
-    std::uint64_t meanwhileAfter = 0;
-
-    explicit CliSessionTest(TimeOfDay startOfDay = {8, 0, 0}) : time(startOfDay) {
-        folder = std::filesystem::temp_directory_path() /
-                 ("cli-session-" + std::to_string(::getpid()) + "-" +
-                  ::testing::UnitTest::GetInstance()->current_test_info()->name());
-        std::filesystem::create_directories(folder);
-    }
-    ~CliSessionTest() override { std::filesystem::remove_all(folder); }
-
-    std::string File(const std::string& name) const { return (folder / name).string(); }
-    std::string Read(const std::string& name) const {
-        std::string bytes;
-        EXPECT_FALSE(ReadWholeFile(File(name), bytes)) << name;
-        return bytes;
-    }
-
-    int Run(const std::vector<std::string>& arguments) {
-        const CliOptions options = ParseCliArguments(arguments);
-        EXPECT_EQ(options.error, "");
-        CliSession session(options, CliHost{time, *hostLine, *output, err, progress, "/dev/ttyS9"});
-        std::optional<int> status;
-        auto task = testing::StoreResult(session.Run(), status);
-        if (meanwhile) {
-            EXPECT_TRUE(time.RunUntil(
-                [&] { return session.Monitor().Traffic().Added() >= meanwhileAfter; }, 1h));
-            meanwhile(session);
-        }
-        EXPECT_TRUE(time.RunUntil([&] { return status.has_value(); }, 48h));
-        return status.value_or(-1);
-    }
-};
 
 TEST_F(CliSessionTest, AScanFindsExactlyTheControllersThatAnswerAndWritesTheirTable) {
     const int status = Run({"scan", "--retry", "0", "--baud", "9600", "--cfg", File("found.cfg")});

@@ -34,6 +34,12 @@ SimulatedLine Example(const std::string& name) {
     return std::get<SimulatedLine>(read);
 }
 
+TEST(SimulatedLineFileOptions, TheNoisyCableSaysWhereItsNoiseEnters) {
+    EXPECT_EQ(SimulatedLineSummary(Example("noisy-cable.json")),
+              "MB RTU controllers 1, 2, 3, 4, 5 healthy, 6 answering exception 1 (illegal "
+              "function), all only at 9600 8E, line noise 0.01 from 500 m");
+}
+
 TEST(SimulatedLineFileOptions, SimulateTakesAJsonFileAfterItOrJoinedToIt) {
     const CliOptions named = ParseCliArguments({"scan", "--simulate", "line.json", "--retry", "0"});
     EXPECT_EQ(named.error, "");

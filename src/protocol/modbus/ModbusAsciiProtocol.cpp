@@ -133,6 +133,14 @@ std::string ModbusAsciiProtocol::AnswerShown(std::string_view answer) const {
     return HexText(reading.bytes) + "  (" + DescribeAnswer(WithCrc(reading.bytes)) + ")";
 }
 
+std::string ModbusAsciiProtocol::AnswerBytes(std::string_view answer) const {
+    const AsciiReading reading = ReadAsciiFrame(answer);
+    if (!reading.whole || reading.fault != AsciiFault::None) {
+        return {};
+    }
+    return reading.bytes;
+}
+
 std::string ModbusAsciiProtocol::WireShown(std::string_view characters) const {
     std::string shown;
     for (const char c : characters) {

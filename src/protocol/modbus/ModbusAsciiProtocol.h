@@ -48,6 +48,7 @@ public:
     std::string TerminalFrame(std::string_view typed) const override;
     // The answer's bytes in hexadecimal, as RTU shows them, and what they say.
     std::string AnswerShown(std::string_view answer) const override;
+    std::string AnswerBytes(std::string_view answer) const override;
     // As text: ":010300000001FB\r\n", with any other character that is not printable in <hex>.
     std::string WireShown(std::string_view characters) const override;
     std::unique_ptr<FrameDecoder> MakeDecoder(const DecoderSettings& settings) const override;

@@ -194,6 +194,10 @@ std::string ModbusRtuProtocol::AnswerShown(std::string_view answer) const {
     return HexText(answer) + "  (" + DescribeAnswer(answer) + ")";
 }
 
+std::string ModbusRtuProtocol::AnswerBytes(std::string_view answer) const {
+    return std::string(answer.substr(0, answer.size() < 2 ? 0 : answer.size() - 2));
+}
+
 std::unique_ptr<FrameDecoder> ModbusRtuProtocol::MakeDecoder(
     const DecoderSettings& settings) const {
     return std::make_unique<ModbusRtuDecoder>(settings, variant_.name, variant_.lastAddress);

@@ -58,6 +58,7 @@ public:
     std::string TerminalFrame(std::string_view typed) const override;
     // The answer in hexadecimal and what it says.
     std::string AnswerShown(std::string_view answer) const override;
+    std::string AnswerBytes(std::string_view answer) const override;
     std::unique_ptr<FrameDecoder> MakeDecoder(const DecoderSettings& settings) const override;
     std::unique_ptr<Responder> MakeResponder() const override;
 

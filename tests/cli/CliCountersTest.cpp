@@ -1,0 +1,123 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
+// `counters` on virtual time: what each simulated Modbus controller counted, read back through
+// the line, refusals and silences told apart, and the drop where noise enters marked.
+
+#include <QJsonArray>
+#include <QJsonDocument>
+#include <QJsonObject>
+
+#include "cli/CliSessionFixture.h"
+#include "protocol/Protocols.h"
+
+namespace tarvel {
+namespace {
+
+// Controllers 1 to `count` of a Modbus RTU line at 4800 8N1 (the options' defaults), 200 m
+// apart, the line noise entering at 500 m.
+struct CliCountersTest : CliSessionTest {
+    void Line(int count, double lineNoise = 0.0,
+              std::function<void(std::vector<SimulatedController>&)> shape = {}) {
+        std::vector<SimulatedController> controllers(static_cast<std::size_t>(count));
+        for (std::size_t i = 0; i < controllers.size(); ++i) {
+            controllers[i].address = std::to_string(i + 1);
+            controllers[i].position = 200.0 * static_cast<double>(i);
+        }
+        if (shape) {
+            shape(controllers);
+        }
+        SimulatedBus simulated(controllers, lineNoise, 5, *ProtocolAt(1));
+        simulated.SetNoisePosition(500.0);
+        bus.reset();
+        bus.emplace(line, std::move(simulated));
+    }
+    QJsonArray CountersJson(const std::vector<std::string>& more = {}) {
+        out.str("");
+        std::vector<std::string> arguments{"counters", "--protocol", "modbus-rtu", "--json"};
+        arguments.insert(arguments.end(), more.begin(), more.end());
+        last = Run(arguments);
+        document = QJsonDocument::fromJson(QByteArray::fromStdString(out.str())).object();
+        return document["controllers"].toArray();
+    }
+    int last = -1;
+    QJsonObject document;
+};
+
+TEST_F(CliCountersTest, EachCounterIsReadAsTheControllerKeptIt) {
+    Line(3);
+    ASSERT_EQ(Run({"test", "--protocol", "modbus-rtu", "--addresses", "1-3", "--sweeps", "10"}),
+              kAllWell);
+    const QJsonArray read = CountersJson({"--addresses", "1-3"});
+    EXPECT_EQ(last, kAllWell) << err.str();
+    ASSERT_EQ(read.size(), 3);
+    // Every controller heard the 30 requests of the test and, before its own, the eight reads of
+    // each controller before it; each read is itself a message, counted before it is answered.
+    const int busMessages[] = {31, 39, 47};
+    for (int i = 0; i < 3; ++i) {
+        SCOPED_TRACE(i);
+        const QJsonObject controller = read.at(i).toObject();
+        const QJsonObject counters = controller["counters"].toObject();
+        EXPECT_EQ(controller["address"].toInt(), i + 1);
+        EXPECT_EQ(counters["busMessages"].toInt(), busMessages[i]);
+        EXPECT_EQ(counters["crcErrors"].toInt(), 0);
+        EXPECT_EQ(counters["addressed"].toInt(), 10 + 4);  // its reads up to the fourth
+        EXPECT_EQ(counters["overruns"].toInt(), 0);
+        EXPECT_EQ(controller["crcErrorsPerThousand"].toDouble(), 0.0);
+        EXPECT_TRUE(controller["notSupported"].isNull());
+        EXPECT_TRUE(controller["failure"].isNull());
+        EXPECT_EQ(controller["readAt"].toString().left(13).toStdString(),
+                  document["ended"].toString().left(13).toStdString());
+    }
+    EXPECT_TRUE(document["crcErrorsRiseAt"].isNull());  // a quiet line has no such drop
+
+    // Cleared first, each controller has heard nothing but its own reads since.
+    const QJsonArray cleared = CountersJson({"--addresses", "1-3", "--clear"});
+    for (const QJsonValue& controller : cleared) {
+        EXPECT_TRUE(controller["cleared"].toBool());
+        EXPECT_EQ(controller["counters"]["busMessages"].toInt(), 1);
+    }
+    EXPECT_EQ(bus->Bus().Counts(0).busMessages, 9 + 9 + 9 - 1);
+}
+
+TEST_F(CliCountersTest, ARefusalIsNoFailureOfTheLineButASilentControllerIs) {
+    Line(3, 0.0, [](std::vector<SimulatedController>& controllers) {
+        controllers[1].fault = ControllerFault::Exception;
+        controllers[1].exceptionCode = 1;
+    });
+    QJsonArray read = CountersJson({"--addresses", "1-2"});
+    EXPECT_EQ(last, kAllWell);
+    EXPECT_EQ(read.at(1)["notSupported"]["exceptionCode"].toInt(), 1);
+    EXPECT_EQ(read.at(1)["notSupported"]["exception"].toString(), "illegal function");
+    EXPECT_TRUE(read.at(1)["counters"].isNull());
+
+    read = CountersJson({"--addresses", "1,4", "--retry", "0"});
+    EXPECT_EQ(last, kLineFailures);
+    EXPECT_EQ(read.at(1)["failure"].toString(), "No answer !");
+
+    out.str("");
+    EXPECT_EQ(Run({"counters", "--protocol", "modbus-rtu", "--addresses", "2,4", "--retry", "0"}),
+              kLineFailures);
+    EXPECT_NE(out.str().find("\n      2  not supported: exception 1 (illegal function)\n"
+                             "      4  No answer !\n"),
+              std::string::npos)
+        << out.str();
+}
+
+TEST_F(CliCountersTest, TheDropWhereCrcErrorsBeginToRiseIsMarked) {
+    Line(5, 0.003);
+    Run({"test", "--protocol", "modbus-rtu", "--addresses", "1-5", "--sweeps", "200"});
+    const QJsonArray read = CountersJson({"--addresses", "1-5"});
+    ASSERT_EQ(read.size(), 5);
+    for (int i = 0; i < 3; ++i) {
+        EXPECT_EQ(read.at(i)["counters"]["crcErrors"].toInt(), 0) << i;
+    }
+    EXPECT_GT(read.at(3)["counters"]["crcErrors"].toInt(), 0);
+    EXPECT_EQ(document["crcErrorsRiseAt"].toInt(), 4);
+
+    out.str("");
+    Run({"counters", "--protocol", "modbus-rtu", "--addresses", "1-5"});
+    EXPECT_NE(out.str().find("  <- CRC errors rise here\n      5"), std::string::npos) << out.str();
+    EXPECT_NE(out.str().find("median at address 4"), std::string::npos);
+}
+
+}  // namespace
+}  // namespace tarvel
