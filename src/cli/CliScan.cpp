@@ -9,8 +9,35 @@
 #include "core/ConfigFile.h"
 #include "line/LineDetector.h"
 #include "platform/TextFiles.h"
+#include "serial/ControllerQueries.h"
 
 namespace tarvel {
+namespace {
+
+QJsonArray IdentitiesJson(const std::vector<IdentityReading>& identities) {
+    const auto text = [](const std::string& value) {
+        return QString::fromLatin1(value.data(), static_cast<qsizetype>(value.size()));
+    };
+    QJsonArray array;
+    for (const IdentityReading& identity : identities) {
+        QJsonObject object{{"address", identity.station},
+                           {"text", TextOrNull(identity.Text())},
+                           {"failure", TextOrNull(identity.failure)}};
+        object.insert("serverId",
+                      identity.serverId ? QJsonValue(text(identity.serverId->id)) : QJsonValue());
+        object.insert("running", identity.serverId && identity.serverId->running
+                                     ? QJsonValue(*identity.serverId->running)
+                                     : QJsonValue());
+        const modbus::DeviceIdentity* device = identity.device ? &*identity.device : nullptr;
+        object.insert("vendor", device ? QJsonValue(text(device->vendor)) : QJsonValue());
+        object.insert("productCode", device ? QJsonValue(text(device->productCode)) : QJsonValue());
+        object.insert("revision", device ? QJsonValue(text(device->revision)) : QJsonValue());
+        array.append(object);
+    }
+    return array;
+}
+
+}  // namespace
 
 // Shows where the scan stands, and prints each controller as it is found.
 class CliSession::ScanProgress final : public CliSession::Progress, public ScanSink {
@@ -87,6 +114,20 @@ QCoro::Task<int> CliSession::Scan() {
     detector.AddSink(progress);
     files_.Start();
     const ScanEnd end = co_await detector.Scan(co_await lineUse_.Acquire());
+    // What answered is worth a name: a Modbus controller is asked who it is, once the sweep is
+    // done, so that the scan's own timing stays what it was.
+    std::vector<IdentityReading> identities;
+    if (port_.LineProtocol().ChecksFrames() && !end.stopped && end.lineFailure.empty()) {
+        const LineUse::Lease lease = co_await lineUse_.Acquire();
+        primo_.StopFlag = kFalse;
+        StopIfAsked();
+        for (const std::int16_t station : end.found) {
+            if (primo_.StopFlag == kTrue || !port_.Line().PortOpen()) {
+                break;
+            }
+            identities.push_back(co_await ReadControllerIdentity(port_, primo_, station));
+        }
+    }
 
     const bool filesWritten = co_await files_.Finish();
     if (!options_.cfgFile.empty() && end.found.empty()) {
@@ -116,12 +157,25 @@ QCoro::Task<int> CliSession::Scan() {
             {"scan", ScanJson(statistics)},
             {"controllers", AnsweringControllersJson(statistics, port_.LineProtocol())},
         };
+        if (port_.LineProtocol().ChecksFrames()) {
+            document.insert("identities", IdentitiesJson(identities));
+        }
         AddProvenance(document, provenance);
         host_.out << JsonText(document);
     } else {
         std::string names;
         for (const std::int16_t station : end.found) {
             names += " " + port_.LineProtocol().StationText(station);
+        }
+        for (const IdentityReading& identity : identities) {
+            const std::string text = identity.Text();
+            host_.out << "Controller " << port_.LineProtocol().StationText(identity.station)
+                      << " is "
+                      << (!text.empty() ? text
+                          : identity.failure.empty()
+                              ? "not telling who it is"
+                              : "not telling who it is (" + identity.failure + ")")
+                      << "\n";
         }
         host_.out << (end.stopped ? "Scan stopped: " : "Scan finished: ")
                   << Counted(static_cast<long>(end.found.size()), "controller") << " found"

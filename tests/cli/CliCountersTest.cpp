@@ -119,5 +119,31 @@ TEST_F(CliCountersTest, TheDropWhereCrcErrorsBeginToRiseIsMarked) {
     EXPECT_NE(out.str().find("median at address 4"), std::string::npos);
 }
 
+TEST_F(CliCountersTest, AScanAsksEachModbusControllerFoundWhoItIs) {
+    Line(2, 0.0, [](std::vector<SimulatedController>& controllers) {
+        controllers[0].serverId = "TC100";
+        controllers[0].vendor = "Acme Controls";
+        controllers[0].productCode = "TC-100";
+        controllers[0].revision = "2.1";
+    });
+    ASSERT_EQ(Run({"scan", "--protocol", "modbus-rtu", "--addresses", "1-3"}), kAllWell);
+    EXPECT_NE(out.str().find("Controller 1 is Acme Controls TC-100 v2.1, server ID 'TC100' "
+                             "running\nController 2 is not telling who it is\nScan finished"),
+              std::string::npos)
+        << out.str();
+
+    out.str("");
+    ASSERT_EQ(Run({"scan", "--protocol", "modbus-rtu", "--addresses", "1-3", "--json"}), kAllWell);
+    const QJsonArray identities = QJsonDocument::fromJson(QByteArray::fromStdString(out.str()))
+                                      .object()["identities"]
+                                      .toArray();
+    ASSERT_EQ(identities.size(), 2);
+    EXPECT_EQ(identities.at(0)["vendor"].toString(), "Acme Controls");
+    EXPECT_EQ(identities.at(0)["serverId"].toString(), "TC100");
+    EXPECT_TRUE(identities.at(0)["running"].toBool());
+    EXPECT_TRUE(identities.at(1)["vendor"].isNull());
+    EXPECT_TRUE(identities.at(1)["text"].isNull());
+}
+
 }  // namespace
 }  // namespace tarvel

@@ -185,10 +185,40 @@ TEST_F(ModbusAsciiPeersTest, ScanTestAndSendReadExactlyTheServersUnits) {
         << refused.out;
 }
 
-TEST_F(ModbusPeersTest, AScanFindsExactlyTheServersUnits) {
+TEST_F(ModbusPeersTest, AScanFindsExactlyTheServersUnitsAndTheirServerId) {
     const Finished scan = Cli(Line({"scan", "--addresses", "1-6", "--json"}));
     ASSERT_EQ(scan.status, 0) << scan.err;
     EXPECT_EQ(Json(scan)["found"].toArray(), (QJsonArray{1, 2, 5}));
+    // pymodbus reports its name as the server ID, and no basic identification objects.
+    for (const QJsonValue& identity : Json(scan)["identities"].toArray()) {
+        EXPECT_EQ(identity["serverId"].toString(), "Pymodbus");
+        EXPECT_TRUE(identity["running"].toBool());
+        EXPECT_EQ(identity["vendor"].toString(), "");
+    }
+}
+
+TEST_F(ModbusPeersTest, CountersAreReadAndClearedAsTheServerKeepsThem) {
+    for (const char* clear : {"--json", "--clear"}) {
+        SCOPED_TRACE(clear);
+        const Finished read = Cli(Line({"counters", "--addresses", "1,3,5", "--json", clear}));
+        EXPECT_EQ(read.status, 1) << read.err;  // unit 3 never answers
+        const QJsonArray controllers = Json(read)["controllers"].toArray();
+        ASSERT_EQ(controllers.size(), 3);
+        for (const QJsonValue& value : controllers) {
+            const QJsonObject controller = value.toObject();
+            const bool absent = controller["address"].toInt() == 3;
+            SCOPED_TRACE(controller["address"].toInt());
+            EXPECT_EQ(controller["failure"].toString(), absent ? "No answer !" : "");
+            EXPECT_TRUE(controller["notSupported"].isNull());
+            if (!absent) {
+                // pymodbus answers every sub-function, and keeps its counters at zero.
+                for (const QJsonValue counter : controller["counters"].toObject()) {
+                    EXPECT_EQ(counter.toInt(-1), 0);
+                }
+                EXPECT_EQ(controller["cleared"].toBool(), std::string(clear) == "--clear");
+            }
+        }
+    }
 }
 
 TEST_F(ModbusPeersTest, ATestRunReadsTheUnitsAndFindsTheAbsentOneSilent) {
