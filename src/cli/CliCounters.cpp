@@ -18,15 +18,6 @@ namespace {
 using modbus::ControllerCounters;
 using modbus::CounterKind;
 
-std::optional<double> RateOf(const CounterReading& reading) {
-    const std::optional<int>& messages = reading.values[0];
-    const std::optional<int>& errors = reading.values[1];
-    if (!messages || !errors) {
-        return std::nullopt;
-    }
-    return modbus::CrcErrorsPerThousand(*errors, *messages);
-}
-
 std::string RefusalText(int code) {
     return "not supported: exception " + std::to_string(code) + " (" + modbus::ExceptionName(code) +
            ")";
@@ -63,7 +54,7 @@ std::string CountersTable(const std::vector<CounterReading>& readings, const Pro
                 line += cell(i + 1, reading.values[i] ? std::to_string(*reading.values[i]) : "-");
             }
             char rate[32] = "-";
-            if (const std::optional<double> perThousand = RateOf(reading)) {
+            if (const std::optional<double> perThousand = reading.CrcRate()) {
                 std::snprintf(rate, sizeof rate, "%.1f", *perThousand);
             }
             line += cell(heads.size() - 1, rate);
@@ -85,7 +76,7 @@ QJsonObject ReadingJson(const CounterReading& reading) {
         counters.insert(ControllerCounters()[i].key,
                         reading.values[i] ? QJsonValue(*reading.values[i]) : QJsonValue());
     }
-    const std::optional<double> rate = RateOf(reading);
+    const std::optional<double> rate = reading.CrcRate();
     QJsonObject object{
         {"address", reading.station},
         {"readAt", QString::fromStdString(Iso8601(reading.readAt))},
@@ -136,7 +127,7 @@ QCoro::Task<int> CliSession::Counters() {
     std::vector<std::optional<double>> rates;
     bool allAnswered = true;
     for (const CounterReading& reading : readings) {
-        rates.push_back(RateOf(reading));
+        rates.push_back(reading.CrcRate());
         allAnswered = allAnswered && reading.Answered();
     }
     const std::optional<std::size_t> marked = modbus::FirstDropAboveMedian(rates);

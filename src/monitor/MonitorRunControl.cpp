@@ -3,6 +3,8 @@
 
 #include <cstdio>
 
+#include "protocol/modbus/ModbusCounters.h"
+
 namespace tarvel {
 namespace {
 
@@ -148,6 +150,69 @@ void MonitorRunControl::ScanBtn_Click(const MonitorRunChoice& choice) {
     tasks_.Start(Run(Kind::Scan));
 }
 
+void MonitorRunControl::CountersBtn_Click(const MonitorRunChoice& choice, bool clear) {
+    const auto stations = Prepare(choice, Kind::Counters);
+    if (!stations) {
+        return;
+    }
+    if (clear) {
+        const MessageAnswer answer = prompts_.ShowMessage(
+            {"Set every counter of " + Counted(static_cast<int>(stations->size()), "controller") +
+                 " (" + choice.addresses +
+                 ") back to zero, then read them?\nWhat they counted until now is lost, in the "
+                 "controllers and for every other master of the line.",
+             kTitle, MessageIcon::Exclamation, MessageButtons::OkCancel, std::string()});
+        if (answer != MessageAnswer::Ok) {
+            return;
+        }
+    }
+    stations_ = *stations;
+    clear_ = clear;
+    tasks_.Start(Run(Kind::Counters));
+}
+
+void MonitorRunControl::IdentifyBtn_Click(const MonitorRunChoice& choice) {
+    const auto stations = Prepare(choice, Kind::Identify);
+    if (!stations) {
+        return;
+    }
+    stations_ = *stations;
+    tasks_.Start(Run(Kind::Identify));
+}
+
+std::optional<std::size_t> MonitorRunControl::CountersMarked() const {
+    std::vector<std::optional<double>> rates;
+    for (const CounterReading& reading : counters_) {
+        rates.push_back(reading.CrcRate());
+    }
+    return modbus::FirstDropAboveMedian(rates);
+}
+
+QCoro::Task<> MonitorRunControl::Ask(Kind kind) {
+    if (kind == Kind::Counters) {
+        counters_.clear();
+    }
+    for (std::size_t i = 0; i < stations_.size() && runPrimo_.StopFlag != kTrue; ++i) {
+        position_ = static_cast<int>(i);
+        ++revision_;
+        if (kind == Kind::Counters) {
+            counters_.push_back(
+                co_await ReadControllerCounters(port_, runPrimo_, stations_[i], clear_));
+        } else {
+            IdentityReading identity =
+                co_await ReadControllerIdentity(port_, runPrimo_, stations_[i]);
+            identities_[identity.station] = std::move(identity);
+        }
+        if (!port_.Line().PortOpen()) {
+            break;
+        }
+    }
+    // "2026-12-11 08:12:03", the wall clock's: the counters are worth comparing only with
+    // their time.
+    readAt_ = Iso8601(port_.Time().LocalNow()).substr(0, 19);
+    readAt_[10] = ' ';
+}
+
 void MonitorRunControl::StopBtn_Click() {
     if (Running()) {
         stopAsked_ = true;
@@ -196,16 +261,29 @@ QCoro::Task<> MonitorRunControl::Run(Kind kind) {
         const RunChoices choices(port_, *protocol_, answerWindow_, monitor_);
         if (kind == Kind::Test) {
             runEnd_ = co_await cycle_.TxAscon(std::move(lease));
-        } else {
+        } else if (kind == Kind::Scan) {
             scanEnd_ = co_await detector_.Scan(std::move(lease));
             found_ = scanEnd_->found;
+        } else {
+            runPrimo_.StopFlag = kFalse;
+            Started();
+            co_await Ask(kind);
+            if (!port_.Line().PortOpen()) {
+                scanEnd_ = ScanEnd{{}, false, port_.Line().LastError()};
+            }
         }
     }
     ended_ = port_.Time().Now();
     ++revision_;
-    const std::string& failure = runEnd_ ? runEnd_->lineFailure : scanEnd_->lineFailure;
+    const std::string failure = runEnd_    ? runEnd_->lineFailure
+                                : scanEnd_ ? scanEnd_->lineFailure
+                                           : std::string();
     if (!failure.empty()) {
-        prompts_.ShowMessage({"The " + std::string(kind == Kind::Test ? "test run" : "scan") +
+        const char* what = kind == Kind::Test       ? "test run"
+                           : kind == Kind::Scan     ? "scan"
+                           : kind == Kind::Counters ? "reading of the counters"
+                                                    : "question of identity";
+        prompts_.ShowMessage({"The " + std::string(what) +
                                   " has stopped because the serial line failed:\n" + failure +
                                   "\n\nWhat was recorded is kept. Open the port again with "
                                   "\"Comm\".",
@@ -264,6 +342,12 @@ std::string MonitorRunControl::ProgressText() const {
             position_ < count ? protocol.StationText(stations_[position_]) : std::string();
         const std::string at = "address " + station + " (" + std::to_string(position_ + 1) +
                                " of " + std::to_string(count) + ")";
+        if (kind_ == Kind::Counters || kind_ == Kind::Identify) {
+            return std::string(stopping                  ? "Stopping after this controller"
+                               : kind_ == Kind::Counters ? "Reading the counters of"
+                                                         : "Asking who they are:") +
+                   " " + Addresses(count) + ": " + at + ", " + time;
+        }
         if (kind_ == Kind::Test) {
             return std::string(stopping ? "Stopping after this exchange" : "Testing") + " " +
                    Addresses(count) + ": sweep " + std::to_string(sweeps_ + 1) + ", " + at + ", " +
@@ -279,6 +363,19 @@ std::string MonitorRunControl::ProgressText() const {
                                                                 : "Stop";
         return "Test run over " + Addresses(count) + ": " + Counted(sweeps_, "sweep") + " in " +
                time + ", " + Counted(runEnd_->errors, "error") + "; ended by " + why;
+    }
+    if (kind_ == Kind::Counters || kind_ == Kind::Identify) {
+        const int asked = static_cast<int>(
+            kind_ == Kind::Counters ? counters_.size()
+                                    : std::min<std::size_t>(identities_.size(), stations_.size()));
+        std::string text = kind_ == Kind::Counters
+                               ? (clear_ ? "Counters cleared and read: " : "Counters read: ") +
+                                     Counted(asked, "controller") + " at " + readAt_
+                               : "Asked " + Addresses(count) + " who they are, at " + readAt_;
+        if (scanEnd_ && !scanEnd_->lineFailure.empty()) {
+            text += "; the serial line failed: " + scanEnd_->lineFailure;
+        }
+        return text;
     }
     if (kind_ == Kind::Scan && scanEnd_) {
         std::string text = std::string(scanEnd_->stopped ? "Scan stopped" : "Scan finished") +

@@ -3,6 +3,7 @@
 
 #include <QCoroTask>
 #include <cstdint>
+#include <map>
 #include <memory>
 #include <optional>
 #include <string>
@@ -15,6 +16,7 @@
 #include "monitor/LineMonitor.h"
 #include "platform/Prompts.h"
 #include "platform/Tasks.h"
+#include "serial/ControllerQueries.h"
 #include "serial/LineUse.h"
 #include "serial/PortService.h"
 
@@ -44,7 +46,12 @@ public:
     // anything else holds the line; a click while one runs asks for nothing more.
     void TestBtn_Click(const MonitorRunChoice& choice);
     void ScanBtn_Click(const MonitorRunChoice& choice);
-    // Ends the run or the scan after the exchange in progress.
+    // Reads what each controller of the choice counted of its bus, after clearing the counters
+    // where `clear` says so and the operator confirms it; refused as a scan is.
+    void CountersBtn_Click(const MonitorRunChoice& choice, bool clear);
+    // Asks each controller of the choice who it is.
+    void IdentifyBtn_Click(const MonitorRunChoice& choice);
+    // Ends the run, the scan or the questions after the exchange in progress.
     void StopBtn_Click();
 
     bool Running() const { return tasks_.Running() > 0; }
@@ -61,11 +68,17 @@ public:
     std::string ProgressText() const;
     // The stations the last scan found, in the order asked.
     const std::vector<std::int16_t>& Found() const { return found_; }
+    // What the last reading of the counters gave, one for each controller asked so far, in
+    // address order; and the controller where CRC errors first rise above the median, if any.
+    const std::vector<CounterReading>& Counters() const { return counters_; }
+    std::optional<std::size_t> CountersMarked() const;
+    // What the controllers asked last told of themselves, by station.
+    const std::map<Station, IdentityReading>& Identities() const { return identities_; }
     // Changes whenever anything shown changes.
     std::uint64_t Revision() const { return revision_; }
 
 private:
-    enum class Kind { Test, Scan };
+    enum class Kind { Test, Scan, Counters, Identify };
     struct CycleProgress final : CycleSink {
         explicit CycleProgress(MonitorRunControl& control) : control_(control) {}
         void RunStarted(int) override { control_.Started(); }
@@ -86,6 +99,8 @@ private:
     std::optional<std::vector<Station>> Prepare(const MonitorRunChoice& choice, Kind kind);
     void Refuse(const std::string& text, const std::string& detail = std::string());
     QCoro::Task<> Run(Kind kind);
+    // The questions of Counters and Identify, to each station in turn.
+    QCoro::Task<> Ask(Kind kind);
     // The loop has cleared its stop flag after its first settle: a Stop clicked before then
     // counts now.
     void Started();
@@ -112,6 +127,10 @@ private:
     std::optional<RunEnd> runEnd_;
     std::optional<ScanEnd> scanEnd_;
     std::vector<std::int16_t> found_;
+    bool clear_ = false;
+    std::string readAt_;  // when the last questions ended
+    std::vector<CounterReading> counters_;
+    std::map<Station, IdentityReading> identities_;
     int position_ = 0;  // of the station being asked, in stations_
     int sweeps_ = 0;
     int errors_ = 0;

@@ -8,6 +8,8 @@
 #include <QPushButton>
 #include <QSpinBox>
 
+#include "monitor/ControllerCountersDlg.h"
+
 namespace tarvel {
 namespace {
 
@@ -58,6 +60,9 @@ MonitorRunDlg::MonitorRunDlg(MonitorRunControl& control, QWidget* parent)
         Button(this, "Test", "Asks the addresses over and over, each exchange judged, until Stop");
     scanBtn_ = Button(this, "Scan", "Asks each address once, with its retries: who answers");
     stopBtn_ = Button(this, "Stop", "Ends the test or the scan after the exchange in progress");
+    countersBtn_ = Button(this, "Counters...",
+                          "What each controller counted of its bus from its own place on the "
+                          "cable, and who it is");
     progress_ = new QLabel(this);
     progress_->setObjectName("runProgress");
     progress_->setTextFormat(Qt::PlainText);
@@ -74,11 +79,13 @@ MonitorRunDlg::MonitorRunDlg(MonitorRunControl& control, QWidget* parent)
     row->addWidget(testBtn_);
     row->addWidget(scanBtn_);
     row->addWidget(stopBtn_);
+    row->addWidget(countersBtn_);
     row->addWidget(progress_, 1);
 
     connect(testBtn_, &QPushButton::clicked, this, &MonitorRunDlg::TestBtn_Click);
     connect(scanBtn_, &QPushButton::clicked, this, &MonitorRunDlg::ScanBtn_Click);
     connect(stopBtn_, &QPushButton::clicked, this, &MonitorRunDlg::StopBtn_Click);
+    connect(countersBtn_, &QPushButton::clicked, this, &MonitorRunDlg::CountersBtn_Click);
     Refresh();
 }
 
@@ -107,7 +114,20 @@ void MonitorRunDlg::StopBtn_Click() {
     Refresh();
 }
 
+void MonitorRunDlg::CountersBtn_Click() {
+    if (counters_ == nullptr) {
+        counters_ = new ControllerCountersDlg(
+            control_, [this] { return Choice(); }, this);
+    }
+    counters_->show();
+    counters_->raise();
+    counters_->activateWindow();
+}
+
 void MonitorRunDlg::Refresh() {
+    if (counters_ != nullptr) {
+        counters_->Refresh();
+    }
     const bool running = control_.Running();
     // A run goes on to its end even if "Comm" could be changed meanwhile: it is shown until then.
     setVisible(running || control_.Offered());

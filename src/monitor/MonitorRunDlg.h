@@ -14,6 +14,8 @@ class QSpinBox;
 
 namespace tarvel {
 
+class ControllerCountersDlg;
+
 // The Line Monitor's part for its own test and scan, shown while the protocol chosen in "Comm"
 // is one the main window does not run: the addresses, the registers the test request reads and
 // the answer window, "Test", "Scan" and "Stop", and where the run stands. What the run finds
@@ -27,6 +29,8 @@ public:
     void TestBtn_Click();
     void ScanBtn_Click();
     void StopBtn_Click();
+    // Shows "Controller counters", for the addresses given here.
+    void CountersBtn_Click();
     // Catches up with the control, and shows or hides itself with the protocol chosen.
     void Refresh();
 
@@ -39,6 +43,9 @@ public:
     QPushButton& TestButton() { return *testBtn_; }
     QPushButton& ScanButton() { return *scanBtn_; }
     QPushButton& StopButton() { return *stopBtn_; }
+    QPushButton& CountersButton() { return *countersBtn_; }
+    // Nothing until "Counters..." was first clicked.
+    ControllerCountersDlg* CountersWindow() { return counters_; }
     QString ProgressText() const;
 
 private:
@@ -50,6 +57,8 @@ private:
     QPushButton* testBtn_;
     QPushButton* scanBtn_;
     QPushButton* stopBtn_;
+    QPushButton* countersBtn_;
+    ControllerCountersDlg* counters_ = nullptr;
     QLabel* progress_;
     std::uint64_t shown_ = ~std::uint64_t{0};
     // What the addresses and answer window fields were last given of themselves.

@@ -7,7 +7,7 @@
 namespace tarvel {
 
 enum class MessageIcon { None, Information, Exclamation, Critical };
-enum class MessageButtons { Ok, RetryCancel };
+enum class MessageButtons { Ok, RetryCancel, OkCancel };
 enum class MessageAnswer { Ok, Retry, Cancel };
 
 struct MessageRequest {

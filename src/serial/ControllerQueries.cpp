@@ -42,6 +42,14 @@ bool Stopped(const Primo& primo) { return primo.StopFlag == kTrue; }
 
 }  // namespace
 
+std::optional<double> CounterReading::CrcRate() const {
+    // The bus messages and the CRC errors are the first two counters read.
+    if (values.size() < 2 || !values[0] || !values[1]) {
+        return std::nullopt;
+    }
+    return modbus::CrcErrorsPerThousand(*values[1], *values[0]);
+}
+
 QCoro::Task<CounterReading> ReadControllerCounters(PortService& port, Primo& primo, Station station,
                                                    bool clear) {
     using namespace modbus;

@@ -31,6 +31,8 @@ struct CounterReading {
     std::string failure;
 
     bool Answered() const { return failure.empty(); }
+    // CRC errors per thousand bus messages; nothing where either count is not known.
+    std::optional<double> CrcRate() const;
 };
 
 // What a controller told of itself; nothing of what it refused or did not answer.

@@ -48,16 +48,22 @@ MessageAnswer QtPrompts::ShowMessage(const MessageRequest& request) {
         box.setStandardButtons(QMessageBox::Retry | QMessageBox::Cancel);
         box.setDefaultButton(QMessageBox::Retry);
         box.setEscapeButton(QMessageBox::Cancel);
+    } else if (request.buttons == MessageButtons::OkCancel) {
+        // What it confirms cannot be undone: a stray Enter does not do it.
+        box.setStandardButtons(QMessageBox::Ok | QMessageBox::Cancel);
+        box.setDefaultButton(QMessageBox::Cancel);
+        box.setEscapeButton(QMessageBox::Cancel);
     } else {
         box.setStandardButtons(QMessageBox::Ok);
     }
     switch (box.exec()) {
         case QMessageBox::Retry: return MessageAnswer::Retry;
         case QMessageBox::Cancel: return MessageAnswer::Cancel;
+        case QMessageBox::Ok: return MessageAnswer::Ok;
         default: break;
     }
-    return request.buttons == MessageButtons::RetryCancel ? MessageAnswer::Cancel
-                                                          : MessageAnswer::Ok;
+    // Closed without a button: whatever was asked is not done.
+    return request.buttons == MessageButtons::Ok ? MessageAnswer::Ok : MessageAnswer::Cancel;
 }
 
 std::optional<std::string> QtPrompts::ChooseFile(const FileRequest& request, bool save) {

@@ -7,8 +7,10 @@
 #include <QDoubleSpinBox>
 #include <QLineEdit>
 #include <QPushButton>
+#include <QTableWidget>
 
 #include "app/TarvelDlg.h"
+#include "monitor/ControllerCountersDlg.h"
 #include "monitor/MonitorDlg.h"
 #include "monitor/MonitorRunDlg.h"
 #include "serial/SetPortDlg.h"
@@ -78,6 +80,58 @@ TEST(MonitorRunWindow, IsOfferedForModbusOnlyAndScansThenTestsWhatItFound) {
     ChooseProtocol(rig, 0);
     rig.time.RunFor(MonitorDlg::RefreshPeriod);
     EXPECT_FALSE(run.isVisible());
+}
+
+TEST(MonitorRunWindow, ControllerCountersAreReadClearedOnConfirmationAndTheNoisyDropMarked) {
+    testing::ProgramRig rig;
+    ChooseProtocol(rig, 1);  // "MB RTU"
+    std::vector<SimulatedController> controllers(4);
+    for (std::size_t i = 0; i < controllers.size(); ++i) {
+        controllers[i].address = std::to_string(i + 1);
+        controllers[i].position = 300.0 * static_cast<double>(i);
+    }
+    controllers[0].vendor = "Acme Controls";
+    SimulatedBus simulated(controllers, 0.004, 3, *ProtocolAt(1));
+    simulated.SetNoisePosition(500.0);
+    BusPeer bus(rig.line, std::move(simulated));
+    MonitorDlg& window = rig.program.Monitor();
+    window.show();
+    rig.time.RunFor(MonitorDlg::RefreshPeriod);
+    MonitorRunDlg& run = *window.MonitorRun();
+    run.AddressesEdit().setText("1-4");
+    run.TestButton().click();
+    rig.time.RunFor(3min);
+    run.StopButton().click();
+    rig.time.RunFor(MonitorDlg::RefreshPeriod);
+
+    run.CountersButton().click();
+    ControllerCountersDlg& counters = *run.CountersWindow();
+    EXPECT_TRUE(counters.isVisible());
+    counters.ReadButton().click();
+    EXPECT_FALSE(counters.ReadButton().isEnabled());
+    rig.time.RunFor(10s);
+    QTableWidget& table = counters.Table();
+    ASSERT_EQ(table.rowCount(), 4);
+    EXPECT_EQ(table.horizontalHeaderItem(2)->text(), "CRC errors");
+    EXPECT_EQ(table.item(1, 2)->text(), "0");  // before the noise
+    EXPECT_NE(table.item(2, 2)->text(), "0");
+    EXPECT_TRUE(counters.MarkText().contains("at address 3")) << counters.MarkText().toStdString();
+    EXPECT_TRUE(counters.StatusText().startsWith("Counters read: 4 controllers at "));
+
+    counters.IdentifyButton().click();
+    rig.time.RunFor(10s);
+    EXPECT_EQ(table.item(0, 10)->text(), "Acme Controls");
+
+    // Clearing is confirmed first; cancelled, nothing is sent.
+    rig.prompts.answers.push_back(MessageAnswer::Cancel);
+    counters.ClearButton().click();
+    EXPECT_TRUE(rig.prompts.Texts().back().rfind("Set every counter of 4 controllers", 0) == 0);
+    EXPECT_TRUE(counters.ReadButton().isEnabled());
+    rig.prompts.answers.push_back(MessageAnswer::Ok);
+    counters.ClearButton().click();
+    rig.time.RunFor(10s);
+    EXPECT_EQ(table.item(0, 1)->text(), "1");
+    EXPECT_TRUE(counters.StatusText().startsWith("Counters cleared and read: "));
 }
 
 }  // namespace

@@ -165,6 +165,81 @@ TEST_F(MonitorRunControlTest, ScansTheRangeAndCountsAnExceptionAsAController) {
     EXPECT_EQ(monitor.Statistics().Exchanges(), 0);
 }
 
+TEST_F(MonitorRunControlTest, ReadsTheCountersOfEachControllerWithTheTimeRead) {
+    SimulatedController named = Controller("3");
+    named.vendor = "Acme Controls";
+    named.productCode = "TC-100";
+    named.revision = "2.1";
+    Controllers({Controller("1"), Controller("2", ControllerFault::Exception), named});
+    control.CountersBtn_Click(Choice("1-4"), false);
+    ASSERT_TRUE(control.Running());
+    EXPECT_EQ(control.ProgressText().rfind("Reading the counters of 4 addresses: address 1", 0), 0u)
+        << control.ProgressText();
+    ASSERT_TRUE(time.RunUntil([&] { return !control.Running(); }, 1min));
+    const std::vector<CounterReading>& read = control.Counters();
+    ASSERT_EQ(read.size(), 4u);
+    EXPECT_EQ(read[0].values[0], 1);  // the read itself, the first message it heard
+    EXPECT_EQ(read[1].refusal, 2);    // refuses everything: keeps no counters
+    EXPECT_TRUE(read[1].Answered());
+    EXPECT_EQ(read[2].values[0], 1 + 8 + 1);  // the reads of 1 and 2 too
+    EXPECT_EQ(read[3].failure, "No answer !");
+    EXPECT_FALSE(control.CountersMarked());  // a quiet line
+    EXPECT_EQ(control.ProgressText().rfind("Counters read: 4 controllers at 2026-12-09 08:0", 0),
+              0u)
+        << control.ProgressText();
+    // Questions, not a test run: the monitor's statistics stay as they were.
+    EXPECT_EQ(monitor.Statistics().Exchanges(), 0);
+    EXPECT_EQ(port.LineProtocol().CommandName(), DefaultProtocol().CommandName());
+
+    control.IdentifyBtn_Click(Choice("1,3"));
+    ASSERT_TRUE(time.RunUntil([&] { return !control.Running(); }, 1min));
+    ASSERT_EQ(control.Identities().size(), 2u);
+    EXPECT_EQ(control.Identities().at(3).Text(), "Acme Controls TC-100 v2.1");
+    EXPECT_EQ(control.Identities().at(1).Text(), "");
+}
+
+TEST_F(MonitorRunControlTest, ClearingTheCountersIsDoneOnlyOnceTheOperatorConfirmsIt) {
+    Controllers({Controller("1"), Controller("2")});
+    control.CountersBtn_Click(Choice("1-2"), false);
+    ASSERT_TRUE(time.RunUntil([&] { return !control.Running(); }, 1min));
+    prompts.answers.push_back(MessageAnswer::Cancel);
+    control.CountersBtn_Click(Choice("1-2"), true);
+    EXPECT_FALSE(control.Running());
+    EXPECT_NE(LastMessage().find("Set every counter of 2 controllers (1-2) back to zero"),
+              std::string::npos)
+        << LastMessage();
+    EXPECT_EQ(prompts.messages.back().buttons, MessageButtons::OkCancel);
+
+    prompts.answers.push_back(MessageAnswer::Ok);
+    control.CountersBtn_Click(Choice("1-2"), true);
+    ASSERT_TRUE(time.RunUntil([&] { return !control.Running(); }, 1min));
+    for (const CounterReading& reading : control.Counters()) {
+        EXPECT_TRUE(reading.cleared);
+        EXPECT_EQ(reading.values[0], 1);
+    }
+    EXPECT_EQ(control.ProgressText().rfind("Counters cleared and read: 2 controllers at ", 0), 0u);
+}
+
+TEST_F(MonitorRunControlTest, TheControllerWhereCrcErrorsBeginToRiseIsMarked) {
+    std::vector<SimulatedController> controllers;
+    for (const char* address : {"1", "2", "3", "4", "5"}) {
+        controllers.push_back(Controller(address));
+        controllers.back().position = 200.0 * static_cast<double>(controllers.size() - 1);
+    }
+    SimulatedBus noisy(controllers, 0.003, 5, *ProtocolAt(kModbusRtu));
+    noisy.SetNoisePosition(500.0);
+    bus.emplace(line, std::move(noisy));
+    control.TestBtn_Click(Choice("1-5"));
+    time.RunFor(2min);
+    control.StopBtn_Click();
+    ASSERT_TRUE(time.RunUntil([&] { return !control.Running(); }, 1min));
+    control.CountersBtn_Click(Choice("1-5"), false);
+    ASSERT_TRUE(time.RunUntil([&] { return !control.Running(); }, 1min));
+    ASSERT_EQ(control.Counters().size(), 5u);
+    EXPECT_EQ(control.Counters()[2].values[1], 0);
+    EXPECT_EQ(control.CountersMarked(), 3u);
+}
+
 TEST_F(MonitorRunControlTest, EveryRequestFollowsThreeAndAHalfCharactersOfSilenceAndNoMore) {
     Controllers({Controller("1"), Controller("5", ControllerFault::Exception, 2ms)});
     control.TestBtn_Click(Choice("1,5"));
