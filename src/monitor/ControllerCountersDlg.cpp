@@ -6,6 +6,7 @@
 #include <QLabel>
 #include <QPushButton>
 #include <QTableWidget>
+#include <algorithm>
 #include <set>
 
 #include "protocol/modbus/ModbusCounters.h"
@@ -55,6 +56,7 @@ ControllerCountersDlg::ControllerCountersDlg(MonitorRunControl& control,
     status_ = new QLabel(this);
     status_->setObjectName("countersStatus");
     status_->setTextFormat(Qt::PlainText);
+    status_->setSizePolicy(QSizePolicy::Ignored, QSizePolicy::Preferred);
     buttons->addWidget(status_, 1);
     column->addLayout(buttons);
 
@@ -71,6 +73,7 @@ ControllerCountersDlg::ControllerCountersDlg(MonitorRunControl& control,
     table_->horizontalHeader()->setSectionResizeMode(QHeaderView::ResizeToContents);
     table_->horizontalHeader()->setStretchLastSection(true);
     table_->setEditTriggers(QAbstractItemView::NoEditTriggers);
+    table_->setWordWrap(false);
     column->addWidget(table_, 1);
 
     mark_ = new QLabel(this);
@@ -83,7 +86,7 @@ ControllerCountersDlg::ControllerCountersDlg(MonitorRunControl& control,
     connect(clearBtn_, &QPushButton::clicked, this, &ControllerCountersDlg::ClearBtn_Click);
     connect(identifyBtn_, &QPushButton::clicked, this, &ControllerCountersDlg::IdentifyBtn_Click);
     connect(stopBtn_, &QPushButton::clicked, this, &ControllerCountersDlg::StopBtn_Click);
-    resize(1100, 420);
+    resize(1400, 420);
     Refresh();
 }
 
@@ -135,6 +138,7 @@ void ControllerCountersDlg::Fill() {
     // No station is negative: -1 where none is marked (an optional here trips g++ 12's
     // maybe-uninitialized warning).
     const Station markedStation = marked ? counters[*marked].station : -1;
+    table_->clearSpans();
     table_->setRowCount(static_cast<int>(stations.size()));
     int row = 0;
     for (const Station station : stations) {
@@ -145,13 +149,23 @@ void ControllerCountersDlg::Fill() {
         const auto reading =
             std::find_if(counters.begin(), counters.end(),
                          [station](const auto& r) { return r.station == station; });
+        // A line of its own across the counters, for a controller without any to show.
+        const auto across = [&](const std::string& text) {
+            table_->setSpan(row, 1, 1, kRateColumn);
+            table_->item(row, 1)->setText(QString::fromStdString(text));
+            table_->item(row, 1)->setTextAlignment(Qt::AlignLeft | Qt::AlignVCenter);
+        };
+        const bool anyValue =
+            reading != counters.end() &&
+            std::any_of(reading->values.begin(), reading->values.end(),
+                        [](const std::optional<int>& value) { return value.has_value(); });
         if (reading != counters.end()) {
             if (reading->refusal) {
                 // A controller that keeps no counters, or tells none: not a fault of the line.
-                table_->item(row, 1)->setText(QString::fromStdString(
-                    "not supported: exception " + std::to_string(*reading->refusal) + " (" +
-                    modbus::ExceptionName(*reading->refusal) + ")"));
-                table_->item(row, 1)->setTextAlignment(Qt::AlignLeft | Qt::AlignVCenter);
+                across("not supported: exception " + std::to_string(*reading->refusal) + " (" +
+                       modbus::ExceptionName(*reading->refusal) + ")");
+            } else if (!anyValue) {
+                across(reading->failure);
             } else {
                 for (std::size_t i = 0; i < reading->values.size(); ++i) {
                     const std::optional<int>& value = reading->values[i];
@@ -162,7 +176,7 @@ void ControllerCountersDlg::Fill() {
                 table_->item(row, kRateColumn)
                     ->setText(rate ? QString::number(*rate, 'f', 1) : QString("-"));
             }
-            if (!reading->Answered()) {
+            if (anyValue && !reading->Answered()) {
                 table_->item(row, kRateColumn)->setText(QString::fromStdString(reading->failure));
             }
         }
@@ -185,12 +199,18 @@ void ControllerCountersDlg::Fill() {
         }
         ++row;
     }
-    mark_->setText(markedStation >= 0
-                       ? QString("Marked: CRC errors per thousand bus messages first rise above "
-                                 "the line's median at address %1. Taking the addresses in the "
-                                 "order of the cable, noise enters it near that drop.")
-                             .arg(markedStation)
-                       : QString());
+    QString mark;
+    if (!control_.CountersReadAt().empty()) {
+        mark =
+            QString("Counters read at %1.").arg(QString::fromStdString(control_.CountersReadAt()));
+    }
+    if (markedStation >= 0) {
+        mark += QString(" Marked: CRC errors per thousand bus messages first rise above the "
+                        "line's median at address %1. Taking the addresses in the order of the "
+                        "cable, noise enters it near that drop.")
+                    .arg(markedStation);
+    }
+    mark_->setText(mark);
 }
 
 QString ControllerCountersDlg::MarkText() const { return mark_->text(); }

@@ -211,6 +211,9 @@ QCoro::Task<> MonitorRunControl::Ask(Kind kind) {
     // their time.
     readAt_ = Iso8601(port_.Time().LocalNow()).substr(0, 19);
     readAt_[10] = ' ';
+    if (kind == Kind::Counters) {
+        countersReadAt_ = readAt_;
+    }
 }
 
 void MonitorRunControl::StopBtn_Click() {

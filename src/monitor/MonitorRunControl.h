@@ -72,6 +72,8 @@ public:
     // address order; and the controller where CRC errors first rise above the median, if any.
     const std::vector<CounterReading>& Counters() const { return counters_; }
     std::optional<std::size_t> CountersMarked() const;
+    // "2026-12-11 08:12:03", when they were read; empty before the first reading.
+    const std::string& CountersReadAt() const { return countersReadAt_; }
     // What the controllers asked last told of themselves, by station.
     const std::map<Station, IdentityReading>& Identities() const { return identities_; }
     // Changes whenever anything shown changes.
@@ -129,6 +131,7 @@ private:
     std::vector<std::int16_t> found_;
     bool clear_ = false;
     std::string readAt_;  // when the last questions ended
+    std::string countersReadAt_;
     std::vector<CounterReading> counters_;
     std::map<Station, IdentityReading> identities_;
     int position_ = 0;  // of the station being asked, in stations_

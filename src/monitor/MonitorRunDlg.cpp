@@ -67,6 +67,8 @@ MonitorRunDlg::MonitorRunDlg(MonitorRunControl& control, QWidget* parent)
     progress_->setObjectName("runProgress");
     progress_->setTextFormat(Qt::PlainText);
     progress_->setTextInteractionFlags(Qt::TextSelectableByMouse);
+    // However long the text grows, the buttons stay where the operator's mouse expects them.
+    progress_->setSizePolicy(QSizePolicy::Ignored, QSizePolicy::Preferred);
 
     row->addWidget(Caption(this, "Addresses", addresses_));
     row->addWidget(addresses_);
@@ -155,6 +157,7 @@ void MonitorRunDlg::Refresh() {
     }
     shown_ = control_.Revision();
     progress_->setText(QString::fromStdString(control_.ProgressText()));
+    progress_->setToolTip(progress_->text());
 }
 
 QString MonitorRunDlg::ProgressText() const { return progress_->text(); }

@@ -121,6 +121,9 @@ TEST(MonitorRunWindow, ControllerCountersAreReadClearedOnConfirmationAndTheNoisy
     counters.IdentifyButton().click();
     rig.time.RunFor(10s);
     EXPECT_EQ(table.item(0, 10)->text(), "Acme Controls");
+    // The time of the reading stays beside the table it goes with.
+    EXPECT_TRUE(counters.MarkText().startsWith("Counters read at "))
+        << counters.MarkText().toStdString();
 
     // Clearing is confirmed first; cancelled, nothing is sent.
     rig.prompts.answers.push_back(MessageAnswer::Cancel);
