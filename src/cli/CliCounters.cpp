@@ -4,6 +4,7 @@
 #include <QString>
 #include <algorithm>
 #include <cstdio>
+#include <functional>
 #include <ostream>
 
 #include "cli/CliSession.h"
@@ -61,6 +62,9 @@ std::string CountersTable(const std::vector<CounterReading>& readings, const Pro
             if (!reading.Answered()) {
                 line += "  (" + reading.failure + ")";
             }
+            if (reading.clearRefusal) {
+                line += "  (not cleared: exception " + std::to_string(*reading.clearRefusal) + ")";
+            }
             if (marked == row) {
                 line += "  <- CRC errors rise here";
             }
@@ -81,6 +85,7 @@ QJsonObject ReadingJson(const CounterReading& reading) {
         {"address", reading.station},
         {"readAt", QString::fromStdString(Iso8601(reading.readAt))},
         {"cleared", reading.cleared},
+        {"clearRefused", reading.clearRefusal ? QJsonValue(*reading.clearRefusal) : QJsonValue()},
         {"counters", reading.refusal ? QJsonValue() : QJsonValue(counters)},
         {"crcErrorsPerThousand", rate ? QJsonValue(Rounded(*rate, 2)) : QJsonValue()},
         {"notSupported",
@@ -108,19 +113,18 @@ QCoro::Task<int> CliSession::Counters() {
     const LineUse::Lease lease = co_await lineUse_.Acquire();
     primo_.StopFlag = kFalse;
     StopIfAsked();
-    std::vector<CounterReading> readings;
-    for (std::size_t i = 0; i < options_.addresses.size() && primo_.StopFlag != kTrue; ++i) {
+    // In address order, the order the rows and the mark take the cable in.
+    std::vector<Station> stations = options_.addresses;
+    std::sort(stations.begin(), stations.end());
+    std::function<void(std::size_t)> asking = [this, &protocol, &stations](std::size_t i) {
         if (host_.progress) {
-            ShowProgress(host_.err, "address " + protocol.StationText(options_.addresses[i]) +
-                                        " (" + std::to_string(i + 1) + " of " +
-                                        std::to_string(options_.addresses.size()) + ")");
+            ShowProgress(host_.err, "address " + protocol.StationText(stations[i]) + " (" +
+                                        std::to_string(i + 1) + " of " +
+                                        std::to_string(stations.size()) + ")");
         }
-        readings.push_back(
-            co_await ReadControllerCounters(port_, primo_, options_.addresses[i], options_.clear));
-        if (!port_.Line().PortOpen()) {
-            break;
-        }
-    }
+    };
+    const std::vector<CounterReading> readings =
+        co_await ReadControllerCounters(port_, primo_, stations, options_.clear, asking);
     if (host_.progress) {
         EndProgress(host_.err);
     }

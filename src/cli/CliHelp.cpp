@@ -202,7 +202,9 @@ const char kCountersUsage[] =
     "addresses in the order of the cable, noise enters near it. A controller that\n"
     "refuses the function is shown as not supporting it, not as a failure.\n"
     "--clear sets every counter of each controller back to zero first (the option is\n"
-    "the confirmation): a later call shows what the line did in between.\n";
+    "the confirmation): a later call shows what the line did in between. Each counter\n"
+    "is read from every controller before the next, each request after the protocol's\n"
+    "silence and within --answer-window (the protocol's window unless given).\n";
 
 const char kCountersStatus[] =
     "Exit status: 0 every controller answered, 1 one did not, 2 a usage error, 3 the\n"

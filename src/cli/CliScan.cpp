@@ -114,6 +114,7 @@ QCoro::Task<int> CliSession::Scan() {
     detector.AddSink(progress);
     files_.Start();
     const ScanEnd end = co_await detector.Scan(co_await lineUse_.Acquire());
+    const Duration sweepTime = progress.Elapsed();  // the questions of identity after it apart
     // What answered is worth a name: a Modbus controller is asked who it is, once the sweep is
     // done, so that the scan's own timing stays what it was.
     std::vector<IdentityReading> identities;
@@ -152,7 +153,7 @@ QCoro::Task<int> CliSession::Scan() {
             {"found", found},
             {"stopped", end.stopped},
             {"lineFailure", TextOrNull(end.lineFailure)},
-            {"seconds", Rounded(std::chrono::duration<double>(progress.Elapsed()).count(), 1)},
+            {"seconds", Rounded(std::chrono::duration<double>(sweepTime).count(), 1)},
             // What the scan found, not the line's health: a test run tells that.
             {"scan", ScanJson(statistics)},
             {"controllers", AnsweringControllersJson(statistics, port_.LineProtocol())},
@@ -179,7 +180,7 @@ QCoro::Task<int> CliSession::Scan() {
         }
         host_.out << (end.stopped ? "Scan stopped: " : "Scan finished: ")
                   << Counted(static_cast<long>(end.found.size()), "controller") << " found"
-                  << (end.found.empty() ? "" : ":" + names) << " (" << Seconds(progress.Elapsed())
+                  << (end.found.empty() ? "" : ":" + names) << " (" << Seconds(sweepTime)
                   << ", ended " << Iso8601(provenance.ended) << ")\n";
     }
     if (const std::optional<int> failed = FailureStatus(end.lineFailure, filesWritten)) {

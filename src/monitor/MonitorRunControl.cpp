@@ -1,7 +1,9 @@
 // SPDX-License-Identifier: GPL-3.0-or-later
 #include "monitor/MonitorRunControl.h"
 
+#include <algorithm>
 #include <cstdio>
+#include <functional>
 
 #include "protocol/modbus/ModbusCounters.h"
 
@@ -189,22 +191,26 @@ std::optional<std::size_t> MonitorRunControl::CountersMarked() const {
 }
 
 QCoro::Task<> MonitorRunControl::Ask(Kind kind) {
+    // In address order, the order the table and the mark take the cable in.
+    std::sort(stations_.begin(), stations_.end());
     if (kind == Kind::Counters) {
         counters_.clear();
-    }
-    for (std::size_t i = 0; i < stations_.size() && runPrimo_.StopFlag != kTrue; ++i) {
-        position_ = static_cast<int>(i);
-        ++revision_;
-        if (kind == Kind::Counters) {
-            counters_.push_back(
-                co_await ReadControllerCounters(port_, runPrimo_, stations_[i], clear_));
-        } else {
+        std::function<void(std::size_t)> asking = [this](std::size_t i) {
+            position_ = static_cast<int>(i);
+            ++revision_;
+        };
+        counters_ = co_await ReadControllerCounters(port_, runPrimo_, stations_, clear_, asking);
+    } else {
+        identities_.clear();
+        for (std::size_t i = 0; i < stations_.size() && runPrimo_.StopFlag != kTrue; ++i) {
+            position_ = static_cast<int>(i);
+            ++revision_;
             IdentityReading identity =
                 co_await ReadControllerIdentity(port_, runPrimo_, stations_[i]);
             identities_[identity.station] = std::move(identity);
-        }
-        if (!port_.Line().PortOpen()) {
-            break;
+            if (!port_.Line().PortOpen()) {
+                break;
+            }
         }
     }
     // "2026-12-11 08:12:03", the wall clock's: the counters are worth comparing only with

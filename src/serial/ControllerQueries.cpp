@@ -4,7 +4,8 @@
 #include "core/Verdict.h"
 #include "platform/Waits.h"
 #include "protocol/modbus/ModbusCounters.h"
-#include "serial/Terminal.h"
+#include "serial/LineExchange.h"
+#include "serial/ReceiveAnswer.h"
 
 namespace tarvel {
 namespace {
@@ -13,14 +14,28 @@ namespace {
 struct Asked {
     std::optional<std::string> bytes;
     std::string failure;
+    bool heard = false;  // something came back, good or not: a controller is there
 };
 
-QCoro::Task<Asked> Ask(PortService& port, Primo& primo, std::string request) {
+bool Stopped(const Primo& primo) { return primo.StopFlag == kTrue; }
+
+QCoro::Task<Asked> Ask(PortService& port, Primo& primo, std::string question) {
     const Protocol& protocol = port.LineProtocol();
+    // A test exchange's timings: the silence a controller needs between frames (the terminal's
+    // one frame needs none), and the answer window the operator chose.
+    const ExchangeTimings timings = port.TimingsOf(ExchangeKind::Test);
+    Request request;
+    request.frame = protocol.TerminalFrame(question);
     Asked asked;
     for (int attempt = 0; attempt <= std::max<int>(0, primo.RetryCount); ++attempt) {
-        co_await Pause(port.Time(), port.TimingsOf(ExchangeKind::Terminal).pause);
-        const TerminalAnswer answer = co_await SendTerminalExchange(port, primo, request, {});
+        if (attempt > 0 && Stopped(primo)) {
+            break;
+        }
+        co_await Pause(port.Time(), timings.pause);
+        primo.RequestText = question;
+        port.Line().OutputRequest(request.frame,
+                                  AnswerMayRepeat(protocol, request, ExchangeKind::Terminal));
+        const TerminalAnswer answer = co_await ReceiveTerminalAnswer(port, timings.window, request);
         if (!port.Line().PortOpen()) {
             asked.failure = "the serial line failed: " + port.Line().LastError();
             co_return asked;
@@ -31,14 +46,10 @@ QCoro::Task<Asked> Ask(PortService& port, Primo& primo, std::string request) {
             co_return asked;
         }
         asked.failure = answer.shown;
-        if (primo.StopFlag == kTrue) {
-            break;
-        }
+        asked.heard = asked.heard || answer.verdict != ExchangeVerdict::NoAnswer;
     }
     co_return asked;
 }
-
-bool Stopped(const Primo& primo) { return primo.StopFlag == kTrue; }
 
 }  // namespace
 
@@ -50,54 +61,73 @@ std::optional<double> CounterReading::CrcRate() const {
     return modbus::CrcErrorsPerThousand(*values[1], *values[0]);
 }
 
-QCoro::Task<CounterReading> ReadControllerCounters(PortService& port, Primo& primo, Station station,
-                                                   bool clear) {
+QCoro::Task<std::vector<CounterReading>> ReadControllerCounters(
+    PortService& port, Primo& primo, std::vector<Station> stations, bool clear,
+    std::function<void(std::size_t)> asking) {
     using namespace modbus;
-    CounterReading reading;
-    reading.station = station;
-    reading.values.assign(ControllerCounters().size(), std::nullopt);
-    if (clear) {
-        const std::string request = DiagnosticsRequest(station, ClearCountersSubFunction);
+    std::vector<CounterReading> readings(stations.size());
+    // A controller that gave nothing back to its first question, or refused them all, is asked
+    // nothing more: eight windows for a silent address would tell nothing. One whose answer was
+    // spoiled is there, and asked on.
+    std::vector<bool> done(stations.size(), false);
+    for (std::size_t i = 0; i < stations.size(); ++i) {
+        readings[i].station = stations[i];
+        readings[i].values.assign(ControllerCounters().size(), std::nullopt);
+    }
+    for (std::size_t i = 0; clear && i < stations.size() && !Stopped(primo); ++i) {
+        if (asking) {
+            asking(i);
+        }
+        const std::string request = DiagnosticsRequest(stations[i], ClearCountersSubFunction);
         const Asked asked = co_await Ask(port, primo, request);
-        reading.readAt = port.Time().LocalNow();
         if (!asked.bytes) {
-            reading.failure = asked.failure;
-            co_return reading;
+            readings[i].failure = asked.failure;
+            done[i] = true;
+            continue;
         }
         const std::optional<CounterAnswer> answer = ReadCounterAnswer(request, *asked.bytes);
         if (answer && answer->exceptionCode) {
-            reading.refusal = answer->exceptionCode;
-            co_return reading;
+            readings[i].clearRefusal = answer->exceptionCode;
+        } else {
+            readings[i].cleared = answer.has_value();
         }
-        reading.cleared = answer.has_value();
     }
-    for (std::size_t i = 0; i < ControllerCounters().size(); ++i) {
-        if (Stopped(primo)) {
-            reading.failure = "stopped";
-            break;
+    for (std::size_t kind = 0; kind < ControllerCounters().size(); ++kind) {
+        const int subFunction = ControllerCounters()[kind].subFunction;
+        for (std::size_t i = 0; i < stations.size(); ++i) {
+            if (done[i]) {
+                continue;
+            }
+            if (Stopped(primo) || !port.Line().PortOpen()) {
+                co_return readings;
+            }
+            if (asking) {
+                asking(i);
+            }
+            const std::string request = DiagnosticsRequest(stations[i], subFunction);
+            const Asked asked = co_await Ask(port, primo, request);
+            CounterReading& reading = readings[i];
+            reading.readAt = port.Time().LocalNow();
+            const std::optional<CounterAnswer> answer =
+                asked.bytes ? ReadCounterAnswer(request, *asked.bytes) : std::nullopt;
+            if (!answer) {
+                if (reading.failure.empty()) {
+                    reading.failure = asked.bytes ? "an answer to another question" : asked.failure;
+                }
+                done[i] = kind == 0 && !asked.heard && !asked.bytes;
+                continue;
+            }
+            if (answer->exceptionCode && kind == 0) {
+                // Without the bus message count there is nothing to compare the others with: the
+                // controller keeps none of the line's counters, or tells none.
+                reading.refusal = answer->exceptionCode;
+                done[i] = true;
+                continue;
+            }
+            reading.values[kind] = answer->value;
         }
-        const std::string request =
-            DiagnosticsRequest(station, ControllerCounters()[i].subFunction);
-        const Asked asked = co_await Ask(port, primo, request);
-        reading.readAt = port.Time().LocalNow();
-        if (!asked.bytes) {
-            reading.failure = asked.failure;
-            break;
-        }
-        const std::optional<CounterAnswer> answer = ReadCounterAnswer(request, *asked.bytes);
-        if (!answer) {
-            reading.failure = "an answer to another question";
-            break;
-        }
-        if (answer->exceptionCode && i == 0) {
-            // Without the bus message count there is nothing to compare the others with: the
-            // controller keeps none of the line's counters, or tells none.
-            reading.refusal = answer->exceptionCode;
-            break;
-        }
-        reading.values[i] = answer->value;
     }
-    co_return reading;
+    co_return readings;
 }
 
 QCoro::Task<IdentityReading> ReadControllerIdentity(PortService& port, Primo& primo,

@@ -2,6 +2,7 @@
 #pragma once
 
 #include <QCoroTask>
+#include <functional>
 #include <optional>
 #include <string>
 #include <vector>
@@ -19,15 +20,17 @@ struct CounterReading {
     Station station = 0;
     LocalDateTime readAt;  // when its last counter came
     // In the order of modbus::ControllerCounters(); nothing for a counter the controller does
-    // not keep (it refused that one) or that was not read.
+    // not keep (it refused that one) or that could not be read.
     std::vector<std::optional<int>> values;
     // The controller refused the diagnostics function itself: it keeps no counters, or none
     // that it tells. Not a failure of the line.
     std::optional<int> refusal;
-    // Its counters were set back to zero before they were read.
+    // Its counters were set back to zero before they were read; or it refused to clear them
+    // (with this exception code) and they were read all the same.
     bool cleared = false;
-    // Why the reading stopped short: the verdict of the exchange that failed ("No answer !",
-    // "CRC error !"), or the line's failure. Empty when every counter was asked.
+    std::optional<int> clearRefusal;
+    // The verdict of the first question that got no good answer ("No answer !", "CRC error !"),
+    // or the line's failure. Empty when every question was answered.
     std::string failure;
 
     bool Answered() const { return failure.empty(); }
@@ -47,13 +50,17 @@ struct IdentityReading {
 };
 
 // The questions below go one after another on the line's protocol (a Modbus one), each after
-// its pause, with the line's retries after a failure, and end early when the loop is asked to
-// stop (primo.StopFlag). Each question is a terminal exchange: none goes into the test
-// statistics.
+// the protocol's silence between frames and within the answer window of a test exchange, with
+// the line's retries after a failure. Each is a terminal exchange: none goes into the test
+// statistics. A stop asked (primo.StopFlag) ends them before the next question.
 
-// Clears the controller's counters first when `clear` says so, then reads each.
-QCoro::Task<CounterReading> ReadControllerCounters(PortService& port, Primo& primo, Station station,
-                                                   bool clear);
+// Clears the counters of every controller first when `clear` says so, then reads each counter
+// from all of them before the next counter: each controller then counts only a pass's questions
+// to the others between two of its own readings, not all of theirs. `asking` hears which
+// controller (its index in `stations`) is asked next.
+QCoro::Task<std::vector<CounterReading>> ReadControllerCounters(
+    PortService& port, Primo& primo, std::vector<Station> stations, bool clear,
+    std::function<void(std::size_t)> asking = {});
 
 // Report Server ID (17), then the basic objects of Read Device Identification (43 / 14).
 QCoro::Task<IdentityReading> ReadControllerIdentity(PortService& port, Primo& primo,

@@ -240,7 +240,7 @@ void SimulatedBus::HeardBy(std::size_t index, std::uint8_t byte, Instant end,
     const int droppedBefore = drop.responder->DroppedFrames();
     const std::optional<std::string> frame = drop.responder->Take(byte, end, characterTime);
     const int dropped = drop.responder->DroppedFrames() - droppedBefore;
-    drop.counts.busMessages += dropped;
+    // A frame whose check failed is a communication error, not one of the bus's messages.
     drop.counts.crcErrors += dropped;
     if (!frame) {
         return;

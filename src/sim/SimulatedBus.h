@@ -81,7 +81,7 @@ struct SimulatedController {
 // What a Modbus controller counts of its bus from its own place on it, as the diagnostics
 // function reads it back: each counter by its sub-function, 0x0B to 0x12.
 struct ControllerCounts {
-    int busMessages = 0;  // frames it heard, good or not
+    int busMessages = 0;  // sound frames it heard, for it or not
     int crcErrors = 0;    // frames whose check failed, or that were cut short
     int exceptions = 0;   // refusals it answered
     int addressed = 0;    // frames for it, broadcasts included

@@ -49,9 +49,10 @@ TEST_F(CliCountersTest, EachCounterIsReadAsTheControllerKeptIt) {
     const QJsonArray read = CountersJson({"--addresses", "1-3"});
     EXPECT_EQ(last, kAllWell) << err.str();
     ASSERT_EQ(read.size(), 3);
-    // Every controller heard the 30 requests of the test and, before its own, the eight reads of
-    // each controller before it; each read is itself a message, counted before it is answered.
-    const int busMessages[] = {31, 39, 47};
+    // Every controller heard the 30 requests of the test and, each counter being read from all
+    // before the next, the first reads of the controllers before it; each read is itself a
+    // message, counted before it is answered.
+    const int busMessages[] = {31, 32, 33};
     for (int i = 0; i < 3; ++i) {
         SCOPED_TRACE(i);
         const QJsonObject controller = read.at(i).toObject();
@@ -69,11 +70,13 @@ TEST_F(CliCountersTest, EachCounterIsReadAsTheControllerKeptIt) {
     }
     EXPECT_TRUE(document["crcErrorsRiseAt"].isNull());  // a quiet line has no such drop
 
-    // Cleared first, each controller has heard nothing but its own reads since.
-    const QJsonArray cleared = CountersJson({"--addresses", "1-3", "--clear"});
-    for (const QJsonValue& controller : cleared) {
-        EXPECT_TRUE(controller["cleared"].toBool());
-        EXPECT_EQ(controller["counters"]["busMessages"].toInt(), 1);
+    // All cleared first, then read: each heard the same three frames since its clear, its own
+    // read among them, wherever it comes in the pass.
+    const QJsonArray cleared = CountersJson({"--addresses", "3,1,2", "--clear"});
+    for (int i = 0; i < 3; ++i) {
+        EXPECT_EQ(cleared.at(i)["address"].toInt(), i + 1);  // in address order
+        EXPECT_TRUE(cleared.at(i)["cleared"].toBool());
+        EXPECT_EQ(cleared.at(i)["counters"]["busMessages"].toInt(), 3);
     }
     EXPECT_EQ(bus->Bus().Counts(0).busMessages, 9 + 9 + 9 - 1);
 }
@@ -117,6 +120,77 @@ TEST_F(CliCountersTest, TheDropWhereCrcErrorsBeginToRiseIsMarked) {
     Run({"counters", "--protocol", "modbus-rtu", "--addresses", "1-5"});
     EXPECT_NE(out.str().find("  <- CRC errors rise here\n      5"), std::string::npos) << out.str();
     EXPECT_NE(out.str().find("median at address 4"), std::string::npos);
+}
+
+// The bus, with the time each character of the host and of the controllers left the wire.
+class TimedBusPeer final : public LinePeer {
+public:
+    TimedBusPeer(SimulatedSerialLine& line, SimulatedBus bus) : line_(line), bus_(std::move(bus)) {
+        line_.AttachPeer(this);
+    }
+    ~TimedBusPeer() override { line_.AttachPeer(nullptr); }
+    void HostCharacter(std::uint8_t byte, Instant end, Duration characterTime) override {
+        // The start of a request: how long the line was silent since the last answer ended.
+        if (answeredSinceHost) {
+            silences.push_back(end - characterTime - lastAnswerEnd);
+        }
+        answeredSinceHost = false;
+        for (const TimedByte& answer :
+             bus_.HostCharacter(byte, end, characterTime,
+                                HostWire{line_.Settings().baud, FramingOf(line_.Settings())})) {
+            line_.DeliverAt(answer.end, answer.byte);
+            lastAnswerEnd = answer.end;
+            answeredSinceHost = true;
+        }
+    }
+    std::vector<Duration> silences;
+
+private:
+    SimulatedSerialLine& line_;
+    SimulatedBus bus_;
+    Instant lastAnswerEnd{};
+    bool answeredSinceHost = false;
+};
+
+TEST_F(CliCountersTest, EachQuestionFollowsTheFrameGapAndWaitsTheAnswerWindowChosen) {
+    bus.reset();
+    std::vector<SimulatedController> controllers(2);
+    controllers[0].address = "1";
+    controllers[1].address = "2";
+    TimedBusPeer timed(line, SimulatedBus(controllers, 0.0, 1, *ProtocolAt(1)));
+    CountersJson({"--addresses", "1-2", "--clear"});
+    EXPECT_EQ(last, kAllWell) << err.str();
+    // 4800 8N1: a character takes 10 bits, 2.083 ms; 3.5 of them 7.29 ms.
+    const Duration gap = std::chrono::microseconds(7291);
+    ASSERT_EQ(timed.silences.size(), 2u + 16u - 1u);  // every question after the first
+    for (const Duration silence : timed.silences) {
+        EXPECT_GE(silence, gap);
+        EXPECT_LT(silence, gap + std::chrono::milliseconds(3));
+    }
+
+    // An address nobody has: the question waits the window chosen, not the protocol's.
+    const Instant start = time.Now();
+    CountersJson({"--addresses", "9", "--retry", "0", "--answer-window", "0.1"});
+    EXPECT_EQ(last, kLineFailures);
+    EXPECT_LT(time.Now() - start, std::chrono::milliseconds(300));
+}
+
+TEST_F(CliCountersTest, ACounterThatCouldNotBeReadLeavesTheOthersRead) {
+    Line(1, 0.0, [](std::vector<SimulatedController>& controllers) {
+        controllers[0].fault = ControllerFault::BadCrc;
+        controllers[0].faultRate = 0.3;
+    });
+    const QJsonArray read = CountersJson({"--addresses", "1", "--retry", "0"});
+    ASSERT_EQ(read.size(), 1);
+    const QJsonObject counters = read.at(0)["counters"].toObject();
+    int known = 0;
+    for (const QJsonValue value : counters) {
+        known += value.isNull() ? 0 : 1;
+    }
+    EXPECT_EQ(read.at(0)["failure"].toString(), "CRC error !");
+    EXPECT_GT(known, 1);
+    EXPECT_LT(known, 8);
+    EXPECT_EQ(last, kLineFailures);
 }
 
 TEST_F(CliCountersTest, AScanAsksEachModbusControllerFoundWhoItIs) {

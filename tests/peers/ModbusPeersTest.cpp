@@ -190,9 +190,12 @@ TEST_F(ModbusPeersTest, AScanFindsExactlyTheServersUnitsAndTheirServerId) {
     ASSERT_EQ(scan.status, 0) << scan.err;
     EXPECT_EQ(Json(scan)["found"].toArray(), (QJsonArray{1, 2, 5}));
     // pymodbus reports its name as the server ID, and no basic identification objects.
-    for (const QJsonValue& identity : Json(scan)["identities"].toArray()) {
+    const QJsonArray identities = Json(scan)["identities"].toArray();
+    ASSERT_EQ(identities.size(), 3);
+    for (const QJsonValue& identity : identities) {
         EXPECT_EQ(identity["serverId"].toString(), "Pymodbus");
         EXPECT_TRUE(identity["running"].toBool());
+        EXPECT_TRUE(identity["vendor"].isString());
         EXPECT_EQ(identity["vendor"].toString(), "");
     }
 }
