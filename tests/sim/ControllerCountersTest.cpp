@@ -76,6 +76,23 @@ TEST(ControllerCounters, NoiseIsCountedOnlyByTheControllersBeyondWhereItEnters) 
     }
     EXPECT_LT(answered, kPolls);
     EXPECT_EQ(FirstDropAboveMedian(rates), 3u);
+
+    // Read back through the same noise: once a sound answer comes, it says what the controller
+    // counted, the spoiled attempts before it included.
+    for (std::size_t drop = 0; drop < 5; ++drop) {
+        SCOPED_TRACE(drop);
+        const std::string request =
+            DiagnosticsRequest(static_cast<int>(drop) + 1, BusCrcErrorCount);
+        std::optional<CounterAnswer> read;
+        for (int attempt = 0; attempt < 20 && !read; ++attempt) {
+            const std::string answer = Ask(bus, WithCrc(request), end);
+            if (CrcHolds(answer)) {
+                read = ReadCounterAnswer(request, answer.substr(0, answer.size() - 2));
+            }
+        }
+        ASSERT_TRUE(read && read->value);
+        EXPECT_EQ(*read->value, bus.Counts(drop).crcErrors);
+    }
 }
 
 TEST(ControllerCounters, EachCounterReadsBackAsTheControllerCountedIt) {
