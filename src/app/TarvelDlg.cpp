@@ -114,6 +114,7 @@ TarvelDlg::TarvelDlg(Program& program)
     });
     monitor_->SetRoundTripSource([this] { return program_.Line().RoundTrip(); });
     monitor_->SetEchoSource([this] { return program_.Line().Echo(); });
+    monitor_->SetDroppedSource([this] { return program_.Line().DroppedInput(); });
     cycle_->AddSink(monitor_->CycleEvents());
     listen_ = std::make_unique<ListenControl>(program_.primo, program_.Port(), program_.LineUser(),
                                               program_.Ask(), *monitor_);

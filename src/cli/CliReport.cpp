@@ -281,6 +281,9 @@ void AddProvenance(QJsonObject& document, const Provenance& provenance) {
                                             {"dataBits", line.dataBits},
                                             {"stopBits", line.stopBits},
                                             {"retry", line.retry}});
+    if (provenance.line) {
+        document.insert("dropped", static_cast<qint64>(provenance.dropped));
+    }
     if (provenance.echo) {
         document.insert("echo", provenance.echo->echoes);
         if (provenance.echo->echoes) {

@@ -67,6 +67,8 @@ struct Provenance {
     std::optional<LineDescription> line;
     // What the line found of an adapter that echoes, where it looked.
     std::optional<EchoReport> echo = std::nullopt;
+    // Received bytes the line dropped, beyond what it keeps unread.
+    std::uint64_t dropped = 0;
 };
 // "program", "started", "ended", and for a line "port", "settings" and "echo" (with
 // "echoFaults" when the port echoes).

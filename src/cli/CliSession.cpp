@@ -80,6 +80,7 @@ CliSession::CliSession(const CliOptions& options, CliHost host)
     monitor_.SetProtocolSource([this]() -> const Protocol& { return port_.LineProtocol(); });
     monitor_.SetRoundTripSource([this] { return host_.line.RoundTrip(); });
     monitor_.SetEchoSource([this] { return host_.line.Echo(); });
+    monitor_.SetDroppedSource([this] { return host_.line.DroppedInput(); });
 }
 
 LineDescription CliSession::Line() const {
@@ -89,7 +90,8 @@ LineDescription CliSession::Line() const {
 Provenance CliSession::MadeOf(bool usesLine) const {
     return Provenance{started_, host_.scheduler.LocalNow(),
                       usesLine ? std::optional<LineDescription>(Line()) : std::nullopt,
-                      usesLine ? host_.line.Echo() : std::nullopt};
+                      usesLine ? host_.line.Echo() : std::nullopt,
+                      usesLine ? host_.line.DroppedInput() : 0};
 }
 
 void CliSession::NoteEcho() {
@@ -139,7 +141,14 @@ void CliSession::StopIfAsked() {
 QCoro::Task<int> CliSession::Run() {
     // Nobody above would hear of an escaped exception: the program would wait for ever.
     try {
-        co_return co_await RunCommand();
+        const int status = co_await RunCommand();
+        // A port that floods is told once, whatever the command made of the rest.
+        if (const std::uint64_t dropped = host_.line.DroppedInput(); dropped > 0) {
+            const std::optional<LineSettings> settings = ParseSettingsText(SettingsText(primo_));
+            host_.err << "line-tarvel-cli: "
+                      << DroppedInputNotice(dropped, settings ? settings->baud : 0) << "\n";
+        }
+        co_return status;
     } catch (const std::exception& failure) {
         host_.err << "line-tarvel-cli: " << failure.what() << "\n";
     } catch (...) {

@@ -61,6 +61,7 @@ bool EchoCancellingLine::SetSettings(std::string_view settingsText) {
     }
     if (const std::optional<LineSettings> settings = ParseSettingsText(settingsText)) {
         characterTime_ = CharacterTime(*settings);
+        capacity_ = InputCapacity(*settings);
     }
     // An echo still on its way at the old speed comes back garbled or not at all: none is
     // expected across the change (whoever changes speed settles the line after it).
@@ -144,7 +145,12 @@ void EchoCancellingLine::Pump() const {
         expected_.clear();
         return;
     }
-    const int waiting = line_.InBufferCount();
+    // No more than the line keeps is taken up: beyond it, input stays below, where the line
+    // drops and counts what a port delivers beyond its wire.
+    const int kept = received_.Count() + held_.Count();
+    const int waiting =
+        std::min(line_.InBufferCount(),
+                 static_cast<int>(capacity_) - std::min(kept, static_cast<int>(capacity_)));
     if (waiting <= 0) {
         return;
     }

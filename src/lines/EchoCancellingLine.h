@@ -9,6 +9,7 @@
 #include <string_view>
 
 #include "lines/LineFilter.h"
+#include "lines/LineSettings.h"
 #include "lines/StampedInput.h"
 #include "platform/Scheduler.h"
 
@@ -119,6 +120,7 @@ private:
     // Pump runs inside the const reads too: what has arrived below belongs to this line's input
     // as soon as anyone looks.
     mutable StampedInput received_;
+    std::size_t capacity_ = kLeastInputCapacity;  // as the line's settings allow
     mutable StampedInput held_;
     mutable std::deque<Expected> expected_;
     mutable bool found_ = false;

@@ -1,6 +1,7 @@
 // SPDX-License-Identifier: GPL-3.0-or-later
 #include "lines/LineSettings.h"
 
+#include <algorithm>
 #include <charconv>
 #include <string>
 #include <vector>
@@ -63,6 +64,18 @@ Duration CharacterTime(const LineSettings& settings) {
     const long long bits =
         1 + settings.dataBits + (settings.parity == Parity::None ? 0 : 1) + settings.stopBits;
     return Duration(bits * 1'000'000'000LL / settings.baud);
+}
+
+std::string DroppedInputNotice(std::uint64_t dropped, int baud) {
+    return "the port delivers far more than " + std::to_string(baud) +
+           " baud can carry: " + std::to_string(dropped) + (dropped == 1 ? " byte" : " bytes") +
+           " dropped; is this the right port and speed?";
+}
+
+std::size_t InputCapacity(const LineSettings& settings) {
+    const auto fiveSeconds =
+        static_cast<std::size_t>(std::chrono::seconds(5) / CharacterTime(settings));
+    return std::clamp(fiveSeconds, kLeastInputCapacity, kMostInputCapacity);
 }
 
 }  // namespace tarvel

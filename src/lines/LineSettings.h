@@ -1,7 +1,10 @@
 // SPDX-License-Identifier: GPL-3.0-or-later
 #pragma once
 
+#include <cstddef>
+#include <cstdint>
 #include <optional>
+#include <string>
 #include <string_view>
 
 #include "core/Time.h"
@@ -25,5 +28,16 @@ std::optional<LineSettings> ParseSettingsText(std::string_view text);
 
 // The time one character takes on the wire: start bit, data bits, parity bit, stop bits.
 Duration CharacterTime(const LineSettings& settings);
+
+// How many received characters a port at `settings` may have waiting unread: five seconds of
+// what its wire carries, at least 16 KiB (an adapter delivers in bursts, a slow line still gets
+// room for a few long answers) and at most 4 MiB. Whatever comes beyond it is no traffic of a
+// bus at these settings.
+std::size_t InputCapacity(const LineSettings& settings);
+inline constexpr std::size_t kLeastInputCapacity = 16 * 1024;
+inline constexpr std::size_t kMostInputCapacity = 4 * 1024 * 1024;
+// For the operator, once input was dropped: "the port delivers far more than 9600 baud can
+// carry: 1048576 bytes dropped; is this the right port and speed?"
+std::string DroppedInputNotice(std::uint64_t dropped, int baud);
 
 }  // namespace tarvel

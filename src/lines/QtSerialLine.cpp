@@ -14,7 +14,9 @@ QtSerialLine::QtSerialLine(const PortMap& ports, const Clock& clock)
     : ports_(ports),
       link_(clock, input_, output_, inputThreshold_),
       local_(std::make_unique<LocalPort>(link_)),
-      network_(std::make_unique<NetworkPort>(link_)) {}
+      network_(std::make_unique<NetworkPort>(link_)) {
+    link_.SetInputCapacity(InputCapacity(settings_));
+}
 
 QtSerialLine::~QtSerialLine() {
     // The connection's threads go first, then the port's; what they posted goes with the link.
@@ -41,6 +43,7 @@ bool QtSerialLine::SetSettings(std::string_view settingsText) {
         return link_.Fail("the settings \"" + std::string(settingsText) + "\" are not valid");
     }
     settings_ = *settings;
+    link_.SetInputCapacity(InputCapacity(settings_));
     if (!link_.open) {
         return true;
     }
@@ -132,6 +135,7 @@ void QtSerialLine::LowerRequestToSend() {
 }
 
 void QtSerialLine::Diagnose(LineDiagnostics& report) const {
+    report.droppedInput += link_.DroppedInput();
     if (link_.open) {
         current_->Diagnose(report);
     }

@@ -55,6 +55,9 @@ struct LineDiagnostics {
     std::optional<Duration> roundTrip;
     // The driver's RS-485 mode the open port was switched into; nothing when it was not.
     std::optional<Rs485Mode> rs485;
+    // Received characters dropped since the program began because the port delivered far more
+    // than its wire can carry and they would have waited beyond the line's capacity.
+    std::uint64_t droppedInput = 0;
 };
 
 // The one serial port of the program, with the operations the program uses. Characters are
@@ -132,6 +135,7 @@ public:
     std::optional<UartErrorCounts> ErrorCounts() const { return Diagnostics().uart; }
     std::optional<Duration> RoundTrip() const { return Diagnostics().roundTrip; }
     std::optional<EchoReport> Echo() const { return Diagnostics().echo; }
+    std::uint64_t DroppedInput() const { return Diagnostics().droppedInput; }
 
     // Notified when characters may have arrived or the line was lost. Waits subscribe to these
     // instead of polling. Every notification comes from the event loop, never from inside a call

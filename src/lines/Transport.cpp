@@ -94,6 +94,16 @@ void TransportLink::ClearReceived() {
     received_.Clear();
 }
 
+void TransportLink::SetInputCapacity(std::size_t characters) {
+    std::lock_guard lock(mutex_);
+    received_.SetCapacity(characters);
+}
+
+std::uint64_t TransportLink::DroppedInput() const {
+    std::lock_guard lock(mutex_);
+    return received_.Dropped();
+}
+
 bool TransportLink::Fail(std::string reason) {
     std::lock_guard lock(mutex_);
     lastError_ = std::move(reason);

@@ -3,6 +3,7 @@
 
 #include <QObject>
 #include <atomic>
+#include <cstdint>
 #include <mutex>
 #include <optional>
 #include <string>
@@ -51,6 +52,9 @@ public:
     int Count() const;
     std::optional<Instant> ArrivalOf(int index) const;
     void ClearReceived();
+    // How many received characters may wait unread; those beyond are dropped and counted.
+    void SetInputCapacity(std::size_t characters);
+    std::uint64_t DroppedInput() const;
     // Always false, for the setters: `reason` is the last error from now on.
     bool Fail(std::string reason);
     void ClearError();

@@ -58,6 +58,11 @@ public:
     // Where the line tells what it does about an adapter that echoes.
     using EchoSource = std::function<std::optional<EchoReport>()>;
     void SetEchoSource(EchoSource source) { echoSource_ = std::move(source); }
+    // Received bytes the line has dropped since the program began, beyond what it keeps.
+    void SetDroppedSource(std::function<std::uint64_t()> source) {
+        droppedSource_ = std::move(source);
+    }
+    std::uint64_t DroppedInput() const { return droppedSource_ ? droppedSource_() : 0; }
 
     CycleSink& CycleEvents() { return cycleEvents_; }
     ScanSink& ScanEvents() { return scanEvents_; }
@@ -157,6 +162,7 @@ private:
     TrafficLog traffic_;
     std::optional<UartErrorCounts> countsAtStart_;
     EchoSource echoSource_;
+    std::function<std::uint64_t()> droppedSource_;
     std::optional<EchoReport> echoAtStart_;
     LocalDateTime requestWritten_;
     bool running_ = false;

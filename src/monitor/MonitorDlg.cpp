@@ -326,6 +326,10 @@ void MonitorDlg::RefreshSummary() {
     } else {
         text += "none yet, counted from the start of a run";
     }
+    if (const std::uint64_t dropped = monitor_.DroppedInput(); dropped > 0) {
+        text += "\nInput dropped: " +
+                QString::fromStdString(DroppedInputNotice(dropped, monitor_.Line().baud));
+    }
     if (const std::optional<Duration> roundTrip = monitor_.RoundTrip()) {
         text += QString::asprintf("\nPort across the network: round trip %.2f ms, in every "
                                   "answer's time",

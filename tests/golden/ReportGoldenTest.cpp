@@ -175,6 +175,7 @@ TEST(ReportGolden, ATestRunAsJson) {
               "            \"wrongCount\": 2\n"
               "        }\n"
               "    ],\n"
+              "    \"dropped\": 0,\n"
               "    \"ended\": \"2026-12-09T08:00:02+01:00\",\n"
               "    \"errorLimit\": false,\n"
               "    \"errors\": 6,\n"
@@ -355,6 +356,7 @@ TEST(ReportGolden, AModbusTestRunAsJson) {
         "            \"wrongSource\": 0\n"
         "        }\n"
         "    ],\n"
+        "    \"dropped\": 0,\n"
         "    \"ended\": \"2026-12-09T08:00:01+01:00\",\n"
         "    \"errorLimit\": false,\n"
         "    \"errors\": 4,\n"
@@ -532,6 +534,7 @@ TEST_F(ListenGolden, TheJsonReportAndTheCsvFiles) {
             "wrongCount": 1
         }
     ],
+    "dropped": 0,
     "ended": "2026-12-09T08:00:02+01:00",
     "heard": {
         "busyPercent": 3.5,

@@ -244,6 +244,7 @@ TEST(SettingsSearchGolden, TheOrderOfSettingsAFindItsConfirmationAndTheResult) {
     "allSettings": true,
     "cfgSetting": "9600 7E1",
     "command": "scan",
+    "dropped": 0,
     "ended": "2026-12-09T08:06:17+01:00",
     "finds": [
         {
