@@ -2,7 +2,9 @@
 #include "cli/CliOptions.h"
 
 #include <algorithm>
+#include <filesystem>
 #include <map>
+#include <system_error>
 
 #include "cli/CliValues.h"
 #include "core/DeviceTable.h"
@@ -65,6 +67,25 @@ const std::map<CliCommand, std::vector<std::string>>& OptionsTaken() {
         {CliCommand::ListPorts, {"--port"}},
     };
     return taken;
+}
+
+// Whether two names reach one file: "x.lst" and "./x.lst", a folder's name and its way back,
+// a symbolic link and where it points, two hard links to one file.
+bool SameFile(const std::string& one, const std::string& other) {
+    namespace fs = std::filesystem;
+    if (one == other) {
+        return true;
+    }
+    std::error_code error;
+    const auto resolved = [&error](const std::string& name) {
+        // The part that exists is followed through its links; the rest is taken as written.
+        fs::path path = fs::weakly_canonical(fs::absolute(name, error), error);
+        return error ? fs::absolute(name, error).lexically_normal() : path;
+    };
+    if (resolved(one) == resolved(other)) {
+        return true;
+    }
+    return fs::exists(one, error) && fs::exists(other, error) && fs::equivalent(one, other, error);
 }
 
 // What the options' protocol does not go with; empty when all is well.
@@ -325,7 +346,8 @@ CliOptions ParseCliArguments(const std::vector<std::string>& arguments) {
         {"--stats", &options.statsFile}};
     for (std::size_t i = 0; i < files.size(); ++i) {
         for (std::size_t j = i + 1; j < files.size(); ++j) {
-            if (!files[i].second->empty() && *files[i].second == *files[j].second) {
+            if (!files[i].second->empty() && !files[j].second->empty() &&
+                SameFile(*files[i].second, *files[j].second)) {
                 options.error = files[i].first + " and " + files[j].first + " name the same file";
                 return options;
             }

@@ -82,7 +82,7 @@ QCoro::Task<std::vector<CounterReading>> ReadControllerCounters(
         const Asked asked = co_await Ask(port, primo, request);
         if (!asked.bytes) {
             readings[i].failure = asked.failure;
-            done[i] = true;
+            done[i] = !asked.heard;  // one whose answer was spoiled is still read
             continue;
         }
         const std::optional<CounterAnswer> answer = ReadCounterAnswer(request, *asked.bytes);

@@ -3,6 +3,10 @@
 // the option and its allowed values for anything else.
 
 #include <gtest/gtest.h>
+#include <unistd.h>
+
+#include <filesystem>
+#include <fstream>
 
 #include "cli/CliOptions.h"
 #include "serial/PortService.h"
@@ -160,6 +164,33 @@ TEST(CliOptionsTest, EveryInvalidCommandLineIsRefusedWithAMessageThatNamesThePro
             << "got \"" << options.error << "\" for: " << ::testing::PrintToString(bad.arguments);
         EXPECT_EQ(options.error.find('\n'), std::string::npos);
     }
+}
+
+TEST(CliOptionsTest, TwoSpellingsOfOneFileAreCaughtBeforeAnythingIsSent) {
+    namespace fs = std::filesystem;
+    const fs::path folder =
+        fs::temp_directory_path() / ("cli-options-" + std::to_string(::getpid()));
+    fs::create_directories(folder / "sub");
+    { std::ofstream(folder / "x.lst") << ""; }
+    fs::create_symlink(folder / "x.lst", folder / "link.lst");
+    const std::string x = (folder / "x.lst").string();
+    const std::vector<std::pair<std::string, std::string>> same{
+        {x, (folder / "." / "x.lst").string()},
+        {x, (folder / "sub" / ".." / "x.lst").string()},
+        {x, (folder / "link.lst").string()},  // a link and the file it names
+        // Neither there yet: written the same way, after the folders' own links.
+        {(folder / "new.csv").string(), (folder / "sub" / ".." / "new.csv").string()},
+    };
+    for (const auto& [one, other] : same) {
+        EXPECT_EQ(Parse({"test", "--addresses", "A", "--lst", one, "--traffic", other}).error,
+                  "--lst and --traffic name the same file")
+            << one << " " << other;
+    }
+    EXPECT_EQ(Parse({"test", "--addresses", "A", "--lst", x, "--traffic",
+                     (folder / "sub" / "x.lst").string()})
+                  .error,
+              "");
+    fs::remove_all(folder);
 }
 
 TEST(CliOptionsTest, Rs485IsALineOptionOfEveryCommandWithALine) {
