@@ -13,68 +13,20 @@
 #include "core/RegularFile.h"
 #include "protocol/Protocols.h"
 #include "protocol/modbus/ModbusRtuResponder.h"
+#include "sim/DescriptionReader.h"
 
 namespace tarvel {
 namespace {
+
+using namespace description;
 
 // Metres of cable from the host's end: far beyond what an RS-485 line reaches.
 constexpr double kLongestLine = 10000.0;
 // The characters a controller's name of itself may have.
 constexpr std::size_t kLongestIdentity = 64;
 
-// Thrown inside the reader only, with the whole message.
-struct Refusal {
-    std::string message;
-};
-
-// How far apart two names are in single-letter edits, for a member that looks mistyped.
-std::size_t EditDistance(const std::string& a, const std::string& b) {
-    std::vector<std::size_t> row(b.size() + 1);
-    for (std::size_t j = 0; j <= b.size(); ++j) {
-        row[j] = j;
-    }
-    for (std::size_t i = 1; i <= a.size(); ++i) {
-        std::size_t diagonal = row[0];
-        row[0] = i;
-        for (std::size_t j = 1; j <= b.size(); ++j) {
-            const std::size_t above = row[j];
-            const bool same = std::tolower(static_cast<unsigned char>(a[i - 1])) ==
-                              std::tolower(static_cast<unsigned char>(b[j - 1]));
-            row[j] = std::min({row[j] + 1, row[j - 1] + 1, diagonal + (same ? 0 : 1)});
-            diagonal = above;
-        }
-    }
-    return row[b.size()];
-}
-
-std::string Joined(const std::vector<std::string>& names) {
-    std::string text;
-    for (const std::string& name : names) {
-        text += (text.empty() ? "" : ", ") + name;
-    }
-    return text;
-}
-
-// A number as a message quotes it, the shortest way that reads back the same, with a decimal
-// point in any locale.
-std::string NumberShown(double value) {
-    char text[32];
-    const auto [end, failure] = std::to_chars(text, text + sizeof text, value);
-    return failure == std::errc() ? std::string(text, end) : std::string("?");
-}
-
 Duration Milliseconds(double ms) {
     return std::chrono::duration_cast<Duration>(std::chrono::duration<double, std::milli>(ms));
-}
-
-// A string of the file as a message quotes it.
-std::string Shown(const std::string& text) { return JsonQuoted(text, 16); }
-
-// A member name of the file in the path of a message: unquoted, as the format's own names are,
-// but as short and as harmless to the terminal as a quoted string.
-std::string NameShown(const std::string& name) {
-    const std::string quoted = Shown(name);
-    return quoted.substr(1, quoted.size() - 2);
 }
 
 std::string AddressShown(char address) {
@@ -85,9 +37,9 @@ std::string AddressShown(char address) {
 }
 
 // Reads the meaning of a parsed document, refusing with the file, the line and the member.
-class Describer {
+class Describer : DescriptionReader {
 public:
-    explicit Describer(const std::string& fileName) : file_(fileName) {}
+    using DescriptionReader::DescriptionReader;
 
     SimulatedLine Line(const JsonValue& document) {
         if (document.kind != JsonValue::Kind::Object) {
@@ -163,126 +115,6 @@ public:
     }
 
 private:
-    [[noreturn]] void Fail(int line, const std::string& path, const std::string& message) const {
-        throw Refusal{file_ + ":" + std::to_string(line) + ": " +
-                      (path.empty() ? "" : path + ": ") + message};
-    }
-    [[noreturn]] void Fail(const JsonValue& at, const std::string& path,
-                           const std::string& message) const {
-        Fail(at.line, path, message);
-    }
-
-    // Every member must be one of `allowed`, or of `unlisted` (taken, but not named to the
-    // operator): a mistyped name would otherwise be passed over, and the line would quietly
-    // behave otherwise than its file says.
-    void Members(const JsonValue& object, const std::string& path,
-                 const std::vector<std::string>& allowed,
-                 const std::vector<std::string>& unlisted = {}) const {
-        std::vector<std::string> known = allowed;
-        known.insert(known.end(), unlisted.begin(), unlisted.end());
-        for (const JsonMember& member : object.members) {
-            if (std::find(known.begin(), known.end(), member.name) != known.end()) {
-                continue;
-            }
-            const std::string shown = NameShown(member.name);
-            const std::string where = path.empty() ? shown : path + "." + shown;
-            std::string message = "unknown member";
-            for (const std::string& name : known) {
-                if (EditDistance(member.name, name) <= std::max<std::size_t>(1, name.size() / 4)) {
-                    message += " (did you mean \"" + name + "\"?)";
-                    break;
-                }
-            }
-            Fail(member.value, where,
-                 message + "; " + (path.empty() ? "a line description" : path) + " has " +
-                     Joined(allowed));
-        }
-    }
-
-    static const JsonValue* Find(const JsonValue& object, const std::string& name) {
-        for (const JsonMember& member : object.members) {
-            if (member.name == name) {
-                return &member.value;
-            }
-        }
-        return nullptr;
-    }
-
-    void Expect(const JsonValue& value, const std::string& path, JsonValue::Kind kind) const {
-        if (value.kind != kind) {
-            Fail(value, path,
-                 "must be " + JsonKindName(kind) + ", not " + JsonKindName(value.kind));
-        }
-    }
-
-    double Number(const JsonValue& value, const std::string& path, double least,
-                  double most) const {
-        const std::string range = NumberShown(least) + " to " + NumberShown(most);
-        if (value.kind != JsonValue::Kind::Number) {
-            Fail(value, path,
-                 "must be a number from " + range + ", not " + JsonKindName(value.kind));
-        }
-        if (!(value.number >= least && value.number <= most)) {
-            Fail(value, path, value.text + " is out of range (" + range + ")");
-        }
-        return value.number;
-    }
-
-    long long Whole(const JsonValue& value, const std::string& path, long long least,
-                    long long most) const {
-        const double number =
-            Number(value, path, static_cast<double>(least), static_cast<double>(most));
-        if (number != std::floor(number)) {
-            Fail(value, path, value.text + " is not a whole number");
-        }
-        return static_cast<long long>(number);
-    }
-
-    bool Boolean(const JsonValue& value, const std::string& path) const {
-        Expect(value, path, JsonValue::Kind::Boolean);
-        return value.boolean;
-    }
-
-    std::string Word(const JsonValue& value, const std::string& path,
-                     const std::vector<std::string>& allowed) const {
-        if (value.kind != JsonValue::Kind::String) {
-            Fail(value, path,
-                 "must be one of " + Quoted(allowed) + ", not " + JsonKindName(value.kind));
-        }
-        if (std::find(allowed.begin(), allowed.end(), value.text) == allowed.end()) {
-            Fail(value, path, Shown(value.text) + " is none of " + Quoted(allowed));
-        }
-        return value.text;
-    }
-
-    // A string of at most `longest` bytes, of printable ASCII: it goes into answers whose
-    // readers show it as text.
-    std::string Text(const JsonValue& value, const std::string& path, std::size_t longest) const {
-        Expect(value, path, JsonValue::Kind::String);
-        if (value.text.size() > longest) {
-            Fail(value, path, "is longer than " + std::to_string(longest) + " characters");
-        }
-        for (const char c : value.text) {
-            if (c < ' ' || c > '~') {
-                Fail(value, path,
-                     Shown(value.text) + " holds a character that is not printable "
-                                         "ASCII");
-            }
-        }
-        return value.text;
-    }
-
-    static std::string Quoted(const std::vector<std::string>& words) {
-        std::string text;
-        for (std::size_t i = 0; i < words.size(); ++i) {
-            text += (i == 0                  ? ""
-                     : i + 1 == words.size() ? " or "
-                                             : ", ") +
-                    ("\"" + words[i] + "\"");
-        }
-        return text;
-    }
-
     char Address(const JsonValue& value, const std::string& path) const {
         static const char kAddresses[] =
             "a bus address: one character, A to Z, [ \\ ] ^ _ ` a to ~, \\u007f or @";
@@ -590,7 +422,6 @@ private:
         return master;
     }
 
-    std::string file_;
     const Protocol* protocol_ = &DefaultProtocol();
     bool rtu_ = false;
 };
