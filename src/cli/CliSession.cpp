@@ -88,10 +88,13 @@ LineDescription CliSession::Line() const {
 }
 
 Provenance CliSession::MadeOf(bool usesLine) const {
+    if (usesLine) {
+        droppedReported_ = host_.line.DroppedInput();
+    }
     return Provenance{started_, host_.scheduler.LocalNow(),
                       usesLine ? std::optional<LineDescription>(Line()) : std::nullopt,
                       usesLine ? host_.line.Echo() : std::nullopt,
-                      usesLine ? host_.line.DroppedInput() : 0};
+                      usesLine ? *droppedReported_ : 0};
 }
 
 void CliSession::NoteEcho() {
@@ -143,7 +146,8 @@ QCoro::Task<int> CliSession::Run() {
     try {
         const int status = co_await RunCommand();
         // A port that floods is told once, whatever the command made of the rest.
-        if (const std::uint64_t dropped = host_.line.DroppedInput(); dropped > 0) {
+        if (const std::uint64_t dropped = droppedReported_.value_or(host_.line.DroppedInput());
+            dropped > 0) {
             const std::optional<LineSettings> settings = ParseSettingsText(SettingsText(primo_));
             host_.err << "line-tarvel-cli: "
                       << DroppedInputNotice(dropped, settings ? settings->baud : 0) << "\n";

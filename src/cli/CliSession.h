@@ -2,6 +2,7 @@
 #pragma once
 
 #include <QCoroTask>
+#include <cstdint>
 #include <functional>
 #include <iosfwd>
 #include <memory>
@@ -109,6 +110,9 @@ private:
     void NoteEcho();
     bool echoNoted_ = false;
     long undecidedNoted_ = 0;
+    // The dropped input the last document told of, so that the notice on standard error gives
+    // the same count: the line goes on dropping until it is closed.
+    mutable std::optional<std::uint64_t> droppedReported_;
 
     // One file each.
     QCoro::Task<int> Scan();

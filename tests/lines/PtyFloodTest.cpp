@@ -10,7 +10,10 @@
 #include <termios.h>
 #include <unistd.h>
 
+#include <QProcess>
+#include <QRegularExpression>
 #include <atomic>
+#include <chrono>
 #include <thread>
 
 #include "lines/EchoCancellingLine.h"
@@ -123,6 +126,33 @@ TEST_F(PtyFlood, TheLayerThatTakesTheEchoOffKeepsNoMoreThanTheLineBelowIt) {
     const std::size_t capacity = InputCapacity(LineSettings{9600, Parity::None, 8, 1});
     EXPECT_LE(static_cast<std::size_t>(echo.InBufferCount()), 2 * capacity);
     EXPECT_GT(echo.DroppedInput(), 1'000'000u);
+}
+
+// The command-line program under a flood, at the 4800 baud it listens at unless told: its
+// --duration holds, and the drop is told once on standard error with the very count of its JSON.
+TEST_F(PtyFlood, ListenEndsOnTimeAndTellsTheDropOnceWithTheCountOfItsJson) {
+    Flood();
+    QProcess program;
+    const auto started = std::chrono::steady_clock::now();
+    program.start(
+        QStringLiteral(TARVEL_CLI_PROGRAM),
+        {"listen", "--port", QString::fromStdString(device), "--duration", "2", "--json"});
+    ASSERT_TRUE(program.waitForFinished(10000));
+    const auto took = std::chrono::steady_clock::now() - started;
+    const QString out = QString::fromUtf8(program.readAllStandardOutput());
+    const QString err = QString::fromUtf8(program.readAllStandardError());
+    EXPECT_LT(took, 3500ms);
+
+    const QRegularExpressionMatch inJson = QRegularExpression(R"("dropped": ?(\d+))").match(out);
+    ASSERT_TRUE(inJson.hasMatch()) << out.left(2000).toStdString();
+    const QRegularExpression notice(
+        R"(the port delivers far more than 4800 baud can carry: (\d+) bytes dropped; is this the )"
+        R"(right port and speed\?)");
+    QRegularExpressionMatchIterator notices = notice.globalMatch(err);
+    ASSERT_TRUE(notices.hasNext()) << err.toStdString();
+    EXPECT_EQ(notices.next().captured(1), inJson.captured(1));
+    EXPECT_FALSE(notices.hasNext()) << err.toStdString();
+    EXPECT_GT(inJson.captured(1).toULongLong(), 100'000u);
 }
 
 }  // namespace
