@@ -47,7 +47,8 @@ struct PortSettingsText {
 };
 
 // Puts the operator's settings back into the shared state and onto the line, however the
-// search ends; an exception included.
+// search ends; an exception included. A search that ends as it should awaits the line's taking
+// them, as it does every setting's.
 class SettingsRestore {
 public:
     SettingsRestore(Primo& primo, SerialLine& line)
@@ -56,17 +57,29 @@ public:
     SettingsRestore& operator=(const SettingsRestore&) = delete;
     ~SettingsRestore() { Restore(); }
     void Restore() {
-        if (done_) {
-            return;
-        }
-        done_ = true;
-        saved_.Into(primo_);
-        if (line_.PortOpen()) {
+        if (Back()) {
             line_.SetSettings(SettingsText(primo_));
+        }
+    }
+    QCoro::Task<> RestoreAsync(Scheduler& scheduler) {
+        if (Back()) {
+            // Named, not a temporary of the co_await: g++ 12 destroys such temporaries twice.
+            const std::string text = SettingsText(primo_);
+            co_await line_.SetSettingsAsync(scheduler, text);
         }
     }
 
 private:
+    // Puts them back into the shared state, once: whether the line is to take them too.
+    bool Back() {
+        if (done_) {
+            return false;
+        }
+        done_ = true;
+        saved_.Into(primo_);
+        return line_.PortOpen();
+    }
+
     Primo& primo_;
     SerialLine& line_;
     PortSettingsText saved_;
@@ -125,17 +138,18 @@ Duration SearchAnswerWindow(const SearchSetting& setting, const SearchTimings& t
 SettingsSearch::SettingsSearch(Primo& primo, PortService& port, SearchTimings timings)
     : primo_(primo), port_(port), timings_(timings) {}
 
-std::optional<std::string> SettingsSearch::Apply(const SearchSetting& setting) {
+QCoro::Task<std::optional<std::string>> SettingsSearch::Apply(const SearchSetting& setting) {
     primo_.BaudText = SignedNumberText(setting.baud);
     primo_.ParityText = std::string(1, ParityLetter(setting.parity));
     primo_.DataBitsText = std::to_string(setting.DataBits());
     primo_.StopBitsText = SignedNumberText(setting.stopBits);
     SerialLine& line = port_.Line();
-    if (line.SetSettings(SettingsText(primo_))) {
-        return std::nullopt;
+    const std::string text = SettingsText(primo_);
+    if (co_await line.SetSettingsAsync(port_.Time(), text)) {
+        co_return std::nullopt;
     }
-    return line.LastError().empty() ? std::string("the port refused the settings")
-                                    : line.LastError();
+    co_return line.LastError().empty() ? std::string("the port refused the settings")
+                                       : line.LastError();
 }
 
 QCoro::Task<SearchEnd> SettingsSearch::Search(LineUse::Lease lease,
@@ -165,7 +179,8 @@ QCoro::Task<SearchEnd> SettingsSearch::Search(LineUse::Lease lease,
             lineFailure_ = "the serial port has not sent its output for two seconds";
             break;
         }
-        if (const auto refusal = Apply(setting)) {
+        const std::optional<std::string> refusal = co_await Apply(setting);
+        if (refusal) {
             if (!line.PortOpen()) {
                 lineFailure_ = *refusal;
                 break;
@@ -227,7 +242,7 @@ QCoro::Task<SearchEnd> SettingsSearch::Search(LineUse::Lease lease,
     if (lineFailure_.empty() && line.PortOpen()) {
         co_await AwaitOutputDrained(line, port_.Time());
     }
-    restore.Restore();
+    co_await restore.RestoreAsync(port_.Time());
     line.Input();
     lease.Release();
     end.stopped = stopped;

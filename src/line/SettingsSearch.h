@@ -127,7 +127,7 @@ private:
     QCoro::Task<std::optional<Exchange>> Ask(int index, int attempt, Duration window);
     // Applies `setting` to the open line through the shared state; the host's reason when the
     // port refused it.
-    std::optional<std::string> Apply(const SearchSetting& setting);
+    QCoro::Task<std::optional<std::string>> Apply(const SearchSetting& setting);
     template <typename Call>
     void Tell(Call call) {
         for (SearchSink* sink : sinks_) {

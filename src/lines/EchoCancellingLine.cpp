@@ -59,6 +59,20 @@ bool EchoCancellingLine::SetSettings(std::string_view settingsText) {
     if (!line_.SetSettings(settingsText)) {
         return false;
     }
+    SettingsTaken(settingsText);
+    return true;
+}
+
+QCoro::Task<bool> EchoCancellingLine::SetSettingsAsync(Scheduler& scheduler,
+                                                       std::string settingsText) {
+    if (!co_await line_.SetSettingsAsync(scheduler, settingsText)) {
+        co_return false;
+    }
+    SettingsTaken(settingsText);
+    co_return true;
+}
+
+void EchoCancellingLine::SettingsTaken(std::string_view settingsText) {
     if (const std::optional<LineSettings> settings = ParseSettingsText(settingsText)) {
         characterTime_ = CharacterTime(*settings);
         capacity_ = InputCapacity(*settings);
@@ -69,7 +83,6 @@ bool EchoCancellingLine::SetSettings(std::string_view settingsText) {
         Pump();
         Release();
     }
-    return true;
 }
 
 void EchoCancellingLine::PurgeReceived() {

@@ -71,6 +71,7 @@ public:
     int InBufferCount() override;
     std::optional<Instant> ArrivalOf(int index) const override;
     QCoro::Task<bool> OpenAsync(Scheduler& scheduler) override;
+    QCoro::Task<bool> SetSettingsAsync(Scheduler& scheduler, std::string settingsText) override;
     void PurgeReceived() override;
     // The layers below, and what this one has found.
     void Diagnose(LineDiagnostics& report) const override;
@@ -108,6 +109,8 @@ private:
     void Deadline();
     void ArmDeadline();
     void Forget();
+    // The line below took `settingsText`.
+    void SettingsTaken(std::string_view settingsText);
     bool Echoing() const { return mode_ == EchoMode::On || found_; }
     // Characters this line has to read.
     int Waiting() const;

@@ -5,6 +5,7 @@
 #include <optional>
 #include <string>
 #include <string_view>
+#include <utility>
 
 #include "lines/SerialLine.h"
 
@@ -39,6 +40,9 @@ public:
     std::string LastError() const override { return below_.LastError(); }
     QCoro::Task<bool> OpenAsync(Scheduler& scheduler) override {
         return below_.OpenAsync(scheduler);
+    }
+    QCoro::Task<bool> SetSettingsAsync(Scheduler& scheduler, std::string settingsText) override {
+        return below_.SetSettingsAsync(scheduler, std::move(settingsText));
     }
     void PurgeReceived() override { below_.PurgeReceived(); }
     void LowerRequestToSend() override { below_.LowerRequestToSend(); }

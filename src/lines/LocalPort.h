@@ -50,7 +50,7 @@ public:
     // used when its driver has none; closing puts back the mode it had. Nothing: left as it is.
     void SetRs485(std::optional<Rs485Mode> mode) { rs485_ = mode; }
 
-    bool OpensAside() const override { return false; }
+    bool HoldsCaller() const override { return false; }
     std::string Open(const std::string& device, const LineSettings& settings) override;
     // The port's thread has marked the link open already, or closed again on a loss.
     bool Opened() override { return link_.open; }

@@ -6,6 +6,7 @@
 
 #include <gensio/gensio>
 
+#include <algorithm>
 #include <atomic>
 #include <thread>
 
@@ -144,13 +145,26 @@ struct NetworkPort::Session final : gensios::Serial_Event {
     }
 
     // The service thread: handles the connection's events until told to stop, and measures the
-    // round trip again now and then.
+    // round trip again now and then. A COM port server that leaves the query unanswered for
+    // kSilenceLimit has stopped serving the connection, though the host's TCP still holds it:
+    // the line is taken as lost, rather than every controller behind it as silent.
     void Serve() {
         while (!stopping) {
-            gensios::gensio_time left = ToGensio(kRoundTripEvery);
+            Duration wait = kRoundTripEvery;
+            if (measuring) {
+                wait = std::max(Duration::zero(),
+                                std::min(wait, querySent.load() + kSilenceLimit - clock.Now()));
+            }
+            gensios::gensio_time left = ToGensio(wait);
             const int woken = stopWaiter.wait(1, &left);
-            if (woken != 0 && !stopping && !lost && serial != nullptr) {
+            if (woken == 0 || stopping || lost || serial == nullptr) {
+                continue;
+            }
+            if (!measuring) {
                 MeasureRoundTrip();
+            } else if (clock.Now() - querySent.load() >= kSilenceLimit) {
+                Lose("the server has not answered a COM port control request for " +
+                     Seconds(kSilenceLimit));
             }
         }
     }
@@ -175,7 +189,8 @@ struct NetworkPort::Session final : gensios::Serial_Event {
         if (!query) {
             query = std::make_unique<Query>(*this);
         }
-        static_cast<Query&>(*query).sent = clock.Now();
+        querySent = clock.Now();
+        static_cast<Query&>(*query).sent = querySent;
         try {
             serial->baud(0, query.get());
         } catch (const gensios::gensio_error&) {
@@ -244,7 +259,15 @@ struct NetworkPort::Session final : gensios::Serial_Event {
                 return refused;
             }
         }
+        serving = true;
         return {};
+    }
+
+    // From the program's thread, before a close: a request still awaiting its reply on another
+    // thread gives up now rather than at its time limit.
+    void Interrupt() {
+        closing = true;
+        reply.waiter.wake();
     }
 
     std::string Apply(const LineSettings& settings) {
@@ -267,8 +290,19 @@ struct NetworkPort::Session final : gensios::Serial_Event {
                 return text + ": cannot set the " + what + ": " + error.what();
             }
             if (!reply.Await(kNegotiationTimeout)) {
-                return text + ": the server did not answer the request for the " + what +
-                       " within " + Seconds(kNegotiationTimeout);
+                if (closing) {
+                    return text + " was closed while its " + what + " was being set";
+                }
+                const std::string silence =
+                    std::string("the server did not answer the request for the ") + what +
+                    " within " + Seconds(kNegotiationTimeout);
+                // An open line whose server has stopped answering is lost: its settings are
+                // no longer known, and what it passes on is not to be trusted.
+                if (serving) {
+                    Lose(silence);
+                    return text + " was lost: " + silence;
+                }
+                return text + ": " + silence;
             }
             if (reply.error != 0) {
                 return text + ": the server refused the " + what + ": " +
@@ -288,6 +322,9 @@ struct NetworkPort::Session final : gensios::Serial_Event {
                  {"stop bits",
                   [&](Reply* r) { serial->stopbits(static_cast<unsigned>(settings.stopBits), r); }},
              }) {
+            if (closing || lost) {
+                return text + " was closed while its settings were being set";
+            }
             if (std::string failure = request(step.first, step.second); !failure.empty()) {
                 return failure;
             }
@@ -346,6 +383,8 @@ struct NetworkPort::Session final : gensios::Serial_Event {
     std::thread service;
     std::atomic<bool> stopping = false;
     std::atomic<bool> lost = false;
+    std::atomic<bool> serving = false;  // opened, settings and all
+    std::atomic<bool> closing = false;
 
     std::recursive_mutex writing;  // the library may call write_ready from inside a write
     std::string pending;
@@ -353,6 +392,7 @@ struct NetworkPort::Session final : gensios::Serial_Event {
 
     std::unique_ptr<gensios::Serial_Op_Done> query;
     std::atomic<bool> measuring = false;
+    std::atomic<Instant> querySent = Instant{};
     std::atomic<Duration> roundTrip = Duration::zero();
     std::atomic<bool> measured = false;
 };
@@ -395,6 +435,9 @@ std::string NetworkPort::Apply(const LineSettings& settings) {
 }
 
 void NetworkPort::Close() {
+    if (const std::shared_ptr<Session> session = Current()) {
+        session->Interrupt();
+    }
     std::lock_guard closing(sessionMutex_);
     Replace(nullptr);
 }

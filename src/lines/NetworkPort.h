@@ -29,14 +29,17 @@ public:
     static constexpr Duration kNegotiationTimeout = 1s;
     // How often the round trip is measured again on an open COM port connection.
     static constexpr Duration kRoundTripEvery = 5s;
+    // How long a COM port server may leave such a measurement unanswered before the line is
+    // taken as lost.
+    static constexpr Duration kSilenceLimit = 3s;
 
     explicit NetworkPort(TransportLink& link);
     ~NetworkPort() override;
     NetworkPort(const NetworkPort&) = delete;
     NetworkPort& operator=(const NetworkPort&) = delete;
 
-    // A connection that is not there yet holds its caller.
-    bool OpensAside() const override { return true; }
+    // A connection that is not there yet, and a server's reply to a request, hold the caller.
+    bool HoldsCaller() const override { return true; }
     // Connects to the address `device` names and, for a COM port connection, negotiates and
     // applies `settings`; blocks the calling thread for at most the two time-outs.
     std::string Open(const std::string& device, const LineSettings& settings) override;

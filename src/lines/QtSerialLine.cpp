@@ -37,18 +37,42 @@ bool QtSerialLine::SetCommPort(std::int16_t number) {
     return true;
 }
 
-bool QtSerialLine::SetSettings(std::string_view settingsText) {
+bool QtSerialLine::TakeSettings(std::string_view settingsText) {
     const auto settings = ParseSettingsText(settingsText);
     if (!settings) {
         return link_.Fail("the settings \"" + std::string(settingsText) + "\" are not valid");
     }
     settings_ = *settings;
     link_.SetInputCapacity(InputCapacity(settings_));
+    return true;
+}
+
+bool QtSerialLine::SetSettings(std::string_view settingsText) {
+    if (!TakeSettings(settingsText)) {
+        return false;
+    }
     if (!link_.open) {
         return true;
     }
     const std::string refused = current_->Apply(settings_);
     return refused.empty() || link_.Fail(refused);
+}
+
+QCoro::Task<bool> QtSerialLine::SetSettingsAsync(Scheduler& scheduler, std::string settingsText) {
+    if (!link_.open || !current_->HoldsCaller()) {
+        co_return SetSettings(settingsText);
+    }
+    if (!TakeSettings(settingsText)) {
+        co_return false;
+    }
+    // Applied on another thread: the window goes on while the far end answers, or does not.
+    // The transport stays the line's meanwhile; a close waits for the requests to end.
+    std::function<std::string()> apply = [transport = current_, settings = settings_] {
+        return transport->Apply(settings);
+    };
+    Aside<std::string> applying(scheduler, std::move(apply));
+    const std::string refused = co_await applying;
+    co_return refused.empty() || link_.Fail(refused);
 }
 
 bool QtSerialLine::SetInputLen(std::int16_t length) {
@@ -106,7 +130,7 @@ bool QtSerialLine::FinishOpen(std::string failure) {
 
 QCoro::Task<bool> QtSerialLine::OpenAsync(Scheduler& scheduler) {
     const std::optional<std::string> device = ports_.DeviceFor(number_);
-    if (link_.open || !device || !For(*device).OpensAside()) {
+    if (link_.open || !device || !For(*device).HoldsCaller()) {
         co_return SetPortOpen(true);
     }
     // Opened on another thread: the window goes on meanwhile. Until it is done the line reads

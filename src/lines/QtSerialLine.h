@@ -45,6 +45,7 @@ public:
     std::optional<Instant> ArrivalOf(int index) const override;
     std::string LastError() const override;
     QCoro::Task<bool> OpenAsync(Scheduler& scheduler) override;
+    QCoro::Task<bool> SetSettingsAsync(Scheduler& scheduler, std::string settingsText) override;
     void PurgeReceived() override;
     void LowerRequestToSend() override;
     void Diagnose(LineDiagnostics& report) const override;
@@ -61,6 +62,8 @@ private:
     // (a connection that was lost), and nothing received before is left.
     Transport& Take(const std::string& device);
     bool FinishOpen(std::string failure);
+    // Takes `settingsText` as the line's; false when it is not valid.
+    bool TakeSettings(std::string_view settingsText);
 
     const PortMap& ports_;
     std::int16_t number_ = 1;

@@ -115,6 +115,10 @@ public:
     // takes time (a connection to a port across the network, made on another thread under time
     // limits of its own). A line that opens at once opens here and now.
     virtual QCoro::Task<bool> OpenAsync(Scheduler& scheduler) = 0;
+    // Gives the line new settings as SetSettings does, without holding the caller's thread while
+    // the far end of an open port across the network takes them (a request and its reply for
+    // each setting). A line that takes them at once takes them here and now.
+    virtual QCoro::Task<bool> SetSettingsAsync(Scheduler& scheduler, std::string settingsText) = 0;
     // Drops what the far end holds received and not yet passed on (a serial device server's
     // buffer); a port of this host keeps nothing there.
     virtual void PurgeReceived() = 0;

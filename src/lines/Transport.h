@@ -84,15 +84,17 @@ class Transport {
 public:
     virtual ~Transport() = default;
 
-    // Whether Open may hold its caller for long (a connection across the network), so that a
-    // line opened without waiting runs it on another thread.
-    virtual bool OpensAside() const = 0;
+    // Whether Open and Apply may hold their caller for long (a connection across the network,
+    // a request to its far end), so that a line asked not to wait runs them on another thread.
+    virtual bool HoldsCaller() const = 0;
     // Opens `device` with `settings`; the reason of a failure, empty when open.
     virtual std::string Open(const std::string& device, const LineSettings& settings) = 0;
     // On the program's thread, once Open has succeeded: the link reads open from now on, unless
     // the port was lost meanwhile (false; the link has the reason).
     virtual bool Opened() = 0;
-    // Gives the open port new settings; the reason of a refusal, empty when taken.
+    // Gives the open port new settings; the reason of a refusal, empty when taken. A
+    // transport that holds its caller may be given them from another thread while the
+    // program's thread goes on using the port.
     virtual std::string Apply(const LineSettings& settings) = 0;
     // Closes the port, or lets go of one that was lost; nothing to do when closed.
     virtual void Close() = 0;

@@ -51,6 +51,11 @@ QCoro::Task<bool> SimulatedSerialLine::OpenAsync(Scheduler& /*scheduler*/) {
     co_return SetPortOpen(true);
 }
 
+QCoro::Task<bool> SimulatedSerialLine::SetSettingsAsync(Scheduler& /*scheduler*/,
+                                                        std::string settingsText) {
+    co_return SetSettings(settingsText);
+}
+
 bool SimulatedSerialLine::SetPortOpen(bool open) {
     if (open == open_) {
         return true;

@@ -46,6 +46,7 @@ public:
     std::string LastError() const override { return lastError_; }
     // Opens at once.
     QCoro::Task<bool> OpenAsync(Scheduler& scheduler) override;
+    QCoro::Task<bool> SetSettingsAsync(Scheduler& scheduler, std::string settingsText) override;
     // Nothing is held at the far end of a simulated wire.
     void PurgeReceived() override {}
     // The simulated line keeps no driver counts.

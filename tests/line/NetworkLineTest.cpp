@@ -20,11 +20,13 @@
 
 #include "engine/TestCycle.h"
 #include "line/LineDetector.h"
+#include "line/SettingsSearch.h"
 #include "lines/QtSerialLine.h"
 #include "platform/QtScheduler.h"
 #include "protocol/Protocols.h"
 #include "serial/PortService.h"
 #include "sim/PtyBusHost.h"
+#include "support/FakeComPortServer.h"
 #include "support/LineRig.h"
 #include "support/MissingTool.h"
 #include "support/RealTime.h"
@@ -315,6 +317,114 @@ TEST(Ser2netModbusLine, TheCommandLineTestsThroughEitherKindOfPort) {
                   (QJsonArray{1, 2}))
             << scan.out;
     }
+}
+
+// The longest time the program's thread went without turning its event loop, as a timer that
+// ticks every 10 ms sees it.
+struct LoopWatch {
+    QTimer tick;
+    std::chrono::steady_clock::time_point last = std::chrono::steady_clock::now();
+    std::chrono::milliseconds longest{0};
+    LoopWatch() {
+        QObject::connect(&tick, &QTimer::timeout, [this] {
+            const auto now = std::chrono::steady_clock::now();
+            longest = std::max(longest,
+                               std::chrono::duration_cast<std::chrono::milliseconds>(now - last));
+            last = now;
+        });
+        tick.start(10);
+    }
+};
+
+// Stops the server answering once the search's first setting has been taken.
+struct HangAfterFirstSetting final : SearchSink {
+    testing::FakeComPortServer& server;
+    explicit HangAfterFirstSetting(testing::FakeComPortServer& s) : server(s) {}
+    void SettingStarting(int number, const SearchSetting& /*setting*/) override {
+        if (number == 1) {
+            server.StopAnswering();
+        }
+    }
+};
+
+QCoro::Task<SearchEnd> SearchOnce(SettingsSearch& search, LineUse& lineUse,
+                                  std::vector<SearchSetting> order) {
+    co_return co_await search.Search(co_await lineUse.Acquire(), std::move(order));
+}
+
+// Each setting is four requests to the server, each given a second for its reply: made on the
+// program's thread, a server that hangs would stop the window for as long.
+TEST(NetworkSettingsSearch, AServerThatHangsMidSearchEndsItWithTheReasonWhileTheWindowGoesOn) {
+    testing::FakeComPortServer server(testing::FakeComPortServer::Mode::Agree);
+    NetworkRig rig(server.Url());
+    ASSERT_FALSE(rig.Open()) << rig.port.OpenFailure();
+    SettingsSearch search(rig.primo, rig.port, SearchTimings{20ms, 50ms, 50ms});
+    search.AskOnly({1});
+    HangAfterFirstSetting hang(server);
+    search.AddSink(hang);
+    LineUse lineUse(rig.scheduler);
+
+    LoopWatch watch;
+    const auto started = std::chrono::steady_clock::now();
+    const SearchEnd end =
+        RunInEventLoop(SearchOnce(search, lineUse, SearchOrder(DefaultProtocol())), 8s);
+    const auto took = std::chrono::steady_clock::now() - started;
+
+    EXPECT_EQ(end.settingsTried, 1);
+    EXPECT_TRUE(end.refused.empty());
+    EXPECT_EQ(end.lineFailure, server.Url() +
+                                   " was lost: the server did not answer the request for the "
+                                   "speed within 1 s");
+    EXPECT_FALSE(rig.line.PortOpen());
+    EXPECT_EQ(rig.line.LastError(), end.lineFailure);
+    // One second for the unanswered request, not one for each setting left to try.
+    EXPECT_LT(took, 3s);
+    EXPECT_EQ(rig.primo.BaudText, " 9600");
+    EXPECT_LT(watch.longest, 500ms);
+}
+
+// A server that hangs with its connections open (stopped, not gone) is found out by the round
+// trip measured every few seconds: the run ends with the reason, and what it recorded before
+// stays as it was.
+TEST_F(Ser2netLine, AServerThatHangsMidRunEndsItWithTheReasonAndTheRecordsKept) {
+    Start({{"A", 5ms}, {"B", 5ms}});
+    if (IsSkipped() || HasFatalFailure()) {
+        return;
+    }
+    LineUse lineUse(rig->scheduler);
+    ControllerAddressTable table = StartupAddressTable();
+    table[0] = 0;
+    table[1] = 1;
+    rig->primo.DeviceCount = 2;
+    rig->primo.RetryCount = 1;
+    TestCycle cycle(rig->primo, rig->port, table);
+    Judged judged;
+    cycle.AddSink(judged);
+    std::optional<RunEnd> end;
+    auto running = [](TestCycle& c, LineUse& use, std::optional<RunEnd>& out) -> QCoro::Task<> {
+        out = co_await RunOnce(c, use);
+    }(cycle, lineUse, end);
+    ASSERT_TRUE(WaitUntil([&] { return judged.exchanges.size() >= 4; }));
+    const std::vector<Exchange> before = judged.exchanges;
+
+    LoopWatch watch;
+    server->Freeze();
+    const bool ended =
+        WaitUntil([&] { return end.has_value(); },
+                  std::chrono::duration_cast<std::chrono::milliseconds>(
+                      NetworkPort::kRoundTripEvery + NetworkPort::kSilenceLimit + 2s));
+    server->Thaw();
+    ASSERT_TRUE(ended);
+    EXPECT_EQ(end->lineFailure,
+              server->Url() +
+                  " was lost: the server has not answered a COM port control request for 3 s");
+    EXPECT_FALSE(rig->line.PortOpen());
+    for (std::size_t i = 0; i < before.size(); ++i) {
+        EXPECT_EQ(judged.exchanges[i].verdict, before[i].verdict);
+        EXPECT_EQ(judged.exchanges[i].verdict, ExchangeVerdict::Good);
+    }
+    EXPECT_EQ(end->errors, cycle.Errors());
+    EXPECT_LT(watch.longest, 500ms);
 }
 
 }  // namespace

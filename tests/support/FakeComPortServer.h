@@ -82,6 +82,9 @@ public:
     }
     // The COM port requests seen so far: (command, value bytes).
     int Requests() const { return requests_; }
+    // From now on the server confirms no request, as one that has hung while the host still
+    // holds its connection.
+    void StopAnswering() { answering_ = false; }
 
     int port = 0;
 
@@ -203,6 +206,9 @@ private:
             return;
         }
         ++requests_;
+        if (!answering_) {
+            return;
+        }
         std::string reply = {static_cast<char>(IAC), static_cast<char>(SB),
                              static_cast<char>(COM_PORT),
                              static_cast<char>(static_cast<unsigned char>(sub_[1]) + 100)};
@@ -232,6 +238,7 @@ private:
     unsigned char verb_ = 0;
     std::string sub_;
     std::atomic<int> requests_ = 0;
+    std::atomic<bool> answering_ = true;
 };
 
 }  // namespace tarvel::testing

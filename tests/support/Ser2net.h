@@ -122,6 +122,17 @@ public:
             pid = -1;
         }
     }
+    // Stops the server as a hung one stands: its connections stay, nothing is served.
+    void Freeze() {
+        if (pid > 0) {
+            ::kill(pid, SIGSTOP);
+        }
+    }
+    void Thaw() {
+        if (pid > 0) {
+            ::kill(pid, SIGCONT);
+        }
+    }
     std::string Url(bool comPort = true) const {
         return std::string(comPort ? "rfc2217://" : "tcp://") + "127.0.0.1:" + std::to_string(port);
     }
