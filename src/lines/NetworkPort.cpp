@@ -56,7 +56,24 @@ unsigned int GensioParity(Parity parity) {
 
 // One awaited reply of the library: an opening or a COM port request.
 struct Reply final : gensios::Gensio_Open_Done, gensios::Serial_Op_Done {
-    explicit Reply(gensios::Os_Funcs& os) : waiter(os) {}
+    explicit Reply(gensios::Os_Funcs& os)
+        : os(os),
+          waiter(os),
+          timer(gensios::gensio_os_funcs_alloc_timer(
+              os,
+              [](gensios::gensio_timer* /*timer*/, void* self) {
+                  static_cast<Reply*>(self)->waiter.wake();
+              },
+              this)) {}
+    ~Reply() override {
+        if (timer != nullptr) {
+            gensios::gensio_os_funcs_stop_timer(os, timer);
+            gensios::gensio_os_funcs_free_timer(os, timer);
+        }
+    }
+    Reply(const Reply&) = delete;
+    Reply& operator=(const Reply&) = delete;
+
     void open_done(int err) override { Finish(err, 0); }
     void serial_op_done(int err, unsigned int val) override { Finish(err, val); }
     void Finish(int err, unsigned int val) {
@@ -65,17 +82,37 @@ struct Reply final : gensios::Gensio_Open_Done, gensios::Serial_Op_Done {
         done = true;
         waiter.wake();
     }
-    // False when the time ran out first.
+    // False when the time ran out first. A wait of the library counts against its time-out
+    // only the time it spends idle: a peer that floods the connection (an endless
+    // subnegotiation, Telnet commands without end) held a wait of 1 s for 4, until the
+    // library's own negotiation timer gave up. A timer of the library ends it on time; a wake
+    // left over from a reply that came too late ends one wait of the loop, not the Await.
     bool Await(Duration limit) {
-        gensios::gensio_time left = ToGensio(limit);
-        return waiter.wait(1, &left) == 0 && done;
+        const auto until = std::chrono::steady_clock::now() + limit;
+        gensios::gensio_time whole = ToGensio(limit);
+        const bool timed =
+            timer != nullptr && gensios::gensio_os_funcs_start_timer(os, timer, &whole) == 0;
+        while (!done) {
+            const auto left = until - std::chrono::steady_clock::now();
+            if (left <= Duration::zero()) {
+                break;
+            }
+            gensios::gensio_time rest = ToGensio(left);
+            waiter.wait(1, &rest);
+        }
+        if (timed) {
+            gensios::gensio_os_funcs_stop_timer(os, timer);
+        }
+        return done;
     }
     void Reset() {
         done = false;
         error = 0;
         value = 0;
     }
+    gensios::Os_Funcs& os;
     gensios::Waiter waiter;
+    gensios::gensio_timer* timer;  // wakes the waiter when the time is up
     std::atomic<bool> done = false;
     std::atomic<int> error = 0;
     std::atomic<unsigned int> value = 0;
@@ -137,11 +174,17 @@ struct NetworkPort::Session final : gensios::Serial_Event {
             return;
         }
         // The reason is there before the line reads as closed.
+        {
+            std::lock_guard lock(lossMutex);
+            lossReason = reason;
+        }
         link.Lose(text + " was lost: " + reason);
         link.open = false;
         unsent = 0;
         link.PostLoss();
         stopWaiter.wake();
+        // A request still awaited has its answer: none will come.
+        reply.Finish(GE_REMCLOSE, 0);
     }
 
     // The service thread: handles the connection's events until told to stop, and measures the
@@ -267,7 +310,12 @@ struct NetworkPort::Session final : gensios::Serial_Event {
     // thread gives up now rather than at its time limit.
     void Interrupt() {
         closing = true;
-        reply.waiter.wake();
+        reply.Finish(GE_LOCALCLOSED, 0);
+    }
+
+    std::string LossReason() const {
+        std::lock_guard lock(lossMutex);
+        return lossReason;
     }
 
     std::string Apply(const LineSettings& settings) {
@@ -289,10 +337,15 @@ struct NetworkPort::Session final : gensios::Serial_Event {
                 }
                 return text + ": cannot set the " + what + ": " + error.what();
             }
-            if (!reply.Await(kNegotiationTimeout)) {
-                if (closing) {
-                    return text + " was closed while its " + what + " was being set";
-                }
+            const bool answered = reply.Await(kNegotiationTimeout);
+            if (closing) {
+                return text + " was closed while its " + what + " was being set";
+            }
+            if (lost) {
+                return text + ": the connection closed while setting the " + what + ": " +
+                       LossReason();
+            }
+            if (!answered) {
                 const std::string silence =
                     std::string("the server did not answer the request for the ") + what +
                     " within " + Seconds(kNegotiationTimeout);
@@ -385,6 +438,8 @@ struct NetworkPort::Session final : gensios::Serial_Event {
     std::atomic<bool> lost = false;
     std::atomic<bool> serving = false;  // opened, settings and all
     std::atomic<bool> closing = false;
+    mutable std::mutex lossMutex;
+    std::string lossReason;  // written once, before the loss is told
 
     std::recursive_mutex writing;  // the library may call write_ready from inside a write
     std::string pending;

@@ -29,6 +29,7 @@
 #include "support/FakeComPortServer.h"
 #include "support/LineRig.h"
 #include "support/MissingTool.h"
+#include "support/NetworkRig.h"
 #include "support/RealTime.h"
 #include "support/Ser2net.h"
 
@@ -36,6 +37,7 @@ namespace tarvel {
 namespace {
 
 using namespace std::chrono_literals;
+using testing::NetworkRig;
 using testing::RunInEventLoop;
 using testing::Ser2net;
 
@@ -50,18 +52,6 @@ LineSettings PtySettings(const std::string& device) {
     return settings;
 }
 
-// The program's line on COM1 = `url`, with the port service over it.
-struct NetworkRig {
-    PortMap ports;
-    QtScheduler scheduler;
-    QtSerialLine line{ports, scheduler};
-    Primo primo = testing::Primo9600();
-    PortService port{line, primo, scheduler};
-
-    explicit NetworkRig(const std::string& url) { ports.Assign(1, url); }
-    // OpenPort as the dialog's OK does it: true when it failed.
-    bool Open() { return RunInEventLoop(port.OpenPortAsync(), 8s); }
-};
 
 struct Ser2netLine : ::testing::Test {
     std::unique_ptr<PtyBusHost> host;

@@ -16,6 +16,7 @@
 #include "serial/PortService.h"
 #include "support/FakeComPortServer.h"
 #include "support/LineRig.h"
+#include "support/NetworkRig.h"
 #include "support/RealTime.h"
 #include "support/Ser2net.h"
 
@@ -24,23 +25,11 @@ namespace {
 
 using namespace std::chrono_literals;
 using testing::FakeComPortServer;
+using testing::NetworkRig;
 using testing::RunInEventLoop;
 
 using testing::Wait;
 using testing::WaitUntil;
-
-// The program's line on COM1 = `url`, with the port service over it.
-struct NetworkRig {
-    PortMap ports;
-    QtScheduler scheduler;
-    QtSerialLine line{ports, scheduler};
-    Primo primo = testing::Primo9600();
-    PortService port{line, primo, scheduler};
-
-    explicit NetworkRig(const std::string& url) { ports.Assign(1, url); }
-    // OpenPort as the dialog's OK does it: true when it failed.
-    bool Open() { return RunInEventLoop(port.OpenPortAsync(), 8s); }
-};
 
 TEST(NetworkLine, TheEscapeByteIsDoubledOnTheWireAndUndoneInAnswersWhereverTheReadsSplit) {
     FakeComPortServer server(FakeComPortServer::Mode::Agree);
