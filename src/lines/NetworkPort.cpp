@@ -8,6 +8,7 @@
 
 #include <algorithm>
 #include <atomic>
+#include <future>
 #include <thread>
 
 namespace tarvel {
@@ -44,6 +45,21 @@ int WakeSignal() {
     }
     return SIGUSR2;
 }
+
+// The library's operating-system handler, made once and kept for the life of the program. The
+// library counts its users and frees it with the last; a connection whose free the library
+// finished on its own thread after the session had gone (a peer that closed in the middle of the
+// negotiation) dropped that count to zero under the next connection's feet, and the next
+// allocation called through a handler already freed.
+gensios::Os_Funcs& LibraryOs() {
+    static gensios::Os_Funcs* const os = new gensios::Os_Funcs(WakeSignal());
+    return *os;
+}
+
+// The connection's own timings (the round trip, a server's silence) are the library's, in real
+// time, and need no clock that may be gone before the connection is.
+using SteadyInstant = std::chrono::steady_clock::time_point;
+SteadyInstant SteadyNow() { return std::chrono::steady_clock::now(); }
 
 unsigned int GensioParity(Parity parity) {
     switch (parity) {
@@ -131,6 +147,10 @@ struct NetworkPort::Session final : gensios::Serial_Event {
 
     gensios::gensiods read(int err, const gensios::SimpleUCharVector data,
                            const char* const* /*auxdata*/) override {
+        std::lock_guard lock(linkMutex);
+        if (letGo) {
+            return data.size();
+        }
         if (err != 0) {
             Lose(gensios::err_to_string(err));
             return 0;
@@ -164,13 +184,15 @@ struct NetworkPort::Session final : gensios::Serial_Event {
         if (top != nullptr && !lost) {
             top->set_write_callback_enable(!pending.empty());
         }
-        if (pending.empty()) {
+        std::lock_guard lock(linkMutex);
+        if (pending.empty() && !letGo) {
             link.TellOutputMoved();
         }
     }
 
     void Lose(const std::string& reason) {
-        if (lost.exchange(true)) {
+        std::lock_guard lock(linkMutex);
+        if (letGo || lost.exchange(true)) {
             return;
         }
         // The reason is there before the line reads as closed.
@@ -196,7 +218,7 @@ struct NetworkPort::Session final : gensios::Serial_Event {
             Duration wait = kRoundTripEvery;
             if (measuring) {
                 wait = std::max(Duration::zero(),
-                                std::min(wait, querySent.load() + kSilenceLimit - clock.Now()));
+                                std::min(wait, querySent.load() + kSilenceLimit - SteadyNow()));
             }
             gensios::gensio_time left = ToGensio(wait);
             const int woken = stopWaiter.wait(1, &left);
@@ -205,7 +227,7 @@ struct NetworkPort::Session final : gensios::Serial_Event {
             }
             if (!measuring) {
                 MeasureRoundTrip();
-            } else if (clock.Now() - querySent.load() >= kSilenceLimit) {
+            } else if (SteadyNow() - querySent.load() >= kSilenceLimit) {
                 Lose("the server has not answered a COM port control request for " +
                      Seconds(kSilenceLimit));
             }
@@ -221,18 +243,18 @@ struct NetworkPort::Session final : gensios::Serial_Event {
             explicit Query(Session& session) : session(session) {}
             void serial_op_done(int err, unsigned int /*val*/) override {
                 if (err == 0) {
-                    session.roundTrip = session.clock.Now() - sent;
+                    session.roundTrip = SteadyNow() - sent;
                     session.measured = true;
                 }
                 session.measuring = false;
             }
             Session& session;
-            Instant sent;
+            SteadyInstant sent;
         };
         if (!query) {
             query = std::make_unique<Query>(*this);
         }
-        querySent = clock.Now();
+        querySent = SteadyNow();
         static_cast<Query&>(*query).sent = querySent;
         try {
             serial->baud(0, query.get());
@@ -242,6 +264,7 @@ struct NetworkPort::Session final : gensios::Serial_Event {
     }
 
     std::string Connect(const LineSettings& settings) {
+        WakeSignal();
         const bool comPort = address.kind == NetworkAddress::Kind::ComPortControl;
         Reply& reply = this->reply;
         try {
@@ -304,6 +327,15 @@ struct NetworkPort::Session final : gensios::Serial_Event {
         }
         serving = true;
         return {};
+    }
+
+    // From the program's thread, as it lets the session go: from now on nothing the library
+    // calls touches the link, which may be gone before the session is released.
+    void LetGo() {
+        std::lock_guard lock(linkMutex);
+        letGo = true;
+        stopping = true;
+        stopWaiter.wake();
     }
 
     // From the program's thread, before a close: a request still awaiting its reply on another
@@ -385,6 +417,9 @@ struct NetworkPort::Session final : gensios::Serial_Event {
         return {};
     }
 
+    // How long a close may take to send what the library still holds.
+    static constexpr Duration kCloseLimit = 500ms;
+
     // Closes and frees what was made, whatever stage the connection reached.
     void Release() {
         stopping = true;
@@ -398,16 +433,24 @@ struct NetworkPort::Session final : gensios::Serial_Event {
         }
         lost = true;  // a close of our own is no loss to report
         if (tcpOpen || topOpen) {
+            // The library's close first sends what it still holds, and waits for as long as a
+            // peer that reads nothing holds it. Given a moment, then disabled: a disabled
+            // connection closes without sending anything more.
             try {
-                owner->close_s();
+                owner->close(&closed);
+                if (!closed.Await(kCloseLimit)) {
+                    owner->disable();
+                    closed.Await(kCloseLimit);
+                }
             } catch (const gensios::gensio_error&) {
                 // Already closed by the far end.
             }
         }
         freedFlag = false;
         owner->free();
-        gensios::gensio_time left = ToGensio(1s);
-        if (!freedFlag) {
+        // Not before the library is done with it: its callbacks reach this session.
+        while (!freedFlag) {
+            gensios::gensio_time left = ToGensio(1s);
             freedWaiter.wait(1, &left);
         }
         top = tcp = nullptr;
@@ -419,12 +462,33 @@ struct NetworkPort::Session final : gensios::Serial_Event {
     const NetworkAddress address;
     const std::string text;
 
-    gensios::Os_Funcs os{WakeSignal()};
+    gensios::Os_Funcs& os = LibraryOs();
     gensios::Waiter stopWaiter{os};
     gensios::Waiter freedWaiter{os};
     // The reply awaited now. A member, not a local: a reply that came too late, or the close
     // of a connection whose opening timed out, still reaches it.
     Reply reply{os};
+    struct Closed final : gensios::Gensio_Close_Done {
+        explicit Closed(gensios::Os_Funcs& os) : waiter(os) {}
+        void close_done() override {
+            done = true;
+            waiter.wake();
+        }
+        bool Await(Duration limit) {
+            const auto until = std::chrono::steady_clock::now() + limit;
+            while (!done) {
+                const auto left = until - std::chrono::steady_clock::now();
+                if (left <= Duration::zero()) {
+                    break;
+                }
+                gensios::gensio_time rest = ToGensio(left);
+                waiter.wait(1, &rest);
+            }
+            return done;
+        }
+        gensios::Waiter waiter;
+        std::atomic<bool> done = false;
+    } closed{os};
     gensios::Gensio* tcp = nullptr;
     gensios::Gensio* top = nullptr;  // what is read and written: tcp itself, or Telnet over it
     gensios::Serial_Gensio* serial = nullptr;
@@ -438,6 +502,10 @@ struct NetworkPort::Session final : gensios::Serial_Event {
     std::atomic<bool> lost = false;
     std::atomic<bool> serving = false;  // opened, settings and all
     std::atomic<bool> closing = false;
+    // Held while the link is touched from a thread of the library's; the link is not touched
+    // once the session is let go.
+    std::recursive_mutex linkMutex;
+    bool letGo = false;
     mutable std::mutex lossMutex;
     std::string lossReason;  // written once, before the loss is told
 
@@ -447,7 +515,7 @@ struct NetworkPort::Session final : gensios::Serial_Event {
 
     std::unique_ptr<gensios::Serial_Op_Done> query;
     std::atomic<bool> measuring = false;
-    std::atomic<Instant> querySent = Instant{};
+    std::atomic<SteadyInstant> querySent = SteadyInstant{};
     std::atomic<Duration> roundTrip = Duration::zero();
     std::atomic<bool> measured = false;
 };
@@ -466,6 +534,7 @@ std::string NetworkPort::Open(const std::string& device, const LineSettings& set
     auto session = std::make_shared<Session>(link_, *address);
     std::string failure = session->Connect(settings);
     if (!failure.empty()) {
+        LetGo(std::move(session));
         return failure;
     }
     session->service = std::thread([raw = session.get()] { raw->Serve(); });
@@ -518,7 +587,26 @@ void NetworkPort::Replace(std::shared_ptr<Session> session) {
         std::lock_guard lock(currentMutex_);
         old = std::exchange(session_, std::move(session));
     }
-    // Closed outside the lock: closing waits for the connection's threads.
+    LetGo(std::move(old));
+}
+
+void NetworkPort::LetGo(std::shared_ptr<Session> session) {
+    if (!session) {
+        return;
+    }
+    // The library's close waits on the peer: for what it still has to send, which a peer that
+    // reads nothing never takes, and for its own threads. The session is released on a thread of
+    // its own, and keeps its memory until the library has let go of it. The caller waits for an
+    // ordinary close, so that a server that takes one connection at a time is free again when
+    // the port is reopened, but not beyond kReleaseLimit.
+    session->LetGo();
+    auto released = std::make_shared<std::promise<void>>();
+    std::future<void> done = released->get_future();
+    std::thread([session = std::move(session), released]() mutable {
+        session.reset();
+        released->set_value();
+    }).detach();
+    done.wait_for(kReleaseLimit);
 }
 
 bool NetworkPort::Lost() const {

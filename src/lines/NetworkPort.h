@@ -32,6 +32,9 @@ public:
     // How long a COM port server may leave such a measurement unanswered before the line is
     // taken as lost.
     static constexpr Duration kSilenceLimit = 3s;
+    // How long a close waits for the connection to be released; a peer that holds it longer
+    // (one that reads nothing while output waits) is left to a thread of its own.
+    static constexpr Duration kReleaseLimit = 1s;
 
     explicit NetworkPort(TransportLink& link);
     ~NetworkPort() override;
@@ -70,6 +73,8 @@ private:
     // the undefined-behaviour sanitizer takes for a broken object.
     std::shared_ptr<Session> Current() const;
     void Replace(std::shared_ptr<Session> session);
+    // Releases `session` on a thread of its own.
+    static void LetGo(std::shared_ptr<Session> session);
     mutable std::mutex currentMutex_;
     std::shared_ptr<Session> session_;
 };

@@ -52,7 +52,6 @@ LineSettings PtySettings(const std::string& device) {
     return settings;
 }
 
-
 struct Ser2netLine : ::testing::Test {
     std::unique_ptr<PtyBusHost> host;
     std::unique_ptr<Ser2net> server;
