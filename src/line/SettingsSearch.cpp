@@ -243,6 +243,10 @@ QCoro::Task<SearchEnd> SettingsSearch::Search(LineUse::Lease lease,
         co_await AwaitOutputDrained(line, port_.Time());
     }
     co_await restore.RestoreAsync(port_.Time());
+    // A server that hung as the operator's settings went back has lost the line too.
+    if (lineFailure_.empty() && !line.PortOpen()) {
+        lineFailure_ = line.LastError();
+    }
     line.Input();
     lease.Release();
     end.stopped = stopped;

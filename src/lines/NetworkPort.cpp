@@ -8,7 +8,10 @@
 
 #include <algorithm>
 #include <atomic>
+#include <chrono>
 #include <future>
+#include <optional>
+#include <system_error>
 #include <thread>
 
 namespace tarvel {
@@ -214,9 +217,16 @@ struct NetworkPort::Session final : gensios::Serial_Event {
     // kSilenceLimit has stopped serving the connection, though the host's TCP still holds it:
     // the line is taken as lost, rather than every controller behind it as silent.
     void Serve() {
+        // Asked at once: whether this server answers the query is known from the start.
+        if (serial != nullptr) {
+            MeasureRoundTrip();
+        }
         while (!stopping) {
+            // Only a server known to answer the query is expected to: one that never does is
+            // not taken as hung.
+            const bool awaited = measuring && queryAnswered;
             Duration wait = kRoundTripEvery;
-            if (measuring) {
+            if (awaited) {
                 wait = std::max(Duration::zero(),
                                 std::min(wait, querySent.load() + kSilenceLimit - SteadyNow()));
             }
@@ -227,7 +237,7 @@ struct NetworkPort::Session final : gensios::Serial_Event {
             }
             if (!measuring) {
                 MeasureRoundTrip();
-            } else if (SteadyNow() - querySent.load() >= kSilenceLimit) {
+            } else if (awaited && SteadyNow() - querySent.load() >= kSilenceLimit) {
                 Lose("the server has not answered a COM port control request for " +
                      Seconds(kSilenceLimit));
             }
@@ -245,6 +255,7 @@ struct NetworkPort::Session final : gensios::Serial_Event {
                 if (err == 0) {
                     session.roundTrip = SteadyNow() - sent;
                     session.measured = true;
+                    session.queryAnswered = true;
                 }
                 session.measuring = false;
             }
@@ -355,8 +366,26 @@ struct NetworkPort::Session final : gensios::Serial_Event {
             return {};  // a raw connection: the server's settings are the port's
         }
         Reply& reply = this->reply;
+        // On an open line a server is given as long to answer as its silence may last; at the
+        // opening, the negotiation's limit.
+        const Duration limit = serving ? kSilenceLimit : kNegotiationTimeout;
+        const auto ended = [&](const char* what) -> std::optional<std::string> {
+            if (closing) {
+                return text + " was closed while its " + what + " was being set";
+            }
+            if (lost) {
+                return serving ? text + " was lost: " + LossReason()
+                               : text + ": the connection closed while setting the " + what + ": " +
+                                     LossReason();
+            }
+            return std::nullopt;
+        };
         const auto request = [&](const char* what, auto call) -> std::string {
             reply.Reset();
+            // After the reset: a close or a loss that came before it finished nothing.
+            if (std::optional<std::string> end = ended(what)) {
+                return *end;
+            }
             const Instant sent = clock.Now();
             try {
                 call(&reply);
@@ -369,18 +398,14 @@ struct NetworkPort::Session final : gensios::Serial_Event {
                 }
                 return text + ": cannot set the " + what + ": " + error.what();
             }
-            const bool answered = reply.Await(kNegotiationTimeout);
-            if (closing) {
-                return text + " was closed while its " + what + " was being set";
-            }
-            if (lost) {
-                return text + ": the connection closed while setting the " + what + ": " +
-                       LossReason();
+            const bool answered = reply.Await(limit);
+            if (std::optional<std::string> end = ended(what)) {
+                return *end;
             }
             if (!answered) {
                 const std::string silence =
                     std::string("the server did not answer the request for the ") + what +
-                    " within " + Seconds(kNegotiationTimeout);
+                    " within " + Seconds(limit);
                 // An open line whose server has stopped answering is lost: its settings are
                 // no longer known, and what it passes on is not to be trusted.
                 if (serving) {
@@ -407,9 +432,6 @@ struct NetworkPort::Session final : gensios::Serial_Event {
                  {"stop bits",
                   [&](Reply* r) { serial->stopbits(static_cast<unsigned>(settings.stopBits), r); }},
              }) {
-            if (closing || lost) {
-                return text + " was closed while its settings were being set";
-            }
             if (std::string failure = request(step.first, step.second); !failure.empty()) {
                 return failure;
             }
@@ -515,6 +537,7 @@ struct NetworkPort::Session final : gensios::Serial_Event {
 
     std::unique_ptr<gensios::Serial_Op_Done> query;
     std::atomic<bool> measuring = false;
+    std::atomic<bool> queryAnswered = false;
     std::atomic<SteadyInstant> querySent = SteadyInstant{};
     std::atomic<Duration> roundTrip = Duration::zero();
     std::atomic<bool> measured = false;
@@ -602,10 +625,15 @@ void NetworkPort::LetGo(std::shared_ptr<Session> session) {
     session->LetGo();
     auto released = std::make_shared<std::promise<void>>();
     std::future<void> done = released->get_future();
-    std::thread([session = std::move(session), released]() mutable {
-        session.reset();
-        released->set_value();
-    }).detach();
+    try {
+        std::thread([session = std::move(session), released]() mutable {
+            session.reset();
+            released->set_value();
+        }).detach();
+    } catch (const std::system_error&) {
+        // No thread to be had: the session went with the work it was given, released here.
+        return;
+    }
     done.wait_for(kReleaseLimit);
 }
 

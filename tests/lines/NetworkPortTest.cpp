@@ -31,11 +31,17 @@ using testing::RunInEventLoop;
 using testing::Wait;
 using testing::WaitUntil;
 
+// The opening's requests (speed, data bits, parity, stop bits) and the round trip's first
+// measurement, asked at once: what the server sees after them is the test's.
+bool OpeningRequestsSeen(const FakeComPortServer& server) {
+    return WaitUntil([&] { return server.Requests() >= 5; }, 2s) && server.Requests() == 5;
+}
+
 TEST(NetworkLine, TheEscapeByteIsDoubledOnTheWireAndUndoneInAnswersWhereverTheReadsSplit) {
     FakeComPortServer server(FakeComPortServer::Mode::Agree);
     NetworkRig rig(server.Url());
     ASSERT_FALSE(rig.Open()) << rig.port.OpenFailure();
-    EXPECT_EQ(server.Requests(), 4);  // speed, data bits, parity, stop bits
+    ASSERT_TRUE(OpeningRequestsSeen(server)) << server.Requests();
 
     rig.line.Output(std::string("A\xff?X\r", 5));
     ASSERT_TRUE(WaitUntil([&] { return server.Data().size() >= 6; }));
@@ -58,6 +64,7 @@ TEST(NetworkLine, ASettleAsksTheServerToPurgeItsReceiveBufferBeforeAndAfterTheCa
     FakeComPortServer server(FakeComPortServer::Mode::Agree);
     NetworkRig rig(server.Url());
     ASSERT_FALSE(rig.Open()) << rig.port.OpenFailure();
+    ASSERT_TRUE(OpeningRequestsSeen(server)) << server.Requests();
     const std::size_t before = server.Received().size();
     auto settle = [](PortService& port) -> QCoro::Task<bool> {
         co_await port.SettleLine();

@@ -141,7 +141,8 @@ TEST_F(PtyFlood, ListenEndsOnTimeAndTellsTheDropOnceWithTheCountOfItsJson) {
     const auto took = std::chrono::steady_clock::now() - started;
     const QString out = QString::fromUtf8(program.readAllStandardOutput());
     const QString err = QString::fromUtf8(program.readAllStandardError());
-    EXPECT_LT(took, 3500ms);
+    // The two seconds, the start of the process and its end (slower under the sanitizers).
+    EXPECT_LT(took, 4s);
 
     const QRegularExpressionMatch inJson = QRegularExpression(R"("dropped": ?(\d+))").match(out);
     ASSERT_TRUE(inJson.hasMatch()) << out.left(2000).toStdString();
