@@ -63,9 +63,11 @@ public:
     }
     QCoro::Task<> RestoreAsync(Scheduler& scheduler) {
         if (Back()) {
-            // Named, not a temporary of the co_await: g++ 12 destroys such temporaries twice.
+            // Named, not temporaries of the co_await: g++ 12 destroys such temporaries twice,
+            // or leaks them.
             const std::string text = SettingsText(primo_);
-            co_await line_.SetSettingsAsync(scheduler, text);
+            const QCoro::Task<bool> taking = line_.SetSettingsAsync(scheduler, text);
+            co_await taking;
         }
     }
 
@@ -145,7 +147,8 @@ QCoro::Task<std::optional<std::string>> SettingsSearch::Apply(const SearchSettin
     primo_.StopBitsText = SignedNumberText(setting.stopBits);
     SerialLine& line = port_.Line();
     const std::string text = SettingsText(primo_);
-    if (co_await line.SetSettingsAsync(port_.Time(), text)) {
+    const QCoro::Task<bool> taking = line.SetSettingsAsync(port_.Time(), text);
+    if (co_await taking) {
         co_return std::nullopt;
     }
     co_return line.LastError().empty() ? std::string("the port refused the settings")

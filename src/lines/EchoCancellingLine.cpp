@@ -65,7 +65,9 @@ bool EchoCancellingLine::SetSettings(std::string_view settingsText) {
 
 QCoro::Task<bool> EchoCancellingLine::SetSettingsAsync(Scheduler& scheduler,
                                                        std::string settingsText) {
-    if (!co_await line_.SetSettingsAsync(scheduler, settingsText)) {
+    // Named, not a temporary of the co_await: g++ 12 leaks the frame of such a task.
+    const QCoro::Task<bool> taking = line_.SetSettingsAsync(scheduler, settingsText);
+    if (!co_await taking) {
         co_return false;
     }
     SettingsTaken(settingsText);
