@@ -59,11 +59,6 @@ gensios::Os_Funcs& LibraryOs() {
     return *os;
 }
 
-// The connection's own timings (the round trip, a server's silence) are the library's, in real
-// time, and need no clock that may be gone before the connection is.
-using SteadyInstant = std::chrono::steady_clock::time_point;
-SteadyInstant SteadyNow() { return std::chrono::steady_clock::now(); }
-
 unsigned int GensioParity(Parity parity) {
     switch (parity) {
         case Parity::Even: return SERGENSIO_PARITY_EVEN;
@@ -71,6 +66,25 @@ unsigned int GensioParity(Parity parity) {
         case Parity::None: break;
     }
     return SERGENSIO_PARITY_NONE;
+}
+
+// The connection's own timings (the round trip, a server's silence) are the library's, in real
+// time, and need no clock that may be gone before the connection is.
+using SteadyInstant = std::chrono::steady_clock::time_point;
+SteadyInstant SteadyNow() { return std::chrono::steady_clock::now(); }
+
+// Waits on `waiter` until `done` holds or `until` has come: whether it holds. A wake left over
+// from something else (a reply that came too late) ends one wait of the loop, not the whole.
+bool AwaitDone(gensios::Waiter& waiter, const std::atomic<bool>& done, SteadyInstant until) {
+    while (!done) {
+        const Duration left = until - SteadyNow();
+        if (left <= Duration::zero()) {
+            break;
+        }
+        gensios::gensio_time rest = ToGensio(left);
+        waiter.wait(1, &rest);
+    }
+    return done;
 }
 
 // One awaited reply of the library: an opening or a COM port request.
@@ -107,18 +121,11 @@ struct Reply final : gensios::Gensio_Open_Done, gensios::Serial_Op_Done {
     // library's own negotiation timer gave up. A timer of the library ends it on time; a wake
     // left over from a reply that came too late ends one wait of the loop, not the Await.
     bool Await(Duration limit) {
-        const auto until = std::chrono::steady_clock::now() + limit;
+        const SteadyInstant until = SteadyNow() + limit;
         gensios::gensio_time whole = ToGensio(limit);
         const bool timed =
             timer != nullptr && gensios::gensio_os_funcs_start_timer(os, timer, &whole) == 0;
-        while (!done) {
-            const auto left = until - std::chrono::steady_clock::now();
-            if (left <= Duration::zero()) {
-                break;
-            }
-            gensios::gensio_time rest = ToGensio(left);
-            waiter.wait(1, &rest);
-        }
+        AwaitDone(waiter, done, until);
         if (timed) {
             gensios::gensio_os_funcs_stop_timer(os, timer);
         }
@@ -496,18 +503,7 @@ struct NetworkPort::Session final : gensios::Serial_Event {
             done = true;
             waiter.wake();
         }
-        bool Await(Duration limit) {
-            const auto until = std::chrono::steady_clock::now() + limit;
-            while (!done) {
-                const auto left = until - std::chrono::steady_clock::now();
-                if (left <= Duration::zero()) {
-                    break;
-                }
-                gensios::gensio_time rest = ToGensio(left);
-                waiter.wait(1, &rest);
-            }
-            return done;
-        }
+        bool Await(Duration limit) { return AwaitDone(waiter, done, SteadyNow() + limit); }
         gensios::Waiter waiter;
         std::atomic<bool> done = false;
     } closed{os};

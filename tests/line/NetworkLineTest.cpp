@@ -125,25 +125,47 @@ QCoro::Task<RunEnd> RunOnce(TestCycle& cycle, LineUse& lineUse) {
     co_return co_await cycle.TxAscon(co_await lineUse.Acquire());
 }
 
+// The test cycle under way on the rig's line over the controllers at `indices`, with one retry.
+struct CycleRun {
+    LineUse lineUse;
+    ControllerAddressTable table;
+    TestCycle cycle;
+    Judged judged;
+    std::optional<RunEnd> end;
+    std::optional<QCoro::Task<>> running;
+
+    CycleRun(NetworkRig& rig, const std::vector<int>& indices)
+        : lineUse(rig.scheduler),
+          table(TableOf(indices)),
+          cycle(Counted(rig.primo, indices), rig.port, table) {
+        cycle.AddSink(judged);
+        running.emplace([](CycleRun& run) -> QCoro::Task<> {
+            run.end = co_await RunOnce(run.cycle, run.lineUse);
+        }(*this));
+    }
+    static ControllerAddressTable TableOf(const std::vector<int>& indices) {
+        ControllerAddressTable table = StartupAddressTable();
+        for (std::size_t i = 0; i < indices.size(); ++i) {
+            table[i] = static_cast<std::int16_t>(indices[i]);
+        }
+        return table;
+    }
+    static Primo& Counted(Primo& primo, const std::vector<int>& indices) {
+        primo.DeviceCount = static_cast<std::int16_t>(indices.size());
+        primo.RetryCount = 1;
+        return primo;
+    }
+};
+
 TEST_F(Ser2netLine, ATestRecordsTheSilentControllerOnlyAndLosingTheServerEndsItCleanly) {
     Start({{"A", 5ms}, {"C", 5ms, ControllerFault::Silent}, {"E", 5ms}});
     if (IsSkipped() || HasFatalFailure()) {
         return;
     }
-    LineUse lineUse(rig->scheduler);
-    ControllerAddressTable table = StartupAddressTable();
-    table[0] = 0;
-    table[1] = 2;
-    table[2] = 4;
-    rig->primo.DeviceCount = 3;
-    rig->primo.RetryCount = 1;
-    TestCycle cycle(rig->primo, rig->port, table);
-    Judged judged;
-    cycle.AddSink(judged);
-    std::optional<RunEnd> end;
-    auto running = [](TestCycle& c, LineUse& use, std::optional<RunEnd>& out) -> QCoro::Task<> {
-        out = co_await RunOnce(c, use);
-    }(cycle, lineUse, end);
+    CycleRun run(*rig, {0, 2, 4});
+    TestCycle& cycle = run.cycle;
+    Judged& judged = run.judged;
+    std::optional<RunEnd>& end = run.end;
     // Two sweeps: A and E good, C twice unanswered in each.
     ASSERT_TRUE(WaitUntil([&] { return judged.exchanges.size() >= 8; }));
     const std::size_t before = judged.exchanges.size();
@@ -380,19 +402,10 @@ TEST_F(Ser2netLine, AServerThatHangsMidRunEndsItWithTheReasonAndTheRecordsKept) 
     if (IsSkipped() || HasFatalFailure()) {
         return;
     }
-    LineUse lineUse(rig->scheduler);
-    ControllerAddressTable table = StartupAddressTable();
-    table[0] = 0;
-    table[1] = 1;
-    rig->primo.DeviceCount = 2;
-    rig->primo.RetryCount = 1;
-    TestCycle cycle(rig->primo, rig->port, table);
-    Judged judged;
-    cycle.AddSink(judged);
-    std::optional<RunEnd> end;
-    auto running = [](TestCycle& c, LineUse& use, std::optional<RunEnd>& out) -> QCoro::Task<> {
-        out = co_await RunOnce(c, use);
-    }(cycle, lineUse, end);
+    CycleRun run(*rig, {0, 1});
+    TestCycle& cycle = run.cycle;
+    Judged& judged = run.judged;
+    std::optional<RunEnd>& end = run.end;
     ASSERT_TRUE(WaitUntil([&] { return judged.exchanges.size() >= 4; }));
     const std::vector<Exchange> before = judged.exchanges;
 
