@@ -24,7 +24,7 @@ QJsonObject ListenedLineJson(const FrameDecoder& splitter, Duration listened) {
         {"frames", static_cast<double>(splitter.Frames())},
         {"requests", static_cast<double>(splitter.Requests())},
         {"framesPerSecond", Rounded(seconds > 0 ? splitter.Frames() / seconds : 0.0, 2)},
-        {"busyPercent", Rounded(SharePercent(splitter.Busy(), listened), 1)},
+        {"busyPercent", Rounded(BusyPercent(splitter, listened), 1)},
         {"noiseBytes", static_cast<double>(splitter.NoiseBytes())},
     };
     for (const FrameDecoder::LineCount& own : splitter.OwnCounts()) {

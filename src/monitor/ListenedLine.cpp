@@ -1,6 +1,7 @@
 // SPDX-License-Identifier: GPL-3.0-or-later
 #include "monitor/ListenedLine.h"
 
+#include <algorithm>
 #include <cstdio>
 
 namespace tarvel {
@@ -18,6 +19,12 @@ double SharePercent(Duration part, Duration whole) {
     return whole > Duration{0} ? 100.0 * std::chrono::duration<double>(part).count() /
                                      std::chrono::duration<double>(whole).count()
                                : 0.0;
+}
+
+double BusyPercent(const FrameDecoder& splitter, Duration listened) {
+    // A port that delivers more than the wire can carry (the wrong port, the wrong speed) would
+    // make the wire busier than all the time there was: it was busy all the time, no more.
+    return std::min(100.0, SharePercent(splitter.Busy(), listened));
 }
 
 namespace {
@@ -52,7 +59,7 @@ std::string ListenedLineText(const FrameDecoder& splitter, Duration listened,
     char text[200];
     std::snprintf(text, sizeof text, ", %.2f frames/s, line busy %.1f %%, ",
                   seconds > 0 ? static_cast<double>(splitter.Frames()) / seconds : 0.0,
-                  SharePercent(splitter.Busy(), listened));
+                  BusyPercent(splitter, listened));
     std::string report = "Heard: " + Counted(splitter.Frames(), "frame") + text +
                          Counted(splitter.NoiseBytes(), "byte") + " of noise";
     for (const FrameDecoder::LineCount& own : splitter.OwnCounts()) {

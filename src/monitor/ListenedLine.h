@@ -29,5 +29,8 @@ std::string ListenedLineText(const FrameDecoder& splitter, Duration listened,
 
 // The share of `whole` that `part` takes, in percent; 0 when `whole` is nothing.
 double SharePercent(Duration part, Duration whole);
+// The share of `listened` the wire was busy with what `splitter` heard, in percent: never more
+// than 100, whatever the port delivered.
+double BusyPercent(const FrameDecoder& splitter, Duration listened);
 
 }  // namespace tarvel

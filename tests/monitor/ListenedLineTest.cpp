@@ -1,5 +1,6 @@
 // SPDX-License-Identifier: GPL-3.0-or-later
-// What listening tells of the line as a whole: a speed or parity that does not match says so.
+// What listening tells of the line as a whole: a speed or parity that does not match says so,
+// and how busy the wire was.
 
 #include "monitor/ListenedLine.h"
 
@@ -59,6 +60,16 @@ TEST(WrongSpeed, ALineThatDecodesOrSaysNothingIsNotSuspect) {
     garbled.Feed('x', Instant{});
     garbled.Feed('\r', Instant{} + 4s);
     EXPECT_TRUE(WrongSpeedWarning(garbled, UartErrorCounts{3, 0, 0, 0}, k9600));
+}
+
+// A port that delivers far more than the wire can carry: the wire was busy all the time, no
+// more; what it could not have carried is the dropped count's to tell.
+TEST(LineBusy, IsTheShareOfTheTimeListenedAndNeverMoreThanAllOfIt) {
+    AsconFrameSplitter splitter(DecoderSettings{1ms, 200ms, 10, 0ms});
+    Garbage(splitter, Instant{}, 1000ms);  // 200 characters of 1 ms in a second
+    EXPECT_DOUBLE_EQ(BusyPercent(splitter, 1000ms), 20.0);
+    EXPECT_DOUBLE_EQ(BusyPercent(splitter, 100ms), 100.0);
+    EXPECT_DOUBLE_EQ(BusyPercent(splitter, Duration{0}), 0.0);
 }
 
 }  // namespace
