@@ -66,7 +66,7 @@ QCoro::Task<bool> QtSerialLine::SetSettingsAsync(Scheduler& scheduler, std::stri
         co_return false;
     }
     // Applied on another thread: the window goes on while the far end answers, or does not.
-    // The transport stays the line's meanwhile; a close waits for the requests to end.
+    // The transport stays the line's meanwhile; a close cuts the request under way short.
     std::function<std::string()> apply = [transport = current_, settings = settings_] {
         return transport->Apply(settings);
     };
