@@ -452,12 +452,12 @@ int main(int argc, char* argv[]) {
     const std::string seconds = std::to_string(span.count());
     std::printf("flood: %s and %s; %lld s per program; Modbus RTU 9600 8N1\n", device.c_str(),
                 tcp.c_str(), static_cast<long long>(span.count()));
-    for (const auto& [portName, spec, counter] :
+    for (const auto& [portName, portDevice, counter] :
          {std::tuple<std::string, std::string, const std::atomic<std::uint64_t>*>{"pty", device,
                                                                                   &offered->pty},
           {"tcp", tcp, &offered->tcp}}) {
-        const std::vector<std::string> line = {"--port",     spec,     "--protocol",
-                                               "modbus-rtu", "--baud", "9600"};
+        const std::vector<std::string> line = {"--port",     portDevice, "--protocol",
+                                               "modbus-rtu", "--baud",   "9600"};
         Run listen{"listen", {cli, "listen"}, true, false};
         listen.arguments.insert(listen.arguments.end(), line.begin(), line.end());
         listen.arguments.insert(listen.arguments.end(), {"--duration", seconds, "--json"});
@@ -467,7 +467,7 @@ int main(int argc, char* argv[]) {
         Run interrupted = test;
         interrupted.name = "test^C";
         interrupted.percentOfSpan = 33;
-        const Run window{"window", {selfPath, "--window", spec}, false, true};
+        const Run window{"window", {selfPath, "--window", portDevice}, false, true};
         for (const Run& run : {listen, test, interrupted, window}) {
             Measure(run, portName, span, *counter);
         }
