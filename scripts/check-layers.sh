@@ -23,7 +23,8 @@ declare -A may_use=(
   [line]="core protocol platform lines serial engine"
   [analysis]="core protocol platform lines serial engine line"
   [monitor]="core protocol platform lines serial engine line"
-  [cli]="core protocol platform lines sim serial engine line analysis monitor"
+  [watch]="core protocol platform lines serial engine line monitor"
+  [cli]="core protocol platform lines sim serial engine line analysis monitor watch"
   [ui]="core platform"
   [app]="core protocol platform lines sim serial engine line analysis monitor ui"
 )

@@ -23,6 +23,10 @@ packages=(
   lintian devscripts appstream bash-completion
   # A locale with a decimal comma, for the tests that numbers in files never take it.
   locales
+  # The watch: prometheus-cpp's registry and HTTP server for its metrics, Eclipse Paho for MQTT,
+  # libsystemd's sd_notify; and the real Prometheus (promtool included) and mosquitto its tests
+  # run against.
+  prometheus-cpp-dev libpaho-mqttpp-dev libpaho-mqtt-dev libsystemd-dev prometheus mosquitto
   "$@"
 )
 
