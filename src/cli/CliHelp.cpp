@@ -6,7 +6,7 @@ namespace tarvel {
 namespace {
 
 const char kLineOptions[] =
-    "Line options (scan, test, listen, send, counters):\n"
+    "Line options (scan, test, listen, send, counters, watch):\n"
     "  --port DEVICE         a device such as /dev/ttyUSB0, or COM1 to COM4 as the\n"
     "                        window program maps them (see --list-ports); COMn=DEVICE\n"
     "                        makes COMn stand for DEVICE. Without --port: COM1, the\n"
@@ -56,6 +56,7 @@ const char kProgramUsage[] =
     "  listen                judge a line another master drives, sending nothing\n"
     "  send FRAME            one hand-typed request and its answer\n"
     "  counters              what each Modbus controller counted of its bus\n"
+    "  watch                 watch a line without end, for Prometheus and MQTT\n"
     "\n"
     "Modbus and JBus (--protocol modbus-rtu, jbus-rtu, modbus-ascii or jbus-ascii):\n"
     "addresses are numbers, 1 to 247 (JBus 255), given as numbers and ranges:\n"
@@ -210,6 +211,45 @@ const char kCountersStatus[] =
     "Exit status: 0 every controller answered, 1 one did not, 2 a usage error, 3 the\n"
     "port failed.\n";
 
+const char kWatchUsage[] =
+    "Usage: line-tarvel-cli watch [LINE OPTIONS] (--addresses LIST | --cfg FILE | --listen)\n"
+    "                             --metrics HOST:PORT [--traffic FILE] [--stats FILE]\n"
+    "                             [--json-status FILE] [--mqtt URL] [--name NAME]\n"
+    "                             [--keep-days N] [--answer-window TIME]\n"
+    "       line-tarvel-cli watch --targets FOLDER [--site NAME]\n"
+    "\n"
+    "Watches a line without end, for a plant's monitoring: the test cycle over the\n"
+    "controllers of --addresses or --cfg (the error limit does not apply), or, with\n"
+    "--listen, the exchanges of a line that has its own master. A port that is lost\n"
+    "is reopened after 1 s, then after twice as long each time, up to a minute.\n"
+    "  --metrics HOST:PORT   serve the metrics for Prometheus at\n"
+    "                        http://HOST:PORT/metrics; a port alone listens on\n"
+    "                        127.0.0.1 only\n"
+    "  --traffic FILE        every request and answer, one file a day beside FILE:\n"
+    "                        traffic.csv gives traffic-2026-12-10.csv\n"
+    "  --keep-days N         the days of traffic kept, today's included (31)\n"
+    "  --stats FILE          the day's statistics of each controller, replaced as\n"
+    "                        they change\n"
+    "  --json-status FILE    each controller's state and counts as JSON, replaced\n"
+    "  --mqtt URL            mqtt://HOST:PORT/PREFIX: each controller's numbers,\n"
+    "                        retained, on PREFIX/NAME/ADDRESS when its state changes\n"
+    "                        and at most every 10 s; PREFIX/NAME/status is online,\n"
+    "                        or offline when the watch ends or is lost\n"
+    "  --name NAME           the line's name in MQTT and the log (the port's)\n"
+    "  --targets FOLDER      print the Prometheus file_sd targets of the watches'\n"
+    "                        confs in FOLDER (NAME.conf, ARGS=\"... --metrics ...\")\n"
+    "  --site NAME           their site label (the host's name)\n"
+    "\n"
+    "Log lines go to standard error with their syslog priority (<3> to <6>) in front.\n"
+    "SIGHUP reopens the traffic file (for logrotate); SIGTERM or Ctrl+C ends the\n"
+    "watch after the exchange in progress, with its files complete. Under systemd\n"
+    "(the line-tarvel-watch@.service unit) it tells when it is ready and feeds the\n"
+    "watchdog while it makes progress.\n";
+
+const char kWatchStatus[] =
+    "Exit status: 0 ended by a signal with its files complete, 2 a usage error, 3 the\n"
+    "metrics could not be served or a file not written.\n";
+
 const char kSendStatus[] =
     "Exit status: 0 a good answer came, 1 none did, 2 a usage error, 3 the port failed.\n";
 
@@ -234,6 +274,8 @@ std::string CommandUsage(CliCommand command) {
         case CliCommand::Counters:
             return std::string(kCountersUsage) + "\n" + kProgressAndStop + "\n" + kLineOptions +
                    "\n" + kCountersStatus;
+        case CliCommand::Watch:
+            return std::string(kWatchUsage) + "\n" + kLineOptions + "\n" + kWatchStatus;
         case CliCommand::ListPorts:
         case CliCommand::None: break;
     }

@@ -16,10 +16,10 @@ namespace {
 
 const std::map<std::string, CliCommand>& Commands() {
     static const std::map<std::string, CliCommand> commands{
-        {"scan", CliCommand::Scan},        {"test", CliCommand::Test},
-        {"analyse", CliCommand::Analyse},  {"analyze", CliCommand::Analyse},
-        {"send", CliCommand::Send},        {"listen", CliCommand::Listen},
-        {"counters", CliCommand::Counters}};
+        {"scan", CliCommand::Scan},         {"test", CliCommand::Test},
+        {"analyse", CliCommand::Analyse},   {"analyze", CliCommand::Analyse},
+        {"send", CliCommand::Send},         {"listen", CliCommand::Listen},
+        {"counters", CliCommand::Counters}, {"watch", CliCommand::Watch}};
     return commands;
 }
 
@@ -33,7 +33,8 @@ const std::map<std::string, bool CliOptions::*>& Flags() {
         {"--json", &CliOptions::json},
         {"--simulate", &CliOptions::simulate},
         {"--all-settings", &CliOptions::allSettings},
-        {"--clear", &CliOptions::clear}};
+        {"--clear", &CliOptions::clear},
+        {"--listen", &CliOptions::listen}};
     return flags;
 }
 
@@ -63,6 +64,10 @@ const std::map<CliCommand, std::vector<std::string>>& OptionsTaken() {
         // Listening sends nothing, so it makes no retries either.
         {CliCommand::Listen, without("--retry", with({"--duration", "--answer-window", "--traffic",
                                                       "--stats", "--json"}))},
+        {CliCommand::Watch,
+         with({"--cfg", "--addresses", "--listen", "--answer-window", "--register", "--count",
+               "--traffic", "--stats", "--json-status", "--metrics", "--mqtt", "--name",
+               "--keep-days", "--targets", "--site"})},
         // What COM1 to COM4 stand for, with the assignments of --port.
         {CliCommand::ListPorts, {"--port"}},
     };
@@ -124,6 +129,43 @@ std::string ProtocolRefusal(const CliOptions& options, const std::vector<std::st
     }
     if (wasGiven("--value")) {
         return "send" + named + " takes one frame: no --value";
+    }
+    return {};
+}
+
+// What a watch's options do not go together with; empty when all is well.
+std::string WatchRefusal(const CliOptions& options, const std::vector<std::string>& given) {
+    const auto wasGiven = [&given](const char* option) {
+        return std::find(given.begin(), given.end(), option) != given.end();
+    };
+    if (!options.targetsFolder.empty()) {
+        for (const std::string& option : given) {
+            if (option != "--targets" && option != "--site") {
+                return "watch --targets prints the Prometheus targets of the watches' confs and "
+                       "takes only --site besides: not " +
+                       option;
+            }
+        }
+        return {};
+    }
+    if (wasGiven("--site")) {
+        return "--site goes with --targets";
+    }
+    if (options.metricsAddress.empty()) {
+        return "watch needs --metrics HOST:PORT, where Prometheus scrapes it (such as "
+               "127.0.0.1:9780)";
+    }
+    const int sources = (options.cfgFile.empty() ? 0 : 1) +
+                        (options.addressesText.empty() ? 0 : 1) + (options.listen ? 1 : 0);
+    if (sources != 1) {
+        return "watch takes one of --addresses LIST, --cfg FILE and --listen";
+    }
+    if (options.listen && wasGiven("--retry")) {
+        return "watch --listen sends nothing, so it makes no retries: no --retry";
+    }
+    if (options.addresses.size() > static_cast<std::size_t>(kMaxControllers)) {
+        return "watch asks at most " + std::to_string(kMaxControllers) +
+               " controllers, as the device table holds";
     }
     return {};
 }
@@ -234,7 +276,7 @@ CliOptions ParseCliArguments(const std::vector<std::string>& arguments) {
     }
     if (!positional.empty() && options.command == CliCommand::None) {
         options.error = "unknown command \"" + positional[0] +
-                        "\": allowed are scan, test, listen, analyse, send";
+                        "\": allowed are scan, test, listen, analyse, send, counters, watch";
         return options;
     }
     if (options.listPorts) {
@@ -286,6 +328,7 @@ CliOptions ParseCliArguments(const std::vector<std::string>& arguments) {
         case CliCommand::Test:
         case CliCommand::Listen:
         case CliCommand::Counters:
+        case CliCommand::Watch:
             if (operands != 0) {
                 options.error = "unexpected argument \"" + positional[1] + "\"; see --help";
                 return options;
@@ -317,6 +360,12 @@ CliOptions ParseCliArguments(const std::vector<std::string>& arguments) {
         options.error = "counters needs --addresses, such as 1-10: the controllers to read";
         return options;
     }
+    if (options.command == CliCommand::Watch) {
+        if (std::string refusal = WatchRefusal(options, given); !refusal.empty()) {
+            options.error = std::move(refusal);
+            return options;
+        }
+    }
     if (options.command == CliCommand::Test) {
         if (!options.cfgFile.empty() && !options.addresses.empty()) {
             options.error = "test takes --cfg FILE or --addresses A,B,..., not both";
@@ -339,11 +388,9 @@ CliOptions ParseCliArguments(const std::vector<std::string>& arguments) {
     // Two outputs in one file would overwrite each other, and a test's own line configuration
     // would be lost under its error list.
     const std::vector<std::pair<std::string, const std::string*>> files{
-        {"--cfg", &options.cfgFile},
-        {"--lst", &options.lstFile},
-        {"--dat", &options.datFile},
-        {"--traffic", &options.trafficFile},
-        {"--stats", &options.statsFile}};
+        {"--cfg", &options.cfgFile},     {"--lst", &options.lstFile},
+        {"--dat", &options.datFile},     {"--traffic", &options.trafficFile},
+        {"--stats", &options.statsFile}, {"--json-status", &options.jsonStatusFile}};
     for (std::size_t i = 0; i < files.size(); ++i) {
         for (std::size_t j = i + 1; j < files.size(); ++j) {
             if (!files[i].second->empty() && !files[j].second->empty() &&
@@ -373,6 +420,7 @@ std::string CommandName(CliCommand command) {
         case CliCommand::Send: return "send";
         case CliCommand::Listen: return "listen";
         case CliCommand::Counters: return "counters";
+        case CliCommand::Watch: return "watch";
         case CliCommand::ListPorts: return "--list-ports";
         case CliCommand::None: break;
     }

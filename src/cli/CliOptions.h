@@ -17,7 +17,7 @@
 namespace tarvel {
 
 // ListPorts is --list-ports, which goes without a command.
-enum class CliCommand { None, Scan, Test, Listen, Analyse, Send, Counters, ListPorts };
+enum class CliCommand { None, Scan, Test, Listen, Analyse, Send, Counters, Watch, ListPorts };
 
 // What the command line of line-tarvel-cli asks for.
 struct CliOptions {
@@ -28,6 +28,7 @@ struct CliOptions {
     bool json = false;
     bool allSettings = false;  // scan: every speed and parity instead of the one given
     bool clear = false;        // counters: set back to zero before they are read
+    bool listen = false;       // watch: listen to a line that has its own master
 
     // The line, as the port dialog would choose it; port 1 unless --port says otherwise.
     PortChoices line;
@@ -65,6 +66,18 @@ struct CliOptions {
     std::string listFile;     // analyse: the error list read
     std::string frame;        // send
     std::optional<std::string> value;
+
+    // watch: where the metrics are served ("127.0.0.1:9780"), and its other outputs.
+    std::string metricsAddress;
+    std::string jsonStatusFile;
+    std::string mqttUrl;
+    // The line's name, in MQTT topics and the log; the port's device name without it.
+    std::string watchName;
+    int keepDays = 31;  // of daily traffic files
+    // watch --targets: the folder of the watches' confs whose Prometheus targets are printed,
+    // and the site they are at (the host's name without --site).
+    std::string targetsFolder;
+    std::string site;
 
     // Set when the command line could not be read: one line naming the option and what it
     // takes. Never with --help or --version: those are answered whatever else is wrong.

@@ -10,6 +10,8 @@
 #include "line/SettingsSearch.h"
 #include "lines/LineSettings.h"
 #include "monitor/MonitorCsv.h"
+#include "watch/MetricsEndpoint.h"
+#include "watch/WatchMetrics.h"
 
 namespace tarvel {
 
@@ -63,7 +65,7 @@ CliSession::CliSession(const CliOptions& options, CliHost host)
       files_(host_.scheduler, host_.err),
       started_(host_.scheduler.LocalNow()) {
     ApplyLineOptions(options_, primo_);
-    if (options_.command == CliCommand::Listen) {
+    if (options_.command == CliCommand::Listen || options_.listen) {
         primo_.RetryCount = 0;  // nothing is sent, so nothing is tried again
     }
     // Ascon's own, shared with the windows; another protocol as the options ask it.
@@ -72,7 +74,7 @@ CliSession::CliSession(const CliOptions& options, CliHost host)
         port_.SetLineProtocol(*protocol_);
     }
     // Listening measures its window from the request's end, itself.
-    if (options_.command != CliCommand::Listen) {
+    if (options_.command != CliCommand::Listen && !options_.listen) {
         port_.SetAnswerWindow(options_.answerWindow);
         monitor_.SetAnswerWindow(options_.answerWindow);
     }
@@ -133,6 +135,7 @@ void CliSession::StopRun(std::string cause) {
     if (search_ != nullptr) {
         search_->RequestStop();
     }
+    stopAsked_.Notify();
 }
 
 void CliSession::StopIfAsked() {
@@ -168,6 +171,7 @@ QCoro::Task<int> CliSession::RunCommand() {
         case CliCommand::Send: co_return co_await Send();
         case CliCommand::Counters: co_return co_await Counters();
         case CliCommand::Listen: co_return co_await Listen();
+        case CliCommand::Watch: co_return co_await Watch();
         case CliCommand::Analyse: co_return Analyse();
         case CliCommand::ListPorts:
         case CliCommand::None: break;

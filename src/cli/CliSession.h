@@ -18,6 +18,7 @@
 #include "core/Primo.h"
 #include "lines/SerialLine.h"
 #include "monitor/LineMonitor.h"
+#include "platform/Notifier.h"
 #include "platform/Scheduler.h"
 #include "serial/LineUse.h"
 #include "serial/PortService.h"
@@ -45,6 +46,8 @@ struct CliHost {
 
 class ExchangeSink;
 class Listener;
+class MetricsEndpoint;
+class WatchMetrics;
 class SettingsSearch;
 
 // One command of line-tarvel-cli, from opening the port to the report: the same test cycle,
@@ -63,8 +66,13 @@ public:
     // A signal: like Stop, the exchange in progress ends properly, then the files and the
     // report, which says the run was ended by `signalName` ("Ctrl+C", "SIGTERM").
     void Stop(std::string signalName);
+    // SIGHUP: a watch reopens its files, for logrotate.
+    void Reopen();
 
     const LineMonitor& Monitor() const { return monitor_; }
+    // A watch's metrics and the port they are served on, once it has begun; nothing, 0 before.
+    const WatchMetrics* Metrics() const { return watchMetrics_.get(); }
+    int MetricsPort() const;
 
 private:
     // What the sinks of the test cycle, the line detector and the listener share: the command's
@@ -95,11 +103,12 @@ private:
     class ScanProgress;    // CliScan.cpp
     class CycleProgress;   // CliTest.cpp
     class ListenProgress;  // CliListen.cpp
+    class WatchProgress;   // CliWatch.cpp
     // The sink of the command's loop, kept as long as the session: the files read it until they
     // are closed, after a command that failed too.
-    template <class Sink>
-    Sink& KeepProgress() {
-        auto sink = std::make_unique<Sink>(*this);
+    template <class Sink, class... Parts>
+    Sink& KeepProgress(Parts&... parts) {
+        auto sink = std::make_unique<Sink>(*this, parts...);
         Sink& kept = *sink;
         progress_ = std::move(sink);
         return kept;
@@ -126,6 +135,22 @@ private:
     // What each controller counted of its bus (CliCounters.cpp).
     QCoro::Task<int> Counters();
     QCoro::Task<int> Listen();
+    // A line watched until a signal ends it (CliWatch.cpp).
+    QCoro::Task<int> Watch();
+    // One opening of the port: the test cycle or the listener until the line is lost (the
+    // reason) or the watch is stopped.
+    QCoro::Task<std::string> WatchRun(WatchProgress& progress);
+    // watch --targets: the file_sd targets of the watches' confs.
+    int PrintTargets();
+    // A line of the watch's log, with its syslog priority in front for journald.
+    void WatchLog(int priority, const std::string& text);
+    std::string WatchName() const;
+    // The traffic file of today, after the old days beyond --keep-days are removed.
+    bool OpenTrafficDay();
+    void NewDay();
+    void ReopenFiles();
+    std::optional<std::string> WatchStatusJson(const WatchMetrics& metrics,
+                                               const std::string& name) const;
     int Analyse();
     // Opens the line; false, with the reason on standard error, when it cannot be. A port across
     // the network connects meanwhile, so a Ctrl+C is still heard.
@@ -159,6 +184,16 @@ private:
     std::unique_ptr<ExchangeSink> progress_;
     Listener* listener_ = nullptr;      // while listening
     SettingsSearch* search_ = nullptr;  // while searching across settings
+    // A watch's: woken by a stop while it waits to reopen the port.
+    Notifier stopAsked_;
+    CalendarDate trafficDay_;
+    bool trafficOpened_ = false;  // its day's file, once the watch has begun
+    // What the listener of the present opening has heard and the metrics have counted.
+    std::int64_t heardFrames_ = 0;
+    Duration heardBusy_{0};
+    std::int64_t heardNoise_ = 0;
+    std::unique_ptr<WatchMetrics> watchMetrics_;
+    std::unique_ptr<MetricsEndpoint> endpoint_;
     RunFiles files_;
     LocalDateTime started_;
 };

@@ -2,11 +2,13 @@
 #include "cli/CliValues.h"
 
 #include <algorithm>
+#include <cctype>
 #include <charconv>
 
 #include "core/DeviceTable.h"
 #include "core/HexText.h"
 #include "protocol/Protocols.h"
+#include "watch/MetricsEndpoint.h"
 
 namespace tarvel {
 namespace {
@@ -285,6 +287,59 @@ const std::map<std::string, ValueOption>& ValueOptions() {
           [](const std::string& v, CliOptions& o) {
               o.value = v;
               return true;
+          }}},
+        {"--metrics",
+         {"HOST:PORT, [IPv6]:PORT or a port alone (on 127.0.0.1), such as 127.0.0.1:9780",
+          [](const std::string& v, CliOptions& o) {
+              auto address = MetricsAddress(v);
+              if (address.index() != 0) {
+                  return false;
+              }
+              o.metricsAddress = std::get<0>(std::move(address));
+              return true;
+          }}},
+        {"--json-status",
+         {"a file name",
+          [](const std::string& v, CliOptions& o) {
+              o.jsonStatusFile = v;
+              return !v.empty();
+          }}},
+        {"--mqtt",
+         {"mqtt://HOST:PORT/TOPIC-PREFIX",
+          [](const std::string& v, CliOptions& o) {
+              o.mqttUrl = v;
+              return v.rfind("mqtt://", 0) == 0 && v.size() > 7;
+          }}},
+        {"--name",
+         {"a name of letters, digits, '-', '_' and '.', such as boiler-house",
+          [](const std::string& v, CliOptions& o) {
+              o.watchName = v;
+              return !v.empty() && std::all_of(v.begin(), v.end(), [](char c) {
+                  return std::isalnum(static_cast<unsigned char>(c)) != 0 || c == '-' || c == '_' ||
+                         c == '.' || c == '@';
+              });
+          }}},
+        {"--keep-days",
+         {"a whole number of days from 1 to 3650",
+          [](const std::string& v, CliOptions& o) {
+              const auto days = WholeNumber(v);
+              if (days && *days >= 1 && *days <= 3650) {
+                  o.keepDays = *days;
+                  return true;
+              }
+              return false;
+          }}},
+        {"--targets",
+         {"the folder of the watches' confs, such as /etc/line-tarvel/watch/",
+          [](const std::string& v, CliOptions& o) {
+              o.targetsFolder = v;
+              return !v.empty();
+          }}},
+        {"--site",
+         {"the site's name",
+          [](const std::string& v, CliOptions& o) {
+              o.site = v;
+              return !v.empty();
           }}},
     };
     return options;

@@ -43,6 +43,23 @@ bool RunFiles::AddLog(const std::string& path, const std::string& what, const st
     return true;
 }
 
+bool RunFiles::ContinueLog(const std::string& path, const std::string& what,
+                           const std::string& header) {
+    auto prepared = AppendedFile::Continue(path);
+    if (auto* failure = std::get_if<std::string>(&prepared)) {
+        err_ << "line-tarvel-cli: cannot write the " << what << " " << ShownPath(path) << ": "
+             << *failure << "\n";
+        anyFailed_ = true;
+        return false;
+    }
+    // What the old log was handed stays with it, and a sync aside still holds it.
+    log_ = std::make_shared<Log>(Log{what, std::move(std::get<AppendedFile>(prepared)), false});
+    if (log_->file.BegunEmpty()) {
+        Append(header);
+    }
+    return true;
+}
+
 void RunFiles::Append(const std::string& rows) {
     if (!log_) {
         return;
@@ -78,11 +95,11 @@ void RunFiles::Start() {
             }
         }
     }
-    timer_ = scheduler_.CallAt(scheduler_.Now() + RewriteInterval, [this] { Tick(); });
+    timer_ = scheduler_.CallAt(scheduler_.Now() + rewriteInterval_, [this] { Tick(); });
 }
 
 void RunFiles::Tick() {
-    timer_ = scheduler_.CallAt(scheduler_.Now() + RewriteInterval, [this] { Tick(); });
+    timer_ = scheduler_.CallAt(scheduler_.Now() + rewriteInterval_, [this] { Tick(); });
     if (writing_) {
         return;  // a slow disk: the next tick takes what changed meanwhile
     }

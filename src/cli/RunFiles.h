@@ -39,6 +39,12 @@ public:
     // standard error, when the file cannot be written. `what` names it: "error list".
     bool AddDocument(const std::string& path, const std::string& what, Content content);
     bool AddLog(const std::string& path, const std::string& what, const std::string& header);
+    // A log that goes on after what the file holds, the header written only into a new or empty
+    // file: a watch's day, again after a restart or a reopening. It takes the place of the log
+    // there was; false, told, when the file cannot be written (the log there was is kept).
+    bool ContinueLog(const std::string& path, const std::string& what, const std::string& header);
+    // How often the documents are replaced when they changed (RewriteInterval); before Start.
+    void SetRewriteInterval(Duration interval) { rewriteInterval_ = interval; }
     void Append(const std::string& rows);
 
     // Writes the first versions, so that the files are there from the first exchange on, and
@@ -77,6 +83,7 @@ private:
     bool writing_ = false;  // a write runs aside; nothing here touches the files meanwhile
     Notifier written_;      // notified when it has ended
     std::optional<Scheduler::TimerId> timer_;
+    Duration rewriteInterval_ = RewriteInterval;
     bool anyFailed_ = false;
 };
 

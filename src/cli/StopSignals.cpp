@@ -37,6 +37,19 @@ void CatchStopSignals(int pipeEnd) {
     Handle(SIGTERM, OnStopSignal);
 }
 
+void CatchReopenSignal(int pipeEnd) {
+    signalPipe = pipeEnd;
+    struct sigaction action {};
+    action.sa_handler = [](int signal) {
+        const int savedErrno = errno;
+        const auto byte = static_cast<unsigned char>(signal);
+        [[maybe_unused]] const auto written = ::write(signalPipe, &byte, 1);
+        errno = savedErrno;
+    };
+    sigemptyset(&action.sa_mask);
+    ::sigaction(SIGHUP, &action, nullptr);
+}
+
 std::string StopSignalName(int signal) {
     switch (signal) {
         case SIGINT: return "Ctrl+C";

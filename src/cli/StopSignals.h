@@ -11,6 +11,10 @@ namespace tarvel {
 // at once even while the stop itself hangs, on an adapter that no longer answers its driver.
 void CatchStopSignals(int pipeEnd);
 
+// SIGHUP asks a watch to reopen its files: written to `pipeEnd` as one byte like the stop
+// signals, and caught again each time.
+void CatchReopenSignal(int pipeEnd);
+
 // How the report names the signal that ended a run: "Ctrl+C" for SIGINT, "SIGTERM".
 std::string StopSignalName(int signal);
 

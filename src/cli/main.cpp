@@ -5,12 +5,14 @@
 #include <QSocketNotifier>
 #include <QTimer>
 #include <clocale>
+#include <csignal>
 #include <cstdio>
 #include <iostream>
 #include <optional>
 
 #include "cli/CliOptions.h"
 #include "cli/CliSession.h"
+#include "cli/LogPriorities.h"
 #include "cli/StopSignals.h"
 #include "core/Version.h"
 #include "lines/LineSettings.h"
@@ -88,7 +90,7 @@ int main(int argc, char* argv[]) {
     std::unique_ptr<PtyBusHost> simulatedLine;
     if (options.simulate) {
         std::string error;
-        if (options.command == CliCommand::Listen) {
+        if (options.command == CliCommand::Listen || options.listen) {
             // A line to listen to has a master of its own: the description's, or one that
             // polls the simulated controllers at the speed and framing chosen for listening.
             SimulatedLineMaster master;
@@ -117,19 +119,27 @@ int main(int argc, char* argv[]) {
     }
     QtScheduler scheduler;
     // A listen sends nothing, whatever goes wrong above the line.
-    LineStack line(
-        ports, scheduler,
-        LineStackOptions{options.rs485, options.echo, options.command == CliCommand::Listen});
-    // JSON goes to standard output, so progress on a terminal does not disturb it.
-    const bool progress = ::isatty(STDERR_FILENO) == 1;
+    LineStack line(ports, scheduler,
+                   LineStackOptions{options.rs485, options.echo,
+                                    options.command == CliCommand::Listen || options.listen});
+    // JSON goes to standard output, so progress on a terminal does not disturb it. A watch
+    // shows none: its standard error is a log, each line with its syslog priority.
+    const bool watching = options.command == CliCommand::Watch;
+    const bool progress = !watching && ::isatty(STDERR_FILENO) == 1;
+    PrioritizedLines prioritized(std::cerr, 3);
+    std::ostream watchLog(&prioritized);
     const std::string device = ports.DeviceFor(options.line.port + 1).value_or("");
-    CliSession session(options,
-                       CliHost{scheduler, line.Line(), std::cout, std::cerr, progress, device});
+    CliSession session(options, CliHost{scheduler, line.Line(), std::cout,
+                                        watching ? watchLog : std::cerr, progress, device});
 
     QSocketNotifier signalled(signalPipe[0], QSocketNotifier::Read);
     QObject::connect(&signalled, &QSocketNotifier::activated, [&session, &signalPipe, progress] {
         unsigned char number = 0;
         while (::read(signalPipe[0], &number, 1) > 0) {
+            if (number == SIGHUP) {
+                session.Reopen();
+                continue;
+            }
             if (progress) {
                 std::cerr << "\r\x1b[Kline-tarvel-cli: stopping after the exchange in progress; "
                              "Ctrl+C again ends at once\n";
@@ -138,6 +148,9 @@ int main(int argc, char* argv[]) {
         }
     });
     CatchStopSignals(signalPipe[1]);
+    if (watching) {
+        CatchReopenSignal(signalPipe[1]);
+    }
 
     // Started from the event loop, so that even a command that needs no waiting ends it.
     int status = kUsageError;

@@ -2,6 +2,7 @@
 #include "engine/TestCycle.h"
 
 #include <algorithm>
+#include <limits>
 
 #include "platform/Waits.h"
 #include "serial/LineExchange.h"
@@ -109,9 +110,10 @@ QCoro::Task<std::optional<Exchange>> TestCycle::Attempt(Request request) {
 }
 
 void TestCycle::CountFailure() {
-    ++errors_;
+    // Years of failures on a watched line stop at the largest count rather than wrap.
+    errors_ += errors_ < std::numeric_limits<int>::max() ? 1 : 0;
     Tell([&](CycleSink& sink) { sink.ErrorsCounted(errors_); });
-    if (errors_ >= ErrorLimit) {
+    if (errorLimited_ && errors_ >= ErrorLimit) {
         limitReached_ = true;
         primo_.StopFlag = kTrue;
     }

@@ -32,6 +32,10 @@ public:
     // so it runs only when nothing else uses the line.
     QCoro::Task<RunEnd> TxAscon(LineUse::Lease lease);
 
+    // A run that is never to end by itself (a watch) goes on past ErrorLimit failures; they are
+    // counted all the same.
+    void IgnoreErrorLimit() { errorLimited_ = false; }
+
     // Failed exchanges since the last reset; a run stops when this reaches ErrorLimit.
     int Errors() const { return errors_; }
     // Sets the counter back to 0 and reports it; a run in progress goes on.
@@ -67,6 +71,7 @@ private:
     bool running_ = false;
     bool started_ = false;
     bool limitReached_ = false;
+    bool errorLimited_ = true;
     std::string lineFailure_;
 };
 

@@ -178,7 +178,9 @@ std::optional<std::string> WriteFileDurably(const std::string& path, std::string
 }
 
 AppendedFile::AppendedFile(AppendedFile&& other) noexcept
-    : path_(std::move(other.path_)), descriptor_(std::exchange(other.descriptor_, -1)) {}
+    : path_(std::move(other.path_)),
+      descriptor_(std::exchange(other.descriptor_, -1)),
+      begunEmpty_(other.begunEmpty_) {}
 
 AppendedFile& AppendedFile::operator=(AppendedFile&& other) noexcept {
     if (this != &other) {
@@ -187,6 +189,7 @@ AppendedFile& AppendedFile::operator=(AppendedFile&& other) noexcept {
         }
         path_ = std::move(other.path_);
         descriptor_ = std::exchange(other.descriptor_, -1);
+        begunEmpty_ = other.begunEmpty_;
     }
     return *this;
 }
@@ -198,6 +201,14 @@ AppendedFile::~AppendedFile() {
 }
 
 std::variant<AppendedFile, std::string> AppendedFile::Prepare(const std::string& path) {
+    return Open(path, true);
+}
+
+std::variant<AppendedFile, std::string> AppendedFile::Continue(const std::string& path) {
+    return Open(path, false);
+}
+
+std::variant<AppendedFile, std::string> AppendedFile::Open(const std::string& path, bool emptied) {
     // Opened without blocking and emptied only once it is known to be a plain file: a FIFO would
     // hold the program for ever, and a log written to a serial device would reach the line.
     if (auto refusal = NotAPlainFile(path)) {
@@ -213,13 +224,13 @@ std::variant<AppendedFile, std::string> AppendedFile::Prepare(const std::string&
         ::close(descriptor);
         return std::string("it is no plain file");
     }
-    if (::ftruncate(descriptor, 0) != 0 ||
+    if ((emptied && ::ftruncate(descriptor, 0) != 0) ||
         ::fcntl(descriptor, F_SETFL, ::fcntl(descriptor, F_GETFL) & ~O_NONBLOCK) != 0) {
         const std::string reason = HostReason(errno);
         ::close(descriptor);
         return reason;
     }
-    return AppendedFile(path, descriptor);
+    return AppendedFile(path, descriptor, emptied || status.st_size == 0);
 }
 
 std::optional<std::string> AppendedFile::Append(std::string_view bytes) {

@@ -53,6 +53,8 @@ class AppendedFile {
 public:
     // Creates the file, or empties the plain file that is there; anything else is refused.
     static std::variant<AppendedFile, std::string> Prepare(const std::string& path);
+    // Creates the file, or goes on after what the plain file that is there holds.
+    static std::variant<AppendedFile, std::string> Continue(const std::string& path);
 
     AppendedFile(AppendedFile&&) noexcept;
     AppendedFile& operator=(AppendedFile&&) noexcept;
@@ -62,13 +64,17 @@ public:
     // Safe to call from another thread than Append's.
     std::optional<std::string> Sync();
     const std::string& Path() const { return path_; }
+    // Nothing was in the file when it was prepared.
+    bool BegunEmpty() const { return begunEmpty_; }
 
 private:
-    AppendedFile(std::string path, int descriptor)
-        : path_(std::move(path)), descriptor_(descriptor) {}
+    AppendedFile(std::string path, int descriptor, bool begunEmpty)
+        : path_(std::move(path)), descriptor_(descriptor), begunEmpty_(begunEmpty) {}
+    static std::variant<AppendedFile, std::string> Open(const std::string& path, bool emptied);
 
     std::string path_;
     int descriptor_ = -1;
+    bool begunEmpty_ = true;
 };
 
 }  // namespace tarvel
