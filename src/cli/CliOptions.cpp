@@ -10,6 +10,7 @@
 #include "core/DeviceTable.h"
 #include "core/NumberText.h"
 #include "protocol/Protocols.h"
+#include "watch/MqttPublisher.h"
 
 namespace tarvel {
 namespace {
@@ -162,6 +163,11 @@ std::string WatchRefusal(const CliOptions& options, const std::vector<std::strin
     }
     if (options.listen && wasGiven("--retry")) {
         return "watch --listen sends nothing, so it makes no retries: no --retry";
+    }
+    if (!options.mqttUrl.empty()) {
+        if (const auto read = ParseMqttUrl(options.mqttUrl); read.index() == 1) {
+            return std::get<1>(read);
+        }
     }
     if (options.addresses.size() > static_cast<std::size_t>(kMaxControllers)) {
         return "watch asks at most " + std::to_string(kMaxControllers) +

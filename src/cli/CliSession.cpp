@@ -42,6 +42,9 @@ void CliSession::Progress::Logged() {
     // Whatever the monitor's traffic holds that the log does not yet: every exchange once,
     // whichever of the two heard it first.
     const TrafficLog& traffic = session_.monitor_.Traffic();
+    if (traffic.Added() < trafficLogged_) {
+        trafficLogged_ = 0;  // the monitor started its traffic again (a watch's new day)
+    }
     const std::uint64_t unlogged = traffic.Added() - trafficLogged_;
     for (std::size_t i = traffic.Size() - std::min<std::uint64_t>(unlogged, traffic.Size());
          i < traffic.Size(); ++i) {

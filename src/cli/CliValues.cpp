@@ -307,8 +307,9 @@ const std::map<std::string, ValueOption>& ValueOptions() {
         {"--mqtt",
          {"mqtt://HOST:PORT/TOPIC-PREFIX",
           [](const std::string& v, CliOptions& o) {
+              // Read in full with the other options of the watch, for the reason of a refusal.
               o.mqttUrl = v;
-              return v.rfind("mqtt://", 0) == 0 && v.size() > 7;
+              return !v.empty();
           }}},
         {"--name",
          {"a name of letters, digits, '-', '_' and '.', such as boiler-house",

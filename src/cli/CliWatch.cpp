@@ -6,6 +6,7 @@
 #include <QJsonObject>
 #include <filesystem>
 #include <ostream>
+#include <vector>
 
 #include "cli/CliSession.h"
 #include "core/Version.h"
@@ -16,6 +17,7 @@
 #include "platform/Waits.h"
 #include "watch/DailyFiles.h"
 #include "watch/MetricsEndpoint.h"
+#include "watch/MqttPublisher.h"
 #include "watch/ServiceNotifier.h"
 #include "watch/WatchMetrics.h"
 
@@ -43,6 +45,20 @@ constexpr int kWarning = 4;
 constexpr int kNotice = 5;
 constexpr int kInfo = 6;
 
+// Cancels the timers of a watch however it ends: their tasks refer to its locals.
+struct TimersCancelled {
+    Scheduler& scheduler;
+    std::vector<std::optional<Scheduler::TimerId>*> timers;
+    ~TimersCancelled() {
+        for (std::optional<Scheduler::TimerId>* timer : timers) {
+            if (*timer) {
+                scheduler.Cancel(**timer);
+                timer->reset();
+            }
+        }
+    }
+};
+
 std::string SecondsText(Duration time) {
     return std::to_string(std::chrono::duration_cast<std::chrono::seconds>(time).count()) + " s";
 }
@@ -57,6 +73,9 @@ public:
     WatchProgress(CliSession& session, WatchMetrics& metrics, ServiceNotifier& notifier)
         : Progress(session), metrics_(metrics), notifier_(notifier) {}
 
+    // Where each controller's new numbers are published, if anywhere.
+    void PublishTo(MqttPublisher* publisher) { publisher_ = publisher; }
+
     void ListenStarted(Duration answerWindow) override {
         if (!monitorStarted_) {
             monitorStarted_ = true;
@@ -69,9 +88,7 @@ public:
     }
     void ExchangeJudged(const Exchange& exchange) override {
         session_.monitor_.ListenEvents().ExchangeJudged(exchange);
-        Logged();
-        metrics_.Judged(exchange);
-        notifier_.Progressed();
+        Counted(exchange);
     }
     // The end of the watch, not of a run: the monitor's run ends with it.
     void Finished() {
@@ -95,17 +112,29 @@ public:
         }
         void ExchangeJudged(const Exchange& exchange) override {
             progress_.session_.monitor_.CycleEvents().ExchangeJudged(exchange);
-            progress_.Logged();
-            progress_.metrics_.Judged(exchange);
-            progress_.notifier_.Progressed();
+            progress_.Counted(exchange);
         }
         WatchProgress& progress_;
     };
     Cycle cycle{*this};
 
 private:
+    // After the monitor has it: its traffic, the metrics, the watchdog and MQTT.
+    void Counted(const Exchange& exchange) {
+        Logged();
+        metrics_.Judged(exchange);
+        notifier_.Progressed();
+        if (publisher_ != nullptr) {
+            if (const ControllerReading* reading =
+                    metrics_.ReadingOf(exchange.request.stationText)) {
+                publisher_->Offer(*reading, session_.host_.scheduler.Now());
+            }
+        }
+    }
+
     WatchMetrics& metrics_;
     ServiceNotifier& notifier_;
+    MqttPublisher* publisher_ = nullptr;
     bool monitorStarted_ = false;
 };
 
@@ -187,6 +216,15 @@ QCoro::Task<int> CliSession::Watch() {
     if (!prepared) {
         co_return kPortOrFileFailed;
     }
+    std::unique_ptr<MqttPublisher> publisher;
+    if (!options_.mqttUrl.empty()) {
+        // The options were read whole before: the address is a good one.
+        const MqttTarget target = std::get<MqttTarget>(ParseMqttUrl(options_.mqttUrl));
+        publisher = std::make_unique<MqttPublisher>(target, name, [this](std::string text) {
+            WatchLog(text.find("unreachable") != std::string::npos ? kWarning : kNotice, text);
+        });
+        progress.PublishTo(publisher.get());
+    }
     files_.Start();
     WatchLog(kInfo, "watching " + name + " (" + watched.port + ", " + watched.protocol + ", " +
                         watched.settings + "); metrics at http://" +
@@ -218,6 +256,9 @@ QCoro::Task<int> CliSession::Watch() {
         if (host_.scheduler.LocalNow().date != trafficDay_) {
             NewDay();
         }
+        if (publisher) {
+            publisher->Tick(host_.scheduler.Now());
+        }
     };
     tick = host_.scheduler.CallAt(host_.scheduler.Now() + kTick, onTick);
     std::optional<Scheduler::TimerId> watchdog;
@@ -233,6 +274,7 @@ QCoro::Task<int> CliSession::Watch() {
         watchdog =
             host_.scheduler.CallAt(host_.scheduler.Now() + *notifier.WatchdogPeriod(), onWatchdog);
     }
+    const TimersCancelled cancelled{host_.scheduler, {&tick, &watchdog}};
 
     Duration reopenDelay = kFirstReopenDelay;
     std::string lastFailure;
@@ -279,11 +321,15 @@ QCoro::Task<int> CliSession::Watch() {
 
     notifier.Stopping();
     host_.scheduler.Cancel(*tick);
-    if (watchdog) {
-        host_.scheduler.Cancel(*watchdog);
-    }
+    tick.reset();
     metrics.Tick(host_.scheduler.Now());
     progress.Finished();
+    progress.PublishTo(nullptr);
+    if (publisher) {
+        // The last numbers and "offline", before the files: both are the end's evidence.
+        publisher->Tick(host_.scheduler.Now());
+        publisher->Close();
+    }
     const bool filesWritten = co_await files_.Finish();
     WatchLog(kInfo, "the watch ended by " + stopCause_ +
                         (filesWritten ? "; its files are complete" : "; a file is incomplete"));

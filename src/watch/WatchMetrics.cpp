@@ -375,6 +375,11 @@ std::vector<ControllerReading> WatchMetrics::Readings() const {
     return readings;
 }
 
+const ControllerReading* WatchMetrics::ReadingOf(std::string_view address) const {
+    const auto found = byAddress_.find(address);
+    return found == byAddress_.end() ? nullptr : &found->second->reading;
+}
+
 std::string WatchMetrics::Exposition() const {
     std::ostringstream text;
     prometheus::TextSerializer().Serialize(text, registry_->Collect());

@@ -81,6 +81,8 @@ public:
 
     // Every controller known, configured or heard, in the order first known.
     std::vector<ControllerReading> Readings() const;
+    // One of them; nothing for an address not known.
+    const ControllerReading* ReadingOf(std::string_view address) const;
     // The text exposition format 0.0.4 of everything registered.
     std::string Exposition() const;
     const std::shared_ptr<prometheus::Registry>& Registry() const { return registry_; }

@@ -255,6 +255,77 @@ def scenario_a_port_pulled_and_given_back(folder):
     return 0
 
 
+def scenario_mqtt_through_mosquitto(folder):
+    mosquitto = shutil.which("mosquitto") or shutil.which("mosquitto", path="/usr/sbin")
+    peer = os.environ.get("TARVEL_MQTT_PEER")
+    if mosquitto is None or peer is None:
+        return SKIPPED
+    port = free_port()
+    config = os.path.join(folder, "mosquitto.conf")
+    with open(config, "w") as file:
+        file.write("listener %d 127.0.0.1\nallow_anonymous true\npersistence false\n" % port)
+    broker = subprocess.Popen([mosquitto, "-c", config], stdout=subprocess.DEVNULL,
+                              stderr=subprocess.DEVNULL)
+    messages = os.path.join(folder, "messages")
+    subscriber = None
+    try:
+        def accepts():
+            try:
+                socket.create_connection(("127.0.0.1", port), timeout=1).close()
+                return True
+            except OSError:
+                return False
+
+        wait_for("the broker", accepts)
+        with open(messages, "w") as out:
+            subscriber = subprocess.Popen([peer, "subscribe", str(port), "plant/#"], stdout=out,
+                                          stderr=subprocess.DEVNULL)
+
+        def heard(path=messages):
+            # [topic, retained, qos, payload] of each message, as the subscriber prints them.
+            with open(path) as file:
+                return [line.rstrip("\n").split("\t") for line in file if "\t" in line]
+
+        wait_for("the subscriber", lambda: open(messages).read().startswith("ready"))
+        watch = Watch(folder, "--simulate", "--addresses", "A-E", "--name", "boiler",
+                      "--mqtt", "mqtt://127.0.0.1:%d/plant" % port)
+        late = None
+        try:
+            wait_for("online", lambda: [m for m in heard() if m[0] == "plant/boiler/status" and
+                                        m[2:] == ["1", "online"]])
+            silent = wait_for("the silent controller", lambda: [
+                json.loads(m[3]) for m in heard() if m[0] == "plant/boiler/C" and
+                json.loads(m[3])["silent"] == 1])
+            check(silent[0]["no_answer"] >= 1 and silent[0]["healthy"] == 0, str(silent[0]))
+            # One who subscribes later gets each controller's last numbers, kept by the broker.
+            retained_path = os.path.join(folder, "retained")
+            with open(retained_path, "w") as out:
+                late = subprocess.Popen([peer, "subscribe", str(port), "plant/#"], stdout=out,
+                                        stderr=subprocess.DEVNULL)
+            healthy = wait_for("A's retained numbers", lambda: [
+                m for m in heard(retained_path) if m[0] == "plant/boiler/A" and
+                m[1:3] == ["1", "1"] and json.loads(m[3])["healthy"] == 1])
+            check(all(isinstance(v, (int, float)) for v in json.loads(healthy[0][3]).values()),
+                  "not numbers alone: " + healthy[0][3])
+        finally:
+            # Killed, not ended: the broker gives its last will.
+            watch.process.kill()
+            watch.process.wait(10)
+            watch.log_file.close()
+            if late is not None:
+                late.terminate()
+                late.wait(5)
+        wait_for("the last will", lambda: [m for m in heard() if m[0] == "plant/boiler/status"
+                                           and m[2:] == ["1", "offline"]], seconds=10)
+    finally:
+        if subscriber is not None:
+            subscriber.terminate()
+            subscriber.wait(5)
+        broker.terminate()
+        broker.wait(5)
+    return 0
+
+
 def main():
     scenarios = {name[len("scenario_"):]: function for name, function in globals().items()
                  if name.startswith("scenario_")}
