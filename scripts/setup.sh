@@ -19,8 +19,8 @@ packages=(
   python3-pymodbus python3-serial-asyncio mbpoll socat
   dpkg-dev file desktop-file-utils man-db
   # What scripts/package-test.sh checks the package with: lintian, hardening-check (devscripts),
-  # appstreamcli, and bash-completion's loader and completions folder.
-  lintian devscripts appstream bash-completion
+  # appstreamcli, bash-completion's loader and completions folder, and systemd-analyze (systemd).
+  lintian devscripts appstream bash-completion systemd
   # A locale with a decimal comma, for the tests that numbers in files never take it.
   locales
   # The watch: prometheus-cpp's registry and HTTP server for its metrics, Eclipse Paho for MQTT,
