@@ -10,6 +10,7 @@ Usage: bench/watch_bench.py [BUILD-FOLDER] [SECONDS] (build, 60)."""
 
 import os
 import re
+import shutil
 import subprocess
 import sys
 import threading
@@ -50,8 +51,13 @@ def start_line(listening):
 
 
 def start_watch(number, device, listening, log):
+    # With its files, as a site runs it.
+    folder = "/tmp/watch-bench-%02d" % number
+    os.makedirs(folder, exist_ok=True)
     arguments = [CLI, "watch", "--port", device, "--protocol", "modbus-rtu",
-                 "--metrics", "127.0.0.1:0", "--name", "line%02d" % number]
+                 "--metrics", "127.0.0.1:0", "--name", "line%02d" % number,
+                 "--traffic", folder + "/traffic.csv", "--stats", folder + "/stats.csv",
+                 "--json-status", folder + "/status.json"]
     arguments += ["--baud", "115200", "--listen"] if listening else [
         "--baud", "9600", "--addresses", "1-5"]
     return subprocess.Popen(arguments, stdout=subprocess.DEVNULL, stderr=log)
@@ -112,8 +118,8 @@ def main():
     for thread in threads:
         thread.join()
 
-    print("%d watches for %.0f s, each scraped every second (host: %d cores)"
-          % (WATCHES, elapsed, os.cpu_count()))
+    print("%d watches for %.0f s, each scraped every second, with traffic, statistics and status"
+          " files (host: %d cores)" % (WATCHES, elapsed, os.cpu_count()))
     for kind, listening in (("listening, 115200 baud, full load", True),
                             ("testing, 9600 baud, 5 controllers", False)):
         shares = [100 * (a - b) / elapsed for (a, b, (_, l)) in zip(after, before, watches)
@@ -137,6 +143,8 @@ def main():
         simulator.wait(5)
     for log in logs:
         log.close()
+    for number in range(WATCHES):
+        shutil.rmtree("/tmp/watch-bench-%02d" % number, ignore_errors=True)
     print()
     sys.stdout.flush()
     return subprocess.call([DAY, "24"])

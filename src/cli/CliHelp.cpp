@@ -248,7 +248,8 @@ const char kWatchUsage[] =
 
 const char kWatchStatus[] =
     "Exit status: 0 ended by a signal with its files complete, 2 a usage error, 3 the\n"
-    "metrics could not be served or a file not written.\n";
+    "metrics could not be served or a file not written. --targets: 0 every conf gave\n"
+    "its target, 1 one did not (told on standard error; the others are printed).\n";
 
 const char kSendStatus[] =
     "Exit status: 0 a good answer came, 1 none did, 2 a usage error, 3 the port failed.\n";

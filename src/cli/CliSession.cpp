@@ -42,9 +42,6 @@ void CliSession::Progress::Logged() {
     // Whatever the monitor's traffic holds that the log does not yet: every exchange once,
     // whichever of the two heard it first.
     const TrafficLog& traffic = session_.monitor_.Traffic();
-    if (traffic.Added() < trafficLogged_) {
-        trafficLogged_ = 0;  // the monitor started its traffic again (a watch's new day)
-    }
     const std::uint64_t unlogged = traffic.Added() - trafficLogged_;
     for (std::size_t i = traffic.Size() - std::min<std::uint64_t>(unlogged, traffic.Size());
          i < traffic.Size(); ++i) {
@@ -64,7 +61,10 @@ CliSession::CliSession(const CliOptions& options, CliHost host)
               const auto settings = ParseSettingsText(SettingsText(primo_));
               return settings ? CharacterTime(*settings) : Duration{0};
           },
-          [this] { return host_.line.ErrorCounts(); }),
+          [this] { return host_.line.ErrorCounts(); },
+          // A watch logs each exchange as it is judged and shows no traffic: a few are enough,
+          // where a day of them would take tens of megabytes.
+          options.command == CliCommand::Watch ? 64 : TrafficLog::DefaultCapacity),
       files_(host_.scheduler, host_.err),
       started_(host_.scheduler.LocalNow()) {
     ApplyLineOptions(options_, primo_);

@@ -81,6 +81,8 @@ private:
     public:
         explicit Progress(CliSession& session) : session_(session) {}
         Duration Elapsed() const;
+        // The monitor's traffic started again from nothing (a watch's new day).
+        void TrafficCleared() { trafficLogged_ = 0; }
 
     protected:
         // The loop has begun: the clock starts, and a stop asked before it still holds.
@@ -147,7 +149,10 @@ private:
     std::string WatchName() const;
     // The traffic file of today, after the old days beyond --keep-days are removed.
     bool OpenTrafficDay();
-    void NewDay();
+    void NewDay(WatchProgress& progress, const CalendarDate& today);
+    void RemoveOldDaysOf(const std::string& given, const char* what, const CalendarDate& today);
+    // What the listener heard since it was last counted, into the metrics.
+    void CountHeard();
     void ReopenFiles();
     std::optional<std::string> WatchStatusJson(const WatchMetrics& metrics,
                                                const std::string& name) const;
@@ -187,7 +192,9 @@ private:
     // A watch's: woken by a stop while it waits to reopen the port.
     Notifier stopAsked_;
     CalendarDate trafficDay_;
+    CalendarDate statisticsDay_;
     bool trafficOpened_ = false;  // its day's file, once the watch has begun
+    int trafficRetryTicks_ = 0;
     // What the listener of the present opening has heard and the metrics have counted.
     std::int64_t heardFrames_ = 0;
     Duration heardBusy_{0};

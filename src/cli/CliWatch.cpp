@@ -2,8 +2,11 @@
 // `watch`: a line watched without end, for Prometheus, systemd and MQTT. The test cycle (or the
 // listener) runs until a signal ends it; a port that is lost is reopened with a growing delay;
 // the metrics count across reopenings and days, the files keep a day each.
+#include <unistd.h>
+
 #include <QJsonArray>
 #include <QJsonObject>
+#include <cstdio>
 #include <filesystem>
 #include <ostream>
 #include <vector>
@@ -14,12 +17,15 @@
 #include "engine/TestCycle.h"
 #include "lines/LineSettings.h"
 #include "monitor/MonitorCsv.h"
+#include "platform/DurableFiles.h"
+#include "platform/TextFiles.h"
 #include "platform/Waits.h"
 #include "watch/DailyFiles.h"
 #include "watch/MetricsEndpoint.h"
 #include "watch/MqttPublisher.h"
 #include "watch/ServiceNotifier.h"
 #include "watch/WatchMetrics.h"
+#include "watch/WatchTargets.h"
 
 namespace tarvel {
 
@@ -180,6 +186,7 @@ QCoro::Task<int> CliSession::Watch() {
     watched.settings = FramingSummary(line);
     watched.verdicts = protocol.Verdicts();
     watched.characterTime = characterTime;
+    watched.listening = options_.listen;
     for (int position = 0; !options_.listen && position < primo_.DeviceCount; ++position) {
         watched.addresses.push_back(protocol.StationText(table_[position]));
     }
@@ -211,8 +218,9 @@ QCoro::Task<int> CliSession::Watch() {
         AddDocument(options_.statsFile, "statistics",
                     [this] { return StatisticsCsv(monitor_, host_.scheduler.LocalNow()); }) &&
         AddDocument(options_.jsonStatusFile, "status",
-                    [this, &metrics, &name] { return WatchStatusJson(metrics, name); }) &&
+                    [this, &metrics, name] { return WatchStatusJson(metrics, name); }) &&
         OpenTrafficDay();
+    statisticsDay_ = trafficDay_;
     if (!prepared) {
         co_return kPortOrFileFailed;
     }
@@ -246,15 +254,21 @@ QCoro::Task<int> CliSession::Watch() {
             metrics.SetRoundTrip(host_.line.RoundTrip());
         }
         if (listener_ != nullptr) {
-            const FrameDecoder& heard = listener_->Decoder();
-            metrics.AddHeard(heard.Frames() - heardFrames_, heard.Busy() - heardBusy_,
-                             heard.NoiseBytes() - heardNoise_);
-            heardFrames_ = heard.Frames();
-            heardBusy_ = heard.Busy();
-            heardNoise_ = heard.NoiseBytes();
+            CountHeard();
+            // A quiet line is no hung watch: the listener waits on the loop that runs this.
+            notifier.Progressed();
         }
-        if (host_.scheduler.LocalNow().date != trafficDay_) {
-            NewDay();
+        if (metrics.IsUp() && primo_.DeviceCount == 0 && !options_.listen) {
+            notifier.Progressed();  // nothing to ask: the cycle only waits
+        }
+        const CalendarDate today = host_.scheduler.LocalNow().date;
+        if (today != statisticsDay_) {
+            NewDay(progress, today);
+        }
+        // A day's traffic file that could not be opened is tried again each minute.
+        if (today != trafficDay_ && ++trafficRetryTicks_ >= 60) {
+            trafficRetryTicks_ = 0;
+            OpenTrafficDay();
         }
         if (publisher) {
             publisher->Tick(host_.scheduler.Now());
@@ -291,12 +305,19 @@ QCoro::Task<int> CliSession::Watch() {
             notifier.Status("cannot open the port: " + lastFailure);
         } else {
             metrics.LineUp(host_.scheduler.Now());
+            if (const auto counts = host_.line.ErrorCounts()) {
+                metrics.UartErrorsFrom(*counts);
+            }
             const Instant openedAt = host_.scheduler.Now();
             WatchLog(lastFailure.empty() && metrics.IsUp() ? kInfo : kNotice,
                      "the port " + watched.port + " is open");
             lastFailure.clear();
             notifier.Ready("watching " + watched.port);
             std::string lost = co_await WatchRun(progress);
+            // What the port counted since the last tick, while it can still tell.
+            if (const auto counts = host_.line.ErrorCounts()) {
+                metrics.SetUartErrors(*counts);
+            }
             port_.ClosePort();
             metrics.LineDown(host_.scheduler.Now());
             if (!stopCause_.empty()) {
@@ -351,8 +372,12 @@ QCoro::Task<std::string> CliSession::WatchRun(WatchProgress& progress) {
         if (!stopCause_.empty()) {
             listener.Stop();
         }
+        struct Forget {
+            Listener*& listener;
+            ~Forget() { listener = nullptr; }
+        } forget{listener_};
         const ListenEnd end = co_await listener.Listen(co_await lineUse_.Acquire());
-        listener_ = nullptr;
+        CountHeard();  // what it heard since the last tick
         co_return end.lineFailure.empty() ? std::string("the port was closed") : end.lineFailure;
     }
     TestCycle cycle(primo_, port_, table_);
@@ -362,26 +387,57 @@ QCoro::Task<std::string> CliSession::WatchRun(WatchProgress& progress) {
     co_return end.lineFailure.empty() ? std::string("the port was closed") : end.lineFailure;
 }
 
-bool CliSession::OpenTrafficDay() {
-    trafficDay_ = host_.scheduler.LocalNow().date;
-    trafficOpened_ = true;
-    if (options_.trafficFile.empty()) {
-        return true;
-    }
-    const OldDaysRemoved old = RemoveOldDays(options_.trafficFile, trafficDay_, options_.keepDays);
-    for (const std::string& removed : old.removed) {
-        WatchLog(kInfo, "removed the traffic of an old day: " + removed);
-    }
-    for (const std::string& failure : old.failures) {
-        WatchLog(kWarning, "cannot remove the traffic of an old day: " + failure);
-    }
-    return files_.ContinueLog(DailyFileName(options_.trafficFile, trafficDay_), "traffic",
-                              TrafficCsvHeader());
+void CliSession::CountHeard() {
+    const FrameDecoder& heard = listener_->Decoder();
+    watchMetrics_->AddHeard(heard.Frames() - heardFrames_, heard.Busy() - heardBusy_,
+                            heard.NoiseBytes() - heardNoise_);
+    heardFrames_ = heard.Frames();
+    heardBusy_ = heard.Busy();
+    heardNoise_ = heard.NoiseBytes();
 }
 
-void CliSession::NewDay() {
-    // The day's statistics start afresh with its traffic file, so that neither grows for ever.
+void CliSession::RemoveOldDaysOf(const std::string& given, const char* what,
+                                 const CalendarDate& today) {
+    const OldDaysRemoved old = RemoveOldDays(given, today, options_.keepDays);
+    for (const std::string& removed : old.removed) {
+        WatchLog(kInfo, std::string("removed the ") + what + " of an old day: " + removed);
+    }
+    for (const std::string& failure : old.failures) {
+        WatchLog(kWarning, std::string("cannot remove the ") + what + " of an old day: " + failure);
+    }
+}
+
+bool CliSession::OpenTrafficDay() {
+    const CalendarDate today = host_.scheduler.LocalNow().date;
+    trafficOpened_ = true;
+    if (options_.trafficFile.empty()) {
+        trafficDay_ = today;
+        return true;
+    }
+    RemoveOldDaysOf(options_.trafficFile, "traffic", today);
+    if (!files_.ContinueLog(DailyFileName(options_.trafficFile, today), "traffic",
+                            TrafficCsvHeader())) {
+        return false;  // the day before's file goes on, and the opening is tried again
+    }
+    trafficDay_ = today;
+    return true;
+}
+
+void CliSession::NewDay(WatchProgress& progress, const CalendarDate& today) {
+    // The day that ended keeps its statistics in a file of its own, beside the name given and
+    // kept as long as its traffic; then the statistics start afresh, so that they do not grow
+    // for ever.
+    if (!options_.statsFile.empty()) {
+        const std::string kept = DailyFileName(options_.statsFile, statisticsDay_);
+        if (const auto failure =
+                WriteFileDurably(kept, StatisticsCsv(monitor_, host_.scheduler.LocalNow()))) {
+            WatchLog(kWarning, "cannot keep the day's statistics in " + kept + ": " + *failure);
+        }
+        RemoveOldDaysOf(options_.statsFile, "statistics", today);
+    }
+    statisticsDay_ = today;
     monitor_.Reset();
+    progress.TrafficCleared();
     OpenTrafficDay();
 }
 
@@ -391,6 +447,23 @@ void CliSession::ReopenFiles() {
         files_.ContinueLog(DailyFileName(options_.trafficFile, trafficDay_), "traffic",
                            TrafficCsvHeader());
     }
+}
+
+int CliSession::PrintTargets() {
+    char hostName[256] = {};
+    if (::gethostname(hostName, sizeof hostName - 1) != 0) {
+        std::snprintf(hostName, sizeof hostName, "localhost");
+    }
+    const WatchTargets read = ReadWatchTargets(options_.targetsFolder, hostName,
+                                               options_.site.empty() ? hostName : options_.site);
+    // The targets that could be read go out all the same: one broken conf must not take a
+    // whole site out of Prometheus.
+    host_.out << FormatFileSdTargets(read.targets);
+    for (const WatchConfProblem& problem : read.problems) {
+        host_.err << "line-tarvel-cli: " << ShownPath(options_.targetsFolder) << ": "
+                  << problem.file << ": " << problem.reason << "\n";
+    }
+    return read.problems.empty() ? kAllWell : kLineFailures;
 }
 
 std::optional<std::string> CliSession::WatchStatusJson(const WatchMetrics& metrics,
@@ -420,15 +493,6 @@ std::optional<std::string> CliSession::WatchStatusJson(const WatchMetrics& metri
         {"controllers", controllers},
     };
     return JsonText(document);
-}
-
-}  // namespace tarvel
-
-namespace tarvel {
-
-int CliSession::PrintTargets() {
-    host_.err << "line-tarvel-cli: watch --targets is not built yet\n";
-    return kUsageError;
 }
 
 }  // namespace tarvel

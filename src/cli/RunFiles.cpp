@@ -52,7 +52,10 @@ bool RunFiles::ContinueLog(const std::string& path, const std::string& what,
         anyFailed_ = true;
         return false;
     }
-    // What the old log was handed stays with it, and a sync aside still holds it.
+    // The log that is left is made lasting aside; it is closed once that is done.
+    if (log_) {
+        scheduler_.RunAside([left = log_] { left->file.Sync(); }, [] {});
+    }
     log_ = std::make_shared<Log>(Log{what, std::move(std::get<AppendedFile>(prepared)), false});
     if (log_->file.BegunEmpty()) {
         Append(header);

@@ -47,6 +47,8 @@ void CatchReopenSignal(int pipeEnd) {
         errno = savedErrno;
     };
     sigemptyset(&action.sa_mask);
+    // The HTTP server's and the MQTT client's threads take it too: their calls go on.
+    action.sa_flags = SA_RESTART;
     ::sigaction(SIGHUP, &action, nullptr);
 }
 

@@ -124,9 +124,11 @@ int main(int argc, char* argv[]) {
                                     options.command == CliCommand::Listen || options.listen});
     // JSON goes to standard output, so progress on a terminal does not disturb it. A watch
     // shows none: its standard error is a log, each line with its syslog priority.
-    const bool watching = options.command == CliCommand::Watch;
+    const bool watching = options.command == CliCommand::Watch && options.targetsFolder.empty();
     const bool progress = !watching && ::isatty(STDERR_FILENO) == 1;
-    PrioritizedLines prioritized(std::cerr, 3);
+    // What the session tells without a priority (a file that failed, an echo, dropped input) is
+    // a warning: the watch goes on.
+    PrioritizedLines prioritized(std::cerr, 4);
     std::ostream watchLog(&prioritized);
     const std::string device = ports.DeviceFor(options.line.port + 1).value_or("");
     CliSession session(options, CliHost{scheduler, line.Line(), std::cout,

@@ -7,11 +7,18 @@
 #include <prometheus/registry.h>
 #include <prometheus/text_serializer.h>
 
+#include <netdb.h>
+#include <sys/socket.h>
+#include <unistd.h>
+
+#include <atomic>
 #include <charconv>
+#include <chrono>
 #include <cstring>
 #include <map>
 #include <mutex>
 #include <sstream>
+#include <thread>
 
 namespace tarvel {
 
@@ -83,11 +90,38 @@ int Answer(mg_connection* connection) {
                 served->landingPage);
         return 200;
     }
-    std::ostringstream text;
-    prometheus::TextSerializer().Serialize(text, served->registry->Collect());
+    std::string body;
+    try {
+        std::ostringstream text;
+        prometheus::TextSerializer().Serialize(text, served->registry->Collect());
+        body = text.str();
+    } catch (const std::exception& failure) {
+        // A server thread must not end the program: the scrape fails, the watch goes on.
+        Respond(connection, 500, "Internal Server Error",
+                "Content-Type: text/plain; charset=utf-8\r\n",
+                std::string("The metrics could not be gathered: ") + failure.what() + "\n");
+        return 500;
+    }
     Respond(connection, 200, "OK", "Content-Type: text/plain; version=0.0.4; charset=utf-8\r\n",
-            text.str());
+            body);
     return 200;
+}
+
+// Connects to the endpoint and leaves at once.
+void Knock(const std::string& host, int port) {
+    addrinfo hints{};
+    hints.ai_socktype = SOCK_STREAM;
+    hints.ai_flags = AI_NUMERICHOST | AI_NUMERICSERV;
+    addrinfo* found = nullptr;
+    if (::getaddrinfo(host.c_str(), std::to_string(port).c_str(), &hints, &found) != 0) {
+        return;
+    }
+    const int socket = ::socket(found->ai_family, found->ai_socktype | SOCK_CLOEXEC, 0);
+    if (socket >= 0) {
+        ::connect(socket, found->ai_addr, found->ai_addrlen);
+        ::close(socket);
+    }
+    ::freeaddrinfo(found);
 }
 
 }  // namespace
@@ -143,6 +177,12 @@ std::variant<std::unique_ptr<MetricsEndpoint>, std::string> MetricsEndpoint::Sta
         return std::string("cannot listen on ") + address;
     }
     endpoint->port_ = ports.front();
+    // Where a connection reaches it: an address of every interface is reached on loopback.
+    std::string host = address.substr(0, address.rfind(':'));
+    if (host.size() > 2 && host.front() == '[') {
+        host = host.substr(1, host.size() - 2);
+    }
+    endpoint->host_ = host == "0.0.0.0" ? "127.0.0.1" : host == "::" ? "::1" : host;
     const std::lock_guard lock(servedMutex);
     ServedByPort()[endpoint->port_] = endpoint->served_;
     return endpoint;
@@ -153,7 +193,19 @@ MetricsEndpoint::~MetricsEndpoint() {
         const std::lock_guard lock(servedMutex);
         ServedByPort().erase(port_);
     }
+    // The server's stop waits until its listening thread looks again, up to 2 s; a connection
+    // makes it look at once. Made again and again, since one made before the stop is begun is
+    // only served.
+    std::atomic<bool> stopped{false};
+    std::thread waker([this, &stopped] {
+        while (!stopped) {
+            Knock(host_, port_);
+            std::this_thread::sleep_for(std::chrono::milliseconds(20));
+        }
+    });
     exposer_.reset();
+    stopped = true;
+    waker.join();
 }
 
 }  // namespace tarvel

@@ -43,6 +43,7 @@ private:
     std::shared_ptr<Served> served_;
     std::unique_ptr<prometheus::Exposer> exposer_;
     int port_ = 0;
+    std::string host_;  // where a connection from this host reaches it
 };
 
 }  // namespace tarvel

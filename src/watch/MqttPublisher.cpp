@@ -246,7 +246,11 @@ bool MqttSchedule::IsDue(const Entry& entry, Instant now) const {
     if (entry.latest == *entry.published) {
         return false;
     }
-    return entry.latest.state != entry.published->state || now - entry.publishedAt >= pacing_;
+    // A new state goes out at once, but a controller that flaps between two states goes out
+    // at most once a second.
+    const bool stateChanged = entry.latest.state != entry.published->state;
+    return (stateChanged && now - entry.publishedAt >= kStateSpacing) ||
+           now - entry.publishedAt >= pacing_;
 }
 
 bool MqttSchedule::Offer(const ControllerReading& reading, Instant now) {

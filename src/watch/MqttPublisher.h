@@ -54,6 +54,8 @@ std::string MqttReadingJson(const ControllerReading& reading);
 class MqttSchedule {
 public:
     explicit MqttSchedule(Duration pacing = std::chrono::seconds(10)) : pacing_(pacing) {}
+    // The shortest time between two publications of a controller, a new state's included.
+    static constexpr Duration kStateSpacing = std::chrono::seconds(1);
 
     // Takes a controller's newest reading; true when something is due at `now`.
     bool Offer(const ControllerReading& reading, Instant now);

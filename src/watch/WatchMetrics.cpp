@@ -151,21 +151,17 @@ WatchMetrics::WatchMetrics(const WatchedLine& line, std::string_view version, In
                        .Help("Bytes received that made no good frame.")
                        .Register(registry)
                        .Add({});
-    auto& uart = BuildCounter()
-                     .Name("linetarvel_uart_errors_total")
-                     .Help("Errors the serial port's driver counted, by kind.")
-                     .Register(registry);
-    for (const char* kind : {"framing", "parity", "overrun", "break"}) {
-        uartErrors_[kind] = &uart.Add({{"kind", kind}});
-    }
-    auto& echo = BuildCounter()
-                     .Name("linetarvel_echo_faults_total")
-                     .Help("Echoes of the requests that came back unlike what was sent, did not "
-                           "come back, or could not be told from an answer.")
-                     .Register(registry);
-    for (const char* kind : {"differed", "missing", "undecided"}) {
-        echoFaults_[kind] = &echo.Add({{"kind", kind}});
-    }
+    // Their series appear once the port has counts to give: a port that counts nothing (a
+    // pseudo-terminal, one across the network) has none rather than zeros that say nothing.
+    uartFamily_ = &BuildCounter()
+                       .Name("linetarvel_uart_errors_total")
+                       .Help("Errors the serial port's driver counted, by kind.")
+                       .Register(registry);
+    echoFamily_ = &BuildCounter()
+                       .Name("linetarvel_echo_faults_total")
+                       .Help("Echoes of the requests that came back unlike what was sent, did "
+                             "not come back, or could not be told from an answer.")
+                       .Register(registry);
     roundTripFamily_ = &BuildGauge()
                             .Name("linetarvel_round_trip_seconds")
                             .Help("Round trip to the device server the port is across the "
@@ -221,10 +217,12 @@ void WatchMetrics::Judged(const Exchange& exchange) {
 
     const Duration requestTime =
         line_.characterTime * static_cast<std::int64_t>(exchange.request.frame.size());
-    frames_->Increment(exchange.arrived.empty() ? 1 : 2);
-    busySeconds_->Increment(
-        Seconds(line_.characterTime * static_cast<std::int64_t>(exchange.request.frame.size() +
-                                                                exchange.arrived.size())));
+    if (!line_.listening) {
+        frames_->Increment(exchange.arrived.empty() ? 1 : 2);
+        busySeconds_->Increment(
+            Seconds(line_.characterTime * static_cast<std::int64_t>(exchange.request.frame.size() +
+                                                                    exchange.arrived.size())));
+    }
 
     Outcome outcome;
     if (exchange.Failed()) {
@@ -241,7 +239,9 @@ void WatchMetrics::Judged(const Exchange& exchange) {
         }
         counter->second->Increment();
         ++reading.failuresByReason[reason];
-        noiseBytes_->Increment(static_cast<double>(exchange.arrived.size()));
+        if (!line_.listening) {
+            noiseBytes_->Increment(static_cast<double>(exchange.arrived.size()));
+        }
         outcome.kind =
             exchange.verdict == ExchangeVerdict::NoAnswer ? Outcome::Missing : Outcome::Garbled;
     } else {
@@ -317,6 +317,11 @@ long Growth(long now, long& seen) {
 }  // namespace
 
 void WatchMetrics::SetUartErrors(const UartErrorCounts& counts) {
+    if (uartErrors_.empty()) {
+        for (const char* kind : {"framing", "parity", "overrun", "break"}) {
+            uartErrors_[kind] = &uartFamily_->Add({{"kind", kind}});
+        }
+    }
     uartErrors_["framing"]->Increment(
         static_cast<double>(Growth(counts.framing, uartSeen_.framing)));
     uartErrors_["parity"]->Increment(static_cast<double>(Growth(counts.parity, uartSeen_.parity)));
@@ -326,6 +331,11 @@ void WatchMetrics::SetUartErrors(const UartErrorCounts& counts) {
 }
 
 void WatchMetrics::SetEcho(const EchoReport& report) {
+    if (echoFaults_.empty()) {
+        for (const char* kind : {"differed", "missing", "undecided"}) {
+            echoFaults_[kind] = &echoFamily_->Add({{"kind", kind}});
+        }
+    }
     echoFaults_["differed"]->Increment(
         static_cast<double>(Growth(report.differed, echoSeen_.differed)));
     echoFaults_["missing"]->Increment(

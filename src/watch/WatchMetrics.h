@@ -36,6 +36,9 @@ struct WatchedLine {
     // controller appears with its first exchange heard.
     std::vector<std::string> addresses;
     Duration characterTime{0};
+    // Listening: the frames, the busy time and the noise come from what the listener heard
+    // (AddHeard), not from the exchanges.
+    bool listening = false;
     // From the end of a request: an answer later than this is slow (the judgement's threshold).
     Duration slowFrom{0};
 };
@@ -55,7 +58,10 @@ double UnixSeconds(const LocalDateTime& moment);
 class WatchMetrics {
 public:
     // Exchanges a controller's state is judged on.
-    static constexpr std::size_t kRecentExchanges = 16;
+    // Enough that one late answer among them does not make a controller slow (its 95th
+    // percentile is the second latest), few enough that a controller gone silent is told within
+    // a few sweeps.
+    static constexpr std::size_t kRecentExchanges = 32;
 
     WatchMetrics(const WatchedLine& line, std::string_view version, Instant start);
     ~WatchMetrics();
@@ -69,6 +75,8 @@ public:
     // The line's own counts since it was opened, or since the program began (the echo): a count
     // that goes back means a reopened port, and counts again from nothing.
     void SetUartErrors(const UartErrorCounts& counts);
+    // Right after an opening: the counts the port starts from, of which nothing is new.
+    void UartErrorsFrom(const UartErrorCounts& counts) { uartSeen_ = counts; }
     void SetEcho(const EchoReport& report);
     void SetRoundTrip(std::optional<Duration> roundTrip);
 
@@ -121,6 +129,8 @@ private:
     prometheus::Counter* frames_;
     prometheus::Counter* busySeconds_;
     prometheus::Counter* noiseBytes_;
+    prometheus::Family<prometheus::Counter>* uartFamily_;
+    prometheus::Family<prometheus::Counter>* echoFamily_;
     std::map<std::string, prometheus::Counter*, std::less<>> uartErrors_;
     std::map<std::string, prometheus::Counter*, std::less<>> echoFaults_;
     prometheus::Family<prometheus::Gauge>* roundTripFamily_;

@@ -1,6 +1,8 @@
 // SPDX-License-Identifier: GPL-3.0-or-later
 #include "watch/WatchTargets.h"
 
+#include "watch/MetricsEndpoint.h"
+
 #include <algorithm>
 #include <cctype>
 #include <cerrno>
@@ -164,10 +166,16 @@ std::string Bracketed(const std::string& host) {
 }
 
 // HOST:PORT as Prometheus is to scrape it, or the reason it cannot be.
-Reading ScrapeAddress(const std::string& metrics, const std::string& hostName) {
-    const std::string notAddress = "--metrics \"" + metrics +
+Reading ScrapeAddress(const std::string& given, const std::string& hostName) {
+    const std::string notAddress = "--metrics \"" + given +
                                    "\" is not HOST:PORT (an IPv6 address in brackets, "
                                    "[::1]:9780)";
+    // As the watch reads it: a port alone listens on 127.0.0.1.
+    const auto read = MetricsAddress(given);
+    if (read.index() != 0) {
+        return Refused(notAddress);
+    }
+    const std::string& metrics = std::get<0>(read);
     std::string host;
     std::string port;
     if (metrics.starts_with("[")) {

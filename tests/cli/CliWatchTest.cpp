@@ -9,11 +9,14 @@
 #include <QJsonDocument>
 #include <QJsonObject>
 #include <filesystem>
+#include <fstream>
 #include <sstream>
 
 #include "cli/CliSession.h"
 #include "cli/CliSessionFixture.h"
+#include "lines/LineSettings.h"
 #include "monitor/LineStatistics.h"
+#include "sim/SimulatedMaster.h"
 #include "watch/WatchMetrics.h"
 
 namespace tarvel {
@@ -35,6 +38,8 @@ std::optional<double> Sample(const std::string& exposition, const std::string& s
 }
 
 struct CliWatchTest : CliSessionTest {
+    explicit CliWatchTest(TimeOfDay startOfDay = {8, 0, 0}) : CliSessionTest(startOfDay) {}
+
     // Runs the watch until `until` says so, then stops it as SIGTERM would and lets it end;
     // `meanwhile` is called on every judged exchange's turn of the clock.
     int Watch(std::vector<std::string> arguments, const std::function<bool(CliSession&)>& until,
@@ -118,14 +123,95 @@ TEST_F(CliWatchTest, ItsMetricsEqualItsStatisticsAfterAKnownRun) {
 }
 
 TEST_F(CliWatchTest, TheErrorLimitDoesNotEndAWatch) {
-    // C alone, silent: 900 failures end a test run; a watch goes on past them.
-    const int status = Watch({"--addresses", "C", "--metrics", "127.0.0.1:0", "--retry", "0"},
-                             [](CliSession& session) { return Judged(session, 1000); });
+    // C alone, silent: 900 failures end a test run; a watch goes on past them in one run.
+    std::string exposition;
+    const int status = Watch(
+        {"--addresses", "C", "--metrics", "127.0.0.1:0", "--retry", "0"},
+        [](CliSession& session) { return Judged(session, ErrorLimit + 100); },
+        [&](CliSession& session) { exposition = session.Metrics()->Exposition(); });
     EXPECT_EQ(status, kAllWell) << err.str();
-    EXPECT_GE(ErrorLimit, 900);
+    EXPECT_EQ(Sample(exposition, "linetarvel_line_opens_total"), 1);
+    EXPECT_GE(*Sample(exposition,
+                      "linetarvel_request_failures_total{address=\"C\",reason=\"no_answer\"}"),
+              ErrorLimit + 100);
+    EXPECT_EQ(err.str().find("reopening"), std::string::npos) << err.str();
     EXPECT_NE(err.str().find("the watch ended by SIGTERM; its files are complete"),
               std::string::npos)
         << err.str();
+}
+
+TEST_F(CliWatchTest, ListeningCountsTheLinesFramesOnceAndTheControllersAsHeard) {
+    bus.reset();  // another master drives the line
+    SimulatedMaster master(SimulatedBus(DemoControllers(), 0.0, 7), MasterSchedule{},
+                           *ParseSettingsText(" 4800,N,8, 1"));
+    std::optional<MasterOnLine> playing(std::in_place, master, line, time);
+    std::string exposition;
+    LineStatistics statistics;
+    const int status = Watch(
+        {"--listen", "--metrics", "127.0.0.1:0"},
+        [](CliSession& session) { return Judged(session, 300); },
+        [&](CliSession& session) {
+            exposition = session.Metrics()->Exposition();
+            statistics = session.Monitor().Statistics();
+        });
+    EXPECT_EQ(status, kAllWell) << err.str();
+    EXPECT_TRUE(line.Transmitted().empty());  // not a byte sent
+    ASSERT_EQ(statistics.Controllers().size(), 5U);
+    int answers = 0;
+    for (const ControllerStatistics& controller : statistics.Controllers()) {
+        EXPECT_EQ(
+            Sample(exposition, "linetarvel_requests_total{address=\"" + controller.address + "\"}"),
+            controller.requests);
+        answers += controller.requests - controller.noAnswer;
+    }
+    // Every request and every answer heard, each once: not once more for the exchange.
+    const std::optional<double> frames = Sample(exposition, "linetarvel_frames_total");
+    ASSERT_TRUE(frames);
+    // Frames heard but not yet judged, and noise that made a frame, come on top; counted twice
+    // they would be about twice as many.
+    EXPECT_GE(*frames, statistics.Exchanges() + answers);
+    EXPECT_LT(*frames, 1.2 * (statistics.Exchanges() + answers));
+    EXPECT_EQ(Sample(exposition, "linetarvel_controller_state{address=\"C\",state=\"silent\"}"), 1);
+}
+
+struct CliWatchBeforeMidnightTest : CliWatchTest {
+    CliWatchBeforeMidnightTest() : CliWatchTest({23, 55, 0}) {}
+};
+
+TEST_F(CliWatchBeforeMidnightTest, TheDayKeepsItsStatisticsAndTheTrafficGoesOnInANewFile) {
+    // 5 minutes to midnight on 2026-12-09, on virtual time.
+    const Instant midnight = time.Now() + 5min;
+    std::string exposition;
+    const int status = Watch(
+        {"--addresses", "A,C", "--metrics", "127.0.0.1:0", "--traffic", File("traffic.csv"),
+         "--stats", File("stats.csv"), "--keep-days", "2"},
+        [&](CliSession& session) {
+            // The simulated line's record of what was sent is no part of the watch.
+            line.ClearTransmitted();
+            return time.Now() > midnight + 10s && Judged(session, 5);
+        },
+        [&](CliSession& session) { exposition = session.Metrics()->Exposition(); });
+    EXPECT_EQ(status, kAllWell) << err.str();
+    // Yesterday's statistics stay in a file of their own; today's start again.
+    const std::string yesterday = Read("stats-2026-12-09.csv");
+    const std::string today = Read("stats.csv");
+    const auto requestsOf = [](const std::string& csv, const std::string& address) {
+        const std::size_t row = csv.find("\n" + address + ",");
+        return row == std::string::npos ? -1 : std::stoi(csv.substr(csv.find(',', row) + 1));
+    };
+    EXPECT_GT(requestsOf(yesterday, "A"), 200);
+    EXPECT_GT(requestsOf(today, "A"), 0);
+    EXPECT_LT(requestsOf(today, "A"), 100);
+    // The metrics count across the day.
+    EXPECT_EQ(*Sample(exposition, "linetarvel_requests_total{address=\"A\"}"),
+              requestsOf(yesterday, "A") + requestsOf(today, "A"));
+    // Each day's traffic in its file, each with its header, the new day's numbered from 1.
+    const std::string before = Read("traffic-2026-12-09.csv");
+    const std::string after = Read("traffic-2026-12-10.csv");
+    EXPECT_EQ(before.rfind("exchange,ms from run start", 0), 0U);
+    EXPECT_EQ(after.rfind("exchange,ms from run start", 0), 0U);
+    EXPECT_NE(after.find("\n1,"), std::string::npos) << after.substr(0, 400);
+    EXPECT_EQ(line.TimesOpened(), 1);
 }
 
 TEST_F(CliWatchTest, APortPulledAndGivenBackIsReopenedAndItsDownTimeCounted) {
@@ -172,6 +258,27 @@ TEST_F(CliWatchTest, APortPulledAndGivenBackIsReopenedAndItsDownTimeCounted) {
     EXPECT_NE(traffic.find("exchange,ms from run start"), std::string::npos);
     EXPECT_EQ(traffic.find("exchange,ms from run start"),
               traffic.rfind("exchange,ms from run start"));
+}
+
+TEST_F(CliWatchTest, TargetsArePrintedFromTheConfsAndABrokenOneIsToldButDoesNotHideTheOthers) {
+    std::filesystem::create_directories(folder / "confs");
+    std::ofstream(folder / "confs" / "kiln.conf")
+        << "ARGS=\"--port /dev/ttyUSB0 --addresses 1-8 --metrics 127.0.0.1:9781\"\n";
+    std::ofstream(folder / "confs" / "boiler.conf")
+        << "SITE=south\nARGS=\"--listen --metrics 9780\"\n";
+    std::ofstream(folder / "confs" / "broken.conf") << "ARGS=\"--listen\"\n";
+    const int status = Run({"watch", "--targets", (folder / "confs").string(), "--site", "north"});
+    EXPECT_EQ(status, kLineFailures);
+    const QJsonDocument targets = QJsonDocument::fromJson(QByteArray::fromStdString(out.str()));
+    ASSERT_TRUE(targets.isArray()) << out.str();
+    ASSERT_EQ(targets.array().size(), 2);
+    const QJsonObject boiler = targets.array()[0].toObject();
+    EXPECT_EQ(boiler["targets"].toArray()[0].toString(), "127.0.0.1:9780");
+    EXPECT_EQ(boiler["labels"].toObject()["line"].toString(), "boiler");
+    EXPECT_EQ(boiler["labels"].toObject()["site"].toString(), "south");
+    EXPECT_EQ(targets.array()[1].toObject()["labels"].toObject()["site"].toString(), "north");
+    EXPECT_NE(err.str().find("broken.conf"), std::string::npos) << err.str();
+    EXPECT_EQ(err.str().find("<3>"), std::string::npos) << err.str();
 }
 
 }  // namespace

@@ -190,11 +190,23 @@ TEST(MqttSchedule, AFirstReadingAndAStateChangeGoOutAtOnce) {
     MqttSchedule schedule;
     EXPECT_TRUE(schedule.Offer(Reading("1", "not_asked", 0), kStart));
     EXPECT_EQ(Shown(schedule.Due(kStart)), Texts{"1 not_asked 0"});
-    EXPECT_TRUE(schedule.Offer(Reading("1", "healthy", 1), kStart + 200ms));
-    EXPECT_EQ(Shown(schedule.Due(kStart + 200ms)), Texts{"1 healthy 1"});
-    EXPECT_TRUE(schedule.Offer(Reading("1", "silent", 2), kStart + 400ms));
-    EXPECT_EQ(Shown(schedule.Due(kStart + 400ms)), Texts{"1 silent 2"});
-    EXPECT_TRUE(schedule.Due(kStart + 400ms).empty());
+    EXPECT_TRUE(schedule.Offer(Reading("1", "healthy", 1), kStart + 1s));
+    EXPECT_EQ(Shown(schedule.Due(kStart + 1s)), Texts{"1 healthy 1"});
+    EXPECT_TRUE(schedule.Offer(Reading("1", "silent", 2), kStart + 2s));
+    EXPECT_EQ(Shown(schedule.Due(kStart + 2s)), Texts{"1 silent 2"});
+    EXPECT_TRUE(schedule.Due(kStart + 2s).empty());
+}
+
+TEST(MqttSchedule, AControllerThatFlapsGoesOutAtMostOnceASecond) {
+    MqttSchedule schedule;
+    schedule.Offer(Reading("1", "healthy", 1), kStart);
+    schedule.Due(kStart);
+    // Its state changes with every exchange: the newest goes out a second after the last.
+    EXPECT_FALSE(schedule.Offer(Reading("1", "intermittent", 2), kStart + 200ms));
+    EXPECT_FALSE(schedule.Offer(Reading("1", "healthy", 3), kStart + 400ms));
+    EXPECT_FALSE(schedule.Offer(Reading("1", "intermittent", 4), kStart + 600ms));
+    EXPECT_TRUE(schedule.Due(kStart + 900ms).empty());
+    EXPECT_EQ(Shown(schedule.Due(kStart + 1s)), Texts{"1 intermittent 4"});
 }
 
 TEST(MqttSchedule, OtherChangesGoOutAtMostEveryTenSeconds) {
@@ -450,7 +462,8 @@ TEST_F(MqttBroker, PublishesRetainedReadingsAndTheLineStatus) {
     ControllerReading healthy = SilentSeventeen();
     healthy.state = "healthy";
     healthy.requests = 41;
-    publisher.Offer(healthy, Now());
+    // (a second after the last publication: a flapping controller goes out once a second).
+    publisher.Offer(healthy, Now() + MqttSchedule::kStateSpacing);
     ASSERT_TRUE(
         Until(live, nullptr, [&] { return live.Payload(topic) == MqttReadingJson(healthy); }));
 

@@ -122,6 +122,8 @@ TEST(WatchTarget, AWatchOnEveryAddressIsScrapedByTheHostsName) {
     EXPECT_EQ(AddressOf("--metrics [fd00::5]:9780"), "[fd00::5]:9780");
     EXPECT_EQ(AddressOf("--metrics [::1]:9780"), "[::1]:9780");
     EXPECT_EQ(AddressOf("--metrics watch-host.example:9780"), "watch-host.example:9780");
+    // A port alone is where the watch listens: 127.0.0.1.
+    EXPECT_EQ(AddressOf("--metrics 9780"), "127.0.0.1:9780");
 }
 
 TEST(WatchTarget, TheSiteIsTheConfsOrTheHostsOne) {
@@ -138,10 +140,9 @@ TEST(WatchTarget, AConfWithoutAnAddressToScrapeSaysWhy) {
     EXPECT_NE(ReasonOf("#ARGS=\"--metrics 127.0.0.1:9780\"").find("no ARGS"), std::string::npos);
     EXPECT_NE(ReasonOf("ARGS=\"--addresses 1-8 --metrics\"").find("without HOST:PORT"),
               std::string::npos);
-    for (const char* wrong :
-         {"9780", "127.0.0.1", "127.0.0.1:", ":9780", "127.0.0.1:0", "127.0.0.1:65536",
-          "127.0.0.1:97a0", "127.0.0.1:+978", "127.0.0.1:0000009780", "fd00::5:9780",
-          "[fd00::5]9780", "[fd00::5", "[]:9780"}) {
+    for (const char* wrong : {"127.0.0.1", "127.0.0.1:", ":9780", "127.0.0.1:0", "127.0.0.1:65536",
+                              "127.0.0.1:97a0", "127.0.0.1:+978", "127.0.0.1:0000009780",
+                              "fd00::5:9780", "[fd00::5]9780", "[fd00::5", "[]:9780"}) {
         const std::string reason = ReasonOf(std::string("ARGS=--metrics=") + wrong);
         EXPECT_NE(reason.find("is not HOST:PORT"), std::string::npos) << wrong << ": " << reason;
         EXPECT_NE(reason.find(wrong), std::string::npos) << reason;
