@@ -39,7 +39,7 @@ check_completion() {
     fail "$completion registers no completion for line-tarvel-cli"
   echo "$registered"
   # words typed; what the last one must complete to
-  expect_completion 'line-tarvel-cli ' 'scan test listen analyse analyze send counters'
+  expect_completion 'line-tarvel-cli ' 'scan test listen analyse analyze send counters watch'
   expect_completion 'line-tarvel-cli test --baud ' '150 300 600 1200 2400 4800 9600'
   expect_completion 'line-tarvel-cli test --protocol modbus-rtu --baud ' \
     '1200 2400 4800 9600 19200 38400 57600 115200'
@@ -57,8 +57,11 @@ check_completion() {
 --all-settings --help"
   expect_completion 'line-tarvel-cli send --rs485-delays 0,2 --rs' '--rs485 --rs485-delays'
   expect_completion 'line-tarvel-cli listen --answer-window 0.3 --du' '--duration'
+  expect_completion 'line-tarvel-cli watch --listen --me' '--metrics'
+  expect_completion 'line-tarvel-cli watch --metrics 127.0.0.1:9780 --mq' '--mqtt'
   # A line description's file is no command, and an option after --simulate is no file.
-  expect_completion 'line-tarvel-cli --simulate line.json ' 'scan test listen analyse analyze send counters'
+  expect_completion 'line-tarvel-cli --simulate line.json ' \
+    'scan test listen analyse analyze send counters watch'
   expect_completion 'line-tarvel-cli scan --simulate --ret' '--retry'
 }
 expect_completion() {

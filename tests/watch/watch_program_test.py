@@ -326,6 +326,43 @@ def scenario_mqtt_through_mosquitto(folder):
     return 0
 
 
+def scenario_systemd_hears_ready_and_the_watchdog(folder):
+    path = os.path.join(folder, "notify")
+    manager = socket.socket(socket.AF_UNIX, socket.SOCK_DGRAM)
+    manager.bind(path)
+    manager.settimeout(0.2)
+    heard = []
+
+    def listen():
+        try:
+            while True:
+                heard.append(manager.recv(4096).decode())
+        except socket.timeout:
+            pass
+        return heard
+
+    environment = dict(os.environ, NOTIFY_SOCKET=path, WATCHDOG_USEC="1000000")
+    watch = subprocess.Popen(
+        [CLI, "watch", "--simulate", "--addresses", "A-E", "--metrics", "127.0.0.1:0"],
+        stdout=subprocess.DEVNULL, stderr=subprocess.DEVNULL, env=environment)
+    try:
+        ready = wait_for("READY=1", lambda: [m for m in listen() if m.startswith("READY=1")])
+        check("STATUS=watching " in ready[0], ready[0])
+        # Half the watchdog's second: at least four feeds in three seconds.
+        before = listen().count("WATCHDOG=1")
+        time.sleep(3)
+        fed = listen().count("WATCHDOG=1") - before
+        check(fed >= 4, "the watchdog was fed %d times in 3 s" % fed)
+    finally:
+        watch.send_signal(signal.SIGTERM)
+        status = watch.wait(10)
+    check(status == 0, "exit status %d" % status)
+    check(any(m.startswith("STOPPING=1") for m in listen()), "no STOPPING=1: %s" % heard)
+    check(sum(m.startswith("READY=1") for m in heard) == 1, "READY told more than once")
+    manager.close()
+    return 0
+
+
 def main():
     scenarios = {name[len("scenario_"):]: function for name, function in globals().items()
                  if name.startswith("scenario_")}
