@@ -32,12 +32,17 @@ def cpu_seconds(pid):
     return (int(fields[11]) + int(fields[12])) / TICKS
 
 
-def resident_kib(pid):
-    with open("/proc/%d/status" % pid) as status:
-        for line in status:
-            if line.startswith("VmRSS:"):
-                return int(line.split()[1])
-    return 0
+def memory_kib(pid):
+    """Resident, proportional (shared pages divided among the processes that map them) and
+    private (the watch's own) memory."""
+    fields = {}
+    with open("/proc/%d/smaps_rollup" % pid) as rollup:
+        for line in rollup:
+            parts = line.split()
+            if len(parts) == 3 and parts[2] == "kB":
+                fields[parts[0].rstrip(":")] = int(parts[1])
+    return (fields.get("Rss", 0), fields.get("Pss", 0),
+            fields.get("Private_Clean", 0) + fields.get("Private_Dirty", 0))
 
 
 def start_line(listening):
@@ -113,7 +118,7 @@ def main():
     time.sleep(SECONDS)
     elapsed = time.monotonic() - began
     after = [cpu_seconds(watch.pid) for watch, _ in watches]
-    resident = [resident_kib(watch.pid) for watch, _ in watches]
+    memory = [memory_kib(watch.pid) for watch, _ in watches]
     stop.set()
     for thread in threads:
         thread.join()
@@ -124,10 +129,12 @@ def main():
                             ("testing, 9600 baud, 5 controllers", False)):
         shares = [100 * (a - b) / elapsed for (a, b, (_, l)) in zip(after, before, watches)
                   if l == listening]
-        memory = [r / 1024 for (r, (_, l)) in zip(resident, watches) if l == listening]
-        print("  %-36s CPU %% of a core: mean %.2f, max %.2f; RSS MiB: mean %.1f, max %.1f"
-              % (kind, sum(shares) / len(shares), max(shares), sum(memory) / len(memory),
-                 max(memory)))
+        mine = [m for (m, (_, l)) in zip(memory, watches) if l == listening]
+        mean = [sum(m[i] for m in mine) / len(mine) / 1024 for i in range(3)]
+        print("  %-36s CPU %% of a core: mean %.2f, max %.2f" % (kind, sum(shares) / len(shares),
+                                                               max(shares)))
+        print("  %-36s memory MiB, mean: resident %.1f, proportional %.1f, private %.1f"
+              % ("", mean[0], mean[1], mean[2]))
     scrapes.sort()
     if scrapes:
         print("  scrapes: %d, failed %d; time ms: p50 %.2f, p99 %.2f, max %.2f"
