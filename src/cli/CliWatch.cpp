@@ -231,6 +231,7 @@ QCoro::Task<int> CliSession::Watch() {
         publisher = std::make_unique<MqttPublisher>(target, name, [this](std::string text) {
             WatchLog(text.find("unreachable") != std::string::npos ? kWarning : kNotice, text);
         });
+        publisher->SetLineUp(false);  // until the port is open
         progress.PublishTo(publisher.get());
     }
     files_.Start();
@@ -305,6 +306,9 @@ QCoro::Task<int> CliSession::Watch() {
             notifier.Status("cannot open the port: " + lastFailure);
         } else {
             metrics.LineUp(host_.scheduler.Now());
+            if (publisher) {
+                publisher->SetLineUp(true);
+            }
             if (const auto counts = host_.line.ErrorCounts()) {
                 metrics.UartErrorsFrom(*counts);
             }
@@ -320,6 +324,9 @@ QCoro::Task<int> CliSession::Watch() {
             }
             port_.ClosePort();
             metrics.LineDown(host_.scheduler.Now());
+            if (publisher) {
+                publisher->SetLineUp(false);
+            }
             if (!stopCause_.empty()) {
                 break;
             }

@@ -430,7 +430,7 @@ void MqttPublisher::Send() {
         return;
     }
     if (!statusSent_) {
-        statusSent_ = Publish(StatusTopic(), kOnline);
+        statusSent_ = Publish(StatusTopic(), lineUp_ ? kOnline : kOffline);
         if (!statusSent_) {
             return;
         }
@@ -447,6 +447,15 @@ void MqttPublisher::Send() {
         pending.sent = true;
         ++unconfirmed;
     }
+}
+
+void MqttPublisher::SetLineUp(bool up) {
+    if (up == lineUp_) {
+        return;
+    }
+    lineUp_ = up;
+    statusSent_ = false;
+    Send();
 }
 
 void MqttPublisher::Close() {

@@ -113,6 +113,9 @@ public:
     // outage once, and once more when connected again), sends what has been waiting for it,
     // and what the schedule has due.
     void Tick(Instant now);
+    // Whether the line's port is open: the status says "online" only while it is (and the
+    // publisher is running), "offline" while it is lost. Open until told otherwise.
+    void SetLineUp(bool up);
     // The clean end: the newest readings and "offline" are sent and the connection closed,
     // waiting at most MqttConnection::closeWait. Nothing is published after it.
     void Close();
@@ -155,6 +158,7 @@ private:
     bool everConnected_ = false;
     bool outageTold_ = false;
     bool statusSent_ = false;
+    bool lineUp_ = true;
     bool closed_ = false;
     Inbox inbox_;
     std::unique_ptr<ConnectListener> listener_;

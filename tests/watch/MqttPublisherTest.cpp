@@ -497,6 +497,25 @@ TEST_F(MqttBroker, AnEmptyPrefixStartsTheTopicsAtTheLine) {
     }));
 }
 
+TEST_F(MqttBroker, TheStatusIsOfflineWhileTheLinesPortIsLost) {
+    ASSERT_TRUE(broker_->Start());
+    Subscriber live(broker_->port, "site/#");
+    ASSERT_TRUE(live.ready);
+    MqttPublisher publisher(Target("site"), "kiln", Logger());
+    publisher.SetLineUp(false);  // not yet open
+    publisher.Offer(Reading("A", "healthy", 1), Now());
+    ASSERT_TRUE(Until(live, &publisher, [&] {
+        return live.latest.count("site/kiln/A") != 0 &&
+               live.Payload("site/kiln/status") == "offline";
+    }));
+    publisher.SetLineUp(true);
+    ASSERT_TRUE(
+        Until(live, &publisher, [&] { return live.Payload("site/kiln/status") == "online"; }));
+    publisher.SetLineUp(false);  // the adapter pulled out
+    ASSERT_TRUE(
+        Until(live, &publisher, [&] { return live.Payload("site/kiln/status") == "offline"; }));
+}
+
 TEST_F(MqttBroker, TheLastWillMarksTheLineOfflineWhenThePublisherIsKilled) {
     ASSERT_TRUE(broker_->Start());
     Subscriber live(broker_->port, "site/#");
