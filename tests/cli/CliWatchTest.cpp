@@ -12,6 +12,8 @@
 #include <fstream>
 #include <sstream>
 
+#include "support/Exposition.h"
+
 #include "cli/CliSession.h"
 #include "cli/CliSessionFixture.h"
 #include "lines/LineSettings.h"
@@ -24,18 +26,7 @@ namespace {
 
 using namespace std::chrono_literals;
 
-// The value of one series of the exposition, such as
-// linetarvel_requests_total{address="A"}; nothing when it is not there.
-std::optional<double> Sample(const std::string& exposition, const std::string& series) {
-    std::istringstream lines(exposition);
-    for (std::string line; std::getline(lines, line);) {
-        if (line.size() > series.size() && line.compare(0, series.size(), series) == 0 &&
-            line[series.size()] == ' ') {
-            return std::stod(line.substr(series.size() + 1));
-        }
-    }
-    return std::nullopt;
-}
+using testing::Sample;
 
 struct CliWatchTest : CliSessionTest {
     explicit CliWatchTest(TimeOfDay startOfDay = {8, 0, 0}) : CliSessionTest(startOfDay) {}

@@ -6,6 +6,8 @@
 
 #include <sstream>
 
+#include "support/Exposition.h"
+
 #include "watch/WatchMetrics.h"
 
 namespace tarvel {
@@ -13,16 +15,7 @@ namespace {
 
 using namespace std::chrono_literals;
 
-std::optional<double> Sample(const std::string& exposition, const std::string& series) {
-    std::istringstream lines(exposition);
-    for (std::string line; std::getline(lines, line);) {
-        if (line.size() > series.size() && line.compare(0, series.size(), series) == 0 &&
-            line[series.size()] == ' ') {
-            return std::stod(line.substr(series.size() + 1));
-        }
-    }
-    return std::nullopt;
-}
+using testing::Sample;
 
 struct WatchMetricsTest : ::testing::Test {
     Instant start{};
