@@ -313,7 +313,8 @@ QCoro::Task<int> CliSession::Watch() {
                 metrics.UartErrorsFrom(*counts);
             }
             const Instant openedAt = host_.scheduler.Now();
-            WatchLog(lastFailure.empty() && metrics.IsUp() ? kInfo : kNotice,
+            // Open again after a failure is news of note; the first opening is not.
+            WatchLog(lastFailure.empty() ? kInfo : kNotice,
                      "the port " + watched.port + " is open");
             lastFailure.clear();
             notifier.Ready("watching " + watched.port);
