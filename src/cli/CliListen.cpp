@@ -45,11 +45,8 @@ QCoro::Task<int> CliSession::Listen() {
     if (!opened) {
         co_return kPortOrFileFailed;
     }
-    const auto settings = ParseSettingsText(SettingsText(primo_));
-    DecoderSettings heard;
-    heard.characterTime = settings ? CharacterTime(*settings) : Duration{0};
+    const DecoderSettings heard = LineAsHeard();
     const Protocol& protocol = port_.LineProtocol();
-    heard.answerWindow = options_.answerWindow.value_or(port_.TimingsOf(ExchangeKind::Test).window);
     // The listener is given the line's receiving side only: nothing here can send.
     Listener listener(ReadOnlyLine(port_.Line()), host_.scheduler, heard, protocol);
     listener.AddSink(monitor_.ListenEvents());

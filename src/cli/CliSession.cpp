@@ -92,6 +92,14 @@ LineDescription CliSession::Line() const {
     return DescribeLine(primo_, host_.portDevice, options_.portEntry);
 }
 
+DecoderSettings CliSession::LineAsHeard() const {
+    const auto settings = ParseSettingsText(SettingsText(primo_));
+    DecoderSettings heard;
+    heard.characterTime = settings ? CharacterTime(*settings) : Duration{0};
+    heard.answerWindow = options_.answerWindow.value_or(port_.TimingsOf(ExchangeKind::Test).window);
+    return heard;
+}
+
 Provenance CliSession::MadeOf(bool usesLine) const {
     if (usesLine) {
         droppedReported_ = host_.line.DroppedInput();

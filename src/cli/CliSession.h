@@ -20,6 +20,7 @@
 #include "monitor/LineMonitor.h"
 #include "platform/Notifier.h"
 #include "platform/Scheduler.h"
+#include "protocol/FrameDecoder.h"
 #include "serial/LineUse.h"
 #include "serial/PortService.h"
 
@@ -170,6 +171,9 @@ private:
     // Stops the run once --duration is over; nothing without it.
     std::optional<Scheduler::TimerId> StopAtDuration();
     LineDescription Line() const;
+    // The character time of the line's settings and the answer window of its test exchanges
+    // (--answer-window's, when given), as the listener judges by them.
+    DecoderSettings LineAsHeard() const;
     Provenance MadeOf(bool usesLine) const;
     // Ends the run after the exchange in progress; the first cause given is the one reported.
     void StopRun(std::string cause);

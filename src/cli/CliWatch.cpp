@@ -175,10 +175,9 @@ QCoro::Task<int> CliSession::Watch() {
         co_return kPortOrFileFailed;
     }
     const Protocol& protocol = port_.LineProtocol();
-    const auto settings = ParseSettingsText(SettingsText(primo_));
-    const Duration characterTime = settings ? CharacterTime(*settings) : Duration{0};
-    const Duration window =
-        options_.answerWindow.value_or(port_.TimingsOf(ExchangeKind::Test).window);
+    const DecoderSettings timing = LineAsHeard();
+    const Duration characterTime = timing.characterTime;
+    const Duration window = timing.answerWindow;
     WatchedLine watched;
     const LineDescription line = Line();
     watched.port = line.device.empty() ? options_.portEntry : line.device;
@@ -367,12 +366,8 @@ QCoro::Task<int> CliSession::Watch() {
 
 QCoro::Task<std::string> CliSession::WatchRun(WatchProgress& progress) {
     if (options_.listen) {
-        const auto settings = ParseSettingsText(SettingsText(primo_));
-        DecoderSettings heard;
-        heard.characterTime = settings ? CharacterTime(*settings) : Duration{0};
-        heard.answerWindow =
-            options_.answerWindow.value_or(port_.TimingsOf(ExchangeKind::Test).window);
-        Listener listener(ReadOnlyLine(port_.Line()), host_.scheduler, heard, port_.LineProtocol());
+        Listener listener(ReadOnlyLine(port_.Line()), host_.scheduler, LineAsHeard(),
+                          port_.LineProtocol());
         listener.AddSink(progress);
         listener_ = &listener;
         heardFrames_ = heardNoise_ = 0;
